@@ -1,0 +1,56 @@
+#pragma once
+// Resources of program files: PE files through their resource data directory, our ELF image
+// through its .rsrc section. Both hold a PE resource directory tree (type -> name -> language).
+
+#include "cptlib/SystemError.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <ios>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cptlib {
+
+constexpr std::uint16_t RT_ICON = 3;
+constexpr std::uint16_t RT_RCDATA = 10;
+constexpr std::uint16_t RT_GROUP_ICON = 14;
+constexpr std::uint16_t RT_MANIFEST = 24;
+
+// A resource type or name: by string when `name` is not empty, else by number.
+struct ResourceId {
+    std::uint16_t id = 0;
+    std::string name;
+
+    ResourceId() = default;
+    ResourceId(std::uint16_t number) : id(number) {}
+    ResourceId(std::string text) : name(std::move(text)) {}
+    ResourceId(const char* text) : name(text) {}
+    // "#12" for numbers, the name otherwise.
+    std::string ToString() const;
+};
+
+struct ResourceLocation {
+    // The file that holds the resource; empty means the program's own image.
+    std::filesystem::path module;
+    ResourceId type;
+    ResourceId name;
+    std::optional<std::uint16_t> language;
+};
+
+// Reads the raw bytes of the RT_RCDATA resource `name` from a program file on disk.
+HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
+                         std::string& bytes, std::uint32_t* size = nullptr);
+
+// Names of the RT_RCDATA resources of a program file, in directory order.
+HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names);
+
+// A stream over the resource's bytes. With a non-zero `exceptionMask` that becomes the stream's
+// exception mask. Throws AppResourceError "Failed to load resource" when it is not found.
+std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& location,
+                                                       std::ios_base::iostate exceptionMask);
+
+} // namespace cptlib

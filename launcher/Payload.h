@@ -1,0 +1,48 @@
+#pragma once
+// The payload behind the program image: start marker, configuration block, end marker, archive.
+
+#include "cptlib/SystemError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace sfx {
+
+constexpr std::size_t kStartMarkerSize = 18; // ";!@Install@!UTF-8!"
+constexpr std::size_t kEndMarkerSize = 15;   // ";!@InstallEnd@!"
+// Only the first 20 MiB of the file are searched.
+constexpr std::uint64_t kMarkerSearchLimit = 0x1400000;
+
+// The markers with their first byte set to ';'. The image only holds copies with another first
+// byte, so that the search never finds the program's own constants.
+std::string StartMarker();
+std::string EndMarker();
+
+struct PayloadLayout {
+    std::uint64_t startMarker = 0; // offset of the start marker
+    std::uint64_t blockOffset = 0; // configuration block (IV + cipher text)
+    std::uint64_t blockSize = 0;
+    std::uint64_t archiveOffset = 0; // first byte behind the end marker
+};
+
+// Finds the first start marker and the first end marker behind it within `data` (the first
+// min(size, 20 MiB) bytes of the file), with the same result as a byte-by-byte scan over
+// positions i < data.size() - 20. nullopt when either is missing or the block is empty.
+std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data);
+
+// Deciphers the block (16-byte IV + AES-128-CBC cipher text). Empty bytes when the inputs do not
+// meet the conditions; the result is the plain bytes after the padding is removed.
+std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blockLength,
+                                      const std::uint8_t* key, std::size_t keyLength);
+
+// Reads, finds and deciphers the configuration block of a launcher file. On success `text`
+// holds the UTF-8 configuration and `layout` (when given) the offsets. HRESULT_INVALID_DATA when
+// the markers are missing or the deciphered bytes are not UTF-8.
+cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
+                                       PayloadLayout* layout = nullptr);
+
+} // namespace sfx
