@@ -1,0 +1,58 @@
+#include "cptlib/platform/Process.h"
+
+#include "cptlib/SystemError.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace cptlib::platform {
+
+namespace {
+
+bool IsDirectory(const char* path) {
+    struct stat st{};
+    return path != nullptr && *path != '\0' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::filesystem::path GetModulePath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : path;
+}
+
+std::string GetCurrentDirectory() {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string path(buffer.data());
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path;
+}
+
+std::uint32_t GetTempPath(std::string& path) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (IsDirectory(tmpdir))
+        path = tmpdir;
+    else if (IsDirectory("/tmp"))
+        path = "/tmp";
+    else {
+        path.clear();
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (path.back() != '/')
+        path += '/';
+    return 0;
+}
+
+} // namespace cptlib::platform
