@@ -1,0 +1,140 @@
+#include "launcher/Payload.h"
+
+#include "cptlib/Utf.h"
+#include "cptlib/platform/File.h"
+#include "cptlib/platform/MappedFileView.h"
+#include "launcher/Aes.h"
+#include "launcher/ConfigKey.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace sfx {
+
+namespace {
+
+// The image must not contain the markers, or the search would find the program's own copy.
+constexpr char kStoredStartMarker[] = ",!@Install@!UTF-8!";
+constexpr char kStoredEndMarker[] = ",!@InstallEnd@!";
+static_assert(sizeof kStoredStartMarker - 1 == kStartMarkerSize);
+static_assert(sizeof kStoredEndMarker - 1 == kEndMarkerSize);
+
+// Positions i < size - kSearchTail are examined.
+constexpr std::size_t kSearchTail = 20;
+
+std::string FixUpMarker(const char* stored, std::size_t size) {
+    std::string marker(stored, size);
+    // Read through volatile so that the compiler cannot fold the fixed-up text into the image.
+    volatile char first = ';';
+    marker[0] = first;
+    return marker;
+}
+
+// First occurrence of `needle` within [begin, begin + size), or nullptr.
+const std::uint8_t* FindBytes(const std::uint8_t* begin, std::size_t size,
+                              const std::string& needle) {
+    if (size < needle.size())
+        return nullptr;
+#if defined(__GLIBC__)
+    return static_cast<const std::uint8_t*>(::memmem(begin, size, needle.data(), needle.size()));
+#else
+    const auto* end = begin + size;
+    const auto* found =
+        std::search(begin, end,
+                    std::boyer_moore_horspool_searcher(needle.begin(), needle.end(),
+                                                       std::hash<char>{}, std::equal_to<>{}));
+    return found == end ? nullptr : found;
+#endif
+}
+
+} // namespace
+
+std::string StartMarker() {
+    return FixUpMarker(kStoredStartMarker, kStartMarkerSize);
+}
+
+std::string EndMarker() {
+    return FixUpMarker(kStoredEndMarker, kEndMarkerSize);
+}
+
+std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data) {
+    if (data.size() <= kSearchTail)
+        return std::nullopt;
+    const std::size_t positions = data.size() - kSearchTail;
+    const std::uint8_t* base = data.data();
+
+    // A match must begin at a position below `positions`, so the window ends with the last
+    // position's marker.
+    const std::uint8_t* start = FindBytes(base, positions - 1 + kStartMarkerSize, StartMarker());
+    if (start == nullptr)
+        return std::nullopt;
+    const auto startOffset = static_cast<std::size_t>(start - base);
+    // The byte scan resumes one past the block's first byte.
+    const std::size_t from = startOffset + kStartMarkerSize + 1;
+    if (from >= positions)
+        return std::nullopt;
+    const std::uint8_t* end =
+        FindBytes(base + from, positions - 1 + kEndMarkerSize - from, EndMarker());
+    if (end == nullptr)
+        return std::nullopt;
+
+    PayloadLayout layout;
+    layout.startMarker = startOffset;
+    layout.blockOffset = startOffset + kStartMarkerSize;
+    layout.blockSize = static_cast<std::uint64_t>(end - base) - layout.blockOffset;
+    layout.archiveOffset = static_cast<std::uint64_t>(end - base) + kEndMarkerSize;
+    if (layout.blockSize == 0)
+        return std::nullopt;
+    return layout;
+}
+
+std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blockLength,
+                                      const std::uint8_t* key, std::size_t keyLength) {
+    if (block == nullptr || key == nullptr || keyLength != kAesKeySize ||
+        blockLength <= kAesBlockSize)
+        return {};
+    const std::size_t n = blockLength - kAesBlockSize;
+    std::string plain(n, '\0');
+    const std::size_t m = AesCbcDecrypt(reinterpret_cast<std::uint8_t*>(plain.data()),
+                                        block + kAesBlockSize, n, key, block);
+    plain.resize(m);
+    return plain;
+}
+
+cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
+                                       PayloadLayout* layout) {
+    using namespace cptlib::platform;
+    text.clear();
+    FileDescriptor file;
+    cptlib::HRESULT hr = OpenFileForRead(file, path);
+    if (cptlib::Failed(hr))
+        return hr;
+    std::uint64_t size = 0;
+    hr = QueryFileSize(file, size);
+    if (cptlib::Failed(hr))
+        return hr;
+    if (size == 0)
+        return cptlib::HRESULT_INVALID_DATA; // nothing to map, and surely no markers
+    MappedFileView view;
+    hr = view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+    if (cptlib::Failed(hr))
+        return hr;
+
+    const auto found = FindPayload(view.bytes());
+    if (!found)
+        return cptlib::HRESULT_INVALID_DATA;
+    const auto key = MakeConfigKey();
+    std::string plain = DecryptConfigurationBlock(view.data() + found->blockOffset,
+                                                  static_cast<std::size_t>(found->blockSize),
+                                                  key.data(), key.size());
+    // A damaged block or a foreign key deciphers to noise, which is as bad as a missing block.
+    if (!cptlib::IsValidUtf8(plain))
+        return cptlib::HRESULT_INVALID_DATA;
+    text = std::move(plain);
+    if (layout != nullptr)
+        *layout = *found;
+    return cptlib::S_OK;
+}
+
+} // namespace sfx
