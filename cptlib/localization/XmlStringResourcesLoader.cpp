@@ -1,0 +1,97 @@
+#include "cptlib/localization/XmlStringResourcesLoader.h"
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/PtreeErrorCategory.h"
+#include "cptlib/Utf.h"
+#include "cptlib/localization/LanguageIds.h"
+
+#include <boost/algorithm/string/replace.hpp>
+#include <boost/property_tree/exceptions.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+
+#include <sstream>
+#include <string_view>
+
+namespace cptlib {
+
+namespace {
+
+namespace pt = boost::property_tree;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+[[noreturn]] void ThrowXmlError(PtreeError code, const std::string& message) {
+    CPT_THROW(SystemError(make_error_code(code), message));
+}
+
+std::string ReadAll(std::istream& in) {
+    std::string data;
+    char chunk[16384];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
+        data.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (in.bad())
+        BOOST_PROPERTY_TREE_THROW(pt::xml_parser_error("read error", std::string(), 0));
+    return data;
+}
+
+// Whitespace normalisation of the reader leaves no way to write a line break or a tab.
+std::string Unescape(std::string text) {
+    boost::algorithm::replace_all(text, "\\n", "\n");
+    boost::algorithm::replace_all(text, "\\t", "\t");
+    boost::algorithm::replace_all(text, "\\\\", "\\");
+    return text;
+}
+
+} // namespace
+
+void LoadXmlStringResources(StringMap* strings, std::istream& xml, const std::string& rootElement) {
+    if (strings == nullptr)
+        CPT_THROW(WithInfo<std::invalid_argument>("LoadXmlStringResources: no map"));
+
+    std::string data = ReadAll(xml);
+    if (data.starts_with(kUtf8Bom))
+        data.erase(0, kUtf8Bom.size());
+    std::istringstream document(std::move(data));
+    pt::ptree tree;
+    pt::read_xml(document, tree, pt::xml_parser::trim_whitespace | pt::xml_parser::no_comments);
+
+    const pt::ptree* root = nullptr;
+    if (rootElement.empty()) {
+        if (!tree.empty())
+            root = &tree.front().second;
+    } else if (const auto found = tree.find(rootElement); found != tree.not_found()) {
+        root = &found->second;
+    }
+    if (root == nullptr)
+        ThrowXmlError(PtreeError::BadData,
+                      "XML error (root element '" + rootElement + "' not found)");
+
+    try {
+        for (const auto& [name, child] : *root) {
+            if (name != "String")
+                continue;
+            std::string id = child.get<std::string>("<xmlattr>.Id");
+            std::string text = Unescape(child.data());
+            // Texts go to windows and logs as UTF-8; a damaged table must not carry bad bytes.
+            if (!IsValidUtf8(id) || !IsValidUtf8(text))
+                BOOST_PROPERTY_TREE_THROW(pt::ptree_bad_data("invalid UTF-8 text", id));
+            (*strings)[std::move(id)] = std::move(text);
+        }
+    } catch (const pt::ptree_bad_path& e) {
+        ThrowXmlError(PtreeError::BadPath, std::string("XML error: ") + e.what());
+    } catch (const pt::ptree_bad_data& e) {
+        ThrowXmlError(PtreeError::BadData, std::string("XML error: ") + e.what());
+    }
+}
+
+ResourceLocation StringTableLocation(const ResourceLocation& base, const std::string& culture) {
+    ResourceLocation location = base;
+    if (!culture.empty()) {
+        if (const auto lcid = Rfc1766ToLcid(culture); lcid && *lcid != 0)
+            location.language = *lcid;
+    }
+    return location;
+}
+
+} // namespace cptlib
