@@ -1,0 +1,49 @@
+#pragma once
+// Messages between the workers (extraction, setup) and the progress dialog's inbox.
+
+#include "cptlib/sys/MessageInbox.h"
+
+#include <cstddef>
+
+namespace sfx {
+
+constexpr cptlib::MessageId WM_APP = 0x8000;
+
+// Posted by the dialog to itself.
+constexpr cptlib::MessageId WM_SFX_START_EXTRACT = WM_APP + 1;
+// Posted by the setup worker once the setup program runs.
+constexpr cptlib::MessageId WM_SFX_HIDE = WM_APP + 2;
+// Posted by the setup worker last: wParam = setup exit code, lParam = SetupOutcome.
+constexpr cptlib::MessageId WM_SFX_SETUP_DONE = WM_APP + 3;
+// Posted by the extraction worker; exactly one of these three ends a run.
+constexpr cptlib::MessageId WM_SFX_EXTRACT_DONE = WM_APP + 4;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_CANCELLED = WM_APP + 5;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_FAILED = WM_APP + 6;
+// Sent: wParam = address of the ExtractionError, valid during the send; reply ignored.
+constexpr cptlib::MessageId WM_SFX_EXTRACT_ERROR = WM_APP + 7;
+// Sent: lParam = progress in tenths of a percent (0..1000); reply ignored.
+constexpr cptlib::MessageId WM_SFX_PROGRESS = WM_APP + 8;
+// Sent: lParam = address of the existing file's name; reply is one of kOverwrite*.
+constexpr cptlib::MessageId WM_SFX_ASK_OVERWRITE = WM_APP + 9;
+// Posted before the extract folder is deleted.
+constexpr cptlib::MessageId WM_SFX_DELETING = WM_APP + 10;
+// Sent: wParam = address of the password buffer, lParam = its capacity in characters; reply
+// kPasswordEntered when the buffer holds the password.
+constexpr cptlib::MessageId WM_SFX_ASK_PASSWORD = WM_APP + 11;
+
+// Replies to WM_SFX_ASK_OVERWRITE.
+constexpr cptlib::LResult kOverwriteYes = 0;
+constexpr cptlib::LResult kOverwriteYesToAll = 1;
+constexpr cptlib::LResult kOverwriteNo = 2;
+constexpr cptlib::LResult kOverwriteNoToAll = 3;
+constexpr cptlib::LResult kOverwriteCancel = 4;
+
+// lParam of WM_SFX_SETUP_DONE.
+constexpr cptlib::LParam kSetupFinished = 0;
+constexpr cptlib::LParam kSetupCancelled = 1;
+constexpr cptlib::LParam kSetupFailed = 2; // the setup worker holds the exception
+
+constexpr cptlib::LResult kPasswordEntered = 1;
+constexpr std::size_t kPasswordCapacity = 1024;
+
+} // namespace sfx
