@@ -1,0 +1,53 @@
+#pragma once
+// Folder-tree primitives for deleting a tree without path races: every call works relative to an
+// open folder and never follows a symbolic link in the name it is given. Results are Win32 error
+// numbers (0 on success).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cptlib::platform {
+
+enum class EntryKind { Folder, Link, Other };
+
+struct EntryStatus {
+    EntryKind kind = EntryKind::Other;
+    bool readOnly = false;        // the owner may not write it (never set for a link)
+    bool ownerRestricted = false; // a folder the owner may not list, enter or change
+};
+
+// An open folder that anchors the calls below.
+class FolderHandle {
+public:
+    FolderHandle() = default;
+    ~FolderHandle();
+    FolderHandle(FolderHandle&& other) noexcept;
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close() noexcept;
+
+private:
+    friend int DescriptorOf(const FolderHandle* folder);
+    friend std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
+                                    FolderHandle& folder);
+    int fd_ = -1;
+};
+
+// In each call `parent` null means `name` is an absolute path.
+std::uint32_t GetEntryStatus(const FolderHandle* parent, const std::string& name,
+                             EntryStatus& status);
+std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name, FolderHandle& folder);
+// The entries' names without "." and "..".
+std::uint32_t ListFolder(const FolderHandle& folder, std::vector<std::string>& names);
+// Gives the owner write access to a file, and full access to a folder.
+std::uint32_t MakeWritable(const FolderHandle* parent, const std::string& name);
+// Removes a file or a link (the link itself).
+std::uint32_t DeleteEntry(const FolderHandle* parent, const std::string& name);
+// Removes an empty folder.
+std::uint32_t RemoveFolder(const FolderHandle* parent, const std::string& name);
+
+} // namespace cptlib::platform

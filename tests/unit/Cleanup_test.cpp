@@ -1,0 +1,256 @@
+#include "launcher/Cleanup.h"
+
+#include "cptlib/SystemError.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sfx;
+
+// A scratch folder with the tree to delete ("root") and a neighbour that links point into
+// ("outside"). Permissions are restored before the scratch folder goes, so that a test run by an
+// ordinary user can clean up after itself.
+class CleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "cleanup-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        base_ = pattern;
+        root_ = base_ / "root";
+        outside_ = base_ / "outside";
+        fs::create_directory(root_);
+        fs::create_directory(outside_);
+        Write(outside_ / "keep.txt", "keep");
+        Write(base_ / "keep-file.txt", "keep file");
+    }
+
+    void TearDown() override {
+        std::error_code ec;
+        Unlock(base_);
+        fs::remove_all(base_, ec);
+    }
+
+    // Gives the owner access to every folder below `top`, so that what is left can be listed.
+    static void Unlock(const fs::path& top) {
+        std::error_code ec;
+        fs::permissions(top, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto it = fs::recursive_directory_iterator(top, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+
+    static void Write(const fs::path& path, const std::string& text) {
+        std::ofstream(path) << text;
+    }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // One line per item: "d path", "f path", "l path target" ($OUT names the outside folder,
+    // $FILE the outside file) and "m path octal" to change a mode afterwards ("." is the root).
+    void Build(const std::vector<std::string>& items) {
+        std::vector<std::pair<fs::path, fs::perms>> modes;
+        for (const auto& item : items) {
+            std::istringstream in(item);
+            std::string kind, path, arg;
+            in >> kind >> path >> arg;
+            const fs::path full = path == "." ? root_ : root_ / path;
+            if (kind == "d") {
+                fs::create_directories(full);
+            } else if (kind == "f") {
+                Write(full, path);
+            } else if (kind == "l") {
+                const fs::path target = arg == "$OUT"    ? outside_
+                                        : arg == "$FILE" ? base_ / "keep-file.txt"
+                                                         : fs::path(arg);
+                fs::create_symlink(target, full);
+            } else if (kind == "m") {
+                modes.emplace_back(full, static_cast<fs::perms>(std::stoi(arg, nullptr, 8)));
+            } else {
+                FAIL() << "bad item " << item;
+            }
+        }
+        // Modes go last and in the order given (inner folders first), so that locking a folder
+        // cannot get in the way of building or locking what is inside it.
+        for (const auto& [path, perms] : modes)
+            fs::permissions(path, perms, fs::perm_options::replace);
+    }
+
+    // What is left of the root, sorted; "." when the root itself is still there.
+    std::vector<std::string> Remaining() const {
+        std::vector<std::string> names;
+        if (!fs::exists(fs::symlink_status(root_)))
+            return names;
+        names.push_back(".");
+        Unlock(root_);
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root_, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            names.push_back(fs::relative(it->path(), root_).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void ExpectOutsideIntact() const {
+        EXPECT_EQ(Read(outside_ / "keep.txt"), "keep");
+        EXPECT_EQ(Read(base_ / "keep-file.txt"), "keep file");
+    }
+
+    fs::path base_, root_, outside_;
+};
+
+using Names = std::vector<std::string>;
+
+struct TreeCase {
+    const char* name;
+    std::vector<std::string> tree;
+    std::uint32_t mode;
+    bool result;
+    std::uint32_t error;
+    Names remaining;
+};
+
+TEST_F(CleanupTest, DeletesTreesByMode) {
+    const std::vector<std::string> nested = {"d a/b/c",  "f a/b/c/deep.txt", "f a/one.txt",
+                                             "d ..x",    "f ..x/dots.txt",   "f .hidden",
+                                             "f top.txt"};
+    const std::vector<std::string> readOnlyFile = {"d sub", "f sub/ro.txt", "m sub/ro.txt 444",
+                                                   "f sub/rw.txt", "f top.txt"};
+    const std::vector<std::string> lockedFolder = {"d locked/inner", "f locked/inner/x.txt",
+                                                   "m locked/inner 0", "m locked 555"};
+    const TreeCase cases[] = {
+        {"nested folders, names with leading dots", nested, 7, true, 0, {}},
+        {"read-only file with force", readOnlyFile, 7, true, 0, {}},
+        {"read-only file without force stays with its folders",
+         readOnlyFile,
+         3,
+         false,
+         cptlib::ERROR_ACCESS_DENIED,
+         {".", "sub", "sub/ro.txt"}},
+        {"without remove-root the root stays", nested, 2, true, 0, {"."}},
+        {"without recursion subfolders stay and the root cannot go",
+         nested,
+         1,
+         false,
+         cptlib::ERROR_DIR_NOT_EMPTY,
+         {".", "..x", "..x/dots.txt", "a", "a/b", "a/b/c", "a/b/c/deep.txt", "a/one.txt"}},
+        {"mode 0 deletes only the root's files",
+         nested,
+         0,
+         true,
+         0,
+         {".", "..x", "..x/dots.txt", "a", "a/b", "a/b/c", "a/b/c/deep.txt", "a/one.txt"}},
+        {"folders without owner access with force", lockedFolder, 7, true, 0, {}},
+        {"read-only folder without force is left as it is",
+         lockedFolder,
+         3,
+         false,
+         cptlib::ERROR_ACCESS_DENIED,
+         {".", "locked", "locked/inner", "locked/inner/x.txt"}},
+        {"read-only root without force",
+         {"f a.txt", "m . 555"},
+         2,
+         false,
+         cptlib::ERROR_ACCESS_DENIED,
+         {".", "a.txt"}},
+        {"link to an outside folder goes as a link",
+         {"l out $OUT", "d sub", "l sub/o $OUT"},
+         7,
+         true,
+         0,
+         {}},
+        {"link to an outside file goes as a link", {"l f $FILE"}, 7, true, 0, {}},
+        {"dangling link", {"l gone /nonexistent/target"}, 3, true, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Build(c.tree);
+        std::uint32_t error = 12345;
+        EXPECT_EQ(DeleteFolderTree(root_.string(), c.mode, &error), c.result);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(Remaining(), c.remaining);
+        ExpectOutsideIntact();
+    }
+}
+
+// Stop-on-failure gives up at the first item that fails: whatever the listing yields before it
+// is gone, whatever comes after it is untouched.
+TEST_F(CleanupTest, StopOnFailureLeavesLaterItemsUntouched) {
+    Build({"f a.txt", "f b.txt", "f c.txt", "f d.txt", "f e.txt", "f f.txt", "f ro.txt",
+           "m ro.txt 444"});
+    std::vector<std::string> order;
+    for (const auto& entry : fs::directory_iterator(root_))
+        order.push_back(entry.path().filename().string());
+    const auto failing = std::find(order.begin(), order.end(), "ro.txt");
+    ASSERT_NE(failing, order.end());
+
+    std::uint32_t error = 0;
+    EXPECT_FALSE(DeleteFolderTree(root_.string(), kDeleteRecurse | kDeleteStopOnFailure, &error));
+    EXPECT_EQ(error, cptlib::ERROR_ACCESS_DENIED);
+    for (auto it = order.begin(); it != order.end(); ++it)
+        EXPECT_EQ(fs::exists(root_ / *it), it >= failing) << *it;
+
+    // Without the stop bit the same tree loses everything but the read-only file.
+    EXPECT_FALSE(DeleteFolderTree(root_.string(), kDeleteRecurse));
+    EXPECT_EQ(Remaining(), (Names{".", "ro.txt"}));
+}
+
+TEST_F(CleanupTest, RefusesARelativePathWithoutTouchingAnything) {
+    Build({"f a.txt"});
+    const fs::path relative = fs::relative(root_, fs::current_path());
+    ASSERT_TRUE(relative.is_relative());
+    for (const std::string& path : {relative.string(), std::string("root"), std::string()}) {
+        SCOPED_TRACE(path);
+        std::uint32_t error = 0;
+        EXPECT_FALSE(DeleteFolderTree(path, kDeleteTempFolder, &error));
+        EXPECT_EQ(error, cptlib::ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(Remaining(), (Names{".", "a.txt"}));
+}
+
+TEST_F(CleanupTest, MissingFolderFailsOnlyWhenItWasToBeRemoved) {
+    const std::string missing = (base_ / "missing").string();
+    std::uint32_t error = 0;
+    EXPECT_FALSE(DeleteFolderTree(missing, kDeleteTempFolder, &error));
+    EXPECT_EQ(error, cptlib::ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(DeleteFolderTree(missing, kDeleteRecurse | kDeleteForce, &error));
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(CleanupTest, GivenFolderThatIsALinkIsNeitherFollowedNorRemoved) {
+    const fs::path link = base_ / "link-to-outside";
+    fs::create_directory_symlink(outside_, link);
+    std::uint32_t error = 0;
+    EXPECT_FALSE(DeleteFolderTree(link.string(), kDeleteTempFolder, &error));
+    EXPECT_EQ(error, cptlib::ERROR_DIRECTORY);
+    EXPECT_TRUE(fs::is_symlink(link));
+    ExpectOutsideIntact();
+}
+
+TEST_F(CleanupTest, PathIsTakenWithTrailingSeparatorAndDotSegments) {
+    Build({"d sub", "f sub/x.txt"});
+    const std::string path = (base_ / "outside" / ".." / "root" / "").string();
+    EXPECT_TRUE(DeleteFolderTree(path, kDeleteTempFolder));
+    EXPECT_EQ(Remaining(), Names{});
+    ExpectOutsideIntact();
+}
+
+} // namespace
