@@ -1,0 +1,152 @@
+#include "cptlib/platform/File.h"
+#include "cptlib/platform/MappedFileView.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace cptlib;
+using namespace cptlib::platform;
+
+TEST(RetryOnSharingViolation, RetriesOnlySharingViolationsUpToFiveAttempts) {
+    const HRESULT sharing = HRESULT_SHARING_VIOLATION;
+    const HRESULT denied = HResultFromWin32(ERROR_ACCESS_DENIED);
+    struct Case {
+        std::vector<HRESULT> results; // of the attempts in order
+        int attempts;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {{S_OK}, 1, S_OK},
+        {{HResultFromWin32(ERROR_FILE_NOT_FOUND)}, 1, HResultFromWin32(ERROR_FILE_NOT_FOUND)},
+        {{sharing, sharing, S_OK}, 3, S_OK},
+        {{sharing, denied, S_OK}, 2, denied},
+        {{sharing, sharing, sharing, sharing, sharing, S_OK}, 5, sharing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.attempts);
+        int attempts = 0, pauses = 0;
+        const HRESULT hr = RetryOnSharingViolation(
+            [&] {
+                // every pause comes before a further attempt
+                EXPECT_EQ(pauses, attempts);
+                return c.results[static_cast<std::size_t>(attempts++)];
+            },
+            [&] { ++pauses; });
+        EXPECT_EQ(hr, c.expected);
+        EXPECT_EQ(attempts, c.attempts);
+        EXPECT_EQ(pauses, c.attempts - 1);
+    }
+}
+
+class FileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("file_test_" + std::to_string(::getpid()) + "_" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+        path_ = folder_ / "data";
+        std::ofstream out(path_, std::ios::binary);
+        for (int i = 0; i < 10000; ++i)
+            out.put(static_cast<char>(i % 251));
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    static std::uint8_t ByteAt(std::uint64_t offset) {
+        return static_cast<std::uint8_t>(offset % 251);
+    }
+
+    std::filesystem::path folder_, path_;
+};
+
+TEST_F(FileTest, OpenReportsSystemErrorsAsHresults) {
+    FileDescriptor file;
+    EXPECT_EQ(OpenFileForRead(file, path_), S_OK);
+    EXPECT_TRUE(file);
+    std::uint64_t size = 0;
+    EXPECT_EQ(QueryFileSize(file, size), S_OK);
+    EXPECT_EQ(size, 10000u);
+
+    FileDescriptor other;
+    EXPECT_EQ(OpenFileForRead(other, folder_ / "absent"), HResultFromWin32(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(other);
+    EXPECT_EQ(OpenFileForRead(other, folder_), HResultFromWin32(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(other);
+    EXPECT_EQ(OpenFileForRead(other, path_, FileAccess::ReadWrite, FileShare::None,
+                              CreationDisposition::CreateNew),
+              HResultFromWin32(ERROR_FILE_EXISTS));
+    EXPECT_EQ(QueryFileSize(folder_ / "absent", size), HResultFromWin32(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FileTest, MapsTheRequestedRangeAtAnyOffset) {
+    FileDescriptor file;
+    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
+    struct Case {
+        std::uint32_t requested;
+        std::uint64_t offset;
+        std::uint32_t viewSize;
+    };
+    const Case cases[] = {
+        {10000, 0, 10000}, {100, 5003, 100}, {0, 0, 10000}, {0, 4097, 10000 - 4097}, {1, 9999, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.requested << "@" << c.offset);
+        MappedFileView view;
+        ASSERT_EQ(view.Map(file, c.requested, c.offset), S_OK);
+        ASSERT_EQ(view.size(), c.viewSize);
+        EXPECT_EQ(view.offset(), c.offset);
+        EXPECT_EQ(view.data()[0], ByteAt(c.offset));
+        EXPECT_EQ(view.data()[view.size() - 1], ByteAt(c.offset + view.size() - 1));
+    }
+}
+
+TEST_F(FileTest, ReadOnlyMappingRefusesBytesPastTheEnd) {
+    FileDescriptor file;
+    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
+    const HRESULT eof = HResultFromWin32(ERROR_HANDLE_EOF);
+    MappedFileView view;
+    EXPECT_EQ(view.Map(file, 10001), eof);
+    EXPECT_EQ(view.Map(file, 100, 9950), eof);
+    EXPECT_EQ(view.Map(file, 0, 10000), eof); // nothing left behind the offset
+    EXPECT_EQ(view.Map(file, 0, 20000), eof);
+    EXPECT_FALSE(view.IsMapped());
+    std::uint64_t size = 0;
+    EXPECT_EQ(QueryFileSize(path_, size), S_OK);
+    EXPECT_EQ(size, 10000u);
+}
+
+TEST_F(FileTest, WritableMappingGrowsTheFileAndWritesThrough) {
+    FileDescriptor file;
+    ASSERT_EQ(OpenFileForRead(file, path_, FileAccess::ReadWrite), S_OK);
+    {
+        MappedFileView view;
+        ASSERT_EQ(view.Map(file, 12000, 0, PageProtection::ReadWrite, ViewAccess::Write), S_OK);
+        view.data()[11999] = 0xAB;
+        MappedFileView moved = std::move(view);
+        EXPECT_FALSE(view.IsMapped());
+        moved.data()[0] = 0xCD;
+    }
+    std::ifstream in(path_, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(bytes.size(), 12000u);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[0]), 0xCD);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[10000]), 0);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[11999]), 0xAB);
+}
+
+TEST_F(FileTest, WriteViewOfAReadOnlyMappingIsRefused) {
+    FileDescriptor file;
+    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
+    MappedFileView view;
+    EXPECT_EQ(view.Map(file, 100, 0, PageProtection::ReadOnly, ViewAccess::Write),
+              HResultFromWin32(ERROR_ACCESS_DENIED));
+}
+
+} // namespace
