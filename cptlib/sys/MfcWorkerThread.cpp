@@ -32,14 +32,21 @@ bool CMfcWorkerThread::IsCancelled() const {
 }
 
 bool CMfcWorkerThread::Start(std::uint32_t creationFlags) {
-    std::lock_guard lock(mutex_);
-    if (run_ && !run_->finished.load())
-        return false;
-    if (thread_ && thread_->joinable())
-        thread_->join();
-    thread_.reset();
-    run_.reset();
+    std::lock_guard joining(joinMutex_);
+    std::unique_ptr<std::thread> ended;
+    {
+        std::lock_guard lock(mutex_);
+        if (run_ && !run_->finished.load())
+            return false;
+        ended = std::move(thread_);
+        run_.reset();
+    }
+    // Joined outside the state lock: the thread may still be in its inbox's wake callback.
+    if (ended && ended->joinable())
+        ended->join();
+    ended.reset();
 
+    std::lock_guard lock(mutex_);
     creator_ = std::this_thread::get_id();
     cancel_.exchange(false);
     auto run = std::make_shared<RunState>();
@@ -63,6 +70,7 @@ bool CMfcWorkerThread::Start(std::uint32_t creationFlags) {
     } catch (const std::system_error&) {
         return false;
     }
+    worker_ = thread_->get_id();
     run_ = std::move(run);
     return true;
 }
@@ -94,7 +102,7 @@ void CMfcWorkerThread::Wait() {
         if (!thread_)
             return;
         run = run_;
-        worker = thread_->get_id();
+        worker = worker_;
         creator = creator_;
     }
     const auto self = std::this_thread::get_id();
@@ -111,9 +119,15 @@ void CMfcWorkerThread::Wait() {
         }
     }
 
-    std::lock_guard lock(mutex_);
-    if (thread_ && thread_->get_id() == worker && thread_->joinable())
-        thread_->join();
+    std::lock_guard joining(joinMutex_);
+    std::thread* thread = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (thread_ && worker_ == worker)
+            thread = thread_.get();
+    }
+    if (thread && thread->joinable())
+        thread->join();
 }
 
 bool CMfcWorkerThread::IsRunning() const {

@@ -69,8 +69,10 @@ protected:
 private:
     struct RunState;
 
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_; // guards the members below but not the thread object itself
+    std::mutex joinMutex_;     // held while the thread object is joined or replaced
     std::unique_ptr<std::thread> thread_;
+    std::thread::id worker_;
     std::shared_ptr<RunState> run_;
     std::thread::id creator_;
     InboxHandle notify_;

@@ -211,4 +211,25 @@ TEST(MfcWorkerThread, WaitOnAnotherThreadDoesNotHandleTheCreatorsMessages) {
     EXPECT_EQ(thread.ExitCode(), 1u);
 }
 
+// The end of a run wakes the inbox from the worker thread; a wake callback that looks at the
+// thread object meanwhile must not deadlock with a join in progress.
+TEST(MfcWorkerThread, WakeCallbackMayQueryTheThreadWhileItIsJoined) {
+    testutil::Watchdog watchdog;
+    MessageInbox inbox;
+    ScriptedThread thread([](ScriptedThread&) -> std::uint32_t { return 5; });
+    std::atomic<int> wakes{0};
+    inbox.SetWakeCallback([&] {
+        // Give the joining thread time to reach the join.
+        std::this_thread::sleep_for(20ms);
+        (void)thread.IsRunning();
+        (void)thread.ExitCode();
+        ++wakes;
+    });
+    thread.SetNotifyInbox(inbox.Handle());
+    ASSERT_TRUE(thread.Start());
+    std::thread([&] { thread.Wait(); }).join();
+    EXPECT_EQ(wakes.load(), 1);
+    EXPECT_EQ(thread.ExitCode(), 5u);
+}
+
 } // namespace
