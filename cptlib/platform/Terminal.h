@@ -1,0 +1,8 @@
+#pragma once
+
+namespace cptlib::platform {
+
+bool StdinIsTerminal();
+bool StderrIsTerminal();
+
+} // namespace cptlib::platform

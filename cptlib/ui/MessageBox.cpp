@@ -1,0 +1,162 @@
+#include "cptlib/ui/MessageBox.h"
+
+#include "common/setup/CommonSetupLogger.h"
+#include "cptlib/ui/TerminalMessageBox.h"
+
+#include <mutex>
+
+namespace cptlib {
+
+namespace {
+
+struct UiState {
+    std::mutex mutex;
+    std::shared_ptr<IMessageBoxPresenter> presenter;
+    std::string appName;
+};
+
+UiState& State() {
+    static UiState state;
+    return state;
+}
+
+Severity SeverityForType(std::uint32_t type) {
+    switch (type & 0xF0) {
+    case MB_ICONERROR:
+        return Severity::Error;
+    case MB_ICONWARNING:
+        return Severity::Warning;
+    default:
+        return Severity::Normal;
+    }
+}
+
+std::string ButtonText(int id, const IStringResources* strings) {
+    const char* stringId = "OK";
+    switch (id) {
+    case IDOK:
+        stringId = "OK";
+        break;
+    case IDCANCEL:
+    case IDABORT:
+        stringId = "Cancel";
+        break;
+    case IDRETRY:
+    case IDTRYAGAIN:
+        stringId = "Retry";
+        break;
+    case IDIGNORE:
+    case IDCONTINUE:
+        stringId = "Ignore";
+        break;
+    case IDYES:
+        stringId = "Yes";
+        break;
+    case IDNO:
+        stringId = "No";
+        break;
+    }
+    std::string text = strings != nullptr ? strings->GetText(stringId) : std::string();
+    return text.empty() ? stringId : text;
+}
+
+} // namespace
+
+void SetMessageBoxPresenter(std::shared_ptr<IMessageBoxPresenter> presenter) {
+    std::lock_guard lock(State().mutex);
+    State().presenter = std::move(presenter);
+}
+
+IMessageBoxPresenter& GetMessageBoxPresenter() {
+    std::lock_guard lock(State().mutex);
+    if (!State().presenter)
+        State().presenter = std::make_shared<TerminalMessageBox>();
+    return *State().presenter;
+}
+
+void SetAppName(const std::string& name) {
+    std::lock_guard lock(State().mutex);
+    State().appName = name;
+}
+
+std::string GetAppName() {
+    std::lock_guard lock(State().mutex);
+    return State().appName;
+}
+
+IconKind IconKindFromType(std::uint32_t type) {
+    switch (type & 0xF0) {
+    case MB_ICONERROR:
+        return IconKind::Error;
+    case MB_ICONQUESTION:
+        return IconKind::Question;
+    case MB_ICONWARNING:
+        return IconKind::Warning;
+    case MB_ICONINFORMATION:
+        return IconKind::Information;
+    default:
+        return IconKind::None;
+    }
+}
+
+std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResources* strings) {
+    static const std::vector<int> kButtonIds[] = {
+        {IDOK},
+        {IDOK, IDCANCEL},
+        {IDABORT, IDRETRY, IDIGNORE},
+        {IDYES, IDNO, IDCANCEL},
+        {IDYES, IDNO},
+        {IDRETRY, IDCANCEL},
+        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
+    };
+    std::vector<ButtonSpec> buttons;
+    const std::uint32_t set = type & 0xF;
+    const std::uint32_t defaultPosition = (type >> 8) & 0xF;
+    if (set < std::size(kButtonIds)) {
+        const auto& ids = kButtonIds[set];
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            buttons.push_back({ids[i], i == defaultPosition, ButtonText(ids[i], strings)});
+    }
+    if (buttons.empty())
+        buttons.push_back({IDOK, true, ButtonText(IDOK, strings)});
+    return buttons;
+}
+
+int ShowBigMessageBox(const IStringResources* strings, const std::string* caption,
+                      const std::string* mainInstruction, const std::string& text,
+                      std::uint32_t type, std::uint32_t flags) {
+    MessageBoxContent box;
+    box.caption = caption != nullptr ? *caption : GetAppName();
+    if (mainInstruction != nullptr)
+        box.mainInstruction = *mainInstruction;
+    box.content = text;
+    box.iconKind = IconKindFromType(type);
+    box.flags = flags;
+    box.buttons = ButtonsForType(type, strings);
+    return GetMessageBoxPresenter().Show(box);
+}
+
+int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned /*helpId*/, int uiLevel,
+                   const IStringResources* strings) {
+    const Severity severity = SeverityForType(type);
+    SETUP_LOG(severity) << "MessageBox: text='" << text << "', type=" << type;
+    if (uiLevel == 0) {
+        SETUP_LOG(severity) << "Skipping MessageBox because UiLevel is Silent.";
+        return 0;
+    }
+    const std::uint32_t icon = type & 0xF0;
+    if (uiLevel != 4 && icon != MB_ICONERROR && icon != MB_ICONWARNING) {
+        SETUP_LOG(severity)
+            << "Skipping MessageBox because UiLevel is not Normal and message is neither error "
+               "nor warning.";
+        return 0;
+    }
+    const bool mainVisible = GetMessageBoxPresenter().MainWindowVisible();
+    const std::string caption = GetAppName();
+    const int result =
+        ShowBigMessageBox(strings, &caption, nullptr, text, type, mainVisible ? 0x42u : 0x62u);
+    SETUP_LOG(severity) << "MessageBox return value: " << result;
+    return result;
+}
+
+} // namespace cptlib

@@ -1,0 +1,94 @@
+#pragma once
+// The one message box of the program: every message goes through ShowMessageBox, which logs it
+// and lets the user-interface level decide whether it is shown.
+
+#include "cptlib/localization/StringResources.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cptlib {
+
+// Message-box type bits.
+constexpr std::uint32_t MB_OK = 0x0;
+constexpr std::uint32_t MB_OKCANCEL = 0x1;
+constexpr std::uint32_t MB_ABORTRETRYIGNORE = 0x2;
+constexpr std::uint32_t MB_YESNOCANCEL = 0x3;
+constexpr std::uint32_t MB_YESNO = 0x4;
+constexpr std::uint32_t MB_RETRYCANCEL = 0x5;
+constexpr std::uint32_t MB_CANCELTRYCONTINUE = 0x6;
+constexpr std::uint32_t MB_ICONERROR = 0x10;
+constexpr std::uint32_t MB_ICONQUESTION = 0x20;
+constexpr std::uint32_t MB_ICONWARNING = 0x30;
+constexpr std::uint32_t MB_ICONINFORMATION = 0x40;
+constexpr std::uint32_t MB_DEFBUTTON2 = 0x100;
+constexpr std::uint32_t MB_DEFBUTTON3 = 0x200;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDABORT = 3;
+constexpr int IDRETRY = 4;
+constexpr int IDIGNORE = 5;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+constexpr int IDTRYAGAIN = 10;
+constexpr int IDCONTINUE = 11;
+
+enum class IconKind : int { None = 0, Information = 1, Warning = 2, Error = 3, Question = 4 };
+
+// Behaviour bits of the box.
+constexpr std::uint32_t MBF_NO_CLOSE = 0x01;
+constexpr std::uint32_t MBF_NO_HEIGHT_LIMIT = 0x02;
+constexpr std::uint32_t MBF_TOPMOST = 0x08;
+constexpr std::uint32_t MBF_NO_AUTO_URL = 0x10;
+constexpr std::uint32_t MBF_TASKBAR_BUTTON = 0x20;
+constexpr std::uint32_t MBF_ATTENTION = 0x40;
+
+struct ButtonSpec {
+    int id = IDOK;
+    bool isDefault = false;
+    std::string text;
+};
+
+// Everything a box shows; a presenter draws it and returns the pressed button's id, or
+// IDCANCEL for Esc and the close box.
+struct MessageBoxContent {
+    std::string caption;
+    std::string mainInstruction;
+    std::string content;
+    IconKind iconKind = IconKind::None;
+    std::uint32_t flags = 0;
+    std::vector<ButtonSpec> buttons;
+};
+
+class IMessageBoxPresenter {
+public:
+    virtual ~IMessageBoxPresenter() = default;
+    virtual int Show(const MessageBoxContent& box) = 0;
+    // Whether the application's main window exists and is visible.
+    virtual bool MainWindowVisible() const { return false; }
+};
+
+// The presenter that draws boxes; by default the terminal one.
+void SetMessageBoxPresenter(std::shared_ptr<IMessageBoxPresenter> presenter);
+IMessageBoxPresenter& GetMessageBoxPresenter();
+
+// The application's name: the caption of boxes that name none.
+void SetAppName(const std::string& name);
+std::string GetAppName();
+
+IconKind IconKindFromType(std::uint32_t type);
+// The buttons of a message-box type with their texts from the string table.
+std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResources* strings);
+
+int ShowBigMessageBox(const IStringResources* strings, const std::string* caption,
+                      const std::string* mainInstruction, const std::string& text,
+                      std::uint32_t type, std::uint32_t flags);
+
+// Returns the pressed button's id, or 0 when the level suppressed the box.
+int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned helpId, int uiLevel,
+                   const IStringResources* strings);
+
+} // namespace cptlib

@@ -1,0 +1,209 @@
+#include "launcher/App.h"
+
+#include "cptlib/ErrorText.h"
+#include "cptlib/SystemError.h"
+#include "cptlib/localization/FolderProperties.h"
+#include "cptlib/localization/Placeholders.h"
+#include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "cptlib/platform/Process.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/ExitStatus.h"
+#include "launcher/ExtractFolder.h"
+#include "launcher/LanguageChoice.h"
+#include "launcher/Payload.h"
+#include "launcher/Random.h"
+#include "launcher/SelfCheck.h"
+
+#include <clocale>
+#include <ctime>
+#include <filesystem>
+
+namespace sfx {
+
+CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPath_)
+    : arguments(std::move(arguments_)), programPath(std::move(programPath_)) {
+    SetAppName(kAppName);
+}
+
+void CApp::SetAppName(const std::string& name) {
+    cptlib::SetAppName(name);
+}
+
+int CApp::DoMessageBox(const std::string& text, std::uint32_t type, unsigned helpId) {
+    return cptlib::ShowMessageBox(text, type, helpId, UiLevel, &strings);
+}
+
+bool CApp::InitInstance() {
+    std::setlocale(LC_ALL, "");
+    SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
+               cptlib::platform::CurrentProcessId());
+
+    if (!LoadStrings({})) {
+        exitCode = kExitNoStringTables;
+        return false;
+    }
+    if (!ParseCommandLine()) {
+        ShowCommandLineHelp();
+        exitCode = kExitSuccess;
+        return false;
+    }
+    if (!LoadSettings()) {
+        exitCode = kExitBadArchive;
+        return false;
+    }
+    if (!ChooseCulture()) {
+        exitCode = kExitCancelled;
+        return false;
+    }
+    if (!CheckOwnFile()) {
+        exitCode = kExitBadArchive;
+        return false;
+    }
+    if (!ChooseExtractFolder()) {
+        exitCode = kExitBadArchive;
+        return false;
+    }
+    exitCode = RunSetupSequence();
+    return false;
+}
+
+std::uint32_t CApp::ExitInstance() {
+    return exitCode;
+}
+
+bool CApp::LoadStrings(const std::string& newCulture) {
+    if (!strings.GetLoaders().empty() && newCulture == culture)
+        return true;
+    culture = newCulture;
+    try {
+        strings.RemoveLoaders();
+        strings.AddLoader(std::make_shared<cptlib::XmlAppStringResourceLoader>());
+        strings.Load(newCulture);
+        if (!newCulture.empty()) {
+            const std::string section = "LANG_" + newCulture;
+            const std::string name = settings.GetString(section, "ProductName", "");
+            if (!name.empty()) {
+                productName = name;
+                SetAppName(productName);
+            }
+            strings.properties["ProductName"] = productName;
+            for (const char* id : {"ProgressTitle", "ProgressText", "StartSetup"}) {
+                const std::string value = settings.GetString(section, id, "");
+                if (value.empty())
+                    continue;
+                const std::string target = std::string(id) == "ProgressTitle"  ? "SfxProgressTitle"
+                                           : std::string(id) == "ProgressText" ? "SfxProgressText"
+                                                                               : "StartSetup";
+                strings.SetText(target, value);
+            }
+        }
+    } catch (const std::exception&) {
+        DoMessageBox("Could not load string resources.\n" + cptlib::ErrorText(0),
+                     cptlib::MB_ICONERROR, 0);
+        return false;
+    }
+    return true;
+}
+
+void CApp::ShowCommandLineHelp() {
+    const std::string caption = GetText("SfxAppTitle");
+    cptlib::ShowBigMessageBox(&strings, &caption, nullptr, GetText("SfxCommandLineHelp"),
+                              cptlib::MB_OK | cptlib::MB_ICONINFORMATION, 0);
+}
+
+bool CApp::LoadSettings() {
+    std::string text;
+    const cptlib::HRESULT hr = ReadConfigurationBlock(programPath, text);
+    if (hr == cptlib::HRESULT_INVALID_DATA) {
+        DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::MB_ICONERROR, 0);
+        return false;
+    }
+    if (cptlib::Failed(hr)) {
+        DoMessageBox(cptlib::SystemErrorText(static_cast<std::uint32_t>(hr)) + "\n\n" +
+                         programPath.string(),
+                     cptlib::MB_ICONERROR, 0);
+        return false;
+    }
+    settings.Parse(text);
+
+    productName = settings.GetString("main", "ProductName", "");
+    SetAppName(productName);
+    showLanguageDialog = settings.GetInt("main", "ShowUnzipLanguageDlg", 1) == 1;
+    if (!extractOnly) {
+        if (settings.GetInt("main", "ExtractOnly", 0) != 0) {
+            extractOnly = true;
+            askTarget = true;
+        }
+        if (extractDir.empty()) {
+            const std::string folder = cptlib::ExpandPlaceholders(
+                settings.GetString("main", "DefaultExtractDir", "[PersonalFolder]"),
+                cptlib::GetFolderProperties(), cptlib::PlaceholderPattern(), true);
+            std::error_code ec;
+            if (!folder.empty() && std::filesystem::is_directory(folder, ec))
+                extractDir = folder;
+        }
+    }
+    if (!extractOnly && UiLevel == UiNormal &&
+        settings.GetInt("main", "SfxProgressVisible", 1) == 0)
+        UiLevel = 1;
+    return true;
+}
+
+bool CApp::CheckOwnFile() {
+    if (!archivePath.empty())
+        return true;
+    const std::string message = VerifyOwnFileSize(programPath, strings);
+    if (message.empty())
+        return true;
+    DoMessageBox(message, cptlib::MB_ICONERROR, 0);
+    return false;
+}
+
+bool CApp::ChooseExtractFolder() {
+    if (extractOnly) {
+        extractDir = CompleteExtractOnlyFolder(extractDir, programPath);
+        return true;
+    }
+    std::string tempPath;
+    const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
+    if (error != 0) {
+        DoMessageBox("Could not get temp directory path.\n\n" + cptlib::SystemErrorText(error),
+                     cptlib::MB_ICONERROR, 0);
+        return false;
+    }
+    extractDir = JoinPath(tempPath, MakeRandomFolderName());
+    return true;
+}
+
+std::uint32_t CApp::RunSetupSequence() {
+    return 0;
+}
+
+} // namespace sfx
+
+namespace sfx {
+
+bool CApp::ChooseCulture() {
+    const cptlib::CultureOffer offer =
+        cptlib::FindCultures(settings.GetSectionNames(), requestedCulture);
+    if (offer.found) {
+        cultureChosen = true;
+        LoadStrings(offer.selected);
+        if (UiLevel == UiNormal && showLanguageDialog && requestedCulture.empty()) {
+            std::string selected;
+            if (RunLanguageDialog(offer, selected) != cptlib::IDOK)
+                return false;
+            LoadStrings(selected);
+        }
+    } else {
+        LoadStrings(settings.GetString("main", "Culture", ""));
+    }
+    return true;
+}
+
+int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
+    selected = offer.selected;
+    return sfx::RunLanguageDialog(offer.cultures, selected, strings);
+}
+
+} // namespace sfx

@@ -1,0 +1,81 @@
+#pragma once
+// The application object: the shared state of the start-up chain and the run.
+
+#include "common/setup/InstallStringResources.h"
+#include "cptlib/localization/CultureSelection.h"
+#include "launcher/SettingsStore.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+enum UiLevelValue : int { UiSilent = 0, UiNormal = 4 };
+
+enum class OverwriteAnswer : int { Yes = 0, YesToAll = 1, No = 2, NoToAll = 3, Cancel = 4 };
+
+class CApp {
+public:
+    static constexpr const char* kAppName = "Setup Self-Extractor";
+
+    // `arguments` without the program name; `programPath` is the launcher file itself.
+    CApp(std::vector<std::string> arguments, std::filesystem::path programPath);
+    virtual ~CApp() = default;
+
+    // The whole run; always false, as no message loop follows.
+    bool InitInstance();
+    std::uint32_t ExitInstance();
+    virtual int DoMessageBox(const std::string& text, std::uint32_t type, unsigned helpId);
+
+    // The start-up steps; each shows its own message before returning false.
+    bool LoadStrings(const std::string& culture);
+    bool ParseCommandLine();
+    void ShowCommandLineHelp();
+    bool LoadSettings();
+    bool ChooseCulture();
+    bool CheckOwnFile();
+    bool ChooseExtractFolder();
+    std::uint32_t RunSetupSequence();
+
+    // The application's name: the caption of framework message boxes.
+    void SetAppName(const std::string& name);
+    std::string GetText(const std::string& id) const { return strings.GetText(id); }
+
+    const std::filesystem::path& ProgramPath() const { return programPath; }
+
+    std::uint32_t exitCode = 0;
+    int UiLevel = UiNormal;
+    SettingsStore settings;
+    std::string requestedCulture;
+    std::string culture;
+    std::string productName;
+    std::string extractDir;
+    std::string archivePath;
+    std::string addonDirPacked;
+    std::string addonDir;
+    bool extractOnly = false;
+    bool ownValuesFile = false;
+    bool cultureChosen = false;
+    bool showLanguageDialog = false;
+    bool askTarget = false;
+    int overwriteAnswer = static_cast<int>(OverwriteAnswer::YesToAll);
+    zqmsi::InstallStringResources strings;
+    std::vector<std::string> forwardedArguments;
+    std::vector<std::string> packedArguments;
+
+protected:
+    // The language dialog step; the window comes with the dialog module.
+    virtual int RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected);
+
+private:
+    std::vector<std::string> arguments;
+    std::filesystem::path programPath;
+};
+
+// Resolves a folder argument of the command line against the program's folder.
+std::string ResolveFolderArgument(const std::string& value,
+                                  const std::filesystem::path& programPath);
+
+} // namespace sfx

@@ -1,0 +1,85 @@
+#include "launcher/App.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct Parsed {
+    bool result;
+    sfx::CApp app;
+};
+
+std::unique_ptr<Parsed> Parse(Args args) {
+    auto parsed =
+        std::unique_ptr<Parsed>(new Parsed{false, sfx::CApp(std::move(args), "/opt/dl/setup")});
+    parsed->result = parsed->app.ParseCommandLine();
+    return parsed;
+}
+
+TEST(CommandLine, SwitchesSetMembersAndForwardAsTyped) {
+    struct Case {
+        Args args;
+        bool result;
+        int uiLevel;
+        bool extractOnly;
+        std::string extractDir;
+        Args forwarded;
+    };
+    const Case cases[] = {
+        {{"/X", "/out"}, true, 4, true, "/out", {}},
+        {{"-x", "/out"}, true, 4, true, "/out", {}},
+        {{"/x"}, true, 4, true, "", {}},
+        {{"/x", "/q"}, true, 4, true, "/q", {}},
+        {{"/QB"}, true, 2, false, "", {"/QB"}},
+        {{"/qb", "/q"}, true, 0, false, "", {"/qb", "/q"}},
+        {{"-qm", "/qx"}, true, 3, false, "", {"-qm", "/qx"}},
+        {{"/l", "de-DE"}, true, 4, false, "", {"/l", "de-DE"}},
+        {{"/l"}, true, 4, false, "", {}},
+        {{"/M=/v.dat"}, true, 4, false, "", {"/M=/v.dat"}},
+        {{"", "/", "-", "a.txt", "/unknown"},
+         true,
+         4,
+         false,
+         "",
+         {"", "/", "-", "a.txt", "/unknown"}},
+        {{"/q", "/?", "/qb"}, false, 0, false, "", {"/q"}},
+        {{"a.txt", "/dlmforward", "/?", "/q"}, true, 4, false, "", {"a.txt"}},
+        {{"/e", "/data/other.7z", "x"}, true, 4, false, "", {"x"}},
+    };
+    for (const auto& c : cases) {
+        auto p = Parse(c.args);
+        const std::string name = ::testing::PrintToString(c.args);
+        EXPECT_EQ(p->result, c.result) << name;
+        EXPECT_EQ(p->app.UiLevel, c.uiLevel) << name;
+        EXPECT_EQ(p->app.extractOnly, c.extractOnly) << name;
+        EXPECT_EQ(p->app.extractDir, c.extractDir) << name;
+        EXPECT_EQ(p->app.forwardedArguments, c.forwarded) << name;
+    }
+}
+
+TEST(CommandLine, ValuesOfCultureArchiveAnswerAndPacking) {
+    auto p = Parse({"/l", "de-DE", "/e", "/data/a.7z", "/overwriteanswer", "notoall", "/M=x",
+                    "/dlmforward", "/?", "/q", ""});
+    EXPECT_TRUE(p->result);
+    EXPECT_EQ(p->app.requestedCulture, "de-DE");
+    EXPECT_EQ(p->app.archivePath, "/data/a.7z");
+    EXPECT_EQ(p->app.overwriteAnswer, 3);
+    EXPECT_TRUE(p->app.ownValuesFile);
+    EXPECT_EQ(p->app.packedArguments, (Args{"/?", "/q", ""}));
+    EXPECT_EQ(p->app.UiLevel, 4);
+
+    EXPECT_EQ(Parse({"/overwriteanswer", "maybe"})->app.overwriteAnswer, 1);
+    EXPECT_EQ(Parse({"-OVERWRITEANSWER", "Cancel"})->app.overwriteAnswer, 4);
+}
+
+TEST(CommandLine, AddonFoldersResolveBesideTheProgram) {
+    auto p = Parse({"/dlmaddondir", "Addons", "/dlvaddondir", "/srv/addons"});
+    EXPECT_EQ(p->app.addonDirPacked, "/opt/dl/Addons");
+    EXPECT_EQ(p->app.addonDir, "/srv/addons");
+    EXPECT_TRUE(p->app.forwardedArguments.empty());
+    EXPECT_EQ(Parse({"/dlvaddondir", "sub/dir"})->app.addonDir, "/opt/dl/sub/dir");
+}
+
+} // namespace
