@@ -41,15 +41,26 @@ struct ResourceLocation {
     std::optional<std::uint16_t> language;
 };
 
-// Reads the raw bytes of the RT_RCDATA resource `name` from a program file on disk.
+// Reads the raw bytes of the RT_RCDATA resource `name` from a program file on disk (the first
+// 100 MiB of it). Neither PE ("MZ") nor ELF: HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
                          std::string& bytes, std::uint32_t* size = nullptr);
 
-// Names of the RT_RCDATA resources of a program file, in directory order.
+// Names of the RT_RCDATA resources of a program file, in directory order; numbers as "#12".
+// A file without that type (or without resources) gives HRESULT_NO_MORE_ITEMS; a file that is
+// neither PE ("MZ") nor ELF gives HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names);
 
-// A stream over the resource's bytes. With a non-zero `exceptionMask` that becomes the stream's
-// exception mask. Throws AppResourceError "Failed to load resource" when it is not found.
+// Where a resource's data lies in a program file on disk (PE or ELF), for writing it in place.
+// Language fallback as for CreateStreamFromResource.
+HRESULT LocateFileResource(const std::filesystem::path& path, const ResourceId& type,
+                           const ResourceId& name, std::optional<std::uint16_t> language,
+                           std::uint64_t& offset, std::uint32_t& size);
+
+// A stream over the resource's bytes, read in place. With a non-zero `exceptionMask` that
+// becomes the stream's exception mask. Throws AppResourceError "Failed to load resource" when it
+// is not found. Languages tried: the location's language, its neutral sub-language, en-US, then
+// the first present; without a language the user's language takes the first two places.
 std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& location,
                                                        std::ios_base::iostate exceptionMask);
 

@@ -1,0 +1,199 @@
+#include "cptlib/resources/ResourceUtils.h"
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/platform/File.h"
+#include "cptlib/platform/MappedFileView.h"
+#include "cptlib/platform/Process.h"
+#include "cptlib/resources/ResourceTree.h"
+
+#include <algorithm>
+#include <streambuf>
+
+// The tree linked into the running program (see cmake/Resources.cmake); weak, so that programs
+// without resources link too and simply find none.
+extern "C" {
+extern const unsigned char sfx_rsrc_begin[] __attribute__((weak, visibility("hidden")));
+extern const unsigned char sfx_rsrc_end[] __attribute__((weak, visibility("hidden")));
+}
+
+namespace cptlib {
+
+namespace {
+
+// Only the front of a file is mapped: the resources live in the program image.
+constexpr std::uint64_t kMapLimit = 0x6400000;
+
+struct MappedImage {
+    platform::FileDescriptor file;
+    platform::MappedFileView view;
+    ResourceTree tree;
+};
+
+HRESULT MapImage(const std::filesystem::path& path, MappedImage& image) {
+    using namespace platform;
+    HRESULT hr = OpenFileForRead(image.file, path, FileAccess::Read, FileShare::Read,
+                                 CreationDisposition::OpenExisting);
+    if (Failed(hr))
+        return hr;
+    std::uint64_t size = 0;
+    if (Failed(hr = QueryFileSize(image.file, size)))
+        return hr;
+    if (size < 2)
+        return HRESULT_RESOURCE_DATA_NOT_FOUND;
+    if (Failed(
+            hr = image.view.Map(image.file, static_cast<std::uint32_t>(std::min(size, kMapLimit)))))
+        return hr;
+    if (DetectImageFormat(image.view.bytes()) == ImageFormat::Unknown)
+        return HRESULT_RESOURCE_DATA_NOT_FOUND;
+    return ResourceTree::Open(image.view.bytes(), image.tree);
+}
+
+std::vector<std::uint16_t> Candidates(std::optional<std::uint16_t> language) {
+    return LanguageCandidates(language, language ? std::nullopt : UserLanguage());
+}
+
+// Reads a byte range in place; seeking is supported so that parsers may look back.
+class SpanBuffer : public std::streambuf {
+public:
+    explicit SpanBuffer(std::span<const std::uint8_t> bytes) {
+        // The get area is never written through.
+        char* begin = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+        setg(begin, begin, begin + bytes.size());
+    }
+
+protected:
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                     std::ios_base::openmode which) override {
+        if ((which & std::ios_base::in) == 0)
+            return pos_type(off_type(-1));
+        off_type base = 0;
+        if (dir == std::ios_base::cur)
+            base = gptr() - eback();
+        else if (dir == std::ios_base::end)
+            base = egptr() - eback();
+        const off_type target = base + off;
+        if (target < 0 || target > egptr() - eback())
+            return pos_type(off_type(-1));
+        setg(eback(), eback() + target, egptr());
+        return pos_type(target);
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
+        return seekoff(off_type(pos), std::ios_base::beg, which);
+    }
+};
+
+class ResourceStream : public std::istream {
+public:
+    ResourceStream(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> keeper)
+        : std::istream(nullptr), keeper_(std::move(keeper)), buffer_(bytes) {
+        rdbuf(&buffer_);
+    }
+
+private:
+    std::shared_ptr<const void> keeper_; // holds the file mapping, if any
+    SpanBuffer buffer_;
+};
+
+[[noreturn]] void ThrowNotFound(const ResourceLocation& location, HRESULT hr) {
+    const std::filesystem::path module =
+        location.module.empty() ? platform::GetModulePath() : location.module;
+    std::string text = module.string();
+    if (!text.empty())
+        text += '\\';
+    text += "resType:" + location.type.ToString() + "\\resID:" + location.name.ToString();
+    if (location.language)
+        text += "\\lcid:" + std::to_string(*location.language);
+    CPT_THROW(AppResourceError("Failed to load resource", MakeWin32Error(Win32FromHResult(hr)))
+              << tag_errinfo_path(PathFromUtf8(text)));
+}
+
+} // namespace
+
+std::string ResourceId::ToString() const {
+    return name.empty() ? "#" + std::to_string(id) : name;
+}
+
+HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
+                         std::string& bytes, std::uint32_t* size) {
+    bytes.clear();
+    if (size != nullptr)
+        *size = 0;
+    MappedImage image;
+    HRESULT hr = MapImage(path, image);
+    if (Failed(hr))
+        return hr;
+    ResourceData data;
+    if (Failed(hr = image.tree.Find(RT_RCDATA, name, Candidates(std::nullopt), data)))
+        return hr;
+    const auto found = image.tree.Bytes(data);
+    bytes.assign(reinterpret_cast<const char*>(found.data()), found.size());
+    if (size != nullptr)
+        *size = data.size;
+    return S_OK;
+}
+
+HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names) {
+    names.clear();
+    MappedImage image;
+    HRESULT hr = MapImage(path, image);
+    // An image without any resources lacks this type as well.
+    if (hr == HRESULT_RESOURCE_DATA_NOT_FOUND &&
+        DetectImageFormat(image.view.bytes()) != ImageFormat::Unknown)
+        return HRESULT_NO_MORE_ITEMS;
+    if (Failed(hr))
+        return hr;
+    std::vector<ResourceId> ids;
+    hr = image.tree.EnumNames(RT_RCDATA, ids);
+    if (hr == HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND))
+        return HRESULT_NO_MORE_ITEMS;
+    if (Failed(hr))
+        return hr;
+    for (const auto& id : ids)
+        names.push_back(id.ToString());
+    return S_OK;
+}
+
+HRESULT LocateFileResource(const std::filesystem::path& path, const ResourceId& type,
+                           const ResourceId& name, std::optional<std::uint16_t> language,
+                           std::uint64_t& offset, std::uint32_t& size) {
+    MappedImage image;
+    HRESULT hr = MapImage(path, image);
+    if (Failed(hr))
+        return hr;
+    ResourceData data;
+    if (Failed(hr = image.tree.Find(type, name, Candidates(language), data)))
+        return hr;
+    offset = data.offset;
+    size = data.size;
+    return S_OK;
+}
+
+std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& location,
+                                                       std::ios_base::iostate exceptionMask) {
+    ResourceTree tree;
+    std::shared_ptr<const void> keeper;
+    if (location.module.empty()) {
+        const std::uint8_t* begin = sfx_rsrc_begin;
+        const std::uint8_t* end = sfx_rsrc_end;
+        if (begin == nullptr || end == nullptr || end < begin)
+            ThrowNotFound(location, HRESULT_RESOURCE_DATA_NOT_FOUND);
+        tree = ResourceTree::FromSection({begin, static_cast<std::size_t>(end - begin)});
+    } else {
+        auto image = std::make_shared<MappedImage>();
+        const HRESULT hr = MapImage(location.module, *image);
+        if (Failed(hr))
+            ThrowNotFound(location, hr);
+        tree = image->tree;
+        keeper = std::move(image);
+    }
+    ResourceData data;
+    const HRESULT hr = tree.Find(location.type, location.name, Candidates(location.language), data);
+    if (Failed(hr))
+        ThrowNotFound(location, hr);
+    auto stream = std::make_shared<ResourceStream>(tree.Bytes(data), std::move(keeper));
+    if (exceptionMask != std::ios_base::goodbit)
+        stream->exceptions(exceptionMask);
+    return stream;
+}
+
+} // namespace cptlib
