@@ -38,6 +38,12 @@ bool CApp::InitInstance() {
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
                cptlib::platform::CurrentProcessId());
 
+    if (RunStartupSteps())
+        exitCode = RunSetupSequence();
+    return false;
+}
+
+bool CApp::RunStartupSteps() {
     if (!LoadStrings({})) {
         exitCode = kExitNoStringTables;
         return false;
@@ -63,8 +69,7 @@ bool CApp::InitInstance() {
         exitCode = kExitBadArchive;
         return false;
     }
-    exitCode = RunSetupSequence();
-    return false;
+    return true;
 }
 
 std::uint32_t CApp::ExitInstance() {

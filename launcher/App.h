@@ -26,6 +26,8 @@ public:
 
     // The whole run; always false, as no message loop follows.
     bool InitInstance();
+    // Start-up steps 1 to 6; false when one ended the run (exitCode is set).
+    bool RunStartupSteps();
     std::uint32_t ExitInstance();
     virtual int DoMessageBox(const std::string& text, std::uint32_t type, unsigned helpId);
 
