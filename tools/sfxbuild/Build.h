@@ -23,6 +23,10 @@ public:
 // "'path'" for messages.
 std::string Quoted(const std::filesystem::path& path);
 
+// Up to `length` bytes of a file from `offset`; fewer at its end, none when it cannot be read.
+std::string ReadFileRange(const std::filesystem::path& path, std::uint64_t offset,
+                          std::uint64_t length);
+
 // The data block the launcher finds in the last 64 KiB of its file: "##DATA##", the query and
 // "##ENDDATA##", all UTF-16LE. Throws BuildError when the query is not UTF-8, has a '%' that is
 // not followed by two hexadecimal digits, holds the end marker, or the block exceeds 64 KiB.

@@ -1,0 +1,181 @@
+#include "sfxbuild/Build.h"
+#include "sfxbuild/OutputFile.h"
+
+#include "cptlib/Utf.h"
+#include "cptlib/resources/ResourceTree.h"
+#include "launcher/ConfigKey.h"
+#include "launcher/Payload.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace sfxbuild {
+
+namespace {
+
+constexpr std::uint32_t kVerifySize = 8;
+// Cipher text that happens to hold the end marker would cut the block short; a new IV fixes it.
+constexpr int kIvAttempts = 8;
+
+std::string ReadFile(const std::filesystem::path& path, const std::string& what) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw BuildError(what + " " + Quoted(path) + " is a folder");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw BuildError("cannot open " + what + " " + Quoted(path) + ": " + std::strerror(errno));
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw BuildError("cannot read " + what + " " + Quoted(path));
+    return data;
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string Le64(std::uint64_t value) {
+    std::string out(8, '\0');
+    for (std::size_t i = 0; i < 8; ++i)
+        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+bool Contains(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle) != std::string_view::npos;
+}
+
+// The file offset of the stub's 8-byte _VRN_VERIFY slot.
+std::uint64_t VerifySlot(const std::string& stub, const std::filesystem::path& path) {
+    cptlib::ResourceTree tree;
+    cptlib::ResourceData data;
+    if (cptlib::Failed(cptlib::ResourceTree::Open(AsBytes(stub), tree)) ||
+        cptlib::Failed(tree.Find(cptlib::RT_RCDATA, "_VRN_VERIFY", {}, data)) ||
+        data.size != kVerifySize)
+        throw BuildError("stub " + Quoted(path) + " has no 8-byte _VRN_VERIFY resource");
+    return data.offset;
+}
+
+// The archive's size, after checking that it is a whole 7z archive.
+std::uint64_t CheckArchive(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw BuildError("cannot open archive " + Quoted(path) + ": " + std::strerror(errno));
+    std::uint8_t header[32] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    const auto claimed = SevenZipArchiveSize({header, static_cast<std::size_t>(in.gcount())});
+    if (!claimed)
+        throw BuildError("archive " + Quoted(path) + " is not a 7z archive");
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec)
+        throw BuildError("cannot read archive " + Quoted(path) + ": " + ec.message());
+    if (*claimed > size)
+        throw BuildError("archive " + Quoted(path) + " is cut short: its header gives " +
+                         std::to_string(*claimed) + " bytes, the file has " + std::to_string(size));
+    return size;
+}
+
+std::array<std::uint8_t, 16> RandomIv() {
+    std::array<std::uint8_t, 16> iv{};
+    if (RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)
+        throw BuildError("cannot draw a random initialisation vector");
+    return iv;
+}
+
+} // namespace
+
+void Create(const CreateOptions& options) {
+    const auto& out = options.output;
+    const std::string config = ReadFile(options.config, "configuration");
+    if (!cptlib::IsValidUtf8(config))
+        throw BuildError("configuration " + Quoted(options.config) + " is not valid UTF-8");
+
+    std::string dataBlock;
+    if (options.data) {
+        try {
+            dataBlock = MakeDataBlock(*options.data);
+        } catch (const BuildError& e) {
+            throw BuildError("cannot make " + Quoted(out) + ": " + e.what());
+        }
+    }
+
+    std::string stub = ReadFile(options.stub, "stub");
+    const auto imageEnd = ProgramImageEnd(AsBytes(stub));
+    if (!imageEnd)
+        throw BuildError("stub " + Quoted(options.stub) + " is not a program file (PE or ELF)");
+    stub.resize(static_cast<std::size_t>(*imageEnd));
+    const std::uint64_t verifyAt = VerifySlot(stub, options.stub);
+    const std::string startMarker = sfx::StartMarker(), endMarker = sfx::EndMarker();
+    if (Contains(stub, startMarker))
+        throw BuildError("stub " + Quoted(options.stub) + " already carries a payload");
+
+    const auto key = sfx::MakeConfigKey();
+    std::string block;
+    for (int attempt = 0; attempt < kIvAttempts && block.empty(); ++attempt) {
+        block = EncryptConfiguration(config, key, RandomIv());
+        if (Contains(block, endMarker))
+            block.clear();
+    }
+    if (block.empty())
+        throw BuildError("cannot encipher " + Quoted(options.config) + " without the end marker");
+    // The launcher searches only the first 20 MiB, and positions up to 20 bytes before their end.
+    const std::uint64_t endMarkerAt = stub.size() + startMarker.size() + block.size();
+    if (endMarkerAt + 20 >= sfx::kMarkerSearchLimit)
+        throw BuildError("cannot make " + Quoted(out) +
+                         ": stub and configuration block exceed the 20 MiB the launcher searches");
+
+    PendingFile file(out);
+    std::optional<WorkFolder> work;
+    std::filesystem::path archive;
+    if (options.dir) {
+        work.emplace(out);
+        archive = work->path() / "payload.7z";
+        MakeArchive(*options.dir, archive);
+    } else {
+        archive = *options.archive;
+    }
+    const std::uint64_t archiveSize = CheckArchive(archive);
+
+    file.Write(stub);
+    file.Write(startMarker);
+    file.Write(block);
+    file.Write(endMarker);
+    file.Append(archive);
+    file.Write(dataBlock);
+    const std::uint64_t size = file.Size();
+    if (size != endMarkerAt + endMarker.size() + archiveSize + dataBlock.size())
+        throw BuildError("archive " + Quoted(archive) + " changed while it was copied");
+    file.WriteAt(verifyAt, Le64(size));
+    file.Close();
+
+    // Read the result back the way the launcher does.
+    const std::string front =
+        ReadFileRange(file.path(), 0, std::min(size, sfx::kMarkerSearchLimit));
+    const auto layout = sfx::FindPayload(AsBytes(front));
+    if (!layout || layout->startMarker != stub.size() || layout->blockSize != block.size())
+        throw BuildError("cannot make " + Quoted(out) +
+                         ": the launcher would not find the configuration block");
+    if (!dataBlock.empty()) {
+        if (size < kDataBlockWindow)
+            throw BuildError("cannot make " + Quoted(out) + ": the file is shorter than " +
+                             std::to_string(kDataBlockWindow) +
+                             " bytes, so the launcher cannot read its data block");
+        const std::uint64_t windowAt = size - kDataBlockWindow;
+        const auto found =
+            FindDataBlockIn(AsBytes(ReadFileRange(file.path(), windowAt, kDataBlockWindow)));
+        if (!found || windowAt + found->start != size - dataBlock.size())
+            throw BuildError("cannot make " + Quoted(out) +
+                             ": the archive holds the data block's start marker");
+    }
+    using std::filesystem::perms;
+    file.Commit(perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                perms::others_exec);
+}
+
+} // namespace sfxbuild

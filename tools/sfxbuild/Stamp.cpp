@@ -1,0 +1,77 @@
+#include "sfxbuild/Build.h"
+
+#include "cptlib/SystemError.h"
+#include "cptlib/Utf.h"
+#include "cptlib/resources/ResourceUtils.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace sfxbuild {
+
+namespace {
+
+struct Assignment {
+    std::string name;
+    std::string value;
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// The slots whose values the launcher forwards; _VRN_VERIFY is the build tool's own.
+bool IsValueSlot(const std::string& name) {
+    std::string upper = name;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper.starts_with("VRN") || upper.starts_with("ZQ_");
+}
+
+} // namespace
+
+void Stamp(const std::filesystem::path& file, const std::vector<std::string>& assignments) {
+    const std::string where = Quoted(file) + ": ";
+    std::vector<Assignment> slots;
+    for (const std::string& text : assignments) {
+        const auto equals = text.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw BuildError(where + "'" + text + "' is not NAME=VALUE");
+        Assignment a{text.substr(0, equals), text.substr(equals + 1)};
+        if (!cptlib::IsValidUtf8(a.name) || !cptlib::IsValidUtf8(a.value))
+            throw BuildError(where + "'" + a.name + "' assignment is not valid UTF-8");
+        const cptlib::HRESULT hr = cptlib::LocateFileResource(file, cptlib::RT_RCDATA, a.name,
+                                                              std::nullopt, a.offset, a.size);
+        if (hr == cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_NAME_NOT_FOUND) ||
+            hr == cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_TYPE_NOT_FOUND))
+            throw BuildError(where + "unknown slot '" + a.name + "'");
+        if (hr == cptlib::HRESULT_RESOURCE_DATA_NOT_FOUND)
+            throw BuildError(where + "not a program file with resources (PE or ELF)");
+        if (cptlib::Failed(hr))
+            throw BuildError(where + "cannot read the resources: " +
+                             cptlib::SystemErrorText(static_cast<std::uint32_t>(hr)));
+        if (!IsValueSlot(a.name))
+            throw BuildError(where + "'" + a.name +
+                             "' is not a value slot (their names begin with VRN or ZQ_)");
+        if (a.value.size() > a.size)
+            throw BuildError(where + "the value for '" + a.name + "' is " +
+                             std::to_string(a.value.size()) + " bytes; the slot holds " +
+                             std::to_string(a.size));
+        slots.push_back(std::move(a));
+    }
+
+    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+    if (!out)
+        throw BuildError("cannot open " + Quoted(file) + " for writing: " + std::strerror(errno));
+    for (const Assignment& a : slots) {
+        std::string padded = a.value;
+        padded.resize(a.size, '\0');
+        out.seekp(static_cast<std::streamoff>(a.offset));
+        out.write(padded.data(), static_cast<std::streamsize>(padded.size()));
+    }
+    out.close();
+    if (!out)
+        throw BuildError("cannot write " + Quoted(file));
+}
+
+} // namespace sfxbuild
