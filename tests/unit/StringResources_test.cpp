@@ -8,6 +8,8 @@
 #include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <streambuf>
@@ -308,6 +310,57 @@ TEST(StringTableLocation, GivesTheCulturesLanguageOrNone) {
         EXPECT_TRUE(location.name.name.empty());
         EXPECT_EQ(location.name.id, 1);
     }
+}
+
+// The tables linked into this test program, as the launcher carries them.
+TEST(XmlAppStringResourceLoader, ReadsTheCarriedTable) {
+    std::ifstream file(SFX_SOURCE_DIR "/resources/strings/en-US.xml", std::ios::binary);
+    const StringMap english = Load(std::string(std::istreambuf_iterator<char>(file), {}));
+    ASSERT_EQ(english.count("OK"), 1u);
+
+    zqmsi::InstallStringResources strings;
+    strings.AddLoader(std::make_shared<XmlAppStringResourceLoader>());
+    strings.Load("en-US");
+    EXPECT_EQ(strings.GetText("Yes"), "&Yes");
+    EXPECT_EQ(strings.GetText("SfxCommandLineHelp").rfind("Usage: setup.exe [parameter]\n", 0), 0u);
+    EXPECT_EQ(strings.GetText("SelectTargetDirAppTitle"), "");
+
+    // Without a language, or with one the language table lacks, some table is chosen; each
+    // holds the same Ids.
+    for (const std::string culture : {"en-US", "EN-us", "", "xx-YY", "de_DE"}) {
+        StringMap loaded;
+        XmlAppStringResourceLoader().LoadInto(loaded, culture);
+        if (culture == "en-US" || culture == "EN-us") {
+            EXPECT_EQ(loaded, english) << culture;
+            continue;
+        }
+        for (const auto& entry : english)
+            EXPECT_EQ(loaded.count(entry.first), 1u) << culture << ": " << entry.first;
+    }
+}
+
+TEST(XmlAppStringResourceLoader, FailuresReachTheCaller) {
+    EXPECT_STREQ(
+        Catch<std::runtime_error>([] { XmlAppStringResourceLoader().GetAllCultures(); }).what(),
+        "Cannot get available cultures: Function not implemented yet");
+
+    zqmsi::InstallStringResources strings;
+    strings.AddLoader(std::make_shared<XmlAppStringResourceLoader>());
+    strings.Load("en-US");
+
+    strings.RemoveLoaders();
+    strings.AddLoader(std::make_shared<XmlAppStringResourceLoader>(
+        "", ResourceLocation{{}, ResourceId("ZQ_XML_STRING"), ResourceId(2), {}}));
+    EXPECT_THROW(strings.Load("de-DE"), AppResourceError);
+
+    strings.RemoveLoaders();
+    strings.AddLoader(std::make_shared<XmlAppStringResourceLoader>(
+        "Strings", ResourceLocation{{}, ResourceId("ZQ_XML_STRING"), ResourceId(1), {}}));
+    const auto error = Catch<SystemError>([&] { strings.Load("de-DE"); });
+    EXPECT_EQ(error.code(), make_error_code(PtreeError::BadData));
+
+    EXPECT_EQ(strings.GetCulture(), "en-US");
+    EXPECT_EQ(strings.GetText("OK"), "OK");
 }
 
 } // namespace
