@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -72,6 +73,17 @@ protected:
         fs::permissions(folder_ / "payload" / "sub" / "setup.sh", fs::perms(0755));
         fs::create_symlink("readme.txt", folder_ / "payload" / "link");
         WriteFile(folder_ / "setup.ini", kConfig);
+        // The launcher searches only its first 20 MiB for the payload; a sanitizer build of the
+        // stub is larger, so those builds test with a copy without debug information.
+        stub_ = kBin / "sfxstub";
+        if (fs::file_size(stub_) > 16 * 1024 * 1024) {
+            const fs::path copy = folder_ / "stub";
+            const std::string strip =
+                "strip --strip-debug -o " + Quote(copy.string()) + " " + Quote(stub_.string());
+            ASSERT_EQ(std::system(strip.c_str()), 0);
+            stub_ = copy;
+            stubArgs_ = {"--stub", copy.string()};
+        }
     }
     void TearDown() override { fs::remove_all(folder_); }
 
@@ -107,15 +119,24 @@ protected:
         return archive;
     }
 
+    // Create arguments with the stub: none when the default one beside sfxbuild is used.
+    std::vector<std::string> Create(std::vector<std::string> args) const {
+        args.insert(args.begin(), "create");
+        args.insert(args.end(), stubArgs_.begin(), stubArgs_.end());
+        return args;
+    }
+
     static constexpr const char* kConfig = "[main]\r\nProductName=\"Demo \xC3\x9C\"\r\n"
                                            "RunProgram=sub/setup.sh\r\n";
     fs::path folder_;
+    fs::path stub_;
+    std::vector<std::string> stubArgs_;
 };
 
 TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     const fs::path out = folder_ / "setup.bin";
-    const Result r = Sfxbuild({"create", "--config", (folder_ / "setup.ini").string(), "--dir",
-                               (folder_ / "payload").string(), "-o", out.string()});
+    const Result r = Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--dir",
+                                      (folder_ / "payload").string(), "-o", out.string()}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, fs::perms(0755));
@@ -126,7 +147,7 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     ASSERT_EQ(sfx::ReadConfigurationBlock(out, text, &layout), cptlib::S_OK);
     EXPECT_EQ(text, kConfig);
     const std::string file = ReadFile(out);
-    const std::string stub = ReadFile(kBin / "sfxstub");
+    const std::string stub = ReadFile(stub_);
     EXPECT_EQ(layout.startMarker, stub.size());
 
     // The image is the stub; only the size slot differs.
@@ -168,16 +189,19 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
         EXPECT_NE(info.out.find(expected), std::string::npos) << expected << "\n" << info.out;
     EXPECT_EQ(info.out.find("data block"), std::string::npos);
     // Nothing is left behind but the result.
-    EXPECT_EQ(Listing(), (std::set<std::string>{"payload", "setup.ini", "setup.bin", "extracted.7z",
-                                                "list.txt"}));
+    std::set<std::string> expected = {"payload", "setup.ini", "setup.bin", "extracted.7z",
+                                      "list.txt"};
+    if (!stubArgs_.empty())
+        expected.insert("stub");
+    EXPECT_EQ(Listing(), expected);
 }
 
 TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
     const fs::path archive = MakeArchive();
     const fs::path out = folder_ / "setup.bin";
-    const Result r = Sfxbuild({"create", "--config", (folder_ / "setup.ini").string(), "--archive",
-                               archive.string(), "--stub", (kBin / "sfxstub").string(), "--data",
-                               "k1=a%20b&k2=", "-o", out.string()});
+    const Result r =
+        Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--archive",
+                         archive.string(), "--data", "k1=a%20b&k2=", "-o", out.string()}));
     ASSERT_EQ(r.status, 0) << r.err;
 
     std::string text;
@@ -203,8 +227,8 @@ TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
 
 TEST_F(SfxbuildTest, StampsSlotsInPlace) {
     const fs::path out = folder_ / "setup.bin";
-    ASSERT_EQ(Sfxbuild({"create", "--config", (folder_ / "setup.ini").string(), "--dir",
-                        (folder_ / "payload").string(), "-o", out.string()})
+    ASSERT_EQ(Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--dir",
+                               (folder_ / "payload").string(), "-o", out.string()}))
                   .status,
               0);
     const auto size = fs::file_size(out);
@@ -242,8 +266,8 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
     WriteFile(folder_ / "fake.7z", "PK\x03\x04 not seven zip");
     const std::string whole = ReadFile(archive);
     WriteFile(folder_ / "cut.7z", whole.substr(0, whole.size() - 10));
-    ASSERT_EQ(Sfxbuild({"create", "--config", config.string(), "--archive", archive.string(), "-o",
-                        (folder_ / "built.bin").string()})
+    ASSERT_EQ(Sfxbuild(Create({"--config", config.string(), "--archive", archive.string(), "-o",
+                               (folder_ / "built.bin").string()}))
                   .status,
               0);
 
@@ -285,9 +309,12 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
     const auto before = Listing();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> args = {"create"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> args = c.args;
         args.insert(args.end(), {"-o", out.string()});
+        if (std::find(args.begin(), args.end(), "--stub") == args.end())
+            args = Create(args);
+        else
+            args.insert(args.begin(), "create");
         const Result r = Sfxbuild(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
@@ -298,18 +325,28 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
         EXPECT_EQ(Listing(), before); // no output, no temporary files
     }
 
+    // The output may not land in the folder being packed, where the temporary files would be
+    // packed too.
+    const Result inside = Sfxbuild(Create({"--config", config.string(), "--dir", dir, "-o",
+                                           (folder_ / "payload" / "sub" / "setup.bin").string()}));
+    EXPECT_EQ(inside.status, 1);
+    EXPECT_NE(inside.err.find("lies inside the folder"), std::string::npos) << inside.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "payload" / "sub"),
+                            fs::directory_iterator()),
+              1);
+
     // An earlier output survives a failed run unchanged.
     WriteFile(out, "earlier output");
-    const Result r = Sfxbuild({"create", "--config", (folder_ / "latin1.ini").string(), "--dir",
-                               dir, "-o", out.string()});
+    const Result r = Sfxbuild(
+        Create({"--config", (folder_ / "latin1.ini").string(), "--dir", dir, "-o", out.string()}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadFile(out), "earlier output");
 }
 
 TEST_F(SfxbuildTest, StampFailuresChangeNothing) {
     const fs::path out = folder_ / "setup.bin";
-    ASSERT_EQ(Sfxbuild({"create", "--config", (folder_ / "setup.ini").string(), "--dir",
-                        (folder_ / "payload").string(), "-o", out.string()})
+    ASSERT_EQ(Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--dir",
+                               (folder_ / "payload").string(), "-o", out.string()}))
                   .status,
               0);
     const std::string original = ReadFile(out);

@@ -88,6 +88,20 @@ std::array<std::uint8_t, 16> RandomIv() {
     return iv;
 }
 
+// Whether `inner` is `outer` or lies below it, after resolving links and dots.
+bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    std::error_code e1, e2;
+    auto a = std::filesystem::weakly_canonical(std::filesystem::absolute(inner), e1);
+    auto b = std::filesystem::weakly_canonical(std::filesystem::absolute(outer), e2);
+    if (e1 || e2)
+        return false;
+    if (a.filename().empty())
+        a = a.parent_path();
+    if (b.filename().empty())
+        b = b.parent_path();
+    return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+}
+
 } // namespace
 
 void Create(const CreateOptions& options) {
@@ -129,6 +143,11 @@ void Create(const CreateOptions& options) {
     if (endMarkerAt + 20 >= sfx::kMarkerSearchLimit)
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
+
+    // The temporary files beside the output would be packed as well.
+    if (options.dir && IsWithin(out.has_parent_path() ? out.parent_path() : ".", *options.dir))
+        throw BuildError("output " + Quoted(out) + " lies inside the folder " +
+                         Quoted(*options.dir) + " that is packed");
 
     PendingFile file(out);
     std::optional<WorkFolder> work;
