@@ -1,0 +1,29 @@
+#pragma once
+// What the progress dialog hands the extraction worker, and the failure record it gets back.
+
+#include "cptlib/sys/MessageInbox.h"
+
+#include <cstdint>
+#include <string>
+
+namespace sfx {
+
+struct ExtractionJob {
+    cptlib::InboxHandle notifyWindow; // the dialog's inbox; nothing is sent when empty
+    std::string archivePath;          // the launcher file, or the file named by /e
+    bool archiveIsLauncher = true;    // the archive follows the configuration block's end marker
+    std::string extractFolder;
+    bool deleteOnFailure = true; // normal run: the folder is the launcher's own
+};
+
+enum class ExtractionErrorKind : std::int32_t { CorruptArchive = 0, SystemError = 1, LibraryError = 2 };
+
+struct ExtractionError {
+    ExtractionErrorKind kind = ExtractionErrorKind::CorruptArchive;
+    std::uint32_t code = 0;     // HRESULT, Win32 number or library number; 0 for a text failure
+    std::string message;        // the library's text
+    std::string path;           // SystemError: the current item or the extract folder
+    std::uint64_t requiredSize = 0; // disk full: the total unpacked size
+};
+
+} // namespace sfx
