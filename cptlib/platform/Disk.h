@@ -1,0 +1,40 @@
+#pragma once
+// Volumes and folders as the extract-folder choice needs them: local mount points, free space,
+// write access and the private creation of a new folder. Results are Win32 error numbers.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cptlib::platform {
+
+struct MountEntry {
+    std::string device;
+    std::string mountPoint;
+    std::string type;
+    bool readOnly = false;
+};
+
+// The entries of a /proc/self/mounts text, octal escapes ("\040") decoded; malformed lines are
+// skipped.
+std::vector<MountEntry> ParseMountTable(std::string_view text);
+
+// A file system type that keeps its data on a local disk (not network, not pseudo, not memory).
+bool IsLocalDiskFileSystem(std::string_view type);
+
+// Mount points of local disk file systems that are not on removable media, not read-only and
+// writable by the caller, in the order of /proc/self/mounts.
+std::vector<std::string> LocalWritableMountPoints();
+
+// The bytes free to the caller on the volume of `path` (statvfs f_bavail * f_frsize).
+std::uint32_t GetFreeBytes(const std::string& path, std::uint64_t& freeBytes);
+
+// Whether the caller may create entries in the folder.
+bool CanWriteFolder(const std::string& path);
+
+// Creates one folder with mode 0700 that must not exist yet (no parents, no reuse of an existing
+// entry of any kind): ERROR_ALREADY_EXISTS when something has that name.
+std::uint32_t CreatePrivateFolder(const std::string& path);
+
+} // namespace cptlib::platform

@@ -1,0 +1,139 @@
+#include "cptlib/platform/SignalWatch.h"
+
+#include "cptlib/Exceptions.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <thread>
+
+namespace cptlib::platform {
+
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The handler's pipe lives as long as the process: a handler still running on another thread
+// while a watch ends must never write into a descriptor number that has been reused.
+struct SignalPipe {
+    int read = -1;
+    int write = -1;
+};
+
+const SignalPipe& ProcessSignalPipe() {
+    static const SignalPipe pipe = [] {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            CPT_THROW(SystemError(errno, std::generic_category(), "Could not create signal pipe"));
+        return SignalPipe{fds[0], fds[1]};
+    }();
+    return pipe;
+}
+
+std::atomic<int> g_writeEnd{-1};
+std::atomic<bool> g_watchExists{false};
+
+extern "C" void OnStopSignal(int number) {
+    const int saved = errno;
+    const int fd = g_writeEnd.load(std::memory_order_relaxed);
+    if (fd >= 0) {
+        const unsigned char byte = static_cast<unsigned char>(number);
+        // A full pipe already holds enough stop requests.
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = saved;
+}
+
+void Drain(int fd) {
+    unsigned char buffer[64];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+} // namespace
+
+struct SignalWatch::State {
+    std::function<void(StopSignal)> onSignal;
+    struct sigaction previous[std::size(kSignals)]{};
+    int stopRead = -1;
+    int stopWrite = -1;
+    std::thread watcher;
+
+    void Watch(int signalRead) {
+        pollfd fds[2] = {{signalRead, POLLIN, 0}, {stopRead, POLLIN, 0}};
+        for (;;) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            if (fds[1].revents != 0)
+                return;
+            unsigned char numbers[64];
+            const ssize_t count = ::read(signalRead, numbers, sizeof numbers);
+            for (ssize_t i = 0; i < count; ++i) {
+                const StopSignal kind =
+                    numbers[i] == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate;
+                try {
+                    onSignal(kind);
+                } catch (...) {
+                    // The watcher must outlive a failing callback; the next signal tries again.
+                }
+            }
+        }
+    }
+};
+
+SignalWatch::SignalWatch(std::function<void(StopSignal)> onSignal)
+    : state_(std::make_unique<State>()) {
+    if (g_watchExists.exchange(true))
+        CPT_THROW(RuntimeError("A signal watch exists already"));
+    try {
+        const SignalPipe& pipe = ProcessSignalPipe();
+        Drain(pipe.read);
+        int stop[2];
+        if (::pipe2(stop, O_CLOEXEC) != 0)
+            CPT_THROW(SystemError(errno, std::generic_category(), "Could not create stop pipe"));
+        state_->stopRead = stop[0];
+        state_->stopWrite = stop[1];
+        state_->onSignal = std::move(onSignal);
+        state_->watcher = std::thread([state = state_.get(), fd = pipe.read] { state->Watch(fd); });
+
+        g_writeEnd.store(pipe.write);
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        // Interrupted system calls elsewhere in the program resume as if nothing happened.
+        action.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &action, &state_->previous[i]);
+    } catch (...) {
+        if (state_->watcher.joinable()) {
+            [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+            state_->watcher.join();
+        }
+        if (state_->stopRead >= 0) {
+            ::close(state_->stopRead);
+            ::close(state_->stopWrite);
+        }
+        g_watchExists.store(false);
+        throw;
+    }
+}
+
+SignalWatch::~SignalWatch() {
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &state_->previous[i], nullptr);
+    g_writeEnd.store(-1);
+    [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+    state_->watcher.join();
+    ::close(state_->stopRead);
+    ::close(state_->stopWrite);
+    g_watchExists.store(false);
+}
+
+} // namespace cptlib::platform

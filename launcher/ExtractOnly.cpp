@@ -1,0 +1,125 @@
+#include "launcher/ExtractOnly.h"
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/SystemError.h"
+#include "launcher/ExtractFolder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace sfx {
+
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+[[noreturn]] void ThrowSystemError(std::uint32_t code, const char* text) {
+    CPT_THROW(cptlib::SystemError(cptlib::MakeWin32Error(code), text));
+}
+
+} // namespace
+
+cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
+                                                const cptlib::IStringResources& strings) {
+    cptlib::MessageBoxContent box;
+    box.caption = cptlib::GetAppName();
+    box.mainInstruction = cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS);
+    box.content =
+        "\"" + LastPathComponent(existingName) + "\"\n\n" + strings.GetText("OverwriteAllQuestion");
+    box.iconKind = cptlib::IconKind::Warning;
+    box.flags = cptlib::MBF_ATTENTION;
+    box.buttons = {{cptlib::IDOK, false, strings.GetText("OverwriteAllButton")},
+                   {cptlib::IDCANCEL, true, strings.GetText("Cancel")}};
+    return box;
+}
+
+std::string GetDisplayName(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        ThrowSystemError(path.empty() ? cptlib::ERROR_INVALID_PARAMETER : cptlib::LastWin32Error(),
+                         "Could not get display name from path");
+    const std::string name = LastPathComponent(path);
+    return name.empty() ? "/" : name;
+}
+
+std::string PathToUrl(const std::string& path) {
+    if (!IsAbsolutePath(path))
+        ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create URL from path");
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsUnreserved(c) || c == '/') {
+            url += ch;
+        } else {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 0xF];
+        }
+    }
+    return url;
+}
+
+std::string UrlToPath(const std::string& url) {
+    constexpr std::string_view kScheme = "file://";
+    if (url.size() <= kScheme.size() || url.compare(0, kScheme.size(), kScheme) != 0 ||
+        url[kScheme.size()] != '/')
+        ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create path from URL");
+    std::string path;
+    for (std::size_t i = kScheme.size(); i < url.size(); ++i) {
+        if (url[i] != '%') {
+            path += url[i];
+            continue;
+        }
+        const int high = i + 2 < url.size() ? HexValue(url[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(url[i + 2]) : -1;
+        if (low < 0)
+            ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create path from URL");
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}
+
+std::string ExtractFolderLinkText(const std::string& extractDir) {
+    try {
+        const std::string name = GetDisplayName(extractDir);
+        const std::string url = PathToUrl(AddTrailingSlash(extractDir));
+        // The link syntax has no escapes for its own separators.
+        if (name.find_first_of("|>") != std::string::npos)
+            return extractDir;
+        return "<LINK " + name + "|" + url + ">";
+    } catch (const std::exception&) {
+        return extractDir;
+    }
+}
+
+void FinishExtractOnly(int uiLevel, const std::string& extractDir,
+                       const cptlib::IStringResources& strings, IProgressView& view) {
+    if (uiLevel < 2)
+        return;
+    cptlib::MessageBoxContent box;
+    box.caption = cptlib::GetAppName();
+    box.mainInstruction = strings.GetText("ExtractSuccess");
+    box.content = ExtractFolderLinkText(extractDir);
+    box.iconKind = cptlib::IconKind::Information;
+    box.flags = cptlib::MBF_ATTENTION;
+    box.buttons = {{cptlib::IDOK, false, strings.GetText("OK")}};
+    view.ShowExtractSuccess(box, extractDir);
+}
+
+} // namespace sfx

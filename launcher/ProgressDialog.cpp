@@ -1,0 +1,367 @@
+#include "launcher/ProgressDialog.h"
+
+#include "common/setup/CommonSetupLogger.h"
+#include "cptlib/Exceptions.h"
+#include "cptlib/SystemError.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/Cleanup.h"
+#include "launcher/ExitStatus.h"
+#include "launcher/ExtractOnly.h"
+#include "launcher/Format.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace sfx {
+
+namespace {
+
+std::string Hex08(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+} // namespace
+
+std::string ExtractionFailureText(const ExtractionError& error,
+                                  const cptlib::IStringResources& strings) {
+    const std::string extract = strings.GetText("SfxErrorExtract");
+    switch (error.kind) {
+    case ExtractionErrorKind::CorruptArchive:
+        return strings.GetText("SfxErrorBadArchive");
+    case ExtractionErrorKind::SystemError: {
+        std::string text = extract + "\n\n" + cptlib::SystemErrorText(error.code);
+        if (!error.path.empty())
+            text += "\n\n" + error.path;
+        return text;
+    }
+    case ExtractionErrorKind::LibraryError: {
+        std::string text = extract;
+        if (!error.message.empty())
+            text += "\n\n" + error.message;
+        if (error.code != 0)
+            text += " (" + Hex08(error.code) + ")";
+        return text;
+    }
+    }
+    return extract + "\n\nError type: " + std::to_string(static_cast<std::int32_t>(error.kind)) +
+           "\nError code: " + Hex08(error.code);
+}
+
+CSelfExtractingDlg::CSelfExtractingDlg(ProgressDialogSettings settings,
+                                       const cptlib::IStringResources& strings, IProgressView& view,
+                                       std::unique_ptr<IExtractionWorker> worker)
+    : settings_(std::move(settings)), strings_(strings), view_(view),
+      inbox_([this](const cptlib::Message& message) { return OnMessage(message); }),
+      worker_(std::move(worker)) {
+    if (!worker_)
+        CPT_THROW(cptlib::RuntimeError("The progress dialog needs an extraction worker"));
+}
+
+CSelfExtractingDlg::~CSelfExtractingDlg() {
+    destroying_ = true;
+    worker_->RequestCancel(true);
+    RemoveTemporaryFolder();
+}
+
+std::string CSelfExtractingDlg::Text(const char* id) const {
+    return strings_.GetText(id);
+}
+
+int CSelfExtractingDlg::DoModal() {
+    ProgressViewLayout layout;
+    layout.pretty = settings_.prettyProgress;
+    layout.productName = settings_.productName;
+    layout.onCancel = [this] { OnCancel(); };
+    if (!view_.Create(layout))
+        return 0;
+    view_.SetCancelText(Text("Cancel"));
+    view_.SetText(Text("SfxProgressText"));
+    view_.SetTitle(FormatText(Text("SfxProgressTitle"), 0));
+    if (settings_.uiLevel > 1)
+        view_.Show(true);
+    if (!startPosted_) {
+        startPosted_ = true;
+        inbox_.Post(WM_SFX_START_EXTRACT);
+    }
+    view_.RunModalLoop(inbox_, [this] { return ended_; });
+    view_.Show(false);
+    worker_->Wait();
+    return result_;
+}
+
+cptlib::LResult CSelfExtractingDlg::OnMessage(const cptlib::Message& message) {
+    if (destroying_) {
+        // Only a worker being joined still talks; it must end, not wait for answers.
+        switch (message.id) {
+        case WM_SFX_ASK_OVERWRITE:
+            return kOverwriteCancel;
+        case WM_SFX_ASK_PASSWORD:
+            return 2;
+        default:
+            return 0;
+        }
+    }
+    switch (message.id) {
+    case WM_SFX_START_EXTRACT:
+        OnStartExtract();
+        break;
+    case WM_SFX_PROGRESS:
+        OnProgress(message.lParam);
+        break;
+    case WM_SFX_ASK_OVERWRITE:
+        return OnAskOverwrite(reinterpret_cast<const char*>(message.lParam));
+    case WM_SFX_ASK_PASSWORD:
+        return OnAskPassword(reinterpret_cast<char*>(message.wParam),
+                             static_cast<std::size_t>(message.lParam));
+    case WM_SFX_DELETING:
+        view_.SetText(Text("DeletingTempFiles"));
+        break;
+    case WM_SFX_EXTRACT_ERROR:
+        if (message.wParam != 0)
+            OnExtractError(*reinterpret_cast<const ExtractionError*>(message.wParam));
+        break;
+    case WM_SFX_EXTRACT_FAILED:
+        OnExtractFailed();
+        break;
+    case WM_SFX_EXTRACT_CANCELLED:
+        OnExtractCancelled();
+        break;
+    case WM_SFX_EXTRACT_DONE:
+        OnExtractDone();
+        break;
+    case WM_SFX_HIDE:
+        view_.Show(false);
+        break;
+    case WM_SFX_STOP_REQUEST:
+        OnStopRequest(message.wParam);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+FolderQuestion CSelfExtractingDlg::MakeFolderQuestion() {
+    FolderQuestion question;
+    question.strings = &strings_;
+    question.productName = settings_.productName;
+    question.extractOnly = settings_.extractOnly;
+    question.uiLevel = settings_.uiLevel;
+    question.pickFolder = [this](const std::string& initial, const std::string& title) {
+        return view_.PickFolder(initial, title);
+    };
+    return question;
+}
+
+void CSelfExtractingDlg::OnStartExtract() {
+    if (forced_) {
+        EndAsCancelled();
+        return;
+    }
+    if (settings_.askTarget) {
+        if (!AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir)) {
+            EndDialog(kResultStopped);
+            return;
+        }
+        if (forced_) {
+            EndAsCancelled();
+            return;
+        }
+    }
+    job_.notifyWindow = inbox_.Handle();
+    job_.archivePath = settings_.archivePath;
+    job_.archiveIsLauncher = settings_.archiveIsLauncher;
+    job_.deleteOnFailure = !settings_.extractOnly;
+    StartExtraction();
+}
+
+void CSelfExtractingDlg::StartExtraction() {
+    if (!settings_.extractOnly) {
+        // The worker would also make a missing folder, but only a folder made here, new and
+        // private, is safe to fill in a shared temporary folder.
+        const std::uint32_t error = CreateExtractFolder(settings_.extractDir);
+        if (error != 0) {
+            ExtractionError record;
+            record.kind = ExtractionErrorKind::SystemError;
+            record.code = error;
+            record.path = settings_.extractDir;
+            OnExtractError(record);
+            OnExtractFailed();
+            return;
+        }
+        ownedFolder_ = settings_.extractDir;
+    }
+    job_.extractFolder = settings_.extractDir;
+    if (!worker_->Start(job_)) {
+        SETUP_LOG(cptlib::Severity::Error) << "The extraction worker could not be started.";
+        RemoveTemporaryFolder();
+        exitCode_ = kExitBadArchive;
+        EndDialog(kResultStopped);
+    }
+}
+
+void CSelfExtractingDlg::OnProgress(cptlib::LParam permille) {
+    inbox_.ReplyMessage(0);
+    SetProgress(static_cast<int>(std::clamp<cptlib::LParam>(permille, 0, 1000)));
+}
+
+void CSelfExtractingDlg::SetProgress(int permille) {
+    view_.SetProgress(permille);
+    view_.SetTitle(FormatText(Text("SfxProgressTitle"), permille / 10));
+    view_.SetTaskbarProgress(permille);
+}
+
+void CSelfExtractingDlg::SetProgressBarState(ProgressBarState state) {
+    view_.SetBarState(state);
+    view_.SetTaskbarState(state);
+}
+
+cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
+    // The normal run's folder is new: whatever is there came from this archive.
+    if (!settings_.extractOnly)
+        return kOverwriteNo;
+    if (settings_.uiLevel == 0)
+        return settings_.overwriteAnswer;
+    SetProgressBarState(ProgressBarState::Paused);
+    const int button = view_.AskOverwrite(
+        MakeOverwriteQuestion(existingName != nullptr ? existingName : "", strings_));
+    SetProgressBarState(ProgressBarState::Normal);
+    return button == cptlib::IDOK ? kOverwriteYesToAll : kOverwriteCancel;
+}
+
+cptlib::LResult CSelfExtractingDlg::OnAskPassword(char* buffer, std::size_t capacity) {
+    if (buffer == nullptr || capacity == 0)
+        return 2;
+    std::string password;
+    if (!view_.AskPassword(password))
+        return 2;
+    // A shortened password would only fail later as a damaged archive.
+    if (password.size() >= capacity) {
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "The password entered is longer than " << capacity - 1 << " bytes; refused.";
+        return 2;
+    }
+    std::memcpy(buffer, password.c_str(), password.size() + 1);
+    return kPasswordEntered;
+}
+
+void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
+    if (settings_.uiLevel == 0)
+        return;
+    if (!settings_.extractOnly && error.kind == ExtractionErrorKind::SystemError &&
+        error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL)) {
+        retry_ = ChooseFolderAfterDiskFull(MakeFolderQuestion(), error.requiredSize,
+                                           settings_.extractDir);
+        return;
+    }
+    SetProgressBarState(ProgressBarState::Error);
+    view_.FlashIfNotForeground();
+    cptlib::ShowMessageBox(ExtractionFailureText(error, strings_), cptlib::MB_ICONERROR, 0,
+                           settings_.uiLevel, &strings_);
+    SetProgressBarState(ProgressBarState::Normal);
+    SetProgress(0);
+}
+
+void CSelfExtractingDlg::OnExtractFailed() {
+    worker_->Wait();
+    // The worker has removed its temporary folder; this makes sure of it.
+    RemoveTemporaryFolder();
+    if (!retry_) {
+        exitCode_ = kExitBadArchive;
+        EndDialog(kResultStopped);
+        return;
+    }
+    retry_ = false;
+    if (forced_) {
+        EndAsCancelled();
+        return;
+    }
+    SetProgressBarState(ProgressBarState::Normal);
+    SetProgress(0);
+    view_.SetText(Text("SfxProgressText"));
+    StartExtraction();
+}
+
+void CSelfExtractingDlg::OnExtractCancelled() {
+    worker_->Wait();
+    RemoveTemporaryFolder();
+    exitCode_ = kExitCancelled;
+    EndDialog(kResultStopped);
+}
+
+void CSelfExtractingDlg::OnExtractDone() {
+    worker_->Wait();
+    SetProgress(1000);
+    if (settings_.extractOnly) {
+        FinishExtractOnly(settings_.uiLevel, settings_.extractDir, strings_, view_);
+        EndDialog(kResultDone);
+        return;
+    }
+    if (forced_) {
+        EndAsCancelled();
+        return;
+    }
+    StartSetup();
+}
+
+void CSelfExtractingDlg::StartSetup() {
+    view_.SetText(Text("StartSetup"));
+    view_.EnableCancel(false);
+    // Nothing runs the extracted setup yet, so its files are not kept.
+    RemoveTemporaryFolder();
+    EndDialog(kResultDone);
+}
+
+void CSelfExtractingDlg::OnCancel() {
+    if (ended_)
+        return;
+    const int answer =
+        cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::MB_YESNO | cptlib::MB_ICONQUESTION, 0,
+                               settings_.uiLevel, &strings_);
+    if (answer != cptlib::IDYES)
+        return;
+    worker_->RequestCancel(false);
+    view_.EnableCancel(false);
+}
+
+void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind) {
+    if (ended_)
+        return;
+    if (kind == kStopInterrupt && interrupts_++ == 0) {
+        OnCancel();
+        return;
+    }
+    SETUP_LOG(cptlib::Severity::Warning) << "Stop requested by a signal; cancelling.";
+    forced_ = true;
+    view_.EnableCancel(false);
+    worker_->RequestCancel(false);
+}
+
+void CSelfExtractingDlg::RemoveTemporaryFolder() {
+    if (ownedFolder_.empty())
+        return;
+    std::uint32_t error = 0;
+    if (!DeleteFolderTree(ownedFolder_, kDeleteTempFolder, &error) &&
+        error != cptlib::ERROR_FILE_NOT_FOUND && error != cptlib::ERROR_PATH_NOT_FOUND) {
+        SETUP_LOG(cptlib::Severity::Error)
+            << "Could not delete the folder '" << ownedFolder_ << "': " << error;
+        return;
+    }
+    ownedFolder_.clear();
+}
+
+void CSelfExtractingDlg::EndAsCancelled() {
+    RemoveTemporaryFolder();
+    exitCode_ = kExitCancelled;
+    EndDialog(kResultStopped);
+}
+
+void CSelfExtractingDlg::EndDialog(int result) {
+    ended_ = true;
+    result_ = result;
+}
+
+} // namespace sfx

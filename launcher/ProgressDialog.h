@@ -1,0 +1,136 @@
+#pragma once
+// The progress dialog's logic: runs the extraction worker, answers its questions, turns its
+// outcome into messages and the exit code. It draws nothing itself; a view does, or nobody at
+// the silent levels.
+
+#include "cptlib/localization/StringResources.h"
+#include "cptlib/sys/MessageInbox.h"
+#include "launcher/ExtractFolder.h"
+#include "launcher/Extraction.h"
+#include "launcher/ProgressDialogSettings.h"
+#include "launcher/ProgressView.h"
+#include "launcher/SfxMessages.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+// Posted to the dialog when the process is asked to stop (wParam: kStopInterrupt for Ctrl+C,
+// kStopTerminate for SIGTERM and SIGHUP).
+constexpr cptlib::MessageId WM_SFX_STOP_REQUEST = WM_APP + 0x40;
+constexpr cptlib::WParam kStopInterrupt = 0;
+constexpr cptlib::WParam kStopTerminate = 1;
+
+// The extraction worker as the dialog drives it.
+class IExtractionWorker {
+public:
+    virtual ~IExtractionWorker() = default;
+    // False when a run is still in progress or no thread could be made.
+    virtual bool Start(const ExtractionJob& job) = 0;
+    virtual void RequestCancel(bool wait) = 0;
+    // On the dialog's thread, sent messages are handled while waiting.
+    virtual void Wait() = 0;
+    virtual bool IsRunning() const = 0;
+    // Every item extracted so far, folders with a trailing "/".
+    virtual const std::vector<std::string>& ExtractedNames() const = 0;
+};
+
+// Drives a worker thread class with Start(job), RequestCancel, Wait, IsRunning and
+// ExtractedNames, reporting to the job's inbox.
+template <class Thread> class ExtractionWorker final : public IExtractionWorker {
+public:
+    bool Start(const ExtractionJob& job) override {
+        thread_.SetNotifyInbox(job.notifyWindow);
+        return thread_.Start(job);
+    }
+    void RequestCancel(bool wait) override { thread_.RequestCancel(wait); }
+    void Wait() override { thread_.Wait(); }
+    bool IsRunning() const override { return thread_.IsRunning(); }
+    const std::vector<std::string>& ExtractedNames() const override {
+        return thread_.ExtractedNames();
+    }
+    Thread& Get() { return thread_; }
+
+private:
+    Thread thread_;
+};
+
+// The text of the failure box for a failure record.
+std::string ExtractionFailureText(const ExtractionError& error,
+                                  const cptlib::IStringResources& strings);
+
+class CSelfExtractingDlg {
+public:
+    static constexpr int kResultDone = 1;    // extraction (and what followed) completed
+    static constexpr int kResultStopped = 2; // cancelled, failed or the folder question declined
+
+    CSelfExtractingDlg(ProgressDialogSettings settings, const cptlib::IStringResources& strings,
+                       IProgressView& view, std::unique_ptr<IExtractionWorker> worker);
+    // Cancels and joins a worker still running, and removes a temporary folder left behind.
+    ~CSelfExtractingDlg();
+    CSelfExtractingDlg(const CSelfExtractingDlg&) = delete;
+    CSelfExtractingDlg& operator=(const CSelfExtractingDlg&) = delete;
+
+    // Shows the view (above the silent levels), starts the extraction and handles the messages
+    // until the dialog ends. Returns kResultDone or kResultStopped, 0 when the view could not
+    // be made.
+    int DoModal();
+
+    std::uint32_t ExitCode() const { return exitCode_; }
+    // The extract folder, changed by the folder questions and by a name clash at creation.
+    const std::string& ExtractDir() const { return settings_.extractDir; }
+    // Where workers and the signal watch report.
+    cptlib::InboxHandle Inbox() const { return inbox_.Handle(); }
+
+    // The Cancel button: asks for confirmation, then cancels a running extraction.
+    void OnCancel();
+
+private:
+    cptlib::LResult OnMessage(const cptlib::Message& message);
+    void OnStartExtract();
+    void OnProgress(cptlib::LParam permille);
+    cptlib::LResult OnAskOverwrite(const char* existingName);
+    cptlib::LResult OnAskPassword(char* buffer, std::size_t capacity);
+    void OnExtractError(const ExtractionError& error);
+    void OnExtractFailed();
+    void OnExtractCancelled();
+    void OnExtractDone();
+    void OnStopRequest(cptlib::WParam kind);
+
+    void SetProgress(int permille);
+    void SetProgressBarState(ProgressBarState state);
+    // Creates the normal run's folder and starts the worker; a failure ends the dialog as a
+    // failed extraction.
+    void StartExtraction();
+    // The step after a successful normal run, where the setup program starts.
+    void StartSetup();
+    void RemoveTemporaryFolder();
+    void EndAsCancelled();
+    void EndDialog(int result);
+    FolderQuestion MakeFolderQuestion();
+    std::string Text(const char* id) const;
+
+    ProgressDialogSettings settings_;
+    const cptlib::IStringResources& strings_;
+    IProgressView& view_;
+    std::uint32_t exitCode_ = 0;
+    ExtractionJob job_;
+    bool startPosted_ = false;
+    bool retry_ = false;
+    bool ended_ = false;
+    int result_ = 0;
+    // A stop signal asked for the end: no worker starts any more, no setup follows.
+    bool forced_ = false;
+    int interrupts_ = 0;
+    bool destroying_ = false;
+    // The normal run's folder that this dialog made and that has not been removed yet.
+    std::string ownedFolder_;
+    cptlib::MessageInbox inbox_;
+    // Last, so it is joined while everything its messages touch still exists.
+    std::unique_ptr<IExtractionWorker> worker_;
+};
+
+} // namespace sfx

@@ -1,0 +1,32 @@
+#pragma once
+// Everything the progress dialog needs from the start-up: filled once, copied into the dialog,
+// never changed afterwards.
+
+#include <cstdint>
+#include <string>
+
+namespace sfx {
+
+struct ProgressDialogSettings {
+    std::int32_t uiLevel = 4;
+    std::string productName;
+    std::string culture;     // the culture in use, such as en-US
+    std::string archivePath; // the file named by /e, else the launcher file itself
+    std::string extractDir;  // with a trailing "/"
+    std::string setupFile;   // as configured, relative to the extract folder unless absolute
+    std::string setupParams; // as configured
+    std::int32_t overwriteAnswer = 1;
+    std::int32_t showCommand = 1;
+    bool prettyProgress = false;
+    bool extractOnly = false;
+    bool cultureChosen = false;
+    bool askTarget = false;
+    bool showLanguageDialog = false;
+    bool ownValuesFile = false;
+    bool forwardResourceData = false;
+    // The archive follows the launcher's configuration block; false for a bare archive given by
+    // /e, which is read from its first byte.
+    bool archiveIsLauncher = true;
+};
+
+} // namespace sfx

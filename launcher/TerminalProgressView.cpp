@@ -1,0 +1,107 @@
+#include "launcher/TerminalProgressView.h"
+
+#include "cptlib/platform/Terminal.h"
+#include "cptlib/platform/TerminalInput.h"
+#include "launcher/ExtractFolder.h"
+
+#include <iostream>
+
+namespace sfx {
+
+TerminalProgressView::TerminalProgressView(bool drawProgress, std::istream* in, std::ostream& out,
+                                           LineReader readPassword)
+    : drawProgress_(drawProgress), in_(in), out_(out), readPassword_(std::move(readPassword)) {}
+
+TerminalProgressView::~TerminalProgressView() {
+    EndLine();
+}
+
+std::unique_ptr<TerminalProgressView> TerminalProgressView::ForProcess(int uiLevel) {
+    namespace platform = cptlib::platform;
+    const bool interactive = platform::StdinIsTerminal() && platform::StderrIsTerminal();
+    return std::make_unique<TerminalProgressView>(
+        uiLevel > 1 && platform::StderrIsTerminal(), interactive ? &std::cin : nullptr, std::cerr,
+        interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
+}
+
+bool TerminalProgressView::Create(const ProgressViewLayout&) {
+    return true;
+}
+
+void TerminalProgressView::Show(bool visible) {
+    visible_ = visible;
+    if (visible)
+        Redraw();
+    else
+        EndLine();
+}
+
+void TerminalProgressView::SetTitle(const std::string& title) {
+    title_ = title;
+    Redraw();
+}
+
+void TerminalProgressView::SetText(const std::string& text) {
+    text_ = text;
+    Redraw();
+}
+
+void TerminalProgressView::Redraw() {
+    if (!visible_ || !drawProgress_)
+        return;
+    std::string line = title_;
+    if (!text_.empty())
+        line += (line.empty() ? "" : "  ") + text_;
+    // Progress arrives far more often than the whole percent in the title changes.
+    if (line == drawn_ && (lineOpen_ || line.empty()))
+        return;
+    std::string padding;
+    if (line.size() < drawn_.size())
+        padding.assign(drawn_.size() - line.size(), ' ');
+    out_ << '\r' << line << padding;
+    out_.flush();
+    drawn_ = line;
+    lineOpen_ = true;
+}
+
+void TerminalProgressView::EndLine() {
+    if (!lineOpen_)
+        return;
+    out_ << '\n';
+    out_.flush();
+    lineOpen_ = false;
+    drawn_.clear();
+}
+
+int TerminalProgressView::AskOverwrite(const cptlib::MessageBoxContent& question) {
+    EndLine();
+    return cptlib::GetMessageBoxPresenter().Show(question);
+}
+
+bool TerminalProgressView::AskPassword(std::string& password) {
+    EndLine();
+    password.clear();
+    if (in_ == nullptr)
+        return false;
+    out_ << "Enter password: ";
+    out_.flush();
+    if (readPassword_)
+        return readPassword_(password);
+    return static_cast<bool>(std::getline(*in_, password));
+}
+
+std::string TerminalProgressView::PickFolder(const std::string& initialFolder,
+                                             const std::string& title) {
+    EndLine();
+    return PickFolderAtTerminal(in_, out_, initialFolder, title);
+}
+
+void TerminalProgressView::ShowExtractSuccess(const cptlib::MessageBoxContent& box,
+                                              const std::string& folder) {
+    EndLine();
+    cptlib::MessageBoxContent plain = box;
+    plain.content = folder;
+    cptlib::GetMessageBoxPresenter().Show(plain);
+}
+
+} // namespace sfx

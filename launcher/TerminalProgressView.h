@@ -1,0 +1,61 @@
+#pragma once
+// The progress dialog without a window: one updating line on a terminal, questions at a prompt.
+
+#include "launcher/ProgressView.h"
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace sfx {
+
+class TerminalProgressView : public IProgressView {
+public:
+    using LineReader = std::function<bool(std::string& line)>;
+
+    // `drawProgress`: title and status on one line of `out`, redrawn in place. `in` null: nobody
+    // can answer, so questions are declined. `readPassword` reads without echo; by default a
+    // plain line of `in`.
+    TerminalProgressView(bool drawProgress, std::istream* in, std::ostream& out,
+                         LineReader readPassword = {});
+    ~TerminalProgressView() override;
+
+    // The view of this process at a level: the progress line from level 2 up when stderr is a
+    // terminal; answers from stdin when stdin and stderr are terminals.
+    static std::unique_ptr<TerminalProgressView> ForProcess(int uiLevel);
+
+    bool Create(const ProgressViewLayout& layout) override;
+    void Show(bool visible) override;
+    void SetTitle(const std::string& title) override;
+    void SetText(const std::string& text) override;
+    void SetCancelText(const std::string&) override {}
+    void EnableCancel(bool) override {}
+    void SetProgress(int) override {}
+    void SetBarState(ProgressBarState) override {}
+    void SetTaskbarProgress(int) override {}
+    void SetTaskbarState(ProgressBarState) override {}
+    void FlashIfNotForeground() override {}
+    int AskOverwrite(const cptlib::MessageBoxContent& question) override;
+    bool AskPassword(std::string& password) override;
+    std::string PickFolder(const std::string& initialFolder, const std::string& title) override;
+    void ShowExtractSuccess(const cptlib::MessageBoxContent& box,
+                            const std::string& folder) override;
+
+private:
+    void Redraw();
+    // Leaves the progress line before anything else is written.
+    void EndLine();
+
+    bool drawProgress_;
+    std::istream* in_;
+    std::ostream& out_;
+    LineReader readPassword_;
+    bool visible_ = false;
+    std::string title_;
+    std::string text_;
+    std::string drawn_;
+    bool lineOpen_ = false;
+};
+
+} // namespace sfx

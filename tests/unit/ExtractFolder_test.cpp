@@ -1,0 +1,312 @@
+// Extract-folder choice: sizes, the roomiest volume, the private folder and the folder questions.
+
+#include "cptlib/SystemError.h"
+#include "cptlib/localization/MemStringResources.h"
+#include "cptlib/platform/Disk.h"
+#include "cptlib/platform/Process.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/ExtractFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using namespace sfx;
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::random_device rd;
+        path_ = fs::temp_directory_path() / ("sfx-folder-" + std::to_string(rd()));
+        fs::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+
+private:
+    fs::path path_;
+};
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+TEST(FormatByteSize, Table) {
+    struct Case {
+        std::uint64_t size;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "0 KB"},
+        {50, "0 KB"},
+        {102, "0 KB"}, // 0.0996 KB
+        {103, "0.1 KB"},
+        {1048575, "1024.0 KB"},
+        {1048576, "1.0 MB"},
+        {1073741823, "1024.0 MB"},
+        {1073741824, "1.00 GB"},
+        {3221225472ull, "3.00 GB"},
+        {1099511627776ull, "1.00 TB"},
+        {5ull << 40, "5.00 TB"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatByteSize(c.size), c.text) << c.size;
+}
+
+TEST(FormatByteSize, UnitTextsFromTheCallerAreFilledUp) {
+    EXPECT_EQ(FormatByteSize(3221225472ull, {"KiB", "MiB", "GiB", "TiB"}), "3.00 GiB");
+    EXPECT_EQ(FormatByteSize(2048, {"k"}), "2.0 k");
+    // A missing unit text is empty, not a crash.
+    EXPECT_EQ(FormatByteSize(1048576, {"k"}), "1.0 ");
+}
+
+// The number follows the locale that start-up selected.
+TEST(FormatByteSize, DecimalSeparatorOfTheUserLocale) {
+    ScratchFolder locales;
+    const std::string command =
+        "localedef -i de_DE -f UTF-8 '" + locales.str() + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        GTEST_SKIP() << "localedef cannot build de_DE here";
+    const char* previousPath = std::getenv("LOCPATH");
+    const std::string saved = previousPath != nullptr ? previousPath : "";
+    ::setenv("LOCPATH", locales.str().c_str(), 1);
+    const char* selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    std::string text;
+    if (selected != nullptr)
+        text = FormatByteSize(3221225472ull);
+    std::setlocale(LC_NUMERIC, "C");
+    if (previousPath != nullptr)
+        ::setenv("LOCPATH", saved.c_str(), 1);
+    else
+        ::unsetenv("LOCPATH");
+    ASSERT_NE(selected, nullptr);
+    EXPECT_EQ(text, "3,00 GB");
+    EXPECT_EQ(FormatByteSize(3221225472ull), "3.00 GB");
+}
+
+TEST(FindRoomiestFolder, StrictlyMoreWinsSoTheFirstOfEqualOnesDoes) {
+    const std::map<std::string, std::uint64_t> free = {{"/b/", 10}, {"/c/", 20}, {"/d/", 20}};
+    const FreeSpaceQuery query = [&](const std::string& path, std::uint64_t& bytes) {
+        const auto it = free.find(path);
+        if (it == free.end())
+            return cptlib::ERROR_PATH_NOT_FOUND;
+        bytes = it->second;
+        return 0u;
+    };
+    std::string best = "unchanged";
+    EXPECT_TRUE(FindRoomiestFolder({"/a/", "/b/", "/c/", "/d/"}, query, best));
+    EXPECT_EQ(best, "/c/");
+    EXPECT_TRUE(FindRoomiestFolder({"/d/", "/c/"}, query, best));
+    EXPECT_EQ(best, "/d/");
+
+    best = "unchanged";
+    EXPECT_FALSE(FindRoomiestFolder({"/a/"}, query, best));
+    EXPECT_FALSE(FindRoomiestFolder({}, query, best));
+    const FreeSpaceQuery full = [](const std::string&, std::uint64_t& bytes) {
+        bytes = 0;
+        return 0u;
+    };
+    EXPECT_FALSE(FindRoomiestFolder({"/b/"}, full, best));
+    EXPECT_EQ(best, "unchanged");
+}
+
+TEST(FindRoomiestDrive, ProposesAWritableFolderOfThisMachine) {
+    const auto candidates = RoomiestDriveCandidates();
+    ASSERT_FALSE(candidates.empty());
+    for (const auto& candidate : candidates) {
+        EXPECT_EQ(candidate.back(), '/') << candidate;
+        EXPECT_TRUE(cptlib::platform::CanWriteFolder(candidate)) << candidate;
+    }
+    std::string temp;
+    ASSERT_EQ(cptlib::platform::GetTempPath(temp), 0u);
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), temp), candidates.end());
+    std::string root;
+    ASSERT_TRUE(FindRoomiestDrive(root));
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), root), candidates.end());
+}
+
+TEST(MountTable, LocalDiskFileSystemsOnly) {
+    const std::string table = "/dev/vda1 / ext4 rw,relatime 0 0\n"
+                              "proc /proc proc rw,nosuid,nodev,noexec 0 0\n"
+                              "server:/export /mnt/nfs nfs4 rw,vers=4.2 0 0\n"
+                              "//nas/share /mnt/smb cifs rw 0 0\n"
+                              "/dev/sdb1 /media/my\\040disk vfat rw,uid=1000 0 0\n"
+                              "/dev/sdc1 /backup ext4 ro,relatime 0 0\n"
+                              "tmpfs /run tmpfs rw,nosuid 0 0\n"
+                              "sshfs#me@host: /mnt/ssh fuse.sshfs rw 0 0\n"
+                              "garbage\n"
+                              "/dev/nvme0n1p2 /data btrfs rw,ssd 0 0";
+    const auto entries = cptlib::platform::ParseMountTable(table);
+    ASSERT_EQ(entries.size(), 9u);
+    EXPECT_EQ(entries[4].mountPoint, "/media/my disk");
+    EXPECT_EQ(entries[4].device, "/dev/sdb1");
+    EXPECT_TRUE(entries[5].readOnly);
+    EXPECT_FALSE(entries[0].readOnly);
+    EXPECT_EQ(entries[8].mountPoint, "/data");
+
+    std::vector<std::string> local;
+    for (const auto& entry : entries)
+        if (cptlib::platform::IsLocalDiskFileSystem(entry.type))
+            local.push_back(entry.mountPoint);
+    EXPECT_EQ(local, (std::vector<std::string>{"/", "/media/my disk", "/backup", "/data"}));
+}
+
+TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
+    ScratchFolder scratch;
+    std::string folder = scratch.str() + "/vrnfirst0001/";
+    ASSERT_EQ(CreateExtractFolder(folder), 0u);
+    EXPECT_EQ(folder, scratch.str() + "/vrnfirst0001/");
+    EXPECT_EQ(ModeOf(folder), 0700u);
+
+    // Taken by a folder, by a file, by a link: each time a fresh name beside it.
+    fs::create_symlink("/", scratch.path() / "vrnlink00001");
+    std::ofstream(scratch.path() / "vrnfile00001") << "x";
+    for (const char* taken : {"vrnfirst0001", "vrnfile00001", "vrnlink00001"}) {
+        SCOPED_TRACE(taken);
+        std::string again = scratch.str() + "/" + taken;
+        ASSERT_EQ(CreateExtractFolder(again), 0u);
+        EXPECT_NE(again, scratch.str() + "/" + taken);
+        EXPECT_EQ(fs::path(again).parent_path(), scratch.path());
+        EXPECT_TRUE(fs::path(again).filename().string().starts_with("vrn"));
+        EXPECT_EQ(fs::path(again).filename().string().size(), 11u);
+        EXPECT_EQ(ModeOf(again), 0700u);
+        EXPECT_TRUE(fs::is_empty(again));
+    }
+    EXPECT_TRUE(fs::is_symlink(scratch.path() / "vrnlink00001"));
+
+    std::string orphan = scratch.str() + "/missing/vrnorphan001/";
+    EXPECT_EQ(CreateExtractFolder(orphan), cptlib::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(orphan, scratch.str() + "/missing/vrnorphan001/");
+}
+
+class FolderQuestionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        strings.SetText("SelectTargetDir", "Choose destination location");
+        strings.SetText("ChooseTempDir", "Need room (%s).");
+        strings.SetText("KiB", "KB");
+        strings.SetText("MiB", "MB");
+        strings.SetText("GiB", "GB");
+        strings.SetText("TiB", "TB");
+        question.strings = &strings;
+        question.productName = "Demo";
+        question.pickFolder = [this](const std::string& initial, const std::string& title) {
+            requests.emplace_back(initial, title);
+            return picked;
+        };
+    }
+
+    cptlib::MemStringResources strings;
+    FolderQuestion question;
+    std::vector<std::pair<std::string, std::string>> requests;
+    std::string picked = "/data/chosen/";
+};
+
+TEST_F(FolderQuestionTest, TitleAndResultByMode) {
+    std::string dir = "/old/";
+    question.extractOnly = true;
+    ASSERT_TRUE(AskTargetFolder(question, "/start/", dir));
+    EXPECT_EQ(dir, "/data/chosen/");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].first, "/start/");
+    EXPECT_EQ(requests[0].second, "Demo - Choose destination location");
+
+    strings.SetText("SelectTargetDirAppTitle",
+                    "[SelectTargetDir] for [ProductName] ([ProductName])");
+    question.extractOnly = false;
+    ASSERT_TRUE(AskTargetFolder(question, "/start/", dir));
+    EXPECT_EQ(requests[1].second, "Choose destination location for Demo (Demo)");
+    // The normal run gets a new random folder inside the picked one.
+    EXPECT_TRUE(dir.starts_with("/data/chosen/vrn")) << dir;
+    EXPECT_EQ(dir.size(), std::string("/data/chosen/").size() + 11);
+
+    picked.clear();
+    const std::string before = dir;
+    EXPECT_FALSE(AskTargetFolder(question, "/start/", dir));
+    EXPECT_EQ(dir, before);
+}
+
+TEST_F(FolderQuestionTest, DiskFullMessageThenChoice) {
+    struct Presenter : cptlib::IMessageBoxPresenter {
+        int answer = cptlib::IDOK;
+        std::vector<cptlib::MessageBoxContent> shown;
+        int Show(const cptlib::MessageBoxContent& box) override {
+            shown.push_back(box);
+            return answer;
+        }
+    };
+    auto presenter = std::make_shared<Presenter>();
+    cptlib::SetMessageBoxPresenter(presenter);
+
+    std::string dir = "/tmp/vrnold/";
+    ASSERT_TRUE(ChooseFolderAfterDiskFull(question, 1048576, dir));
+    ASSERT_EQ(presenter->shown.size(), 1u);
+    EXPECT_EQ(presenter->shown[0].content, "Need room (1.0 MB).");
+    ASSERT_EQ(requests.size(), 1u);
+    // The proposal is a folder of this machine with room.
+    EXPECT_TRUE(cptlib::platform::CanWriteFolder(requests[0].first)) << requests[0].first;
+    EXPECT_TRUE(dir.starts_with("/data/chosen/vrn"));
+
+    presenter->answer = cptlib::IDCANCEL;
+    EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
+    EXPECT_EQ(requests.size(), 1u);
+    question.uiLevel = 3;
+    presenter->answer = cptlib::IDOK;
+    EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
+    EXPECT_EQ(presenter->shown.size(), 2u);
+    cptlib::SetMessageBoxPresenter(nullptr);
+}
+
+TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
+    ScratchFolder scratch;
+    fs::create_directories(scratch.path() / "sub dir");
+    std::ofstream(scratch.path() / "file") << "x";
+    const std::string relative =
+        fs::relative(scratch.path() / "sub dir", cptlib::platform::GetCurrentDirectory()).string();
+
+    struct Case {
+        std::string input;
+        std::string result;
+        std::size_t complaints;
+    };
+    const Case cases[] = {
+        {scratch.str() + "\n", scratch.str() + "/", 0},
+        {"/nonexistent/x\n" + scratch.str() + "/file\n" + scratch.str() + "/sub dir/\n",
+         scratch.str() + "/sub dir/", 2},
+        {relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0},
+        {"\n" + scratch.str() + "\n", "", 0},
+        {"/nonexistent/x\n", "", 1},
+        {"", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        std::istringstream in(c.input);
+        std::ostringstream out;
+        EXPECT_EQ(PickFolderAtTerminal(&in, out, "/start/", "Demo - Choose"), c.result);
+        EXPECT_NE(out.str().find("[Demo - Choose]"), std::string::npos);
+        std::size_t complaints = 0;
+        for (auto at = out.str().find("Not a folder"); at != std::string::npos;
+             at = out.str().find("Not a folder", at + 1))
+            ++complaints;
+        EXPECT_EQ(complaints, c.complaints);
+    }
+    std::ostringstream out;
+    EXPECT_EQ(PickFolderAtTerminal(nullptr, out, "/start/", "t"), "");
+}
+
+} // namespace

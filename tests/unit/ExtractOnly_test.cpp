@@ -1,0 +1,146 @@
+// The extract-only mode's question and closing message, and the folder's link.
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/localization/MemStringResources.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/ExtractOnly.h"
+#include "launcher/TerminalProgressView.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using namespace sfx;
+namespace fs = std::filesystem;
+
+TEST(FolderUrl, RoundTripAndEncoding) {
+    struct Case {
+        std::string path;
+        std::string url;
+    };
+    const Case cases[] = {
+        {"/data/setup/", "file:///data/setup/"},
+        {"/a b/c%d#e?f/", "file:///a%20b/c%25d%23e%3Ff/"},
+        {"/Gr\xC3\xBC\xC3\x9F"
+         "e/x~y_z-1.2",
+         "file:///Gr%C3%BC%C3%9Fe/x~y_z-1.2"},
+        {"/", "file:///"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PathToUrl(c.path), c.url);
+        EXPECT_EQ(UrlToPath(c.url), c.path);
+    }
+    EXPECT_THROW(PathToUrl("relative/dir"), cptlib::SystemError);
+    for (const char* bad :
+         {"http://host/x", "file://host/x", "file:///bad%2", "file:///bad%zz", "file://"})
+        EXPECT_THROW(UrlToPath(bad), cptlib::SystemError) << bad;
+}
+
+TEST(FolderUrl, LinkTextOrThePlainFolder) {
+    std::random_device rd;
+    const fs::path folder = fs::temp_directory_path() / ("sfx link " + std::to_string(rd()));
+    fs::create_directories(folder);
+    const std::string name = folder.filename().string();
+    EXPECT_EQ(ExtractFolderLinkText(folder.string() + "/"),
+              "<LINK " + name + "|" + PathToUrl(folder.string() + "/") + ">");
+    EXPECT_EQ(GetDisplayName(folder.string()), name);
+    fs::remove(folder);
+
+    // A folder that cannot be reached, or whose name breaks the link syntax, stays plain.
+    EXPECT_THROW(GetDisplayName(folder.string()), cptlib::SystemError);
+    EXPECT_EQ(ExtractFolderLinkText(folder.string() + "/"), folder.string() + "/");
+    const fs::path odd = fs::temp_directory_path() / ("a|b>c" + std::to_string(rd()));
+    fs::create_directories(odd);
+    EXPECT_EQ(ExtractFolderLinkText(odd.string()), odd.string());
+    fs::remove(odd);
+}
+
+TEST(OverwriteQuestion, NamesTheFileAndOffersOverwriteAllOrCancel) {
+    cptlib::MemStringResources strings;
+    strings.SetText("OverwriteAllQuestion", "Alles?");
+    strings.SetText("OverwriteAllButton", "&Alle");
+    strings.SetText("Cancel", "Abbrechen");
+    cptlib::SetAppName("Produkt");
+    const auto box = MakeOverwriteQuestion("/x/y/readme.txt", strings);
+    EXPECT_EQ(box.caption, "Produkt");
+    EXPECT_EQ(box.mainInstruction, "The file exists.");
+    EXPECT_EQ(box.content, "\"readme.txt\"\n\nAlles?");
+    ASSERT_EQ(box.buttons.size(), 2u);
+    EXPECT_EQ(box.buttons[0].id, cptlib::IDOK);
+    EXPECT_EQ(box.buttons[0].text, "&Alle");
+    EXPECT_EQ(box.buttons[1].id, cptlib::IDCANCEL);
+    EXPECT_TRUE(box.buttons[1].isDefault);
+    EXPECT_EQ(MakeOverwriteQuestion("/x/sub/", strings).content, "\"sub\"\n\nAlles?");
+}
+
+class RecordingPresenter : public cptlib::IMessageBoxPresenter {
+public:
+    int Show(const cptlib::MessageBoxContent& box) override {
+        shown.push_back(box);
+        return answer;
+    }
+    std::vector<cptlib::MessageBoxContent> shown;
+    int answer = cptlib::IDOK;
+};
+
+TEST(TerminalProgressView, OneLineRedrawnInPlaceOnlyWhenAsked) {
+    for (bool draw : {true, false}) {
+        std::ostringstream out;
+        {
+            TerminalProgressView view(draw, nullptr, out);
+            view.Create({});
+            view.SetTitle("0 % Extracting...");
+            view.Show(true);
+            view.SetText("Preparing files for installation...");
+            view.SetTitle("5 % Extracting...");
+            view.SetTitle("5 % Extracting...");
+            view.SetText("Go");
+        }
+        if (!draw) {
+            EXPECT_EQ(out.str(), "");
+            continue;
+        }
+        const std::string first = "0 % Extracting...";
+        const std::string second = "0 % Extracting...  Preparing files for installation...";
+        const std::string third = "5 % Extracting...  Preparing files for installation...";
+        const std::string fourth = "5 % Extracting...  Go";
+        EXPECT_EQ(out.str(), "\r" + first + "\r" + second + "\r" + third + "\r" + fourth +
+                                 std::string(third.size() - fourth.size(), ' ') + "\n");
+    }
+}
+
+TEST(TerminalProgressView, QuestionsAtThePromptOrDeclined) {
+    auto presenter = std::make_shared<RecordingPresenter>();
+    cptlib::SetMessageBoxPresenter(presenter);
+    std::istringstream in("secret word\n");
+    std::ostringstream out;
+    TerminalProgressView view(true, &in, out);
+    view.Show(true);
+    view.SetTitle("1 % Extracting...");
+    std::string password;
+    EXPECT_TRUE(view.AskPassword(password));
+    EXPECT_EQ(password, "secret word");
+    // The progress line is left before the prompt.
+    EXPECT_EQ(out.str(), "\r1 % Extracting...\nEnter password: ");
+    EXPECT_FALSE(view.AskPassword(password));
+    EXPECT_EQ(view.PickFolder("/", "t"), "");
+
+    cptlib::MessageBoxContent success;
+    success.content = "<LINK x|file:///x/>";
+    view.ShowExtractSuccess(success, "/x/");
+    ASSERT_EQ(presenter->shown.size(), 1u);
+    EXPECT_EQ(presenter->shown[0].content, "/x/");
+    presenter->answer = cptlib::IDCANCEL;
+    EXPECT_EQ(view.AskOverwrite({}), cptlib::IDCANCEL);
+
+    std::ostringstream quiet;
+    TerminalProgressView nobody(false, nullptr, quiet);
+    EXPECT_FALSE(nobody.AskPassword(password));
+    cptlib::SetMessageBoxPresenter(nullptr);
+}
+
+} // namespace

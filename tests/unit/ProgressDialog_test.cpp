@@ -1,0 +1,801 @@
+// The progress dialog's logic, driven by a scripted user (view and message boxes) and a fake
+// extraction worker that talks the real message protocol from its own thread.
+
+#include "Watchdog.h"
+#include "common/setup/InstallStringResources.h"
+#include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "cptlib/sys/MfcWorkerThread.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/Cleanup.h"
+#include "launcher/ExitStatus.h"
+#include "launcher/ProgressDialog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace sfx;
+namespace fs = std::filesystem;
+using cptlib::MessageBoxContent;
+
+const zqmsi::InstallStringResources& EnglishStrings() {
+    static const auto* strings = [] {
+        auto* table = new zqmsi::InstallStringResources();
+        std::ifstream in(fs::path(SFX_SOURCE_DIR) / "resources/strings/en-US.xml",
+                         std::ios::binary);
+        cptlib::StringMap map;
+        cptlib::LoadXmlStringResources(&map, in, "");
+        for (const auto& [id, text] : map)
+            table->SetText(id, text);
+        return table;
+    }();
+    return *strings;
+}
+
+std::string T(const char* id) {
+    return EnglishStrings().GetText(id);
+}
+
+// The worker: each run plays the next script against the dialog's inbox.
+class FakeThread : public cptlib::CMfcWorkerThread {
+public:
+    using Script = std::function<void(FakeThread&)>;
+
+    ~FakeThread() override { CancelAndWait(); }
+
+    bool Start(const ExtractionJob& job) {
+        if (failStart)
+            return false;
+        job_ = job;
+        return CMfcWorkerThread::Start();
+    }
+    const std::vector<std::string>& ExtractedNames() const { return names_; }
+
+    // Inside scripts.
+    void Progress(int permille) const { job_.notifyWindow.Send(WM_SFX_PROGRESS, 0, permille); }
+    cptlib::LResult AskOverwrite(const std::string& name) {
+        const auto reply = job_.notifyWindow.Send(WM_SFX_ASK_OVERWRITE, 0,
+                                                  reinterpret_cast<cptlib::LParam>(name.c_str()));
+        replies.push_back(reply);
+        return reply;
+    }
+    cptlib::LResult AskPassword(std::string& password, std::size_t capacity = kPasswordCapacity) {
+        std::vector<char> buffer(capacity, 'x');
+        const auto reply = job_.notifyWindow.Send(WM_SFX_ASK_PASSWORD,
+                                                  reinterpret_cast<cptlib::WParam>(buffer.data()),
+                                                  static_cast<cptlib::LParam>(capacity));
+        password.assign(buffer.data(), ::strnlen(buffer.data(), capacity));
+        replies.push_back(reply);
+        return reply;
+    }
+    void Fail(ExtractionError error) {
+        job_.notifyWindow.Send(WM_SFX_EXTRACT_ERROR, reinterpret_cast<cptlib::WParam>(&error));
+        CleanUp();
+        job_.notifyWindow.Post(WM_SFX_EXTRACT_FAILED);
+    }
+    void Cancelled() {
+        CleanUp();
+        job_.notifyWindow.Post(WM_SFX_EXTRACT_CANCELLED);
+    }
+    void Done() { job_.notifyWindow.Post(WM_SFX_EXTRACT_DONE); }
+    // Reports progress until cancelled (then ends as cancelled) or until `limit` reports.
+    void RunUntilCancelled(int limit) {
+        for (int i = 0; i < limit; ++i) {
+            Progress(i % 1000);
+            if (IsCancelled()) {
+                Cancelled();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        Done();
+    }
+    void Post(cptlib::MessageId id, cptlib::WParam wParam = 0) const {
+        job_.notifyWindow.Post(id, wParam);
+    }
+
+    std::deque<Script> scripts;
+    bool failStart = false;
+    // Written by the worker, read after the dialog has joined it.
+    std::vector<ExtractionJob> jobs;
+    std::vector<unsigned> folderModes; // 0: the folder did not exist when the run began
+    std::vector<cptlib::LResult> replies;
+
+protected:
+    std::uint32_t Run() override {
+        jobs.push_back(job_);
+        struct stat st {};
+        folderModes.push_back(::stat(job_.extractFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                                  ? (st.st_mode & 07777)
+                                  : 0);
+        if (!scripts.empty()) {
+            Script script = std::move(scripts.front());
+            scripts.pop_front();
+            script(*this);
+        }
+        return 0;
+    }
+
+private:
+    void CleanUp() {
+        if (!job_.deleteOnFailure)
+            return;
+        job_.notifyWindow.Post(WM_SFX_DELETING);
+        DeleteFolderTree(job_.extractFolder, kDeleteTempFolder);
+    }
+
+    ExtractionJob job_;
+    std::vector<std::string> names_;
+};
+
+// The user in front of the view.
+class ScriptedView : public IProgressView {
+public:
+    bool Create(const ProgressViewLayout& layout) override {
+        layout_ = layout;
+        return true;
+    }
+    void Show(bool visible) override { Log(visible ? "show" : "hide"); }
+    void SetTitle(const std::string& title) override { titles.push_back(title); }
+    void SetText(const std::string& text) override { Log("text " + text); }
+    void SetCancelText(const std::string& text) override { Log("cancel text " + text); }
+    void EnableCancel(bool enabled) override { Log(enabled ? "cancel on" : "cancel off"); }
+    void SetProgress(int permille) override {
+        progress.push_back(permille);
+        if (onProgress) {
+            auto hook = std::move(onProgress);
+            onProgress = nullptr;
+            hook();
+        }
+    }
+    void SetBarState(ProgressBarState state) override {
+        Log("bar " + std::to_string(static_cast<int>(state)));
+    }
+    void SetTaskbarProgress(int permille) override { taskbar.push_back(permille); }
+    void SetTaskbarState(ProgressBarState) override {}
+    void FlashIfNotForeground() override { Log("flash"); }
+    int AskOverwrite(const MessageBoxContent& question) override {
+        Log("overwrite question");
+        overwriteQuestions.push_back(question);
+        return overwriteButton;
+    }
+    bool AskPassword(std::string& password) override {
+        Log("password question");
+        if (!password_)
+            return false;
+        password = *password_;
+        return true;
+    }
+    std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
+        Log("pick folder");
+        pickRequests.emplace_back(initialFolder, title);
+        if (onPick)
+            onPick();
+        if (folders.empty())
+            return {};
+        std::string folder = folders.front();
+        folders.pop_front();
+        return folder;
+    }
+    void ShowExtractSuccess(const MessageBoxContent& box, const std::string& folder) override {
+        Log("success box");
+        success = box;
+        successFolder = folder;
+    }
+
+    void PressCancel() { layout_.onCancel(); }
+    bool Has(const std::string& call) const {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+    std::size_t Count(const std::string& call) const {
+        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+    }
+
+    std::vector<std::string> calls;
+    std::vector<std::string> titles;
+    std::vector<int> progress;
+    std::vector<int> taskbar;
+    std::vector<MessageBoxContent> overwriteQuestions;
+    std::vector<std::pair<std::string, std::string>> pickRequests;
+    std::optional<MessageBoxContent> success;
+    std::string successFolder;
+    int overwriteButton = cptlib::IDOK;
+    std::optional<std::string> password_;
+    std::deque<std::string> folders;
+    std::function<void()> onProgress; // once, at the next progress
+    std::function<void()> onPick;
+
+private:
+    void Log(const std::string& call) { calls.push_back(call); }
+    ProgressViewLayout layout_;
+};
+
+class ScriptedPresenter : public cptlib::IMessageBoxPresenter {
+public:
+    int Show(const MessageBoxContent& box) override {
+        shown.push_back(box);
+        return answer ? answer(box) : cptlib::IDOK;
+    }
+    std::vector<MessageBoxContent> shown;
+    std::function<int(const MessageBoxContent&)> answer;
+};
+
+class ProgressDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        temp = fs::temp_directory_path() / ("sfx-dialog-" + std::to_string(rd()));
+        fs::create_directories(temp);
+        presenter = std::make_shared<ScriptedPresenter>();
+        cptlib::SetMessageBoxPresenter(presenter);
+        cptlib::SetAppName("Demo Product");
+        settings.productName = "Demo Product";
+        settings.archivePath = "/nonexistent/archive";
+        settings.extractDir = (temp / "vrnaaaaaaaa").string() + "/";
+    }
+    void TearDown() override {
+        cptlib::SetMessageBoxPresenter(nullptr);
+        std::error_code ec;
+        fs::remove_all(temp, ec);
+    }
+
+    // Runs the dialog once; the worker plays `scripts`, one per run.
+    int Run(std::vector<FakeThread::Script> scripts,
+            const std::function<void(CSelfExtractingDlg&)>& before = {}) {
+        testutil::Watchdog watchdog;
+        auto worker = std::make_unique<ExtractionWorker<FakeThread>>();
+        fake = &worker->Get();
+        for (auto& script : scripts)
+            fake->scripts.push_back(std::move(script));
+        fake->failStart = failStart;
+        dialog = std::make_unique<CSelfExtractingDlg>(settings, EnglishStrings(), view,
+                                                      std::move(worker));
+        if (before)
+            before(*dialog);
+        const int result = dialog->DoModal();
+        exitCode = dialog->ExitCode();
+        extractDir = dialog->ExtractDir();
+        Finish();
+        return result;
+    }
+
+    // The worker has been joined: keep its records, then end the dialog as the program does.
+    void Finish() {
+        jobs = fake->jobs;
+        folderModes = fake->folderModes;
+        replies = fake->replies;
+        fake = nullptr;
+        dialog.reset();
+    }
+
+    bool TempIsEmpty() const { return fs::is_empty(temp); }
+
+    fs::path temp;
+    ProgressDialogSettings settings;
+    ScriptedView view;
+    std::shared_ptr<ScriptedPresenter> presenter;
+    std::unique_ptr<CSelfExtractingDlg> dialog;
+    FakeThread* fake = nullptr;
+    bool failStart = false;
+    std::uint32_t exitCode = 0xFFFFFFFF;
+    std::string extractDir;
+    std::vector<ExtractionJob> jobs;
+    std::vector<unsigned> folderModes;
+    std::vector<cptlib::LResult> replies;
+};
+
+ExtractionError DiskFull(std::uint64_t required) {
+    ExtractionError error;
+    error.kind = ExtractionErrorKind::SystemError;
+    error.code = static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL);
+    error.requiredSize = required;
+    return error;
+}
+
+TEST_F(ProgressDialogTest, NormalRunExtractsIntoANewPrivateFolderAndLeavesNothingBehind) {
+    const int result = Run({[](FakeThread& w) {
+        w.Progress(0);
+        w.Progress(999);
+        w.Progress(1000);
+        w.Done();
+    }});
+    EXPECT_EQ(result, CSelfExtractingDlg::kResultDone);
+    EXPECT_EQ(exitCode, kExitSuccess);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].extractFolder, settings.extractDir);
+    EXPECT_EQ(jobs[0].archivePath, settings.archivePath);
+    EXPECT_TRUE(jobs[0].deleteOnFailure);
+    // Made by the dialog before the worker ran, for this user alone.
+    EXPECT_EQ(folderModes[0], 0700u);
+    EXPECT_TRUE(TempIsEmpty());
+
+    EXPECT_EQ(view.titles.front(), "0 % Extracting...");
+    EXPECT_NE(std::find(view.titles.begin(), view.titles.end(), "99 % Extracting..."),
+              view.titles.end());
+    EXPECT_EQ(view.titles.back(), "100 % Extracting...");
+    EXPECT_EQ(view.taskbar.back(), 1000);
+    EXPECT_TRUE(view.Has("text " + T("SfxProgressText")));
+    EXPECT_TRUE(view.Has("cancel text Cancel"));
+    EXPECT_TRUE(view.Has("text " + T("StartSetup")));
+    EXPECT_TRUE(view.Has("cancel off"));
+}
+
+TEST_F(ProgressDialogTest, TheViewIsShownAboveLevelOneOnly) {
+    for (int level : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE(level);
+        view = ScriptedView();
+        settings.uiLevel = level;
+        Run({[](FakeThread& w) { w.Done(); }});
+        EXPECT_EQ(exitCode, kExitSuccess);
+        EXPECT_EQ(view.Has("show"), level > 1);
+    }
+}
+
+TEST_F(ProgressDialogTest, AnExistingFolderOfTheDrawnNameIsNeverUsed) {
+    const std::string taken = settings.extractDir;
+    fs::create_directories(taken);
+    std::ofstream(taken + "planted.txt") << "someone else's";
+    Run({[](FakeThread& w) { w.Done(); }});
+    ASSERT_EQ(jobs.size(), 1u);
+    const std::string used = jobs[0].extractFolder;
+    EXPECT_NE(used, taken);
+    EXPECT_EQ(fs::path(used).parent_path().parent_path(), temp);
+    EXPECT_TRUE(fs::path(used).parent_path().filename().string().starts_with("vrn"));
+    EXPECT_EQ(folderModes[0], 0700u);
+    EXPECT_FALSE(fs::exists(used));
+    EXPECT_TRUE(fs::exists(taken + "planted.txt"));
+}
+
+TEST_F(ProgressDialogTest, AFolderThatCannotBeMadeIsAFailedExtraction) {
+    settings.extractDir = (temp / "missing/parent/vrnaaaaaaaa").string() + "/";
+    settings.uiLevel = 1;
+    Run({});
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_EQ(exitCode, kExitBadArchive);
+    ASSERT_EQ(presenter->shown.size(), 1u);
+    const std::string text = presenter->shown[0].content;
+    EXPECT_TRUE(text.starts_with(T("SfxErrorExtract") + "\n\n")) << text;
+    EXPECT_TRUE(text.ends_with("\n\n" + settings.extractDir)) << text;
+}
+
+TEST_F(ProgressDialogTest, AWorkerThatCannotStartEndsTheRunAndRemovesTheFolder) {
+    failStart = true;
+    Run({});
+    EXPECT_EQ(exitCode, kExitBadArchive);
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(ProgressDialogTest, OverwriteAnswers) {
+    struct Case {
+        bool extractOnly;
+        int level;
+        int preset;
+        int button;
+        cptlib::LResult reply;
+        bool asked;
+    };
+    const Case cases[] = {
+        {false, 4, 1, cptlib::IDOK, kOverwriteNo, false},
+        {false, 0, 0, cptlib::IDOK, kOverwriteNo, false},
+        {true, 0, kOverwriteNoToAll, cptlib::IDOK, kOverwriteNoToAll, false},
+        {true, 0, kOverwriteYesToAll, cptlib::IDCANCEL, kOverwriteYesToAll, false},
+        {true, 1, 3, cptlib::IDOK, kOverwriteYesToAll, true},
+        {true, 4, 1, cptlib::IDCANCEL, kOverwriteCancel, true},
+        {true, 4, 1, 0, kOverwriteCancel, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.extractOnly << " level " << c.level << " button " << c.button);
+        view = ScriptedView();
+        view.overwriteButton = c.button;
+        settings.extractOnly = c.extractOnly;
+        settings.uiLevel = c.level;
+        settings.overwriteAnswer = c.preset;
+        settings.extractDir = (temp / "target").string() + "/";
+        Run({[](FakeThread& w) {
+            if (w.AskOverwrite("/somewhere/sub/b.txt") == kOverwriteCancel)
+                w.Cancelled();
+            else
+                w.Done();
+        }});
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0], c.reply);
+        EXPECT_EQ(view.overwriteQuestions.size(), c.asked ? 1u : 0u);
+        EXPECT_EQ(exitCode, c.reply == kOverwriteCancel ? kExitCancelled : kExitSuccess);
+        if (c.asked) {
+            const auto& q = view.overwriteQuestions[0];
+            EXPECT_EQ(q.caption, "Demo Product");
+            EXPECT_EQ(q.mainInstruction, "The file exists.");
+            EXPECT_EQ(q.content, "\"b.txt\"\n\nOverwrite all existing files?");
+            EXPECT_EQ(q.iconKind, cptlib::IconKind::Warning);
+            EXPECT_EQ(q.flags, cptlib::MBF_ATTENTION);
+            ASSERT_EQ(q.buttons.size(), 2u);
+            EXPECT_EQ(q.buttons[0].text, "Overwrite all");
+            EXPECT_FALSE(q.buttons[0].isDefault);
+            EXPECT_EQ(q.buttons[1].text, "Cancel");
+            EXPECT_TRUE(q.buttons[1].isDefault);
+            // Paused while asking.
+            auto at = std::find(view.calls.begin(), view.calls.end(), "overwrite question");
+            ASSERT_NE(at, view.calls.begin());
+            EXPECT_EQ(*(at - 1), "bar 3");
+            EXPECT_EQ(*(at + 1), "bar 1");
+        }
+        EXPECT_EQ(jobs[0].deleteOnFailure, !c.extractOnly);
+    }
+}
+
+TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
+    struct Case {
+        ExtractionError error;
+        std::string text;
+    };
+    const std::string extract = T("SfxErrorExtract");
+    ExtractionError corrupt;
+    corrupt.code = 0x8007000D;
+    ExtractionError system;
+    system.kind = ExtractionErrorKind::SystemError;
+    system.code = 5;
+    system.path = "/tmp/vrnx/a.txt";
+    ExtractionError systemHresult = system;
+    systemHresult.code = 0x80004005;
+    systemHresult.path.clear();
+    ExtractionError library;
+    library.kind = ExtractionErrorKind::LibraryError;
+    library.message = "Truncated 7-Zip file body";
+    library.code = 0x54;
+    ExtractionError libraryText = library;
+    libraryText.code = 0;
+    ExtractionError libraryBare;
+    libraryBare.kind = ExtractionErrorKind::LibraryError;
+    libraryBare.code = 7;
+    ExtractionError other;
+    other.kind = static_cast<ExtractionErrorKind>(9);
+    other.code = 0x2A;
+    const Case cases[] = {
+        {corrupt, T("SfxErrorBadArchive")},
+        {system, extract + "\n\nAccess is denied. (5)\n\n/tmp/vrnx/a.txt"},
+        {systemHresult, extract + "\n\n" + cptlib::SystemErrorText(0x80004005)},
+        {library, extract + "\n\nTruncated 7-Zip file body (0x00000054)"},
+        {libraryText, extract + "\n\nTruncated 7-Zip file body"},
+        {libraryBare, extract + " (0x00000007)"},
+        {other, extract + "\n\nError type: 9\nError code: 0x0000002A"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExtractionFailureText(c.error, EnglishStrings()), c.text);
+    EXPECT_TRUE(cptlib::SystemErrorText(0x80004005).ends_with(" (0x80004005)"));
+}
+
+TEST_F(ProgressDialogTest, AFailureIsShownFromLevelOneAndEndsWithTheExtractionCode) {
+    for (int level : {0, 1, 4}) {
+        SCOPED_TRACE(level);
+        view = ScriptedView();
+        presenter->shown.clear();
+        settings.uiLevel = level;
+        ExtractionError error;
+        error.code = 0x80070017;
+        Run({[&](FakeThread& w) {
+            w.Progress(500);
+            w.Fail(error);
+        }});
+        EXPECT_EQ(exitCode, kExitBadArchive);
+        EXPECT_TRUE(TempIsEmpty());
+        EXPECT_TRUE(view.Has("text " + T("DeletingTempFiles")));
+        if (level == 0) {
+            EXPECT_TRUE(presenter->shown.empty());
+            EXPECT_FALSE(view.Has("flash"));
+            continue;
+        }
+        ASSERT_EQ(presenter->shown.size(), 1u);
+        EXPECT_EQ(presenter->shown[0].content, T("SfxErrorBadArchive"));
+        EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Error);
+        auto at = std::find(view.calls.begin(), view.calls.end(), "bar 2");
+        ASSERT_NE(at, view.calls.end());
+        EXPECT_EQ(*(at + 1), "flash");
+        EXPECT_EQ(*(at + 2), "bar 1");
+        EXPECT_EQ(view.progress.back(), 0);
+    }
+}
+
+TEST_F(ProgressDialogTest, DiskFullAtTheNormalLevelOffersAnotherFolderAndRestarts) {
+    const fs::path other = temp / "roomy";
+    fs::create_directories(other);
+    view.folders.push_back(other.string() + "/");
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+    Run({[](FakeThread& w) {
+             w.Progress(300);
+             w.Fail(DiskFull(3221225472ull));
+         },
+         [](FakeThread& w) {
+             w.Progress(1000);
+             w.Done();
+         }});
+    EXPECT_EQ(exitCode, kExitSuccess);
+    ASSERT_EQ(presenter->shown.size(), 1u);
+    EXPECT_EQ(presenter->shown[0].content,
+              "Choose a location with enough space to temporary store the installation files "
+              "(3.00 GB).");
+    EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::None);
+    ASSERT_EQ(view.pickRequests.size(), 1u);
+    EXPECT_EQ(view.pickRequests[0].second, "Demo Product - Choose destination location");
+
+    ASSERT_EQ(jobs.size(), 2u);
+    const fs::path second(jobs[1].extractFolder);
+    EXPECT_EQ(second.parent_path(), other);
+    EXPECT_TRUE(second.filename().string().starts_with("vrn"));
+    EXPECT_EQ(second.filename().string().size(), 11u);
+    EXPECT_EQ(folderModes[1], 0700u);
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_TRUE(fs::is_empty(other));
+    // The restart begins at zero with the first status text.
+    const auto restart = std::find(view.progress.begin(), view.progress.end(), 300);
+    ASSERT_NE(restart, view.progress.end());
+    EXPECT_EQ(*(restart + 1), 0);
+    EXPECT_EQ(view.Count("text " + T("SfxProgressText")), 2u);
+}
+
+TEST_F(ProgressDialogTest, DiskFullWithoutAChoiceEndsWithTheExtractionCode) {
+    struct Case {
+        int level;
+        bool extractOnly;
+        bool pickerAnswers;
+        std::size_t boxes;
+        std::size_t picks;
+    };
+    // Below the normal level the message naming the size is suppressed, so nothing is shown;
+    // extract-only runs show the failure box instead of the choice.
+    const Case cases[] = {
+        {1, false, true, 0, 0},  {2, false, true, 0, 0}, {3, false, true, 0, 0},
+        {4, false, false, 1, 1}, {4, true, true, 1, 0},  {0, false, true, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "level " << c.level << " extract-only " << c.extractOnly);
+        view = ScriptedView();
+        presenter->shown.clear();
+        if (c.pickerAnswers)
+            view.folders.push_back(temp.string() + "/");
+        settings.uiLevel = c.level;
+        settings.extractOnly = c.extractOnly;
+        Run({[](FakeThread& w) { w.Fail(DiskFull(50)); }, [](FakeThread& w) { w.Done(); }});
+        EXPECT_EQ(exitCode, kExitBadArchive);
+        EXPECT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(presenter->shown.size(), c.boxes);
+        EXPECT_EQ(view.pickRequests.size(), c.picks);
+        if (c.extractOnly && !presenter->shown.empty()) {
+            EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Error);
+        }
+        if (!c.extractOnly) {
+            EXPECT_TRUE(TempIsEmpty());
+        }
+        settings.extractOnly = false;
+        std::error_code ec;
+        fs::remove_all(temp / "vrnaaaaaaaa", ec);
+    }
+}
+
+TEST_F(ProgressDialogTest, CancelConfirmationAtEachLevel) {
+    struct Case {
+        int level;
+        int answer;
+        bool asked;
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {4, cptlib::IDYES, true, kExitCancelled},
+        {4, cptlib::IDNO, true, kExitSuccess},
+        // The question icon is suppressed below the normal level: no answer, no effect.
+        {3, cptlib::IDYES, false, kExitSuccess},
+        {2, cptlib::IDYES, false, kExitSuccess},
+        {1, cptlib::IDYES, false, kExitSuccess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        view = ScriptedView();
+        presenter->shown.clear();
+        presenter->answer = [&](const MessageBoxContent&) { return c.answer; };
+        settings.uiLevel = c.level;
+        view.onProgress = [this] { view.PressCancel(); };
+        // The second report is answered only after the button's handler has returned.
+        Run({[](FakeThread& w) { w.RunUntilCancelled(2); }});
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_TRUE(TempIsEmpty());
+        ASSERT_EQ(presenter->shown.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(presenter->shown[0].content, T("VerifyCancel"));
+            EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Question);
+            ASSERT_EQ(presenter->shown[0].buttons.size(), 2u);
+            EXPECT_EQ(presenter->shown[0].buttons[0].id, cptlib::IDYES);
+        }
+        const bool cancelled = c.exitCode == kExitCancelled;
+        EXPECT_EQ(view.Has("text " + T("StartSetup")), !cancelled);
+        // Without the setup start, only the confirmed cancel disables the button.
+        if (cancelled) {
+            EXPECT_TRUE(view.Has("cancel off"));
+        }
+    }
+}
+
+TEST_F(ProgressDialogTest, ACancelAfterSuccessHasNoEffect) {
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDYES; };
+    view.onProgress = [this] { view.PressCancel(); };
+    Run({[](FakeThread& w) {
+        w.Done();
+        // The run has ended: the confirmed cancel reaches a finished worker.
+        w.Progress(1000);
+    }});
+    EXPECT_EQ(exitCode, kExitSuccess);
+}
+
+TEST_F(ProgressDialogTest, StopSignals) {
+    struct Case {
+        const char* name;
+        int level;
+        std::vector<cptlib::WParam> signals;
+        int answer;
+        std::size_t questions;
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {"terminate", 4, {kStopTerminate}, cptlib::IDNO, 0, kExitCancelled},
+        {"interrupt confirmed", 4, {kStopInterrupt}, cptlib::IDYES, 1, kExitCancelled},
+        {"interrupt declined", 4, {kStopInterrupt}, cptlib::IDNO, 1, kExitSuccess},
+        {"second interrupt", 4, {kStopInterrupt, kStopInterrupt}, cptlib::IDNO, 1, kExitCancelled},
+        {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::IDYES, 0, kExitSuccess},
+        {"second interrupt suppressed",
+         2,
+         {kStopInterrupt, kStopInterrupt},
+         cptlib::IDYES,
+         0,
+         kExitCancelled},
+        {"silent terminate", 0, {kStopTerminate}, cptlib::IDYES, 0, kExitCancelled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = ScriptedView();
+        presenter->shown.clear();
+        presenter->answer = [&](const MessageBoxContent&) { return c.answer; };
+        settings.uiLevel = c.level;
+        Run({[&](FakeThread& w) {
+            for (auto kind : c.signals)
+                w.Post(WM_SFX_STOP_REQUEST, kind);
+            w.RunUntilCancelled(300);
+        }});
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_EQ(presenter->shown.size(), c.questions);
+        EXPECT_TRUE(TempIsEmpty());
+    }
+}
+
+TEST_F(ProgressDialogTest, AStopBeforeTheStartExtractsNothing) {
+    Run({[](FakeThread& w) { w.Done(); }},
+        [](CSelfExtractingDlg& d) { d.Inbox().Post(WM_SFX_STOP_REQUEST, kStopTerminate); });
+    EXPECT_EQ(exitCode, kExitCancelled);
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(ProgressDialogTest, AStopDuringTheFolderChoiceEndsInsteadOfRestarting) {
+    view.folders.push_back(temp.string() + "/");
+    view.onPick = [this] { dialog->Inbox().Post(WM_SFX_STOP_REQUEST, kStopTerminate); };
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+    Run({[](FakeThread& w) { w.Fail(DiskFull(1)); }, [](FakeThread& w) { w.Done(); }});
+    EXPECT_EQ(exitCode, kExitCancelled);
+    EXPECT_EQ(jobs.size(), 1u);
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(ProgressDialogTest, AStopAfterTheExtractionStillEndsAsCancelled) {
+    Run({[](FakeThread& w) {
+        w.Post(WM_SFX_STOP_REQUEST, kStopTerminate);
+        w.Done();
+    }});
+    EXPECT_EQ(exitCode, kExitCancelled);
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(ProgressDialogTest, DestroyingTheDialogDuringTheRunCancelsAndCleansUp) {
+    view.onProgress = [] { throw std::runtime_error("view failed"); };
+    testutil::Watchdog watchdog;
+    EXPECT_THROW(Run({[](FakeThread& w) { w.RunUntilCancelled(5000); }}), std::runtime_error);
+    // The worker still runs: the end of the dialog cancels and joins it.
+    EXPECT_TRUE(fs::exists(settings.extractDir));
+    dialog.reset();
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(ProgressDialogTest, ExtractOnlyAsksForTheTargetFirst) {
+    settings.extractOnly = true;
+    settings.askTarget = true;
+    settings.extractDir = "/home/nobody/Documents/";
+    const fs::path picked = temp / "picked";
+    fs::create_directories(picked);
+    view.folders.push_back(picked.string() + "/");
+    Run({[](FakeThread& w) { w.Done(); }});
+    EXPECT_EQ(exitCode, kExitSuccess);
+    ASSERT_EQ(view.pickRequests.size(), 1u);
+    EXPECT_EQ(view.pickRequests[0].first, "/home/nobody/Documents/");
+    ASSERT_EQ(jobs.size(), 1u);
+    // The picked folder itself, no random folder below it, never deleted.
+    EXPECT_EQ(jobs[0].extractFolder, picked.string() + "/");
+    EXPECT_FALSE(jobs[0].deleteOnFailure);
+    EXPECT_TRUE(fs::exists(picked));
+    ASSERT_TRUE(view.success.has_value());
+    EXPECT_EQ(view.success->mainInstruction, T("ExtractSuccess"));
+    EXPECT_EQ(view.success->content, "<LINK picked|file://" + picked.string() + "/>");
+    EXPECT_EQ(view.success->iconKind, cptlib::IconKind::Information);
+    EXPECT_EQ(view.successFolder, picked.string() + "/");
+}
+
+TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionCancelledEndsWithZero) {
+    settings.extractOnly = true;
+    settings.askTarget = true;
+    const int result = Run({[](FakeThread& w) { w.Done(); }});
+    EXPECT_EQ(result, CSelfExtractingDlg::kResultStopped);
+    EXPECT_EQ(exitCode, kExitSuccess);
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_FALSE(view.success.has_value());
+}
+
+TEST_F(ProgressDialogTest, ExtractOnlySuccessBoxFromLevelTwoUp) {
+    for (int level : {0, 1, 2, 4}) {
+        SCOPED_TRACE(level);
+        view = ScriptedView();
+        settings.uiLevel = level;
+        settings.extractOnly = true;
+        settings.extractDir = temp.string() + "/";
+        Run({[](FakeThread& w) { w.Done(); }});
+        EXPECT_EQ(exitCode, kExitSuccess);
+        EXPECT_EQ(view.success.has_value(), level >= 2);
+        EXPECT_TRUE(fs::exists(temp));
+    }
+}
+
+TEST_F(ProgressDialogTest, PasswordAnswers) {
+    struct Case {
+        std::optional<std::string> entered;
+        std::size_t capacity;
+        cptlib::LResult reply;
+        std::string received;
+    };
+    const std::string longest(kPasswordCapacity - 1, 'p');
+    const Case cases[] = {
+        {std::string("s\xC3\xA9kret"), kPasswordCapacity, kPasswordEntered, "s\xC3\xA9kret"},
+        {std::string(), kPasswordCapacity, kPasswordEntered, ""},
+        {longest, kPasswordCapacity, kPasswordEntered, longest},
+        // Too long to fit: refused rather than cut into a wrong password.
+        {longest + "p", kPasswordCapacity, 2, longest + "p"},
+        {std::nullopt, kPasswordCapacity, 2, ""},
+    };
+    for (const auto& c : cases) {
+        view = ScriptedView();
+        view.password_ = c.entered;
+        settings.uiLevel = 0; // nothing suppresses the password question
+        std::string received;
+        Run({[&](FakeThread& w) {
+            std::string password;
+            if (w.AskPassword(password, c.capacity) == kPasswordEntered)
+                received = password;
+            w.Done();
+        }});
+        EXPECT_TRUE(view.Has("password question"));
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0], c.reply);
+        if (c.reply == kPasswordEntered) {
+            EXPECT_EQ(received, c.received);
+        }
+    }
+}
+
+} // namespace
