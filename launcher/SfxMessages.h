@@ -23,12 +23,13 @@ constexpr cptlib::MessageId WM_SFX_EXTRACT_FAILED = WM_APP + 6;
 constexpr cptlib::MessageId WM_SFX_EXTRACT_ERROR = WM_APP + 7;
 // Sent: lParam = progress in tenths of a percent (0..1000); reply ignored.
 constexpr cptlib::MessageId WM_SFX_PROGRESS = WM_APP + 8;
-// Sent: lParam = address of the existing file's name; reply is one of kOverwrite*.
+// Sent: lParam = address of the existing file's name (const char*, UTF-8, NUL-terminated); reply
+// is one of kOverwrite*.
 constexpr cptlib::MessageId WM_SFX_ASK_OVERWRITE = WM_APP + 9;
 // Posted before the extract folder is deleted.
 constexpr cptlib::MessageId WM_SFX_DELETING = WM_APP + 10;
-// Sent: wParam = address of the password buffer, lParam = its capacity in characters; reply
-// kPasswordEntered when the buffer holds the password.
+// Sent: wParam = address of the password buffer (char*, filled with UTF-8 and a NUL), lParam =
+// its capacity in bytes; reply kPasswordEntered when the buffer holds the password.
 constexpr cptlib::MessageId WM_SFX_ASK_PASSWORD = WM_APP + 11;
 
 // Replies to WM_SFX_ASK_OVERWRITE.
