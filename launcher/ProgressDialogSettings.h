@@ -7,6 +7,8 @@
 
 namespace sfx {
 
+class CApp;
+
 struct ProgressDialogSettings {
     std::int32_t uiLevel = 4;
     std::string productName;
@@ -28,5 +30,9 @@ struct ProgressDialogSettings {
     // /e, which is read from its first byte.
     bool archiveIsLauncher = true;
 };
+
+// The record from the application's members and settings. The setup file and its parameters
+// are the configured texts as they stand.
+ProgressDialogSettings ComposeProgressDialogSettings(const CApp& app);
 
 } // namespace sfx
