@@ -75,8 +75,12 @@ int CSelfExtractingDlg::DoModal() {
     layout.pretty = settings_.prettyProgress;
     layout.productName = settings_.productName;
     layout.onCancel = [this] { OnCancel(); };
-    if (!view_.Create(layout))
+    if (!view_.Create(layout)) {
+        // Nothing was extracted: never report that as success.
+        SETUP_LOG(cptlib::Severity::Error) << "The progress window could not be created.";
+        exitCode_ = kExitBadArchive;
         return 0;
+    }
     view_.SetCancelText(Text("Cancel"));
     view_.SetText(Text("SfxProgressText"));
     view_.SetTitle(FormatText(Text("SfxProgressTitle"), 0));

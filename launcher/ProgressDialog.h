@@ -76,7 +76,7 @@ public:
 
     // Shows the view (above the silent levels), starts the extraction and handles the messages
     // until the dialog ends. Returns kResultDone or kResultStopped, 0 when the view could not
-    // be made.
+    // be made (the run then ends as a failed extraction).
     int DoModal();
 
     std::uint32_t ExitCode() const { return exitCode_; }

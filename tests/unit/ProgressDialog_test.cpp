@@ -145,7 +145,7 @@ class ScriptedView : public IProgressView {
 public:
     bool Create(const ProgressViewLayout& layout) override {
         layout_ = layout;
-        return true;
+        return canCreate;
     }
     void Show(bool visible) override { Log(visible ? "show" : "hide"); }
     void SetTitle(const std::string& title) override { titles.push_back(title); }
@@ -211,6 +211,7 @@ public:
     std::vector<std::pair<std::string, std::string>> pickRequests;
     std::optional<MessageBoxContent> success;
     std::string successFolder;
+    bool canCreate = true;
     int overwriteButton = cptlib::IDOK;
     std::optional<std::string> password_;
     std::deque<std::string> folders;
@@ -368,6 +369,14 @@ TEST_F(ProgressDialogTest, AFolderThatCannotBeMadeIsAFailedExtraction) {
     const std::string text = presenter->shown[0].content;
     EXPECT_TRUE(text.starts_with(T("SfxErrorExtract") + "\n\n")) << text;
     EXPECT_TRUE(text.ends_with("\n\n" + settings.extractDir)) << text;
+}
+
+TEST_F(ProgressDialogTest, AViewThatCannotBeMadeIsNoSuccess) {
+    view.canCreate = false;
+    EXPECT_EQ(Run({[](FakeThread& w) { w.Done(); }}), 0);
+    EXPECT_EQ(exitCode, kExitBadArchive);
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_TRUE(TempIsEmpty());
 }
 
 TEST_F(ProgressDialogTest, AWorkerThatCannotStartEndsTheRunAndRemovesTheFolder) {
