@@ -3,6 +3,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/SignalWatch.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/Cleanup.h"
 #include "launcher/ExitStatus.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace sfx {
 
@@ -366,6 +368,29 @@ void CSelfExtractingDlg::EndAsCancelled() {
 void CSelfExtractingDlg::EndDialog(int result) {
     ended_ = true;
     result_ = result;
+}
+
+std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
+                                const cptlib::IStringResources& strings, IProgressView& view,
+                                std::unique_ptr<IExtractionWorker> worker) {
+    std::optional<CSelfExtractingDlg> dialog;
+    dialog.emplace(settings, strings, view, std::move(worker));
+    using cptlib::platform::StopSignal;
+    const cptlib::platform::SignalWatch signals([inbox = dialog->Inbox()](StopSignal kind) {
+        inbox.Post(WM_SFX_STOP_REQUEST,
+                   kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate);
+    });
+    // The dialog ends (joining its worker, removing its folder) while a stop signal still
+    // cannot end the process half-way.
+    try {
+        dialog->DoModal();
+    } catch (...) {
+        dialog.reset();
+        throw;
+    }
+    const std::uint32_t exitCode = dialog->ExitCode();
+    dialog.reset();
+    return exitCode;
 }
 
 } // namespace sfx

@@ -133,4 +133,10 @@ private:
     std::unique_ptr<IExtractionWorker> worker_;
 };
 
+// Runs the dialog with the process's stop signals (Ctrl+C, SIGTERM, SIGHUP) posted to it, and
+// returns its exit code once its worker has been joined and its folder cleaned up.
+std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
+                                const cptlib::IStringResources& strings, IProgressView& view,
+                                std::unique_ptr<IExtractionWorker> worker);
+
 } // namespace sfx

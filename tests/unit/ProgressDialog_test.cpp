@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -684,6 +686,39 @@ TEST_F(ProgressDialogTest, StopSignals) {
         EXPECT_EQ(exitCode, c.exitCode);
         EXPECT_EQ(presenter->shown.size(), c.questions);
         EXPECT_TRUE(TempIsEmpty());
+    }
+}
+
+TEST_F(ProgressDialogTest, ProcessSignalsReachTheRunningDialog) {
+    struct Case {
+        std::vector<int> signals;
+        int level;
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {{SIGTERM}, 4, kExitCancelled},
+        {{SIGHUP}, 1, kExitCancelled},
+        // Ctrl+C asks first; the question is suppressed when silent, the second one cancels.
+        {{SIGINT}, 0, kExitSuccess},
+        {{SIGINT, SIGINT}, 0, kExitCancelled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.signals.size() << " signals, level " << c.level);
+        testutil::Watchdog watchdog;
+        settings.uiLevel = c.level;
+        auto worker = std::make_unique<ExtractionWorker<FakeThread>>();
+        worker->Get().scripts.push_back([&](FakeThread& w) {
+            w.Progress(0);
+            for (int number : c.signals)
+                ::raise(number);
+            w.RunUntilCancelled(300);
+        });
+        EXPECT_EQ(RunProgressDialog(settings, EnglishStrings(), view, std::move(worker)),
+                  c.exitCode);
+        EXPECT_TRUE(TempIsEmpty());
+        struct sigaction current {};
+        ::sigaction(SIGTERM, nullptr, &current);
+        EXPECT_EQ(current.sa_handler, SIG_DFL);
     }
 }
 
