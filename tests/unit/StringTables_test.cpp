@@ -1,14 +1,19 @@
 // Checks the carried string tables in resources/strings.
 
+#include "cptlib/Utf.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "rescomp/ResourceCompiler.h"
 
 #include <boost/regex.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <locale>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -102,6 +107,8 @@ TEST(StringTables, EveryTableKeepsTheIdsAndDirectivesOfEnUs) {
     for (const auto& [culture, path] : files) {
         SCOPED_TRACE(culture);
         const StringMap table = LoadTable(path);
+        for (const auto& entry : table)
+            EXPECT_EQ(reference.count(entry.first), 1u) << "Id not in en-US: " << entry.first;
         for (const auto& [id, text] : reference) {
             const auto found = table.find(id);
             if (found == table.end()) {
@@ -128,6 +135,140 @@ TEST(StringTables, EveryTableHasTheCarriedFormat) {
         EXPECT_EQ(bareLineFeeds, 0u) << culture;
         EXPECT_NE(bytes.find("\r\n\t<String Id="), std::string::npos) << culture;
     }
+}
+
+// Lower-cases any letter, not only ASCII ones, whatever the process locale is.
+char32_t LowerLetter(char32_t c) {
+    static const std::locale utf8 = [] {
+        try {
+            return std::locale("C.UTF-8");
+        } catch (const std::runtime_error&) {
+            return std::locale::classic();
+        }
+    }();
+    return static_cast<char32_t>(
+        std::use_facet<std::ctype<wchar_t>>(utf8).tolower(static_cast<wchar_t>(c)));
+}
+
+// The keyboard accelerators of a caption: the characters after a single '&' ("&&" is a literal
+// ampersand), lower-cased.
+std::vector<char32_t> Accelerators(const std::string& text) {
+    const std::u32string points = DecodeUtf8(text).value_or(U"");
+    std::vector<char32_t> found;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (points[i] != U'&')
+            continue;
+        if (i + 1 < points.size() && points[i + 1] == U'&') {
+            ++i;
+            continue;
+        }
+        found.push_back(i + 1 < points.size() ? LowerLetter(points[i + 1]) : U'\0');
+    }
+    return found;
+}
+
+std::size_t LineBreaks(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(StringTables, AcceleratorsAreUsableInEveryTable) {
+    // Buttons that the message box shows together need different keys.
+    const std::pair<const char*, const char*> sharedBoxes[] = {{"Yes", "No"}, {"Retry", "Ignore"}};
+    for (const auto& [culture, path] : TableFiles()) {
+        SCOPED_TRACE(culture);
+        StringMap table = LoadTable(path);
+        for (const auto& [id, text] : table) {
+            const auto keys = Accelerators(text);
+            EXPECT_LE(keys.size(), 1u) << id << ": " << text;
+            for (const char32_t key : keys) {
+                EXPECT_TRUE(key != U'\0' && key != U' ') << id << ": " << text;
+            }
+        }
+        for (const auto& [first, second] : sharedBoxes) {
+            const auto a = Accelerators(table[first]);
+            const auto b = Accelerators(table[second]);
+            ASSERT_EQ(a.size(), 1u) << first << ": " << table[first];
+            ASSERT_EQ(b.size(), 1u) << second << ": " << table[second];
+            EXPECT_NE(a[0], b[0]) << table[first] << " / " << table[second];
+        }
+    }
+}
+
+TEST(StringTables, EveryTableKeepsTheLineLayoutOfEnUs) {
+    const auto files = TableFiles();
+    const StringMap reference = LoadTable(files.at("en-US"));
+    for (const auto& [culture, path] : files) {
+        SCOPED_TRACE(culture);
+        StringMap table = LoadTable(path);
+        for (const auto& [id, text] : reference) {
+            const auto found = table.find(id);
+            if (found != table.end()) {
+                EXPECT_EQ(LineBreaks(found->second), LineBreaks(text)) << id;
+            }
+        }
+        // The syntax lines of the help stay what the command line accepts.
+        const std::string help = "\n" + table["SfxCommandLineHelp"];
+        EXPECT_NE(help.find("setup.exe ["), std::string::npos) << help;
+        EXPECT_NE(help.find("\n/? "), std::string::npos) << help;
+        EXPECT_NE(help.find("\n/x ["), std::string::npos) << help;
+    }
+}
+
+// The tables that the launcher carries, by the language id it finds them under.
+const std::pair<const char*, std::uint16_t> kCarriedTables[] = {
+    {"de", 7},       {"en", 9},        {"es", 10},      {"fr", 12},      {"it", 16},
+    {"zh-TW", 1028}, {"cs-CZ", 1029},  {"da-DK", 1030}, {"el-GR", 1032}, {"en-US", 1033},
+    {"fi-FI", 1035}, {"hu-HU", 1038},  {"ja-JP", 1041}, {"ko-KR", 1042}, {"nl-NL", 1043},
+    {"nb-NO", 1044}, {"pl-PL", 1045},  {"pt-BR", 1046}, {"ru-RU", 1049}, {"sv-SE", 1053},
+    {"tr-TR", 1055}, {"zh-CN", 2052},  {"en-GB", 2057}, {"pt-PT", 2070}, {"fr-CA", 3084},
+    {"en-CA", 4105}, {"es-US", 21514},
+};
+
+TEST(StringTables, TheManifestCarriesEveryTableUnderItsLanguage) {
+    std::vector<fs::path> inputs;
+    const auto resources = rescomp::LoadManifest(
+        fs::path(SFX_SOURCE_DIR) / "resources" / "resources.manifest", inputs);
+    std::map<std::uint16_t, std::string> carried;
+    for (const auto& resource : resources) {
+        if (resource.type.name != "ZQ_XML_STRING")
+            continue;
+        EXPECT_TRUE(resource.name.name.empty() && resource.name.id == 1) << resource.language;
+        carried[resource.language] = resource.data;
+    }
+    const auto files = TableFiles();
+    EXPECT_EQ(files.size(), std::size(kCarriedTables));
+    EXPECT_EQ(carried.size(), std::size(kCarriedTables));
+    for (const auto& [culture, language] : kCarriedTables) {
+        SCOPED_TRACE(culture);
+        ASSERT_EQ(files.count(culture), 1u);
+        ASSERT_EQ(carried.count(language), 1u);
+        EXPECT_EQ(carried.at(language), ReadBytes(files.at(culture)));
+    }
+}
+
+// Through the tables linked into this program: a regional culture without a table of its own
+// gets its language's neutral table, not en-US.
+TEST(StringTables, RegionalCulturesFindTheirLanguagesTable) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"de-AT", "de"},    {"de-DE", "de"},    {"es-MX", "es"}, {"es-ES", "es"},
+        {"fr-BE", "fr"},    {"it-IT", "it"},    {"en-AU", "en"}, {"fr-CA", "fr-CA"},
+        {"pt-PT", "pt-PT"}, {"es-US", "es-US"},
+    };
+    for (const auto& [culture, table] : cases) {
+        StringMap loaded;
+        XmlAppStringResourceLoader().LoadInto(loaded, culture);
+        EXPECT_TRUE(loaded == LoadTable(kTableFolder / (std::string(table) + ".xml")))
+            << culture << " got the table whose Cancel is \"" << loaded["Cancel"] << "\"";
+    }
+}
+
+TEST(StringTables, AcceleratorsAreFoundLikeTheButtonsShowThem) {
+    EXPECT_EQ(Accelerators("&Yes"), std::vector<char32_t>{U'y'});
+    EXPECT_EQ(Accelerators("Ό&χι"), std::vector<char32_t>{U'χ'});
+    EXPECT_EQ(Accelerators("&Повторить"), std::vector<char32_t>{U'п'});
+    EXPECT_EQ(Accelerators("Save && &Close"), std::vector<char32_t>{U'c'});
+    EXPECT_EQ(Accelerators("&A&b"), (std::vector<char32_t>{U'a', U'b'}));
+    EXPECT_TRUE(Accelerators("Tom && Jerry").empty());
 }
 
 TEST(StringTables, DirectivesAreFoundInOrder) {
