@@ -63,6 +63,40 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+std::size_t DecodeUtf8At(std::string_view text, std::size_t i, char32_t& cp) {
+    return i < text.size() ? DecodeOne(text, i, cp) : 0;
+}
+
+std::string LowBytesOfUtf16(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        const std::size_t n = DecodeOne(text, i, cp);
+        if (n == 0) {
+            out += text[i++];
+            continue;
+        }
+        if (cp >= 0x10000) {
+            const char32_t v = cp - 0x10000;
+            out += static_cast<char>((0xD800 + (v >> 10)) & 0xFF);
+            out += static_cast<char>((0xDC00 + (v & 0x3FF)) & 0xFF);
+        } else {
+            out += static_cast<char>(cp & 0xFF);
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::string WidenBytesToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes)
+        AppendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
 std::optional<std::u32string> DecodeUtf8(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());

@@ -3,6 +3,7 @@
 // command-line protocol count UTF-16 code units, convert explicitly with these.
 
 #include <compare>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,17 @@ void AppendUtf8(std::string& out, char32_t cp);
 // UTF-8 <-> UTF-16; invalid input gives std::nullopt.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
+
+// The code point at text[i]; returns its length in bytes, 0 when the bytes there are not valid
+// UTF-8 (cp is then unspecified).
+std::size_t DecodeUtf8At(std::string_view text, std::size_t i, char32_t& cp);
+
+// The 8-bit text a UTF-16 string gives when each code unit is cut to its low byte, as the
+// command-line protocol narrows text. Bytes that are not valid UTF-8 are kept as they are.
+std::string LowBytesOfUtf16(std::string_view text);
+
+// 8-bit text widened character by character: each byte becomes the code point of its value.
+std::string WidenBytesToUtf8(std::string_view bytes);
 
 // Lower-cases per code point (towlower of the global C locale). Invalid UTF-8 is lower-cased
 // bytewise for ASCII and otherwise kept.
