@@ -1,0 +1,292 @@
+#include "launcher/Forwarding.h"
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/msi/MsiDatabase.h"
+#include "cptlib/platform/File.h"
+
+#include "support/MsiFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <vector>
+
+namespace {
+
+using namespace sfx;
+using cptlib::HRESULT;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+using Map = std::vector<std::pair<std::string, std::string>>;
+
+Map Entries(const ForwardedValues& values) {
+    return {values.begin(), values.end()};
+}
+
+std::string Utf16Le(std::u16string_view text) {
+    std::string out;
+    for (const char16_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+TEST(ParseDataBlock, SplitsPartsAndResolvesEscapesPerCodeUnit) {
+    struct Case {
+        std::u16string payload;
+        bool ok;
+        Map expected;
+    };
+    const Case cases[] = {
+        {u"k1=a%20b&k2=", true, {{"k1", "a b"}, {"k2", ""}}},
+        {u"novalue&a=b=c", true, {{"a", "b=c"}, {"novalue", ""}}},
+        {u"%26=x%3Dy%25", true, {{"&", "x=y%"}}},
+        // One escape is one UTF-16 code unit, never a UTF-8 byte.
+        {u"k=%e9", true, {{"k", "\xc3\xa9"}}},
+        {u"k=%C3%A9", true, {{"k", "\xc3\x83\xc2\xa9"}}},
+        // Read as %x reads: leading white space skipped, stop at the first non-digit.
+        {u"a=% 5&b=%5z&c=%zz&d=%-1",
+         true,
+         {{"a", "\x05"}, {"b", "\x05"}, {"c", std::string(1, '\0')}, {"d", std::string(1, '\0')}}},
+        {u"k=\u00e9\U0001F600", true, {{"k", "\xc3\xa9\xf0\x9f\x98\x80"}}},
+        // An unpaired surrogate cannot be UTF-8; it becomes U+FFFD.
+        {std::u16string(u"k=") + char16_t(0xD800), true, {{"k", "\xef\xbf\xbd"}}},
+        {u"dup=1&dup=2", true, {{"dup", "2"}}},
+        // Broken escapes make the payload invalid; parts before them stay.
+        {u"a=1&b=%4", false, {{"a", "1"}}},
+        {u"a=%", false, {}},
+        {u"%4=a", false, {}},
+        {u"a=%  &b=2", false, {}},
+        {u"a=%\t\n", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.payload.begin(), c.payload.end()));
+        ForwardedValues values;
+        EXPECT_EQ(ParseDataBlock(values, c.payload), c.ok);
+        EXPECT_EQ(Entries(values), c.expected);
+    }
+}
+
+TEST(ForwardedValues, KeysAreOrderedByUtf16CodeUnits) {
+    const std::string supplementary = "\xf0\x90\x80\x80"; // U+10000: D800 DC00
+    const std::string privateUse = "\xee\x80\x80";        // U+E000
+    const std::string replacement = "\xef\xbf\xbd";       // U+FFFD
+    ForwardedValues values = {
+        {privateUse, "1"}, {replacement, "2"}, {supplementary, "3"}, {"Z", "4"}, {"a", "5"}};
+    // By code points (and UTF-8 bytes) U+10000 would come last.
+    const Map expected = {
+        {"Z", "4"}, {"a", "5"}, {supplementary, "3"}, {privateUse, "1"}, {replacement, "2"}};
+    EXPECT_EQ(Entries(values), expected);
+
+    TempDir dir;
+    WriteValuesFile(values, dir / "SetupValues.dat");
+    EXPECT_EQ(ReadFile(dir / "SetupValues.dat"), "Z=4\r\na=5\r\n" + supplementary + "=3\r\n" +
+                                                     privateUse + "=1\r\n" + replacement +
+                                                     "=2\r\n");
+}
+
+class DataBlockFile : public ::testing::Test {
+protected:
+    HRESULT Find(const std::string& content) {
+        WriteFile(file, content);
+        cptlib::platform::FileDescriptor fd;
+        EXPECT_EQ(cptlib::platform::OpenFileForRead(fd, file), cptlib::S_OK);
+        payload = u"unset";
+        offset = length = 12345;
+        return FindDataBlock(fd, &payload, &offset, &length);
+    }
+
+    const std::string start = Utf16Le(u"##DATA##");
+    const std::string end = Utf16Le(u"##ENDDATA##");
+    TempDir dir;
+    std::filesystem::path file = dir / "launcher";
+    std::u16string payload;
+    std::uint64_t offset = 0, length = 0;
+};
+
+TEST_F(DataBlockFile, FindsThePayloadInTheLast64KiB) {
+    const std::string head(100000, 'x');
+    const std::string body = Utf16Le(u"k=v&\u00e9=1");
+    EXPECT_EQ(Find(head + start + body + end + "trailer"), cptlib::S_OK);
+    EXPECT_EQ(payload, u"k=v&\u00e9=1");
+    EXPECT_EQ(offset, head.size() + start.size());
+    EXPECT_EQ(length, body.size());
+
+    // The first start marker counts; an odd-length payload keeps its whole code units.
+    EXPECT_EQ(Find(head + start + "abc" + end + start + end), cptlib::S_OK);
+    EXPECT_EQ(payload, std::u16string(1, char16_t('a' | ('b' << 8))));
+    EXPECT_EQ(length, 3u);
+}
+
+TEST_F(DataBlockFile, RejectsMissingMarkersShortFilesAndBlocksOutsideTheWindow) {
+    const std::string body = Utf16Le(u"k=v");
+    struct Case {
+        const char* name;
+        std::string content;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"no block", std::string(70000, 'x'), cptlib::HRESULT_NO_MORE_ITEMS},
+        {"cut off before the end marker",
+         std::string(70000, 'x') + start + body + end.substr(0, end.size() - 1),
+         cptlib::HRESULT_INVALID_DATA},
+        // The start marker begins 8 bytes before the window of the last 65536 bytes.
+        {"start marker across the window",
+         std::string(10000, 'x') + start + body + end +
+             std::string(65536 - 8 - body.size() - end.size(), 'y'),
+         cptlib::HRESULT_NO_MORE_ITEMS},
+        {"block fully in the window",
+         std::string(10000, 'x') + start + body + end +
+             std::string(65536 - 16 - body.size() - end.size(), 'y'),
+         cptlib::S_OK},
+        // Shorter than the window: positioning before the start fails.
+        {"short file", start + body + end,
+         cptlib::HResultFromWin32(cptlib::ERROR_INVALID_PARAMETER)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Find(c.content), c.expected);
+    }
+}
+
+TEST(FileNameTag, SixteenLettersOrDigitsAfterDashDashPh) {
+    struct Case {
+        const char* path;
+        std::optional<std::string> tag;
+    };
+    const Case cases[] = {
+        {"/opt/Setup--phA1b2C3d4E5f6G7h8.exe", "A1b2C3d4E5f6G7h8"},
+        {"Setup--phA1b2C3d4E5f6G7h8X.exe", std::nullopt},
+        {"Setup--phA1b2C3d4E5f6G7h8_x.exe", "A1b2C3d4E5f6G7h8"},
+        {"Setup--phA1b2C3d4E5f6G7h.exe", std::nullopt},
+        {"Setup--phA1b2C3d4E5f6G7h8", "A1b2C3d4E5f6G7h8"},
+        {"Setup-ph--phA1b2C3d4E5f6G7h8 (1).exe", "A1b2C3d4E5f6G7h8"},
+        {"Setup.exe", std::nullopt},
+        // Without an extension the name may hold dots before the tag.
+        {"/tmp/app-1.2--ph0123456789abcdef", "0123456789abcdef"},
+        // The folder does not count.
+        {"/tmp/x--ph0123456789abcdef/setup", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(FileNameTag(c.path), c.tag);
+    }
+}
+
+// Writes under a small file-size limit, which stands in for a full disk; 0 when the failure
+// was reported and no file is left.
+int WriteUnderSizeLimit(const std::filesystem::path& file) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{20, 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+        WriteValuesFile({{"VRNID", std::string(100, 'v')}}, file);
+    } catch (const cptlib::FileException& e) {
+        if (!std::filesystem::exists(file) &&
+            e.code() == cptlib::MakeWin32Error(cptlib::ERROR_DISK_FULL))
+            return 0;
+    }
+    return 1;
+}
+
+TEST(WriteValuesFile, FailedWritesLeaveNoFile) {
+    TempDir dir;
+    const auto file = dir / "SetupValues.dat";
+    // In a child process, which may change its limits.
+    EXPECT_EXIT(std::_Exit(WriteUnderSizeLimit(file)), ::testing::ExitedWithCode(0), "");
+
+    // WriteSetupValues swallows failures: a folder in the way leaves no file and no exception.
+    const auto program = dir / "x--ph0123456789abcdef";
+    WriteFile(program, "plain");
+    EXPECT_NO_THROW(WriteSetupValues({program}, dir / "missing" / "SetupValues.dat"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+    WriteSetupValues({program}, file);
+    EXPECT_EQ(ReadFile(file), "VRNID2=0123456789abcdef\r\n");
+}
+
+class DatabaseForwarding : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path file = dir / "product.msi";
+};
+
+TEST_F(DatabaseForwarding, ForwardsTheListedOrDefaultProperties) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> properties;
+        HRESULT result;
+        Map expected; // without the drop flag; a pre-set entry "Keep" stays
+    };
+    const Case cases[] = {
+        {"listed names",
+         {{"ZQ_SetupVersion", "2"},
+          {"ZQ_InstIdProperties", "CAMPAIGN;MISSING;;ZQ_VRNID"},
+          {"CAMPAIGN", "spring"},
+          {"ZQ_VRNID", "id-1"},
+          {"Other", "x"}},
+         cptlib::S_OK,
+         {{"", ""}, {"CAMPAIGN", "spring"}, {"Keep", "k"}, {"MISSING", ""}, {"ZQ_VRNID", "id-1"}}},
+        {"default names",
+         {{"ZQ_SetupVersion", "2"}, {"ZQ_VRNID2", "two"}, {"ZQ_BRINDLE_PHASH", "ph"}},
+         cptlib::S_OK,
+         {{"Keep", "k"}, {"ZQ_BRINDLE_PHASH", "ph"}, {"ZQ_VRNID", ""}, {"ZQ_VRNID2", "two"}}},
+        {"no setup version",
+         {{"ZQ_VRNID", "id-1"}, {"ZQ_InstIdProperties", "ZQ_VRNID"}},
+         cptlib::HRESULT_NO_MORE_ITEMS,
+         {{"Keep", "k"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(file);
+        ASSERT_NO_FATAL_FAILURE(testsupport::MakePropertyDatabase(file, c.properties));
+        ForwardedValues values = {{"Keep", "k"}};
+        ForwardingMethod used = ForwardingMethod::Resources;
+        EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::Automatic, &used), c.result);
+        EXPECT_EQ(used, ForwardingMethod::InstallerDatabase);
+        EXPECT_EQ(Entries(values), c.expected);
+    }
+
+    // The drop flag removes every empty value, the pre-set ones included, but only when the
+    // database forwards values at all.
+    ForwardedValues values = {{"Keep", ""}};
+    EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::InstallerDatabase, nullptr,
+                                  kForwardDropEmptyValues),
+              cptlib::HRESULT_NO_MORE_ITEMS);
+    EXPECT_EQ(Entries(values), (Map{{"Keep", ""}}));
+    std::filesystem::remove(file);
+    ASSERT_NO_FATAL_FAILURE(
+        testsupport::MakePropertyDatabase(file, {{"ZQ_SetupVersion", "2"}, {"ZQ_VRNID2", "two"}}));
+    EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::InstallerDatabase, nullptr,
+                                  kForwardDropEmptyValues),
+              cptlib::S_OK);
+    EXPECT_EQ(Entries(values), (Map{{"ZQ_VRNID2", "two"}}));
+}
+
+TEST_F(DatabaseForwarding, FailuresBecomeHResults) {
+    // A compound file that is no database, a database without Property table, a missing file.
+    WriteFile(file, std::string("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8) + std::string(600, '\0'));
+    ForwardedValues values;
+    ForwardingMethod used = ForwardingMethod::Automatic;
+    EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::Automatic, &used),
+              cptlib::HResultFromWin32(cptlib::msi::ERROR_OPEN_FAILED));
+    EXPECT_EQ(used, ForwardingMethod::InstallerDatabase);
+
+    std::filesystem::remove(file);
+    ASSERT_NO_FATAL_FAILURE(testsupport::RunMsibuild(
+        file, {"CREATE TABLE `Other` (`K` CHAR(10) NOT NULL PRIMARY KEY `K`)"}));
+    EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::InstallerDatabase),
+              cptlib::HResultFromWin32(cptlib::msi::ERROR_BAD_QUERY_SYNTAX));
+
+    // The signature test opens the file through the file device.
+    used = ForwardingMethod::Resources;
+    EXPECT_EQ(ReadForwardedValues(dir / "missing", values, ForwardingMethod::Automatic, &used),
+              cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(used, ForwardingMethod::Automatic);
+}
+
+} // namespace
