@@ -4,6 +4,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
