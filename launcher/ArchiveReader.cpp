@@ -1,0 +1,418 @@
+#include "launcher/ArchiveReader.h"
+
+#include "cptlib/platform/File.h"
+#include "launcher/SevenZipHeader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace sfx {
+
+namespace {
+
+constexpr std::size_t kReadSize = 1 << 20;
+// Headers larger than this are damage, not archives we could have built.
+constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
+
+std::string_view WithoutTrailingSlash(std::string_view name) {
+    while (!name.empty() && name.back() == '/')
+        name.remove_suffix(1);
+    return name;
+}
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The library converts names through the thread's locale; under the C locale it would refuse
+// every name outside ASCII. A UTF-8 locale for this thread alone keeps the names as stored.
+class Utf8Locale {
+public:
+    Utf8Locale() : locale_(::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+    ~Utf8Locale() {
+        if (locale_ != static_cast<locale_t>(nullptr))
+            ::freelocale(locale_);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+    class Use {
+    public:
+        explicit Use(const Utf8Locale& locale)
+            : previous_(locale.locale_ != static_cast<locale_t>(nullptr)
+                            ? ::uselocale(locale.locale_)
+                            : static_cast<locale_t>(nullptr)) {}
+        ~Use() {
+            if (previous_ != static_cast<locale_t>(nullptr))
+                ::uselocale(previous_);
+        }
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+    private:
+        locale_t previous_;
+    };
+
+private:
+    locale_t locale_;
+};
+
+// The archive's bytes: from `start` to the end of the file, read in large pieces.
+struct Source {
+    cptlib::platform::FileDescriptor file;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0; // bytes from start to the end of the file
+    std::uint64_t position = 0;
+    std::vector<std::uint8_t> buffer;
+    std::uint32_t ioError = 0; // Win32 number of the last failed read
+
+    std::uint32_t ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
+                         std::size_t& done) {
+        done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(file.get(), out + done, length - done,
+                                      static_cast<off_t>(start + offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return cptlib::LastWin32Error();
+            if (n == 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        return 0;
+    }
+};
+
+la_ssize_t ReadCallback(struct archive* archive, void* data, const void** block) {
+    auto& source = *static_cast<Source*>(data);
+    if (source.buffer.empty())
+        source.buffer.resize(kReadSize);
+    const std::uint64_t left = source.position < source.size ? source.size - source.position : 0;
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadSize));
+    std::size_t done = 0;
+    const std::uint32_t error = source.ReadAt(source.position, source.buffer.data(), length, done);
+    if (error != 0) {
+        source.ioError = error;
+        archive_set_error(archive, EIO, "Cannot read the archive file");
+        return -1;
+    }
+    source.position += done;
+    *block = source.buffer.data();
+    return static_cast<la_ssize_t>(done);
+}
+
+la_int64_t SkipCallback(struct archive*, void* data, la_int64_t request) {
+    auto& source = *static_cast<Source*>(data);
+    if (request <= 0)
+        return 0;
+    const std::uint64_t left = source.position < source.size ? source.size - source.position : 0;
+    const std::uint64_t skip = std::min<std::uint64_t>(left, static_cast<std::uint64_t>(request));
+    source.position += skip;
+    return static_cast<la_int64_t>(skip);
+}
+
+la_int64_t SeekCallback(struct archive*, void* data, la_int64_t offset, int whence) {
+    auto& source = *static_cast<Source*>(data);
+    la_int64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = static_cast<la_int64_t>(source.position);
+    else if (whence == SEEK_END)
+        base = static_cast<la_int64_t>(source.size);
+    else if (whence != SEEK_SET)
+        return ARCHIVE_FATAL;
+    const la_int64_t target = base + offset;
+    if (target < 0)
+        return ARCHIVE_FATAL;
+    source.position = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+struct ArchiveFree {
+    void operator()(struct archive* archive) const noexcept { archive_read_free(archive); }
+};
+using ArchivePtr = std::unique_ptr<struct archive, ArchiveFree>;
+
+ArchivePtr NewSevenZipReader() {
+    ArchivePtr archive(archive_read_new());
+    if (archive)
+        archive_read_support_format_7zip(archive.get());
+    return archive;
+}
+
+class LibArchiveReader final : public IArchiveReader {
+public:
+    LibArchiveReader(std::string path, std::uint64_t offset)
+        : path_(std::move(path)), offset_(offset) {}
+
+    ArchiveStatus ReadIndex(ArchiveIndex& index) override;
+    ArchiveStatus NextItem(ArchiveItem& item, bool& more) override;
+    ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) override;
+
+private:
+    ArchiveStatus OpenSource();
+    ArchiveStatus Open(ArchivePtr& archive);
+    bool IndexFromHeaders(ArchiveIndex& index);
+    bool DecodeHeader(const sevenzip::EncodedHeader& encoded, std::vector<std::uint8_t>& header);
+    ArchiveStatus IndexFromLibrary(ArchiveIndex& index);
+    ArchiveStatus Failure(struct archive* archive, struct archive_entry* entry);
+    ArchiveItem ItemOf(struct archive_entry* entry) const;
+
+    std::string path_;
+    std::uint64_t offset_;
+    Utf8Locale locale_;
+    Source source_;
+    bool sourceOpen_ = false;
+    ArchivePtr archive_;
+    struct archive_entry* entry_ = nullptr;
+    std::uint64_t dataPosition_ = 0;
+    ArchiveIndex index_; // from ReadIndex, for what the library does not tell
+    bool indexHasModes_ = false;
+    std::size_t nextIndexItem_ = 0;
+};
+
+ArchiveStatus LibArchiveReader::OpenSource() {
+    if (sourceOpen_)
+        return {};
+    const cptlib::HRESULT opened = cptlib::platform::OpenFileForRead(source_.file, path_);
+    if (cptlib::Failed(opened))
+        return {opened, {}};
+    std::uint64_t fileSize = 0;
+    const cptlib::HRESULT sized = cptlib::platform::QueryFileSize(source_.file, fileSize);
+    if (cptlib::Failed(sized))
+        return {sized, {}};
+    source_.start = offset_;
+    source_.size = fileSize > offset_ ? fileSize - offset_ : 0;
+    sourceOpen_ = true;
+    return {};
+}
+
+ArchiveStatus LibArchiveReader::Open(ArchivePtr& archive) {
+    if (ArchiveStatus status = OpenSource(); !status.Ok())
+        return status;
+    archive = NewSevenZipReader();
+    if (!archive)
+        return {cptlib::E_OUTOFMEMORY, {}};
+    source_.position = 0;
+    source_.ioError = 0;
+    struct archive* a = archive.get();
+    archive_read_set_read_callback(a, ReadCallback);
+    archive_read_set_skip_callback(a, SkipCallback);
+    archive_read_set_seek_callback(a, SeekCallback);
+    archive_read_set_callback_data(a, &source_);
+    if (archive_read_open1(a) != ARCHIVE_OK)
+        return Failure(a, nullptr);
+    return {};
+}
+
+ArchiveStatus LibArchiveReader::ReadIndex(ArchiveIndex& index) {
+    const Utf8Locale::Use use(locale_);
+    if (ArchiveStatus status = OpenSource(); !status.Ok())
+        return status;
+    ArchiveIndex found;
+    if (IndexFromHeaders(found)) {
+        indexHasModes_ = true;
+    } else if (ArchiveStatus status = IndexFromLibrary(found); !status.Ok()) {
+        return status;
+    }
+    index_ = found;
+    index = std::move(found);
+    return {};
+}
+
+// The fast way: the archive's own headers. False for anything it does not understand, so that
+// the library has its say about it.
+bool LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
+    std::uint8_t signature[sevenzip::kSignatureHeaderSize];
+    std::size_t done = 0;
+    sevenzip::SignatureHeader start;
+    if (source_.ReadAt(0, signature, sizeof signature, done) != 0 || done != sizeof signature ||
+        !sevenzip::ParseSignatureHeader(signature, start))
+        return false;
+    const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
+    if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
+        start.nextHeaderSize > available ||
+        start.nextHeaderOffset > available - start.nextHeaderSize)
+        return false;
+    std::vector<std::uint8_t> header(static_cast<std::size_t>(start.nextHeaderSize));
+    if (source_.ReadAt(sevenzip::kSignatureHeaderSize + start.nextHeaderOffset, header.data(),
+                       header.size(), done) != 0 ||
+        done != header.size() || sevenzip::Crc32(header) != start.nextHeaderCrc)
+        return false;
+    sevenzip::EncodedHeader encoded;
+    switch (sevenzip::ParseHeader(header, index, encoded)) {
+    case sevenzip::HeaderKind::Plain:
+        return true;
+    case sevenzip::HeaderKind::Encoded: {
+        std::vector<std::uint8_t> decoded;
+        sevenzip::EncodedHeader again;
+        return DecodeHeader(encoded, decoded) &&
+               sevenzip::ParseHeader(decoded, index, again) == sevenzip::HeaderKind::Plain;
+    }
+    case sevenzip::HeaderKind::Invalid:
+        break;
+    }
+    return false;
+}
+
+bool LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& encoded,
+                                    std::vector<std::uint8_t>& header) {
+    const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
+    if (encoded.packSize > kMaxHeaderSize || encoded.packPosition > available ||
+        encoded.packSize > available - encoded.packPosition)
+        return false;
+    std::vector<std::uint8_t> packed(static_cast<std::size_t>(encoded.packSize));
+    std::size_t done = 0;
+    if (source_.ReadAt(sevenzip::kSignatureHeaderSize + encoded.packPosition, packed.data(),
+                       packed.size(), done) != 0 ||
+        done != packed.size())
+        return false;
+    const std::vector<std::uint8_t> bytes = sevenzip::MakeHeaderArchive(encoded, packed);
+    ArchivePtr archive = NewSevenZipReader();
+    struct archive_entry* entry = nullptr;
+    if (!archive || archive_read_open_memory(archive.get(), bytes.data(), bytes.size()) != 0 ||
+        archive_read_next_header(archive.get(), &entry) != ARCHIVE_OK)
+        return false;
+    for (;;) {
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int result = archive_read_data_block(archive.get(), &block, &size, &offset);
+        if (result == ARCHIVE_EOF)
+            return true;
+        if (result != ARCHIVE_OK || header.size() + size > kMaxHeaderSize)
+            return false;
+        const auto* first = static_cast<const std::uint8_t*>(block);
+        header.insert(header.end(), first, first + size);
+    }
+}
+
+// The slow way, when the headers are beyond the fast one: the library lists the items (and
+// decodes data up to every symbolic link). Its failures are the archive's.
+ArchiveStatus LibArchiveReader::IndexFromLibrary(ArchiveIndex& index) {
+    ArchivePtr archive;
+    if (ArchiveStatus status = Open(archive); !status.Ok())
+        return status;
+    for (;;) {
+        struct archive_entry* entry = nullptr;
+        const int result = archive_read_next_header(archive.get(), &entry);
+        if (result == ARCHIVE_EOF)
+            return {};
+        if (result < ARCHIVE_WARN)
+            return Failure(archive.get(), entry);
+        ArchiveItem item = ItemOf(entry);
+        if (item.name.empty())
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        index.totalSize += item.size;
+        index.items.push_back(std::move(item));
+    }
+}
+
+ArchiveItem LibArchiveReader::ItemOf(struct archive_entry* entry) const {
+    ArchiveItem item;
+    const char* name = archive_entry_pathname_utf8(entry);
+    item.name = name != nullptr ? name : "";
+    const char* hardlink = archive_entry_hardlink_utf8(entry);
+    const auto type = archive_entry_filetype(entry);
+    if (hardlink != nullptr) {
+        item.type = ArchiveItemType::HardLink;
+        item.linkTarget = hardlink;
+    } else if (type == AE_IFDIR) {
+        item.type = ArchiveItemType::Folder;
+    } else if (type == AE_IFLNK) {
+        item.type = ArchiveItemType::Symlink;
+        const char* target = archive_entry_symlink_utf8(entry);
+        item.linkTarget = target != nullptr ? target : "";
+        item.size = item.linkTarget.size();
+    } else {
+        item.size = archive_entry_size_is_set(entry) != 0
+                        ? static_cast<std::uint64_t>(archive_entry_size(entry))
+                        : 0;
+    }
+    item.hasMode = true;
+    item.mode = static_cast<std::uint32_t>(archive_entry_perm(entry)) & 07777;
+    return item;
+}
+
+ArchiveStatus LibArchiveReader::NextItem(ArchiveItem& item, bool& more) {
+    const Utf8Locale::Use use(locale_);
+    more = false;
+    if (!archive_) {
+        if (ArchiveStatus status = Open(archive_); !status.Ok())
+            return status;
+    }
+    entry_ = nullptr;
+    const int result = archive_read_next_header(archive_.get(), &entry_);
+    if (result == ARCHIVE_EOF)
+        return {};
+    if (result < ARCHIVE_WARN)
+        return Failure(archive_.get(), entry_);
+    item = ItemOf(entry_);
+    if (item.name.empty())
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    // The library makes up permissions where the archive has none; the headers tell which.
+    if (indexHasModes_ && nextIndexItem_ < index_.items.size()) {
+        const ArchiveItem& listed = index_.items[nextIndexItem_++];
+        if (WithoutTrailingSlash(listed.name) == WithoutTrailingSlash(item.name))
+            item.hasMode = listed.hasMode;
+    }
+    dataPosition_ = 0;
+    more = true;
+    return {};
+}
+
+ArchiveStatus LibArchiveReader::ReadBlock(std::span<const std::uint8_t>& block) {
+    const Utf8Locale::Use use(locale_);
+    block = {};
+    if (!archive_ || entry_ == nullptr)
+        return {};
+    const void* data = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    const int result = archive_read_data_block(archive_.get(), &data, &size, &offset);
+    if (result == ARCHIVE_EOF)
+        return {};
+    // The only warning while reading data is a check sum that does not match.
+    if (result == ARCHIVE_WARN)
+        return {HRESULT_CRC_ERROR, {}};
+    if (result != ARCHIVE_OK)
+        return Failure(archive_.get(), entry_);
+    // 7z items are never sparse: a gap means the library and the archive disagree.
+    if (offset < 0 || static_cast<std::uint64_t>(offset) != dataPosition_)
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    dataPosition_ += size;
+    block = {static_cast<const std::uint8_t*>(data), size};
+    return {};
+}
+
+// What a failure of the library means for the run.
+ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_entry* entry) {
+    if (source_.ioError != 0)
+        return {cptlib::HResultFromWin32(source_.ioError), {}};
+    const char* message = archive_error_string(archive);
+    std::string text = message != nullptr ? message : "";
+    // Encrypted content: refused with the library's words until passwords are served.
+    if ((entry != nullptr && archive_entry_is_encrypted(entry) != 0) ||
+        Contains(text, "encrypted") || Contains(text, "Crypto"))
+        return {cptlib::S_OK, text.empty() ? "The archive is encrypted." : text};
+    if (archive_errno(archive) == ENOMEM)
+        return {cptlib::S_OK, text.empty() ? "Out of memory." : text};
+    if (Contains(text, "codec") || Contains(text, "nsupported") || Contains(text, "not supported"))
+        return {E_NOTIMPL, {}};
+    return {cptlib::HRESULT_INVALID_DATA, {}};
+}
+
+} // namespace
+
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset) {
+    return std::make_unique<LibArchiveReader>(path, offset);
+}
+
+} // namespace sfx

@@ -1,0 +1,64 @@
+#pragma once
+// Reading the 7z archive: the item list and total size from the headers, then every item with
+// its data. The only part of the launcher that knows the archive library.
+
+#include "cptlib/SystemError.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+constexpr cptlib::HRESULT E_ABORT = static_cast<cptlib::HRESULT>(0x80004004);
+constexpr cptlib::HRESULT E_NOTIMPL = static_cast<cptlib::HRESULT>(0x80004001);
+constexpr cptlib::HRESULT E_UNEXPECTED = static_cast<cptlib::HRESULT>(0x8000FFFF);
+constexpr cptlib::HRESULT HRESULT_CRC_ERROR = static_cast<cptlib::HRESULT>(0x80070017);
+
+// The outcome of a reading step. A failure carries either a code (data error, CRC error,
+// unsupported method, or a system error reading the file) or, with code 0, the library's text.
+struct ArchiveStatus {
+    cptlib::HRESULT code = cptlib::S_OK;
+    std::string text;
+
+    bool Ok() const { return code == cptlib::S_OK && text.empty(); }
+};
+
+enum class ArchiveItemType { File, Folder, Symlink, HardLink };
+
+struct ArchiveItem {
+    std::string name; // relative path with "/" separators, as stored
+    ArchiveItemType type = ArchiveItemType::File;
+    bool hasMode = false;   // the archive keeps Unix permissions for the item
+    std::uint32_t mode = 0; // permission bits when hasMode
+    std::uint64_t size = 0; // unpacked bytes; a link's target counts as its data
+    std::string linkTarget; // Symlink: the target; HardLink: the name of the earlier item
+};
+
+struct ArchiveIndex {
+    std::vector<ArchiveItem> items;
+    std::uint64_t totalSize = 0; // all unpacked bytes, link targets included
+};
+
+class IArchiveReader {
+public:
+    virtual ~IArchiveReader() = default;
+
+    // First pass: every item and the total unpacked size, from the headers alone.
+    virtual ArchiveStatus ReadIndex(ArchiveIndex& index) = 0;
+
+    // Extraction pass: the next item with its link target; `more` is false at the end.
+    virtual ArchiveStatus NextItem(ArchiveItem& item, bool& more) = 0;
+
+    // The next piece of the current item's data, valid until the next call; empty at the end
+    // of the item.
+    virtual ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) = 0;
+};
+
+// A reader of the 7z archive that fills the file from `offset` on (data may follow it). Call
+// it from one thread only.
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset);
+
+} // namespace sfx

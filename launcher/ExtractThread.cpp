@@ -1,0 +1,508 @@
+#include "launcher/ExtractThread.h"
+
+#include "cptlib/Exceptions.h"
+#include "cptlib/platform/Disk.h"
+#include "cptlib/platform/MappedFileView.h"
+#include "cptlib/platform/TargetFolder.h"
+#include "cptlib/platform/XdgFolders.h"
+#include "launcher/Cleanup.h"
+#include "launcher/FileWriteQueue.h"
+#include "launcher/Payload.h"
+#include "launcher/SfxMessages.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <optional>
+#include <set>
+#include <system_error>
+
+namespace sfx {
+
+namespace {
+
+using cptlib::HRESULT;
+using cptlib::platform::TargetEntry;
+using cptlib::platform::TargetFolder;
+
+std::string JoinParts(const std::vector<std::string>& parts, std::size_t count) {
+    std::string name;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0)
+            name += '/';
+        name += parts[i];
+    }
+    return name;
+}
+
+std::string JoinParts(const std::vector<std::string>& parts) {
+    return JoinParts(parts, parts.size());
+}
+
+bool IsCorruption(HRESULT code) {
+    return code == cptlib::HRESULT_INVALID_DATA || code == HRESULT_CRC_ERROR;
+}
+
+// Where the archive starts: behind the end marker of a launcher file, else at the start.
+HRESULT FindArchiveOffset(const std::string& path, std::uint64_t& offset) {
+    using namespace cptlib::platform;
+    FileDescriptor file;
+    HRESULT hr = OpenFileForRead(file, path);
+    if (cptlib::Failed(hr))
+        return hr;
+    std::uint64_t size = 0;
+    hr = QueryFileSize(file, size);
+    if (cptlib::Failed(hr))
+        return hr;
+    if (size == 0)
+        return cptlib::HRESULT_INVALID_DATA;
+    MappedFileView view;
+    hr = view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+    if (cptlib::Failed(hr))
+        return hr;
+    const auto layout = FindPayload(view.bytes());
+    if (!layout)
+        return cptlib::HRESULT_INVALID_DATA;
+    offset = layout->archiveOffset;
+    return cptlib::S_OK;
+}
+
+} // namespace
+
+bool SplitItemName(const std::string& name, std::vector<std::string>& parts) {
+    parts.clear();
+    if (name.empty() || name.front() == '/')
+        return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        std::string part = name.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            return false;
+        parts.push_back(std::move(part));
+    }
+    return !parts.empty();
+}
+
+bool LinkStaysInside(const std::vector<std::string>& link, const std::string& target) {
+    if (target.empty() || target.front() == '/' || link.empty())
+        return false;
+    std::size_t depth = link.size() - 1;
+    bool climbing = true;
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string part = target.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part != "..") {
+            climbing = false;
+        } else if (!climbing || depth == 0) {
+            return false;
+        } else {
+            --depth;
+        }
+    }
+    return true;
+}
+
+// One run's work on the items: the target folder, the writing thread, and what must be done
+// once every item is written.
+class CExtractThread::Items {
+public:
+    Items(CExtractThread& owner, IArchiveReader& reader) : owner_(owner), reader_(reader) {}
+
+    Result Open() {
+        const std::uint32_t error = target_.Open(owner_.job_.extractFolder);
+        return error == 0 ? Result{} : Result{cptlib::HResultFromWin32(error), {}};
+    }
+
+    Result ExtractAll();
+
+private:
+    Result ExtractFile(const ArchiveItem& item, const std::vector<std::string>& parts);
+    Result ExtractFolder(const ArchiveItem& item, const std::vector<std::string>& parts);
+    Result ExtractSymlink(const ArchiveItem& item, const std::vector<std::string>& parts);
+    Result ExtractHardLink(const ArchiveItem& item, const std::vector<std::string>& parts);
+    // Clears the way for a new item: asks before replacing what is there. `skip` when the user
+    // keeps the existing one.
+    Result MakeRoom(const ArchiveItem& item, const std::vector<std::string>& parts, bool& skip);
+    Result CreationFailure(std::uint32_t error, const std::vector<std::string>& parts) const;
+    Result WriteFailure();
+    bool UnderExtractedLink(const std::vector<std::string>& parts) const;
+    void ApplyFolderModes();
+    std::uint64_t Completed() const { return writer_.Written() + otherBytes_; }
+
+    static Result FromStatus(const ArchiveStatus& status) { return {status.code, status.text}; }
+
+    CExtractThread& owner_;
+    IArchiveReader& reader_;
+    TargetFolder target_;
+    FileWriteQueue writer_;
+    std::uint64_t otherBytes_ = 0; // link targets and skipped files count as done
+    std::set<std::string> links_;  // links made in this run
+    std::vector<std::pair<std::vector<std::string>, std::uint32_t>> folderModes_;
+};
+
+CExtractThread::Result CExtractThread::Items::ExtractAll() {
+    Result result;
+    for (;;) {
+        ArchiveItem item;
+        bool more = false;
+        if (const ArchiveStatus status = reader_.NextItem(item, more); !status.Ok()) {
+            result = FromStatus(status);
+            break;
+        }
+        if (!more)
+            break;
+        std::vector<std::string> parts;
+        if (!SplitItemName(item.name, parts)) {
+            result = {cptlib::HRESULT_INVALID_DATA, {}};
+            break;
+        }
+        const bool folder = item.type == ArchiveItemType::Folder;
+        owner_.BeginItem(JoinParts(parts), folder);
+        switch (item.type) {
+        case ArchiveItemType::File:
+            result = ExtractFile(item, parts);
+            break;
+        case ArchiveItemType::Folder:
+            result = ExtractFolder(item, parts);
+            break;
+        case ArchiveItemType::Symlink:
+            result = ExtractSymlink(item, parts);
+            break;
+        case ArchiveItemType::HardLink:
+            result = ExtractHardLink(item, parts);
+            break;
+        }
+        if (!result.Ok())
+            break;
+        if (item.type != ArchiveItemType::File)
+            target_.TouchNow(parts); // files get their time when written; failures do not matter
+        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::S_OK) {
+            result = {hr, {}};
+            break;
+        }
+    }
+    // What was handed to the writer is written (or dropped after a failure) before the outcome.
+    const std::uint32_t writeError = writer_.Drain();
+    if (result.Ok() && writeError != 0)
+        return WriteFailure();
+    if (!result.Ok())
+        return result;
+    ApplyFolderModes();
+    if (const HRESULT hr = owner_.ReportCompleted(owner_.total_); hr != cptlib::S_OK)
+        return {hr, {}};
+    return {};
+}
+
+CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
+                                                       const std::vector<std::string>& parts,
+                                                       bool& skip) {
+    skip = false;
+    TargetEntry existing = TargetEntry::None;
+    if (const std::uint32_t error = target_.Lookup(parts, existing))
+        return CreationFailure(error, parts);
+    if (existing == TargetEntry::None)
+        return {};
+    if (existing == TargetEntry::Folder)
+        return CreationFailure(cptlib::ERROR_ALREADY_EXISTS, parts);
+    HRESULT hr = cptlib::S_OK;
+    const bool replace =
+        owner_.AskOverwrite(JoinPath(owner_.job_.extractFolder, JoinParts(parts)), hr);
+    if (hr != cptlib::S_OK)
+        return {hr, {}};
+    if (!replace) {
+        skip = true;
+        otherBytes_ += item.size;
+        return {};
+    }
+    // A link in the way is removed, never written through.
+    if (const std::uint32_t error = target_.Remove(parts))
+        return CreationFailure(error, parts);
+    return {};
+}
+
+CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& item,
+                                                          const std::vector<std::string>& parts) {
+    bool skip = false;
+    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        return room;
+    cptlib::platform::FileDescriptor file;
+    // Private until its data is written; an archive without permissions gets the umask's.
+    if (const std::uint32_t error = target_.CreateFile(parts, item.hasMode ? 0600 : 0666, file))
+        return CreationFailure(error, parts);
+    writer_.Begin(std::move(file), JoinParts(parts),
+                  item.hasMode ? std::optional<std::uint32_t>(item.mode & 0777) : std::nullopt);
+    for (;;) {
+        std::span<const std::uint8_t> block;
+        if (const ArchiveStatus status = reader_.ReadBlock(block); !status.Ok())
+            return FromStatus(status);
+        if (block.empty())
+            break;
+        if (!writer_.Append(block))
+            return WriteFailure();
+        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::S_OK)
+            return {hr, {}};
+    }
+    if (!writer_.End())
+        return WriteFailure();
+    return {};
+}
+
+CExtractThread::Result CExtractThread::Items::ExtractFolder(const ArchiveItem& item,
+                                                            const std::vector<std::string>& parts) {
+    if (const std::uint32_t error = target_.MakeFolder(parts, item.hasMode ? 0700 : 0777))
+        return CreationFailure(error, parts);
+    // Applied at the end, so that a read-only folder can still be filled.
+    if (item.hasMode)
+        folderModes_.emplace_back(parts, item.mode & 0777);
+    return {};
+}
+
+CExtractThread::Result
+CExtractThread::Items::ExtractSymlink(const ArchiveItem& item,
+                                      const std::vector<std::string>& parts) {
+    if (!LinkStaysInside(parts, item.linkTarget))
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    bool skip = false;
+    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        return room;
+    if (const std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget))
+        return CreationFailure(error, parts);
+    links_.insert(JoinParts(parts));
+    otherBytes_ += item.size;
+    return {};
+}
+
+CExtractThread::Result
+CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
+                                       const std::vector<std::string>& parts) {
+    std::vector<std::string> source;
+    if (!SplitItemName(item.linkTarget, source))
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    bool skip = false;
+    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        return room;
+    // A copy, where the file system has no hard links, needs the source's data on disk.
+    if (writer_.Drain() != 0)
+        return WriteFailure();
+    if (const std::uint32_t error = target_.MakeHardLink(parts, source)) {
+        if (error == cptlib::platform::ERROR_STOPPED_ON_SYMLINK && UnderExtractedLink(source))
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        return CreationFailure(error, parts);
+    }
+    otherBytes_ += item.size;
+    return {};
+}
+
+bool CExtractThread::Items::UnderExtractedLink(const std::vector<std::string>& parts) const {
+    for (std::size_t count = 1; count <= parts.size(); ++count) {
+        if (links_.count(JoinParts(parts, count)) != 0)
+            return true;
+    }
+    return false;
+}
+
+CExtractThread::Result
+CExtractThread::Items::CreationFailure(std::uint32_t error,
+                                       const std::vector<std::string>& parts) const {
+    if (error == cptlib::ERROR_DISK_FULL)
+        return {cptlib::HRESULT_DISK_FULL, {}};
+    const std::string path = JoinPath(owner_.job_.extractFolder, JoinParts(parts));
+    if (error == cptlib::platform::ERROR_STOPPED_ON_SYMLINK) {
+        // Through a link of the archive's own making: the archive tries to write elsewhere.
+        if (UnderExtractedLink(parts))
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        return {cptlib::E_FAIL, "Cannot create \"" + path + "\": a symbolic link is in the way."};
+    }
+    return {cptlib::E_FAIL, "Cannot create \"" + path + "\": " + cptlib::SystemErrorText(error)};
+}
+
+CExtractThread::Result CExtractThread::Items::WriteFailure() {
+    const std::uint32_t error = writer_.Drain();
+    owner_.currentItem_ = writer_.ErrorName();
+    return {cptlib::HResultFromWin32(error != 0 ? error : cptlib::ERROR_INVALID_FUNCTION), {}};
+}
+
+void CExtractThread::Items::ApplyFolderModes() {
+    // Deepest first, so that a folder made read-only is already filled.
+    std::stable_sort(folderModes_.begin(), folderModes_.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+    for (const auto& [parts, mode] : folderModes_)
+        target_.SetFolderMode(parts, mode);
+}
+
+CExtractThread::CExtractThread()
+    : freeSpace_(cptlib::platform::GetFreeBytes), readerFactory_(MakeArchiveReader) {}
+
+CExtractThread::~CExtractThread() {
+    CancelAndWait();
+}
+
+bool CExtractThread::Start(const ExtractionJob& job) {
+    if (IsRunning())
+        return false;
+    job_ = job;
+    SetNotifyInbox(job.notifyWindow);
+    return CMfcWorkerThread::Start(0);
+}
+
+std::uint32_t CExtractThread::Run() {
+    total_ = 0;
+    currentItem_.clear();
+    lastPermille_ = -1;
+    overwriteAll_ = false;
+    skipAll_ = false;
+    Result result;
+    try {
+        result = Extract();
+    } catch (const std::bad_alloc&) {
+        result = {cptlib::E_FAIL, "Not enough memory to extract the files."};
+    } catch (const std::system_error& e) {
+        result = {cptlib::HResultFromWin32(static_cast<std::uint32_t>(e.code().value())), {}};
+        if (e.code().category() != cptlib::win32_category())
+            result.code = cptlib::HResultFromErrno(e.code().value());
+    } catch (const std::exception& e) {
+        result = {cptlib::E_FAIL, e.what()};
+    }
+    Finish(result);
+    return 0;
+}
+
+CExtractThread::Result CExtractThread::Extract() {
+    const std::string& folder = job_.extractFolder;
+    if (!cptlib::platform::IsDirectory(folder)) {
+        if (const std::uint32_t error = cptlib::platform::CreateFolderTree(folder)) {
+            currentItem_ = folder;
+            return {static_cast<HRESULT>(error), {}};
+        }
+    }
+    std::uint64_t offset = 0;
+    if (job_.archiveIsLauncher) {
+        if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
+            return {hr, {}};
+    }
+    const std::unique_ptr<IArchiveReader> reader = readerFactory_(job_.archivePath, offset);
+    ArchiveIndex index;
+    if (const ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
+        return {status.code, status.text};
+    // A name that would leave the folder is refused before anything is written.
+    std::vector<std::string> parts;
+    for (const ArchiveItem& item : index.items) {
+        if (!SplitItemName(item.name, parts))
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+    }
+    if (const HRESULT hr = ReportTotal(index.totalSize); hr != cptlib::S_OK)
+        return {hr, {}};
+    Items items(*this, *reader);
+    if (Result opened = items.Open(); !opened.Ok())
+        return opened;
+    return items.ExtractAll();
+}
+
+void CExtractThread::Finish(const Result& result) {
+    const cptlib::InboxHandle& inbox = job_.notifyWindow;
+    if (result.Ok()) {
+        inbox.Post(WM_SFX_EXTRACT_DONE);
+        return;
+    }
+    if (result.text.empty() && result.code == E_ABORT) {
+        CleanUp();
+        inbox.Post(WM_SFX_EXTRACT_CANCELLED);
+        return;
+    }
+    ExtractionError error;
+    if (!result.text.empty()) {
+        error.kind = ExtractionErrorKind::LibraryError;
+        error.message = result.text;
+    } else if (IsCorruption(result.code)) {
+        error.kind = ExtractionErrorKind::CorruptArchive;
+        error.code = static_cast<std::uint32_t>(result.code);
+    } else {
+        error.kind = ExtractionErrorKind::SystemError;
+        error.code = static_cast<std::uint32_t>(result.code);
+        error.path = currentItem_;
+        if (result.code == cptlib::HRESULT_DISK_FULL)
+            error.requiredSize = total_;
+    }
+    inbox.Send(WM_SFX_EXTRACT_ERROR, reinterpret_cast<cptlib::WParam>(&error));
+    CleanUp();
+    inbox.Post(WM_SFX_EXTRACT_FAILED);
+}
+
+void CExtractThread::CleanUp() {
+    if (!job_.deleteOnFailure)
+        return;
+    job_.notifyWindow.Post(WM_SFX_DELETING);
+    DeleteFolderTree(job_.extractFolder, kDeleteTempFolder);
+}
+
+HRESULT CExtractThread::ReportTotal(std::uint64_t total) {
+    total_ = total;
+    std::uint64_t free = 0;
+    if (const std::uint32_t error = freeSpace_(job_.extractFolder, free))
+        return cptlib::HResultFromWin32(error);
+    if (total > std::numeric_limits<std::uint64_t>::max() - kFreeSpaceMargin ||
+        free < total + kFreeSpaceMargin)
+        return cptlib::HRESULT_DISK_FULL;
+    return IsCancelled() ? E_ABORT : cptlib::S_OK;
+}
+
+HRESULT CExtractThread::ReportCompleted(std::uint64_t completed) {
+    if (total_ != 0) {
+        std::uint64_t permille = 1000;
+        if (completed < total_) {
+            permille = completed <= std::numeric_limits<std::uint64_t>::max() / 1000
+                           ? completed * 1000 / total_
+                           : completed / (total_ / 1000);
+        }
+        // Only changes are sent: the dialog shows nothing finer, and each send waits for it.
+        if (static_cast<int>(permille) != lastPermille_) {
+            lastPermille_ = static_cast<int>(permille);
+            job_.notifyWindow.Send(WM_SFX_PROGRESS, 0, static_cast<cptlib::LParam>(permille));
+        }
+    }
+    return IsCancelled() ? E_ABORT : cptlib::S_OK;
+}
+
+bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) {
+    hr = cptlib::S_OK;
+    if (overwriteAll_)
+        return true;
+    if (skipAll_ || !job_.notifyWindow)
+        return false;
+    const cptlib::LResult answer = job_.notifyWindow.Send(
+        WM_SFX_ASK_OVERWRITE, 0, reinterpret_cast<cptlib::LParam>(existingPath.c_str()));
+    switch (answer) {
+    case kOverwriteYes:
+        return true;
+    case kOverwriteYesToAll:
+        overwriteAll_ = true;
+        return true;
+    case kOverwriteNoToAll:
+        skipAll_ = true;
+        return false;
+    case kOverwriteCancel:
+        hr = E_ABORT;
+        return false;
+    default:
+        return false;
+    }
+}
+
+void CExtractThread::BeginItem(const std::string& name, bool folder) {
+    extractedNames_.push_back(folder ? name + "/" : name);
+    currentItem_ = name;
+}
+
+} // namespace sfx

@@ -1,0 +1,83 @@
+#pragma once
+// The extraction worker: unpacks the archive into the extract folder and reports progress,
+// questions and the outcome to the progress dialog's inbox.
+
+#include "cptlib/sys/MfcWorkerThread.h"
+#include "launcher/ArchiveReader.h"
+#include "launcher/ExtractFolder.h"
+#include "launcher/Extraction.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+// Room that must stay free on the volume beyond the unpacked size.
+constexpr std::uint64_t kFreeSpaceMargin = 0x100000;
+
+using ArchiveReaderFactory =
+    std::function<std::unique_ptr<IArchiveReader>(const std::string& path, std::uint64_t offset)>;
+
+class CExtractThread : public cptlib::CMfcWorkerThread {
+public:
+    CExtractThread();
+    ~CExtractThread() override;
+
+    // Takes the job and starts a run; false while a run is in progress or when no thread can be
+    // made.
+    bool Start(const ExtractionJob& job);
+
+    // Every item begun in every run so far, in order; a folder's name ends with "/". Read it
+    // while no run is in progress.
+    const std::vector<std::string>& ExtractedNames() const { return extractedNames_; }
+
+    // The free-space query (statvfs of the extract folder unless replaced).
+    void SetFreeSpaceQuery(FreeSpaceQuery query) { freeSpace_ = std::move(query); }
+    // How the archive is read (the 7z library unless replaced).
+    void SetReaderFactory(ArchiveReaderFactory factory) { readerFactory_ = std::move(factory); }
+
+protected:
+    std::uint32_t Run() override;
+
+private:
+    struct Result {
+        cptlib::HRESULT code = cptlib::S_OK; // or a Win32 number from creating the folder
+        std::string text;                    // a failure described in words
+        bool Ok() const { return code == cptlib::S_OK && text.empty(); }
+    };
+    class Items;
+
+    Result Extract();
+    void Finish(const Result& result);
+    void CleanUp();
+
+    cptlib::HRESULT ReportTotal(std::uint64_t total);
+    cptlib::HRESULT ReportCompleted(std::uint64_t completed);
+    // The dialog's answer for an existing file: true to replace it; E_ABORT in `hr` to stop.
+    bool AskOverwrite(const std::string& existingPath, cptlib::HRESULT& hr);
+    void BeginItem(const std::string& name, bool folder);
+
+    ExtractionJob job_;
+    std::uint64_t total_ = 0;
+    std::string currentItem_;
+    std::vector<std::string> extractedNames_;
+    int lastPermille_ = -1;
+    bool overwriteAll_ = false;
+    bool skipAll_ = false;
+    FreeSpaceQuery freeSpace_;
+    ArchiveReaderFactory readerFactory_;
+};
+
+// Splits a stored item name into its parts. False for a name that could leave the folder it is
+// extracted into: absolute, with a ".." part, or naming nothing but the folder itself.
+bool SplitItemName(const std::string& name, std::vector<std::string>& parts);
+
+// Whether a symbolic link at `link` (the parts of its name) with this target stays inside the
+// extract folder. Only leading ".." parts are accepted, and no more of them than the link has
+// folders above it; a ".." after a name could climb out through another link.
+bool LinkStaysInside(const std::vector<std::string>& link, const std::string& target);
+
+} // namespace sfx

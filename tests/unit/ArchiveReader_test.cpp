@@ -1,0 +1,232 @@
+// The archive reader: the item list read from the 7z headers agrees with what the library
+// extracts, for the forms 7zz writes, and reading it decodes no item data.
+
+#include "launcher/ArchiveReader.h"
+
+#include "launcher/SevenZipHeader.h"
+#include "support/RunProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sfx;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+struct Listed {
+    std::string name;
+    ArchiveItemType type;
+    std::uint64_t size;
+    bool hasMode;
+    std::uint32_t mode;
+
+    bool operator==(const Listed& other) const {
+        return std::tie(name, type, size, hasMode, mode) ==
+               std::tie(other.name, other.type, other.size, other.hasMode, other.mode);
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Listed& item) {
+    return out << item.name << " type " << static_cast<int>(item.type) << " size " << item.size
+               << " mode " << (item.hasMode ? std::to_string(item.mode) : "none");
+}
+
+std::string WithoutTrailingSlash(std::string name) {
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    return name;
+}
+
+std::vector<Listed> FromIndex(const ArchiveIndex& index) {
+    std::vector<Listed> items;
+    for (const auto& item : index.items)
+        items.push_back({WithoutTrailingSlash(item.name), item.type, item.size, item.hasMode,
+                         item.hasMode ? item.mode : 0});
+    return items;
+}
+
+// The extraction pass: every item with the bytes the library actually delivers.
+ArchiveStatus FromExtraction(IArchiveReader& reader, std::vector<Listed>& items,
+                             std::uint64_t& total) {
+    for (;;) {
+        ArchiveItem item;
+        bool more = false;
+        if (ArchiveStatus status = reader.NextItem(item, more); !status.Ok() || !more)
+            return status;
+        std::uint64_t size = item.size;
+        if (item.type == ArchiveItemType::File) {
+            size = 0;
+            for (;;) {
+                std::span<const std::uint8_t> block;
+                if (ArchiveStatus status = reader.ReadBlock(block); !status.Ok())
+                    return status;
+                if (block.empty())
+                    break;
+                size += block.size();
+            }
+        }
+        total += size;
+        items.push_back({WithoutTrailingSlash(item.name), item.type, size, item.hasMode,
+                         item.hasMode ? item.mode : 0});
+    }
+}
+
+class ArchiveReaderTest : public ::testing::Test {
+protected:
+    fs::path Pack(const std::string& options) {
+        const fs::path archive = dir / "test.7z";
+        fs::remove(archive);
+        const std::string command = "cd '" + (dir / "stage").string() +
+                                    "' && 7zz a -t7z -snl -bso0 -bsp0 " + options + " '" +
+                                    archive.string() + "' -- '*'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return archive;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ArchiveReaderTest, TheHeaderListAgreesWithTheLibrary) {
+    const fs::path stage = dir / "stage";
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    WriteFile(stage / "a/text.txt", text);
+    WriteFile(stage / "a/b/c/deep.txt", text.substr(0, 777));
+    WriteFile(stage / "empty.txt", "");
+    WriteFile(stage / "prog", ReadFile("/bin/sh"));
+    WriteFile(stage / "z.dat", std::string(100000, 'z'));
+    fs::create_directories(stage / "folder/empty");
+    fs::create_symlink("a/text.txt", stage / "link");
+    fs::permissions(stage / "prog", fs::perms(0755));
+    fs::permissions(stage / "a/b", fs::perms(0700));
+    fs::permissions(stage / "z.dat", fs::perms(0400));
+
+    for (const char* options : {"", "-mhc=off", "-ms=off", "-mx=0", "-m0=BCJ -m1=LZMA2",
+                                "-m0=LZMA -mtc=on -mta=on", "-ms=2f", "-mf=BCJ2"}) {
+        SCOPED_TRACE(options);
+        const fs::path archive = Pack(options);
+        ArchiveIndex index;
+        const auto reader = MakeArchiveReader(archive.string(), 0);
+        ASSERT_TRUE(reader->ReadIndex(index).Ok());
+        std::vector<Listed> extracted;
+        std::uint64_t total = 0;
+        ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
+        EXPECT_EQ(FromIndex(index), extracted);
+        EXPECT_EQ(index.totalSize, total);
+        EXPECT_EQ(extracted.size(), 11u);
+    }
+}
+
+TEST_F(ArchiveReaderTest, ListingReadsNoItemData) {
+    // The library decodes everything before a symbolic link just to list it; the headers alone
+    // must do. Damaged data before the link shows which way the list was made.
+    const fs::path stage = dir / "stage";
+    std::string text;
+    for (int i = 0; i < 100000; ++i)
+        text += "line " + std::to_string(i * 7919 % 10007) + "\n";
+    WriteFile(stage / "a.txt", text);
+    fs::create_symlink("a.txt", stage / "z-link");
+    const fs::path archive = Pack("");
+    std::string bytes = ReadFile(archive);
+    for (std::size_t i = 1000; i < 1100; ++i)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    // The archive may follow other data, as in the launcher file.
+    const std::string prefix = "program bytes before the archive";
+    WriteFile(archive, prefix + bytes + "and a data block after it");
+
+    const auto reader = MakeArchiveReader(archive.string(), prefix.size());
+    ArchiveIndex index;
+    const ArchiveStatus listed = reader->ReadIndex(index);
+    ASSERT_TRUE(listed.Ok()) << std::hex << listed.code << " " << listed.text;
+    ASSERT_EQ(index.items.size(), 2u);
+    EXPECT_EQ(index.items[1].name, "z-link");
+    EXPECT_EQ(index.items[1].type, ArchiveItemType::Symlink);
+    EXPECT_EQ(index.totalSize, text.size() + 5);
+
+    std::vector<Listed> extracted;
+    std::uint64_t total = 0;
+    const ArchiveStatus status = FromExtraction(*reader, extracted, total);
+    EXPECT_TRUE(status.code == cptlib::HRESULT_INVALID_DATA || status.code == HRESULT_CRC_ERROR)
+        << std::hex << status.code;
+}
+
+// A stored archive made by hand: one file, no attributes at all (as archives made elsewhere).
+std::vector<std::uint8_t> ArchiveWithoutModes(const std::string& name, const std::string& data) {
+    std::vector<std::uint8_t> header = {0x01,
+                                        0x04, // header, streams
+                                        0x06,
+                                        0x00,
+                                        0x01,
+                                        0x09, // pack info
+                                        static_cast<std::uint8_t>(data.size()),
+                                        0x00,
+                                        0x07,
+                                        0x0B,
+                                        0x01,
+                                        0x00,
+                                        0x01,
+                                        0x01,
+                                        0x00, // copy coder
+                                        0x0C,
+                                        static_cast<std::uint8_t>(data.size()),
+                                        0x00,
+                                        0x08,
+                                        0x00,
+                                        0x00, // sub-streams
+                                        0x05,
+                                        0x01,
+                                        0x11, // one file name
+                                        static_cast<std::uint8_t>(1 + 2 * (name.size() + 1)),
+                                        0x00};
+    for (const char c : name) {
+        header.push_back(static_cast<std::uint8_t>(c));
+        header.push_back(0);
+    }
+    header.insert(header.end(), {0x00, 0x00, 0x00, 0x00});
+    std::vector<std::uint8_t> start;
+    const auto put = [](std::vector<std::uint8_t>& out, std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    put(start, data.size(), 8);
+    put(start, header.size(), 8);
+    put(start, sevenzip::Crc32(header), 4);
+    std::vector<std::uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04};
+    put(archive, sevenzip::Crc32(start), 4);
+    archive.insert(archive.end(), start.begin(), start.end());
+    archive.insert(archive.end(), data.begin(), data.end());
+    archive.insert(archive.end(), header.begin(), header.end());
+    return archive;
+}
+
+TEST_F(ArchiveReaderTest, AnArchiveWithoutPermissionsSaysSo) {
+    const auto bytes = ArchiveWithoutModes("plain.txt", "plain data");
+    const fs::path archive = dir / "plain.7z";
+    WriteFile(archive, std::string(bytes.begin(), bytes.end()));
+    const auto reader = MakeArchiveReader(archive.string(), 0);
+    ArchiveIndex index;
+    ASSERT_TRUE(reader->ReadIndex(index).Ok());
+    std::vector<Listed> extracted;
+    std::uint64_t total = 0;
+    ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
+    const std::vector<Listed> expected = {{"plain.txt", ArchiveItemType::File, 10, false, 0}};
+    EXPECT_EQ(FromIndex(index), expected);
+    EXPECT_EQ(extracted, expected);
+}
+
+TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {
+    const auto reader = MakeArchiveReader((dir / "missing.7z").string(), 0);
+    ArchiveIndex index;
+    const ArchiveStatus status = reader->ReadIndex(index);
+    EXPECT_EQ(status.code, cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(status.text.empty());
+}
+
+} // namespace
