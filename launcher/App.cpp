@@ -9,10 +9,14 @@
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractFolder.h"
+#include "launcher/ExtractThread.h"
 #include "launcher/LanguageChoice.h"
 #include "launcher/Payload.h"
+#include "launcher/ProgressDialog.h"
 #include "launcher/Random.h"
 #include "launcher/SelfCheck.h"
+#include "launcher/SetupCommand.h"
+#include "launcher/TerminalProgressView.h"
 
 #include <clocale>
 #include <ctime>
@@ -181,7 +185,16 @@ bool CApp::ChooseExtractFolder() {
 }
 
 std::uint32_t CApp::RunSetupSequence() {
-    return 0;
+    try {
+        const auto view = TerminalProgressView::ForProcess(UiLevel);
+        ProgressDialogSettings record = ComposeProgressDialogSettings(*this);
+        FillSetupCommand(record, *this);
+        return RunProgressDialog(record, strings, *view,
+                                 std::make_unique<ExtractionWorker<CExtractThread>>());
+    } catch (const std::exception&) {
+        DoMessageBox(cptlib::ErrorText(), cptlib::MB_ICONERROR, 0);
+        return kExitBadArchive;
+    }
 }
 
 } // namespace sfx

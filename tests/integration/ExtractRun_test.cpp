@@ -1,0 +1,296 @@
+// Whole runs of launcher files made by sfxbuild: extract-only into a folder, damaged and hostile
+// archives, and a run stopped by a signal. TMPDIR points into the test's folder, so that it can
+// be checked that no run leaves a temporary folder behind.
+
+#include "support/RunProcess.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+namespace {
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+const std::string kBadArchive = "The setup file is corrupted. If you downloaded this file from "
+                                "the Internet, please download it again.";
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+
+unsigned ModeOf(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
+}
+
+class ExtractRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(tmp);
+        // The launcher searches only its first 20 MiB for the payload.
+        stub = BinPath("sfxstub");
+        if (fs::file_size(stub) > 16 * 1024 * 1024) {
+            const fs::path copy = dir / "stub";
+            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
+                                   Quote(stub.string()))
+                                      .c_str()),
+                      0);
+            stub = copy;
+        }
+        WriteFile(dir / "config.txt", "[main]\nProductName=Demo Product\n");
+    }
+
+    // A 7z archive of `folder`'s contents, links kept as links.
+    fs::path Pack(const fs::path& folder, const std::string& name,
+                  const std::string& options = "") {
+        const fs::path archive = dir / name;
+        const std::string command = "cd " + Quote(folder.string()) +
+                                    " && 7zz a -t7z -snl -bso0 -bsp0 " + options + " " +
+                                    Quote(archive.string()) + " -- '*'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return archive;
+    }
+
+    fs::path Launcher(const fs::path& archive, const std::string& name) {
+        const fs::path out = dir / name;
+        auto r = RunProcess({BinPath("sfxbuild"), "create", "--config",
+                             (dir / "config.txt").string(), "--archive", archive.string(), "--stub",
+                             stub.string(), "-o", out.string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return out;
+    }
+
+    ProcessResult Run(const fs::path& launcher, std::vector<std::string> args) {
+        args.insert(args.begin(), launcher.string());
+        return RunProcess(args, Environment(), dir.path().string());
+    }
+
+    std::map<std::string, std::string> Environment() const {
+        return {{"LANG", "en_US.UTF-8"}, {"LC_ALL", ""}, {"TMPDIR", tmp.string()}};
+    }
+
+    bool TmpIsEmpty() const { return fs::is_empty(tmp); }
+
+    TempDir dir;
+    fs::path tmp = dir / "tmp";
+    fs::path stub;
+};
+
+TEST_F(ExtractRun, ExtractOnlyLeavesTheCompleteTreeWithModes) {
+    const fs::path product = dir / "product";
+    WriteFile(product / "setup.exe", "#!/bin/sh\nexit 0\n");
+    WriteFile(product / "docs/readme.txt", "read me\n");
+    WriteFile(product / "docs/private.txt", "mine\n");
+    WriteFile(product / "bin/tool", std::string(100000, 't'));
+    WriteFile(product / "a/b/c/deep.txt", "deep\n");
+    fs::create_directories(product / "empty");
+    fs::create_symlink("docs/readme.txt", product / "latest");
+    fs::permissions(product / "setup.exe", fs::perms(0755));
+    fs::permissions(product / "docs/private.txt", fs::perms(0600));
+    fs::permissions(product / "bin/tool", fs::perms(0750));
+    fs::permissions(product / "a/b", fs::perms(0700));
+    const fs::path launcher = Launcher(Pack(product, "product.7z"), "demo-setup");
+
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "/q" : "normal level");
+        const fs::path out = dir / (quiet ? "out-quiet" : "out");
+        std::vector<std::string> args = {"/x", out.string()};
+        if (quiet)
+            args.insert(args.begin(), "/q");
+        auto r = Run(launcher, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::size_t entries = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(product)) {
+            ++entries;
+            const fs::path relative = entry.path().lexically_relative(product);
+            const fs::path copy = out / relative;
+            SCOPED_TRACE(relative.string());
+            ASSERT_TRUE(fs::exists(fs::symlink_status(copy)));
+            EXPECT_EQ(ModeOf(copy), ModeOf(entry.path()));
+            if (entry.is_symlink()) {
+                EXPECT_EQ(fs::read_symlink(copy), fs::read_symlink(entry.path()));
+            } else if (entry.is_regular_file()) {
+                EXPECT_EQ(ReadFile(copy), ReadFile(entry.path()));
+            }
+        }
+        EXPECT_EQ(entries, 12u);
+        EXPECT_TRUE(TmpIsEmpty());
+        const bool announced =
+            r.err.find("The installation files have been successfully extracted into the "
+                       "folder:") != std::string::npos &&
+            r.err.find(out.string() + "/") != std::string::npos;
+        EXPECT_EQ(announced, !quiet) << r.err;
+        if (quiet) {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
+TEST_F(ExtractRun, NormalRunLeavesNoTemporaryFolder) {
+    const fs::path product = dir / "product";
+    WriteFile(product / "setup.exe", "#!/bin/sh\nexit 0\n");
+    const fs::path launcher = Launcher(Pack(product, "product.7z"), "demo-setup");
+    auto r = Run(launcher, {"/q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(ExtractRun, ACorruptedArchiveEndsWith65AfterItsMessage) {
+    const fs::path product = dir / "product";
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "line " + std::to_string(i * 7919 % 10007) + " of the product\n";
+    WriteFile(product / "data.txt", text);
+    const fs::path archive = Pack(product, "product.7z");
+    std::string bytes = ReadFile(archive);
+    // The packed data follows the 32-byte signature header.
+    ASSERT_GT(bytes.size(), 200u);
+    bytes[100] = static_cast<char>(bytes[100] ^ 0x55);
+    WriteFile(archive, bytes);
+    const fs::path launcher = Launcher(archive, "damaged-setup");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/qm"}, {"/qm", "/x", (dir / "out").string()}}) {
+        SCOPED_TRACE(args.size());
+        auto r = Run(launcher, args);
+        EXPECT_EQ(r.status, 65);
+        EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        EXPECT_TRUE(TmpIsEmpty());
+    }
+}
+
+TEST_F(ExtractRun, AnArchiveWritingOutsideIsRefused) {
+    // A link pointing out of the folder, then a file written through it.
+    fs::create_directories(dir / "stage1");
+    fs::create_directories(dir / "stage2/link");
+    fs::create_symlink("../../outside", dir / "stage1/link");
+    WriteFile(dir / "stage2/link/evil.txt", "evil\n");
+    const fs::path archive = dir / "evil.7z";
+    ASSERT_EQ(
+        std::system(("cd " + Quote((dir / "stage1").string()) + " && 7zz a -t7z -snl -bso0 -bsp0 " +
+                     Quote(archive.string()) + " link && cd ../stage2 && 7zz a -t7z -bso0 -bsp0 " +
+                     Quote(archive.string()) + " link/evil.txt")
+                        .c_str()),
+        0);
+    const fs::path launcher = Launcher(archive, "evil-setup");
+
+    const fs::path out = dir / "deep/er/out";
+    fs::create_directories(out);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/qm"}, {"/qm", "/x", out.string()}}) {
+        SCOPED_TRACE(args.size());
+        auto r = Run(launcher, args);
+        EXPECT_EQ(r.status, 65);
+        EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        EXPECT_TRUE(TmpIsEmpty());
+        EXPECT_FALSE(fs::exists(dir / "outside"));
+        EXPECT_FALSE(fs::exists(dir / "deep/outside"));
+        EXPECT_FALSE(fs::exists(dir / "deep/er/outside"));
+    }
+}
+
+// Starts a launcher with its output in files, so that the test can signal it while it runs.
+class RunningLauncher {
+public:
+    RunningLauncher(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env, const fs::path& outputFolder) {
+        std::vector<std::string> envStrings;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry(*e);
+            const std::string key = entry.substr(0, entry.find('='));
+            if (env.find(key) == env.end())
+                envStrings.push_back(entry);
+        }
+        for (const auto& [key, value] : env)
+            if (!value.empty())
+                envStrings.push_back(key + "=" + value);
+        std::vector<char*> envp;
+        for (auto& s : envStrings)
+            envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args = argv;
+        std::vector<char*> argp;
+        for (auto& s : args)
+            argp.push_back(s.data());
+        argp.push_back(nullptr);
+        errPath_ = (outputFolder / "stderr.txt").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int rc = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + argv[0]);
+    }
+    ~RunningLauncher() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    void Signal(int number) const { ::kill(pid_, number); }
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Err() const { return ReadFile(errPath_); }
+
+private:
+    pid_t pid_ = -1;
+    std::string errPath_;
+};
+
+TEST_F(ExtractRun, SigtermDuringExtractionEndsWith130AndLeavesNoTemporaryFolder) {
+    const fs::path product = dir / "product";
+    fs::create_directories(product);
+    {
+        // Incompressible data, stored, so that building is quick and writing takes a while.
+        std::ofstream big(product / "big.bin", std::ios::binary);
+        std::uint64_t state = 0x9E3779B97F4A7C15ull;
+        std::vector<std::uint64_t> block(1 << 16);
+        for (int i = 0; i < 256; ++i) {
+            for (auto& word : block) {
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                word = state;
+            }
+            big.write(reinterpret_cast<const char*>(block.data()),
+                      static_cast<std::streamsize>(block.size() * sizeof(block[0])));
+        }
+    }
+    const fs::path launcher = Launcher(Pack(product, "big.7z", "-mx=0"), "big-setup");
+    fs::remove_all(product);
+
+    for (const int number : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(number);
+        RunningLauncher run({launcher.string(), "/q"}, Environment(), dir.path());
+        // Wait until the data is being written into the temporary folder.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool writing = false;
+        while (!writing && std::chrono::steady_clock::now() < deadline) {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(tmp, ec))
+                writing = writing || fs::exists(entry.path() / "big.bin");
+            if (!writing)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(writing);
+        run.Signal(number);
+        EXPECT_EQ(run.Wait(), 130) << run.Err();
+        EXPECT_TRUE(TmpIsEmpty());
+    }
+}
+
+} // namespace
