@@ -19,4 +19,7 @@ printf '[main]\nProductName=Bench\n' > "$work/config.txt"
 "$bin/sfxbuild" create --config "$work/config.txt" --archive "$work/small.7z" -o "$work/small-setup"
 "$bin/startup_bench" "$work/large-setup" "$work/small-setup" || status=1
 
+# Extraction of a 200 MiB payload against 7zz x of the same archive.
+"$(dirname "$0")/extract_bench.sh" "$build" || status=1
+
 exit $status

@@ -132,8 +132,8 @@ private:
     Result ExtractFolder(const ArchiveItem& item, const std::vector<std::string>& parts);
     Result ExtractSymlink(const ArchiveItem& item, const std::vector<std::string>& parts);
     Result ExtractHardLink(const ArchiveItem& item, const std::vector<std::string>& parts);
-    // Clears the way for a new item: asks before replacing what is there. `skip` when the user
-    // keeps the existing one.
+    // Clears the way for a new item whose name is taken: asks before replacing what is there.
+    // `skip` when the user keeps the existing one.
     Result MakeRoom(const ArchiveItem& item, const std::vector<std::string>& parts, bool& skip);
     Result CreationFailure(std::uint32_t error, const std::vector<std::string>& parts) const;
     Result WriteFailure();
@@ -234,12 +234,17 @@ CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
 
 CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& item,
                                                           const std::vector<std::string>& parts) {
-    bool skip = false;
-    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
-        return room;
     cptlib::platform::FileDescriptor file;
     // Private until its data is written; an archive without permissions gets the umask's.
-    if (const std::uint32_t error = target_.CreateFile(parts, item.hasMode ? 0600 : 0666, file))
+    const std::uint32_t mode = item.hasMode ? 0600 : 0666;
+    std::uint32_t error = target_.CreateFile(parts, mode, file);
+    if (error == cptlib::ERROR_FILE_EXISTS) {
+        bool skip = false;
+        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+            return room;
+        error = target_.CreateFile(parts, mode, file);
+    }
+    if (error != 0)
         return CreationFailure(error, parts);
     writer_.Begin(std::move(file), JoinParts(parts),
                   item.hasMode ? std::optional<std::uint32_t>(item.mode & 0777) : std::nullopt);
@@ -274,10 +279,14 @@ CExtractThread::Items::ExtractSymlink(const ArchiveItem& item,
                                       const std::vector<std::string>& parts) {
     if (!LinkStaysInside(parts, item.linkTarget))
         return {cptlib::HRESULT_INVALID_DATA, {}};
-    bool skip = false;
-    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
-        return room;
-    if (const std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget))
+    std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget);
+    if (error == cptlib::ERROR_FILE_EXISTS) {
+        bool skip = false;
+        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+            return room;
+        error = target_.MakeSymlink(parts, item.linkTarget);
+    }
+    if (error != 0)
         return CreationFailure(error, parts);
     links_.insert(JoinParts(parts));
     otherBytes_ += item.size;
@@ -290,13 +299,17 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
     std::vector<std::string> source;
     if (!SplitItemName(item.linkTarget, source))
         return {cptlib::HRESULT_INVALID_DATA, {}};
-    bool skip = false;
-    if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
-        return room;
     // A copy, where the file system has no hard links, needs the source's data on disk.
     if (writer_.Drain() != 0)
         return WriteFailure();
-    if (const std::uint32_t error = target_.MakeHardLink(parts, source)) {
+    std::uint32_t error = target_.MakeHardLink(parts, source);
+    if (error == cptlib::ERROR_FILE_EXISTS) {
+        bool skip = false;
+        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+            return room;
+        error = target_.MakeHardLink(parts, source);
+    }
+    if (error != 0) {
         if (error == cptlib::platform::ERROR_STOPPED_ON_SYMLINK && UnderExtractedLink(source))
             return {cptlib::HRESULT_INVALID_DATA, {}};
         return CreationFailure(error, parts);

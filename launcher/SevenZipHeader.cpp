@@ -45,6 +45,8 @@ constexpr std::uint32_t kUnixLink = 0120000;
 
 // Coders and streams per folder are few; anything larger is damage.
 constexpr std::uint64_t kMaxCoderStreams = 64;
+// More items than any payload has; it bounds the memory a damaged count can claim.
+constexpr std::size_t kMaxFiles = std::size_t(1) << 22;
 
 struct Malformed {};
 
@@ -191,19 +193,21 @@ Folder ReadFolder(ByteReader& in) {
         if ((flags & 0x20) != 0)
             in.SkipData();
     }
-    if (outStreams == 0 || inStreams < outStreams - 1)
+    // Every out stream but the folder's result feeds an in stream; the in streams left over
+    // read packed data, at least one. (Kept in this form: GCC 12.2 at -O2 miscompiled an
+    // earlier one that checked the packed count after the loop.)
+    if (outStreams == 0 || inStreams < outStreams)
         throw Malformed{};
+    const std::uint64_t bindPairs = outStreams - 1;
+    const std::uint64_t packed = inStreams - bindPairs;
     std::vector<bool> boundOut(outStreams, false);
-    for (std::uint64_t pair = 0; pair + 1 < outStreams; ++pair) {
+    for (std::uint64_t pair = 0; pair < bindPairs; ++pair) {
         const std::uint64_t inIndex = in.Number();
         const std::uint64_t outIndex = in.Number();
         if (inIndex >= inStreams || outIndex >= outStreams || boundOut[outIndex])
             throw Malformed{};
         boundOut[outIndex] = true;
     }
-    const std::uint64_t packed = inStreams - (outStreams - 1);
-    if (packed == 0)
-        throw Malformed{};
     if (packed > 1) {
         for (std::uint64_t i = 0; i < packed; ++i)
             in.Number();
@@ -218,6 +222,8 @@ Folder ReadFolder(ByteReader& in) {
 std::vector<Folder> ReadUnpackInfo(ByteReader& in) {
     in.Expect(kFolder);
     const std::size_t count = in.Count();
+    if (count > kMaxFiles)
+        throw Malformed{};
     if (in.Byte() != 0) // folders kept in another stream
         throw Malformed{};
     std::vector<Folder> folders;
@@ -342,12 +348,14 @@ std::string ReadName(ByteReader& in) {
 void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes,
                    ArchiveIndex& index) {
     const std::size_t files = in.Count();
+    if (files > kMaxFiles)
+        throw Malformed{};
     std::vector<bool> emptyStream(files, false);
     std::vector<bool> emptyFile;
     std::vector<bool> anti;
     std::vector<std::string> names;
     std::vector<bool> hasAttributes(files, false);
-    std::vector<std::uint32_t> attributes(files, 0);
+    std::vector<std::uint32_t> attributes;
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
         ByteReader property(in.Take(in.Number()));
         const auto empties =
@@ -373,6 +381,7 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
                 property.Byte() != 0 ? std::vector<bool>(files, true) : property.Bits(files);
             if (property.Byte() != 0)
                 throw Malformed{};
+            attributes.assign(files, 0);
             for (std::size_t i = 0; i < files; ++i) {
                 if (hasAttributes[i])
                     attributes[i] = static_cast<std::uint32_t>(property.Fixed(4));

@@ -133,28 +133,32 @@ TEST_F(ArchiveReaderTest, ListingReadsNoItemData) {
         text += "line " + std::to_string(i * 7919 % 10007) + "\n";
     WriteFile(stage / "a.txt", text);
     fs::create_symlink("a.txt", stage / "z-link");
-    const fs::path archive = Pack("");
-    std::string bytes = ReadFile(archive);
-    for (std::size_t i = 1000; i < 1100; ++i)
-        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
-    // The archive may follow other data, as in the launcher file.
-    const std::string prefix = "program bytes before the archive";
-    WriteFile(archive, prefix + bytes + "and a data block after it");
+    for (const char* options : {"", "-mhc=off", "-mx=0", "-m0=BCJ -m1=LZMA2", "-m0=Delta -m1=LZMA",
+                                "-m0=LZMA -mtc=on -mta=on"}) {
+        SCOPED_TRACE(options);
+        const fs::path archive = Pack(options);
+        std::string bytes = ReadFile(archive);
+        for (std::size_t i = 1000; i < 1100; ++i)
+            bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+        // The archive may follow other data, as in the launcher file.
+        const std::string prefix = "program bytes before the archive";
+        WriteFile(archive, prefix + bytes + "and a data block after it");
 
-    const auto reader = MakeArchiveReader(archive.string(), prefix.size());
-    ArchiveIndex index;
-    const ArchiveStatus listed = reader->ReadIndex(index);
-    ASSERT_TRUE(listed.Ok()) << std::hex << listed.code << " " << listed.text;
-    ASSERT_EQ(index.items.size(), 2u);
-    EXPECT_EQ(index.items[1].name, "z-link");
-    EXPECT_EQ(index.items[1].type, ArchiveItemType::Symlink);
-    EXPECT_EQ(index.totalSize, text.size() + 5);
+        const auto reader = MakeArchiveReader(archive.string(), prefix.size());
+        ArchiveIndex index;
+        const ArchiveStatus listed = reader->ReadIndex(index);
+        ASSERT_TRUE(listed.Ok()) << std::hex << listed.code << " " << listed.text;
+        ASSERT_EQ(index.items.size(), 2u);
+        EXPECT_EQ(index.items[1].name, "z-link");
+        EXPECT_EQ(index.items[1].type, ArchiveItemType::Symlink);
+        EXPECT_EQ(index.totalSize, text.size() + 5);
 
-    std::vector<Listed> extracted;
-    std::uint64_t total = 0;
-    const ArchiveStatus status = FromExtraction(*reader, extracted, total);
-    EXPECT_TRUE(status.code == cptlib::HRESULT_INVALID_DATA || status.code == HRESULT_CRC_ERROR)
-        << std::hex << status.code;
+        std::vector<Listed> extracted;
+        std::uint64_t total = 0;
+        const ArchiveStatus status = FromExtraction(*reader, extracted, total);
+        EXPECT_TRUE(status.code == cptlib::HRESULT_INVALID_DATA || status.code == HRESULT_CRC_ERROR)
+            << std::hex << status.code;
+    }
 }
 
 // A stored archive made by hand: one file, no attributes at all (as archives made elsewhere).

@@ -631,6 +631,22 @@ TEST_F(ExtractThreadTest, EncryptedArchivesAreRefusedWithTheLibrarysText) {
     }
 }
 
+TEST_F(ExtractThreadTest, AnUnsupportedMethodIsNotImplementedForTheItem) {
+    const fs::path stage = dir / "stage";
+    WriteFile(stage / "docs/manual.txt", "manual");
+    const fs::path archive = dir / "deflate64.7z";
+    Pack(stage, archive, "-m0=Deflate64");
+    const fs::path out = dir / "out";
+    const Outcome outcome = dialog.Run(thread, Job(archive, out, true));
+    ExpectProtocol(outcome, true);
+    EXPECT_EQ(outcome.final, WM_SFX_EXTRACT_FAILED);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->kind, ExtractionErrorKind::SystemError);
+    EXPECT_EQ(outcome.error->code, 0x80004001u);
+    EXPECT_EQ(outcome.error->path, "docs/manual.txt");
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(ExtractThreadTest, ARestartedRunKeepsTheNamesAndStartsItsProgressAfresh) {
     const fs::path stage = dir / "stage";
     WriteFile(stage / "one.txt", "1");
