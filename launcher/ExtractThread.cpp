@@ -1,6 +1,5 @@
 #include "launcher/ExtractThread.h"
 
-#include "cptlib/Exceptions.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
@@ -138,6 +137,8 @@ private:
     Result CreationFailure(std::uint32_t error, const std::vector<std::string>& parts) const;
     Result WriteFailure();
     bool UnderExtractedLink(const std::vector<std::string>& parts) const;
+    // After a failure or a cancel: a file cut short is not left behind looking complete.
+    void RemoveIncompleteFiles();
     void ApplyFolderModes();
     std::uint64_t Completed() const { return writer_.Written() + otherBytes_; }
 
@@ -147,8 +148,9 @@ private:
     IArchiveReader& reader_;
     TargetFolder target_;
     FileWriteQueue writer_;
-    std::uint64_t otherBytes_ = 0; // link targets and skipped files count as done
-    std::set<std::string> links_;  // links made in this run
+    std::uint64_t otherBytes_ = 0;        // link targets and skipped files count as done
+    std::set<std::string> links_;         // links made in this run
+    std::vector<std::string> unfinished_; // the file whose data is still coming
     std::vector<std::pair<std::vector<std::string>, std::uint32_t>> folderModes_;
 };
 
@@ -196,9 +198,11 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
     // What was handed to the writer is written (or dropped after a failure) before the outcome.
     const std::uint32_t writeError = writer_.Drain();
     if (result.Ok() && writeError != 0)
-        return WriteFailure();
-    if (!result.Ok())
+        result = WriteFailure();
+    if (!result.Ok()) {
+        RemoveIncompleteFiles();
         return result;
+    }
     ApplyFolderModes();
     if (const HRESULT hr = owner_.ReportCompleted(owner_.total_); hr != cptlib::S_OK)
         return {hr, {}};
@@ -248,6 +252,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
         return CreationFailure(error, parts);
     writer_.Begin(std::move(file), JoinParts(parts),
                   item.hasMode ? std::optional<std::uint32_t>(item.mode & 0777) : std::nullopt);
+    unfinished_ = parts;
     for (;;) {
         std::span<const std::uint8_t> block;
         if (const ArchiveStatus status = reader_.ReadBlock(block); !status.Ok())
@@ -261,6 +266,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     }
     if (!writer_.End())
         return WriteFailure();
+    unfinished_.clear();
     return {};
 }
 
@@ -345,6 +351,14 @@ CExtractThread::Result CExtractThread::Items::WriteFailure() {
     const std::uint32_t error = writer_.Drain();
     owner_.currentItem_ = writer_.ErrorName();
     return {cptlib::HResultFromWin32(error != 0 ? error : cptlib::ERROR_INVALID_FUNCTION), {}};
+}
+
+void CExtractThread::Items::RemoveIncompleteFiles() {
+    if (!unfinished_.empty())
+        target_.Remove(unfinished_);
+    std::vector<std::string> failed;
+    if (writer_.Error() != 0 && SplitItemName(writer_.ErrorName(), failed) && failed != unfinished_)
+        target_.Remove(failed);
 }
 
 void CExtractThread::Items::ApplyFolderModes() {
