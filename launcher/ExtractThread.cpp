@@ -44,26 +44,11 @@ bool IsCorruption(HRESULT code) {
 
 // Where the archive starts: behind the end marker of a launcher file, else at the start.
 HRESULT FindArchiveOffset(const std::string& path, std::uint64_t& offset) {
-    using namespace cptlib::platform;
-    FileDescriptor file;
-    HRESULT hr = OpenFileForRead(file, path);
-    if (cptlib::Failed(hr))
-        return hr;
-    std::uint64_t size = 0;
-    hr = QueryFileSize(file, size);
-    if (cptlib::Failed(hr))
-        return hr;
-    if (size == 0)
-        return cptlib::HRESULT_INVALID_DATA;
-    MappedFileView view;
-    hr = view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
-    if (cptlib::Failed(hr))
-        return hr;
-    const auto layout = FindPayload(view.bytes());
-    if (!layout)
-        return cptlib::HRESULT_INVALID_DATA;
-    offset = layout->archiveOffset;
-    return cptlib::S_OK;
+    PayloadLayout layout;
+    const HRESULT hr = LocatePayload(path, layout);
+    if (cptlib::Succeeded(hr))
+        offset = layout.archiveOffset;
+    return hr;
 }
 
 } // namespace

@@ -102,22 +102,45 @@ std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blo
     return plain;
 }
 
-cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
-                                       PayloadLayout* layout) {
-    using namespace cptlib::platform;
-    text.clear();
-    FileDescriptor file;
-    cptlib::HRESULT hr = OpenFileForRead(file, path);
+namespace {
+
+// Maps the part of a launcher file that may hold the markers.
+cptlib::HRESULT MapSearchRange(const std::filesystem::path& path,
+                               cptlib::platform::FileDescriptor& file,
+                               cptlib::platform::MappedFileView& view) {
+    cptlib::HRESULT hr = cptlib::platform::OpenFileForRead(file, path);
     if (cptlib::Failed(hr))
         return hr;
     std::uint64_t size = 0;
-    hr = QueryFileSize(file, size);
+    hr = cptlib::platform::QueryFileSize(file, size);
     if (cptlib::Failed(hr))
         return hr;
     if (size == 0)
         return cptlib::HRESULT_INVALID_DATA; // nothing to map, and surely no markers
-    MappedFileView view;
-    hr = view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+    return view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+}
+
+} // namespace
+
+cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout) {
+    cptlib::platform::FileDescriptor file;
+    cptlib::platform::MappedFileView view;
+    const cptlib::HRESULT hr = MapSearchRange(path, file, view);
+    if (cptlib::Failed(hr))
+        return hr;
+    const auto found = FindPayload(view.bytes());
+    if (!found)
+        return cptlib::HRESULT_INVALID_DATA;
+    layout = *found;
+    return cptlib::S_OK;
+}
+
+cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
+                                       PayloadLayout* layout) {
+    text.clear();
+    cptlib::platform::FileDescriptor file;
+    cptlib::platform::MappedFileView view;
+    const cptlib::HRESULT hr = MapSearchRange(path, file, view);
     if (cptlib::Failed(hr))
         return hr;
 

@@ -42,6 +42,9 @@ std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blo
 // Reads, finds and deciphers the configuration block of a launcher file. On success `text`
 // holds the UTF-8 configuration and `layout` (when given) the offsets. HRESULT_INVALID_DATA when
 // the markers are missing or the deciphered bytes are not UTF-8.
+// Finds the markers of a launcher file without deciphering anything.
+cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout);
+
 cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
                                        PayloadLayout* layout = nullptr);
 

@@ -94,7 +94,7 @@ Bytes ResourceTree(const Bytes& verify, std::uint32_t dataAddress) {
     return r;
 }
 
-struct PeSpec {
+struct PeLayout {
     bool pe32Plus = false;
     std::uint32_t securityOffset = 0;
     std::uint32_t securitySize = 0;
@@ -114,35 +114,35 @@ Bytes Le64(std::uint64_t v) {
 }
 
 // A minimal program image with a resource section that holds RT_RCDATA "_VRN_VERIFY".
-Bytes MakePe(const PeSpec& spec) {
+Bytes MakePe(const PeLayout& layout) {
     Bytes b(kImageSize, 0);
     b[0] = 'M';
     b[1] = 'Z';
     Put32(b, 0x3C, kPeHeader);
     std::memcpy(&b[kPeHeader], "PE\0\0", 4);
     const std::size_t coff = kPeHeader + 4;
-    const std::uint16_t optionalSize = spec.pe32Plus ? 240 : 224;
-    Put16(b, coff, spec.pe32Plus ? 0x8664 : 0x14C);
+    const std::uint16_t optionalSize = layout.pe32Plus ? 240 : 224;
+    Put16(b, coff, layout.pe32Plus ? 0x8664 : 0x14C);
     Put16(b, coff + 2, 1); // one section
     Put16(b, coff + 16, optionalSize);
     Put16(b, coff + 18, 0x0102);
     const std::size_t opt = coff + 20;
-    const std::size_t shift = spec.pe32Plus ? 16 : 0;
-    Put16(b, opt, spec.pe32Plus ? 0x20B : 0x10B);
+    const std::size_t shift = layout.pe32Plus ? 16 : 0;
+    Put16(b, opt, layout.pe32Plus ? 0x20B : 0x10B);
     Put32(b, opt + 32, 0x1000); // section alignment
     Put32(b, opt + 36, 0x200);  // file alignment
     Put32(b, opt + 56, 0x2000); // size of image
     Put32(b, opt + 60, 0x200);  // size of headers
-    Put32(b, opt + 92 + shift, spec.directoryCount);
+    Put32(b, opt + 92 + shift, layout.directoryCount);
     const std::size_t dirs = opt + 96 + shift;
     const std::uint32_t rsrcRva = 0x1000, rsrcFile = 0x200, rsrcSize = 0x80;
     static_assert(kImageSize - rsrcFile >= rsrcSize);
-    if (spec.verify) {
+    if (layout.verify) {
         Put32(b, dirs + 2 * 8, rsrcRva);
         Put32(b, dirs + 2 * 8 + 4, rsrcSize);
     }
-    Put32(b, dirs + 4 * 8, spec.securityOffset);
-    Put32(b, dirs + 4 * 8 + 4, spec.securitySize);
+    Put32(b, dirs + 4 * 8, layout.securityOffset);
+    Put32(b, dirs + 4 * 8 + 4, layout.securitySize);
     const std::size_t section = opt + optionalSize;
     std::memcpy(&b[section], ".rsrc", 5);
     Put32(b, section + 8, rsrcSize);
@@ -150,8 +150,8 @@ Bytes MakePe(const PeSpec& spec) {
     Put32(b, section + 16, 0x200);
     Put32(b, section + 20, rsrcFile);
     Put32(b, section + 36, 0x40000040);
-    if (spec.verify) {
-        const Bytes tree = ResourceTree(*spec.verify, rsrcRva);
+    if (layout.verify) {
+        const Bytes tree = ResourceTree(*layout.verify, rsrcRva);
         std::copy(tree.begin(), tree.end(), b.begin() + rsrcFile);
     }
     return b;
