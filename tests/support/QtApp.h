@@ -1,0 +1,33 @@
+#pragma once
+// One QApplication for every window test in the process, on the platform that the
+// environment names (the tests run with QT_QPA_PLATFORM=offscreen).
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+namespace sfxtest {
+
+inline QApplication& EnsureQApplication() {
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    static const auto app = std::make_unique<QApplication>(argc, argv);
+    return *app;
+}
+
+// Saves what the widget draws as build/screenshots/<name>.png; returns the file's path.
+inline std::string SaveScreenshot(QWidget& widget, const std::string& name) {
+    const QString folder = QStringLiteral(SFX_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    const QString path = folder + "/" + QString::fromStdString(name) + ".png";
+    widget.grab().save(path);
+    return path.toStdString();
+}
+
+} // namespace sfxtest
