@@ -109,6 +109,7 @@ std::string ExtractFolderLinkText(const std::string& extractDir) {
 }
 
 void FinishExtractOnly(int uiLevel, const std::string& extractDir,
+                       const std::vector<std::string>& extractedNames,
                        const cptlib::IStringResources& strings, IProgressView& view) {
     if (uiLevel < 2)
         return;
@@ -119,6 +120,9 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
     box.iconKind = cptlib::IconKind::Information;
     box.flags = cptlib::MBF_ATTENTION;
     box.buttons = {{cptlib::IDOK, false, strings.GetText("OK")}};
+    box.linkHandler = [&](const std::string&) {
+        return view.OpenExtractFolder(extractDir, extractedNames);
+    };
     view.ShowExtractSuccess(box, extractDir);
 }
 

@@ -7,6 +7,7 @@
 #include "launcher/ProgressView.h"
 
 #include <string>
+#include <vector>
 
 namespace sfx {
 
@@ -30,8 +31,10 @@ std::string UrlToPath(const std::string& url);
 // "<LINK name|url>" for the folder, or the plain folder when no link can be made.
 std::string ExtractFolderLinkText(const std::string& extractDir);
 
-// After a successful extraction: the message naming the folder, from the level 2 up.
+// After a successful extraction: the message naming the folder, from the level 2 up. Its link
+// shows the folder with the extracted top-level items selected.
 void FinishExtractOnly(int uiLevel, const std::string& extractDir,
+                       const std::vector<std::string>& extractedNames,
                        const cptlib::IStringResources& strings, IProgressView& view);
 
 } // namespace sfx

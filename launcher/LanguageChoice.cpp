@@ -43,15 +43,6 @@ bool DisplayNameLess(const std::string& a, const std::string& b) {
     return cptlib::CompareNoCase(a, b) < 0;
 }
 
-// The display names in the order of the sorted list: alphabetical, letter case ignored.
-std::vector<std::string> SortedDisplayNames(const cptlib::CultureMap& cultures) {
-    std::vector<std::string> names;
-    for (const auto& entry : cultures)
-        names.push_back(entry.second);
-    std::stable_sort(names.begin(), names.end(), DisplayNameLess);
-    return names;
-}
-
 // The line preselected for `selectedCulture`: the search starts after the first line and comes
 // back to it last; the first line also serves when nothing matches. Names compare whole, so an
 // unknown culture's empty name does not pick the next named line as a prefix search would.
@@ -73,6 +64,14 @@ std::string Trimmed(const std::string& text) {
 }
 
 } // namespace
+
+std::vector<std::string> SortedDisplayNames(const cptlib::CultureMap& cultures) {
+    std::vector<std::string> names;
+    for (const auto& entry : cultures)
+        names.push_back(entry.second);
+    std::stable_sort(names.begin(), names.end(), DisplayNameLess);
+    return names;
+}
 
 int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedCulture,
                       const cptlib::IStringResources& strings, std::istream& in,

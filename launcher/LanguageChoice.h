@@ -7,8 +7,13 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace sfx {
+
+// The display names in the order of the sorted list: alphabetical as in a dictionary (an
+// accented letter with its base letter), letter case ignored.
+std::vector<std::string> SortedDisplayNames(const cptlib::CultureMap& cultures);
 
 // Asks at the terminal when stdin and stderr are terminals; without one the automatic choice
 // stands and the result is IDOK. Returns IDOK (selectedCulture holds the choice) or IDCANCEL.

@@ -302,7 +302,8 @@ void CSelfExtractingDlg::OnExtractDone() {
     worker_->Wait();
     SetProgress(1000);
     if (settings_.extractOnly) {
-        FinishExtractOnly(settings_.uiLevel, settings_.extractDir, strings_, view_);
+        FinishExtractOnly(settings_.uiLevel, settings_.extractDir, worker_->ExtractedNames(),
+                          strings_, view_);
         EndDialog(kResultDone);
         return;
     }

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sfx {
 
@@ -49,6 +50,13 @@ public:
     // path for a view that cannot show links.
     virtual void ShowExtractSuccess(const cptlib::MessageBoxContent& box,
                                     const std::string& folder) = 0;
+    // The success box's link: shows `folder` with the extracted items that lie directly in it
+    // selected (`extractedNames` relative, folders with a trailing "/"). False when this view
+    // cannot, so the box opens the link's address itself.
+    virtual bool OpenExtractFolder(const std::string& /*folder*/,
+                                   const std::vector<std::string>& /*extractedNames*/) {
+        return false;
+    }
 
     // Runs the dialog's messages until `ended` holds. A windowed view runs its own event loop
     // and processes the inbox when it wakes.

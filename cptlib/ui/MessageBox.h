@@ -5,6 +5,7 @@
 #include "cptlib/localization/StringResources.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,9 @@ struct MessageBoxContent {
     IconKind iconKind = IconKind::None;
     std::uint32_t flags = 0;
     std::vector<ButtonSpec> buttons;
+    // A clicked link's address (a file URL turned back into a path); true when handled, so the
+    // box does not open the address itself. Empty: the box opens it.
+    std::function<bool(const std::string& target)> linkHandler;
 };
 
 class IMessageBoxPresenter {
