@@ -7,6 +7,7 @@
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/ui/MessageBox.h"
+#include "cptlib/ui/TerminalMessageBox.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/ExtractThread.h"
@@ -17,6 +18,7 @@
 #include "launcher/SelfCheck.h"
 #include "launcher/SetupCommand.h"
 #include "launcher/TerminalProgressView.h"
+#include "launcher/WindowsHost.h"
 
 #include <clocale>
 #include <ctime>
@@ -25,8 +27,22 @@
 namespace sfx {
 
 CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPath_)
-    : arguments(std::move(arguments_)), programPath(std::move(programPath_)) {
+    : arguments(std::move(arguments_)), programPath(std::move(programPath_)),
+      windows(std::make_unique<WindowsHost>(std::string_view())) {
     SetAppName(kAppName);
+}
+
+CApp::~CApp() {
+    // The presenter refers to the module, which goes with this object.
+    if (presenterInstalled)
+        cptlib::SetMessageBoxPresenter(nullptr);
+}
+
+void CApp::UseWindowsModule(std::string_view image) {
+    windows = std::make_unique<WindowsHost>(image);
+    cptlib::SetMessageBoxPresenter(std::make_shared<WindowsMessageBoxPresenter>(
+        *windows, [this] { return UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
+    presenterInstalled = true;
 }
 
 void CApp::SetAppName(const std::string& name) {
@@ -186,7 +202,8 @@ bool CApp::ChooseExtractFolder() {
 
 std::uint32_t CApp::RunSetupSequence() {
     try {
-        const auto view = TerminalProgressView::ForProcess(UiLevel);
+        const auto view =
+            MakeProgressView(*windows, UiLevel, TerminalProgressView::ForProcess(UiLevel));
         ProgressDialogSettings record = ComposeProgressDialogSettings(*this);
         FillSetupCommand(record, *this);
         return RunProgressDialog(record, strings, *view,
@@ -221,6 +238,8 @@ bool CApp::ChooseCulture() {
 
 int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
     selected = offer.selected;
+    if (IWindowsModule* module = windows->Get(UiLevel))
+        return module->RunLanguageDialog(offer.cultures, selected, strings);
     return sfx::RunLanguageDialog(offer.cultures, selected, strings);
 }
 

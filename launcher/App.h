@@ -7,10 +7,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sfx {
+
+class WindowsHost;
 
 enum UiLevelValue : int { UiSilent = 0, UiNormal = 4 };
 
@@ -22,7 +26,11 @@ public:
 
     // `arguments` without the program name; `programPath` is the launcher file itself.
     CApp(std::vector<std::string> arguments, std::filesystem::path programPath);
-    virtual ~CApp() = default;
+    virtual ~CApp();
+
+    // The windows module's bytes as the program carries them; they must outlive the object.
+    // Without a module every window falls back to the terminal.
+    void UseWindowsModule(std::string_view image);
 
     // The whole run; always false, as no message loop follows.
     bool InitInstance();
@@ -74,6 +82,8 @@ protected:
 private:
     std::vector<std::string> arguments;
     std::filesystem::path programPath;
+    std::unique_ptr<WindowsHost> windows;
+    bool presenterInstalled = false;
 };
 
 // Resolves a folder argument of the command line against the program's folder.

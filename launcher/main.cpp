@@ -10,6 +10,13 @@
 #include <boost/log/utility/setup/file.hpp>
 
 #include <cstdlib>
+#include <string_view>
+
+#ifdef SFX_WINDOWS_MODULE
+// The windows module's bytes, linked in at build time.
+extern "C" const char sfx_windows_module_begin[];
+extern "C" const char sfx_windows_module_end[];
+#endif
 
 namespace {
 
@@ -38,6 +45,11 @@ int main(int argc, char** argv) {
     SetUpLogging();
     sfx::CApp app(std::vector<std::string>(argv + 1, argv + argc),
                   cptlib::platform::GetModulePath());
+#ifdef SFX_WINDOWS_MODULE
+    app.UseWindowsModule(std::string_view(
+        sfx_windows_module_begin,
+        static_cast<std::size_t>(sfx_windows_module_end - sfx_windows_module_begin)));
+#endif
     app.InitInstance();
     const std::uint32_t exitCode = app.ExitInstance();
     SETUP_LOG(cptlib::Severity::Normal) << "Exit code: " << exitCode;

@@ -1,0 +1,154 @@
+#include "launcher/WindowsHost.h"
+
+#include "common/setup/CommonSetupLogger.h"
+#include "cptlib/ErrorText.h"
+
+#include <cstdlib>
+
+namespace sfx {
+
+WindowsHost::WindowsHost(std::string_view image, EnvReader getenv)
+    : image_(image), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
+
+WindowsHost::~WindowsHost() = default;
+
+void WindowsHost::Refuse(std::string reason) {
+    whyNot_ = std::move(reason);
+    SETUP_LOG(cptlib::Severity::Normal) << "Windows module not used: " << whyNot_;
+}
+
+IWindowsModule* WindowsHost::Get(int uiLevel) {
+    if (uiLevel <= 0) {
+        if (!silentLogged_ && !module_) {
+            silentLogged_ = true;
+            SETUP_LOG(cptlib::Severity::Normal) << "Windows module not used: UiLevel is Silent.";
+        }
+        return nullptr;
+    }
+    if (!tried_) {
+        tried_ = true;
+        return Load();
+    }
+    return module_.get();
+}
+
+IWindowsModule* WindowsHost::Load() {
+    const auto set = [this](const char* name) {
+        const char* value = getenv_(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (image_.empty()) {
+        Refuse("this program carries no windows module.");
+        return nullptr;
+    }
+    // Qt's own platforms without a display (offscreen) need no display variable.
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        Refuse("no display (neither DISPLAY nor WAYLAND_DISPLAY is set).");
+        return nullptr;
+    }
+    try {
+        library_.emplace(image_, "sfxwindows");
+    } catch (const std::exception&) {
+        Refuse("the module cannot be loaded: " + cptlib::ErrorText(0));
+        return nullptr;
+    }
+    const auto entry =
+        reinterpret_cast<WindowsModuleEntry>(library_->FindSymbol(kWindowsModuleEntry));
+    if (entry == nullptr) {
+        library_.reset();
+        Refuse(std::string("the module has no entry ") + kWindowsModuleEntry + ".");
+        return nullptr;
+    }
+    std::string whyNot;
+    module_.reset(entry(kWindowsModuleVersion, whyNot));
+    if (!module_) {
+        Refuse(whyNot.empty() ? "the module declined." : whyNot);
+        return nullptr;
+    }
+    whyNot_.clear();
+    SETUP_LOG(cptlib::Severity::Normal) << "Windows module loaded.";
+    return module_.get();
+}
+
+WindowsMessageBoxPresenter::WindowsMessageBoxPresenter(
+    WindowsHost& host, std::function<int()> uiLevel,
+    std::shared_ptr<cptlib::IMessageBoxPresenter> fallback)
+    : host_(host), uiLevel_(std::move(uiLevel)), fallback_(std::move(fallback)) {}
+
+int WindowsMessageBoxPresenter::Show(const cptlib::MessageBoxContent& box) {
+    if (!windowed_) {
+        if (IWindowsModule* module = host_.Get(uiLevel_()))
+            windowed_ = module->CreateMessageBoxPresenter();
+    }
+    // A box shown despite the silent level (the help) stays on the terminal.
+    if (windowed_ && uiLevel_() > 0)
+        return windowed_->Show(box);
+    return fallback_->Show(box);
+}
+
+bool WindowsMessageBoxPresenter::MainWindowVisible() const {
+    return windowed_ ? windowed_->MainWindowVisible() : fallback_->MainWindowVisible();
+}
+
+namespace {
+
+// The terminal view with the module's folder chooser.
+class WindowedFolderPickerView : public IProgressView {
+public:
+    WindowedFolderPickerView(std::unique_ptr<IProgressView> inner, WindowsHost& host, int uiLevel)
+        : inner_(std::move(inner)), host_(host), uiLevel_(uiLevel) {}
+
+    bool Create(const ProgressViewLayout& layout) override { return inner_->Create(layout); }
+    void Show(bool visible) override { inner_->Show(visible); }
+    void SetTitle(const std::string& title) override { inner_->SetTitle(title); }
+    void SetText(const std::string& text) override { inner_->SetText(text); }
+    void SetCancelText(const std::string& text) override { inner_->SetCancelText(text); }
+    void EnableCancel(bool enabled) override { inner_->EnableCancel(enabled); }
+    void SetProgress(int permille) override { inner_->SetProgress(permille); }
+    void SetBarState(ProgressBarState state) override { inner_->SetBarState(state); }
+    void SetTaskbarProgress(int permille) override { inner_->SetTaskbarProgress(permille); }
+    void SetTaskbarState(ProgressBarState state) override { inner_->SetTaskbarState(state); }
+    void FlashIfNotForeground() override { inner_->FlashIfNotForeground(); }
+    int AskOverwrite(const cptlib::MessageBoxContent& question) override {
+        return inner_->AskOverwrite(question);
+    }
+    bool AskPassword(std::string& password) override { return inner_->AskPassword(password); }
+    std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
+        if (IWindowsModule* module = host_.Get(uiLevel_))
+            return module->PickFolder(initialFolder, title);
+        return inner_->PickFolder(initialFolder, title);
+    }
+    void ShowExtractSuccess(const cptlib::MessageBoxContent& box,
+                            const std::string& folder) override {
+        inner_->ShowExtractSuccess(box, folder);
+    }
+    void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override {
+        inner_->RunModalLoop(inbox, ended);
+    }
+
+private:
+    std::unique_ptr<IProgressView> inner_;
+    WindowsHost& host_;
+    int uiLevel_;
+};
+
+} // namespace
+
+std::unique_ptr<IProgressView> MakeProgressView(WindowsHost& host, int uiLevel,
+                                                std::unique_ptr<IProgressView> fallback) {
+    // Levels 0 and 1 show no progress window.
+    if (uiLevel <= 1) {
+        SETUP_LOG(cptlib::Severity::Normal)
+            << "No progress window at UiLevel " << uiLevel << "; windows module not loaded for it.";
+    } else {
+        if (IWindowsModule* module = host.Get(uiLevel)) {
+            if (auto window = module->CreateProgressView())
+                return window;
+            SETUP_LOG(cptlib::Severity::Normal)
+                << "Windows module offers no progress window; the terminal shows the progress.";
+        }
+    }
+    return std::make_unique<WindowedFolderPickerView>(std::move(fallback), host, uiLevel);
+}
+
+} // namespace sfx

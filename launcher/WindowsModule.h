@@ -1,0 +1,42 @@
+#pragma once
+// What the windows module offers the launcher. The module is a shared object that the launcher
+// carries in its own file and loads only when a window is to be shown, so that the launcher
+// itself needs no window libraries. The module is built against the launcher's exported
+// symbols: it uses the launcher's string tables, logger and message-box state, not copies.
+
+#include "cptlib/localization/CultureSelection.h"
+#include "cptlib/localization/StringResources.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/ProgressView.h"
+
+#include <memory>
+#include <string>
+
+namespace sfx {
+
+// Raised whenever this interface or anything that crosses it changes.
+constexpr int kWindowsModuleVersion = 1;
+
+class IWindowsModule {
+public:
+    virtual ~IWindowsModule() = default;
+
+    // The windowed message box; null when the module has none.
+    virtual std::shared_ptr<cptlib::IMessageBoxPresenter> CreateMessageBoxPresenter() = 0;
+    // A progress window; null when the module has none.
+    virtual std::unique_ptr<IProgressView> CreateProgressView() = 0;
+    // The language dialog: IDOK with `selected` set, or IDCANCEL.
+    virtual int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selected,
+                                  const cptlib::IStringResources& strings) = 0;
+    // The folder chooser: the folder with a trailing "/", or empty when cancelled.
+    virtual std::string PickFolder(const std::string& initialFolder, const std::string& title) = 0;
+};
+
+// The module's one entry, exported under kWindowsModuleEntry. Returns the module, or null with
+// `whyNot` set when the interface versions differ or no window can be opened (no display, the
+// display refuses the connection). The caller owns the result and keeps the module loaded
+// while it lives.
+using WindowsModuleEntry = IWindowsModule* (*)(int interfaceVersion, std::string& whyNot);
+constexpr const char* kWindowsModuleEntry = "SfxCreateWindowsModule";
+
+} // namespace sfx

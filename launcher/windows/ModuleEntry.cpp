@@ -1,0 +1,226 @@
+// The windows module's entry: checks that a window can be opened at all, then makes the one
+// QApplication of the process. Qt's platform plugins end the process (qFatal) when they cannot
+// connect, so the display is probed here first and the launcher falls back to the terminal.
+
+#include "common/setup/CommonSetupLogger.h"
+#include "cptlib/ErrorText.h"
+#include "cptlib/platform/File.h"
+#include "launcher/LanguageChoice.h"
+#include "launcher/WindowsModule.h"
+#include "launcher/windows/ProductIcon.h"
+
+#if __has_include("cptlib/ui/qt/QtMessageBoxPresenter.h")
+#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
+#define SFX_HAVE_QT_MESSAGE_BOX 1
+#endif
+#if __has_include("launcher/windows/ProgressWindow.h")
+#include "launcher/windows/ProgressWindow.h"
+#define SFX_HAVE_PROGRESS_WINDOW 1
+#endif
+#if __has_include("launcher/windows/UnzipLanguageDlg.h")
+#include "launcher/windows/UnzipLanguageDlg.h"
+#define SFX_HAVE_LANGUAGE_WINDOW 1
+#endif
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLibraryInfo>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool CanOpenX11(std::string& whyNot) {
+    const std::string display = Env("DISPLAY");
+    if (display.empty()) {
+        whyNot = "DISPLAY is not set.";
+        return false;
+    }
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
+        xcb_connect(nullptr, nullptr), &xcb_disconnect);
+    if (const int error = xcb_connection_has_error(connection.get()); error != 0) {
+        whyNot = "the X display \"" + display + "\" cannot be opened (xcb error " +
+                 std::to_string(error) + ").";
+        return false;
+    }
+    return true;
+}
+
+bool HasPlatformPlugin(const QString& pattern) {
+    const QDir folder(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms");
+    return !folder.entryList({pattern}, QDir::Files).isEmpty();
+}
+
+bool CanOpenWayland(std::string& whyNot) {
+    const std::string display = Env("WAYLAND_DISPLAY");
+    if (display.empty()) {
+        whyNot = "WAYLAND_DISPLAY is not set.";
+        return false;
+    }
+    if (!HasPlatformPlugin("libqwayland*")) {
+        whyNot = "Qt's Wayland platform plugin is not installed.";
+        return false;
+    }
+    const std::string path =
+        display.front() == '/' ? display : Env("XDG_RUNTIME_DIR") + "/" + display;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        whyNot = "the Wayland socket path is too long.";
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const cptlib::platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd ||
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        whyNot = "the Wayland display \"" + path + "\" cannot be opened.";
+        return false;
+    }
+    return true;
+}
+
+// The platform Qt is to use: the first of QT_QPA_PLATFORM's list that can be opened, else
+// Wayland or X11 as the session offers them. Empty with `whyNot` set when none can be opened.
+std::string ChoosePlatform(std::string& whyNot) {
+    std::vector<std::string> candidates;
+    const std::string requested = Env("QT_QPA_PLATFORM");
+    for (std::size_t start = 0; start < requested.size();) {
+        const std::size_t end = std::min(requested.find(';', start), requested.size());
+        if (end > start)
+            candidates.push_back(requested.substr(start, end - start));
+        start = end + 1;
+    }
+    if (candidates.empty())
+        candidates = {"wayland", "xcb"};
+    std::string reasons;
+    for (const std::string& candidate : candidates) {
+        const std::string name = candidate.substr(0, candidate.find(':'));
+        std::string reason;
+        bool usable = true;
+        if (name == "xcb")
+            usable = CanOpenX11(reason);
+        else if (name.rfind("wayland", 0) == 0)
+            usable = CanOpenWayland(reason);
+        // Other platforms (offscreen, vnc, ...) need no display to connect to.
+        if (usable)
+            return candidate;
+        reasons += (reasons.empty() ? "" : " ") + reason;
+    }
+    whyNot = "no display can be opened: " + reasons;
+    return {};
+}
+
+// Qt's own messages go to the log rather than onto the terminal.
+void QtMessageToLog(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    const cptlib::Severity severity = type == QtWarningMsg    ? cptlib::Severity::Warning
+                                      : type == QtCriticalMsg ? cptlib::Severity::Error
+                                      : type == QtFatalMsg    ? cptlib::Severity::Error
+                                                              : cptlib::Severity::Normal;
+    SETUP_LOG(severity) << "Qt: " << message.toStdString();
+}
+
+class WindowsModule final : public IWindowsModule {
+public:
+    explicit WindowsModule(const std::string& platform)
+        : arguments_{"setup", "-platform", platform} {
+        for (std::string& argument : arguments_)
+            argv_.push_back(argument.data());
+        argv_.push_back(nullptr);
+        argc_ = static_cast<int>(arguments_.size());
+        previousHandler_ = qInstallMessageHandler(&QtMessageToLog);
+        app_ = std::make_unique<QApplication>(argc_, argv_.data());
+        // The launcher ends its windows itself; closing one must not end a running loop.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QApplication::setWindowIcon(ProductIcon());
+    }
+
+    ~WindowsModule() override {
+        app_.reset();
+        qInstallMessageHandler(previousHandler_);
+    }
+
+    std::shared_ptr<cptlib::IMessageBoxPresenter> CreateMessageBoxPresenter() override {
+#ifdef SFX_HAVE_QT_MESSAGE_BOX
+        return std::make_shared<cptlib::CQtMessageBoxPresenter>();
+#else
+        return nullptr;
+#endif
+    }
+
+    std::unique_ptr<IProgressView> CreateProgressView() override {
+#ifdef SFX_HAVE_PROGRESS_WINDOW
+        return std::make_unique<CProgressWindow>();
+#else
+        return nullptr;
+#endif
+    }
+
+    int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selected,
+                          const cptlib::IStringResources& strings) override {
+#ifdef SFX_HAVE_LANGUAGE_WINDOW
+        return RunLanguageDialogWindow(cultures, selected, strings);
+#else
+        return sfx::RunLanguageDialog(cultures, selected, strings);
+#endif
+    }
+
+    std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
+        const QString folder = QFileDialog::getExistingDirectory(
+            nullptr, QString::fromStdString(title), QString::fromStdString(initialFolder));
+        if (folder.isEmpty())
+            return {};
+        std::string path = folder.toStdString();
+        if (path.back() != '/')
+            path += '/';
+        return path;
+    }
+
+private:
+    std::vector<std::string> arguments_;
+    std::vector<char*> argv_;
+    int argc_ = 0;
+    QtMessageHandler previousHandler_ = nullptr;
+    std::unique_ptr<QApplication> app_;
+};
+
+} // namespace
+
+} // namespace sfx
+
+extern "C" __attribute__((visibility("default"))) sfx::IWindowsModule*
+SfxCreateWindowsModule(int interfaceVersion, std::string& whyNot) {
+    if (interfaceVersion != sfx::kWindowsModuleVersion) {
+        whyNot = "the module has interface version " + std::to_string(sfx::kWindowsModuleVersion) +
+                 ", the launcher expects " + std::to_string(interfaceVersion) + ".";
+        return nullptr;
+    }
+    if (QCoreApplication::instance() != nullptr) {
+        whyNot = "a Qt application object exists already.";
+        return nullptr;
+    }
+    try {
+        const std::string platform = sfx::ChoosePlatform(whyNot);
+        if (platform.empty())
+            return nullptr;
+        return std::make_unique<sfx::WindowsModule>(platform).release();
+    } catch (const std::exception&) {
+        whyNot = "the windows cannot be set up: " + cptlib::ErrorText(0);
+        return nullptr;
+    }
+}

@@ -1,0 +1,185 @@
+// Loading the windows module from memory, and the terminal fallback wherever it cannot be used.
+
+#include "cptlib/platform/MemoryModule.h"
+#include "launcher/WindowsHost.h"
+
+#include "support/RunProcess.h"
+
+#include <archive.h>
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using namespace sfx;
+using cptlib::platform::MemoryModule;
+
+// The bytes of a real shared object: the archive library this program links.
+std::string SharedObjectBytes() {
+    Dl_info info{};
+    EXPECT_NE(dladdr(reinterpret_cast<void*>(&archive_version_number), &info), 0);
+    return testsupport::ReadFile(info.dli_fname);
+}
+
+TEST(MemoryModule, LoadsASharedObjectFromBytes) {
+    const std::string bytes = SharedObjectBytes();
+    ASSERT_GT(bytes.size(), 1000u);
+    MemoryModule module(bytes, "archive-copy");
+    const auto version = reinterpret_cast<int (*)()>(module.FindSymbol("archive_version_number"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version(), archive_version_number());
+    EXPECT_EQ(module.FindSymbol("NoSuchSymbolAnywhere"), nullptr);
+
+    MemoryModule moved(std::move(module));
+    EXPECT_NE(moved.FindSymbol("archive_version_number"), nullptr);
+}
+
+TEST(MemoryModule, DamagedBytesAreRefusedWithTheLoadersReason) {
+    const std::string bytes = SharedObjectBytes();
+    // A module loaded and released before must not be mistaken for the next one.
+    { MemoryModule earlier(bytes, "earlier"); }
+    std::string flipped = bytes;
+    flipped[1] = 'X'; // no ELF magic any more
+    for (const std::string& image :
+         {std::string(), std::string("not a module"), bytes.substr(0, 200), flipped}) {
+        try {
+            MemoryModule module(image, "damaged");
+            ADD_FAILURE() << "loaded " << image.size() << " damaged bytes";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()), "") << image.size();
+        }
+    }
+}
+
+class WindowsHostTest : public ::testing::Test {
+protected:
+    WindowsHost::EnvReader Env() {
+        return [this](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it != env.end() ? it->second.c_str() : nullptr;
+        };
+    }
+    std::map<std::string, std::string> env{{"DISPLAY", ":0"}};
+};
+
+TEST_F(WindowsHostTest, EveryReasonNotToUseTheModuleIsReported) {
+    const std::string library = SharedObjectBytes();
+    struct Case {
+        std::string image;
+        std::map<std::string, std::string> env;
+        std::string reason;
+    } cases[] = {
+        {"", {{"DISPLAY", ":0"}}, "carries no windows module"},
+        {"\x7f"
+         "ELF broken",
+         {},
+         "no display"},
+        {"\x7f"
+         "ELF broken",
+         {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+         "no display"},
+        {"\x7f"
+         "ELF broken",
+         {{"WAYLAND_DISPLAY", "wayland-0"}},
+         "cannot be loaded"},
+        {library, {{"DISPLAY", ":0"}}, "has no entry SfxCreateWindowsModule"},
+    };
+    for (const Case& c : cases) {
+        env = c.env;
+        WindowsHost host(c.image, Env());
+        EXPECT_EQ(host.Get(4), nullptr) << c.reason;
+        EXPECT_NE(host.WhyNot().find(c.reason), std::string::npos) << host.WhyNot();
+        // Tried once: a later window falls back at once.
+        EXPECT_EQ(host.Get(2), nullptr);
+    }
+}
+
+TEST_F(WindowsHostTest, SilentLevelNeverLoads) {
+    WindowsHost host("\x7f"
+                     "ELF broken",
+                     Env());
+    EXPECT_EQ(host.Get(0), nullptr);
+    EXPECT_EQ(host.WhyNot(), ""); // not even tried
+    EXPECT_EQ(host.Get(1), nullptr);
+    EXPECT_NE(host.WhyNot().find("cannot be loaded"), std::string::npos) << host.WhyNot();
+}
+
+class RecordingPresenter : public cptlib::IMessageBoxPresenter {
+public:
+    int Show(const cptlib::MessageBoxContent& box) override {
+        shown.push_back(box.content);
+        return cptlib::IDRETRY;
+    }
+    std::vector<std::string> shown;
+};
+
+TEST_F(WindowsHostTest, MessageBoxesFallBackToTheTerminalPresenter) {
+    for (int level : {0, 1, 4}) {
+        WindowsHost host("garbage", Env());
+        auto fallback = std::make_shared<RecordingPresenter>();
+        WindowsMessageBoxPresenter presenter(
+            host, [level] { return level; }, fallback);
+        cptlib::MessageBoxContent box;
+        box.content = "Disk full";
+        EXPECT_EQ(presenter.Show(box), cptlib::IDRETRY);
+        EXPECT_EQ(fallback->shown, std::vector<std::string>{"Disk full"});
+        EXPECT_FALSE(presenter.MainWindowVisible());
+        EXPECT_EQ(host.WhyNot().empty(), level == 0) << host.WhyNot();
+    }
+}
+
+// Records what reaches the fallback view.
+class FallbackView : public IProgressView {
+public:
+    bool Create(const ProgressViewLayout&) override { return true; }
+    void Show(bool) override {}
+    void SetTitle(const std::string& title) override { calls.push_back("title " + title); }
+    void SetText(const std::string& text) override { calls.push_back("text " + text); }
+    void SetCancelText(const std::string&) override {}
+    void EnableCancel(bool) override {}
+    void SetProgress(int permille) override { calls.push_back(std::to_string(permille)); }
+    void SetBarState(ProgressBarState) override {}
+    void SetTaskbarProgress(int) override {}
+    void SetTaskbarState(ProgressBarState) override {}
+    void FlashIfNotForeground() override {}
+    int AskOverwrite(const cptlib::MessageBoxContent&) override { return cptlib::IDNO; }
+    bool AskPassword(std::string& password) override {
+        password = "secret";
+        return true;
+    }
+    std::string PickFolder(const std::string& initial, const std::string&) override {
+        return initial + "picked/";
+    }
+    void ShowExtractSuccess(const cptlib::MessageBoxContent&, const std::string& folder) override {
+        calls.push_back("done " + folder);
+    }
+    std::vector<std::string> calls;
+};
+
+TEST_F(WindowsHostTest, ProgressFallsBackToTheTerminalView) {
+    for (int level : {0, 1, 2, 4}) {
+        WindowsHost host("garbage", Env());
+        auto fallback = std::make_unique<FallbackView>();
+        FallbackView* terminal = fallback.get();
+        const auto view = MakeProgressView(host, level, std::move(fallback));
+        view->SetTitle("42 % Extracting...");
+        view->SetText("setup.exe");
+        view->SetProgress(420);
+        std::string password;
+        EXPECT_TRUE(view->AskPassword(password));
+        EXPECT_EQ(password, "secret");
+        EXPECT_EQ(view->AskOverwrite({}), cptlib::IDNO);
+        EXPECT_EQ(view->PickFolder("/home/u/", "Choose"), "/home/u/picked/");
+        view->ShowExtractSuccess({}, "/home/u/out");
+        EXPECT_EQ(terminal->calls,
+                  (std::vector<std::string>{"title 42 % Extracting...", "text setup.exe", "420",
+                                            "done /home/u/out"}));
+        // The folder chooser is a window, so from level 1 up the module was tried for it.
+        EXPECT_EQ(host.WhyNot().empty(), level == 0) << level;
+    }
+}
+
+} // namespace
