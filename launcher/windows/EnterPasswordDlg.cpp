@@ -1,0 +1,77 @@
+#include "launcher/windows/EnterPasswordDlg.h"
+
+#include "cptlib/ui/MessageBox.h"
+#include "cptlib/ui/qt/DialogUnits.h"
+#include "launcher/windows/DialogLayout.h"
+#include "launcher/windows/ProductIcon.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace sfx {
+
+namespace {
+
+// Dialog units.
+constexpr QSize kSize(197, 62);
+constexpr QRect kPrompt(7, 7, 183, 8);
+constexpr QRect kEdit(7, 18, 183, 12);
+constexpr QRect kOk(86, 41, 50, 14);
+constexpr QRect kCancel(140, 41, 50, 14);
+constexpr int kButtonGapDlu = 4;
+
+} // namespace
+
+CEnterPasswordDlg::CEnterPasswordDlg(QWidget* parent) : CVistaDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Setup Self-Extractor"));
+    SetResizable(false);
+    setFont(cptlib::MessageBoxFont());
+    const QIcon icon = ProductIcon();
+    if (!icon.isNull())
+        setWindowIcon(icon);
+
+    prompt_ = new QLabel(QStringLiteral("Enter password:"), this);
+    edit_ = new QLineEdit(this);
+    edit_->setEchoMode(QLineEdit::Password);
+    prompt_->setBuddy(edit_);
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+    setFixedSize(MapDialogRect(QRect(QPoint(0, 0), kSize)).size());
+    PlaceControl(*this, prompt_, kPrompt);
+    PlaceControl(*this, edit_, kEdit);
+    // A line edit's own height keeps its frame and text whole.
+    edit_->resize(edit_->width(), std::max(edit_->height(), edit_->sizeHint().height()));
+    PlaceControl(*this, ok_, kOk);
+    PlaceControl(*this, cancel_, kCancel);
+    FitButtonRow({ok_, cancel_}, DluToPixelsX(kButtonGapDlu));
+    edit_->setFocus();
+}
+
+CEnterPasswordDlg::~CEnterPasswordDlg() = default;
+
+void CEnterPasswordDlg::accept() {
+    const std::string entered = edit_->text().toStdString();
+    // A password cut to fit would only fail later as a damaged archive.
+    if (entered.size() > kMaxPasswordBytes) {
+        cptlib::ShowBigMessageBox(nullptr, nullptr, nullptr,
+                                  "The password is too long. At most " +
+                                      std::to_string(kMaxPasswordBytes) + " bytes can be used.",
+                                  cptlib::MB_ICONWARNING, 0);
+        edit_->setFocus();
+        edit_->selectAll();
+        return;
+    }
+    password_ = entered;
+    CVistaDialog::accept();
+}
+
+} // namespace sfx

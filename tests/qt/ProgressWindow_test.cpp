@@ -1,0 +1,343 @@
+// The progress window, alone and driven by the progress dialog's logic with a scripted worker
+// that talks the real message protocol from its own thread.
+
+#include "WindowTestSupport.h"
+#include "cptlib/sys/MfcWorkerThread.h"
+#include "cptlib/ui/qt/DialogUnits.h"
+#include "launcher/ExitStatus.h"
+#include "launcher/Format.h"
+#include "launcher/ProgressDialog.h"
+#include "launcher/windows/EnterPasswordDlg.h"
+#include "launcher/windows/ProgressWindow.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace sfx;
+namespace fs = std::filesystem;
+using cptlib::MessageBoxContent;
+
+// The worker: plays its script against the dialog's inbox.
+class ScriptThread : public cptlib::CMfcWorkerThread {
+public:
+    using Script = std::function<void(ScriptThread&)>;
+
+    ~ScriptThread() override { CancelAndWait(); }
+
+    bool Start(const ExtractionJob& job) {
+        job_ = job;
+        return CMfcWorkerThread::Start();
+    }
+    const std::vector<std::string>& ExtractedNames() const { return names; }
+
+    void Progress(int permille) const { job_.notifyWindow.Send(WM_SFX_PROGRESS, 0, permille); }
+    cptlib::LResult AskPassword(std::string& password) const {
+        std::vector<char> buffer(kPasswordCapacity, 'x');
+        const auto reply = job_.notifyWindow.Send(WM_SFX_ASK_PASSWORD,
+                                                  reinterpret_cast<cptlib::WParam>(buffer.data()),
+                                                  static_cast<cptlib::LParam>(buffer.size()));
+        password.assign(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
+        return reply;
+    }
+    void Post(cptlib::MessageId id) const { job_.notifyWindow.Post(id); }
+    // Reports progress until cancelled, then ends as cancelled.
+    void ProgressUntilCancelled() {
+        for (int i = 0; !IsCancelled(); i = (i + 1) % 1000) {
+            Progress(i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        Post(WM_SFX_EXTRACT_CANCELLED);
+    }
+
+    Script script;
+    std::vector<std::string> names;
+
+protected:
+    std::uint32_t Run() override {
+        if (script)
+            script(*this);
+        return 0;
+    }
+
+private:
+    ExtractionJob job_;
+};
+
+// Polls from the event loop until `ready` holds, then calls `act` once.
+void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [ready = std::move(ready), act = std::move(act), poll]() mutable {
+        if (ready()) {
+            act();
+            *poll = nullptr;
+            return;
+        }
+        QTimer::singleShot(5, [poll] {
+            if (*poll)
+                (*poll)();
+        });
+    };
+    QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+class ProgressWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sfxtest::EnsureQApplication();
+        std::random_device rd;
+        temp = fs::temp_directory_path() / ("sfx-window-" + std::to_string(rd()));
+        fs::create_directories(temp);
+        cptlib::SetAppName("Demo Product");
+        settings.productName = "Demo Product";
+        settings.archivePath = "/nonexistent/archive";
+        settings.extractOnly = true;
+        settings.extractDir = temp.string() + "/";
+        settings.uiLevel = 4;
+        settings.prettyProgress = true;
+        window.SetIcon(TestIcon());
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(temp, ec);
+    }
+
+    static QIcon TestIcon() { return QIcon(QStringLiteral(SFX_SOURCE_DIR "/resources/app.ico")); }
+
+    // Runs the dialog with `script` as the worker; returns the exit code.
+    std::uint32_t Run(ScriptThread::Script script, std::vector<std::string> names = {}) {
+        auto worker = std::make_unique<ExtractionWorker<ScriptThread>>();
+        worker->Get().script = std::move(script);
+        worker->Get().names = std::move(names);
+        CSelfExtractingDlg dialog(settings, *strings, window, std::move(worker));
+        dialog.DoModal();
+        return dialog.ExitCode();
+    }
+
+    std::string T(const char* id) const { return strings->GetText(id); }
+
+    sfxtest::PresenterScope boxes;
+    std::unique_ptr<zqmsi::InstallStringResources> strings = sfxtest::LoadStringTable("en-US.xml");
+    fs::path temp;
+    ProgressDialogSettings settings;
+    CProgressWindow window;
+};
+
+TEST_F(ProgressWindowTest, ProgressReachesTheBarAndTheTitle) {
+    std::atomic<bool> seen = false;
+    QString titleAt42;
+    int barAt42 = -1;
+    WhenReady([&] { return window.ProgressBar() && window.ProgressBar()->value() == 420; },
+              [&] {
+                  titleAt42 = window.Window()->windowTitle();
+                  barAt42 = window.ProgressBar()->value();
+                  EXPECT_TRUE(window.Window()->isVisible());
+                  seen = true;
+              });
+    const std::uint32_t exitCode = Run([&](ScriptThread& w) {
+        w.Progress(0);
+        w.Progress(420);
+        while (!seen && !w.IsCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        w.Progress(999);
+        w.Post(WM_SFX_EXTRACT_DONE);
+    });
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(barAt42, 420);
+    EXPECT_EQ(titleAt42.toStdString(), FormatText(T("SfxProgressTitle"), 42));
+    EXPECT_EQ(titleAt42.toStdString(), "42 % Extracting...");
+    // Done: the bar full, the title at 100, the success box with the folder's link.
+    EXPECT_EQ(window.ProgressBar()->value(), 1000);
+    EXPECT_EQ(window.Window()->windowTitle().toStdString(), "100 % Extracting...");
+    ASSERT_EQ(boxes.presenter->shown.size(), 1u);
+    EXPECT_EQ(boxes.presenter->shown[0].mainInstruction, T("ExtractSuccess"));
+    EXPECT_TRUE(static_cast<bool>(boxes.presenter->shown[0].linkHandler));
+    EXPECT_FALSE(window.Window()->isVisible());
+}
+
+TEST_F(ProgressWindowTest, CancelAsksFirstAndCancelsOnlyOnYes) {
+    struct Case {
+        const char* name;
+        std::function<void(CProgressWindow&)> press;
+    };
+    const Case cases[] = {
+        {"button", [](CProgressWindow& w) { QTest::mouseClick(w.CancelButton(), Qt::LeftButton); }},
+        {"escape", [](CProgressWindow& w) { QTest::keyClick(w.Window(), Qt::Key_Escape); }},
+        {"close box", [](CProgressWindow& w) { w.Window()->close(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CProgressWindow view;
+        boxes.presenter->shown.clear();
+        std::vector<int> answers = {cptlib::IDNO, cptlib::IDYES};
+        boxes.presenter->answer = [&](const MessageBoxContent&) {
+            const int answer = answers.front();
+            answers.erase(answers.begin());
+            return answer;
+        };
+        bool enabledAfterNo = false;
+        bool enabledAfterYes = true;
+        WhenReady([&] { return view.ProgressBar() && view.ProgressBar()->value() > 0; },
+                  [&] {
+                      c.press(view);
+                      enabledAfterNo = view.CancelButton()->isEnabled();
+                      c.press(view);
+                      enabledAfterYes = view.CancelButton()->isEnabled();
+                      // Disabled: a further press asks nothing.
+                      c.press(view);
+                  });
+        auto worker = std::make_unique<ExtractionWorker<ScriptThread>>();
+        worker->Get().script = [](ScriptThread& w) { w.ProgressUntilCancelled(); };
+        CSelfExtractingDlg dialog(settings, *strings, view, std::move(worker));
+        dialog.DoModal();
+        EXPECT_EQ(dialog.ExitCode(), kExitCancelled);
+        ASSERT_EQ(boxes.presenter->shown.size(), 2u);
+        EXPECT_EQ(boxes.presenter->shown[0].content, T("VerifyCancel"));
+        EXPECT_EQ(boxes.presenter->shown[0].iconKind, cptlib::IconKind::Question);
+        EXPECT_TRUE(enabledAfterNo);
+        EXPECT_FALSE(enabledAfterYes);
+    }
+}
+
+TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {
+    cptlib::LResult reply = 0;
+    std::string password;
+    sfxtest::WhenModal([](QWidget* modal) {
+        auto* dialog = dynamic_cast<CEnterPasswordDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        QTest::keyClicks(dialog->Edit(), "s3cret w");
+        dialog->Edit()->insert(QStringLiteral("ö"));
+        QTest::keyClicks(dialog->Edit(), "rd");
+        QTest::keyClick(dialog->Edit(), Qt::Key_Return);
+    });
+    Run([&](ScriptThread& w) {
+        reply = w.AskPassword(password);
+        w.Post(WM_SFX_EXTRACT_CANCELLED);
+    });
+    EXPECT_EQ(reply, kPasswordEntered);
+    EXPECT_EQ(password, "s3cret wörd");
+}
+
+TEST_F(ProgressWindowTest, BarStatesLookDifferent) {
+    settings.prettyProgress = false;
+    ASSERT_TRUE(window.Create({false, "", {}}));
+    window.Show(true);
+    window.SetProgress(800);
+    const auto chunkColour = [&] {
+        QProgressBar* bar = window.ProgressBar();
+        const QImage image = bar->grab().toImage();
+        return image.pixelColor(bar->width() / 3, bar->height() / 2);
+    };
+    const QColor normal = chunkColour();
+    window.SetBarState(ProgressBarState::Error);
+    const QColor error = chunkColour();
+    window.SetBarState(ProgressBarState::Paused);
+    const QColor paused = chunkColour();
+    window.SetBarState(ProgressBarState::Normal);
+    EXPECT_EQ(chunkColour(), normal);
+    EXPECT_GT(error.red(), error.green() + 60);
+    EXPECT_GT(error.red(), error.blue() + 60);
+    EXPECT_GT(paused.red(), paused.blue() + 60);
+    EXPECT_GT(paused.green(), paused.blue() + 60);
+    EXPECT_NE(normal, error);
+    EXPECT_NE(normal, paused);
+}
+
+TEST_F(ProgressWindowTest, FolderChooserReturnsTheFolderWithASlash) {
+    ASSERT_TRUE(window.Create({false, "", {}}));
+    const std::string chosen = (temp / "chosen").string();
+    fs::create_directories(chosen);
+    sfxtest::WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), "Demo - Choose");
+        EXPECT_EQ(QDir(dialog->directory()).absolutePath().toStdString(), temp.string());
+        dialog->selectFile(QString::fromStdString(chosen));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(window.PickFolder(temp.string() + "/", "Demo - Choose"), chosen + "/");
+
+    sfxtest::WhenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+    EXPECT_EQ(window.PickFolder(temp.string() + "/", "Demo - Choose"), "");
+}
+
+// Every control lies inside the window and shows its whole text.
+void ExpectNothingCutOff(CProgressWindow& view) {
+    QWidget* dialog = view.Window();
+    const QRect inside = dialog->rect();
+    for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        SCOPED_TRACE(child->metaObject()->className());
+        EXPECT_TRUE(inside.contains(child->geometry()))
+            << child->geometry().x() << "," << child->geometry().y();
+    }
+    for (QLabel* label : {view.StatusLabel(), view.TitleLabel()}) {
+        if (label != nullptr) {
+            EXPECT_LE(label->heightForWidth(label->width()), label->height())
+                << label->text().toStdString();
+        }
+    }
+    EXPECT_LE(view.CancelButton()->sizeHint().width(), view.CancelButton()->width());
+}
+
+TEST_F(ProgressWindowTest, LayoutsInThreeLanguages) {
+    struct Case {
+        const char* table;
+        const char* product;
+    };
+    const Case cases[] = {
+        {"en-US.xml", "Demo Product 2026"},
+        {"de.xml", "Demo-Produkt mit einem recht langen Namen für die Titelzeile 2026"},
+        {"ja-JP.xml", "デモ製品 2026"},
+    };
+    for (const Case& c : cases) {
+        for (const bool pretty : {true, false}) {
+            SCOPED_TRACE(std::string(c.table) + (pretty ? " pretty" : " simple"));
+            const auto table = sfxtest::LoadStringTable(c.table);
+            CProgressWindow view;
+            view.SetIcon(TestIcon());
+            ASSERT_TRUE(view.Create({pretty, c.product, {}}));
+            view.SetCancelText(table->GetText("Cancel"));
+            view.SetText(table->GetText("SfxProgressText"));
+            view.SetTitle(FormatText(table->GetText("SfxProgressTitle"), 0));
+            view.Show(true);
+            ExpectNothingCutOff(view);
+            const std::string base = std::string("progress-") + (pretty ? "102" : "167") + "-" +
+                                     fs::path(c.table).stem().string();
+            sfxtest::SaveScreenshot(*view.Window(), base + "-0");
+            view.SetProgress(420);
+            view.SetTitle(FormatText(table->GetText("SfxProgressTitle"), 42));
+            sfxtest::SaveScreenshot(*view.Window(), base + "-42");
+            if (pretty) {
+                QLabel* icon = view.IconLabel();
+                const int n =
+                    static_cast<int>(std::lround(48 * view.Window()->logicalDpiX() / 96.0));
+                EXPECT_EQ(icon->size(), QSize(n, n));
+                EXPECT_FALSE(icon->pixmap().isNull());
+                const int gap = cptlib::DialogUnitsToPixelsX(view.Window()->font(), 9);
+                for (QWidget* text : {static_cast<QWidget*>(view.TitleLabel()),
+                                      static_cast<QWidget*>(view.StatusLabel()),
+                                      static_cast<QWidget*>(view.ProgressBar())})
+                    EXPECT_EQ(text->x(), icon->geometry().right() + 1 + gap);
+                EXPECT_TRUE(view.TitleLabel()->font().bold());
+                EXPECT_EQ(view.TitleLabel()->text().toStdString(), c.product);
+            }
+            view.Show(false);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+#pragma once
+// Helpers for the launcher's window tests: string tables from the source tree, a scripted
+// message-box presenter, acting on a modal window once it is up, and a private message bus.
+
+#include "common/setup/InstallStringResources.h"
+#include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "cptlib/ui/MessageBox.h"
+#include "support/QtApp.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sfxtest {
+
+// The string table of one file of resources/strings.
+inline std::unique_ptr<zqmsi::InstallStringResources> LoadStringTable(const std::string& file) {
+    auto table = std::make_unique<zqmsi::InstallStringResources>();
+    std::ifstream in(std::filesystem::path(SFX_SOURCE_DIR) / "resources/strings" / file,
+                     std::ios::binary);
+    cptlib::StringMap map;
+    cptlib::LoadXmlStringResources(&map, in, "");
+    for (const auto& [id, text] : map)
+        table->SetText(id, text);
+    return table;
+}
+
+// Answers boxes without showing them and keeps what they said.
+class ScriptedPresenter : public cptlib::IMessageBoxPresenter {
+public:
+    int Show(const cptlib::MessageBoxContent& box) override {
+        shown.push_back(box);
+        return answer ? answer(box) : cptlib::IDOK;
+    }
+    std::vector<cptlib::MessageBoxContent> shown;
+    std::function<int(const cptlib::MessageBoxContent&)> answer;
+};
+
+// Installs a scripted presenter for one test.
+class PresenterScope {
+public:
+    PresenterScope() : presenter(std::make_shared<ScriptedPresenter>()) {
+        cptlib::SetMessageBoxPresenter(presenter);
+    }
+    ~PresenterScope() { cptlib::SetMessageBoxPresenter(nullptr); }
+    PresenterScope(const PresenterScope&) = delete;
+    PresenterScope& operator=(const PresenterScope&) = delete;
+
+    std::shared_ptr<ScriptedPresenter> presenter;
+};
+
+// Calls `act` with the modal window once one is up (polling from the event loop); gives up
+// after a few seconds so that a missing window fails the test instead of hanging it.
+inline void WhenModal(std::function<void(QWidget*)> act) {
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [act = std::move(act), timer, poll]() {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr) {
+            act(modal);
+            *poll = nullptr;
+            return;
+        }
+        if (timer->elapsed() > 5000) {
+            *poll = nullptr;
+            return;
+        }
+        QTimer::singleShot(10, [poll] {
+            if (*poll)
+                (*poll)();
+        });
+    };
+    QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+// A message bus of the test's own, so that nothing reaches the user's desktop session.
+class PrivateBus {
+public:
+    PrivateBus() {
+        if (!dir_.isValid())
+            return;
+        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
+        std::ofstream(config.toStdString())
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+               "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:dir="
+            << dir_.path().toStdString()
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+               "<allow own=\"*\"/></policy></busconfig>\n";
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+                       QStringLiteral("--config-file=") + config});
+        if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000))
+            return;
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    }
+    ~PrivateBus() {
+        for (const QString& name : names_)
+            QDBusConnection::disconnectFromBus(name);
+        if (daemon_.state() != QProcess::NotRunning) {
+            daemon_.terminate();
+            if (!daemon_.waitForFinished(3000))
+                daemon_.kill();
+            daemon_.waitForFinished(3000);
+        }
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    // False where no dbus-daemon can be started.
+    bool Running() const { return !address_.isEmpty(); }
+
+    // A new connection to the bus under a name of the test's choice.
+    QDBusConnection Connect(const QString& name) {
+        names_.push_back(name);
+        return QDBusConnection::connectToBus(address_, name);
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess daemon_;
+    QString address_;
+    std::vector<QString> names_;
+};
+
+} // namespace sfxtest
