@@ -142,8 +142,10 @@ std::unique_ptr<IProgressView> MakeProgressView(WindowsHost& host, int uiLevel,
             << "No progress window at UiLevel " << uiLevel << "; windows module not loaded for it.";
     } else {
         if (IWindowsModule* module = host.Get(uiLevel)) {
-            if (auto window = module->CreateProgressView())
+            if (auto window = module->CreateProgressView()) {
+                SETUP_LOG(cptlib::Severity::Normal) << "Progress window from the windows module.";
                 return window;
+            }
             SETUP_LOG(cptlib::Severity::Normal)
                 << "Windows module offers no progress window; the terminal shows the progress.";
         }

@@ -1,0 +1,236 @@
+// Launcher files with windows: under a virtual X server (Xvfb) the windows module is loaded from
+// the launcher's own file and its dialogs are driven with xdotool; where no window can be
+// opened (no display, a display that refuses, window libraries that cannot be loaded) the run
+// goes on at the terminal, and a silent run never touches the window libraries at all.
+
+#include "support/RunProcess.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+
+#include <chrono>
+#include <future>
+
+namespace {
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// A virtual X server on a free display, ended with the object.
+class XvfbServer {
+public:
+    XvfbServer() {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<std::string> args = {
+            "/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+            "-screen",       "0",          "1024x768x24"};
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (rc != 0) {
+            pid_ = -1;
+            ::close(fds[0]);
+            return;
+        }
+        // The server writes its display number when it accepts connections.
+        std::string number;
+        pollfd fd{fds[0], POLLIN, 0};
+        char c;
+        while (::poll(&fd, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        ::close(fds[0]);
+        if (!number.empty())
+            display_ = ":" + number;
+    }
+    ~XvfbServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+    const std::string& Display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+class Windows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists("/usr/bin/Xvfb")) << "Xvfb is needed (package xvfb)";
+        ASSERT_TRUE(fs::exists("/usr/bin/xdotool")) << "xdotool is needed (package xdotool)";
+        // The launcher searches only its first 20 MiB for the payload.
+        fs::path stub = BinPath("sfxstub");
+        if (fs::file_size(stub) > 16 * 1024 * 1024) {
+            const fs::path copy = dir / "stub";
+            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
+                                   Quote(stub.string()))
+                                      .c_str()),
+                      0);
+            stub = copy;
+        }
+        // The setup records that it ran and with which arguments.
+        WriteFile(dir / "product/setup.exe",
+                  "#!/bin/sh\necho \"$@\" > " + Quote((dir / "ran").string()) + "\nexit 0\n");
+        fs::permissions(dir / "product/setup.exe", fs::perms::owner_all);
+        WriteFile(dir / "config.txt", "[main]\nProductName=Demo Product\nSetupFileName=setup.exe\n"
+                                      "[LANG_en-US]\nProductName=Demo Product\n"
+                                      "[LANG_de-DE]\nProductName=Demo Produkt\n");
+        launcher = dir / "demo-setup";
+        auto r = RunProcess({BinPath("sfxbuild"), "create", "--config",
+                             (dir / "config.txt").string(), "--dir", (dir / "product").string(),
+                             "--stub", stub.string(), "-o", launcher.string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+
+        // Window libraries that the loader finds first and cannot load: as on a machine
+        // without them, but the launcher's own libraries are still there.
+        for (const char* name : {"libQt6Core.so.6", "libQt6Gui.so.6", "libQt6Widgets.so.6",
+                                 "libQt6DBus.so.6", "libxcb.so.1"})
+            WriteFile(dir / "no-qt" / name, "not a library\n");
+    }
+
+    // The launcher with `env` on top of a plain environment without any display; it is ended
+    // after a minute should a window wait for nobody.
+    ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env) {
+        fs::remove(dir / "ran");
+        fs::remove(dir / "log");
+        std::map<std::string, std::string> full = {
+            {"LANG", "en_US.UTF-8"}, {"LC_ALL", ""},          {"DISPLAY", ""},
+            {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"SFX_LOG", (dir / "log").string()},
+            {"XDG_RUNTIME_DIR", ""}};
+        for (const auto& [key, value] : env)
+            full[key] = value;
+        args.insert(args.begin(), {"/usr/bin/timeout", "60", launcher.string()});
+        return RunProcess(args, full, dir.path().string());
+    }
+
+    std::string Log() const { return ReadFile(dir / "log"); }
+    bool SetupRan() const { return fs::exists(dir / "ran"); }
+
+    // Waits for a visible window named `name` on `display` and sends it `key`.
+    static std::future<ProcessResult>
+    PressInWindow(const std::string& display, const std::string& name, const std::string& key) {
+        return std::async(std::launch::async, [=] {
+            const std::map<std::string, std::string> env = {{"DISPLAY", display}};
+            auto found = RunProcess({"/usr/bin/timeout", "30", "/usr/bin/xdotool", "search",
+                                     "--sync", "--onlyvisible", "--name", name},
+                                    env);
+            if (found.status != 0)
+                return found;
+            const std::string window = found.out.substr(0, found.out.find('\n'));
+            return RunProcess({"/usr/bin/timeout", "30", "/usr/bin/xdotool", "windowfocus",
+                               "--sync", window, "key", key},
+                              env);
+        });
+    }
+
+    TempDir dir;
+    fs::path launcher;
+};
+
+TEST_F(Windows, StubNeedsNoWindowLibraries) {
+    auto r = RunProcess({"/usr/bin/readelf", "-d", BinPath("sfxstub")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NE(r.out.find("(NEEDED)"), std::string::npos) << r.out;
+    for (const char* library : {"libQt6", "libxcb", "libX11", "libwayland", "libGL"})
+        EXPECT_EQ(r.out.find(library), std::string::npos) << library << " in\n" << r.out;
+}
+
+TEST_F(Windows, LanguageDialogProgressAndSetupUnderXvfb) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    auto press = PressInWindow(x.Display(), "Installation Language", "Return");
+    auto r = Run({}, {{"DISPLAY", x.Display()}});
+    const ProcessResult pressed = press.get();
+    EXPECT_EQ(pressed.status, 0) << pressed.err;
+    EXPECT_EQ(r.status, 0) << r.err << Log();
+    EXPECT_TRUE(SetupRan()) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Windows module loaded."), std::string::npos) << log;
+    EXPECT_NE(log.find("Progress window from the windows module."), std::string::npos) << log;
+    EXPECT_EQ(log.find("not used"), std::string::npos) << log;
+    // Qt's own chatter goes to the log, not onto the terminal.
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Windows, CancelledLanguageDialogEndsAsCancelled) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    auto press = PressInWindow(x.Display(), "Installation Language", "Escape");
+    auto r = Run({}, {{"DISPLAY", x.Display()}});
+    EXPECT_EQ(press.get().status, 0);
+    EXPECT_EQ(r.status, 130) << r.err << Log(); // 1602
+    EXPECT_FALSE(SetupRan());
+}
+
+TEST_F(Windows, HelpBoxIsAWindow) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    auto press = PressInWindow(x.Display(), "Setup Self-Extractor", "Return");
+    auto r = Run({"/?"}, {{"DISPLAY", x.Display()}});
+    EXPECT_EQ(press.get().status, 0);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Shown in the window, so not as text.
+    EXPECT_EQ(r.err.find("Usage: setup.exe"), std::string::npos) << r.err;
+}
+
+TEST_F(Windows, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    const std::string noQt = (dir / "no-qt").string();
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string reason;
+    } cases[] = {
+        {{}, "no display"},
+        // A display number nobody serves: Qt would end the process here.
+        {{{"DISPLAY", ":" + std::to_string(900 + getpid() % 90)}}, "cannot be opened"},
+        {{{"DISPLAY", x.Display()}, {"LD_LIBRARY_PATH", noQt}}, "the module cannot be loaded"},
+    };
+    for (const Case& c : cases) {
+        // /qb: the progress window level; the language dialog is not asked for.
+        auto r = Run({"/qb"}, c.env);
+        EXPECT_EQ(r.status, 0) << c.reason << "\n" << r.err << Log();
+        EXPECT_TRUE(SetupRan()) << c.reason;
+        const std::string log = Log();
+        EXPECT_NE(log.find("Windows module not used: "), std::string::npos) << log;
+        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+        EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
+    }
+}
+
+TEST_F(Windows, SilentRunNeverLoadsTheWindowLibraries) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    // A display is there, but the window libraries cannot be loaded: /q must not need them.
+    auto r = Run({"/q"}, {{"DISPLAY", x.Display()}, {"LD_LIBRARY_PATH", (dir / "no-qt").string()}});
+    EXPECT_EQ(r.status, 0) << r.err << Log();
+    EXPECT_TRUE(SetupRan());
+    EXPECT_EQ(r.err, "");
+    const std::string log = Log();
+    EXPECT_NE(log.find("No progress window at UiLevel 0"), std::string::npos) << log;
+    EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
+}
+
+} // namespace
