@@ -10,9 +10,9 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-iostreams1.74-dev libboost-log1.74-dev libboost-thread1.74-dev \
 	libboost-system1.74-dev libarchive-dev libssl-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
-	qt6-base-dev qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-ipafont-gothic
+	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool fonts-dejavu-core fonts-ipafont-gothic
 
-.PHONY: all deps build test unit-test asan-test demo bench clean
+.PHONY: all deps build test unit-test asan-test demo bench screenshots clean
 
 all: build
 
@@ -40,6 +40,13 @@ asan-test: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure -j $(JOBS)
+
+# The window tests on Qt's offscreen platform; they save what the windows draw as PNG files.
+screenshots: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests
+	ctest --test-dir $(BUILD_DIR) -L qt --output-on-failure -j $(JOBS)
+	@echo "Screenshots in $(BUILD_DIR)/screenshots:"; ls $(BUILD_DIR)/screenshots
 
 demo: build
 	./examples/demo.sh $(BUILD_DIR)
