@@ -1,7 +1,9 @@
 #include "launcher/windows/ProgressWindow.h"
 
+#include "cptlib/ui/qt/BigMessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
 #include "cptlib/ui/qt/FlashWindow.h"
+#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "cptlib/ui/qt/VistaDialog.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/windows/DialogLayout.h"
@@ -268,6 +270,10 @@ bool CProgressWindow::Create(const ProgressViewLayout& layout) {
     dialog_ = std::make_unique<detail::ProgressDialogWidget>(layout, icon_);
     taskbar_ =
         bus_ ? std::make_unique<CTaskbarProgress>(*bus_) : std::make_unique<CTaskbarProgress>();
+    // Boxes centre on the window while it shows and need no taskbar entry of their own.
+    if (auto* qtBoxes =
+            dynamic_cast<cptlib::CQtMessageBoxPresenter*>(&cptlib::GetMessageBoxPresenter()))
+        qtBoxes->SetMainWindow(dialog_.get());
     return true;
 }
 
@@ -349,7 +355,18 @@ std::string CProgressWindow::PickFolder(const std::string& initialFolder,
 
 void CProgressWindow::ShowExtractSuccess(const cptlib::MessageBoxContent& box,
                                          const std::string& /*folder*/) {
-    cptlib::GetMessageBoxPresenter().Show(box);
+    auto* qtBoxes =
+        dynamic_cast<cptlib::CQtMessageBoxPresenter*>(&cptlib::GetMessageBoxPresenter());
+    if (qtBoxes == nullptr || !box.linkHandler) {
+        cptlib::GetMessageBoxPresenter().Show(box);
+        return;
+    }
+    // The window's own box, so that its link reaches the handler instead of the desktop.
+    cptlib::CBigMessageBox dialog(box, dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr);
+    dialog.SetLinkHandler([&box](const std::string& address, const std::string&) {
+        return box.linkHandler(address);
+    });
+    dialog.DoModal();
 }
 
 bool CProgressWindow::OpenExtractFolder(const std::string& folder,

@@ -15,8 +15,13 @@
 // moc reads this file for the two classes below; the launcher's headers are not for it.
 #ifndef Q_MOC_RUN
 #include "WindowTestSupport.h"
+#include "cptlib/ui/qt/BigMessageBox.h"
+#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/windows/DesktopBus.h"
 #include "launcher/windows/ProgressWindow.h"
+
+#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -188,14 +193,53 @@ TEST_F(DesktopBusTest, FailuresEndInAnErrorBoxNamingWhatFailed) {
     }
 }
 
-TEST_F(DesktopBusTest, TheSuccessBoxLinkShowsTheExtractedItems) {
+// The whole way: extraction done, the window's success box, a click on its link, the file
+// manager asked for the top-level items.
+TEST_F(DesktopBusTest, SuccessBoxLinkClickShowsTheExtractedItems) {
     StartFileManager();
+    cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::CQtMessageBoxPresenter>());
+    cptlib::SetAppName("Demo Product");
+    const auto strings = sfxtest::LoadStringTable("en-US.xml");
+    ProgressDialogSettings settings;
+    settings.productName = "Demo Product";
+    settings.extractOnly = true;
+    settings.extractDir = folder;
+    settings.uiLevel = 4;
     CProgressWindow window(bus.Connect(QStringLiteral("launcher")));
-    ASSERT_TRUE(window.Create({false, "", {}}));
-    EXPECT_TRUE(window.OpenExtractFolder(folder, {"a b/", "a b/inner.txt"}));
+    window.SetIcon(QIcon(QStringLiteral(SFX_SOURCE_DIR "/resources/app.ico")));
+    int callsAfterClick = -1;
+    std::string mainInstruction;
+    sfxtest::WhenModal([&](QWidget* modal) {
+        auto* box = dynamic_cast<cptlib::CBigMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        mainInstruction = box->PlainText().toStdString();
+        sfxtest::SaveScreenshot(*box, "success");
+        cptlib::CRichEditCtrlEx* text = box->TextControl();
+        QPoint link(-1, -1);
+        for (int y = 0; y < text->height() && link.x() < 0; y += 2)
+            for (int x = 0; x < text->width() && link.x() < 0; x += 2)
+                if (text->IsLinkAt({x, y}))
+                    link = {x, y};
+        ASSERT_GE(link.x(), 0) << "no link in the box";
+        QTest::mouseClick(text->viewport(), Qt::LeftButton, {},
+                          text->viewport()->mapFrom(text, link));
+        {
+            std::lock_guard lock(manager.mutex);
+            callsAfterClick = manager.calls;
+        }
+        QTest::mouseClick(box->ButtonControls().at(0), Qt::LeftButton);
+    });
+    auto worker = std::make_unique<ExtractionWorker<sfxtest::ScriptThread>>();
+    worker->Get().names = {"a b/", "a b/inner.txt", "grüße.txt"};
+    worker->Get().script = [](sfxtest::ScriptThread& w) { w.Post(WM_SFX_EXTRACT_DONE); };
+    CSelfExtractingDlg dialog(settings, *strings, window, std::move(worker));
+    dialog.DoModal();
+    EXPECT_EQ(dialog.ExitCode(), 0u);
+    EXPECT_NE(mainInstruction.find(strings->GetText("ExtractSuccess")), std::string::npos);
+    EXPECT_EQ(callsAfterClick, 1);
     std::lock_guard lock(manager.mutex);
-    EXPECT_EQ(manager.lastUris,
-              QStringList{QStringLiteral("file://") + QString::fromStdString(folder) + "a%20b"});
+    const QString base = QStringLiteral("file://") + QString::fromStdString(folder);
+    EXPECT_EQ(manager.lastUris, (QStringList{base + "a%20b", base + "gr%C3%BC%C3%9Fe.txt"}));
 }
 
 TEST_F(DesktopBusTest, DockEntryFollowsProgressStateAndVisibility) {

@@ -4,7 +4,9 @@
 
 #include "common/setup/InstallStringResources.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "cptlib/sys/MfcWorkerThread.h"
 #include "cptlib/ui/MessageBox.h"
+#include "launcher/ProgressDialog.h"
 #include "support/QtApp.h"
 
 #include <QApplication>
@@ -15,11 +17,14 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sfxtest {
@@ -134,5 +139,75 @@ private:
     QString address_;
     std::vector<QString> names_;
 };
+
+// The worker: plays its script against the dialog's inbox.
+class ScriptThread : public cptlib::CMfcWorkerThread {
+public:
+    using Script = std::function<void(ScriptThread&)>;
+
+    ~ScriptThread() override { CancelAndWait(); }
+
+    bool Start(const sfx::ExtractionJob& job) {
+        job_ = job;
+        return CMfcWorkerThread::Start();
+    }
+    const std::vector<std::string>& ExtractedNames() const { return names; }
+
+    void Progress(int permille) const { job_.notifyWindow.Send(sfx::WM_SFX_PROGRESS, 0, permille); }
+    cptlib::LResult AskPassword(std::string& password) const {
+        std::vector<char> buffer(sfx::kPasswordCapacity, 'x');
+        const auto reply = job_.notifyWindow.Send(sfx::WM_SFX_ASK_PASSWORD,
+                                                  reinterpret_cast<cptlib::WParam>(buffer.data()),
+                                                  static_cast<cptlib::LParam>(buffer.size()));
+        password.assign(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
+        return reply;
+    }
+    void Post(cptlib::MessageId id) const { job_.notifyWindow.Post(id); }
+    // Reports progress until cancelled, then ends as cancelled.
+    void ProgressUntilCancelled() {
+        for (int i = 0; !IsCancelled(); i = (i + 1) % 1000) {
+            Progress(i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        Post(sfx::WM_SFX_EXTRACT_CANCELLED);
+    }
+
+    Script script;
+    std::vector<std::string> names;
+
+protected:
+    std::uint32_t Run() override {
+        if (script)
+            script(*this);
+        return 0;
+    }
+
+private:
+    sfx::ExtractionJob job_;
+};
+
+// Polls from the event loop until `ready` holds, then calls `act` once; gives up after a few
+// seconds.
+inline void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [ready = std::move(ready), act = std::move(act), timer, poll]() {
+        if (ready()) {
+            act();
+            *poll = nullptr;
+            return;
+        }
+        if (timer->elapsed() > 5000) {
+            *poll = nullptr;
+            return;
+        }
+        QTimer::singleShot(5, [poll] {
+            if (*poll)
+                (*poll)();
+        });
+    };
+    QTimer::singleShot(0, [poll] { (*poll)(); });
+}
 
 } // namespace sfxtest
