@@ -101,11 +101,11 @@ protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void OnThemeChanged() override;
+    void reject() override;
 
 private:
     void OnCommand(int id);
     void OnLink(const LinkClick& link);
-    void OpenLink(const LinkClick& link);
     void CopyAllText();
     QFont DialogFont() const;
 

@@ -46,8 +46,9 @@ std::string ComposeMessageRtf(const std::string& mainInstruction, const std::str
 }
 
 std::string ConvertLinkMarkers(const std::string& rtf) {
-    static const char* const kField = "{\\field{\\*\\fldinst{HYPERLINK \"$2\"}}{\\fldrslt{$1}}}"
-                                      "{\\v *ZQLINKEND}";
+    // Backslashes doubled: the replacement format reads escapes of its own.
+    static const std::string kField =
+        "{\\\\field{\\\\*\\\\fldinst{HYPERLINK \"$2\"}}{\\\\fldrslt{$1}}}{\\\\v *ZQLINKEND}";
     std::string text = rtf;
     try {
         static const boost::regex hashForm("#LINK#(.*?)#(.*?)##");

@@ -152,7 +152,7 @@ QSize CRichEditCtrlEx::RequestSize(int wrapWidth) const {
 bool CRichEditCtrlEx::ReportLink(const QPoint& viewportPos) {
     if (!linkNotifications_)
         return false;
-    const QPoint pos = mapFrom(viewport(), viewportPos);
+    const QPoint pos = viewport()->mapTo(this, viewportPos);
     const CharRange range = GetLinkRangeAt(pos);
     if (range.cpMax <= range.cpMin)
         return false;
@@ -169,6 +169,21 @@ bool CRichEditCtrlEx::ReportLink(const QPoint& viewportPos) {
     link.autoDetected = format.property(kAutoUrlProperty).toBool();
     emit linkClicked(link);
     return true;
+}
+
+bool CRichEditCtrlEx::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        // Only the text area takes the mouse; presses the viewport let through and those on
+        // the margins belong to the dialog.
+        event->ignore();
+        return false;
+    default:
+        return QTextEdit::event(event);
+    }
 }
 
 void CRichEditCtrlEx::mousePressEvent(QMouseEvent* event) {
