@@ -23,9 +23,9 @@
 #endif
 
 #include <QApplication>
-#include <QDir>
 #include <QFileDialog>
-#include <QLibraryInfo>
+#include <QFileInfo>
+#include <QLibrary>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -62,19 +62,10 @@ bool CanOpenX11(std::string& whyNot) {
     return true;
 }
 
-bool HasPlatformPlugin(const QString& pattern) {
-    const QDir folder(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms");
-    return !folder.entryList({pattern}, QDir::Files).isEmpty();
-}
-
 bool CanOpenWayland(std::string& whyNot) {
     const std::string display = Env("WAYLAND_DISPLAY");
     if (display.empty()) {
         whyNot = "WAYLAND_DISPLAY is not set.";
-        return false;
-    }
-    if (!HasPlatformPlugin("libqwayland*")) {
-        whyNot = "Qt's Wayland platform plugin is not installed.";
         return false;
     }
     const std::string path =
@@ -93,6 +84,34 @@ bool CanOpenWayland(std::string& whyNot) {
         return false;
     }
     return true;
+}
+
+// Qt ends the process too when the platform plugin or a library it needs is missing (Debian
+// ships the plugins apart from the Qt libraries), so the plugin is loaded here first.
+bool CanLoadPlatformPlugin(const std::string& name, std::string& whyNot) {
+    const QStringList files = name == "wayland"
+                                  ? QStringList{"libqwayland-generic.so", "libqwayland-egl.so"}
+                                  : QStringList{"libq" + QString::fromStdString(name) + ".so"};
+    QStringList folders;
+    if (const std::string own = Env("QT_QPA_PLATFORM_PLUGIN_PATH"); !own.empty())
+        folders.push_back(QString::fromStdString(own));
+    for (const QString& path : QCoreApplication::libraryPaths())
+        folders.push_back(path + "/platforms");
+    std::string errors;
+    for (const QString& folder : folders) {
+        for (const QString& file : files) {
+            const QString path = folder + "/" + file;
+            if (!QFileInfo::exists(path))
+                continue;
+            QLibrary plugin(path);
+            if (plugin.load())
+                return true;
+            errors += " " + plugin.errorString().toStdString();
+        }
+    }
+    whyNot = errors.empty() ? "Qt's platform plugin \"" + name + "\" is not installed."
+                            : "Qt's platform plugin \"" + name + "\" cannot be loaded:" + errors;
+    return false;
 }
 
 // The platform Qt is to use: the first of QT_QPA_PLATFORM's list that can be opened, else
@@ -118,7 +137,7 @@ std::string ChoosePlatform(std::string& whyNot) {
         else if (name.rfind("wayland", 0) == 0)
             usable = CanOpenWayland(reason);
         // Other platforms (offscreen, vnc, ...) need no display to connect to.
-        if (usable)
+        if (usable && CanLoadPlatformPlugin(name, reason))
             return candidate;
         reasons += (reasons.empty() ? "" : " ") + reason;
     }

@@ -111,7 +111,8 @@ protected:
 
     // The launcher with `env` on top of a plain environment without any display; it is ended
     // after a minute should a window wait for nobody.
-    ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env) {
+    ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env,
+                      std::vector<std::string> wrapper = {}) {
         fs::remove(dir / "ran");
         fs::remove(dir / "log");
         std::map<std::string, std::string> full = {
@@ -121,6 +122,7 @@ protected:
         for (const auto& [key, value] : env)
             full[key] = value;
         args.insert(args.begin(), {"/usr/bin/timeout", "60", launcher.string()});
+        args.insert(args.begin(), wrapper.begin(), wrapper.end());
         return RunProcess(args, full, dir.path().string());
     }
 
@@ -217,6 +219,27 @@ TEST_F(Windows, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
         EXPECT_NE(log.find(c.reason), std::string::npos) << log;
         EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
     }
+}
+
+TEST_F(Windows, MissingPlatformPluginFallsBackInsteadOfEndingTheProcess) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    auto query = RunProcess({"/usr/bin/qtpaths6", "--query", "QT_INSTALL_PLUGINS"});
+    ASSERT_EQ(query.status, 0) << query.err;
+    const std::string platforms = query.out.substr(0, query.out.find('\n')) + "/platforms";
+    ASSERT_TRUE(fs::is_directory(platforms)) << platforms;
+    // The Qt libraries are there, their platform plugins not: an empty file system over the
+    // plugin folder, in a mount namespace of the launcher's own.
+    const std::vector<std::string> hidePlugins = {
+        "/usr/bin/unshare", "-rm", "/bin/sh", "-c", "mount -t tmpfs none \"$0\" && exec \"$@\"",
+        platforms};
+    if (RunProcess({"/usr/bin/unshare", "-rm", "/bin/true"}).status != 0)
+        GTEST_SKIP() << "no mount namespaces here";
+    auto r = Run({"/qb"}, {{"DISPLAY", x.Display()}}, hidePlugins);
+    EXPECT_EQ(r.status, 0) << r.err << Log();
+    EXPECT_TRUE(SetupRan());
+    const std::string log = Log();
+    EXPECT_NE(log.find("platform plugin \"xcb\" is not installed"), std::string::npos) << log;
 }
 
 TEST_F(Windows, SilentRunNeverLoadsTheWindowLibraries) {
