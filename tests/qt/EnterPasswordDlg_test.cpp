@@ -28,10 +28,10 @@ TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
         EXPECT_EQ(password->Edit()->echoMode(), QLineEdit::Password);
         EXPECT_EQ(password->focusWidget(), password->Edit());
         EXPECT_EQ(password->windowTitle(), "Setup Self-Extractor");
-        sfxtest::SaveScreenshot(*password, "password");
         QTest::keyClicks(password->Edit(), "pa55 w");
         password->Edit()->insert(QStringLiteral("ö"));
         QTest::keyClicks(password->Edit(), "rd");
+        sfxtest::SaveScreenshot(*password, "password");
         QTest::keyClick(password->Edit(), Qt::Key_Return);
     });
     EXPECT_EQ(dialog.DoModal(), cptlib::IDOK);

@@ -172,6 +172,62 @@ TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {
     EXPECT_EQ(password, "s3cret wörd");
 }
 
+TEST_F(ProgressWindowTest, OverwriteQuestionPausesTheBar) {
+    struct Case {
+        int button;
+        cptlib::LResult reply;
+    };
+    for (const Case c :
+         {Case{cptlib::IDOK, kOverwriteYesToAll}, Case{cptlib::IDCANCEL, kOverwriteCancel}}) {
+        SCOPED_TRACE(c.button);
+        CProgressWindow view;
+        boxes.presenter->shown.clear();
+        QColor duringQuestion;
+        boxes.presenter->answer = [&](const MessageBoxContent&) {
+            // The first box is the question; a success box may follow.
+            if (!duringQuestion.isValid())
+                duringQuestion = view.ProgressBar()->palette().color(QPalette::Highlight);
+            return c.button;
+        };
+        cptlib::LResult reply = -1;
+        auto worker = std::make_unique<ExtractionWorker<ScriptThread>>();
+        worker->Get().script = [&](ScriptThread& w) {
+            reply = w.AskOverwrite("/data/out/sub/readme.txt");
+            w.Post(reply == kOverwriteCancel ? WM_SFX_EXTRACT_CANCELLED : WM_SFX_EXTRACT_DONE);
+        };
+        CSelfExtractingDlg dialog(settings, *strings, view, std::move(worker));
+        const QColor normal = QProgressBar().palette().color(QPalette::Highlight);
+        dialog.DoModal();
+        EXPECT_EQ(reply, c.reply);
+        ASSERT_FALSE(boxes.presenter->shown.empty());
+        const MessageBoxContent& question = boxes.presenter->shown[0];
+        EXPECT_EQ(question.content, "\"readme.txt\"\n\n" + T("OverwriteAllQuestion"));
+        ASSERT_EQ(question.buttons.size(), 2u);
+        EXPECT_EQ(question.buttons[0].text, T("OverwriteAllButton"));
+        EXPECT_GT(duringQuestion.red(), duringQuestion.blue() + 60);
+        EXPECT_EQ(view.ProgressBar()->palette().color(QPalette::Highlight), normal);
+    }
+}
+
+TEST_F(ProgressWindowTest, HideMessageHidesTheWindow) {
+    std::atomic<bool> hidden = false;
+    WhenReady(
+        [&] {
+            return window.ProgressBar() && window.ProgressBar()->value() == 100 &&
+                   !window.Window()->isVisible();
+        },
+        [&] { hidden = true; });
+    const std::uint32_t exitCode = Run([&](ScriptThread& w) {
+        w.Progress(100);
+        w.Post(WM_SFX_HIDE);
+        while (!hidden && !w.IsCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        w.Post(WM_SFX_EXTRACT_CANCELLED);
+    });
+    EXPECT_TRUE(hidden);
+    EXPECT_EQ(exitCode, kExitCancelled);
+}
+
 TEST_F(ProgressWindowTest, BarStatesLookDifferent) {
     settings.prettyProgress = false;
     ASSERT_TRUE(window.Create({false, "", {}}));

@@ -162,6 +162,10 @@ public:
         password.assign(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
         return reply;
     }
+    cptlib::LResult AskOverwrite(const std::string& name) const {
+        return job_.notifyWindow.Send(sfx::WM_SFX_ASK_OVERWRITE, 0,
+                                      reinterpret_cast<cptlib::LParam>(name.c_str()));
+    }
     void Post(cptlib::MessageId id) const { job_.notifyWindow.Post(id); }
     // Reports progress until cancelled, then ends as cancelled.
     void ProgressUntilCancelled() {
