@@ -1,6 +1,5 @@
 #include "launcher/windows/UnzipLanguageDlg.h"
 
-#include "cptlib/Utf.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
 #include "launcher/LanguageChoice.h"
@@ -34,9 +33,12 @@ QString Text(const cptlib::IStringResources& strings, const char* id, const char
 
 std::size_t PreselectedLine(const std::vector<std::string>& sortedNames,
                             const std::string& wanted) {
-    const std::string prefix = cptlib::ToLowerUtf8(wanted);
+    // Unicode case folding, not the C locale's, which may know only ASCII.
+    const QString prefix = QString::fromStdString(wanted);
     const auto matches = [&](const std::string& name) {
-        return wanted.empty() ? name.empty() : cptlib::ToLowerUtf8(name).starts_with(prefix);
+        return wanted.empty()
+                   ? name.empty()
+                   : QString::fromStdString(name).startsWith(prefix, Qt::CaseInsensitive);
     };
     for (std::size_t i = 1; i < sortedNames.size(); ++i)
         if (matches(sortedNames[i]))

@@ -17,7 +17,9 @@ inline QApplication& EnsureQApplication() {
     static int argc = 1;
     static char name[] = "qt_tests";
     static char* argv[] = {name, nullptr};
-    static const auto app = std::make_unique<QApplication>(argc, argv);
+    // Never destroyed: at exit QTest's input devices are already gone, and tearing the
+    // application down after them crashes the test process.
+    static QApplication* const app = std::make_unique<QApplication>(argc, argv).release();
     return *app;
 }
 
