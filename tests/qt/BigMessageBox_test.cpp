@@ -439,6 +439,56 @@ TEST(BigMessageBox, LinkHandlerDecidesFirst) {
     }
 }
 
+TEST(BigMessageBox, TheContentsLinkHandlerGetsTheAddress) {
+    sfxtest::EnsureQApplication();
+    MessageBoxContent content = Content("Open <LINK the folder|file:///tmp/y%23/> now.");
+    std::vector<std::string> handled;
+    content.linkHandler = [&](const std::string& address) {
+        handled.push_back(address);
+        return true;
+    };
+    CBigMessageBox box(content);
+    box.SetLinkStarter([](const std::string& address) { FAIL() << "started " << address; });
+    box.show();
+    QApplication::processEvents();
+    QTest::mouseClick(box.TextControl()->viewport(), Qt::LeftButton, {},
+                      PointOf(box.TextControl(), "folder"));
+    EXPECT_EQ(handled, (std::vector<std::string>{"/tmp/y#/"}));
+}
+
+struct FlagCase {
+    const char* name;
+    std::uint32_t flags;
+    Qt::WindowType type;
+    bool closeButton;
+    bool onTop;
+};
+
+void PrintTo(const FlagCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MessageBoxFlags : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(MessageBoxFlags, ShapeTheWindow) {
+    const FlagCase& c = GetParam();
+    const auto box = Show(Content("Text", MB_OK, c.flags));
+    EXPECT_EQ(box->windowType(), c.type);
+    EXPECT_EQ(box->windowFlags().testFlag(Qt::WindowCloseButtonHint), c.closeButton);
+    EXPECT_EQ(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint), c.onTop);
+    EXPECT_FALSE(box->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(box->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MessageBoxFlags,
+    ::testing::Values(FlagCase{"none", 0, Qt::Dialog, true, false},
+                      FlagCase{"no_close", MBF_NO_CLOSE, Qt::Dialog, false, false},
+                      FlagCase{"topmost", MBF_TOPMOST, Qt::Dialog, true, true},
+                      FlagCase{"own_taskbar_entry", MBF_TASKBAR_BUTTON, Qt::Window, true, false},
+                      FlagCase{"show_message_box_hidden_main", 0x62, Qt::Window, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(BigMessageBox, AFailingLinkIsReportedAndTheBoxStaysOpen) {
     sfxtest::EnsureQApplication();
     SetAppName("Setup Self-Extractor");
@@ -502,6 +552,7 @@ TEST(ResolveLink, RecognisedAddressesEndAtWhiteSpace) {
 
 // The string table of a culture, read from the tables in the source tree.
 std::shared_ptr<MemStringResources> Table(const std::string& file) {
+    sfxtest::EnsureQApplication();
     StringMap map;
     std::ifstream xml(std::string(SFX_SOURCE_DIR) + "/resources/strings/" + file);
     LoadXmlStringResources(&map, xml, "");
@@ -549,6 +600,7 @@ TEST(BigMessageBoxScreenshots, Link) {
 }
 
 TEST(BigMessageBoxScreenshots, Scrolling) {
+    sfxtest::EnsureQApplication();
     CBigMessageBox box(Content(TallText(30), MB_RETRYCANCEL | MB_ICONWARNING));
     Screenshot(box, "messagebox_scrolling");
     EXPECT_TRUE(box.IsScrollMode());

@@ -105,6 +105,11 @@ CBigMessageBox::CBigMessageBox(const MessageBoxContent& box, QWidget* parent)
     : CBigMessageBox(parent, &box.caption, &box.mainInstruction, &box.content, box.iconKind,
                      box.flags) {
     buttons_ = box.buttons;
+    if (box.linkHandler) {
+        linkHandler_ = [handler = box.linkHandler](const std::string& address, const std::string&) {
+            return handler(address);
+        };
+    }
 }
 
 CBigMessageBox::~CBigMessageBox() = default;

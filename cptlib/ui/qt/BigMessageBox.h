@@ -63,7 +63,7 @@ public:
     // Null strings count as empty.
     CBigMessageBox(QWidget* parent, const std::string* caption, const std::string* mainInstruction,
                    const std::string* content, IconKind iconKind, std::uint32_t flags);
-    // A box with the content's texts, icon, flags and buttons.
+    // A box with the content's texts, icon, flags, buttons and link handler.
     explicit CBigMessageBox(const MessageBoxContent& box, QWidget* parent = nullptr);
     ~CBigMessageBox() override;
 
