@@ -355,17 +355,18 @@ std::string CProgressWindow::PickFolder(const std::string& initialFolder,
 
 void CProgressWindow::ShowExtractSuccess(const cptlib::MessageBoxContent& box,
                                          const std::string& /*folder*/) {
-    auto* qtBoxes =
-        dynamic_cast<cptlib::CQtMessageBoxPresenter*>(&cptlib::GetMessageBoxPresenter());
-    if (qtBoxes == nullptr || !box.linkHandler) {
+    if (!dialog_) {
         cptlib::GetMessageBoxPresenter().Show(box);
         return;
     }
-    // The window's own box, so that its link reaches the handler instead of the desktop.
-    cptlib::CBigMessageBox dialog(box, dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr);
-    dialog.SetLinkHandler([&box](const std::string& address, const std::string&) {
-        return box.linkHandler(address);
-    });
+    // The window's own box, whatever presenter is installed, so that its link reaches the
+    // handler instead of the desktop's opener.
+    cptlib::CBigMessageBox dialog(box, dialog_->isVisible() ? dialog_.get() : nullptr);
+    if (box.linkHandler) {
+        dialog.SetLinkHandler([&box](const std::string& address, const std::string&) {
+            return box.linkHandler(address);
+        });
+    }
     dialog.DoModal();
 }
 

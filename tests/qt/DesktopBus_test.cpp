@@ -16,7 +16,6 @@
 #ifndef Q_MOC_RUN
 #include "WindowTestSupport.h"
 #include "cptlib/ui/qt/BigMessageBox.h"
-#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/windows/DesktopBus.h"
 #include "launcher/windows/ProgressWindow.h"
 
@@ -197,7 +196,6 @@ TEST_F(DesktopBusTest, FailuresEndInAnErrorBoxNamingWhatFailed) {
 // manager asked for the top-level items.
 TEST_F(DesktopBusTest, SuccessBoxLinkClickShowsTheExtractedItems) {
     StartFileManager();
-    cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::CQtMessageBoxPresenter>());
     cptlib::SetAppName("Demo Product");
     const auto strings = sfxtest::LoadStringTable("en-US.xml");
     ProgressDialogSettings settings;
