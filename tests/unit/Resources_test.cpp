@@ -401,7 +401,7 @@ TEST_F(ManifestTest, TheProjectManifestCompiles) {
     EXPECT_EQ(data.language, 1033);
     EXPECT_EQ(reader.Find(cptlib::RT_MANIFEST, 1, english, data), cptlib::S_OK);
     EXPECT_EQ(reader.Find(cptlib::RT_GROUP_ICON, 128, english, data), cptlib::S_OK);
-    EXPECT_EQ(data.size, 6u + 3 * 14); // 16, 32 and 48 pixels
+    EXPECT_EQ(data.size, 6u + 5 * 14); // 16, 32, 48, 64 and 96 pixels
 }
 
 // --- reading program files -------------------------------------------------------------------
