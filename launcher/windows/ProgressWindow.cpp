@@ -238,6 +238,10 @@ void CProgressWindow::SetIcon(const QIcon& icon) {
     icon_ = icon;
 }
 
+void CProgressWindow::SetBoxPresenter(std::shared_ptr<cptlib::CQtMessageBoxPresenter> presenter) {
+    boxes_ = std::move(presenter);
+}
+
 QDialog* CProgressWindow::Window() const {
     return dialog_.get();
 }
@@ -271,8 +275,10 @@ bool CProgressWindow::Create(const ProgressViewLayout& layout) {
     taskbar_ =
         bus_ ? std::make_unique<CTaskbarProgress>(*bus_) : std::make_unique<CTaskbarProgress>();
     // Boxes centre on the window while it shows and need no taskbar entry of their own.
-    if (auto* qtBoxes =
-            dynamic_cast<cptlib::CQtMessageBoxPresenter*>(&cptlib::GetMessageBoxPresenter()))
+    auto* qtBoxes =
+        boxes_ ? boxes_.get()
+               : dynamic_cast<cptlib::CQtMessageBoxPresenter*>(&cptlib::GetMessageBoxPresenter());
+    if (qtBoxes != nullptr)
         qtBoxes->SetMainWindow(dialog_.get());
     return true;
 }

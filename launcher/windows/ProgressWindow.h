@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+namespace cptlib {
+class CQtMessageBoxPresenter;
+}
+
 class QDialog;
 class QLabel;
 class QProgressBar;
@@ -35,6 +39,10 @@ public:
 
     // In place of the program's own icon; before Create.
     void SetIcon(const QIcon& icon);
+    // The window presenter behind whatever presenter is installed: its boxes centre on this
+    // window while it shows. Before Create; without it only an installed window presenter is
+    // told.
+    void SetBoxPresenter(std::shared_ptr<cptlib::CQtMessageBoxPresenter> presenter);
 
     // The window once created; null before.
     QDialog* Window() const;
@@ -66,6 +74,7 @@ public:
 
 private:
     std::optional<QDBusConnection> bus_;
+    std::shared_ptr<cptlib::CQtMessageBoxPresenter> boxes_;
     QIcon icon_;
     std::unique_ptr<detail::ProgressDialogWidget> dialog_;
     std::unique_ptr<CTaskbarProgress> taskbar_;

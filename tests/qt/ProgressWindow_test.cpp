@@ -5,6 +5,7 @@
 #include "cptlib/sys/MfcWorkerThread.h"
 #include "cptlib/ui/qt/BigMessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
+#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/Format.h"
 #include "launcher/ProgressDialog.h"
@@ -236,6 +237,18 @@ TEST_F(ProgressWindowTest, HideMessageHidesTheWindow) {
     });
     EXPECT_TRUE(hidden);
     EXPECT_EQ(exitCode, kExitCancelled);
+}
+
+TEST_F(ProgressWindowTest, BoxesKnowTheWindowBehindAWrappingPresenter) {
+    // The installed presenter is the scripted one; the window presenter sits behind it.
+    auto qtBoxes = std::make_shared<cptlib::CQtMessageBoxPresenter>();
+    window.SetBoxPresenter(qtBoxes);
+    ASSERT_TRUE(window.Create({true, "Demo", {}}));
+    EXPECT_FALSE(qtBoxes->MainWindowVisible());
+    window.Show(true);
+    EXPECT_TRUE(qtBoxes->MainWindowVisible());
+    window.Show(false);
+    EXPECT_FALSE(qtBoxes->MainWindowVisible());
 }
 
 TEST_F(ProgressWindowTest, BarStatesLookDifferent) {
