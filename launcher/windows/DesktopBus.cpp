@@ -49,6 +49,9 @@ void CheckExists(const std::string& path, const char* text) {
 
 bool NoFileManager(const QDBusMessage& reply) {
     const QString name = reply.errorName();
+    // A file manager that the bus knows but cannot start counts as none.
+    if (name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn.")))
+        return true;
     return name == QDBusError::errorString(QDBusError::ServiceUnknown) ||
            name == QDBusError::errorString(QDBusError::NoServer) ||
            name == QDBusError::errorString(QDBusError::Disconnected) ||

@@ -340,7 +340,8 @@ int CProgressWindow::AskOverwrite(const cptlib::MessageBoxContent& question) {
 }
 
 bool CProgressWindow::AskPassword(std::string& password) {
-    CEnterPasswordDlg dialog(dialog_.get());
+    // Over the window when it shows; the question comes at the silent levels too.
+    CEnterPasswordDlg dialog(dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr);
     if (dialog.DoModal() != cptlib::IDOK)
         return false;
     password = dialog.Password();
