@@ -128,6 +128,11 @@ TEST_P(MessageBoxSize, FollowsTheTextAndTheDensity) {
         EXPECT_EQ(box->height(), c.height);
     }
     EXPECT_EQ(box->FooterHeight(), c.dpi / 96 + m.buttonHeight + 2 * m.verticalMargin);
+    if (box->IconControl() != nullptr) {
+        EXPECT_EQ(box->IconControl()->geometry(),
+                  QRect(m.horizontalMargin, m.verticalMargin, m.iconWidth, m.iconHeight));
+        EXPECT_EQ(box->IconControl()->pixmap().size(), QSize(m.iconWidth, m.iconHeight));
+    }
     EXPECT_EQ(box->MinTrackSize(), box->size());
 
     CRichEditCtrlEx* text = box->TextControl();
@@ -195,6 +200,7 @@ TEST(BigMessageBox, TextBesideTheIconAndButtonsMeasuredFromTheirCaptions) {
     EXPECT_EQ(box.width(), buttons[0]->width() + 8 + 90 + 2 * 12);
     ASSERT_NE(box.IconControl(), nullptr);
     EXPECT_EQ(box.IconControl()->geometry(), QRect(12, 12, 32, 32));
+    EXPECT_EQ(box.IconControl()->pixmap().size(), QSize(32, 32));
     EXPECT_EQ(box.TextControl()->x(), 12 + 32 + 12);
     EXPECT_FALSE(box.IconControl()->pixmap().isNull());
     EXPECT_EQ(box.windowTitle().toStdString(), GetAppName());
@@ -331,6 +337,19 @@ TEST(BigMessageBox, CtrlCInAFocusedScrollingTextCopiesOnlyTheSelection) {
     text->setTextCursor(cursor);
     QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "Line 1");
+}
+
+TEST(BigMessageBox, KeysReachTheBoxFromAFocusedScrollingText) {
+    for (const auto& [key, expected] :
+         {std::pair{Qt::Key_Return, IDNO}, std::pair{Qt::Key_Escape, IDCANCEL}}) {
+        const auto box = Show(Content(TallText(40), MB_YESNO | MB_DEFBUTTON2));
+        ASSERT_TRUE(box->IsScrollMode());
+        box->TextControl()->setFocus();
+        ASSERT_EQ(box->focusWidget(), box->TextControl());
+        QTest::keyClick(box->TextControl(), key);
+        EXPECT_FALSE(box->isVisible());
+        EXPECT_EQ(box->result(), expected);
+    }
 }
 
 TEST(BigMessageBox, ResizingAScrollingBoxStretchesTheTextAndMovesTheButtons) {

@@ -177,7 +177,12 @@ void CBigMessageBox::OnInitDialog() {
         icon_->setProperty("controlId", kIconControlId);
         icon_->setObjectName(QStringLiteral("icon"));
         const QIcon icon = style()->standardIcon(IconFor(iconKind_), nullptr, this);
-        icon_->setPixmap(icon.pixmap(QSize(m.iconWidth, m.iconHeight)));
+        const QSize size(m.iconWidth, m.iconHeight);
+        QPixmap pixmap = icon.pixmap(size);
+        // Styles carry few sizes; a dense screen gets the largest one scaled up.
+        if (!pixmap.isNull() && pixmap.size() != size)
+            pixmap = pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        icon_->setPixmap(pixmap);
         icon_->setAlignment(Qt::AlignCenter);
     }
 

@@ -181,6 +181,11 @@ void CVistaDialog::OnInitDialog() {
     UpdateControlColors();
 }
 
+void CVistaDialog::showEvent(QShowEvent* event) {
+    CResizeDlg::showEvent(event);
+    UpdateControlColors(); // controls placed after the initialisation
+}
+
 void CVistaDialog::paintEvent(QPaintEvent* /*event*/) {
     QRect body, footer;
     GetContentRects(body, footer);

@@ -56,6 +56,7 @@ protected:
     virtual void OnPrepareDialog();
     void OnInitDialog() override;
 
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
