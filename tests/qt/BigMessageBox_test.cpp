@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -319,6 +320,16 @@ TEST(BigMessageBox, CtrlCCopiesTheWholeText) {
     QTest::keyClick(box->focusWidget(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "Main\n\nFirst line\nsecond\tline");
     EXPECT_TRUE(box->isVisible());
+}
+
+TEST(BigMessageBox, RichTextShowsAsWrittenWithoutTheMainInstruction) {
+    MessageBoxContent content = Content("{\\rtf1 {\\b Bold} and {\\i italic}\\par second}");
+    content.mainInstruction = "Main";
+    const auto box = Show(content);
+    EXPECT_EQ(box->PlainText().toStdString(), "Bold and italic\nsecond");
+    const QTextBlock first = box->TextControl()->document()->begin();
+    EXPECT_EQ(first.begin().fragment().text().toStdString(), "Bold");
+    EXPECT_GE(first.begin().fragment().charFormat().fontWeight(), QFont::Bold);
 }
 
 TEST(BigMessageBox, CtrlCInAFocusedScrollingTextCopiesOnlyTheSelection) {
