@@ -208,7 +208,7 @@ void CBigMessageBox::OnInitDialog() {
     connect(text_, &CRichEditCtrlEx::linkClicked, this,
             [this](const LinkClick& link) { OnLink(link); });
 
-    // The unwrapped size first; a text wider than the box may be wraps at the widest.
+    // The unwrapped size first; a text wider than the widest box wraps at that width.
     requestedSize_ = text_->RequestSize();
     if (requestedSize_.width() > m.maxTextWidth)
         requestedSize_ = text_->RequestSize(m.maxTextWidth);
@@ -375,7 +375,7 @@ void CBigMessageBox::showEvent(QShowEvent* event) {
 void CBigMessageBox::resizeEvent(QResizeEvent* event) {
     CVistaDialog::resizeEvent(event);
     // A label ends with no left margin and the box's margin on the right. Links stay active
-    // after a user resize, unlike the size requests of the initialisation.
+    // after a user resize.
     if (text_ != nullptr)
         text_->SetTextMargins(0, metrics_.horizontalMargin);
 }

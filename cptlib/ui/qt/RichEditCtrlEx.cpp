@@ -38,14 +38,12 @@ void CRichEditCtrlEx::SetLabelMode(bool label) {
     if (label) {
         setTextInteractionFlags(Qt::NoTextInteraction);
         setFocusPolicy(Qt::NoFocus);
-        wantsSelection_ = false;
         SetTextMargins(0, 0);
         viewport()->setCursor(Qt::ArrowCursor);
     } else {
         // Read-only even when it scrolls: the user reads a message, never edits it.
         setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         setFocusPolicy(Qt::StrongFocus);
-        wantsSelection_ = true;
         viewport()->setCursor(Qt::IBeamCursor);
     }
     labelMode_ = label;

@@ -75,7 +75,6 @@ private:
     void DetectUrls();
 
     bool labelMode_ = false;
-    bool wantsSelection_ = true;
     bool linkNotifications_ = true;
     bool autoUrlDetect_ = false;
     int leftMargin_ = 0;

@@ -364,7 +364,6 @@ private:
             if (!address.empty() && !inAnchor_) {
                 FlushBytes();
                 CloseRun();
-                OpenParagraphIfNeeded();
                 paragraph_ += "<a href=\"" + HtmlEscaped(address) + "\">";
                 inAnchor_ = true;
                 State().opensAnchor = true;
@@ -450,7 +449,6 @@ private:
         }
         if (state.hidden || (cp < 0x20 && cp != '\t'))
             return;
-        OpenParagraphIfNeeded();
         if (!runOpen_ || runFormat_ != state.format) {
             CloseRun();
             runFormat_ = state.format;
@@ -486,8 +484,6 @@ private:
         runOpen_ = false;
     }
 
-    void OpenParagraphIfNeeded() { paragraphStarted_ = true; }
-
     bool Visible() const {
         return State().destination != Destination::Skip &&
                State().destination != Destination::FieldInstruction && !State().hidden;
@@ -499,7 +495,6 @@ private:
         if (!Visible())
             return;
         CloseRun();
-        OpenParagraphIfNeeded();
         paragraph_ += "<br />";
         paragraphHasInk_ = true;
     }
@@ -528,7 +523,6 @@ private:
             html_ += "</p>";
         }
         paragraph_.clear();
-        paragraphStarted_ = false;
         paragraphHasInk_ = false;
         if (anchorOpen) {
             // A link across paragraphs goes on in the next one.
@@ -559,7 +553,6 @@ private:
     std::string pendingBytes_;
     std::string html_;
     std::string paragraph_;
-    bool paragraphStarted_ = false;
     bool paragraphHasInk_ = false;
     bool runOpen_ = false;
     Format runFormat_;
