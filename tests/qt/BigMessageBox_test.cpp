@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
@@ -85,9 +86,10 @@ void OnNextErrorBox(std::function<void(QMessageBox*)> action) {
     timer->start();
 }
 
-constexpr int kWrapped = -1; // width: the margin, the widest text and, when tall, a scroll bar
-constexpr int kGrows = -1;   // height: taller than a box with the tallest text
-constexpr int kFits = -2;    // height: between the shortest and the tallest box
+constexpr int kWrapped = -1;  // width: the margin, the widest text and, when tall, a scroll bar
+constexpr int kGrows = -1;    // height: taller than a box with the tallest text
+constexpr int kFits = -2;     // height: between the shortest and the tallest box
+constexpr int kOnScreen = -3; // height: taller than the tallest box, within the screen
 
 struct SizeCase {
     const char* name;
@@ -122,6 +124,9 @@ TEST_P(MessageBoxSize, FollowsTheTextAndTheDensity) {
         EXPECT_EQ(box->width(), c.width);
     if (c.height == kGrows) {
         EXPECT_GT(box->height(), tallest);
+    } else if (c.height == kOnScreen) {
+        EXPECT_GT(box->height(), tallest);
+        EXPECT_LE(box->height(), box->screen()->availableGeometry().height());
     } else if (c.height == kFits) {
         EXPECT_GT(box->height(), shortest);
         EXPECT_LE(box->height(), tallest);
@@ -178,8 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
                  true},
         SizeCase{"tall_192", 192, TallText(40) + kLongLine, MB_OK, 0, kWrapped, 24 + 720 + 24 + 102,
                  true},
-        SizeCase{"tall_no_limit_96", 96, TallText(40) + kLongLine, MB_OK, MBF_NO_HEIGHT_LIMIT,
-                 kWrapped, kGrows, false}),
+        SizeCase{"tall_no_limit_96", 96, TallText(24) + kLongLine, MB_OK, MBF_NO_HEIGHT_LIMIT,
+                 kWrapped, kGrows, false},
+        // Taller than the screen (800 × 600 offscreen): scrolls all the same, so that the
+        // buttons stay reachable.
+        SizeCase{"taller_than_the_screen", 96, TallText(80) + kLongLine, MB_OK, MBF_NO_HEIGHT_LIMIT,
+                 kWrapped, kOnScreen, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, TextBesideTheIconAndButtonsMeasuredFromTheirCaptions) {

@@ -16,12 +16,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 
 namespace cptlib {
 
@@ -217,8 +219,12 @@ void CBigMessageBox::OnInitDialog() {
     int h = requestedSize_.height();
     scrollMode_ = false;
     if (h > m.maxTextHeight) {
-        if (!(flags_ & MBF_NO_HEIGHT_LIMIT)) {
-            h = m.maxTextHeight;
+        // Even without a height limit the box stays on the screen, or its buttons could not be
+        // reached: a text taller than the screen scrolls.
+        const int screenLimit = ScreenTextHeightLimit();
+        if (!(flags_ & MBF_NO_HEIGHT_LIMIT) || h > screenLimit) {
+            h = (flags_ & MBF_NO_HEIGHT_LIMIT) ? std::max(screenLimit, m.maxTextHeight)
+                                               : m.maxTextHeight;
             scrollMode_ = true;
         }
         w += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text_);
@@ -296,6 +302,16 @@ void CBigMessageBox::OnInitDialog() {
     text_->verticalScrollBar()->setValue(0);
     text_->moveCursor(QTextCursor::Start);
     text_->SetLinkNotifications(true);
+}
+
+int CBigMessageBox::ScreenTextHeightLimit() const {
+    const QScreen* where = parentWidget() != nullptr ? parentWidget()->screen() : screen();
+    if (where == nullptr)
+        return std::numeric_limits<int>::max();
+    const MessageBoxMetrics& m = metrics_;
+    // The window frame is the desktop's; a title bar's height stands in for it.
+    const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    return where->availableGeometry().height() - frame - 2 * m.verticalMargin - FooterHeight();
 }
 
 void CBigMessageBox::OnCommand(int id) {

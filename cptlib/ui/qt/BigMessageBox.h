@@ -107,6 +107,8 @@ private:
     void OnCommand(int id);
     void OnLink(const LinkClick& link);
     void CopyAllText();
+    // The tallest text that keeps the box and its buttons on the screen.
+    int ScreenTextHeightLimit() const;
     QFont DialogFont() const;
 
     std::string caption_;
