@@ -70,7 +70,6 @@ public:
         bar->setRange(0, 1000);
         bar->setValue(0);
         bar->setTextVisible(false);
-        normalBarPalette_ = bar->palette();
         cancel = new QPushButton(this);
         cancel->setAutoDefault(false);
         QObject::connect(cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
@@ -83,7 +82,8 @@ public:
     }
 
     void SetBarState(ProgressBarState state) {
-        QPalette palette = normalBarPalette_;
+        // Only the bar's colour is set; everything else keeps following the desktop's theme.
+        QPalette palette;
         if (state == ProgressBarState::Error)
             palette.setColor(QPalette::Highlight, kErrorColor);
         else if (state == ProgressBarState::Paused)
@@ -168,7 +168,6 @@ private:
     }
 
     std::function<void()> onCancel_;
-    QPalette normalBarPalette_;
     int cancelRight_ = 0;
 };
 
