@@ -164,6 +164,33 @@ TEST_F(ProgressWindowTest, CancelAsksFirstAndCancelsOnlyOnYes) {
     }
 }
 
+// The confirmation is a real modal box with its own event loop: the worker's progress keeps
+// reaching the window meanwhile instead of blocking the worker.
+TEST_F(ProgressWindowTest, ProgressGoesOnWhileTheConfirmationIsOpen) {
+    cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::CQtMessageBoxPresenter>());
+    int atQuestion = -1;
+    int whileOpen = -1;
+    WhenReady([&] { return window.ProgressBar() && window.ProgressBar()->value() > 0; },
+              [&] { QTest::mouseClick(window.CancelButton(), Qt::LeftButton); });
+    sfxtest::WhenModal([&](QWidget* modal) {
+        auto* box = dynamic_cast<cptlib::CBigMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        atQuestion = window.ProgressBar()->value();
+        WhenReady([&, box] { return window.ProgressBar()->value() != atQuestion; },
+                  [&, box] {
+                      whileOpen = window.ProgressBar()->value();
+                      for (QPushButton* button : box->ButtonControls())
+                          if (cptlib::CBigMessageBox::ButtonId(button) == cptlib::IDYES)
+                              QTest::mouseClick(button, Qt::LeftButton);
+                  });
+    });
+    const std::uint32_t exitCode = Run([](ScriptThread& w) { w.ProgressUntilCancelled(); });
+    EXPECT_EQ(exitCode, kExitCancelled);
+    EXPECT_GE(atQuestion, 0);
+    EXPECT_NE(whileOpen, atQuestion);
+    EXPECT_GE(whileOpen, 0);
+}
+
 TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {
     cptlib::LResult reply = 0;
     std::string password;
