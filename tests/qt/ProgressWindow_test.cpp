@@ -247,6 +247,30 @@ TEST_F(ProgressWindowTest, OverwriteQuestionPausesTheBar) {
     }
 }
 
+TEST_F(ProgressWindowTest, FailureBoxOverARedBarThenTheBarStartsAgain) {
+    QColor duringBox;
+    int barDuringBox = -1;
+    boxes.presenter->answer = [&](const MessageBoxContent&) {
+        duringBox = window.ProgressBar()->palette().color(QPalette::Highlight);
+        barDuringBox = window.ProgressBar()->value();
+        return cptlib::IDOK;
+    };
+    const QColor normal = QProgressBar().palette().color(QPalette::Highlight);
+    const std::uint32_t exitCode = Run([](ScriptThread& w) {
+        w.Progress(300);
+        w.Fail({});
+    });
+    EXPECT_EQ(exitCode, kExitBadArchive);
+    ASSERT_EQ(boxes.presenter->shown.size(), 1u);
+    EXPECT_EQ(boxes.presenter->shown[0].content, T("SfxErrorBadArchive"));
+    EXPECT_EQ(boxes.presenter->shown[0].iconKind, cptlib::IconKind::Error);
+    EXPECT_GT(duringBox.red(), duringBox.green() + 60);
+    EXPECT_EQ(barDuringBox, 300);
+    EXPECT_EQ(window.ProgressBar()->palette().color(QPalette::Highlight), normal);
+    EXPECT_EQ(window.ProgressBar()->value(), 0);
+    EXPECT_EQ(window.Window()->windowTitle().toStdString(), "0 % Extracting...");
+}
+
 TEST_F(ProgressWindowTest, HideMessageHidesTheWindow) {
     std::atomic<bool> hidden = false;
     WhenReady(

@@ -166,6 +166,10 @@ public:
         return job_.notifyWindow.Send(sfx::WM_SFX_ASK_OVERWRITE, 0,
                                       reinterpret_cast<cptlib::LParam>(name.c_str()));
     }
+    void Fail(sfx::ExtractionError error) const {
+        job_.notifyWindow.Send(sfx::WM_SFX_EXTRACT_ERROR, reinterpret_cast<cptlib::WParam>(&error));
+        job_.notifyWindow.Post(sfx::WM_SFX_EXTRACT_FAILED);
+    }
     void Post(cptlib::MessageId id) const { job_.notifyWindow.Post(id); }
     // Reports progress until cancelled, then ends as cancelled.
     void ProgressUntilCancelled() {
