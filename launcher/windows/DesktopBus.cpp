@@ -17,7 +17,8 @@
 #include <QHash>
 #include <QStringList>
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace sfx {
 
@@ -41,10 +42,13 @@ std::string WithoutTrailingSlashes(std::string name) {
 
 // The item must exist for the file manager to select it.
 void CheckExists(const std::string& path, const char* text) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        CPT_THROW(cptlib::SystemError(cptlib::MakeWin32Error(cptlib::LastWin32Error()),
-                                      text + Quoted(path)));
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(cptlib::PathFromUtf8(path), error);
+    if (!error && std::filesystem::exists(status))
+        return;
+    CPT_THROW(cptlib::SystemError(error ? cptlib::ErrnoToWin32Error(error.value())
+                                        : cptlib::MakeWin32Error(cptlib::ERROR_FILE_NOT_FOUND),
+                                  text + Quoted(path)));
 }
 
 bool NoFileManager(const QDBusMessage& reply) {
