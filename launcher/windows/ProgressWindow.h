@@ -31,7 +31,7 @@ class ProgressDialogWidget;
 class CProgressWindow : public IProgressView {
 public:
     CProgressWindow();
-    // The dock entry's progress goes to `bus` instead of the session bus.
+    // The dock entry and the file manager are reached on `bus` instead of the session bus.
     explicit CProgressWindow(QDBusConnection bus);
     ~CProgressWindow() override;
     CProgressWindow(const CProgressWindow&) = delete;
