@@ -1,6 +1,7 @@
 #include "launcher/ProgressDialog.h"
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/ErrorText.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/SignalWatch.h"
@@ -54,12 +55,20 @@ std::string ExtractionFailureText(const ExtractionError& error,
 
 CSelfExtractingDlg::CSelfExtractingDlg(ProgressDialogSettings settings,
                                        const cptlib::IStringResources& strings, IProgressView& view,
-                                       std::unique_ptr<IExtractionWorker> worker)
+                                       std::unique_ptr<IExtractionWorker> worker,
+                                       std::unique_ptr<ISetupWorker> setupWorker)
     : settings_(std::move(settings)), strings_(strings), view_(view),
+      composedExtractDir_(settings_.extractDir),
       inbox_([this](const cptlib::Message& message) { return OnMessage(message); }),
-      worker_(std::move(worker)) {
+      worker_(std::move(worker)), setupWorker_(std::move(setupWorker)) {
     if (!worker_)
         CPT_THROW(cptlib::RuntimeError("The progress dialog needs an extraction worker"));
+    if (!setupWorker_)
+        setupWorker_ = std::make_unique<SetupWorker>();
+}
+
+cptlib::LParam StopRequestDetail(const cptlib::platform::StopSignalEvent& event) {
+    return static_cast<cptlib::LParam>(event.kind) | (event.fromTerminal ? kStopFromTerminal : 0);
 }
 
 CSelfExtractingDlg::~CSelfExtractingDlg() {
@@ -141,8 +150,11 @@ cptlib::LResult CSelfExtractingDlg::OnMessage(const cptlib::Message& message) {
     case WM_SFX_HIDE:
         view_.Show(false);
         break;
+    case WM_SFX_SETUP_DONE:
+        OnSetupDone(message.wParam, message.lParam);
+        break;
     case WM_SFX_STOP_REQUEST:
-        OnStopRequest(message.wParam);
+        OnStopRequest(message.wParam, message.lParam);
         break;
     default:
         break;
@@ -317,8 +329,53 @@ void CSelfExtractingDlg::OnExtractDone() {
 void CSelfExtractingDlg::StartSetup() {
     view_.SetText(Text("StartSetup"));
     view_.EnableCancel(false);
-    // Nothing runs the extracted setup yet, so its files are not kept.
-    RemoveTemporaryFolder();
+    ProgressDialogSettings launch = settings_;
+    // The parameters were composed before the folder was made; a folder chosen or renamed
+    // since must reach the setup, not the name that was never used.
+    if (composedExtractDir_ != settings_.extractDir && !composedExtractDir_.empty()) {
+        const std::string from = composedExtractDir_.substr(0, composedExtractDir_.size() - 1);
+        const std::string to = settings_.extractDir.substr(0, settings_.extractDir.size() - 1);
+        for (std::string* text : {&launch.setupParams, &launch.setupFile}) {
+            for (std::size_t at = text->find(from); at != std::string::npos;
+                 at = text->find(from, at + to.size()))
+                text->replace(at, from.size(), to);
+        }
+    }
+    SetupLaunchInfo info = ComposeSetupLaunch(launch, settings_.programPath);
+    info.notifyWindow = inbox_.Handle();
+    SETUP_LOG(cptlib::Severity::Normal)
+        << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
+    if (!setupWorker_->Start(info)) {
+        SETUP_LOG(cptlib::Severity::Error) << "The setup worker could not be started.";
+        RemoveTemporaryFolder();
+        exitCode_ = kExitSetupFailed;
+        EndDialog(kResultDone);
+        return;
+    }
+    // From here the worker removes the folder once the setup has ended.
+    ownedFolder_.clear();
+    setupRunning_ = true;
+}
+
+void CSelfExtractingDlg::OnSetupDone(cptlib::WParam exitCode, cptlib::LParam status) {
+    setupWorker_->Wait();
+    setupRunning_ = false;
+    switch (status) {
+    case kSetupFinished:
+        exitCode_ = static_cast<std::uint32_t>(exitCode);
+        break;
+    case kSetupCancelled:
+        exitCode_ = kExitCancelled;
+        break;
+    case kSetupFailed:
+        if (const std::exception_ptr error = setupWorker_->StoredException())
+            cptlib::ShowMessageBox(cptlib::ErrorText(error), cptlib::MB_ICONERROR, 0,
+                                   settings_.uiLevel, &strings_);
+        exitCode_ = kExitSetupFailed;
+        break;
+    default:
+        break;
+    }
     EndDialog(kResultDone);
 }
 
@@ -334,9 +391,16 @@ void CSelfExtractingDlg::OnCancel() {
     view_.EnableCancel(false);
 }
 
-void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind) {
+void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detail) {
     if (ended_)
         return;
+    if (setupRunning_) {
+        // The setup decides how to stop; the launcher waits for it and passes its status on.
+        setupWorker_->ForwardStopSignal(
+            static_cast<cptlib::platform::StopSignal>(detail & ~kStopFromTerminal),
+            (detail & kStopFromTerminal) != 0);
+        return;
+    }
     if (kind == kStopInterrupt && interrupts_++ == 0) {
         OnCancel();
         return;
@@ -373,14 +437,19 @@ void CSelfExtractingDlg::EndDialog(int result) {
 
 std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
                                 const cptlib::IStringResources& strings, IProgressView& view,
-                                std::unique_ptr<IExtractionWorker> worker) {
+                                std::unique_ptr<IExtractionWorker> worker,
+                                std::unique_ptr<ISetupWorker> setupWorker) {
     std::optional<CSelfExtractingDlg> dialog;
-    dialog.emplace(settings, strings, view, std::move(worker));
+    dialog.emplace(settings, strings, view, std::move(worker), std::move(setupWorker));
     using cptlib::platform::StopSignal;
-    const cptlib::platform::SignalWatch signals([inbox = dialog->Inbox()](StopSignal kind) {
-        inbox.Post(WM_SFX_STOP_REQUEST,
-                   kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate);
-    });
+    using cptlib::platform::StopSignalEvent;
+    const std::function<void(const StopSignalEvent&)> onSignal =
+        [inbox = dialog->Inbox()](const StopSignalEvent& event) {
+            inbox.Post(WM_SFX_STOP_REQUEST,
+                       event.kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate,
+                       StopRequestDetail(event));
+        };
+    const cptlib::platform::SignalWatch signals(onSignal);
     // The dialog ends (joining its worker, removing its folder) while a stop signal still
     // cannot end the process half-way.
     try {

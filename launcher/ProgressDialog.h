@@ -9,6 +9,7 @@
 #include "launcher/Extraction.h"
 #include "launcher/ProgressDialogSettings.h"
 #include "launcher/ProgressView.h"
+#include "launcher/SetupThread.h"
 #include "launcher/SfxMessages.h"
 
 #include <cstdint>
@@ -58,6 +59,35 @@ private:
     Thread thread_;
 };
 
+// The setup worker as the dialog drives it.
+class ISetupWorker {
+public:
+    virtual ~ISetupWorker() = default;
+    // False when no thread could be made.
+    virtual bool Start(const SetupLaunchInfo& info) = 0;
+    virtual void Wait() = 0;
+    virtual std::exception_ptr StoredException() const = 0;
+    virtual void ForwardStopSignal(cptlib::platform::StopSignal kind, bool toGroup) = 0;
+};
+
+class SetupWorker final : public ISetupWorker {
+public:
+    bool Start(const SetupLaunchInfo& info) override { return thread_.Start(info); }
+    void Wait() override { thread_.Wait(); }
+    std::exception_ptr StoredException() const override { return thread_.StoredException(); }
+    void ForwardStopSignal(cptlib::platform::StopSignal kind, bool toGroup) override {
+        thread_.ForwardStopSignal(kind, toGroup);
+    }
+
+private:
+    CSetupThread thread_;
+};
+
+// lParam of WM_SFX_STOP_REQUEST: the signal as the platform names it, and whether the terminal
+// sent it to the whole process group.
+constexpr cptlib::LParam kStopFromTerminal = 0x100;
+cptlib::LParam StopRequestDetail(const cptlib::platform::StopSignalEvent& event);
+
 // The text of the failure box for a failure record.
 std::string ExtractionFailureText(const ExtractionError& error,
                                   const cptlib::IStringResources& strings);
@@ -68,7 +98,8 @@ public:
     static constexpr int kResultStopped = 2; // cancelled, failed or the folder question declined
 
     CSelfExtractingDlg(ProgressDialogSettings settings, const cptlib::IStringResources& strings,
-                       IProgressView& view, std::unique_ptr<IExtractionWorker> worker);
+                       IProgressView& view, std::unique_ptr<IExtractionWorker> worker,
+                       std::unique_ptr<ISetupWorker> setupWorker = nullptr);
     // Cancels and joins a worker still running, and removes a temporary folder left behind.
     ~CSelfExtractingDlg();
     CSelfExtractingDlg(const CSelfExtractingDlg&) = delete;
@@ -98,14 +129,15 @@ private:
     void OnExtractFailed();
     void OnExtractCancelled();
     void OnExtractDone();
-    void OnStopRequest(cptlib::WParam kind);
+    void OnStopRequest(cptlib::WParam kind, cptlib::LParam detail);
+    void OnSetupDone(cptlib::WParam exitCode, cptlib::LParam status);
 
     void SetProgress(int permille);
     void SetProgressBarState(ProgressBarState state);
     // Creates the normal run's folder and starts the worker; a failure ends the dialog as a
     // failed extraction.
     void StartExtraction();
-    // The step after a successful normal run, where the setup program starts.
+    // The step after a successful normal run: the setup worker starts the setup program.
     void StartSetup();
     void RemoveTemporaryFolder();
     void EndAsCancelled();
@@ -126,17 +158,23 @@ private:
     bool forced_ = false;
     int interrupts_ = 0;
     bool destroying_ = false;
-    // The normal run's folder that this dialog made and that has not been removed yet.
+    // The normal run's folder that this dialog made and that has not been removed yet; the
+    // setup worker takes it over.
     std::string ownedFolder_;
+    // The folder the setup parameters were composed with.
+    std::string composedExtractDir_;
+    bool setupRunning_ = false;
     cptlib::MessageInbox inbox_;
-    // Last, so it is joined while everything its messages touch still exists.
+    // Last, so they are joined while everything their messages touch still exists.
     std::unique_ptr<IExtractionWorker> worker_;
+    std::unique_ptr<ISetupWorker> setupWorker_;
 };
 
 // Runs the dialog with the process's stop signals (Ctrl+C, SIGTERM, SIGHUP) posted to it, and
 // returns its exit code once its worker has been joined and its folder cleaned up.
 std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
                                 const cptlib::IStringResources& strings, IProgressView& view,
-                                std::unique_ptr<IExtractionWorker> worker);
+                                std::unique_ptr<IExtractionWorker> worker,
+                                std::unique_ptr<ISetupWorker> setupWorker = nullptr);
 
 } // namespace sfx

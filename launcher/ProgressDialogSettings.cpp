@@ -13,6 +13,7 @@ ProgressDialogSettings ComposeProgressDialogSettings(const CApp& app) {
     record.productName = app.productName;
     record.culture = app.culture;
     record.archivePath = app.archivePath.empty() ? app.ProgramPath().string() : app.archivePath;
+    record.programPath = app.ProgramPath().string();
     record.archiveIsLauncher = app.archivePath.empty();
     record.extractDir = AddTrailingSlash(app.extractDir);
     record.overwriteAnswer = app.overwriteAnswer;

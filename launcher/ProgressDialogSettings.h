@@ -14,6 +14,7 @@ struct ProgressDialogSettings {
     std::string productName;
     std::string culture;     // the culture in use, such as en-US
     std::string archivePath; // the file named by /e, else the launcher file itself
+    std::string programPath; // the launcher file itself, whose values are forwarded
     std::string extractDir;  // with a trailing "/"
     std::string setupFile;   // as configured, relative to the extract folder unless absolute
     std::string setupParams; // as configured

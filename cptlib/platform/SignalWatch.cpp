@@ -37,11 +37,16 @@ const SignalPipe& ProcessSignalPipe() {
 std::atomic<int> g_writeEnd{-1};
 std::atomic<bool> g_watchExists{false};
 
-extern "C" void OnStopSignal(int number) {
+// The byte written for a signal that the kernel sent (the terminal's signals come that way).
+constexpr unsigned char kFromKernel = 0x80;
+
+extern "C" void OnStopSignal(int number, siginfo_t* info, void*) {
     const int saved = errno;
     const int fd = g_writeEnd.load(std::memory_order_relaxed);
     if (fd >= 0) {
-        const unsigned char byte = static_cast<unsigned char>(number);
+        unsigned char byte = static_cast<unsigned char>(number);
+        if (info != nullptr && info->si_code == SI_KERNEL)
+            byte |= kFromKernel;
         // A full pipe already holds enough stop requests.
         [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
     }
@@ -57,7 +62,7 @@ void Drain(int fd) {
 } // namespace
 
 struct SignalWatch::State {
-    std::function<void(StopSignal)> onSignal;
+    std::function<void(const StopSignalEvent&)> onSignal;
     struct sigaction previous[std::size(kSignals)]{};
     int stopRead = -1;
     int stopWrite = -1;
@@ -76,10 +81,14 @@ struct SignalWatch::State {
             unsigned char numbers[64];
             const ssize_t count = ::read(signalRead, numbers, sizeof numbers);
             for (ssize_t i = 0; i < count; ++i) {
-                const StopSignal kind =
-                    numbers[i] == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate;
+                StopSignalEvent event;
+                event.fromTerminal = (numbers[i] & kFromKernel) != 0;
+                const int number = numbers[i] & ~kFromKernel;
+                event.kind = number == SIGINT   ? StopSignal::Interrupt
+                             : number == SIGHUP ? StopSignal::Hangup
+                                                : StopSignal::Terminate;
                 try {
-                    onSignal(kind);
+                    onSignal(event);
                 } catch (...) {
                     // The watcher must outlive a failing callback; the next signal tries again.
                 }
@@ -89,6 +98,12 @@ struct SignalWatch::State {
 };
 
 SignalWatch::SignalWatch(std::function<void(StopSignal)> onSignal)
+    : SignalWatch(std::function<void(const StopSignalEvent&)>(
+          [onSignal = std::move(onSignal)](const StopSignalEvent& event) {
+              onSignal(event.kind);
+          })) {}
+
+SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
     : state_(std::make_unique<State>()) {
     if (g_watchExists.exchange(true))
         CPT_THROW(RuntimeError("A signal watch exists already"));
@@ -105,10 +120,10 @@ SignalWatch::SignalWatch(std::function<void(StopSignal)> onSignal)
 
         g_writeEnd.store(pipe.write);
         struct sigaction action {};
-        action.sa_handler = OnStopSignal;
+        action.sa_sigaction = OnStopSignal;
         sigemptyset(&action.sa_mask);
         // Interrupted system calls elsewhere in the program resume as if nothing happened.
-        action.sa_flags = SA_RESTART;
+        action.sa_flags = SA_RESTART | SA_SIGINFO;
         for (std::size_t i = 0; i < std::size(kSignals); ++i)
             ::sigaction(kSignals[i], &action, &state_->previous[i]);
     } catch (...) {

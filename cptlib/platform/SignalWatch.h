@@ -10,7 +10,15 @@ namespace cptlib::platform {
 
 enum class StopSignal {
     Interrupt, // SIGINT: Ctrl+C at the terminal
-    Terminate, // SIGTERM or SIGHUP: the session or the system asks the process to end
+    Terminate, // SIGTERM: the system or a user asks the process to end
+    Hangup,    // SIGHUP: the terminal session ended
+};
+
+struct StopSignalEvent {
+    StopSignal kind = StopSignal::Terminate;
+    // Sent by the terminal to its whole foreground process group (Ctrl+C, a hang-up), so a
+    // program the launcher started in that group has received it too.
+    bool fromTerminal = false;
 };
 
 class SignalWatch {
@@ -18,6 +26,7 @@ public:
     // Installs the handlers; the previous dispositions come back with destruction. Only one
     // watch may exist at a time (RuntimeError otherwise).
     explicit SignalWatch(std::function<void(StopSignal)> onSignal);
+    explicit SignalWatch(std::function<void(const StopSignalEvent&)> onSignal);
     ~SignalWatch();
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;

@@ -104,9 +104,10 @@ public:
         }
         Done();
     }
-    void Post(cptlib::MessageId id, cptlib::WParam wParam = 0) const {
-        job_.notifyWindow.Post(id, wParam);
+    void Post(cptlib::MessageId id, cptlib::WParam wParam = 0, cptlib::LParam lParam = 0) const {
+        job_.notifyWindow.Post(id, wParam, lParam);
     }
+    const ExtractionJob& Job() const { return job_; }
 
     std::deque<Script> scripts;
     bool failStart = false;
@@ -235,6 +236,45 @@ public:
     std::function<int(const MessageBoxContent&)> answer;
 };
 
+// The setup worker: by default the setup ends at once with `exitCode` after the folder has been
+// removed, as the real worker reports; `waitForSignal` keeps it running until a stop signal is
+// passed on.
+class FakeSetup : public ISetupWorker {
+public:
+    bool Start(const SetupLaunchInfo& launch) override {
+        starts.push_back(launch);
+        if (failStart)
+            return false;
+        launch.notifyWindow.Post(WM_SFX_HIDE);
+        if (!waitForSignal)
+            Finish();
+        return true;
+    }
+    void Wait() override { ++waits; }
+    std::exception_ptr StoredException() const override { return exception; }
+    void ForwardStopSignal(cptlib::platform::StopSignal kind, bool toGroup) override {
+        forwarded.emplace_back(kind, toGroup);
+        if (waitForSignal)
+            Finish();
+    }
+
+    void Finish() {
+        const SetupLaunchInfo& launch = starts.back();
+        std::error_code ec;
+        fs::remove_all(launch.extractDir, ec);
+        launch.notifyWindow.Post(WM_SFX_SETUP_DONE, exitCode, status);
+    }
+
+    std::vector<SetupLaunchInfo> starts;
+    std::vector<std::pair<cptlib::platform::StopSignal, bool>> forwarded;
+    int waits = 0;
+    bool failStart = false;
+    bool waitForSignal = false;
+    std::uint32_t exitCode = 0;
+    cptlib::LParam status = kSetupFinished;
+    std::exception_ptr exception;
+};
+
 class ProgressDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -264,7 +304,7 @@ protected:
             fake->scripts.push_back(std::move(script));
         fake->failStart = failStart;
         dialog = std::make_unique<CSelfExtractingDlg>(settings, EnglishStrings(), view,
-                                                      std::move(worker));
+                                                      std::move(worker), TakeSetup());
         if (before)
             before(*dialog);
         const int result = dialog->DoModal();
@@ -280,10 +320,19 @@ protected:
         folderModes = fake->folderModes;
         replies = fake->replies;
         fake = nullptr;
+        setupRecord = *setup;
+        setup = &setupRecord;
         dialog.reset();
     }
 
     bool TempIsEmpty() const { return fs::is_empty(temp); }
+
+    // The next run's setup worker; `setup` keeps its records.
+    std::unique_ptr<ISetupWorker> TakeSetup() {
+        auto next = std::make_unique<FakeSetup>(setupTemplate);
+        setup = next.get();
+        return next;
+    }
 
     fs::path temp;
     ProgressDialogSettings settings;
@@ -291,6 +340,9 @@ protected:
     std::shared_ptr<ScriptedPresenter> presenter;
     std::unique_ptr<CSelfExtractingDlg> dialog;
     FakeThread* fake = nullptr;
+    FakeSetup setupTemplate;
+    FakeSetup* setup = nullptr;
+    FakeSetup setupRecord;
     bool failStart = false;
     std::uint32_t exitCode = 0xFFFFFFFF;
     std::string extractDir;
@@ -713,7 +765,8 @@ TEST_F(ProgressDialogTest, ProcessSignalsReachTheRunningDialog) {
                 ::raise(number);
             w.RunUntilCancelled(300);
         });
-        EXPECT_EQ(RunProgressDialog(settings, EnglishStrings(), view, std::move(worker)),
+        EXPECT_EQ(RunProgressDialog(settings, EnglishStrings(), view, std::move(worker),
+                                    TakeSetup()),
                   c.exitCode);
         EXPECT_TRUE(TempIsEmpty());
         struct sigaction current {};
@@ -840,6 +893,121 @@ TEST_F(ProgressDialogTest, PasswordAnswers) {
             EXPECT_EQ(received, c.received);
         }
     }
+}
+
+TEST_F(ProgressDialogTest, TheSetupOutcomeDecidesTheExitCode) {
+    struct Case {
+        const char* name;
+        std::uint32_t setupExit;
+        cptlib::LParam status;
+        bool withException;
+        std::uint32_t exitCode;
+        std::size_t boxes;
+    };
+    const Case cases[] = {
+        {"setup succeeded", 0, kSetupFinished, false, 0, 0},
+        {"setup's own code passed on", 3010, kSetupFinished, false, 3010, 0},
+        {"start declined", 0, kSetupCancelled, false, kExitCancelled, 0},
+        {"start failed", 0, kSetupFailed, true, kExitSetupFailed, 1},
+        {"failed without a stored exception", 0, kSetupFailed, false, kExitSetupFailed, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        presenter->shown.clear();
+        view.calls.clear();
+        setupTemplate.exitCode = c.setupExit;
+        setupTemplate.status = c.status;
+        setupTemplate.exception = nullptr;
+        if (c.withException) {
+            try {
+                throw std::system_error(std::error_code(2, cptlib::win32_category()),
+                                        "ShellExecuteEx failed");
+            } catch (...) {
+                setupTemplate.exception = std::current_exception();
+            }
+        }
+        EXPECT_EQ(Run({[](FakeThread& w) { w.Done(); }}), CSelfExtractingDlg::kResultDone);
+        EXPECT_EQ(exitCode, c.exitCode);
+        ASSERT_EQ(presenter->shown.size(), c.boxes);
+        if (c.boxes != 0) {
+            EXPECT_NE(presenter->shown[0].content.find("ShellExecuteEx failed"), std::string::npos)
+                << presenter->shown[0].content;
+            EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Error);
+        }
+        EXPECT_TRUE(TempIsEmpty());
+        EXPECT_EQ(setup->waits, 1);
+        // The status line names the start, Cancel is gone, and the window hides for the setup.
+        const auto text = std::find(view.calls.begin(), view.calls.end(), "text " + T("StartSetup"));
+        ASSERT_NE(text, view.calls.end());
+        EXPECT_NE(std::find(text, view.calls.end(), "cancel off"), view.calls.end());
+        EXPECT_NE(std::find(text, view.calls.end(), "hide"), view.calls.end());
+    }
+}
+
+TEST_F(ProgressDialogTest, TheSetupGetsTheResolvedFileAndTheFolderItRunsFrom) {
+    settings.setupFile = "setup.sh";
+    settings.setupParams = "/log [ExtractDir]log.txt";
+    settings.programPath = "/media/disk/launcher";
+    Run({[](FakeThread& w) {
+        std::ofstream(w.Job().extractFolder + "setup.sh") << "#!/bin/sh\n";
+        w.Done();
+    }});
+    ASSERT_EQ(setup->starts.size(), 1u);
+    const SetupLaunchInfo& launch = setup->starts[0];
+    EXPECT_EQ(launch.setupFile, settings.extractDir + "setup.sh");
+    EXPECT_EQ(launch.extractDir, settings.extractDir);
+    EXPECT_EQ(launch.programFile, fs::path("/media/disk/launcher"));
+    EXPECT_TRUE(launch.notifyWindow);
+    EXPECT_EQ(launch.parameters, settings.setupParams);
+}
+
+TEST_F(ProgressDialogTest, ANewFolderNameReachesTheSetupParameters) {
+    // The drawn name is taken, so the dialog makes another one after composing.
+    fs::create_directories(settings.extractDir);
+    const std::string taken = settings.extractDir;
+    settings.setupFile = "setup.sh";
+    settings.setupParams = "/dir " + taken + "data";
+    Run({[](FakeThread& w) { w.Done(); }});
+    ASSERT_EQ(setup->starts.size(), 1u);
+    const SetupLaunchInfo& launch = setup->starts[0];
+    EXPECT_NE(launch.extractDir, taken);
+    EXPECT_EQ(launch.parameters, "/dir " + launch.extractDir + "data");
+    EXPECT_EQ(launch.setupFile, launch.extractDir + "product/setup.sh");
+}
+
+TEST_F(ProgressDialogTest, StopSignalsDuringTheSetupArePassedOnAndItsStatusStands) {
+    using cptlib::platform::StopSignal;
+    struct Case {
+        StopSignal kind;
+        bool fromTerminal;
+    };
+    for (const Case c : {Case{StopSignal::Terminate, false}, Case{StopSignal::Interrupt, true},
+                         Case{StopSignal::Hangup, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        presenter->shown.clear();
+        setupTemplate.waitForSignal = true;
+        setupTemplate.exitCode = 143;
+        Run({[&](FakeThread& w) {
+            w.Done();
+            cptlib::platform::StopSignalEvent event{c.kind, c.fromTerminal};
+            w.Post(WM_SFX_STOP_REQUEST,
+                   c.kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate,
+                   StopRequestDetail(event));
+        }});
+        ASSERT_EQ(setup->forwarded.size(), 1u);
+        EXPECT_EQ(setup->forwarded[0].first, c.kind);
+        EXPECT_EQ(setup->forwarded[0].second, c.fromTerminal);
+        // Neither the cancel question nor the cancelled code: the setup decides.
+        EXPECT_TRUE(presenter->shown.empty());
+        EXPECT_EQ(exitCode, 143u);
+    }
+}
+
+TEST_F(ProgressDialogTest, ASetupWorkerThatCannotStartEndsAsAFailedSetupAndRemovesTheFolder) {
+    setupTemplate.failStart = true;
+    EXPECT_EQ(Run({[](FakeThread& w) { w.Done(); }}), CSelfExtractingDlg::kResultDone);
+    EXPECT_EQ(exitCode, kExitSetupFailed);
+    EXPECT_TRUE(TempIsEmpty());
 }
 
 } // namespace

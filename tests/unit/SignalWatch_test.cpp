@@ -47,7 +47,7 @@ TEST(SignalWatch, DeliversStopSignalsOnItsOwnThread) {
         EXPECT_THROW(SignalWatch([](StopSignal) {}), std::exception);
     }
     EXPECT_EQ(received, (std::vector<StopSignal>{StopSignal::Interrupt, StopSignal::Terminate,
-                                                 StopSignal::Terminate, StopSignal::Interrupt}));
+                                                 StopSignal::Hangup, StopSignal::Interrupt}));
     for (const auto& id : threads)
         EXPECT_NE(id, std::this_thread::get_id());
     EXPECT_EQ(Disposition(SIGTERM), before);

@@ -1,0 +1,54 @@
+#pragma once
+// A started program that the launcher waits for: start, wait, and passing the launcher's stop
+// signals on to it.
+
+#include "cptlib/platform/SignalWatch.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cptlib::platform {
+
+// Whether `path` names something to start as a program: a name ending in ".exe" (any case),
+// or a regular file with an execute bit.
+bool IsProgramFile(const std::string& path);
+
+// The first executable regular file named `name` in the folders of $PATH; empty when none.
+std::string FindProgramOnPath(const std::string& name);
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // Does not wait: a program that is still running keeps running.
+    ~ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `file` with `arguments` (without the program name) in `directory` (empty: the
+    // launcher's own). The program shares the launcher's terminal, process group and standard
+    // streams. Returns a Win32 error number, 0 once the program runs.
+    std::uint32_t Start(const std::string& file, const std::vector<std::string>& arguments,
+                        const std::string& directory);
+
+    // Waits without time limit for the program to end; its wait status, or nothing without a
+    // started program.
+    std::optional<int> Wait();
+
+    bool Started() const;
+
+    // Passes a stop signal on. A signal that the terminal sent to the whole process group has
+    // reached the program already (`toGroup`); it is only kept for a program still to start.
+    // A signal before the start is delivered right after it; after the end it is dropped.
+    void ForwardStopSignal(StopSignal kind, bool toGroup);
+
+private:
+    mutable std::mutex mutex_;
+    int pid_ = -1;
+    bool reaped_ = false;
+    std::optional<StopSignal> pending_;
+};
+
+} // namespace cptlib::platform
