@@ -765,9 +765,9 @@ TEST_F(ProgressDialogTest, ProcessSignalsReachTheRunningDialog) {
                 ::raise(number);
             w.RunUntilCancelled(300);
         });
-        EXPECT_EQ(RunProgressDialog(settings, EnglishStrings(), view, std::move(worker),
-                                    TakeSetup()),
-                  c.exitCode);
+        EXPECT_EQ(
+            RunProgressDialog(settings, EnglishStrings(), view, std::move(worker), TakeSetup()),
+            c.exitCode);
         EXPECT_TRUE(TempIsEmpty());
         struct sigaction current {};
         ::sigaction(SIGTERM, nullptr, &current);
@@ -937,7 +937,8 @@ TEST_F(ProgressDialogTest, TheSetupOutcomeDecidesTheExitCode) {
         EXPECT_TRUE(TempIsEmpty());
         EXPECT_EQ(setup->waits, 1);
         // The status line names the start, Cancel is gone, and the window hides for the setup.
-        const auto text = std::find(view.calls.begin(), view.calls.end(), "text " + T("StartSetup"));
+        const auto text =
+            std::find(view.calls.begin(), view.calls.end(), "text " + T("StartSetup"));
         ASSERT_NE(text, view.calls.end());
         EXPECT_NE(std::find(text, view.calls.end(), "cancel off"), view.calls.end());
         EXPECT_NE(std::find(text, view.calls.end(), "hide"), view.calls.end());

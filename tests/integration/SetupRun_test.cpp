@@ -1,0 +1,262 @@
+// Whole runs up to the setup: launcher files made by sfxbuild extract a recording setup
+// program, start it with the composed parameters, wait for it and pass its status on.
+
+#include "launcher/SetupCommand.h"
+
+#include "support/RunProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Records its working folder, its arguments and the values file named after -m, then exits
+// with $SETUP_STATUS.
+const char* const kRecordingSetup = R"sh(#!/bin/sh
+{
+  echo "cwd=$(pwd)"
+  for a in "$@"; do echo "arg=[$a]"; done
+  prev=
+  for a in "$@"; do
+    if [ "$prev" = "-m" ]; then echo "values:"; cat "$a"; fi
+    prev=$a
+  done
+} > "$SETUP_RECORD"
+exit ${SETUP_STATUS:-0}
+)sh";
+
+class SetupRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(tmp);
+        stub = BinPath("sfxstub");
+        // The launcher searches only its first 20 MiB for the payload.
+        if (fs::file_size(stub) > 16 * 1024 * 1024) {
+            const fs::path copy = dir / "stub";
+            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
+                                   Quote(stub.string()))
+                                      .c_str()),
+                      0);
+            stub = copy;
+        }
+    }
+
+    void AddSetup(const std::string& name) {
+        WriteFile(product / name, kRecordingSetup);
+        fs::permissions(product / name, fs::perms::owner_all);
+    }
+
+    fs::path Create(const std::string& config, const std::string& name = "launcher",
+                    const std::string& data = {}) {
+        WriteFile(dir / "config.txt", config);
+        const fs::path out = dir / name;
+        std::vector<std::string> args = {BinPath("sfxbuild"),
+                                         "create",
+                                         "--config",
+                                         (dir / "config.txt").string(),
+                                         "--dir",
+                                         product.string(),
+                                         "--stub",
+                                         stub.string(),
+                                         "-o",
+                                         out.string()};
+        if (!data.empty()) {
+            args.push_back("--data");
+            args.push_back(data);
+        }
+        const ProcessResult r = RunProcess(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return out;
+    }
+
+    ProcessResult Run(const fs::path& launcher, std::vector<std::string> args,
+                      std::map<std::string, std::string> env = {}) {
+        args.insert(args.begin(), launcher.string());
+        env.emplace("LANG", "en_US.UTF-8");
+        env.emplace("LC_ALL", "");
+        env.emplace("TMPDIR", tmp.string());
+        env.emplace("SETUP_RECORD", record.string());
+        return RunProcess(args, env, dir.path().string());
+    }
+
+    // The recorded lines, "cwd=" first.
+    std::vector<std::string> Recorded() const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(record));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::vector<std::string> Arguments() const {
+        std::vector<std::string> args;
+        for (const std::string& line : Recorded())
+            if (line.starts_with("arg=[") && line.ends_with("]"))
+                args.push_back(line.substr(5, line.size() - 6));
+        return args;
+    }
+    std::string WorkingFolder() const {
+        const auto lines = Recorded();
+        return lines.empty() ? std::string() : lines[0];
+    }
+    std::string Values() const {
+        const std::string text = ReadFile(record);
+        const std::size_t at = text.find("values:\n");
+        return at == std::string::npos ? std::string() : text.substr(at + 8);
+    }
+
+    bool TmpIsEmpty() const { return fs::is_empty(tmp); }
+
+    TempDir dir;
+    fs::path tmp = dir / "tmp";
+    fs::path product = dir / "product";
+    fs::path record = dir / "record.txt";
+    fs::path stub;
+};
+
+TEST_F(SetupRun, TheSetupReceivesTheComposedParametersInItsFolder) {
+    AddSetup("setup.sh");
+    const fs::path launcher =
+        Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
+               "SetupParams=/dir \"[ExtractDir]data\" /fonts [FontsFolder]\n");
+    fs::create_directories(dir / "addon");
+    const ProcessResult r = Run(launcher, {"/q", "own arg", "/dlvaddondir", "addon", "/dlmaddondir",
+                                           "packed", "/dlmforward", "p1", "p 2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> args = Arguments();
+    ASSERT_GE(args.size(), 4u) << ReadFile(record);
+    // The folder the setup runs in is the extract folder, named for [ExtractDir].
+    const std::string cwd = WorkingFolder().substr(4);
+    EXPECT_EQ(fs::path(cwd).parent_path(), tmp);
+    EXPECT_EQ(args[0], "/dir");
+    EXPECT_EQ(args[1], cwd + "/data");
+    EXPECT_EQ(args[2], "/fonts");
+    EXPECT_EQ(args[3], "/usr/share/fonts/");
+    // The packed arguments ride in one Base64 value after -x.
+    const auto x = std::find(args.begin(), args.end(), "-x");
+    ASSERT_NE(x, args.end());
+    ASSERT_NE(x + 1, args.end());
+    EXPECT_EQ(sfx::DecodeBase64Prefix(*(x + 1)),
+              "/AddonDir " + (dir / "packed").string() + " p1 \"p 2\"");
+    const auto addon = std::find(args.begin(), args.end(), "/addondir");
+    ASSERT_NE(addon, args.end());
+    ASSERT_NE(addon + 1, args.end());
+    EXPECT_EQ(*(addon + 1), (dir / "addon").string());
+    // The launcher's own arguments follow, each as it was given.
+    EXPECT_NE(std::find(args.begin(), args.end(), "/q"), args.end());
+    EXPECT_NE(std::find(args.begin(), args.end(), "own arg"), args.end());
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(SetupRun, TheLauncherEndsWithTheSetupsStatusAndLeavesNoFolder) {
+    AddSetup("setup.sh");
+    const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    for (const int status : {0, 1, 42}) {
+        SCOPED_TRACE(status);
+        const ProcessResult r = Run(launcher, {"/q"}, {{"SETUP_STATUS", std::to_string(status)}});
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_TRUE(fs::exists(record));
+        fs::remove(record);
+        EXPECT_TRUE(TmpIsEmpty());
+    }
+}
+
+TEST_F(SetupRun, AMissingSetupIsReportedAndEndsWith126) {
+    AddSetup("other.sh");
+    const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.exe\n");
+    const ProcessResult r = Run(launcher, {});
+    EXPECT_EQ(r.status, 126);
+    EXPECT_NE(r.err.find("ShellExecuteEx failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("product/setup.exe"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(SetupRun, ASetupUnderProductIsFoundByTheFallback) {
+    WriteFile(product / "product/setup.sh", kRecordingSetup);
+    fs::permissions(product / "product/setup.sh", fs::perms::owner_all);
+    const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    const ProcessResult r = Run(launcher, {"/q"}, {{"SETUP_STATUS", "7"}});
+    EXPECT_EQ(r.status, 7) << r.err;
+    EXPECT_TRUE(WorkingFolder().ends_with("/product")) << WorkingFolder();
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(SetupRun, AnInstallerDatabaseStartsThroughMsiexecOnThePath) {
+    WriteFile(product / "Setup.MSI", "not really a database");
+    WriteFile(dir / "bin/msiexec", kRecordingSetup);
+    fs::permissions(dir / "bin/msiexec", fs::perms::owner_all);
+    const fs::path launcher =
+        Create("[main]\nProductName=Demo\nSetupFileName=Setup.MSI\nSetupParams=/qn\n"
+               "ForwardResourceDataFromSFX=1\n");
+    const ProcessResult r =
+        Run(launcher, {"/q"}, {{"PATH", (dir / "bin").string() + ":/usr/bin:/bin"}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> args = Arguments();
+    ASSERT_GE(args.size(), 3u) << ReadFile(record);
+    EXPECT_EQ(args[0], "/i");
+    EXPECT_TRUE(args[1].ends_with("/Setup.MSI")) << args[1];
+    EXPECT_EQ(fs::path(args[1]).parent_path().parent_path(), tmp);
+    EXPECT_EQ(args[2], "/qn");
+    // Neither values nor a culture go to an installer database.
+    EXPECT_EQ(std::find(args.begin(), args.end(), "-m"), args.end());
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
+    AddSetup("setup.sh");
+    const std::string config = "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
+                               "ForwardResourceDataFromSFX=1\n[LANG_en-US]\nProductName=Demo\n"
+                               "[LANG_de-DE]\nProductName=Demo DE\n";
+    struct Case {
+        const char* name;
+        std::string data;               // --data query
+        std::vector<std::string> stamp; // sfxbuild stamp assignments
+        std::string fileName;
+        std::string values;
+    };
+    const Case cases[] = {
+        {"stamped slots",
+         "",
+         {"VRNID=stamped id", "VRNID2=two"},
+         "launcher",
+         "VRNID=stamped id\r\nVRNID2=two\r\n"},
+        {"the data block", "VRNID=from%20block&k=v", {}, "launcher", "VRNID=from block\r\nk=v\r\n"},
+        {"the tag in the file name",
+         "",
+         {"VRNID=id"},
+         "Setup--phA1b2C3d4E5f6G7h8",
+         "VRNID=id\r\nVRNID2=A1b2C3d4E5f6G7h8\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path launcher = Create(config, c.fileName, c.data);
+        if (!c.stamp.empty()) {
+            std::vector<std::string> args = {BinPath("sfxbuild"), "stamp", launcher.string()};
+            args.insert(args.end(), c.stamp.begin(), c.stamp.end());
+            const ProcessResult stamped = RunProcess(args);
+            ASSERT_EQ(stamped.status, 0) << stamped.err;
+        }
+        const ProcessResult r = Run(launcher, {"/q", "/l", "de-DE"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> args = Arguments();
+        ASSERT_GE(args.size(), 4u) << ReadFile(record);
+        EXPECT_EQ(args[0], "-m");
+        EXPECT_EQ(fs::path(args[1]).filename(), "SetupValues.dat");
+        EXPECT_EQ(args[2], "/l");
+        EXPECT_EQ(args[3], "de-DE");
+        EXPECT_EQ(Values(), c.values);
+        EXPECT_TRUE(TmpIsEmpty());
+        fs::remove(launcher);
+    }
+}
+
+} // namespace
