@@ -3,6 +3,7 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 
+#include <dlfcn.h>
 #include <libmsi.h>
 
 #include <cctype>
@@ -11,6 +12,60 @@
 namespace cptlib::msi {
 
 namespace {
+
+// The library and the GLib it brings are loaded on first use: most runs never read an
+// installer database, and loading them costs more than the rest of the start-up.
+struct MsiLibrary {
+    decltype(&libmsi_record_new) record_new = nullptr;
+    decltype(&libmsi_record_set_string) record_set_string = nullptr;
+    decltype(&libmsi_record_get_string) record_get_string = nullptr;
+    decltype(&libmsi_record_get_field_count) record_get_field_count = nullptr;
+    decltype(&libmsi_database_new) database_new = nullptr;
+    decltype(&libmsi_query_new) query_new = nullptr;
+    decltype(&libmsi_query_execute) query_execute = nullptr;
+    decltype(&libmsi_query_fetch) query_fetch = nullptr;
+    decltype(&libmsi_result_error_quark) result_error_quark = nullptr;
+    decltype(&g_object_unref) object_unref = nullptr;
+    decltype(&g_free) free = nullptr;
+    decltype(&g_error_free) error_free = nullptr;
+    bool loaded = false;
+};
+
+template <class F> bool Bind(void* library, const char* name, F& function) {
+    function = reinterpret_cast<F>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+const MsiLibrary& Msi() {
+    static const MsiLibrary library = [] {
+        MsiLibrary l;
+        void* handle = ::dlopen("libmsi.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            return l;
+        // Symbols of the GLib libraries are found through the library's own dependencies.
+        l.loaded = Bind(handle, "libmsi_record_new", l.record_new) &&
+                   Bind(handle, "libmsi_record_set_string", l.record_set_string) &&
+                   Bind(handle, "libmsi_record_get_string", l.record_get_string) &&
+                   Bind(handle, "libmsi_record_get_field_count", l.record_get_field_count) &&
+                   Bind(handle, "libmsi_database_new", l.database_new) &&
+                   Bind(handle, "libmsi_query_new", l.query_new) &&
+                   Bind(handle, "libmsi_query_execute", l.query_execute) &&
+                   Bind(handle, "libmsi_query_fetch", l.query_fetch) &&
+                   Bind(handle, "libmsi_result_error_quark", l.result_error_quark) &&
+                   Bind(handle, "g_object_unref", l.object_unref) &&
+                   Bind(handle, "g_free", l.free) && Bind(handle, "g_error_free", l.error_free);
+        return l;
+    }();
+    return library;
+}
+
+constexpr std::uint32_t ERROR_MOD_NOT_FOUND = 126;
+
+void RequireLibrary(const std::string& message) {
+    if (!Msi().loaded)
+        CPT_THROW(Exception(ERROR_MOD_NOT_FOUND,
+                            message + ": the installer database library could not be loaded"));
+}
 
 // The library's result errors as the installer's return codes.
 std::uint32_t Win32FromResultError(int code) {
@@ -60,7 +115,7 @@ public:
     CallError() = default;
     ~CallError() {
         if (error_ != nullptr)
-            g_error_free(error_);
+            Msi().error_free(error_);
     }
     CallError(const CallError&) = delete;
     CallError& operator=(const CallError&) = delete;
@@ -71,8 +126,8 @@ public:
     std::uint32_t Code(std::uint32_t fallback) const {
         if (error_ == nullptr)
             return fallback;
-        return error_->domain == LIBMSI_RESULT_ERROR ? Win32FromResultError(error_->code)
-                                                     : ERROR_FUNCTION_FAILED;
+        return error_->domain == Msi().result_error_quark() ? Win32FromResultError(error_->code)
+                                                            : ERROR_FUNCTION_FAILED;
     }
 
     // Without a report from the library the record has no handle.
@@ -93,7 +148,10 @@ private:
 // Owns a string the library allocated.
 struct LibraryString {
     gchar* text = nullptr;
-    ~LibraryString() { g_free(text); }
+    ~LibraryString() {
+        if (text != nullptr)
+            Msi().free(text);
+    }
     std::string str() const { return text != nullptr ? std::string(text) : std::string(); }
 };
 
@@ -156,16 +214,17 @@ std::string WhatText(const std::shared_ptr<const Record>* errorRecord, const std
 
 namespace detail {
 void UnrefObject(void* object) noexcept {
-    g_object_unref(object);
+    Msi().object_unref(object);
 }
 } // namespace detail
 
 Record Record::Create(unsigned fieldCount) {
-    return Record(libmsi_record_new(fieldCount));
+    RequireLibrary("Failed to create record");
+    return Record(Msi().record_new(fieldCount));
 }
 
 void Record::SetString(unsigned field, std::string_view text) {
-    if (!handle_ || !libmsi_record_set_string(handle_.get(), field, std::string(text).c_str()))
+    if (!handle_ || !Msi().record_set_string(handle_.get(), field, std::string(text).c_str()))
         CPT_THROW(
             Exception(handle_ ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE,
                       "Failed to set record field string for index " + std::to_string(field)));
@@ -175,7 +234,7 @@ std::string Record::GetString(unsigned field) const {
     if (!handle_)
         CPT_THROW(Exception(ERROR_INVALID_HANDLE, "Failed to get record field string for index " +
                                                       std::to_string(field)));
-    LibraryString text{libmsi_record_get_string(handle_.get(), field)};
+    LibraryString text{Msi().record_get_string(handle_.get(), field)};
     return text.str();
 }
 
@@ -187,7 +246,7 @@ std::string FormatRecord(const Record& record) {
         if (!pattern.empty()) {
             text = FormatTemplate(record, pattern);
         } else {
-            const unsigned count = libmsi_record_get_field_count(record.get());
+            const unsigned count = Msi().record_get_field_count(record.get());
             for (unsigned field = 1; field <= count; ++field)
                 text += std::to_string(field) + ": " + record.GetString(field) + " ";
         }
@@ -214,7 +273,8 @@ void Database::Open(const std::filesystem::path& path, std::uint32_t persist) {
     CallError error;
     if (!flags)
         CPT_THROW(Exception(error.LastErrorRecord(), ERROR_INVALID_PARAMETER, message));
-    LibmsiDatabase* database = libmsi_database_new(path.c_str(), *flags, nullptr, error.out());
+    RequireLibrary(message);
+    LibmsiDatabase* database = Msi().database_new(path.c_str(), *flags, nullptr, error.out());
     if (database == nullptr)
         CPT_THROW(Exception(error.LastErrorRecord(), error.Code(ERROR_OPEN_FAILED), message));
     handle_.reset(database);
@@ -226,7 +286,7 @@ void View::Open(const Database& database, std::string_view sql) {
     CallError error;
     LibmsiQuery* query = nullptr;
     if (database)
-        query = libmsi_query_new(database.get(), std::string(sql).c_str(), error.out());
+        query = Msi().query_new(database.get(), std::string(sql).c_str(), error.out());
     if (query == nullptr)
         CPT_THROW(Exception(error.LastErrorRecord(),
                             error.Code(database ? ERROR_BAD_QUERY_SYNTAX : ERROR_INVALID_HANDLE),
@@ -238,8 +298,8 @@ void View::Execute(const Record* parameters) {
     CallError error;
     const bool done =
         handle_ &&
-        libmsi_query_execute(handle_.get(), parameters != nullptr ? parameters->get() : nullptr,
-                             error.out());
+        Msi().query_execute(handle_.get(), parameters != nullptr ? parameters->get() : nullptr,
+                            error.out());
     if (!done)
         CPT_THROW(Exception(error.LastErrorRecord(),
                             error.Code(handle_ ? ERROR_FUNCTION_FAILED : ERROR_INVALID_HANDLE),
@@ -248,7 +308,7 @@ void View::Execute(const Record* parameters) {
 
 bool View::Fetch(Record& place) {
     CallError error;
-    LibmsiRecord* record = handle_ ? libmsi_query_fetch(handle_.get(), error.out()) : nullptr;
+    LibmsiRecord* record = handle_ ? Msi().query_fetch(handle_.get(), error.out()) : nullptr;
     if (record != nullptr) {
         place.reset(record);
         return true;
