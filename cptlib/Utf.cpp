@@ -192,7 +192,7 @@ std::string ToLowerUtf8(std::string_view text) {
 int CompareNoCase(std::string_view a, std::string_view b) {
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        char32_t ca, cb;
+        char32_t ca = 0, cb = 0;
         std::size_t na = DecodeOne(a, i, ca), nb = DecodeOne(b, j, cb);
         // Undecodable bytes compare as themselves, above every code point.
         if (na == 0) {
