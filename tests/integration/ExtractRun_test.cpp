@@ -135,6 +135,7 @@ TEST_F(ExtractRun, ExtractOnlyLeavesTheCompleteTreeWithModes) {
 TEST_F(ExtractRun, NormalRunLeavesNoTemporaryFolder) {
     const fs::path product = dir / "product";
     WriteFile(product / "setup.exe", "#!/bin/sh\nexit 0\n");
+    fs::permissions(product / "setup.exe", fs::perms::owner_all);
     const fs::path launcher = Launcher(Pack(product, "product.7z"), "demo-setup");
     auto r = Run(launcher, {"/q"});
     EXPECT_EQ(r.status, 0) << r.err;
