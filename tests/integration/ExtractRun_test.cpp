@@ -33,16 +33,7 @@ class ExtractRun : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(tmp);
-        // The launcher searches only its first 20 MiB for the payload.
-        stub = BinPath("sfxstub");
-        if (fs::file_size(stub) > 16 * 1024 * 1024) {
-            const fs::path copy = dir / "stub";
-            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
-                                   Quote(stub.string()))
-                                      .c_str()),
-                      0);
-            stub = copy;
-        }
+        stub = SmallStub(dir.path());
         WriteFile(dir / "config.txt", "[main]\nProductName=Demo Product\n");
     }
 

@@ -15,10 +15,6 @@ namespace {
 using namespace testsupport;
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
-
 // Records its working folder, its arguments and the values file named after -m, then exits
 // with $SETUP_STATUS.
 const char* const kRecordingSetup = R"sh(#!/bin/sh
@@ -38,16 +34,7 @@ class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(tmp);
-        stub = BinPath("sfxstub");
-        // The launcher searches only its first 20 MiB for the payload.
-        if (fs::file_size(stub) > 16 * 1024 * 1024) {
-            const fs::path copy = dir / "stub";
-            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
-                                   Quote(stub.string()))
-                                      .c_str()),
-                      0);
-            stub = copy;
-        }
+        stub = SmallStub(dir.path());
     }
 
     void AddSetup(const std::string& name) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -142,6 +143,45 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return ss.str();
 }
 
-inline std::string BinPath(const std::string& name) { return std::string(SFX_BIN_DIR) + "/" + name; }
+inline std::string BinPath(const std::string& name) {
+    return std::string(SFX_BIN_DIR) + "/" + name;
+}
+
+// The launcher stub for launcher files of a test. The launcher searches only its first 20 MiB
+// for the payload, so a stub with debugging information (a Debug or sanitizer build) is
+// stripped into `folder` first.
+inline std::filesystem::path SmallStub(const std::filesystem::path& folder) {
+    const std::filesystem::path stub = BinPath("sfxstub");
+    if (std::filesystem::file_size(stub) <= 16 * 1024 * 1024)
+        return stub;
+    const std::filesystem::path copy = folder / "stub";
+    const std::string command =
+        "strip --strip-debug -o '" + copy.string() + "' '" + stub.string() + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("cannot strip " + stub.string());
+    return copy;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include "cptlib/resources/ResourceTree.h"
 #include "cptlib/resources/ResourceUtils.h"
 #include "rescomp/ResourceCompiler.h"
+#include "support/RunProcess.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
@@ -203,25 +204,7 @@ protected:
     std::filesystem::path folder_;
 };
 
-// Sets an environment variable for one test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
 
 std::string ReadAll(std::istream& in) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

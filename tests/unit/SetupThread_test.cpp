@@ -25,6 +25,7 @@ namespace {
 using namespace sfx;
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -32,26 +33,6 @@ void WriteScript(const fs::path& path, const std::string& body) {
     WriteFile(path, "#!/bin/sh\n" + body);
     fs::permissions(path, fs::perms::owner_all);
 }
-
-// Sets an environment variable for the scope of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(AppendSwitch, QuotesSoThatTheSetupReadsTheSameText) {
     struct Case {
