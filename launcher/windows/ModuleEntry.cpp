@@ -46,19 +46,23 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool CanOpenX11(std::string& whyNot) {
+using XcbConnection = std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)>;
+
+// `probe` keeps the connection: an X server with no other client resets when the last one
+// leaves, and would refuse Qt's connection while it does.
+bool CanOpenX11(std::string& whyNot, XcbConnection& probe) {
     const std::string display = Env("DISPLAY");
     if (display.empty()) {
         whyNot = "DISPLAY is not set.";
         return false;
     }
-    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
-        xcb_connect(nullptr, nullptr), &xcb_disconnect);
+    XcbConnection connection(xcb_connect(nullptr, nullptr), &xcb_disconnect);
     if (const int error = xcb_connection_has_error(connection.get()); error != 0) {
         whyNot = "the X display \"" + display + "\" cannot be opened (xcb error " +
                  std::to_string(error) + ").";
         return false;
     }
+    probe = std::move(connection);
     return true;
 }
 
@@ -116,7 +120,7 @@ bool CanLoadPlatformPlugin(const std::string& name, std::string& whyNot) {
 
 // The platform Qt is to use: the first of QT_QPA_PLATFORM's list that can be opened, else
 // Wayland or X11 as the session offers them. Empty with `whyNot` set when none can be opened.
-std::string ChoosePlatform(std::string& whyNot) {
+std::string ChoosePlatform(std::string& whyNot, XcbConnection& probe) {
     std::vector<std::string> candidates;
     const std::string requested = Env("QT_QPA_PLATFORM");
     for (std::size_t start = 0; start < requested.size();) {
@@ -133,7 +137,7 @@ std::string ChoosePlatform(std::string& whyNot) {
         std::string reason;
         bool usable = true;
         if (name == "xcb")
-            usable = CanOpenX11(reason);
+            usable = CanOpenX11(reason, probe);
         else if (name.rfind("wayland", 0) == 0)
             usable = CanOpenWayland(reason);
         // Other platforms (offscreen, vnc, ...) need no display to connect to.
@@ -234,9 +238,11 @@ SfxCreateWindowsModule(int interfaceVersion, std::string& whyNot) {
         return nullptr;
     }
     try {
-        const std::string platform = sfx::ChoosePlatform(whyNot);
+        sfx::XcbConnection probe(nullptr, &xcb_disconnect);
+        const std::string platform = sfx::ChoosePlatform(whyNot, probe);
         if (platform.empty())
             return nullptr;
+        // The probe connection is let go once Qt holds its own.
         return std::make_unique<sfx::WindowsModule>(platform).release();
     } catch (const std::exception&) {
         whyNot = "the windows cannot be set up: " + cptlib::ErrorText(0);

@@ -9,8 +9,10 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -34,9 +36,9 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::vector<std::string> args = {
-            "/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
-            "-screen",       "0",          "1024x768x24"};
+        std::vector<std::string> args = {"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]),
+                                         "-nolisten",     "tcp",        "-noreset",
+                                         "-screen",       "0",          "1024x768x24"};
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -121,7 +123,7 @@ protected:
             {"XDG_RUNTIME_DIR", ""}};
         for (const auto& [key, value] : env)
             full[key] = value;
-        args.insert(args.begin(), {"/usr/bin/timeout", "60", launcher.string()});
+        args.insert(args.begin(), {"/usr/bin/timeout", "-s", "KILL", "60", launcher.string()});
         args.insert(args.begin(), wrapper.begin(), wrapper.end());
         return RunProcess(args, full, dir.path().string());
     }
@@ -129,22 +131,54 @@ protected:
     std::string Log() const { return ReadFile(dir / "log"); }
     bool SetupRan() const { return fs::exists(dir / "ran"); }
 
-    // Waits for a visible window named `name` on `display` and sends it `key`.
-    static std::future<ProcessResult>
-    PressInWindow(const std::string& display, const std::string& name, const std::string& key) {
-        return std::async(std::launch::async, [=] {
-            const std::map<std::string, std::string> env = {{"DISPLAY", display}};
-            auto found = RunProcess({"/usr/bin/timeout", "30", "/usr/bin/xdotool", "search",
-                                     "--sync", "--onlyvisible", "--name", name},
-                                    env);
-            if (found.status != 0)
-                return found;
-            const std::string window = found.out.substr(0, found.out.find('\n'));
-            return RunProcess({"/usr/bin/timeout", "30", "/usr/bin/xdotool", "windowfocus",
-                               "--sync", window, "key", key},
-                              env);
-        });
-    }
+    // Sends `key` to the visible window named `name` on `display` each time it is found,
+    // until Finish: a key that arrives before the window takes input is lost, and a window
+    // between map and focus may briefly not be found.
+    class KeyPresser {
+    public:
+        KeyPresser(std::string display, std::string name, std::string key) {
+            worker_ = std::async(std::launch::async, [this, display, name, key] {
+                const std::map<std::string, std::string> env = {{"DISPLAY", display}};
+                int sent = 0;
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+                while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+                    auto found = RunProcess(
+                        {"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, env);
+                    lastSearch = std::to_string(found.status) + " " + found.out + found.err;
+                    if (found.status == 0) {
+                        const std::string window = found.out.substr(0, found.out.find('\n'));
+                        // Without --sync, which waits for a focus change that does not come
+                        // when the window took the focus itself.
+                        if (RunProcess({"/usr/bin/timeout", "10", "/usr/bin/xdotool", "windowfocus",
+                                        window, "key", key},
+                                       env)
+                                .status == 0)
+                            ++sent;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                }
+                return sent;
+            });
+        }
+        ~KeyPresser() { Finish(); }
+        KeyPresser(const KeyPresser&) = delete;
+        KeyPresser& operator=(const KeyPresser&) = delete;
+        // Stops and returns how many times the key was sent.
+        int Finish() {
+            stop_ = true;
+            if (worker_.valid())
+                sent_ = worker_.get();
+            return sent_;
+        }
+
+        // What the last search for the window gave.
+        std::string lastSearch;
+
+    private:
+        std::atomic<bool> stop_{false};
+        int sent_ = 0;
+        std::future<int> worker_;
+    };
 
     TempDir dir;
     fs::path launcher;
@@ -161,10 +195,9 @@ TEST_F(Windows, StubNeedsNoWindowLibraries) {
 TEST_F(Windows, LanguageDialogProgressAndSetupUnderXvfb) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
-    auto press = PressInWindow(x.Display(), "Installation Language", "Return");
+    KeyPresser press(x.Display(), "Installation Language", "Return");
     auto r = Run({}, {{"DISPLAY", x.Display()}});
-    const ProcessResult pressed = press.get();
-    EXPECT_EQ(pressed.status, 0) << pressed.err;
+    EXPECT_GT(press.Finish(), 0) << "no language dialog: " << press.lastSearch;
     EXPECT_EQ(r.status, 0) << r.err << Log();
     EXPECT_TRUE(SetupRan()) << Log();
     const std::string log = Log();
@@ -178,9 +211,9 @@ TEST_F(Windows, LanguageDialogProgressAndSetupUnderXvfb) {
 TEST_F(Windows, CancelledLanguageDialogEndsAsCancelled) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
-    auto press = PressInWindow(x.Display(), "Installation Language", "Escape");
+    KeyPresser press(x.Display(), "Installation Language", "Escape");
     auto r = Run({}, {{"DISPLAY", x.Display()}});
-    EXPECT_EQ(press.get().status, 0);
+    EXPECT_GT(press.Finish(), 0) << "no language dialog: " << press.lastSearch;
     EXPECT_EQ(r.status, 130) << r.err << Log(); // 1602
     EXPECT_FALSE(SetupRan());
 }
@@ -188,10 +221,10 @@ TEST_F(Windows, CancelledLanguageDialogEndsAsCancelled) {
 TEST_F(Windows, HelpBoxIsAWindow) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
-    auto press = PressInWindow(x.Display(), "Setup Self-Extractor", "Return");
+    KeyPresser press(x.Display(), "Setup Self-Extractor", "Return");
     auto r = Run({"/?"}, {{"DISPLAY", x.Display()}});
-    EXPECT_EQ(press.get().status, 0);
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(press.Finish(), 0) << "no help box: " << press.lastSearch;
+    EXPECT_EQ(r.status, 0) << r.err << Log();
     // Shown in the window, so not as text.
     EXPECT_EQ(r.err.find("Usage: setup.exe"), std::string::npos) << r.err;
 }

@@ -59,7 +59,9 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     argp.push_back(nullptr);
 
     int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    // Close-on-exec, so that a program started meanwhile from another thread holds no copy of
+    // the write ends, which would keep this reader waiting until that program ends.
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
