@@ -136,11 +136,16 @@ std::string ChoosePlatform(std::string& whyNot, XcbConnection& probe) {
         const std::string name = candidate.substr(0, candidate.find(':'));
         std::string reason;
         bool usable = true;
-        if (name == "xcb")
+        if (name == "offscreen" || name.rfind("minimal", 0) == 0) {
+            // Nobody could answer a dialog there; the run would wait for ever.
+            usable = false;
+            reason = "Qt's platform \"" + name + "\" shows no window.";
+        } else if (name == "xcb") {
             usable = CanOpenX11(reason, probe);
-        else if (name.rfind("wayland", 0) == 0)
+        } else if (name.rfind("wayland", 0) == 0) {
             usable = CanOpenWayland(reason);
-        // Other platforms (offscreen, vnc, ...) need no display to connect to.
+        }
+        // Other platforms (vnc, linuxfb, ...) need no display to connect to.
         if (usable && CanLoadPlatformPlugin(name, reason))
             return candidate;
         reasons += (reasons.empty() ? "" : " ") + reason;

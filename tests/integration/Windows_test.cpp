@@ -241,6 +241,8 @@ TEST_F(Windows, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
         // A display number nobody serves: Qt would end the process here.
         {{{"DISPLAY", ":" + std::to_string(900 + getpid() % 90)}}, "cannot be opened"},
         {{{"DISPLAY", x.Display()}, {"LD_LIBRARY_PATH", noQt}}, "the module cannot be loaded"},
+        // A platform without a screen: a dialog there would wait for ever.
+        {{{"QT_QPA_PLATFORM", "offscreen"}}, "\"offscreen\" shows no window"},
     };
     for (const Case& c : cases) {
         // /qb: the progress window level; the language dialog is not asked for.
