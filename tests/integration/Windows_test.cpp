@@ -81,16 +81,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists("/usr/bin/Xvfb")) << "Xvfb is needed (package xvfb)";
         ASSERT_TRUE(fs::exists("/usr/bin/xdotool")) << "xdotool is needed (package xdotool)";
-        // The launcher searches only its first 20 MiB for the payload.
-        fs::path stub = BinPath("sfxstub");
-        if (fs::file_size(stub) > 16 * 1024 * 1024) {
-            const fs::path copy = dir / "stub";
-            ASSERT_EQ(std::system(("strip --strip-debug -o " + Quote(copy.string()) + " " +
-                                   Quote(stub.string()))
-                                      .c_str()),
-                      0);
-            stub = copy;
-        }
+        const fs::path stub = SmallStub(dir.path());
         // The setup records that it ran and with which arguments.
         WriteFile(dir / "product/setup.exe",
                   "#!/bin/sh\necho \"$@\" > " + Quote((dir / "ran").string()) + "\nexit 0\n");
