@@ -280,6 +280,13 @@ TEST_F(Windows, SilentRunNeverLoadsTheWindowLibraries) {
     EXPECT_NE(log.find("No progress window at UiLevel 0"), std::string::npos) << log;
     EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
     EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
+
+    // The help, shown despite /q, is text then.
+    r = Run({"/q", "/?"},
+            {{"DISPLAY", x.Display()}, {"LD_LIBRARY_PATH", (dir / "no-qt").string()}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Usage: setup.exe [parameter]"), std::string::npos) << r.err;
+    EXPECT_EQ(Log().find("cannot be loaded"), std::string::npos) << Log();
 }
 
 } // namespace

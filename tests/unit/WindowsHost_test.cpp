@@ -183,3 +183,46 @@ TEST_F(WindowsHostTest, ProgressFallsBackToTheTerminalView) {
 }
 
 } // namespace
+
+namespace {
+
+// Through a module loaded from its bytes: its answers reach the launcher, its refusal is the
+// logged reason.
+TEST_F(WindowsHostTest, WindowsComeFromTheLoadedModule) {
+    const std::string image = testsupport::ReadFile(SFX_FAKE_WINDOWS_MODULE);
+    ASSERT_FALSE(image.empty());
+    {
+        testsupport::ScopedEnv mode("FAKE_WINDOWS_MODULE", "decline");
+        WindowsHost host(image, Env());
+        EXPECT_EQ(host.Get(4), nullptr);
+        EXPECT_EQ(host.WhyNot(), "no screen here.");
+    }
+    testsupport::ScopedEnv mode("FAKE_WINDOWS_MODULE", "windows");
+    WindowsHost host(image, Env());
+    IWindowsModule* module = host.Get(4);
+    ASSERT_NE(module, nullptr) << host.WhyNot();
+    EXPECT_EQ(host.WhyNot(), "");
+    EXPECT_EQ(host.Get(2), module);
+
+    int level = 4;
+    auto fallback = std::make_shared<RecordingPresenter>();
+    WindowsMessageBoxPresenter presenter(
+        host, [&level] { return level; }, fallback);
+    cptlib::MessageBoxContent box;
+    box.content = "Question";
+    EXPECT_EQ(presenter.Show(box), cptlib::IDRETRY);
+    EXPECT_TRUE(fallback->shown.empty());
+    EXPECT_TRUE(presenter.MainWindowVisible());
+    // The help box shown despite /q stays at the terminal.
+    level = 0;
+    presenter.Show(box);
+    EXPECT_EQ(fallback->shown, std::vector<std::string>{"Question"});
+
+    // No progress window in this module: the terminal view, with the module's folder chooser.
+    auto terminal = std::make_unique<FallbackView>();
+    const auto view = MakeProgressView(host, 4, std::move(terminal));
+    view->SetText("x");
+    EXPECT_EQ(view->PickFolder("/home/u/", "Choose"), "/picked/");
+}
+
+} // namespace
