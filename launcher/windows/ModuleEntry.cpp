@@ -5,22 +5,11 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"
 #include "cptlib/platform/File.h"
-#include "launcher/LanguageChoice.h"
+#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/WindowsModule.h"
 #include "launcher/windows/ProductIcon.h"
-
-#if __has_include("cptlib/ui/qt/QtMessageBoxPresenter.h")
-#include "cptlib/ui/qt/QtMessageBoxPresenter.h"
-#define SFX_HAVE_QT_MESSAGE_BOX 1
-#endif
-#if __has_include("launcher/windows/ProgressWindow.h")
 #include "launcher/windows/ProgressWindow.h"
-#define SFX_HAVE_PROGRESS_WINDOW 1
-#endif
-#if __has_include("launcher/windows/UnzipLanguageDlg.h")
 #include "launcher/windows/UnzipLanguageDlg.h"
-#define SFX_HAVE_LANGUAGE_WINDOW 1
-#endif
 
 #include <QApplication>
 #include <QFileDialog>
@@ -184,28 +173,16 @@ public:
     }
 
     std::shared_ptr<cptlib::IMessageBoxPresenter> CreateMessageBoxPresenter() override {
-#ifdef SFX_HAVE_QT_MESSAGE_BOX
         return std::make_shared<cptlib::CQtMessageBoxPresenter>();
-#else
-        return nullptr;
-#endif
     }
 
     std::unique_ptr<IProgressView> CreateProgressView() override {
-#ifdef SFX_HAVE_PROGRESS_WINDOW
         return std::make_unique<CProgressWindow>();
-#else
-        return nullptr;
-#endif
     }
 
     int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selected,
                           const cptlib::IStringResources& strings) override {
-#ifdef SFX_HAVE_LANGUAGE_WINDOW
         return RunLanguageDialogWindow(cultures, selected, strings);
-#else
-        return sfx::RunLanguageDialog(cultures, selected, strings);
-#endif
     }
 
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
