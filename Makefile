@@ -10,7 +10,8 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-iostreams1.74-dev libboost-log1.74-dev libboost-thread1.74-dev \
 	libboost-system1.74-dev libarchive-dev libssl-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
-	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool fonts-dejavu-core fonts-ipafont-gothic
+	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
+	fonts-ipafont-gothic
 
 .PHONY: all deps build test unit-test asan-test demo bench screenshots clean
 
