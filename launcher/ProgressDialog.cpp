@@ -179,7 +179,9 @@ void CSelfExtractingDlg::OnStartExtract() {
         EndAsCancelled();
         return;
     }
-    if (settings_.askTarget) {
+    // A silent run has nobody to ask: it takes the proposed folder rather than extracting
+    // nothing and reporting success.
+    if (settings_.askTarget && settings_.uiLevel > 0) {
         if (!AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir)) {
             EndDialog(kResultStopped);
             return;

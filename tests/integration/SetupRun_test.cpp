@@ -246,4 +246,63 @@ TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
     }
 }
 
+TEST_F(SetupRun, TheUsersCultureChoosesItsSectionAndItsTexts) {
+    AddSetup("setup.sh");
+    WriteFile(product / "data.txt", std::string(50000, 'x') + "end\n");
+    const std::string config = "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
+                               "SetupParams=--lang main\n"
+                               "[LANG_de-DE]\nSetupParams=--lang de\n"
+                               "[LANG_en-US]\nSetupParams=--lang en\n";
+    const fs::path launcher = Create(config);
+    struct Case {
+        std::vector<std::string> args;
+        std::string lang;
+    };
+    for (const auto& c : {Case{{"/q"}, "de"}, Case{{"/q", "/l", "en-US"}, "en"}}) {
+        SCOPED_TRACE(c.lang);
+        const ProcessResult r = Run(launcher, c.args, {{"LANG", "de_AT.UTF-8"}});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> args = Arguments();
+        ASSERT_GE(args.size(), 2u) << ReadFile(record);
+        EXPECT_EQ(args[0], "--lang");
+        EXPECT_EQ(args[1], c.lang);
+    }
+
+    // A damaged archive is reported in the user's language.
+    const fs::path archive = dir / "damaged.7z";
+    ASSERT_EQ(std::system(("cd '" + product.string() + "' && 7zz a -t7z -bso0 -bsp0 '" +
+                           archive.string() + "' -- '*'")
+                              .c_str()),
+              0);
+    std::string bytes = ReadFile(archive);
+    ASSERT_GT(bytes.size(), 200u);
+    bytes[100] = static_cast<char>(bytes[100] ^ 0x55);
+    WriteFile(archive, bytes);
+    WriteFile(dir / "config.txt", config);
+    const fs::path damaged = dir / "damaged";
+    const ProcessResult built = RunProcess(
+        {BinPath("sfxbuild"), "create", "--config", (dir / "config.txt").string(), "--archive",
+         archive.string(), "--stub", stub.string(), "-o", damaged.string()});
+    ASSERT_EQ(built.status, 0) << built.err;
+    const ProcessResult r = Run(damaged, {"/qm"}, {{"LANG", "de_AT.UTF-8"}});
+    EXPECT_EQ(r.status, 65);
+    EXPECT_NE(r.err.find("Die Setup-Datei ist beschädigt."), std::string::npos) << r.err;
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(SetupRun, ExtractOnlyFromTheConfigurationGoesToTheDocumentsFolder) {
+    AddSetup("setup.sh");
+    const fs::path home = dir / "home";
+    WriteFile(home / ".config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    fs::create_directories(home / "Dokumente");
+    const fs::path launcher =
+        Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\nExtractOnly=1\n");
+    const ProcessResult r =
+        Run(launcher, {"/q"}, {{"HOME", home.string()}, {"XDG_CONFIG_HOME", ""}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(home / "Dokumente/setup.sh"));
+    // Extracting only: the setup does not run.
+    EXPECT_FALSE(fs::exists(record));
+}
+
 } // namespace

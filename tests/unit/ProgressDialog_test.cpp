@@ -835,6 +835,18 @@ TEST_F(ProgressDialogTest, ExtractOnlyAsksForTheTargetFirst) {
     EXPECT_EQ(view.successFolder, picked.string() + "/");
 }
 
+TEST_F(ProgressDialogTest, ExtractOnlyWhenSilentTakesTheProposedFolderWithoutAsking) {
+    settings.extractOnly = true;
+    settings.askTarget = true;
+    settings.uiLevel = 0;
+    settings.extractDir = (temp / "proposed").string() + "/";
+    Run({[](FakeThread& w) { w.Done(); }});
+    EXPECT_EQ(exitCode, kExitSuccess);
+    EXPECT_TRUE(view.pickRequests.empty());
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].extractFolder, settings.extractDir);
+}
+
 TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionCancelledEndsWithZero) {
     settings.extractOnly = true;
     settings.askTarget = true;
