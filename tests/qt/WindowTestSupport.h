@@ -8,6 +8,7 @@
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ProgressDialog.h"
 #include "support/QtApp.h"
+#include "support/StringTables.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -28,18 +29,6 @@
 #include <vector>
 
 namespace sfxtest {
-
-// The string table of one file of resources/strings.
-inline std::unique_ptr<zqmsi::InstallStringResources> LoadStringTable(const std::string& file) {
-    auto table = std::make_unique<zqmsi::InstallStringResources>();
-    std::ifstream in(std::filesystem::path(SFX_SOURCE_DIR) / "resources/strings" / file,
-                     std::ios::binary);
-    cptlib::StringMap map;
-    cptlib::LoadXmlStringResources(&map, in, "");
-    for (const auto& [id, text] : map)
-        table->SetText(id, text);
-    return table;
-}
 
 // Answers boxes without showing them and keeps what they said.
 class ScriptedPresenter : public cptlib::IMessageBoxPresenter {

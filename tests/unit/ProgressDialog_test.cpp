@@ -9,6 +9,7 @@
 #include "launcher/Cleanup.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ProgressDialog.h"
+#include "support/StringTables.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -33,16 +34,7 @@ namespace fs = std::filesystem;
 using cptlib::MessageBoxContent;
 
 const zqmsi::InstallStringResources& EnglishStrings() {
-    static const auto* strings = [] {
-        auto* table = new zqmsi::InstallStringResources();
-        std::ifstream in(fs::path(SFX_SOURCE_DIR) / "resources/strings/en-US.xml",
-                         std::ios::binary);
-        cptlib::StringMap map;
-        cptlib::LoadXmlStringResources(&map, in, "");
-        for (const auto& [id, text] : map)
-            table->SetText(id, text);
-        return table;
-    }();
+    static const auto strings = sfxtest::LoadStringTable("en-US.xml");
     return *strings;
 }
 
