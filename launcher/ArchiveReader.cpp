@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace sfx {
@@ -70,7 +71,10 @@ struct Source {
     std::uint64_t start = 0;
     std::uint64_t size = 0; // bytes from start to the end of the file
     std::uint64_t position = 0;
-    std::vector<std::uint8_t> buffer;
+    // Not zero-filled, and no larger than the archive: a small archive must not pay for
+    // clearing a megabyte it never reads.
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t bufferSize = 0;
     std::uint32_t ioError = 0; // Win32 number of the last failed read
 
     std::uint32_t ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
@@ -93,19 +97,22 @@ struct Source {
 
 la_ssize_t ReadCallback(struct archive* archive, void* data, const void** block) {
     auto& source = *static_cast<Source*>(data);
-    if (source.buffer.empty())
-        source.buffer.resize(kReadSize);
+    if (!source.buffer) {
+        source.bufferSize = static_cast<std::size_t>(
+            std::max<std::uint64_t>(1, std::min<std::uint64_t>(source.size, kReadSize)));
+        source.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(source.bufferSize);
+    }
     const std::uint64_t left = source.position < source.size ? source.size - source.position : 0;
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadSize));
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(left, source.bufferSize));
     std::size_t done = 0;
-    const std::uint32_t error = source.ReadAt(source.position, source.buffer.data(), length, done);
+    const std::uint32_t error = source.ReadAt(source.position, source.buffer.get(), length, done);
     if (error != 0) {
         source.ioError = error;
         archive_set_error(archive, EIO, "Cannot read the archive file");
         return -1;
     }
     source.position += done;
-    *block = source.buffer.data();
+    *block = source.buffer.get();
     return static_cast<la_ssize_t>(done);
 }
 
