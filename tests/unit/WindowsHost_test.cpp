@@ -5,9 +5,6 @@
 
 #include "support/RunProcess.h"
 
-#include <archive.h>
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -17,24 +14,22 @@ namespace {
 using namespace sfx;
 using cptlib::platform::MemoryModule;
 
-// The bytes of a real shared object: the archive library this program links.
+// The bytes of a real shared object, one that offers SfxFixtureAnswer.
 std::string SharedObjectBytes() {
-    Dl_info info{};
-    EXPECT_NE(dladdr(reinterpret_cast<void*>(&archive_version_number), &info), 0);
-    return testsupport::ReadFile(info.dli_fname);
+    return testsupport::ReadFile(SFX_PLAIN_SHARED_OBJECT);
 }
 
 TEST(MemoryModule, LoadsASharedObjectFromBytes) {
     const std::string bytes = SharedObjectBytes();
     ASSERT_GT(bytes.size(), 1000u);
-    MemoryModule module(bytes, "archive-copy");
-    const auto version = reinterpret_cast<int (*)()>(module.FindSymbol("archive_version_number"));
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version(), archive_version_number());
+    MemoryModule module(bytes, "fixture-copy");
+    const auto answer = reinterpret_cast<int (*)()>(module.FindSymbol("SfxFixtureAnswer"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 42);
     EXPECT_EQ(module.FindSymbol("NoSuchSymbolAnywhere"), nullptr);
 
     MemoryModule moved(std::move(module));
-    EXPECT_NE(moved.FindSymbol("archive_version_number"), nullptr);
+    EXPECT_NE(moved.FindSymbol("SfxFixtureAnswer"), nullptr);
 }
 
 TEST(MemoryModule, DamagedBytesAreRefusedWithTheLoadersReason) {

@@ -2,6 +2,8 @@
 // The rich text of a message box: composed from plain text, with link markers turned into
 // hyperlink fields.
 
+#include "cptlib/ui/LinkMarkers.h"
+
 #include <string>
 
 namespace cptlib {
@@ -14,9 +16,5 @@ std::string ComposeMessageRtf(const std::string& mainInstruction, const std::str
 // Backslash and braces escaped, tabs and line feeds as control words, carriage returns
 // dropped.
 std::string EscapeRtf(const std::string& text);
-
-// "#LINK#T#U##" and "<LINK T|U>" become {\field{\*\fldinst{HYPERLINK "U"}}{\fldrslt{T}}}
-// followed by the hidden end marker.
-std::string ConvertLinkMarkers(const std::string& rtf);
 
 } // namespace cptlib
