@@ -54,7 +54,10 @@ int CApp::DoMessageBox(const std::string& text, std::uint32_t type, unsigned hel
 }
 
 bool CApp::InitInstance() {
-    std::setlocale(LC_ALL, "");
+    // Character handling and system messages follow the user; numbers and the rest stay "C",
+    // which also spares loading every category of the locale.
+    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_MESSAGES, "");
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
                cptlib::platform::CurrentProcessId());
 
@@ -138,7 +141,8 @@ void CApp::ShowCommandLineHelp() {
 
 bool CApp::LoadSettings() {
     std::string text;
-    const cptlib::HRESULT hr = ReadConfigurationBlock(programPath, text);
+    PayloadLayout layout;
+    const cptlib::HRESULT hr = ReadConfigurationBlock(programPath, text, &layout);
     if (hr == cptlib::HRESULT_INVALID_DATA) {
         DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::MB_ICONERROR, 0);
         return false;
@@ -150,6 +154,7 @@ bool CApp::LoadSettings() {
         return false;
     }
     settings.Parse(text);
+    archiveOffset = layout.archiveOffset;
 
     productName = settings.GetString("main", "ProductName", "");
     SetAppName(productName);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,8 @@ public:
     zqmsi::InstallStringResources strings;
     std::vector<std::string> forwardedArguments;
     std::vector<std::string> packedArguments;
+    // Where the archive starts in the launcher file, as the configuration search found it.
+    std::optional<std::uint64_t> archiveOffset;
 
 protected:
     // The language dialog step; the window comes with the dialog module.

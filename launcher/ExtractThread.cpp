@@ -400,7 +400,9 @@ CExtractThread::Result CExtractThread::Extract() {
         }
     }
     std::uint64_t offset = 0;
-    if (job_.archiveIsLauncher) {
+    if (job_.archiveIsLauncher && job_.archiveOffset) {
+        offset = *job_.archiveOffset;
+    } else if (job_.archiveIsLauncher) {
         if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
             return {hr, {}};
     }

@@ -4,6 +4,7 @@
 #include "cptlib/sys/MessageInbox.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sfx {
@@ -13,16 +14,21 @@ struct ExtractionJob {
     std::string archivePath;          // the launcher file, or the file named by /e
     bool archiveIsLauncher = true;    // the archive follows the configuration block's end marker
     std::string extractFolder;
-    bool deleteOnFailure = true; // normal run: the folder is the launcher's own
+    bool deleteOnFailure = true;                // normal run: the folder is the launcher's own
+    std::optional<std::uint64_t> archiveOffset; // from the start-up's search; else searched here
 };
 
-enum class ExtractionErrorKind : std::int32_t { CorruptArchive = 0, SystemError = 1, LibraryError = 2 };
+enum class ExtractionErrorKind : std::int32_t {
+    CorruptArchive = 0,
+    SystemError = 1,
+    LibraryError = 2
+};
 
 struct ExtractionError {
     ExtractionErrorKind kind = ExtractionErrorKind::CorruptArchive;
-    std::uint32_t code = 0;     // HRESULT, Win32 number or library number; 0 for a text failure
-    std::string message;        // the library's text
-    std::string path;           // SystemError: the current item or the extract folder
+    std::uint32_t code = 0;         // HRESULT, Win32 number or library number; 0 for a text failure
+    std::string message;            // the library's text
+    std::string path;               // SystemError: the current item or the extract folder
     std::uint64_t requiredSize = 0; // disk full: the total unpacked size
 };
 

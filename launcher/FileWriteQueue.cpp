@@ -8,10 +8,8 @@ namespace sfx {
 
 FileWriteQueue::FileWriteQueue(std::size_t buffers, std::size_t bufferSize)
     : bufferSize_(std::max<std::size_t>(bufferSize, 1)) {
+    // Memory and thread come with the first file: an archive without files needs neither.
     free_.resize(std::max<std::size_t>(buffers, 1));
-    for (auto& buffer : free_)
-        buffer.reserve(bufferSize_);
-    writer_ = std::thread([this] { WriterLoop(); });
 }
 
 FileWriteQueue::~FileWriteQueue() {
@@ -22,7 +20,8 @@ FileWriteQueue::~FileWriteQueue() {
         stop_ = true;
     }
     changed_.notify_all();
-    writer_.join();
+    if (writer_.joinable())
+        writer_.join();
 }
 
 std::vector<std::uint8_t> FileWriteQueue::TakeBuffer() {
@@ -30,6 +29,8 @@ std::vector<std::uint8_t> FileWriteQueue::TakeBuffer() {
     changed_.wait(lock, [this] { return !free_.empty(); });
     std::vector<std::uint8_t> buffer = std::move(free_.back());
     free_.pop_back();
+    lock.unlock();
+    buffer.reserve(bufferSize_);
     return buffer;
 }
 
@@ -37,6 +38,8 @@ void FileWriteQueue::Begin(cptlib::platform::FileDescriptor file, std::string na
                            std::optional<std::uint32_t> mode) {
     if (current_)
         End();
+    if (!writer_.joinable())
+        writer_ = std::thread([this] { WriterLoop(); });
     current_ = std::make_shared<OutputFile>(OutputFile{std::move(file), std::move(name), mode});
     buffer_ = TakeBuffer();
 }

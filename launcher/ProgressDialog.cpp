@@ -194,6 +194,7 @@ void CSelfExtractingDlg::OnStartExtract() {
     job_.notifyWindow = inbox_.Handle();
     job_.archivePath = settings_.archivePath;
     job_.archiveIsLauncher = settings_.archiveIsLauncher;
+    job_.archiveOffset = settings_.archiveOffset;
     job_.deleteOnFailure = !settings_.extractOnly;
     StartExtraction();
 }

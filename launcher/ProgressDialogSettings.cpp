@@ -15,6 +15,8 @@ ProgressDialogSettings ComposeProgressDialogSettings(const CApp& app) {
     record.archivePath = app.archivePath.empty() ? app.ProgramPath().string() : app.archivePath;
     record.programPath = app.ProgramPath().string();
     record.archiveIsLauncher = app.archivePath.empty();
+    if (record.archiveIsLauncher)
+        record.archiveOffset = app.archiveOffset;
     record.extractDir = AddTrailingSlash(app.extractDir);
     record.overwriteAnswer = app.overwriteAnswer;
     record.extractOnly = app.extractOnly;

@@ -3,6 +3,7 @@
 // never changed afterwards.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sfx {
@@ -30,6 +31,9 @@ struct ProgressDialogSettings {
     // The archive follows the launcher's configuration block; false for a bare archive given by
     // /e, which is read from its first byte.
     bool archiveIsLauncher = true;
+    // Where that archive starts when the start-up already searched the file; else the
+    // extraction searches it.
+    std::optional<std::uint64_t> archiveOffset;
 };
 
 // The record from the application's members and settings. The setup file and its parameters

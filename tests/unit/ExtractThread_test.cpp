@@ -300,6 +300,35 @@ TEST_F(ExtractThreadTest, FindsTheArchiveBehindTheEndMarkerOfALauncherFile) {
     }
 }
 
+TEST_F(ExtractThreadTest, TakesTheArchiveOffsetTheStartUpFoundInsteadOfSearchingAgain) {
+    const fs::path stage = dir / "stage";
+    WriteFile(stage / "setup.exe", Noise(70000, 3));
+    const fs::path archive = dir / "product.7z";
+    Pack(stage, archive);
+    // No markers: only a given offset finds the archive.
+    const fs::path launcher = dir / "setup";
+    WriteFile(launcher, Noise(5000, 9) + ReadFile(archive));
+
+    struct Case {
+        std::optional<std::uint64_t> offset;
+        cptlib::MessageId final;
+    };
+    for (const Case& c :
+         {Case{5000, WM_SFX_EXTRACT_DONE}, Case{std::nullopt, WM_SFX_EXTRACT_FAILED}}) {
+        SCOPED_TRACE(c.offset.has_value());
+        const fs::path out = dir / (c.offset ? "given" : "searched");
+        ExtractionJob job = Job(launcher, out, false);
+        job.archiveIsLauncher = true;
+        job.archiveOffset = c.offset;
+        const Outcome outcome = dialog.Run(thread, job);
+        ExpectProtocol(outcome, false);
+        EXPECT_EQ(outcome.final, c.final);
+        if (c.offset) {
+            EXPECT_EQ(ReadFile(out / "setup.exe"), ReadFile(stage / "setup.exe"));
+        }
+    }
+}
+
 TEST_F(ExtractThreadTest, CancelDuringExtractionRemovesOnlyTheRunsOwnFolder) {
     // Ten small files, then one larger than what the writing queue holds, so that it is still
     // being decoded when the cancel comes at 30 %.
@@ -821,8 +850,8 @@ TEST_F(ExtractThreadTest, ADiskFillingUpWhileWritingIsDiskFullWithTheRequiredSiz
         });
         Dialog child;
         const fs::path out = volume / "out";
-        const Outcome outcome =
-            child.Run(worker, ExtractionJob{{}, archive.string(), false, out.string() + "/", true});
+        const Outcome outcome = child.Run(
+            worker, ExtractionJob{{}, archive.string(), false, out.string() + "/", true, {}});
         std::ostringstream text;
         text << (outcome.error ? static_cast<int>(outcome.error->kind) : -1) << " " << std::hex
              << (outcome.error ? outcome.error->code : 0) << std::dec << " "

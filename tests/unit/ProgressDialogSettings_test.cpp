@@ -12,10 +12,12 @@ using namespace sfx;
 TEST(ProgressDialogSettings, DefaultsWithoutConfiguration) {
     CApp app({}, "/opt/dl/setup-file");
     app.extractDir = "/tmp/vrnabcdefgh";
+    app.archiveOffset = 0x33D631;
     const auto record = ComposeProgressDialogSettings(app);
     EXPECT_EQ(record.uiLevel, 4);
     EXPECT_EQ(record.archivePath, "/opt/dl/setup-file");
     EXPECT_TRUE(record.archiveIsLauncher);
+    EXPECT_EQ(record.archiveOffset, std::optional<std::uint64_t>(0x33D631));
     EXPECT_EQ(record.extractDir, "/tmp/vrnabcdefgh/");
     EXPECT_EQ(record.setupFile, "setup.exe");
     EXPECT_EQ(record.setupParams, "");
@@ -35,6 +37,8 @@ TEST(ProgressDialogSettings, CultureSectionBeforeMainAndMembersAsTheyStand) {
     app.UiLevel = 2;
     app.productName = "Produkt";
     app.archivePath = "/data/payload.7z";
+    // The launcher's own archive offset says nothing about the file named by /e.
+    app.archiveOffset = 0x33D631;
     app.extractDir = "/x/out/";
     app.extractOnly = true;
     app.askTarget = true;
@@ -50,6 +54,7 @@ TEST(ProgressDialogSettings, CultureSectionBeforeMainAndMembersAsTheyStand) {
     EXPECT_TRUE(record.forwardResourceData);
     EXPECT_EQ(record.archivePath, "/data/payload.7z");
     EXPECT_FALSE(record.archiveIsLauncher);
+    EXPECT_FALSE(record.archiveOffset);
     EXPECT_EQ(record.extractDir, "/x/out/");
     EXPECT_EQ(record.uiLevel, 2);
     EXPECT_EQ(record.productName, "Produkt");
