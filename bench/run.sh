@@ -29,8 +29,8 @@ printf '[main]\nProductName=Bench\nSetupFileName=%s\n' "$work/probe.sh" > "$work
 (cd "$work/empty" && 7zz a -bd -t7z "$work/empty.7z" . >/dev/null)
 "$bin/sfxbuild" create --config "$work/setup-config.txt" --archive "$work/empty.7z" \
     -o "$work/setup-start"
-"$bin/setup_start_bench" "$work/setup-start" "$work/probe.sh" 2>/dev/null | grep '^setup start' \
-    || status=1
+"$bin/setup_start_bench" "$work/setup-start" "$work/probe.sh" 30 "$bin/spawn_only" 2>/dev/null \
+    | grep '^setup start' || status=1
 
 # Extraction of a 200 MiB payload against 7zz x of the same archive.
 "$(dirname "$0")/extract_bench.sh" "$build" || status=1
