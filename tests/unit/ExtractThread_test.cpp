@@ -268,7 +268,7 @@ TEST_F(ExtractThreadTest, ExtractsFilesFoldersModesAndLinksAndListsTheNames) {
     EXPECT_EQ(thread.ExtractedNames(), ListedNames(archive));
 }
 
-TEST_F(ExtractThreadTest, FindsTheArchiveBehindTheEndMarkerOfALauncherFile) {
+TEST_F(ExtractThreadTest, FindsTheArchiveBehindTheEndMarkerOrAtTheOffsetTheStartUpFound) {
     const fs::path stage = dir / "stage";
     WriteFile(stage / "setup.exe", Noise(70000, 3));
     const fs::path archive = dir / "product.7z";
@@ -277,54 +277,38 @@ TEST_F(ExtractThreadTest, FindsTheArchiveBehindTheEndMarkerOfALauncherFile) {
     const fs::path launcher = dir / "setup";
     WriteFile(launcher, Noise(5000, 9) + StartMarker() + Noise(48, 11) + EndMarker() +
                             ReadFile(archive) + "trailing data block");
+    // Without markers only a given offset finds the archive.
+    const fs::path unmarked = dir / "unmarked";
+    WriteFile(unmarked, Noise(5000, 9) + ReadFile(archive));
 
     struct Case {
+        const fs::path& file;
         bool archiveIsLauncher;
+        std::optional<std::uint64_t> offset;
         cptlib::MessageId final;
     };
-    for (const Case& c : {Case{true, WM_SFX_EXTRACT_DONE}, Case{false, WM_SFX_EXTRACT_FAILED}}) {
-        SCOPED_TRACE(c.archiveIsLauncher);
-        const fs::path out = dir / (c.archiveIsLauncher ? "out1" : "out2");
-        ExtractionJob job = Job(launcher, out, false);
+    const Case cases[] = {
+        {launcher, true, std::nullopt, WM_SFX_EXTRACT_DONE},
+        {launcher, false, std::nullopt, WM_SFX_EXTRACT_FAILED}, // read from its first byte
+        {unmarked, true, 5000, WM_SFX_EXTRACT_DONE},
+        {unmarked, true, std::nullopt, WM_SFX_EXTRACT_FAILED},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(run);
+        const fs::path out = dir / ("out" + std::to_string(run++));
+        ExtractionJob job = Job(c.file, out, false);
         job.archiveIsLauncher = c.archiveIsLauncher;
+        job.archiveOffset = c.offset;
         const Outcome outcome = dialog.Run(thread, job);
         ExpectProtocol(outcome, false);
         EXPECT_EQ(outcome.final, c.final);
-        if (c.archiveIsLauncher) {
+        if (c.final == WM_SFX_EXTRACT_DONE) {
             EXPECT_EQ(ReadFile(out / "setup.exe"), ReadFile(stage / "setup.exe"));
         } else {
             ASSERT_TRUE(outcome.error);
             EXPECT_EQ(outcome.error->kind, ExtractionErrorKind::CorruptArchive);
             EXPECT_EQ(outcome.error->code, kDataError);
-        }
-    }
-}
-
-TEST_F(ExtractThreadTest, TakesTheArchiveOffsetTheStartUpFoundInsteadOfSearchingAgain) {
-    const fs::path stage = dir / "stage";
-    WriteFile(stage / "setup.exe", Noise(70000, 3));
-    const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
-    // No markers: only a given offset finds the archive.
-    const fs::path launcher = dir / "setup";
-    WriteFile(launcher, Noise(5000, 9) + ReadFile(archive));
-
-    struct Case {
-        std::optional<std::uint64_t> offset;
-        cptlib::MessageId final;
-    };
-    for (const Case& c :
-         {Case{5000, WM_SFX_EXTRACT_DONE}, Case{std::nullopt, WM_SFX_EXTRACT_FAILED}}) {
-        SCOPED_TRACE(c.offset.has_value());
-        const fs::path out = dir / (c.offset ? "given" : "searched");
-        ExtractionJob job = Job(launcher, out, false);
-        job.archiveIsLauncher = true;
-        job.archiveOffset = c.offset;
-        const Outcome outcome = dialog.Run(thread, job);
-        ExpectProtocol(outcome, false);
-        EXPECT_EQ(outcome.final, c.final);
-        if (c.offset) {
-            EXPECT_EQ(ReadFile(out / "setup.exe"), ReadFile(stage / "setup.exe"));
         }
     }
 }
