@@ -122,9 +122,12 @@ cptlib::HRESULT MapSearchRange(const std::filesystem::path& path,
 
 } // namespace
 
-cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout) {
-    cptlib::platform::FileDescriptor file;
-    cptlib::platform::MappedFileView view;
+namespace {
+
+// Maps the search range of a launcher file and finds the payload in it; the view stays mapped.
+cptlib::HRESULT FindPayloadInFile(const std::filesystem::path& path,
+                                  cptlib::platform::FileDescriptor& file,
+                                  cptlib::platform::MappedFileView& view, PayloadLayout& layout) {
     const cptlib::HRESULT hr = MapSearchRange(path, file, view);
     if (cptlib::Failed(hr))
         return hr;
@@ -135,28 +138,33 @@ cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& 
     return cptlib::S_OK;
 }
 
+} // namespace
+
+cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout) {
+    cptlib::platform::FileDescriptor file;
+    cptlib::platform::MappedFileView view;
+    return FindPayloadInFile(path, file, view, layout);
+}
+
 cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
                                        PayloadLayout* layout) {
     text.clear();
     cptlib::platform::FileDescriptor file;
     cptlib::platform::MappedFileView view;
-    const cptlib::HRESULT hr = MapSearchRange(path, file, view);
+    PayloadLayout found;
+    const cptlib::HRESULT hr = FindPayloadInFile(path, file, view, found);
     if (cptlib::Failed(hr))
         return hr;
-
-    const auto found = FindPayload(view.bytes());
-    if (!found)
-        return cptlib::HRESULT_INVALID_DATA;
     const auto key = MakeConfigKey();
-    std::string plain = DecryptConfigurationBlock(view.data() + found->blockOffset,
-                                                  static_cast<std::size_t>(found->blockSize),
+    std::string plain = DecryptConfigurationBlock(view.data() + found.blockOffset,
+                                                  static_cast<std::size_t>(found.blockSize),
                                                   key.data(), key.size());
     // A damaged block or a foreign key deciphers to noise, which is as bad as a missing block.
     if (!cptlib::IsValidUtf8(plain))
         return cptlib::HRESULT_INVALID_DATA;
     text = std::move(plain);
     if (layout != nullptr)
-        *layout = *found;
+        *layout = found;
     return cptlib::S_OK;
 }
 

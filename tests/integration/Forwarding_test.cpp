@@ -27,19 +27,7 @@ protected:
 
     fs::path Create(const std::string& name, const std::string& data = {}) {
         const fs::path out = dir / name;
-        std::vector<std::string> args = {BinPath("sfxbuild"),
-                                         "create",
-                                         "--config",
-                                         (dir / "config.txt").string(),
-                                         "--dir",
-                                         (dir / "product").string(),
-                                         "-o",
-                                         out.string()};
-        if (!data.empty()) {
-            args.push_back("--data");
-            args.push_back(data);
-        }
-        const ProcessResult r = RunProcess(args);
+        const ProcessResult r = CreateLauncher(dir / "config.txt", dir / "product", out, {}, data);
         EXPECT_EQ(r.status, 0) << r.err;
         return out;
     }

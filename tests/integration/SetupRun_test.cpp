@@ -46,21 +46,7 @@ protected:
                     const std::string& data = {}) {
         WriteFile(dir / "config.txt", config);
         const fs::path out = dir / name;
-        std::vector<std::string> args = {BinPath("sfxbuild"),
-                                         "create",
-                                         "--config",
-                                         (dir / "config.txt").string(),
-                                         "--dir",
-                                         product.string(),
-                                         "--stub",
-                                         stub.string(),
-                                         "-o",
-                                         out.string()};
-        if (!data.empty()) {
-            args.push_back("--data");
-            args.push_back(data);
-        }
-        const ProcessResult r = RunProcess(args);
+        const ProcessResult r = CreateLauncher(dir / "config.txt", product, out, stub, data);
         EXPECT_EQ(r.status, 0) << r.err;
         return out;
     }

@@ -164,6 +164,23 @@ inline std::filesystem::path SmallStub(const std::filesystem::path& folder) {
     return copy;
 }
 
+// Makes the launcher file `out` with the build tool from a configuration file and a product
+// folder; `stub` and the data block's query `data` when given.
+inline ProcessResult CreateLauncher(const std::filesystem::path& config,
+                                    const std::filesystem::path& product,
+                                    const std::filesystem::path& out,
+                                    const std::filesystem::path& stub = {},
+                                    const std::string& data = {}) {
+    std::vector<std::string> args = {
+        BinPath("sfxbuild"), "create", "--config",  config.string(), "--dir",
+        product.string(),    "-o",     out.string()};
+    if (!stub.empty())
+        args.insert(args.end(), {"--stub", stub.string()});
+    if (!data.empty())
+        args.insert(args.end(), {"--data", data});
+    return RunProcess(args);
+}
+
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
 public:
