@@ -36,7 +36,9 @@ bool Contains(const std::string& text, const char* part) {
 // every name outside ASCII. A UTF-8 locale for this thread alone keeps the names as stored.
 class Utf8Locale {
 public:
-    Utf8Locale() : locale_(::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+    // Only the character type matters to the name conversion; the other categories stay "C",
+    // which loads nothing.
+    Utf8Locale() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
     ~Utf8Locale() {
         if (locale_ != static_cast<locale_t>(nullptr))
             ::freelocale(locale_);
