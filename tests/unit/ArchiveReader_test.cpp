@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <tuple>
 
@@ -83,8 +85,8 @@ protected:
         const fs::path archive = dir / "test.7z";
         fs::remove(archive);
         const std::string command = "cd '" + (dir / "stage").string() +
-                                    "' && 7zz a -t7z -snl -bso0 -bsp0 " + options + " '" +
-                                    archive.string() + "' -- '*'";
+                                    "' && LC_ALL=C.UTF-8 7zz a -t7z -snl -bso0 -bsp0 " + options +
+                                    " '" + archive.string() + "' -- '*'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return archive;
     }
@@ -121,6 +123,33 @@ TEST_F(ArchiveReaderTest, TheHeaderListAgreesWithTheLibrary) {
         EXPECT_EQ(FromIndex(index), extracted);
         EXPECT_EQ(index.totalSize, total);
         EXPECT_EQ(extracted.size(), 11u);
+    }
+}
+
+TEST_F(ArchiveReaderTest, NamesOutsideAsciiAreKeptAsStoredUnderTheCLocale) {
+    // This process runs under the C locale, as a launcher does before it reads the user's.
+    const std::vector<std::string> names = {"caf\u00e9.txt", "Gr\u00f6\u00dfe/\u65e5\u672c.txt",
+                                            "\u0420\u0443\u0441"};
+    const fs::path stage = dir / "stage";
+    for (const std::string& name : names)
+        WriteFile(stage / name, name);
+    const fs::path archive = Pack("");
+    const auto reader = MakeArchiveReader(archive.string(), 0);
+    ArchiveIndex index;
+    ASSERT_TRUE(reader->ReadIndex(index).Ok());
+    std::vector<Listed> extracted;
+    std::uint64_t total = 0;
+    ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
+    std::vector<std::string> listed, delivered;
+    for (const Listed& item : FromIndex(index))
+        listed.push_back(item.name);
+    for (const Listed& item : extracted) {
+        if (item.type == ArchiveItemType::File)
+            delivered.push_back(item.name);
+    }
+    for (const std::string& name : names) {
+        EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
+        EXPECT_NE(std::find(delivered.begin(), delivered.end(), name), delivered.end()) << name;
     }
 }
 
