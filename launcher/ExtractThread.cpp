@@ -400,10 +400,10 @@ CExtractThread::Result CExtractThread::Extract() {
         }
     }
     std::uint64_t offset = 0;
-    if (job_.archiveIsLauncher && job_.archiveOffset) {
-        offset = *job_.archiveOffset;
-    } else if (job_.archiveIsLauncher) {
-        if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
+    if (job_.archiveIsLauncher) {
+        if (job_.archiveOffset)
+            offset = *job_.archiveOffset;
+        else if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
             return {hr, {}};
     }
     const std::unique_ptr<IArchiveReader> reader = readerFactory_(job_.archivePath, offset);

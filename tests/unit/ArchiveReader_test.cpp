@@ -79,6 +79,23 @@ ArchiveStatus FromExtraction(IArchiveReader& reader, std::vector<Listed>& items,
     }
 }
 
+// Both passes over an archive that starts at its file's first byte: the header list, then the
+// extraction; `ok` when both succeed.
+struct Passes {
+    bool ok = false;
+    ArchiveIndex index;
+    std::vector<Listed> extracted;
+    std::uint64_t extractedTotal = 0;
+};
+
+Passes ReadBothPasses(const fs::path& archive) {
+    Passes passes;
+    const auto reader = MakeArchiveReader(archive.string(), 0);
+    passes.ok = reader->ReadIndex(passes.index).Ok() &&
+                FromExtraction(*reader, passes.extracted, passes.extractedTotal).Ok();
+    return passes;
+}
+
 class ArchiveReaderTest : public ::testing::Test {
 protected:
     fs::path Pack(const std::string& options) {
@@ -113,16 +130,11 @@ TEST_F(ArchiveReaderTest, TheHeaderListAgreesWithTheLibrary) {
     for (const char* options : {"", "-mhc=off", "-ms=off", "-mx=0", "-m0=BCJ -m1=LZMA2",
                                 "-m0=LZMA -mtc=on -mta=on", "-ms=2f", "-mf=BCJ2"}) {
         SCOPED_TRACE(options);
-        const fs::path archive = Pack(options);
-        ArchiveIndex index;
-        const auto reader = MakeArchiveReader(archive.string(), 0);
-        ASSERT_TRUE(reader->ReadIndex(index).Ok());
-        std::vector<Listed> extracted;
-        std::uint64_t total = 0;
-        ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
-        EXPECT_EQ(FromIndex(index), extracted);
-        EXPECT_EQ(index.totalSize, total);
-        EXPECT_EQ(extracted.size(), 11u);
+        const Passes passes = ReadBothPasses(Pack(options));
+        ASSERT_TRUE(passes.ok);
+        EXPECT_EQ(FromIndex(passes.index), passes.extracted);
+        EXPECT_EQ(passes.index.totalSize, passes.extractedTotal);
+        EXPECT_EQ(passes.extracted.size(), 11u);
     }
 }
 
@@ -133,17 +145,12 @@ TEST_F(ArchiveReaderTest, NamesOutsideAsciiAreKeptAsStoredUnderTheCLocale) {
     const fs::path stage = dir / "stage";
     for (const std::string& name : names)
         WriteFile(stage / name, name);
-    const fs::path archive = Pack("");
-    const auto reader = MakeArchiveReader(archive.string(), 0);
-    ArchiveIndex index;
-    ASSERT_TRUE(reader->ReadIndex(index).Ok());
-    std::vector<Listed> extracted;
-    std::uint64_t total = 0;
-    ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
+    const Passes passes = ReadBothPasses(Pack(""));
+    ASSERT_TRUE(passes.ok);
     std::vector<std::string> listed, delivered;
-    for (const Listed& item : FromIndex(index))
+    for (const Listed& item : FromIndex(passes.index))
         listed.push_back(item.name);
-    for (const Listed& item : extracted) {
+    for (const Listed& item : passes.extracted) {
         if (item.type == ArchiveItemType::File)
             delivered.push_back(item.name);
     }
@@ -243,15 +250,11 @@ TEST_F(ArchiveReaderTest, AnArchiveWithoutPermissionsSaysSo) {
     const auto bytes = ArchiveWithoutModes("plain.txt", "plain data");
     const fs::path archive = dir / "plain.7z";
     WriteFile(archive, std::string(bytes.begin(), bytes.end()));
-    const auto reader = MakeArchiveReader(archive.string(), 0);
-    ArchiveIndex index;
-    ASSERT_TRUE(reader->ReadIndex(index).Ok());
-    std::vector<Listed> extracted;
-    std::uint64_t total = 0;
-    ASSERT_TRUE(FromExtraction(*reader, extracted, total).Ok());
+    const Passes passes = ReadBothPasses(archive);
+    ASSERT_TRUE(passes.ok);
     const std::vector<Listed> expected = {{"plain.txt", ArchiveItemType::File, 10, false, 0}};
-    EXPECT_EQ(FromIndex(index), expected);
-    EXPECT_EQ(extracted, expected);
+    EXPECT_EQ(FromIndex(passes.index), expected);
+    EXPECT_EQ(passes.extracted, expected);
 }
 
 TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {

@@ -233,8 +233,8 @@ void CBigMessageBox::OnInitDialog() {
 
     std::vector<int> widths;
     int total = 0;
-    for (const ButtonSpec& spec : buttons_) {
-        const QString caption = QString::fromStdString(StripAccelerator(spec.text));
+    for (const ButtonSpec& button : buttons_) {
+        const QString caption = QString::fromStdString(StripAccelerator(button.text));
         const int width =
             std::max(fm.horizontalAdvance(caption) + 2 * m.buttonPadding, m.minButtonWidth);
         widths.push_back(width);
