@@ -18,7 +18,7 @@
 #include "launcher/SelfCheck.h"
 #include "launcher/SetupCommand.h"
 #include "launcher/TerminalProgressView.h"
-#include "launcher/WindowsHost.h"
+#include "launcher/GuiHost.h"
 
 #include <clocale>
 #include <ctime>
@@ -28,7 +28,7 @@ namespace sfx {
 
 CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPath_)
     : arguments(std::move(arguments_)), programPath(std::move(programPath_)),
-      windows(std::make_unique<WindowsHost>(std::string_view())) {
+      gui(std::make_unique<GuiHost>(std::string_view())) {
     SetAppName(kAppName);
 }
 
@@ -38,10 +38,10 @@ CApp::~CApp() {
         cptlib::SetMessageBoxPresenter(nullptr);
 }
 
-void CApp::UseWindowsModule(std::string_view image) {
-    windows = std::make_unique<WindowsHost>(image);
-    cptlib::SetMessageBoxPresenter(std::make_shared<WindowsMessageBoxPresenter>(
-        *windows, [this] { return UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
+void CApp::UseGuiModule(std::string_view image) {
+    gui = std::make_unique<GuiHost>(image);
+    cptlib::SetMessageBoxPresenter(std::make_shared<GuiMessageBoxPresenter>(
+        *gui, [this] { return UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
     presenterInstalled = true;
 }
 
@@ -208,7 +208,7 @@ bool CApp::ChooseExtractFolder() {
 std::uint32_t CApp::RunSetupSequence() {
     try {
         const auto view =
-            MakeProgressView(*windows, UiLevel, TerminalProgressView::ForProcess(UiLevel));
+            MakeProgressView(*gui, UiLevel, TerminalProgressView::ForProcess(UiLevel));
         ProgressDialogSettings record = ComposeProgressDialogSettings(*this);
         FillSetupCommand(record, *this);
         return RunProgressDialog(record, strings, *view,
@@ -243,7 +243,7 @@ bool CApp::ChooseCulture() {
 
 int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
     selected = offer.selected;
-    if (IWindowsModule* module = windows->Get(UiLevel))
+    if (IGuiModule* module = gui->Get(UiLevel))
         return module->RunLanguageDialog(offer.cultures, selected, strings);
     return sfx::RunLanguageDialog(offer.cultures, selected, strings);
 }

@@ -15,7 +15,7 @@
 
 namespace sfx {
 
-class WindowsHost;
+class GuiHost;
 
 enum UiLevelValue : int { UiSilent = 0, UiNormal = 4 };
 
@@ -29,9 +29,9 @@ public:
     CApp(std::vector<std::string> arguments, std::filesystem::path programPath);
     virtual ~CApp();
 
-    // The windows module's bytes as the program carries them; they must outlive the object.
+    // The GUI module's bytes as the program carries them; they must outlive the object.
     // Without a module every window falls back to the terminal.
-    void UseWindowsModule(std::string_view image);
+    void UseGuiModule(std::string_view image);
 
     // The whole run; always false, as no message loop follows.
     bool InitInstance();
@@ -85,7 +85,7 @@ protected:
 private:
     std::vector<std::string> arguments;
     std::filesystem::path programPath;
-    std::unique_ptr<WindowsHost> windows;
+    std::unique_ptr<GuiHost> gui;
     bool presenterInstalled = false;
 };
 

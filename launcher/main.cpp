@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#ifdef SFX_WINDOWS_MODULE
-// The windows module's bytes, linked in at build time.
-extern "C" const char sfx_windows_module_begin[];
-extern "C" const char sfx_windows_module_end[];
+#ifdef SFX_GUI_MODULE
+// The GUI module's bytes, linked in at build time.
+extern "C" const char sfx_gui_module_begin[];
+extern "C" const char sfx_gui_module_end[];
 #endif
 
 namespace {
@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
     SetUpLogging();
     sfx::CApp app(std::vector<std::string>(argv + 1, argv + argc),
                   cptlib::platform::GetModulePath());
-#ifdef SFX_WINDOWS_MODULE
-    app.UseWindowsModule(std::string_view(
-        sfx_windows_module_begin,
-        static_cast<std::size_t>(sfx_windows_module_end - sfx_windows_module_begin)));
+#ifdef SFX_GUI_MODULE
+    app.UseGuiModule(std::string_view(
+        sfx_gui_module_begin,
+        static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
 #endif
     app.InitInstance();
     const std::uint32_t exitCode = app.ExitInstance();

@@ -1,5 +1,5 @@
 #pragma once
-// Link markers in message texts. This lives with the stub rather than the windows module, so
+// Link markers in message texts. This lives with the stub rather than the GUI module, so
 // that the pattern engine is linked once, into the stub.
 
 #include <string>

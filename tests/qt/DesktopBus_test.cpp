@@ -16,8 +16,8 @@
 #ifndef Q_MOC_RUN
 #include "WindowTestSupport.h"
 #include "cptlib/ui/qt/BigMessageBox.h"
-#include "launcher/windows/DesktopBus.h"
-#include "launcher/windows/ProgressWindow.h"
+#include "launcher/gui/DesktopBus.h"
+#include "launcher/gui/ProgressWindow.h"
 
 #include <QPushButton>
 #include <QTest>

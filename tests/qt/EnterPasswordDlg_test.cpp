@@ -2,7 +2,7 @@
 // extraction could not take whole.
 
 #include "WindowTestSupport.h"
-#include "launcher/windows/EnterPasswordDlg.h"
+#include "launcher/gui/EnterPasswordDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>

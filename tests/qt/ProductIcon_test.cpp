@@ -2,7 +2,7 @@
 // drawing program makes, image for image.
 
 #include "icongen/IconPainter.h"
-#include "launcher/windows/ProductIcon.h"
+#include "launcher/gui/ProductIcon.h"
 #include "support/QtApp.h"
 
 #include <QDir>

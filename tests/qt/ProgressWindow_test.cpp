@@ -9,8 +9,8 @@
 #include "launcher/ExitStatus.h"
 #include "launcher/Format.h"
 #include "launcher/ProgressDialog.h"
-#include "launcher/windows/EnterPasswordDlg.h"
-#include "launcher/windows/ProgressWindow.h"
+#include "launcher/gui/EnterPasswordDlg.h"
+#include "launcher/gui/ProgressWindow.h"
 
 #include <QFileDialog>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The language dialog: sorted display names, the preselection, OK, Esc and keyboard choice.
 
 #include "WindowTestSupport.h"
-#include "launcher/windows/UnzipLanguageDlg.h"
+#include "launcher/gui/UnzipLanguageDlg.h"
 
 #include <QComboBox>
 #include <QPushButton>

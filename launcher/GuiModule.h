@@ -1,5 +1,5 @@
 #pragma once
-// What the windows module offers the launcher. The module is a shared object that the launcher
+// What the GUI module offers the launcher. The module is a shared object that the launcher
 // carries in its own file and loads only when a window is to be shown, so that the launcher
 // itself needs no window libraries. The module is built against the launcher's exported
 // symbols: it uses the launcher's string tables, logger and message-box state, not copies.
@@ -15,11 +15,11 @@
 namespace sfx {
 
 // Raised whenever this interface or anything that crosses it changes.
-constexpr int kWindowsModuleVersion = 1;
+constexpr int kGuiModuleVersion = 1;
 
-class IWindowsModule {
+class IGuiModule {
 public:
-    virtual ~IWindowsModule() = default;
+    virtual ~IGuiModule() = default;
 
     // The windowed message box; null when the module has none.
     virtual std::shared_ptr<cptlib::IMessageBoxPresenter> CreateMessageBoxPresenter() = 0;
@@ -32,11 +32,11 @@ public:
     virtual std::string PickFolder(const std::string& initialFolder, const std::string& title) = 0;
 };
 
-// The module's one entry, exported under kWindowsModuleEntry. Returns the module, or null with
+// The module's one entry, exported under kGuiModuleEntry. Returns the module, or null with
 // `whyNot` set when the interface versions differ or no window can be opened (no display, the
 // display refuses the connection). The caller owns the result and keeps the module loaded
 // while it lives.
-using WindowsModuleEntry = IWindowsModule* (*)(int interfaceVersion, std::string& whyNot);
-constexpr const char* kWindowsModuleEntry = "SfxCreateWindowsModule";
+using GuiModuleEntry = IGuiModule* (*)(int interfaceVersion, std::string& whyNot);
+constexpr const char* kGuiModuleEntry = "SfxCreateGuiModule";
 
 } // namespace sfx

@@ -1,10 +1,10 @@
-#include "launcher/windows/UnzipLanguageDlg.h"
+#include "launcher/gui/UnzipLanguageDlg.h"
 
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
 #include "launcher/LanguageChoice.h"
-#include "launcher/windows/DialogLayout.h"
-#include "launcher/windows/ProductIcon.h"
+#include "launcher/gui/DialogLayout.h"
+#include "launcher/gui/ProductIcon.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
-// Loading the windows module from memory, and the terminal fallback wherever it cannot be used.
+// Loading the GUI module from memory, and the terminal fallback wherever it cannot be used.
 
 #include "cptlib/platform/MemoryModule.h"
-#include "launcher/WindowsHost.h"
+#include "launcher/GuiHost.h"
 
 #include "support/RunProcess.h"
 
@@ -49,9 +49,9 @@ TEST(MemoryModule, DamagedBytesAreRefusedWithTheLoadersReason) {
     }
 }
 
-class WindowsHostTest : public ::testing::Test {
+class GuiHostTest : public ::testing::Test {
 protected:
-    WindowsHost::EnvReader Env() {
+    GuiHost::EnvReader Env() {
         return [this](const char* name) -> const char* {
             const auto it = env.find(name);
             return it != env.end() ? it->second.c_str() : nullptr;
@@ -60,14 +60,14 @@ protected:
     std::map<std::string, std::string> env{{"DISPLAY", ":0"}};
 };
 
-TEST_F(WindowsHostTest, EveryReasonNotToUseTheModuleIsReported) {
+TEST_F(GuiHostTest, EveryReasonNotToUseTheModuleIsReported) {
     const std::string library = SharedObjectBytes();
     struct Case {
         std::string image;
         std::map<std::string, std::string> env;
         std::string reason;
     } cases[] = {
-        {"", {{"DISPLAY", ":0"}}, "carries no windows module"},
+        {"", {{"DISPLAY", ":0"}}, "carries no GUI module"},
         {"\x7f"
          "ELF broken",
          {},
@@ -80,11 +80,11 @@ TEST_F(WindowsHostTest, EveryReasonNotToUseTheModuleIsReported) {
          "ELF broken",
          {{"WAYLAND_DISPLAY", "wayland-0"}},
          "cannot be loaded"},
-        {library, {{"DISPLAY", ":0"}}, "has no entry SfxCreateWindowsModule"},
+        {library, {{"DISPLAY", ":0"}}, "has no entry SfxCreateGuiModule"},
     };
     for (const Case& c : cases) {
         env = c.env;
-        WindowsHost host(c.image, Env());
+        GuiHost host(c.image, Env());
         EXPECT_EQ(host.Get(4), nullptr) << c.reason;
         EXPECT_NE(host.WhyNot().find(c.reason), std::string::npos) << host.WhyNot();
         // Tried once: a later window falls back at once.
@@ -92,8 +92,8 @@ TEST_F(WindowsHostTest, EveryReasonNotToUseTheModuleIsReported) {
     }
 }
 
-TEST_F(WindowsHostTest, SilentLevelNeverLoads) {
-    WindowsHost host("\x7f"
+TEST_F(GuiHostTest, SilentLevelNeverLoads) {
+    GuiHost host("\x7f"
                      "ELF broken",
                      Env());
     EXPECT_EQ(host.Get(0), nullptr);
@@ -111,11 +111,11 @@ public:
     std::vector<std::string> shown;
 };
 
-TEST_F(WindowsHostTest, MessageBoxesFallBackToTheTerminalPresenter) {
+TEST_F(GuiHostTest, MessageBoxesFallBackToTheTerminalPresenter) {
     for (int level : {0, 1, 4}) {
-        WindowsHost host("garbage", Env());
+        GuiHost host("garbage", Env());
         auto fallback = std::make_shared<RecordingPresenter>();
-        WindowsMessageBoxPresenter presenter(
+        GuiMessageBoxPresenter presenter(
             host, [level] { return level; }, fallback);
         cptlib::MessageBoxContent box;
         box.content = "Disk full";
@@ -154,9 +154,9 @@ public:
     std::vector<std::string> calls;
 };
 
-TEST_F(WindowsHostTest, ProgressFallsBackToTheTerminalView) {
+TEST_F(GuiHostTest, ProgressFallsBackToTheTerminalView) {
     for (int level : {0, 1, 2, 4}) {
-        WindowsHost host("garbage", Env());
+        GuiHost host("garbage", Env());
         auto fallback = std::make_unique<FallbackView>();
         FallbackView* terminal = fallback.get();
         const auto view = MakeProgressView(host, level, std::move(fallback));
@@ -183,25 +183,25 @@ namespace {
 
 // Through a module loaded from its bytes: its answers reach the launcher, its refusal is the
 // logged reason.
-TEST_F(WindowsHostTest, WindowsComeFromTheLoadedModule) {
-    const std::string image = testsupport::ReadFile(SFX_FAKE_WINDOWS_MODULE);
+TEST_F(GuiHostTest, WindowsComeFromTheLoadedModule) {
+    const std::string image = testsupport::ReadFile(SFX_FAKE_GUI_MODULE);
     ASSERT_FALSE(image.empty());
     {
-        testsupport::ScopedEnv mode("FAKE_WINDOWS_MODULE", "decline");
-        WindowsHost host(image, Env());
+        testsupport::ScopedEnv mode("FAKE_GUI_MODULE", "decline");
+        GuiHost host(image, Env());
         EXPECT_EQ(host.Get(4), nullptr);
         EXPECT_EQ(host.WhyNot(), "no screen here.");
     }
-    testsupport::ScopedEnv mode("FAKE_WINDOWS_MODULE", "windows");
-    WindowsHost host(image, Env());
-    IWindowsModule* module = host.Get(4);
+    testsupport::ScopedEnv mode("FAKE_GUI_MODULE", "windows");
+    GuiHost host(image, Env());
+    IGuiModule* module = host.Get(4);
     ASSERT_NE(module, nullptr) << host.WhyNot();
     EXPECT_EQ(host.WhyNot(), "");
     EXPECT_EQ(host.Get(2), module);
 
     int level = 4;
     auto fallback = std::make_shared<RecordingPresenter>();
-    WindowsMessageBoxPresenter presenter(
+    GuiMessageBoxPresenter presenter(
         host, [&level] { return level; }, fallback);
     cptlib::MessageBoxContent box;
     box.content = "Question";

@@ -1,4 +1,4 @@
-#include "launcher/windows/ProgressWindow.h"
+#include "launcher/gui/ProgressWindow.h"
 
 #include "cptlib/ui/qt/BigMessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
@@ -6,9 +6,9 @@
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "cptlib/ui/qt/VistaDialog.h"
 #include "launcher/ExtractFolder.h"
-#include "launcher/windows/DialogLayout.h"
-#include "launcher/windows/EnterPasswordDlg.h"
-#include "launcher/windows/ProductIcon.h"
+#include "launcher/gui/DialogLayout.h"
+#include "launcher/gui/EnterPasswordDlg.h"
+#include "launcher/gui/ProductIcon.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "launcher/windows/EnterPasswordDlg.h"
+#include "launcher/gui/EnterPasswordDlg.h"
 
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
-#include "launcher/windows/DialogLayout.h"
-#include "launcher/windows/ProductIcon.h"
+#include "launcher/gui/DialogLayout.h"
+#include "launcher/gui/ProductIcon.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "launcher/windows/DesktopBus.h"
+#include "launcher/gui/DesktopBus.h"
 
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"

@@ -1,4 +1,4 @@
-#include "launcher/windows/ProductIcon.h"
+#include "launcher/gui/ProductIcon.h"
 
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"

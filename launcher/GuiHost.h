@@ -1,12 +1,12 @@
 #pragma once
-// The launcher's side of the windows module: loads it the first time a window is wanted, and
+// The launcher's side of the GUI module: loads it the first time a window is wanted, and
 // falls back to the terminal where it cannot be loaded (silent level, no display, no window
 // libraries on the machine, a damaged module).
 
 #include "cptlib/platform/MemoryModule.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ProgressView.h"
-#include "launcher/WindowsModule.h"
+#include "launcher/GuiModule.h"
 
 #include <functional>
 #include <memory>
@@ -16,24 +16,24 @@
 
 namespace sfx {
 
-class WindowsHost {
+class GuiHost {
 public:
     using EnvReader = std::function<const char*(const char*)>;
 
     // `image`: the module's bytes (empty: the program carries none); they must outlive the host.
-    explicit WindowsHost(std::string_view image, EnvReader getenv = {});
-    ~WindowsHost();
-    WindowsHost(const WindowsHost&) = delete;
-    WindowsHost& operator=(const WindowsHost&) = delete;
+    explicit GuiHost(std::string_view image, EnvReader getenv = {});
+    ~GuiHost();
+    GuiHost(const GuiHost&) = delete;
+    GuiHost& operator=(const GuiHost&) = delete;
 
     // The module when a window may be shown at this level; null otherwise. Loading is tried
     // once; the reason for not using the module is logged once.
-    IWindowsModule* Get(int uiLevel);
+    IGuiModule* Get(int uiLevel);
     // Why the module is not in use; empty while it is, or before it was first wanted.
     const std::string& WhyNot() const { return whyNot_; }
 
 private:
-    IWindowsModule* Load();
+    IGuiModule* Load();
     void Refuse(std::string reason);
 
     std::string_view image_;
@@ -43,20 +43,20 @@ private:
     std::string whyNot_;
     std::optional<cptlib::platform::MemoryModule> library_;
     // Declared after the library: destroyed while its code is still loaded.
-    std::unique_ptr<IWindowsModule> module_;
+    std::unique_ptr<IGuiModule> module_;
 };
 
 // Draws message boxes with the module's presenter when the module can be used at the level
 // `uiLevel` returns at the time of the box, else with `fallback`.
-class WindowsMessageBoxPresenter : public cptlib::IMessageBoxPresenter {
+class GuiMessageBoxPresenter : public cptlib::IMessageBoxPresenter {
 public:
-    WindowsMessageBoxPresenter(WindowsHost& host, std::function<int()> uiLevel,
+    GuiMessageBoxPresenter(GuiHost& host, std::function<int()> uiLevel,
                                std::shared_ptr<cptlib::IMessageBoxPresenter> fallback);
     int Show(const cptlib::MessageBoxContent& box) override;
     bool MainWindowVisible() const override;
 
 private:
-    WindowsHost& host_;
+    GuiHost& host_;
     std::function<int()> uiLevel_;
     std::shared_ptr<cptlib::IMessageBoxPresenter> fallback_;
     std::shared_ptr<cptlib::IMessageBoxPresenter> windowed_;
@@ -64,7 +64,7 @@ private:
 
 // The progress dialog's view: the module's progress window from level 2 up, else `fallback`
 // (the terminal view), whose folder chooser is still the module's where it can be loaded.
-std::unique_ptr<IProgressView> MakeProgressView(WindowsHost& host, int uiLevel,
+std::unique_ptr<IProgressView> MakeProgressView(GuiHost& host, int uiLevel,
                                                 std::unique_ptr<IProgressView> fallback);
 
 } // namespace sfx

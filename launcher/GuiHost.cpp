@@ -1,4 +1,4 @@
-#include "launcher/WindowsHost.h"
+#include "launcher/GuiHost.h"
 
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"
@@ -7,21 +7,21 @@
 
 namespace sfx {
 
-WindowsHost::WindowsHost(std::string_view image, EnvReader getenv)
+GuiHost::GuiHost(std::string_view image, EnvReader getenv)
     : image_(image), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
 
-WindowsHost::~WindowsHost() = default;
+GuiHost::~GuiHost() = default;
 
-void WindowsHost::Refuse(std::string reason) {
+void GuiHost::Refuse(std::string reason) {
     whyNot_ = std::move(reason);
-    SETUP_LOG(cptlib::Severity::Normal) << "Windows module not used: " << whyNot_;
+    SETUP_LOG(cptlib::Severity::Normal) << "GUI module not used: " << whyNot_;
 }
 
-IWindowsModule* WindowsHost::Get(int uiLevel) {
+IGuiModule* GuiHost::Get(int uiLevel) {
     if (uiLevel <= 0) {
         if (!silentLogged_ && !module_) {
             silentLogged_ = true;
-            SETUP_LOG(cptlib::Severity::Normal) << "Windows module not used: UiLevel is Silent.";
+            SETUP_LOG(cptlib::Severity::Normal) << "GUI module not used: UiLevel is Silent.";
         }
         return nullptr;
     }
@@ -32,13 +32,13 @@ IWindowsModule* WindowsHost::Get(int uiLevel) {
     return module_.get();
 }
 
-IWindowsModule* WindowsHost::Load() {
+IGuiModule* GuiHost::Load() {
     const auto set = [this](const char* name) {
         const char* value = getenv_(name);
         return value != nullptr && *value != '\0';
     };
     if (image_.empty()) {
-        Refuse("this program carries no windows module.");
+        Refuse("this program carries no GUI module.");
         return nullptr;
     }
     // Qt's own platforms without a display (offscreen) need no display variable.
@@ -47,37 +47,37 @@ IWindowsModule* WindowsHost::Load() {
         return nullptr;
     }
     try {
-        library_.emplace(image_, "sfxwindows");
+        library_.emplace(image_, "sfxgui");
     } catch (const std::exception&) {
         Refuse("the module cannot be loaded: " + cptlib::ErrorText(0));
         return nullptr;
     }
     const auto entry =
-        reinterpret_cast<WindowsModuleEntry>(library_->FindSymbol(kWindowsModuleEntry));
+        reinterpret_cast<GuiModuleEntry>(library_->FindSymbol(kGuiModuleEntry));
     if (entry == nullptr) {
         library_.reset();
-        Refuse(std::string("the module has no entry ") + kWindowsModuleEntry + ".");
+        Refuse(std::string("the module has no entry ") + kGuiModuleEntry + ".");
         return nullptr;
     }
     std::string whyNot;
-    module_.reset(entry(kWindowsModuleVersion, whyNot));
+    module_.reset(entry(kGuiModuleVersion, whyNot));
     if (!module_) {
         Refuse(whyNot.empty() ? "the module declined." : whyNot);
         return nullptr;
     }
     whyNot_.clear();
-    SETUP_LOG(cptlib::Severity::Normal) << "Windows module loaded.";
+    SETUP_LOG(cptlib::Severity::Normal) << "GUI module loaded.";
     return module_.get();
 }
 
-WindowsMessageBoxPresenter::WindowsMessageBoxPresenter(
-    WindowsHost& host, std::function<int()> uiLevel,
+GuiMessageBoxPresenter::GuiMessageBoxPresenter(
+    GuiHost& host, std::function<int()> uiLevel,
     std::shared_ptr<cptlib::IMessageBoxPresenter> fallback)
     : host_(host), uiLevel_(std::move(uiLevel)), fallback_(std::move(fallback)) {}
 
-int WindowsMessageBoxPresenter::Show(const cptlib::MessageBoxContent& box) {
+int GuiMessageBoxPresenter::Show(const cptlib::MessageBoxContent& box) {
     if (!windowed_) {
-        if (IWindowsModule* module = host_.Get(uiLevel_()))
+        if (IGuiModule* module = host_.Get(uiLevel_()))
             windowed_ = module->CreateMessageBoxPresenter();
     }
     // A box shown despite the silent level (the help) stays on the terminal.
@@ -86,7 +86,7 @@ int WindowsMessageBoxPresenter::Show(const cptlib::MessageBoxContent& box) {
     return fallback_->Show(box);
 }
 
-bool WindowsMessageBoxPresenter::MainWindowVisible() const {
+bool GuiMessageBoxPresenter::MainWindowVisible() const {
     return windowed_ ? windowed_->MainWindowVisible() : fallback_->MainWindowVisible();
 }
 
@@ -95,7 +95,7 @@ namespace {
 // The terminal view with the module's folder chooser.
 class WindowedFolderPickerView : public IProgressView {
 public:
-    WindowedFolderPickerView(std::unique_ptr<IProgressView> inner, WindowsHost& host, int uiLevel)
+    WindowedFolderPickerView(std::unique_ptr<IProgressView> inner, GuiHost& host, int uiLevel)
         : inner_(std::move(inner)), host_(host), uiLevel_(uiLevel) {}
 
     bool Create(const ProgressViewLayout& layout) override { return inner_->Create(layout); }
@@ -114,7 +114,7 @@ public:
     }
     bool AskPassword(std::string& password) override { return inner_->AskPassword(password); }
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
-        if (IWindowsModule* module = host_.Get(uiLevel_))
+        if (IGuiModule* module = host_.Get(uiLevel_))
             return module->PickFolder(initialFolder, title);
         return inner_->PickFolder(initialFolder, title);
     }
@@ -128,26 +128,26 @@ public:
 
 private:
     std::unique_ptr<IProgressView> inner_;
-    WindowsHost& host_;
+    GuiHost& host_;
     int uiLevel_;
 };
 
 } // namespace
 
-std::unique_ptr<IProgressView> MakeProgressView(WindowsHost& host, int uiLevel,
+std::unique_ptr<IProgressView> MakeProgressView(GuiHost& host, int uiLevel,
                                                 std::unique_ptr<IProgressView> fallback) {
     // Levels 0 and 1 show no progress window.
     if (uiLevel <= 1) {
         SETUP_LOG(cptlib::Severity::Normal)
-            << "No progress window at UiLevel " << uiLevel << "; windows module not loaded for it.";
+            << "No progress window at UiLevel " << uiLevel << "; GUI module not loaded for it.";
     } else {
-        if (IWindowsModule* module = host.Get(uiLevel)) {
+        if (IGuiModule* module = host.Get(uiLevel)) {
             if (auto window = module->CreateProgressView()) {
-                SETUP_LOG(cptlib::Severity::Normal) << "Progress window from the windows module.";
+                SETUP_LOG(cptlib::Severity::Normal) << "Progress window from the GUI module.";
                 return window;
             }
             SETUP_LOG(cptlib::Severity::Normal)
-                << "Windows module offers no progress window; the terminal shows the progress.";
+                << "GUI module offers no progress window; the terminal shows the progress.";
         }
     }
     return std::make_unique<WindowedFolderPickerView>(std::move(fallback), host, uiLevel);

@@ -3,7 +3,7 @@
 // status text, bar, Cancel; the title and the dock entry carry the percentage.
 
 #include "launcher/ProgressView.h"
-#include "launcher/windows/DesktopBus.h"
+#include "launcher/gui/DesktopBus.h"
 
 #include <QDBusConnection>
 #include <QIcon>

@@ -1,4 +1,4 @@
-// The windows module's entry: checks that a window can be opened at all, then makes the one
+// The GUI module's entry: checks that a window can be opened at all, then makes the one
 // QApplication of the process. Qt's platform plugins end the process (qFatal) when they cannot
 // connect, so the display is probed here first and the launcher falls back to the terminal.
 
@@ -6,10 +6,10 @@
 #include "cptlib/ErrorText.h"
 #include "cptlib/platform/File.h"
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
-#include "launcher/WindowsModule.h"
-#include "launcher/windows/ProductIcon.h"
-#include "launcher/windows/ProgressWindow.h"
-#include "launcher/windows/UnzipLanguageDlg.h"
+#include "launcher/GuiModule.h"
+#include "launcher/gui/ProductIcon.h"
+#include "launcher/gui/ProgressWindow.h"
+#include "launcher/gui/UnzipLanguageDlg.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -152,7 +152,7 @@ void QtMessageToLog(QtMsgType type, const QMessageLogContext&, const QString& me
     SETUP_LOG(severity) << "Qt: " << message.toStdString();
 }
 
-class WindowsModule final : public IWindowsModule {
+class WindowsModule final : public IGuiModule {
 public:
     explicit WindowsModule(const std::string& platform)
         : arguments_{"setup", "-platform", platform} {
@@ -208,10 +208,10 @@ private:
 
 } // namespace sfx
 
-extern "C" __attribute__((visibility("default"))) sfx::IWindowsModule*
-SfxCreateWindowsModule(int interfaceVersion, std::string& whyNot) {
-    if (interfaceVersion != sfx::kWindowsModuleVersion) {
-        whyNot = "the module has interface version " + std::to_string(sfx::kWindowsModuleVersion) +
+extern "C" __attribute__((visibility("default"))) sfx::IGuiModule*
+SfxCreateGuiModule(int interfaceVersion, std::string& whyNot) {
+    if (interfaceVersion != sfx::kGuiModuleVersion) {
+        whyNot = "the module has interface version " + std::to_string(sfx::kGuiModuleVersion) +
                  ", the launcher expects " + std::to_string(interfaceVersion) + ".";
         return nullptr;
     }

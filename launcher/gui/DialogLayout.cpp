@@ -1,4 +1,4 @@
-#include "launcher/windows/DialogLayout.h"
+#include "launcher/gui/DialogLayout.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-// Launcher files with windows: under a virtual X server (Xvfb) the windows module is loaded from
+// Launcher files with windows: under a virtual X server (Xvfb) the GUI module is loaded from
 // the launcher's own file and its dialogs are driven with xdotool; where no window can be
 // opened (no display, a display that refuses, window libraries that cannot be loaded) the run
 // goes on at the terminal, and a silent run never touches the window libraries at all.
@@ -77,7 +77,7 @@ private:
     std::string display_;
 };
 
-class Windows : public ::testing::Test {
+class Gui : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists("/usr/bin/Xvfb")) << "Xvfb is needed (package xvfb)";
@@ -178,7 +178,7 @@ protected:
 
 // A launcher file runs on machines without Qt, Boost or libarchive: the stub needs only the C
 // and C++ runtime.
-TEST_F(Windows, StubNeedsOnlyTheRuntimeLibraries) {
+TEST_F(Gui, StubNeedsOnlyTheRuntimeLibraries) {
     auto r = RunProcess({"/usr/bin/readelf", "-d", BinPath("sfxstub")});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::regex needed(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
@@ -194,7 +194,7 @@ TEST_F(Windows, StubNeedsOnlyTheRuntimeLibraries) {
     EXPECT_GT(count, 0) << r.out;
 }
 
-TEST_F(Windows, LanguageDialogProgressAndSetupUnderXvfb) {
+TEST_F(Gui, LanguageDialogProgressAndSetupUnderXvfb) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     KeyPresser press(x.Display(), "Installation Language", "Return");
@@ -203,14 +203,14 @@ TEST_F(Windows, LanguageDialogProgressAndSetupUnderXvfb) {
     EXPECT_EQ(r.status, 0) << r.err << Log();
     EXPECT_TRUE(SetupRan()) << Log();
     const std::string log = Log();
-    EXPECT_NE(log.find("Windows module loaded."), std::string::npos) << log;
-    EXPECT_NE(log.find("Progress window from the windows module."), std::string::npos) << log;
+    EXPECT_NE(log.find("GUI module loaded."), std::string::npos) << log;
+    EXPECT_NE(log.find("Progress window from the GUI module."), std::string::npos) << log;
     EXPECT_EQ(log.find("not used"), std::string::npos) << log;
     // Qt's own chatter goes to the log, not onto the terminal.
     EXPECT_EQ(r.err, "");
 }
 
-TEST_F(Windows, CancelledLanguageDialogEndsAsCancelled) {
+TEST_F(Gui, CancelledLanguageDialogEndsAsCancelled) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     KeyPresser press(x.Display(), "Installation Language", "Escape");
@@ -220,7 +220,7 @@ TEST_F(Windows, CancelledLanguageDialogEndsAsCancelled) {
     EXPECT_FALSE(SetupRan());
 }
 
-TEST_F(Windows, HelpBoxIsAWindow) {
+TEST_F(Gui, HelpBoxIsAWindow) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     KeyPresser press(x.Display(), "Setup Self-Extractor", "Return");
@@ -231,7 +231,7 @@ TEST_F(Windows, HelpBoxIsAWindow) {
     EXPECT_EQ(r.err.find("Usage: setup.exe"), std::string::npos) << r.err;
 }
 
-TEST_F(Windows, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
+TEST_F(Gui, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     const std::string noQt = (dir / "no-qt").string();
@@ -252,13 +252,13 @@ TEST_F(Windows, WithoutAUsableDisplayTheRunGoesOnAtTheTerminal) {
         EXPECT_EQ(r.status, 0) << c.reason << "\n" << r.err << Log();
         EXPECT_TRUE(SetupRan()) << c.reason;
         const std::string log = Log();
-        EXPECT_NE(log.find("Windows module not used: "), std::string::npos) << log;
+        EXPECT_NE(log.find("GUI module not used: "), std::string::npos) << log;
         EXPECT_NE(log.find(c.reason), std::string::npos) << log;
-        EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
+        EXPECT_EQ(log.find("GUI module loaded."), std::string::npos) << log;
     }
 }
 
-TEST_F(Windows, MissingPlatformPluginFallsBackInsteadOfEndingTheProcess) {
+TEST_F(Gui, MissingPlatformPluginFallsBackInsteadOfEndingTheProcess) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     auto query = RunProcess({"/usr/bin/qtpaths6", "--query", "QT_INSTALL_PLUGINS"});
@@ -279,7 +279,7 @@ TEST_F(Windows, MissingPlatformPluginFallsBackInsteadOfEndingTheProcess) {
     EXPECT_NE(log.find("platform plugin \"xcb\" is not installed"), std::string::npos) << log;
 }
 
-TEST_F(Windows, SilentRunNeverLoadsTheWindowLibraries) {
+TEST_F(Gui, SilentRunNeverLoadsTheWindowLibraries) {
     XvfbServer x;
     ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
     // A display is there, but the window libraries cannot be loaded: /q must not need them.
@@ -290,7 +290,7 @@ TEST_F(Windows, SilentRunNeverLoadsTheWindowLibraries) {
     const std::string log = Log();
     EXPECT_NE(log.find("No progress window at UiLevel 0"), std::string::npos) << log;
     EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Windows module loaded."), std::string::npos) << log;
+    EXPECT_EQ(log.find("GUI module loaded."), std::string::npos) << log;
 
     // The help, shown despite /q, is text then.
     r = Run({"/q", "/?"},
