@@ -11,14 +11,15 @@
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/ExtractThread.h"
+#include "launcher/GuiHost.h"
 #include "launcher/LanguageChoice.h"
 #include "launcher/Payload.h"
 #include "launcher/ProgressDialog.h"
 #include "launcher/Random.h"
 #include "launcher/SelfCheck.h"
 #include "launcher/SetupCommand.h"
+#include "launcher/TemporaryFolder.h"
 #include "launcher/TerminalProgressView.h"
-#include "launcher/GuiHost.h"
 
 #include <clocale>
 #include <ctime>
@@ -41,7 +42,7 @@ CApp::~CApp() {
 void CApp::UseGuiModule(std::string_view image) {
     gui = std::make_unique<GuiHost>(image);
     cptlib::SetMessageBoxPresenter(std::make_shared<GuiMessageBoxPresenter>(
-        *gui, [this] { return UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
+        *gui, [this] { return state.UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
     presenterInstalled = true;
 }
 
@@ -50,7 +51,7 @@ void CApp::SetAppName(const std::string& name) {
 }
 
 int CApp::DoMessageBox(const std::string& text, std::uint32_t type, unsigned helpId) {
-    return cptlib::ShowMessageBox(text, type, helpId, UiLevel, &strings);
+    return cptlib::ShowMessageBox(text, type, helpId, state.UiLevel, &strings);
 }
 
 bool CApp::InitInstance() {
@@ -100,9 +101,9 @@ std::uint32_t CApp::ExitInstance() {
 }
 
 bool CApp::LoadStrings(const std::string& newCulture) {
-    if (!strings.GetLoaders().empty() && newCulture == culture)
+    if (!strings.GetLoaders().empty() && newCulture == state.culture)
         return true;
-    culture = newCulture;
+    state.culture = newCulture;
     try {
         strings.RemoveLoaders();
         strings.AddLoader(std::make_shared<cptlib::XmlAppStringResourceLoader>());
@@ -111,10 +112,10 @@ bool CApp::LoadStrings(const std::string& newCulture) {
             const std::string section = "LANG_" + newCulture;
             const std::string name = settings.GetString(section, "ProductName", "");
             if (!name.empty()) {
-                productName = name;
-                SetAppName(productName);
+                state.productName = name;
+                SetAppName(state.productName);
             }
-            strings.properties["ProductName"] = productName;
+            strings.properties["ProductName"] = state.productName;
             for (const char* id : {"ProgressTitle", "ProgressText", "StartSetup"}) {
                 const std::string value = settings.GetString(section, id, "");
                 if (value.empty())
@@ -154,33 +155,33 @@ bool CApp::LoadSettings() {
         return false;
     }
     settings.Parse(text);
-    archiveOffset = layout.archiveOffset;
+    state.archiveOffset = layout.archiveOffset;
 
-    productName = settings.GetString("main", "ProductName", "");
-    SetAppName(productName);
-    showLanguageDialog = settings.GetInt("main", "ShowUnzipLanguageDlg", 1) == 1;
-    if (!extractOnly) {
+    state.productName = settings.GetString("main", "ProductName", "");
+    SetAppName(state.productName);
+    state.showLanguageDialog = settings.GetInt("main", "ShowUnzipLanguageDlg", 1) == 1;
+    if (!state.extractOnly) {
         if (settings.GetInt("main", "ExtractOnly", 0) != 0) {
-            extractOnly = true;
-            askTarget = true;
+            state.extractOnly = true;
+            state.askTarget = true;
         }
-        if (extractDir.empty()) {
+        if (state.extractDir.empty()) {
             const std::string folder = cptlib::ExpandPlaceholders(
                 settings.GetString("main", "DefaultExtractDir", "[PersonalFolder]"),
                 cptlib::GetFolderProperties(), cptlib::PlaceholderPattern(), true);
             std::error_code ec;
             if (!folder.empty() && std::filesystem::is_directory(folder, ec))
-                extractDir = folder;
+                state.extractDir = folder;
         }
     }
-    if (!extractOnly && UiLevel == UiNormal &&
+    if (!state.extractOnly && state.UiLevel == UiNormal &&
         settings.GetInt("main", "SfxProgressVisible", 1) == 0)
-        UiLevel = 1;
+        state.UiLevel = UiHidden;
     return true;
 }
 
 bool CApp::CheckOwnFile() {
-    if (!archivePath.empty())
+    if (!state.archivePath.empty())
         return true;
     const std::string message = VerifyOwnFileSize(programPath, strings);
     if (message.empty())
@@ -190,27 +191,25 @@ bool CApp::CheckOwnFile() {
 }
 
 bool CApp::ChooseExtractFolder() {
-    if (extractOnly) {
-        extractDir = CompleteExtractOnlyFolder(extractDir, programPath);
+    if (state.extractOnly) {
+        state.extractDir = CompleteExtractOnlyFolder(state.extractDir, programPath);
         return true;
     }
-    std::string tempPath;
-    const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
+    const std::uint32_t error = ChooseTemporaryFolder(state.extractDir);
     if (error != 0) {
         DoMessageBox("Could not get temp directory path.\n\n" + cptlib::SystemErrorText(error),
                      cptlib::MB_ICONERROR, 0);
         return false;
     }
-    extractDir = JoinPath(tempPath, MakeRandomFolderName());
     return true;
 }
 
 std::uint32_t CApp::RunSetupSequence() {
     try {
         const auto view =
-            MakeProgressView(*gui, UiLevel, TerminalProgressView::ForProcess(UiLevel));
-        ProgressDialogSettings record = ComposeProgressDialogSettings(*this);
-        FillSetupCommand(record, *this);
+            MakeProgressView(*gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel));
+        const ProgressDialogSettings record = ComposeProgressDialogSettings(
+            state, programPath, settings, CurrentSetupCommandSystem());
         return RunProgressDialog(record, strings, *view,
                                  std::make_unique<ExtractionWorker<CExtractThread>>());
     } catch (const std::exception&) {
@@ -225,11 +224,12 @@ namespace sfx {
 
 bool CApp::ChooseCulture() {
     const cptlib::CultureOffer offer =
-        cptlib::FindCultures(settings.GetSectionNames(), requestedCulture);
+        cptlib::FindCultures(settings.GetSectionNames(), state.requestedCulture);
     if (offer.found) {
-        cultureChosen = true;
+        state.cultureChosen = true;
         LoadStrings(offer.selected);
-        if (UiLevel == UiNormal && showLanguageDialog && requestedCulture.empty()) {
+        if (state.UiLevel == UiNormal && state.showLanguageDialog &&
+            state.requestedCulture.empty()) {
             std::string selected;
             if (RunLanguageDialog(offer, selected) != cptlib::IDOK)
                 return false;
@@ -243,7 +243,7 @@ bool CApp::ChooseCulture() {
 
 int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
     selected = offer.selected;
-    if (IGuiModule* module = gui->Get(UiLevel))
+    if (IGuiModule* module = gui->Get(state.UiLevel))
         return module->RunLanguageDialog(offer.cultures, selected, strings);
     return sfx::RunLanguageDialog(offer.cultures, selected, strings);
 }

@@ -4,11 +4,11 @@
 #include "common/setup/InstallStringResources.h"
 #include "cptlib/localization/CultureSelection.h"
 #include "launcher/SettingsStore.h"
+#include "launcher/StartupState.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,10 +16,6 @@
 namespace sfx {
 
 class GuiHost;
-
-enum UiLevelValue : int { UiSilent = 0, UiNormal = 4 };
-
-enum class OverwriteAnswer : int { Yes = 0, YesToAll = 1, No = 2, NoToAll = 3, Cancel = 4 };
 
 class CApp {
 public:
@@ -57,26 +53,10 @@ public:
     const std::filesystem::path& ProgramPath() const { return programPath; }
 
     std::uint32_t exitCode = 0;
-    int UiLevel = UiNormal;
+    // Filled by the command line and the configuration step.
+    StartupState state;
     SettingsStore settings;
-    std::string requestedCulture;
-    std::string culture;
-    std::string productName;
-    std::string extractDir;
-    std::string archivePath;
-    std::string addonDirPacked;
-    std::string addonDir;
-    bool extractOnly = false;
-    bool ownValuesFile = false;
-    bool cultureChosen = false;
-    bool showLanguageDialog = false;
-    bool askTarget = false;
-    int overwriteAnswer = static_cast<int>(OverwriteAnswer::YesToAll);
     zqmsi::InstallStringResources strings;
-    std::vector<std::string> forwardedArguments;
-    std::vector<std::string> packedArguments;
-    // Where the archive starts in the launcher file, as the configuration search found it.
-    std::optional<std::uint64_t> archiveOffset;
 
 protected:
     // The language dialog step; the window comes with the dialog module.

@@ -2,14 +2,17 @@
 
 #include "cptlib/Utf.h"
 
+#include <iterator>
+
 namespace sfx {
 
 namespace {
 
-// Named values of the preset overwrite answer.
+// Named values of the preset overwrite answer, in the order of OverwriteAnswer.
 bool ParseOverwriteAnswer(const std::string& text, int& answer) {
     static const char* const kNames[] = {"Yes", "YesToAll", "No", "NoToAll", "Cancel"};
-    for (int i = 0; i < 5; ++i) {
+    static_assert(std::size(kNames) == kOverwriteCancel + 1);
+    for (int i = kOverwriteYes; i <= kOverwriteCancel; ++i) {
         if (cptlib::EqualsNoCase(text, kNames[i])) {
             answer = i;
             return true;
@@ -35,11 +38,11 @@ bool CApp::ParseCommandLine() {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (packing) {
-            packedArguments.push_back(argument);
+            state.packedArguments.push_back(argument);
             continue;
         }
         if (argument.empty() || (argument[0] != '-' && argument[0] != '/')) {
-            forwardedArguments.push_back(argument);
+            state.forwardedArguments.push_back(argument);
             continue;
         }
         const std::string name = cptlib::ToLowerUtf8(argument.substr(1));
@@ -47,46 +50,46 @@ bool CApp::ParseCommandLine() {
         if (name == "?") {
             return false;
         } else if (name == "x") {
-            extractOnly = true;
+            state.extractOnly = true;
             if (hasValue)
-                extractDir = arguments[++i];
+                state.extractDir = arguments[++i];
         } else if (name == "q") {
-            UiLevel = 0;
-            forwardedArguments.push_back(argument);
+            state.UiLevel = UiSilent;
+            state.forwardedArguments.push_back(argument);
         } else if (name == "qb") {
-            UiLevel = 2;
-            forwardedArguments.push_back(argument);
+            state.UiLevel = UiBasic;
+            state.forwardedArguments.push_back(argument);
         } else if (name == "qm") {
-            UiLevel = 1;
-            forwardedArguments.push_back(argument);
+            state.UiLevel = UiHidden;
+            state.forwardedArguments.push_back(argument);
         } else if (name == "qx") {
-            UiLevel = 3;
-            forwardedArguments.push_back(argument);
+            state.UiLevel = UiBasicExtra;
+            state.forwardedArguments.push_back(argument);
         } else if (name == "l") {
             if (hasValue) {
-                requestedCulture = arguments[++i];
-                forwardedArguments.push_back(argument);
-                forwardedArguments.push_back(requestedCulture);
+                state.requestedCulture = arguments[++i];
+                state.forwardedArguments.push_back(argument);
+                state.forwardedArguments.push_back(state.requestedCulture);
             }
         } else if (name.starts_with("m=")) {
-            ownValuesFile = true;
-            forwardedArguments.push_back(argument);
+            state.ownValuesFile = true;
+            state.forwardedArguments.push_back(argument);
         } else if (name == "e") {
             if (hasValue)
-                archivePath = arguments[++i];
+                state.archivePath = arguments[++i];
         } else if (name == "overwriteanswer") {
             if (hasValue)
-                ParseOverwriteAnswer(arguments[++i], overwriteAnswer);
+                ParseOverwriteAnswer(arguments[++i], state.overwriteAnswer);
         } else if (name == "dlmaddondir") {
             if (hasValue)
-                addonDirPacked = ResolveFolderArgument(arguments[++i], programPath);
+                state.addonDirPacked = ResolveFolderArgument(arguments[++i], programPath);
         } else if (name == "dlvaddondir") {
             if (hasValue)
-                addonDir = ResolveFolderArgument(arguments[++i], programPath);
+                state.addonDir = ResolveFolderArgument(arguments[++i], programPath);
         } else if (name == "dlmforward") {
             packing = true;
         } else {
-            forwardedArguments.push_back(argument);
+            state.forwardedArguments.push_back(argument);
         }
     }
     return true;

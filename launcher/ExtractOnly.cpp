@@ -3,6 +3,7 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "launcher/ExtractFolder.h"
+#include "launcher/StartupState.h"
 
 #include <sys/stat.h>
 
@@ -111,7 +112,7 @@ std::string ExtractFolderLinkText(const std::string& extractDir) {
 void FinishExtractOnly(int uiLevel, const std::string& extractDir,
                        const std::vector<std::string>& extractedNames,
                        const cptlib::IStringResources& strings, IProgressView& view) {
-    if (uiLevel < 2)
+    if (uiLevel < UiBasic)
         return;
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();

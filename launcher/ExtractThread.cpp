@@ -4,10 +4,10 @@
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
 #include "cptlib/platform/XdgFolders.h"
-#include "launcher/Cleanup.h"
 #include "launcher/FileWriteQueue.h"
 #include "launcher/Payload.h"
 #include "launcher/SfxMessages.h"
+#include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
 #include <limits>

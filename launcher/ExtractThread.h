@@ -4,8 +4,8 @@
 
 #include "cptlib/sys/MfcWorkerThread.h"
 #include "launcher/ArchiveReader.h"
-#include "launcher/ExtractFolder.h"
 #include "launcher/Extraction.h"
+#include "launcher/TemporaryFolder.h"
 
 #include <cstdint>
 #include <functional>

@@ -44,4 +44,18 @@ std::string FormatTextList(std::string_view format, std::span<const FormatArg> a
     return out;
 }
 
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+    if (from.empty())
+        return std::string(text);
+    std::string out;
+    std::size_t position = 0;
+    for (std::size_t found; (found = text.find(from, position)) != std::string_view::npos;
+         position = found + from.size()) {
+        out.append(text.substr(position, found - position));
+        out.append(to);
+    }
+    out.append(text.substr(position));
+    return out;
+}
+
 } // namespace sfx

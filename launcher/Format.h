@@ -34,6 +34,10 @@ private:
 // are ignored.
 std::string FormatTextList(std::string_view format, std::span<const FormatArg> args);
 
+// Every `from` in `text` replaced by `to`, left to right; inserted text is not searched again. An
+// empty `from` changes nothing.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+
 template <class... Args> std::string FormatText(std::string_view format, const Args&... args) {
     const std::array<FormatArg, sizeof...(Args)> list{FormatArg(args)...};
     return FormatTextList(format, list);

@@ -2,6 +2,7 @@
 
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"
+#include "launcher/StartupState.h"
 
 #include <cstdlib>
 
@@ -18,7 +19,7 @@ void GuiHost::Refuse(std::string reason) {
 }
 
 IGuiModule* GuiHost::Get(int uiLevel) {
-    if (uiLevel <= 0) {
+    if (uiLevel <= UiSilent) {
         if (!silentLogged_ && !module_) {
             silentLogged_ = true;
             SETUP_LOG(cptlib::Severity::Normal) << "GUI module not used: UiLevel is Silent.";
@@ -52,8 +53,7 @@ IGuiModule* GuiHost::Load() {
         Refuse("the module cannot be loaded: " + cptlib::ErrorText(0));
         return nullptr;
     }
-    const auto entry =
-        reinterpret_cast<GuiModuleEntry>(library_->FindSymbol(kGuiModuleEntry));
+    const auto entry = reinterpret_cast<GuiModuleEntry>(library_->FindSymbol(kGuiModuleEntry));
     if (entry == nullptr) {
         library_.reset();
         Refuse(std::string("the module has no entry ") + kGuiModuleEntry + ".");
@@ -81,7 +81,7 @@ int GuiMessageBoxPresenter::Show(const cptlib::MessageBoxContent& box) {
             windowed_ = module->CreateMessageBoxPresenter();
     }
     // A box shown despite the silent level (the help) stays on the terminal.
-    if (windowed_ && uiLevel_() > 0)
+    if (windowed_ && uiLevel_() > UiSilent)
         return windowed_->Show(box);
     return fallback_->Show(box);
 }
@@ -136,8 +136,7 @@ private:
 
 std::unique_ptr<IProgressView> MakeProgressView(GuiHost& host, int uiLevel,
                                                 std::unique_ptr<IProgressView> fallback) {
-    // Levels 0 and 1 show no progress window.
-    if (uiLevel <= 1) {
+    if (uiLevel <= UiHidden) {
         SETUP_LOG(cptlib::Severity::Normal)
             << "No progress window at UiLevel " << uiLevel << "; GUI module not loaded for it.";
     } else {

@@ -6,10 +6,10 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/ui/MessageBox.h"
-#include "launcher/Cleanup.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractOnly.h"
 #include "launcher/Format.h"
+#include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,7 +95,7 @@ int CSelfExtractingDlg::DoModal() {
     view_.SetCancelText(Text("Cancel"));
     view_.SetText(Text("SfxProgressText"));
     view_.SetTitle(FormatText(Text("SfxProgressTitle"), 0));
-    if (settings_.uiLevel > 1)
+    if (settings_.uiLevel > UiHidden)
         view_.Show(true);
     if (!startPosted_) {
         startPosted_ = true;
@@ -114,7 +114,7 @@ cptlib::LResult CSelfExtractingDlg::OnMessage(const cptlib::Message& message) {
         case WM_SFX_ASK_OVERWRITE:
             return kOverwriteCancel;
         case WM_SFX_ASK_PASSWORD:
-            return 2;
+            return kPasswordRefused;
         default:
             return 0;
         }
@@ -181,7 +181,7 @@ void CSelfExtractingDlg::OnStartExtract() {
     }
     // A silent run has nobody to ask: it takes the proposed folder rather than extracting
     // nothing and reporting success.
-    if (settings_.askTarget && settings_.uiLevel > 0) {
+    if (settings_.askTarget && settings_.uiLevel > UiSilent) {
         if (!AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir)) {
             EndDialog(kResultStopped);
             return;
@@ -244,7 +244,7 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
     // The normal run's folder is new: whatever is there came from this archive.
     if (!settings_.extractOnly)
         return kOverwriteNo;
-    if (settings_.uiLevel == 0)
+    if (settings_.uiLevel == UiSilent)
         return settings_.overwriteAnswer;
     SetProgressBarState(ProgressBarState::Paused);
     const int button = view_.AskOverwrite(
@@ -255,22 +255,22 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
 
 cptlib::LResult CSelfExtractingDlg::OnAskPassword(char* buffer, std::size_t capacity) {
     if (buffer == nullptr || capacity == 0)
-        return 2;
+        return kPasswordRefused;
     std::string password;
     if (!view_.AskPassword(password))
-        return 2;
+        return kPasswordRefused;
     // A shortened password would only fail later as a damaged archive.
     if (password.size() >= capacity) {
         SETUP_LOG(cptlib::Severity::Warning)
             << "The password entered is longer than " << capacity - 1 << " bytes; refused.";
-        return 2;
+        return kPasswordRefused;
     }
     std::memcpy(buffer, password.c_str(), password.size() + 1);
     return kPasswordEntered;
 }
 
 void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
-    if (settings_.uiLevel == 0)
+    if (settings_.uiLevel == UiSilent)
         return;
     if (!settings_.extractOnly && error.kind == ExtractionErrorKind::SystemError &&
         error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL)) {
@@ -332,19 +332,8 @@ void CSelfExtractingDlg::OnExtractDone() {
 void CSelfExtractingDlg::StartSetup() {
     view_.SetText(Text("StartSetup"));
     view_.EnableCancel(false);
-    ProgressDialogSettings launch = settings_;
-    // The parameters were composed before the folder was made; a folder chosen or renamed
-    // since must reach the setup, not the name that was never used.
-    if (composedExtractDir_ != settings_.extractDir && !composedExtractDir_.empty()) {
-        const std::string from = composedExtractDir_.substr(0, composedExtractDir_.size() - 1);
-        const std::string to = settings_.extractDir.substr(0, settings_.extractDir.size() - 1);
-        for (std::string* text : {&launch.setupParams, &launch.setupFile}) {
-            for (std::size_t at = text->find(from); at != std::string::npos;
-                 at = text->find(from, at + to.size()))
-                text->replace(at, from.size(), to);
-        }
-    }
-    SetupLaunchInfo info = ComposeSetupLaunch(launch, settings_.programPath);
+    SetupLaunchInfo info =
+        ComposeSetupLaunch(settings_, composedExtractDir_, settings_.programPath);
     info.notifyWindow = inbox_.Handle();
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
@@ -417,14 +406,8 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
 void CSelfExtractingDlg::RemoveTemporaryFolder() {
     if (ownedFolder_.empty())
         return;
-    std::uint32_t error = 0;
-    if (!DeleteFolderTree(ownedFolder_, kDeleteTempFolder, &error) &&
-        error != cptlib::ERROR_FILE_NOT_FOUND && error != cptlib::ERROR_PATH_NOT_FOUND) {
-        SETUP_LOG(cptlib::Severity::Error)
-            << "Could not delete the folder '" << ownedFolder_ << "': " << error;
-        return;
-    }
-    ownedFolder_.clear();
+    if (sfx::RemoveTemporaryFolder(ownedFolder_))
+        ownedFolder_.clear();
 }
 
 void CSelfExtractingDlg::EndAsCancelled() {

@@ -1,36 +1,36 @@
 #include "launcher/ProgressDialogSettings.h"
 
-#include "launcher/App.h"
 #include "launcher/ExtractFolder.h"
+#include "launcher/SetupCommand.h"
 
 namespace sfx {
 
-ProgressDialogSettings ComposeProgressDialogSettings(const CApp& app) {
-    const SettingsStore& config = app.settings;
-    const std::string section = "LANG_" + app.culture;
+ProgressDialogSettings ComposeProgressDialogSettings(const StartupState& state,
+                                                     const std::filesystem::path& programPath,
+                                                     const SettingsStore& config,
+                                                     const SetupCommandSystem& system) {
     ProgressDialogSettings record;
-    record.uiLevel = app.UiLevel;
-    record.productName = app.productName;
-    record.culture = app.culture;
-    record.archivePath = app.archivePath.empty() ? app.ProgramPath().string() : app.archivePath;
-    record.programPath = app.ProgramPath().string();
-    record.archiveIsLauncher = app.archivePath.empty();
+    record.uiLevel = state.UiLevel;
+    record.productName = state.productName;
+    record.culture = state.culture;
+    record.archivePath = state.archivePath.empty() ? programPath.string() : state.archivePath;
+    record.programPath = programPath.string();
+    record.archiveIsLauncher = state.archivePath.empty();
     if (record.archiveIsLauncher)
-        record.archiveOffset = app.archiveOffset;
-    record.extractDir = AddTrailingSlash(app.extractDir);
-    record.overwriteAnswer = app.overwriteAnswer;
-    record.extractOnly = app.extractOnly;
-    record.cultureChosen = app.cultureChosen;
-    record.askTarget = app.askTarget;
-    record.showLanguageDialog = app.showLanguageDialog;
-    record.ownValuesFile = app.ownValuesFile;
+        record.archiveOffset = state.archiveOffset;
+    record.extractDir = AddTrailingSlash(state.extractDir);
+    record.overwriteAnswer = state.overwriteAnswer;
+    record.extractOnly = state.extractOnly;
+    record.cultureChosen = state.cultureChosen;
+    record.askTarget = state.askTarget;
+    record.showLanguageDialog = state.showLanguageDialog;
+    record.ownValuesFile = state.ownValuesFile;
     record.prettyProgress = config.GetInt("main", "SfxProgressPretty", 0) == 1;
     record.forwardResourceData = config.GetInt("main", "ForwardResourceDataFromSFX", 0) == 1;
-    record.showCommand = config.GetInt(section, "SetupShow", config.GetInt("main", "SetupShow", 1));
-    record.setupFile = config.GetString(section, "SetupFileName",
-                                        config.GetString("main", "SetupFileName", "setup.exe"));
-    record.setupParams =
-        config.GetString(section, "SetupParams", config.GetString("main", "SetupParams", ""));
+    SetupCommand command = ComposeSetupCommand(config, state, system);
+    record.setupFile = std::move(command.setupFile);
+    record.setupParams = std::move(command.setupParams);
+    record.showCommand = command.showCommand;
     return record;
 }
 

@@ -2,24 +2,28 @@
 // Everything the progress dialog needs from the start-up: filled once, copied into the dialog,
 // never changed afterwards.
 
+#include "launcher/SettingsStore.h"
+#include "launcher/StartupState.h"
+
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 namespace sfx {
 
-class CApp;
+struct SetupCommandSystem;
 
 struct ProgressDialogSettings {
-    std::int32_t uiLevel = 4;
+    std::int32_t uiLevel = UiNormal;
     std::string productName;
     std::string culture;     // the culture in use, such as en-US
     std::string archivePath; // the file named by /e, else the launcher file itself
     std::string programPath; // the launcher file itself, whose values are forwarded
     std::string extractDir;  // with a trailing "/"
-    std::string setupFile;   // as configured, relative to the extract folder unless absolute
-    std::string setupParams; // as configured
-    std::int32_t overwriteAnswer = 1;
+    std::string setupFile;   // composed, relative to the extract folder unless absolute
+    std::string setupParams; // composed, but for the switches added when the setup starts
+    std::int32_t overwriteAnswer = kOverwriteYesToAll;
     std::int32_t showCommand = 1;
     bool prettyProgress = false;
     bool extractOnly = false;
@@ -36,8 +40,10 @@ struct ProgressDialogSettings {
     std::optional<std::uint64_t> archiveOffset;
 };
 
-// The record from the application's members and settings. The setup file and its parameters
-// are the configured texts as they stand.
-ProgressDialogSettings ComposeProgressDialogSettings(const CApp& app);
+// The record from the start-up state and the configuration, with the setup command composed.
+ProgressDialogSettings ComposeProgressDialogSettings(const StartupState& state,
+                                                     const std::filesystem::path& programPath,
+                                                     const SettingsStore& config,
+                                                     const SetupCommandSystem& system);
 
 } // namespace sfx

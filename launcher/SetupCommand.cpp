@@ -2,13 +2,16 @@
 
 #include "cptlib/Utf.h"
 #include "cptlib/localization/FolderProperties.h"
+#include "cptlib/platform/ChildProcess.h"
 #include "cptlib/platform/Machine.h"
-#include "launcher/App.h"
+#include "launcher/ExtractFolder.h"
+#include "launcher/Format.h"
 #include "launcher/ProgressDialogSettings.h"
 
 #include <cwctype>
 #include <exception>
 #include <optional>
+#include <sys/stat.h>
 
 namespace sfx {
 
@@ -68,6 +71,39 @@ void AppendPiece(std::string& text, std::string_view piece) {
     if (!text.empty())
         text += ' ';
     text += piece;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+// The extension of the last path component with its dot, lower case; empty without one.
+std::string Extension(const std::string& path) {
+    const std::string name = LastPathComponent(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : LowerAscii(name.substr(dot));
+}
+
+bool IsFolderOrMissing(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
+}
+
+// The program that installs installer databases; its bare name when none is installed, so
+// the start fails with "file not found".
+std::string InstallerProgram() {
+    std::string program = cptlib::platform::FindProgramOnPath("msiexec");
+    if (program.empty())
+        program = cptlib::platform::FindProgramOnPath("msiexec.exe");
+    return program.empty() ? std::string("msiexec") : program;
+}
+
+std::string_view WithoutTrailingSlash(std::string_view folder) {
+    if (!folder.empty() && folder.back() == '/')
+        folder.remove_suffix(1);
+    return folder;
 }
 
 } // namespace
@@ -132,17 +168,44 @@ std::string SetupFileName(const SettingsStore& settings, const std::string& cult
     return file;
 }
 
-std::string ReplaceExtractDir(std::string_view text, const std::string& extractDir) {
-    constexpr std::string_view kName = "[ExtractDir]";
-    std::string out;
-    std::size_t position = 0;
-    for (std::size_t found; (found = text.find(kName, position)) != std::string_view::npos;
-         position = found + kName.size()) {
-        out.append(text.substr(position, found - position));
-        out += extractDir;
+std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile) {
+    if (IsAbsolutePath(setupFile))
+        return setupFile;
+    const std::string direct = JoinPath(extractDir, setupFile);
+    if (!IsFolderOrMissing(direct))
+        return direct;
+    return JoinPath(extractDir, "product/" + setupFile);
+}
+
+std::string RebaseOnExtractDir(std::string_view text, std::string_view from, std::string_view to) {
+    return ReplaceAll(text, WithoutTrailingSlash(from), WithoutTrailingSlash(to));
+}
+
+std::string QuoteSwitch(std::string_view item) {
+    if (item.empty())
+        return "\"\"";
+    // Backslashes right before a quote are doubled as well, so the setup reads back the same
+    // text; the bare rule would lose them.
+    std::string quoted;
+    std::size_t backslashes = 0;
+    for (const char c : item) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"') {
+                quoted.append(backslashes, '\\');
+                quoted += '\\';
+            }
+            backslashes = 0;
+        }
+        quoted += c;
     }
-    out.append(text.substr(position));
-    return out;
+    if (item.find_first_of(" \t\r\n") != std::string_view::npos) {
+        if (quoted.back() == '\\')
+            quoted.append(backslashes, '\\');
+        quoted = '"' + quoted + '"';
+    }
+    return quoted;
 }
 
 void AppendPackedArguments(std::string& parameters, std::string_view addonDirPacked,
@@ -198,13 +261,14 @@ SetupCommandSystem CurrentSetupCommandSystem() {
     return system;
 }
 
-SetupCommand ComposeSetupCommand(const SettingsStore& settings, const SetupCommandInput& input,
+SetupCommand ComposeSetupCommand(const SettingsStore& settings, const StartupState& state,
                                  const SetupCommandSystem& system) {
-    const std::string section = "LANG_" + input.culture;
+    const std::string section = "LANG_" + state.culture;
+    const std::string extractDir = AddTrailingSlash(state.extractDir);
     SetupCommand command;
     command.showCommand =
         settings.GetInt(section, "SetupShow", settings.GetInt("main", "SetupShow", 1));
-    command.setupFile = SetupFileName(settings, input.culture, system.is32BitOn64Bit);
+    command.setupFile = SetupFileName(settings, state.culture, system.is32BitOn64Bit);
     command.setupParams =
         settings.GetString(section, "SetupParams", settings.GetString("main", "SetupParams", ""));
 
@@ -213,28 +277,56 @@ SetupCommand ComposeSetupCommand(const SettingsStore& settings, const SetupComma
         cptlib::ExpandPlaceholders(command.setupFile, system.folderProperties, pattern, true);
     command.setupParams =
         cptlib::ExpandPlaceholders(command.setupParams, system.folderProperties, pattern, true);
-    command.setupFile = ReplaceExtractDir(command.setupFile, input.extractDir);
-    command.setupParams = ReplaceExtractDir(command.setupParams, input.extractDir);
+    command.setupFile = ReplaceAll(command.setupFile, "[ExtractDir]", extractDir);
+    command.setupParams = ReplaceAll(command.setupParams, "[ExtractDir]", extractDir);
 
-    AppendPackedArguments(command.setupParams, input.addonDirPacked, input.packedArguments);
-    AppendAddonDirArgument(command.setupParams, input.addonDir);
+    AppendPackedArguments(command.setupParams, state.addonDirPacked, state.packedArguments);
+    AppendAddonDirArgument(command.setupParams, state.addonDir);
     if (settings.GetInt("main", "ForwardOwnParameters", 1) == 1)
-        AppendOwnArguments(command.setupParams, input.forwardedArguments);
+        AppendOwnArguments(command.setupParams, state.forwardedArguments);
     return command;
 }
 
-void FillSetupCommand(ProgressDialogSettings& record, const CApp& app) {
-    SetupCommandInput input;
-    input.culture = record.culture;
-    input.extractDir = record.extractDir;
-    input.addonDirPacked = app.addonDirPacked;
-    input.addonDir = app.addonDir;
-    input.packedArguments = app.packedArguments;
-    input.forwardedArguments = app.forwardedArguments;
-    SetupCommand command = ComposeSetupCommand(app.settings, input, CurrentSetupCommandSystem());
-    record.setupFile = std::move(command.setupFile);
-    record.setupParams = std::move(command.setupParams);
-    record.showCommand = command.showCommand;
+SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
+                                   const std::string& composedExtractDir,
+                                   const std::filesystem::path& programFile) {
+    SetupLaunchInfo info;
+    info.extractDir = settings.extractDir;
+    info.showCommand = settings.showCommand;
+    info.programFile = programFile;
+
+    std::string setupFile = settings.setupFile;
+    std::string setupParams = settings.setupParams;
+    // The command was composed before the folder was made; a folder chosen or renamed since
+    // must reach the setup, not the name that was never used.
+    if (!composedExtractDir.empty() && composedExtractDir != settings.extractDir) {
+        setupFile = RebaseOnExtractDir(setupFile, composedExtractDir, settings.extractDir);
+        setupParams = RebaseOnExtractDir(setupParams, composedExtractDir, settings.extractDir);
+    }
+
+    std::string file = ResolveSetupFile(settings.extractDir, setupFile);
+    std::string switches;
+    const std::string extension = Extension(file);
+    if (extension == ".msi" || extension == ".ms_") {
+        AppendPiece(switches, QuoteSwitch("/i"));
+        AppendPiece(switches, QuoteSwitch(file));
+        file = InstallerProgram();
+    } else if (settings.forwardResourceData) {
+        if (!settings.ownValuesFile) {
+            info.valuesFile = JoinPath(settings.extractDir, "SetupValues.dat");
+            AppendPiece(switches, QuoteSwitch("-m"));
+            AppendPiece(switches, QuoteSwitch(info.valuesFile));
+        }
+        if (settings.cultureChosen && settings.showLanguageDialog) {
+            AppendPiece(switches, QuoteSwitch("/l"));
+            AppendPiece(switches, QuoteSwitch(settings.culture));
+        }
+    }
+    if (!setupParams.empty())
+        AppendPiece(switches, setupParams);
+    info.parameters = std::move(switches);
+    info.setupFile = std::move(file);
+    return info;
 }
 
 } // namespace sfx

@@ -5,16 +5,14 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/ShellDispatch.h"
-#include "launcher/Cleanup.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/Forwarding.h"
-#include "launcher/ProgressDialogSettings.h"
 #include "launcher/SfxMessages.h"
+#include "launcher/TemporaryFolder.h"
 #include "launcher/Utils.h"
 
 #include <chrono>
-#include <sys/stat.h>
 #include <thread>
 
 namespace sfx {
@@ -25,109 +23,7 @@ using cptlib::Severity;
 
 constexpr std::uint32_t kErrorCancelled = 1223;
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return text;
-}
-
-// The extension of the last path component with its dot, lower case; empty without one.
-std::string Extension(const std::string& path) {
-    const std::string name = LastPathComponent(path);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : LowerAscii(name.substr(dot));
-}
-
-bool IsFolderOrMissing(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
-}
-
-// The program that installs installer databases; its bare name when none is installed, so
-// the start fails with "file not found".
-std::string InstallerProgram() {
-    std::string program = cptlib::platform::FindProgramOnPath("msiexec");
-    if (program.empty())
-        program = cptlib::platform::FindProgramOnPath("msiexec.exe");
-    return program.empty() ? std::string("msiexec") : program;
-}
-
 } // namespace
-
-std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile) {
-    if (IsAbsolutePath(setupFile))
-        return setupFile;
-    const std::string direct = JoinPath(extractDir, setupFile);
-    if (!IsFolderOrMissing(direct))
-        return direct;
-    return JoinPath(extractDir, "product/" + setupFile);
-}
-
-void AppendSwitch(std::string& switches, const std::string& item) {
-    if (!switches.empty())
-        switches += ' ';
-    if (item.empty()) {
-        switches += "\"\"";
-        return;
-    }
-    // Backslashes right before a quote are doubled as well, so the setup reads back the same
-    // text; the bare rule would lose them.
-    std::string quoted;
-    std::size_t backslashes = 0;
-    for (const char c : item) {
-        if (c == '\\') {
-            ++backslashes;
-        } else {
-            if (c == '"') {
-                quoted.append(backslashes, '\\');
-                quoted += '\\';
-            }
-            backslashes = 0;
-        }
-        quoted += c;
-    }
-    if (item.find_first_of(" \t\r\n") != std::string::npos) {
-        if (quoted.back() == '\\')
-            quoted.append(backslashes, '\\');
-        quoted = '"' + quoted + '"';
-    }
-    switches += quoted;
-}
-
-SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
-                                   const std::filesystem::path& programFile) {
-    SetupLaunchInfo info;
-    info.extractDir = settings.extractDir;
-    info.showCommand = settings.showCommand;
-    info.programFile = programFile;
-
-    std::string file = ResolveSetupFile(settings.extractDir, settings.setupFile);
-    std::string switches;
-    const std::string extension = Extension(file);
-    if (extension == ".msi" || extension == ".ms_") {
-        AppendSwitch(switches, "/i");
-        AppendSwitch(switches, file);
-        file = InstallerProgram();
-    } else if (settings.forwardResourceData) {
-        if (!settings.ownValuesFile) {
-            info.valuesFile = JoinPath(settings.extractDir, "SetupValues.dat");
-            AppendSwitch(switches, "-m");
-            AppendSwitch(switches, info.valuesFile);
-        }
-        if (settings.cultureChosen && settings.showLanguageDialog) {
-            AppendSwitch(switches, "/l");
-            AppendSwitch(switches, settings.culture);
-        }
-    }
-    if (!settings.setupParams.empty()) {
-        if (!switches.empty())
-            switches += ' ';
-        switches += settings.setupParams;
-    }
-    info.parameters = std::move(switches);
-    info.setupFile = std::move(file);
-    return info;
-}
 
 bool LaunchProcess(cptlib::InboxHandle /*owner*/, const std::string& file,
                    const std::string* parameters, cptlib::platform::ChildProcess* processInfo,
@@ -220,12 +116,8 @@ std::uint32_t CSetupThread::Run() {
     } catch (...) {
         storedException_ = std::current_exception();
     }
-    if (!info_.extractDir.empty() && !startedThroughShell) {
-        std::uint32_t error = 0;
-        if (!DeleteFolderTree(info_.extractDir, kDeleteTempFolder, &error))
-            SETUP_LOG(Severity::Error)
-                << "Could not delete the folder '" << info_.extractDir << "': " << error;
-    }
+    if (!info_.extractDir.empty() && !startedThroughShell)
+        RemoveTemporaryFolder(info_.extractDir);
     if (info_.notifyWindow)
         info_.notifyWindow.Post(WM_SFX_SETUP_DONE, exitCode, status);
     return 0;

@@ -1,11 +1,12 @@
 #pragma once
-// Starting the product's setup after the extraction: which program with which parameters, and
-// the worker that starts it, waits for it and removes the extract folder.
+// Running the product's setup after the extraction: the worker that starts the composed
+// command, waits for it and removes the extract folder.
 
 #include "cptlib/platform/ChildProcess.h"
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/sys/MessageInbox.h"
 #include "cptlib/sys/MfcWorkerThread.h"
+#include "launcher/SetupCommand.h"
 
 #include <cstdint>
 #include <exception>
@@ -15,39 +16,11 @@
 
 namespace sfx {
 
-struct ProgressDialogSettings;
-
-// What the dialog hands to the setup worker; the worker keeps its own copy.
-struct SetupLaunchInfo {
-    cptlib::InboxHandle notifyWindow; // null: nobody is told
-    std::string extractDir;           // deleted after the setup ended, unless empty
-    std::string valuesFile;           // SetupValues.dat to write; empty: none
-    std::string setupFile;            // the program to start, full path
-    std::string parameters;           // its whole parameter string
-    std::int32_t showCommand = 1;
-    // The launcher file whose values are forwarded.
-    std::filesystem::path programFile;
-};
-
 struct RunProcessResult {
     bool userCancelled = false;
     bool startedThroughShell = false;
     std::uint32_t exitCode = 0;
 };
-
-// The setup file with its folder: a relative name below the extract folder, or below its
-// "product/" folder when nothing (or a folder) has that name there; an absolute name as it is.
-std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile);
-
-// Appends a generated switch or its value to `switches`, after a space when not empty. Quoted
-// as the setup's command-line reader expects: "" for an empty item, inner quotes escaped, and
-// double quotes around an item with white space (its final backslash doubled).
-void AppendSwitch(std::string& switches, const std::string& item);
-
-// The start-setup step's record from the dialog's settings: setup file resolved, installer
-// databases started through msiexec, the -m and /l switches, then the configured parameters.
-SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
-                                   const std::filesystem::path& programFile);
 
 // LaunchProcess flags.
 constexpr std::uint32_t kLaunchCreateProcess = 1;

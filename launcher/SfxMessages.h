@@ -24,27 +24,33 @@ constexpr cptlib::MessageId WM_SFX_EXTRACT_ERROR = WM_APP + 7;
 // Sent: lParam = progress in tenths of a percent (0..1000); reply ignored.
 constexpr cptlib::MessageId WM_SFX_PROGRESS = WM_APP + 8;
 // Sent: lParam = address of the existing file's name (const char*, UTF-8, NUL-terminated); reply
-// is one of kOverwrite*.
+// is an OverwriteAnswer.
 constexpr cptlib::MessageId WM_SFX_ASK_OVERWRITE = WM_APP + 9;
 // Posted before the extract folder is deleted.
 constexpr cptlib::MessageId WM_SFX_DELETING = WM_APP + 10;
 // Sent: wParam = address of the password buffer (char*, filled with UTF-8 and a NUL), lParam =
-// its capacity in bytes; reply kPasswordEntered when the buffer holds the password.
+// its capacity in bytes; reply kPasswordEntered when the buffer holds the password, else
+// kPasswordRefused.
 constexpr cptlib::MessageId WM_SFX_ASK_PASSWORD = WM_APP + 11;
 
-// Replies to WM_SFX_ASK_OVERWRITE.
-constexpr cptlib::LResult kOverwriteYes = 0;
-constexpr cptlib::LResult kOverwriteYesToAll = 1;
-constexpr cptlib::LResult kOverwriteNo = 2;
-constexpr cptlib::LResult kOverwriteNoToAll = 3;
-constexpr cptlib::LResult kOverwriteCancel = 4;
+// Replies to WM_SFX_ASK_OVERWRITE, and the preset answer of /overwriteanswer (named there in
+// this order).
+enum OverwriteAnswer : int {
+    kOverwriteYes = 0,
+    kOverwriteYesToAll = 1,
+    kOverwriteNo = 2,
+    kOverwriteNoToAll = 3,
+    kOverwriteCancel = 4,
+};
 
 // lParam of WM_SFX_SETUP_DONE.
 constexpr cptlib::LParam kSetupFinished = 0;
 constexpr cptlib::LParam kSetupCancelled = 1;
 constexpr cptlib::LParam kSetupFailed = 2; // the setup worker holds the exception
 
+// Replies to WM_SFX_ASK_PASSWORD.
 constexpr cptlib::LResult kPasswordEntered = 1;
+constexpr cptlib::LResult kPasswordRefused = 2;
 constexpr std::size_t kPasswordCapacity = 1024;
 
 } // namespace sfx

@@ -3,6 +3,7 @@
 #include "cptlib/platform/Terminal.h"
 #include "cptlib/platform/TerminalInput.h"
 #include "launcher/ExtractFolder.h"
+#include "launcher/StartupState.h"
 
 #include <iostream>
 
@@ -20,8 +21,8 @@ std::unique_ptr<TerminalProgressView> TerminalProgressView::ForProcess(int uiLev
     namespace platform = cptlib::platform;
     const bool interactive = platform::StdinIsTerminal() && platform::StderrIsTerminal();
     return std::make_unique<TerminalProgressView>(
-        uiLevel > 1 && platform::StderrIsTerminal(), interactive ? &std::cin : nullptr, std::cerr,
-        interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
+        uiLevel > UiHidden && platform::StderrIsTerminal(), interactive ? &std::cin : nullptr,
+        std::cerr, interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
 }
 
 bool TerminalProgressView::Create(const ProgressViewLayout&) {

@@ -52,10 +52,10 @@ TEST(CommandLine, SwitchesSetMembersAndForwardAsTyped) {
         auto p = Parse(c.args);
         const std::string name = ::testing::PrintToString(c.args);
         EXPECT_EQ(p->result, c.result) << name;
-        EXPECT_EQ(p->app.UiLevel, c.uiLevel) << name;
-        EXPECT_EQ(p->app.extractOnly, c.extractOnly) << name;
-        EXPECT_EQ(p->app.extractDir, c.extractDir) << name;
-        EXPECT_EQ(p->app.forwardedArguments, c.forwarded) << name;
+        EXPECT_EQ(p->app.state.UiLevel, c.uiLevel) << name;
+        EXPECT_EQ(p->app.state.extractOnly, c.extractOnly) << name;
+        EXPECT_EQ(p->app.state.extractDir, c.extractDir) << name;
+        EXPECT_EQ(p->app.state.forwardedArguments, c.forwarded) << name;
     }
 }
 
@@ -63,23 +63,23 @@ TEST(CommandLine, ValuesOfCultureArchiveAnswerAndPacking) {
     auto p = Parse({"/l", "de-DE", "/e", "/data/a.7z", "/overwriteanswer", "notoall", "/M=x",
                     "/dlmforward", "/?", "/q", ""});
     EXPECT_TRUE(p->result);
-    EXPECT_EQ(p->app.requestedCulture, "de-DE");
-    EXPECT_EQ(p->app.archivePath, "/data/a.7z");
-    EXPECT_EQ(p->app.overwriteAnswer, 3);
-    EXPECT_TRUE(p->app.ownValuesFile);
-    EXPECT_EQ(p->app.packedArguments, (Args{"/?", "/q", ""}));
-    EXPECT_EQ(p->app.UiLevel, 4);
+    EXPECT_EQ(p->app.state.requestedCulture, "de-DE");
+    EXPECT_EQ(p->app.state.archivePath, "/data/a.7z");
+    EXPECT_EQ(p->app.state.overwriteAnswer, 3);
+    EXPECT_TRUE(p->app.state.ownValuesFile);
+    EXPECT_EQ(p->app.state.packedArguments, (Args{"/?", "/q", ""}));
+    EXPECT_EQ(p->app.state.UiLevel, 4);
 
-    EXPECT_EQ(Parse({"/overwriteanswer", "maybe"})->app.overwriteAnswer, 1);
-    EXPECT_EQ(Parse({"-OVERWRITEANSWER", "Cancel"})->app.overwriteAnswer, 4);
+    EXPECT_EQ(Parse({"/overwriteanswer", "maybe"})->app.state.overwriteAnswer, 1);
+    EXPECT_EQ(Parse({"-OVERWRITEANSWER", "Cancel"})->app.state.overwriteAnswer, 4);
 }
 
 TEST(CommandLine, AddonFoldersResolveBesideTheProgram) {
     auto p = Parse({"/dlmaddondir", "Addons", "/dlvaddondir", "/srv/addons"});
-    EXPECT_EQ(p->app.addonDirPacked, "/opt/dl/Addons");
-    EXPECT_EQ(p->app.addonDir, "/srv/addons");
-    EXPECT_TRUE(p->app.forwardedArguments.empty());
-    EXPECT_EQ(Parse({"/dlvaddondir", "sub/dir"})->app.addonDir, "/opt/dl/sub/dir");
+    EXPECT_EQ(p->app.state.addonDirPacked, "/opt/dl/Addons");
+    EXPECT_EQ(p->app.state.addonDir, "/srv/addons");
+    EXPECT_TRUE(p->app.state.forwardedArguments.empty());
+    EXPECT_EQ(Parse({"/dlvaddondir", "sub/dir"})->app.state.addonDir, "/opt/dl/sub/dir");
 }
 
 } // namespace

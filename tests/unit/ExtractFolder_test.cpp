@@ -6,15 +6,14 @@
 #include "cptlib/platform/Process.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ExtractFolder.h"
+#include "launcher/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 
@@ -40,11 +39,6 @@ public:
 private:
     fs::path path_;
 };
-
-unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
 
 TEST(FormatByteSize, Table) {
     struct Case {
@@ -99,47 +93,6 @@ TEST(FormatByteSize, DecimalSeparatorOfTheUserLocale) {
     EXPECT_EQ(FormatByteSize(3221225472ull), "3.00 GB");
 }
 
-TEST(FindRoomiestFolder, StrictlyMoreWinsSoTheFirstOfEqualOnesDoes) {
-    const std::map<std::string, std::uint64_t> free = {{"/b/", 10}, {"/c/", 20}, {"/d/", 20}};
-    const FreeSpaceQuery query = [&](const std::string& path, std::uint64_t& bytes) {
-        const auto it = free.find(path);
-        if (it == free.end())
-            return cptlib::ERROR_PATH_NOT_FOUND;
-        bytes = it->second;
-        return 0u;
-    };
-    std::string best = "unchanged";
-    EXPECT_TRUE(FindRoomiestFolder({"/a/", "/b/", "/c/", "/d/"}, query, best));
-    EXPECT_EQ(best, "/c/");
-    EXPECT_TRUE(FindRoomiestFolder({"/d/", "/c/"}, query, best));
-    EXPECT_EQ(best, "/d/");
-
-    best = "unchanged";
-    EXPECT_FALSE(FindRoomiestFolder({"/a/"}, query, best));
-    EXPECT_FALSE(FindRoomiestFolder({}, query, best));
-    const FreeSpaceQuery full = [](const std::string&, std::uint64_t& bytes) {
-        bytes = 0;
-        return 0u;
-    };
-    EXPECT_FALSE(FindRoomiestFolder({"/b/"}, full, best));
-    EXPECT_EQ(best, "unchanged");
-}
-
-TEST(FindRoomiestDrive, ProposesAWritableFolderOfThisMachine) {
-    const auto candidates = RoomiestDriveCandidates();
-    ASSERT_FALSE(candidates.empty());
-    for (const auto& candidate : candidates) {
-        EXPECT_EQ(candidate.back(), '/') << candidate;
-        EXPECT_TRUE(cptlib::platform::CanWriteFolder(candidate)) << candidate;
-    }
-    std::string temp;
-    ASSERT_EQ(cptlib::platform::GetTempPath(temp), 0u);
-    EXPECT_NE(std::find(candidates.begin(), candidates.end(), temp), candidates.end());
-    std::string root;
-    ASSERT_TRUE(FindRoomiestDrive(root));
-    EXPECT_NE(std::find(candidates.begin(), candidates.end(), root), candidates.end());
-}
-
 TEST(MountTable, LocalDiskFileSystemsOnly) {
     const std::string table = "/dev/vda1 / ext4 rw,relatime 0 0\n"
                               "proc /proc proc rw,nosuid,nodev,noexec 0 0\n"
@@ -164,34 +117,6 @@ TEST(MountTable, LocalDiskFileSystemsOnly) {
         if (cptlib::platform::IsLocalDiskFileSystem(entry.type))
             local.push_back(entry.mountPoint);
     EXPECT_EQ(local, (std::vector<std::string>{"/", "/media/my disk", "/backup", "/data"}));
-}
-
-TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
-    ScratchFolder scratch;
-    std::string folder = scratch.str() + "/vrnfirst0001/";
-    ASSERT_EQ(CreateExtractFolder(folder), 0u);
-    EXPECT_EQ(folder, scratch.str() + "/vrnfirst0001/");
-    EXPECT_EQ(ModeOf(folder), 0700u);
-
-    // Taken by a folder, by a file, by a link: each time a fresh name beside it.
-    fs::create_symlink("/", scratch.path() / "vrnlink00001");
-    std::ofstream(scratch.path() / "vrnfile00001") << "x";
-    for (const char* taken : {"vrnfirst0001", "vrnfile00001", "vrnlink00001"}) {
-        SCOPED_TRACE(taken);
-        std::string again = scratch.str() + "/" + taken;
-        ASSERT_EQ(CreateExtractFolder(again), 0u);
-        EXPECT_NE(again, scratch.str() + "/" + taken);
-        EXPECT_EQ(fs::path(again).parent_path(), scratch.path());
-        EXPECT_TRUE(fs::path(again).filename().string().starts_with("vrn"));
-        EXPECT_EQ(fs::path(again).filename().string().size(), 11u);
-        EXPECT_EQ(ModeOf(again), 0700u);
-        EXPECT_TRUE(fs::is_empty(again));
-    }
-    EXPECT_TRUE(fs::is_symlink(scratch.path() / "vrnlink00001"));
-
-    std::string orphan = scratch.str() + "/missing/vrnorphan001/";
-    EXPECT_EQ(CreateExtractFolder(orphan), cptlib::ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(orphan, scratch.str() + "/missing/vrnorphan001/");
 }
 
 class FolderQuestionTest : public ::testing::Test {

@@ -6,9 +6,9 @@
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "cptlib/sys/MfcWorkerThread.h"
 #include "cptlib/ui/MessageBox.h"
-#include "launcher/Cleanup.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ProgressDialog.h"
+#include "launcher/TemporaryFolder.h"
 #include "support/StringTables.h"
 
 #include <gtest/gtest.h>

@@ -1,19 +1,25 @@
-// The setup program's file name and parameter string.
+// The setup command: the setup program's file name and parameter string, from the
+// configuration and the start-up state to what the setup worker starts.
 
 #include "cptlib/Utf.h"
 #include "cptlib/sys/CommandLineSplit.h"
-#include "launcher/App.h"
 #include "launcher/ProgressDialogSettings.h"
 #include "launcher/SetupCommand.h"
+#include "support/RunProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace sfx;
+namespace fs = std::filesystem;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 TEST(Base64, EncodesTheStandardVectors) {
     const std::pair<std::string, std::string> vectors[] = {
@@ -124,113 +130,255 @@ TEST(AppendPackedArguments, ValueSplitsBackIntoTheArguments) {
     EXPECT_EQ(cptlib::SplitCommandLine(DecodeBase64Prefix(argv[2])), expected);
 }
 
-struct CompositionCase {
-    const char* name;
-    std::string configuration;
-    SetupCommandInput input;
-    bool is32BitOn64Bit;
-    SetupCommand expected;
-};
-
-SetupCommandInput Input(std::vector<std::string> forwarded = {}, std::string addonDir = {},
-                        std::string addonDirPacked = {}, std::vector<std::string> packed = {}) {
-    SetupCommandInput input;
-    input.culture = "de-DE";
-    input.extractDir = "/tmp/vrn12345678/";
-    input.forwardedArguments = std::move(forwarded);
-    input.addonDir = std::move(addonDir);
-    input.addonDirPacked = std::move(addonDirPacked);
-    input.packedArguments = std::move(packed);
-    return input;
-}
-
-TEST(ComposeSetupCommand, Table) {
-    const CompositionCase cases[] = {
-        {"no configuration", "", Input(), false, {"setup.exe", "", 1}},
-        {"culture section before main",
-         "[main]\nSetupFileName=m.exe\nSetupParams=/m\nSetupShow=3\n"
-         "[LANG_de-DE]\nSetupFileName=de.exe\nSetupParams=/de\nSetupShow=0\n",
-         Input(),
-         false,
-         {"de.exe", "/de", 0}},
-        {"SetupFileName64 ignored for a native process",
-         "[main]\nSetupFileName=s32.exe\nSetupFileName64=s64.exe\n",
-         Input(),
-         false,
-         {"s32.exe", "", 1}},
-        {"SetupFileName64 for a 32-bit process on a 64-bit system",
-         "[main]\nSetupFileName=s32.exe\nSetupFileName64=s64.exe\n",
-         Input(),
-         true,
-         {"s64.exe", "", 1}},
-        {"an empty SetupFileName64 of the culture keeps the 32-bit name",
-         "[main]\nSetupFileName64=s64.exe\n[LANG_de-DE]\nSetupFileName64=\n",
-         Input(),
-         true,
-         {"setup.exe", "", 1}},
-        {"placeholders, then [ExtractDir] with its separator kept",
-         "[main]\nSetupFileName=[ExtractDir]bin/[Arch].run\n"
-         "SetupParams=[ExtractDir]\\data [extractdir] [PersonalFolder]x [Unknown]\n",
-         Input(),
-         false,
-         {"/tmp/vrn12345678/bin/[Arch].run",
-          "/tmp/vrn12345678/\\data [extractdir] /home/u/Documents/x [Unknown]", 1}},
-        {"own arguments forwarded by default",
-         "[main]\nSetupParams=/s\n",
-         Input({"a", "two words"}),
-         false,
-         {"setup.exe", "/s a \"two words\"", 1}},
-        {"own arguments without leading space",
-         "",
-         Input({"a", "b"}),
-         false,
-         {"setup.exe", "a b", 1}},
-        {"ForwardOwnParameters 0",
-         "[main]\nForwardOwnParameters=0\n",
-         Input({"a"}),
-         false,
-         {"setup.exe", "", 1}},
-        {"ForwardOwnParameters 2",
-         "[main]\nForwardOwnParameters=2\n",
-         Input({"a"}),
-         false,
-         {"setup.exe", "", 1}},
-        {"addondir appended even without forwarding",
-         "[main]\nForwardOwnParameters=0\n",
-         Input({"a"}, "/my add/"),
-         false,
-         {"setup.exe", "/addondir \"/my add/\"", 1}},
-        {"order: configured, -x, addondir, own",
-         "[main]\nSetupParams=/s\n",
-         Input({"own"}, "/ad", "/packed/", {"p"}),
-         false,
-         {"setup.exe", "/s -x " + EncodeBase64("/AddonDir /packed p") + " /addondir /ad own", 1}},
+TEST(QuoteSwitch, QuotesSoThatTheSetupReadsTheSameText) {
+    struct Case {
+        std::string item;
+        std::string quoted;
     };
-    SetupCommandSystem system;
-    system.folderProperties = {{"PersonalFolder", "/home/u/Documents/"}};
-    for (const CompositionCase& c : cases) {
-        SettingsStore settings;
-        settings.Parse(c.configuration);
-        system.is32BitOn64Bit = c.is32BitOn64Bit;
-        const SetupCommand command = ComposeSetupCommand(settings, c.input, system);
-        EXPECT_EQ(command.setupFile, c.expected.setupFile) << c.name;
-        EXPECT_EQ(command.setupParams, c.expected.setupParams) << c.name;
-        EXPECT_EQ(command.showCommand, c.expected.showCommand) << c.name;
+    const Case cases[] = {
+        {"-m", "-m"},
+        {"", "\"\""},
+        {"/tmp/vrnabc/SetupValues.dat", "/tmp/vrnabc/SetupValues.dat"},
+        {"/tmp/my folder/SetupValues.dat", "\"/tmp/my folder/SetupValues.dat\""},
+        {"a\tb", "\"a\tb\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\a b\\", "\"C:\\a b\\\\\""},
+        {"ends\\", "ends\\"},
+        // Backslashes before a quote double, or the reader would take them for an escape.
+        {"a\\\"b", "a\\\\\\\"b"},
+        {"two\\\\ trailing\\\\", "\"two\\\\ trailing\\\\\\\\\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        EXPECT_EQ(QuoteSwitch(c.item), c.quoted);
+        EXPECT_EQ(cptlib::SplitCommandLine("-x " + QuoteSwitch(c.item)),
+                  (std::vector<std::string>{"-x", c.item}));
     }
 }
 
-TEST(FillSetupCommand, UsesTheRecordAndTheApplication) {
-    CApp app({}, "/opt/dl/setup-file");
-    app.settings.Parse("[main]\nSetupParams=[ExtractDir]x\n[LANG_fr-FR]\nSetupShow=7\n");
-    app.culture = "fr-FR";
-    app.extractDir = "/x/out";
-    app.forwardedArguments = {"a b"};
-    app.addonDir = "/ad";
-    ProgressDialogSettings record = ComposeProgressDialogSettings(app);
-    FillSetupCommand(record, app);
-    EXPECT_EQ(record.setupFile, "setup.exe");
-    EXPECT_EQ(record.setupParams, "/x/out/x /addondir /ad \"a b\"");
-    EXPECT_EQ(record.showCommand, 7);
+// The start-up state as the command line leaves it; the extract folder comes from the test.
+StartupState State(std::vector<std::string> forwarded = {}, std::string addonDir = {},
+                   std::string addonDirPacked = {}, std::vector<std::string> packed = {}) {
+    StartupState state;
+    state.culture = "de-DE";
+    state.showLanguageDialog = true;
+    state.forwardedArguments = std::move(forwarded);
+    state.addonDir = std::move(addonDir);
+    state.addonDirPacked = std::move(addonDirPacked);
+    state.packedArguments = std::move(packed);
+    return state;
+}
+
+StartupState Chosen(StartupState state, bool ownValuesFile = false) {
+    state.cultureChosen = true;
+    state.ownValuesFile = ownValuesFile;
+    return state;
+}
+
+StartupState Culture(StartupState state, std::string culture) {
+    state.culture = std::move(culture);
+    return state;
+}
+
+constexpr const char* kForward = "[main]\nForwardResourceDataFromSFX=1\n";
+
+class SetupCommandTest : public ::testing::Test {
+protected:
+    // A product in `name` below the scratch folder, as the extraction left it.
+    std::string MakeFolder(const std::string& name) {
+        const std::string folder = (temp / name).string() + "/";
+        for (const char* file : {"setup.sh", "setup.exe", "de.exe", "s32.exe", "s64.exe",
+                                 "Setup.MS_", "setup.msi", "product/inner.sh", "product/both"})
+            WriteFile(folder + file, "#!/bin/sh\n");
+        fs::create_directories(folder + "both");
+        return folder;
+    }
+    TempDir temp;
+};
+
+// The command from the configuration and the start-up state to what the setup worker starts.
+TEST_F(SetupCommandTest, ComposedEndToEnd) {
+    struct Case {
+        const char* name = "";
+        std::string configuration = {};
+        StartupState state = {};
+        bool is32BitOn64Bit = false;
+        std::string file = {};       // "$": the extract folder in use; "@msiexec": the installer
+        std::string parameters = {}; // "$": the extract folder in use
+        std::int32_t showCommand = 1;
+        bool valuesFile = false;
+        std::string folder = "vrnaaaaaaaa";
+        std::string runFolder = {}; // the folder in use when it changed after composing
+        bool installerOnPath = true;
+    };
+    const Case cases[] = {
+        // The setup file and the configured parameters.
+        {.name = "no configuration", .state = State(), .file = "$setup.exe"},
+        {.name = "culture section before main",
+         .configuration = "[main]\nSetupFileName=m.exe\nSetupParams=/m\nSetupShow=3\n"
+                          "[LANG_de-DE]\nSetupFileName=de.exe\nSetupParams=/de\nSetupShow=0\n",
+         .state = State(),
+         .file = "$de.exe",
+         .parameters = "/de",
+         .showCommand = 0},
+        {.name = "SetupFileName64 ignored for a native process",
+         .configuration = "[main]\nSetupFileName=s32.exe\nSetupFileName64=s64.exe\n",
+         .state = State(),
+         .file = "$s32.exe"},
+        {.name = "SetupFileName64 for a 32-bit process on a 64-bit system",
+         .configuration = "[main]\nSetupFileName=s32.exe\nSetupFileName64=s64.exe\n",
+         .state = State(),
+         .is32BitOn64Bit = true,
+         .file = "$s64.exe"},
+        {.name = "an empty SetupFileName64 of the culture keeps the 32-bit name",
+         .configuration = "[main]\nSetupFileName64=s64.exe\n[LANG_de-DE]\nSetupFileName64=\n",
+         .state = State(),
+         .is32BitOn64Bit = true,
+         .file = "$setup.exe"},
+        {.name = "placeholders, then [ExtractDir] with its separator kept",
+         .configuration = "[main]\nSetupFileName=[ExtractDir]bin/[Arch].run\n"
+                          "SetupParams=[ExtractDir]\\data [extractdir] [PersonalFolder]x "
+                          "[Unknown]\n",
+         .state = State(),
+         .file = "$bin/[Arch].run",
+         .parameters = "$\\data [extractdir] /home/u/Documents/x [Unknown]"},
+        {.name = "another culture, [ExtractDir] of a folder given without separator",
+         .configuration = "[main]\nSetupParams=[ExtractDir]x\n[LANG_fr-FR]\nSetupShow=7\n",
+         .state = Culture(State({"a b"}, "/ad"), "fr-FR"),
+         .file = "$setup.exe",
+         .parameters = "$x /addondir /ad \"a b\"",
+         .showCommand = 7},
+        {.name = "relative name",
+         .configuration = "[main]\nSetupFileName=setup.sh\n",
+         .state = State(),
+         .file = "$setup.sh"},
+        {.name = "configured parameters as they are",
+         .configuration = "[main]\nSetupFileName=setup.sh\nSetupParams=/S \"x y\"\n",
+         .state = State(),
+         .file = "$setup.sh",
+         .parameters = "/S \"x y\""},
+        {.name = "missing name found under product/",
+         .configuration = "[main]\nSetupFileName=inner.sh\n",
+         .state = State(),
+         .file = "$product/inner.sh"},
+        {.name = "a folder of that name falls back too",
+         .configuration = "[main]\nSetupFileName=both\n",
+         .state = State(),
+         .file = "$product/both"},
+        {.name = "absolute name taken as it is",
+         .configuration = "[main]\nSetupFileName=/opt/tool/run\nSetupParams=-q\n",
+         .state = State(),
+         .file = "/opt/tool/run",
+         .parameters = "-q"},
+        // Own, add-on and packed arguments.
+        {.name = "own arguments forwarded by default",
+         .configuration = "[main]\nSetupParams=/s\n",
+         .state = State({"a", "two words"}),
+         .file = "$setup.exe",
+         .parameters = "/s a \"two words\""},
+        {.name = "own arguments without leading space",
+         .state = State({"a", "b"}),
+         .file = "$setup.exe",
+         .parameters = "a b"},
+        {.name = "ForwardOwnParameters 0",
+         .configuration = "[main]\nForwardOwnParameters=0\n",
+         .state = State({"a"}),
+         .file = "$setup.exe"},
+        {.name = "ForwardOwnParameters 2",
+         .configuration = "[main]\nForwardOwnParameters=2\n",
+         .state = State({"a"}),
+         .file = "$setup.exe"},
+        {.name = "addondir appended even without forwarding",
+         .configuration = "[main]\nForwardOwnParameters=0\n",
+         .state = State({"a"}, "/my add/"),
+         .file = "$setup.exe",
+         .parameters = "/addondir \"/my add/\""},
+        {.name = "order: configured, -x, addondir, own",
+         .configuration = "[main]\nSetupParams=/s\n",
+         .state = State({"own"}, "/ad", "/packed/", {"p"}),
+         .file = "$setup.exe",
+         .parameters = "/s -x " + EncodeBase64("/AddonDir /packed p") + " /addondir /ad own"},
+        // The values file, the culture and installer databases.
+        {.name = "forwarding adds the values file",
+         .configuration = std::string(kForward) + "SetupFileName=setup.sh\nSetupParams=/S\n",
+         .state = State(),
+         .file = "$setup.sh",
+         .parameters = "-m $SetupValues.dat /S",
+         .valuesFile = true},
+        {.name = "and the culture when it was chosen",
+         .configuration = std::string(kForward) + "SetupFileName=setup.sh\n",
+         .state = Chosen(State()),
+         .file = "$setup.sh",
+         .parameters = "-m $SetupValues.dat /l de-DE",
+         .valuesFile = true},
+        {.name = "own values file: no -m",
+         .configuration = std::string(kForward) + "SetupFileName=setup.sh\n",
+         .state = Chosen(State(), true),
+         .file = "$setup.sh",
+         .parameters = "/l de-DE"},
+        {.name = "installer database through msiexec",
+         .configuration = std::string(kForward) + "SetupFileName=Setup.MS_\nSetupParams=/qn\n",
+         .state = Chosen(State()),
+         .file = "@msiexec",
+         .parameters = "/i $Setup.MS_ /qn"},
+        {.name = "a folder with a space is quoted; a missing installer is named bare",
+         .configuration = "[main]\nSetupFileName=setup.msi\n",
+         .state = State(),
+         .file = "msiexec",
+         .parameters = "/i \"$setup.msi\"",
+         .folder = "my folder",
+         .installerOnPath = false},
+        // A folder renamed after composing reaches the setup.
+        {.name = "file and parameters re-based onto the folder in use",
+         .configuration = std::string(kForward) +
+                          "SetupFileName=[ExtractDir]setup.sh\nSetupParams=/dir [ExtractDir]data\n",
+         .state = State(),
+         .file = "$setup.sh",
+         .parameters = "-m $SetupValues.dat /dir $data",
+         .valuesFile = true,
+         .runFolder = "vrnbbbbbbbb"},
+        {.name = "a relative file resolved in the folder in use",
+         .configuration = "[main]\nSetupFileName=inner.sh\nSetupParams=[ExtractDir]\n",
+         .state = State(),
+         .file = "$product/inner.sh",
+         .parameters = "$",
+         .runFolder = "other folder"},
+    };
+    fs::create_directories(temp / "bin");
+    WriteFile(temp / "bin/msiexec", "#!/bin/sh\n");
+    fs::permissions(temp / "bin/msiexec", fs::perms::owner_all);
+    SetupCommandSystem system;
+    system.folderProperties = {{"PersonalFolder", "/home/u/Documents/"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScopedEnv path("PATH", c.installerOnPath ? (temp / "bin").string()
+                                                       : (temp / "nothing-here").string());
+        const std::string composed = MakeFolder(c.folder);
+        SettingsStore settings;
+        settings.Parse(c.configuration);
+        StartupState state = c.state;
+        state.extractDir = composed.substr(0, composed.size() - 1);
+        system.is32BitOn64Bit = c.is32BitOn64Bit;
+        ProgressDialogSettings record =
+            ComposeProgressDialogSettings(state, "/media/launcher", settings, system);
+        ASSERT_EQ(record.extractDir, composed);
+        if (!c.runFolder.empty())
+            record.extractDir = MakeFolder(c.runFolder);
+        const SetupLaunchInfo info = ComposeSetupLaunch(record, composed, record.programPath);
+
+        const auto expand = [&](std::string text) {
+            for (std::size_t at; (at = text.find('$')) != std::string::npos;)
+                text.replace(at, 1, record.extractDir);
+            return text;
+        };
+        EXPECT_EQ(info.setupFile,
+                  c.file == "@msiexec" ? (temp / "bin/msiexec").string() : expand(c.file));
+        EXPECT_EQ(info.parameters, expand(c.parameters));
+        EXPECT_EQ(info.showCommand, c.showCommand);
+        EXPECT_EQ(info.valuesFile, c.valuesFile ? record.extractDir + "SetupValues.dat" : "");
+        EXPECT_EQ(info.extractDir, record.extractDir);
+        EXPECT_EQ(info.programFile, fs::path("/media/launcher"));
+    }
 }
 
 TEST(Utf, LowBytesOfUtf16AndWidening) {

@@ -1,11 +1,9 @@
-// Starting the setup: which program with which parameters, and the worker that starts it,
-// waits for it, passes signals on and cleans up.
+// The setup worker: starts the composed command, waits for it, passes signals on and cleans
+// up.
 
 #include "Watchdog.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
-#include "cptlib/sys/CommandLineSplit.h"
-#include "launcher/ProgressDialogSettings.h"
 #include "launcher/SetupThread.h"
 #include "launcher/SfxMessages.h"
 #include "support/RunProcess.h"
@@ -25,127 +23,12 @@ namespace {
 using namespace sfx;
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
-using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 void WriteScript(const fs::path& path, const std::string& body) {
     WriteFile(path, "#!/bin/sh\n" + body);
     fs::permissions(path, fs::perms::owner_all);
-}
-
-TEST(AppendSwitch, QuotesSoThatTheSetupReadsTheSameText) {
-    struct Case {
-        std::string item;
-        std::string quoted;
-    };
-    const Case cases[] = {
-        {"-m", "-m"},
-        {"", "\"\""},
-        {"/tmp/vrnabc/SetupValues.dat", "/tmp/vrnabc/SetupValues.dat"},
-        {"/tmp/my folder/SetupValues.dat", "\"/tmp/my folder/SetupValues.dat\""},
-        {"a\tb", "\"a\tb\""},
-        {"say \"hi\"", "\"say \\\"hi\\\"\""},
-        {"C:\\a b\\", "\"C:\\a b\\\\\""},
-        {"ends\\", "ends\\"},
-        // Backslashes before a quote double, or the reader would take them for an escape.
-        {"a\\\"b", "a\\\\\\\"b"},
-        {"two\\\\ trailing\\\\", "\"two\\\\ trailing\\\\\\\\\""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.item);
-        std::string switches;
-        AppendSwitch(switches, c.item);
-        EXPECT_EQ(switches, c.quoted);
-        std::string pair = "-x";
-        AppendSwitch(pair, c.item);
-        EXPECT_EQ(cptlib::SplitCommandLine(pair), (std::vector<std::string>{"-x", c.item}));
-    }
-}
-
-class ComposeSetupLaunchTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        extractDir = (temp / "vrnaaaaaaaa").string() + "/";
-        WriteScript(extractDir + "setup.sh", "exit 0\n");
-        WriteScript(extractDir + "product/inner.sh", "exit 0\n");
-        fs::create_directories(extractDir + "both");
-        WriteScript(extractDir + "product/both", "exit 0\n");
-        WriteFile(extractDir + "Setup.MS_", "db");
-        WriteScript(temp / "bin/msiexec", "exit 0\n");
-        settings.extractDir = extractDir;
-        settings.culture = "de-DE";
-    }
-    TempDir temp;
-    std::string extractDir;
-    ProgressDialogSettings settings;
-};
-
-TEST_F(ComposeSetupLaunchTest, ResolvesTheFileAndBuildsTheParameters) {
-    struct Case {
-        const char* name;
-        std::string setupFile;
-        std::string setupParams;
-        bool forward;
-        bool ownValuesFile;
-        bool cultureChosen;
-        std::string file;       // relative to the extract folder unless absolute
-        std::string parameters; // "$" stands for the extract folder
-        bool valuesFile;
-    };
-    const Case cases[] = {
-        {"relative name", "setup.sh", "", false, false, false, "setup.sh", "", false},
-        {"configured parameters as they are", "setup.sh", "/S \"x y\"", false, false, false,
-         "setup.sh", "/S \"x y\"", false},
-        {"missing name found under product/", "inner.sh", "", false, false, false,
-         "product/inner.sh", "", false},
-        {"a folder of that name falls back too", "both", "", false, false, false, "product/both",
-         "", false},
-        {"absolute name taken as it is", "/opt/tool/run", "-q", false, false, false,
-         "/opt/tool/run", "-q", false},
-        {"forwarding adds the values file", "setup.sh", "/S", true, false, false, "setup.sh",
-         "-m $SetupValues.dat /S", true},
-        {"and the culture when it was chosen", "setup.sh", "", true, false, true, "setup.sh",
-         "-m $SetupValues.dat /l de-DE", true},
-        {"own values file: no -m", "setup.sh", "", true, true, true, "setup.sh", "/l de-DE", false},
-        {"installer database through msiexec", "Setup.MS_", "/qn", true, false, true, "@msiexec",
-         "/i $Setup.MS_ /qn", false},
-    };
-    const ScopedEnv path("PATH", (temp / "bin").string() + ":/usr/bin:/bin");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        settings.setupFile = c.setupFile;
-        settings.setupParams = c.setupParams;
-        settings.forwardResourceData = c.forward;
-        settings.ownValuesFile = c.ownValuesFile;
-        settings.cultureChosen = c.cultureChosen;
-        settings.showLanguageDialog = true;
-        const SetupLaunchInfo info = ComposeSetupLaunch(settings, "/media/launcher");
-        std::string file = c.file;
-        if (file == "@msiexec")
-            file = (temp / "bin/msiexec").string();
-        else if (file[0] != '/')
-            file = extractDir + file;
-        EXPECT_EQ(info.setupFile, file);
-        std::string parameters = c.parameters;
-        for (std::size_t at; (at = parameters.find('$')) != std::string::npos;)
-            parameters.replace(at, 1, extractDir);
-        EXPECT_EQ(info.parameters, parameters);
-        EXPECT_EQ(info.valuesFile, c.valuesFile ? extractDir + "SetupValues.dat" : "");
-        EXPECT_EQ(info.extractDir, extractDir);
-        EXPECT_EQ(info.programFile, fs::path("/media/launcher"));
-    }
-}
-
-TEST_F(ComposeSetupLaunchTest, AFolderWithASpaceIsQuotedAndAMissingInstallerIsNamedBare) {
-    const std::string spaced = (temp / "my folder").string() + "/";
-    WriteFile(spaced + "setup.msi", "db");
-    settings.extractDir = spaced;
-    settings.setupFile = "setup.msi";
-    const ScopedEnv path("PATH", (temp / "nothing-here").string());
-    const SetupLaunchInfo info = ComposeSetupLaunch(settings, "/media/launcher");
-    EXPECT_EQ(info.setupFile, "msiexec");
-    EXPECT_EQ(info.parameters, "/i \"" + spaced + "setup.msi\"");
 }
 
 // Runs a setup worker to its end, collecting what it reports.

@@ -1,6 +1,9 @@
-#include "launcher/Cleanup.h"
+#include "launcher/TemporaryFolder.h"
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/Disk.h"
+#include "cptlib/platform/Process.h"
+#include "support/RunProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -17,6 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace sfx;
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
 
 // A scratch folder with the tree to delete ("root") and a neighbour that links point into
 // ("outside"). Permissions are restored before the scratch folder goes, so that a test run by an
@@ -251,6 +260,75 @@ TEST_F(CleanupTest, PathIsTakenWithTrailingSeparatorAndDotSegments) {
     EXPECT_TRUE(DeleteFolderTree(path, kDeleteTempFolder));
     EXPECT_EQ(Remaining(), Names{});
     ExpectOutsideIntact();
+}
+
+TEST(FindRoomiestFolder, StrictlyMoreWinsSoTheFirstOfEqualOnesDoes) {
+    const std::map<std::string, std::uint64_t> free = {{"/b/", 10}, {"/c/", 20}, {"/d/", 20}};
+    const FreeSpaceQuery query = [&](const std::string& path, std::uint64_t& bytes) {
+        const auto it = free.find(path);
+        if (it == free.end())
+            return cptlib::ERROR_PATH_NOT_FOUND;
+        bytes = it->second;
+        return 0u;
+    };
+    std::string best = "unchanged";
+    EXPECT_TRUE(FindRoomiestFolder({"/a/", "/b/", "/c/", "/d/"}, query, best));
+    EXPECT_EQ(best, "/c/");
+    EXPECT_TRUE(FindRoomiestFolder({"/d/", "/c/"}, query, best));
+    EXPECT_EQ(best, "/d/");
+
+    best = "unchanged";
+    EXPECT_FALSE(FindRoomiestFolder({"/a/"}, query, best));
+    EXPECT_FALSE(FindRoomiestFolder({}, query, best));
+    const FreeSpaceQuery full = [](const std::string&, std::uint64_t& bytes) {
+        bytes = 0;
+        return 0u;
+    };
+    EXPECT_FALSE(FindRoomiestFolder({"/b/"}, full, best));
+    EXPECT_EQ(best, "unchanged");
+}
+
+TEST(FindRoomiestDrive, ProposesAWritableFolderOfThisMachine) {
+    const auto candidates = RoomiestDriveCandidates();
+    ASSERT_FALSE(candidates.empty());
+    for (const auto& candidate : candidates) {
+        EXPECT_EQ(candidate.back(), '/') << candidate;
+        EXPECT_TRUE(cptlib::platform::CanWriteFolder(candidate)) << candidate;
+    }
+    std::string temp;
+    ASSERT_EQ(cptlib::platform::GetTempPath(temp), 0u);
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), temp), candidates.end());
+    std::string root;
+    ASSERT_TRUE(FindRoomiestDrive(root));
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), root), candidates.end());
+}
+
+TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
+    testsupport::TempDir scratch;
+    std::string folder = scratch.path().string() + "/vrnfirst0001/";
+    ASSERT_EQ(CreateExtractFolder(folder), 0u);
+    EXPECT_EQ(folder, scratch.path().string() + "/vrnfirst0001/");
+    EXPECT_EQ(ModeOf(folder), 0700u);
+
+    // Taken by a folder, by a file, by a link: each time a fresh name beside it.
+    fs::create_symlink("/", scratch.path() / "vrnlink00001");
+    std::ofstream(scratch.path() / "vrnfile00001") << "x";
+    for (const char* taken : {"vrnfirst0001", "vrnfile00001", "vrnlink00001"}) {
+        SCOPED_TRACE(taken);
+        std::string again = scratch.path().string() + "/" + taken;
+        ASSERT_EQ(CreateExtractFolder(again), 0u);
+        EXPECT_NE(again, scratch.path().string() + "/" + taken);
+        EXPECT_EQ(fs::path(again).parent_path(), scratch.path());
+        EXPECT_TRUE(fs::path(again).filename().string().starts_with("vrn"));
+        EXPECT_EQ(fs::path(again).filename().string().size(), 11u);
+        EXPECT_EQ(ModeOf(again), 0700u);
+        EXPECT_TRUE(fs::is_empty(again));
+    }
+    EXPECT_TRUE(fs::is_symlink(scratch.path() / "vrnlink00001"));
+
+    std::string orphan = scratch.path().string() + "/missing/vrnorphan001/";
+    EXPECT_EQ(CreateExtractFolder(orphan), cptlib::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(orphan, scratch.path().string() + "/missing/vrnorphan001/");
 }
 
 } // namespace

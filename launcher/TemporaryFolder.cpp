@@ -1,7 +1,17 @@
-#include "launcher/Cleanup.h"
+#include "launcher/TemporaryFolder.h"
 
+#include "common/setup/CommonSetupLogger.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/localization/FolderProperties.h"
+#include "cptlib/platform/Disk.h"
 #include "cptlib/platform/FolderTree.h"
+#include "cptlib/platform/Process.h"
+#include "cptlib/platform/XdgFolders.h"
+#include "cptlib/ui/MessageBox.h"
+#include "launcher/Format.h"
+#include "launcher/Random.h"
+
+#include <algorithm>
 
 #include <filesystem>
 #include <vector>
@@ -151,6 +161,116 @@ bool DeleteFolderTree(const std::string& folder, std::uint32_t mode, std::uint32
         return finish(false);
     }
     return finish(deleter.DeleteFolder(nullptr, path, status, 0));
+}
+
+std::string MakeRandomFolderName() {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = "vrn";
+    for (int i = 0; i < 8; ++i)
+        name += kAlphabet[NextRandom() % 36];
+    return name;
+}
+
+std::uint32_t ChooseTemporaryFolder(std::string& extractDir) {
+    std::string tempPath;
+    const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
+    if (error != 0)
+        return error;
+    extractDir = JoinPath(tempPath, MakeRandomFolderName());
+    return 0;
+}
+
+std::uint32_t CreateExtractFolder(std::string& folder) {
+    const bool slash = !folder.empty() && folder.back() == '/';
+    std::string path = slash ? folder.substr(0, folder.size() - 1) : folder;
+    const auto cut = path.rfind('/');
+    const std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    // Another user's entry of that name in a shared folder must never become ours.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::uint32_t error = cptlib::platform::CreatePrivateFolder(path);
+        if (error != cptlib::ERROR_ALREADY_EXISTS) {
+            if (error == 0)
+                folder = slash ? path + '/' : path;
+            return error;
+        }
+        path = parent + MakeRandomFolderName();
+    }
+    return cptlib::ERROR_ALREADY_EXISTS;
+}
+
+bool FindRoomiestFolder(const std::vector<std::string>& candidates, const FreeSpaceQuery& query,
+                        std::string& best) {
+    std::uint64_t bestFree = 0;
+    std::string found;
+    for (const auto& candidate : candidates) {
+        std::uint64_t free = 0;
+        if (query(candidate, free) != 0)
+            continue;
+        if (free > bestFree) {
+            bestFree = free;
+            found = candidate;
+        }
+    }
+    if (bestFree == 0)
+        return false;
+    best = found;
+    return true;
+}
+
+std::vector<std::string> RoomiestDriveCandidates() {
+    std::vector<std::string> candidates;
+    const auto add = [&](const std::string& folder) {
+        if (folder.empty() || !cptlib::platform::CanWriteFolder(folder))
+            return;
+        const std::string withSlash = AddTrailingSlash(folder);
+        if (std::find(candidates.begin(), candidates.end(), withSlash) == candidates.end())
+            candidates.push_back(withSlash);
+    };
+    add(cptlib::platform::GetHomeDirectory());
+    std::string temp;
+    if (cptlib::platform::GetTempPath(temp) == 0)
+        add(temp);
+    for (const auto& point : cptlib::platform::LocalWritableMountPoints())
+        add(point);
+    return candidates;
+}
+
+bool FindRoomiestDrive(std::string& root) {
+    return FindRoomiestFolder(RoomiestDriveCandidates(), cptlib::platform::GetFreeBytes, root);
+}
+
+namespace {
+
+std::string Text(const FolderQuestion& question, const char* id) {
+    return question.strings != nullptr ? question.strings->GetText(id) : std::string();
+}
+
+} // namespace
+
+bool ChooseFolderAfterDiskFull(const FolderQuestion& question, std::uint64_t requiredSize,
+                               std::string& extractDir) {
+    std::string initial;
+    if (!FindRoomiestDrive(initial))
+        initial = cptlib::ResolveFolderProperty("PersonalFolder", true);
+    const std::vector<std::string> units = {Text(question, "KiB"), Text(question, "MiB"),
+                                            Text(question, "GiB"), Text(question, "TiB")};
+    const std::string message =
+        FormatText(Text(question, "ChooseTempDir"), FormatByteSize(requiredSize, units));
+    if (cptlib::ShowMessageBox(message, cptlib::MB_OK, 0, question.uiLevel, question.strings) !=
+        cptlib::IDOK)
+        return false;
+    return AskTargetFolder(question, initial, extractDir);
+}
+
+bool RemoveTemporaryFolder(const std::string& folder) {
+    std::uint32_t error = 0;
+    if (!DeleteFolderTree(folder, kDeleteTempFolder, &error) &&
+        error != cptlib::ERROR_FILE_NOT_FOUND && error != cptlib::ERROR_PATH_NOT_FOUND) {
+        SETUP_LOG(cptlib::Severity::Error)
+            << "Could not delete the folder '" << folder << "': " << error;
+        return false;
+    }
+    return true;
 }
 
 } // namespace sfx
