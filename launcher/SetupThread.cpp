@@ -3,6 +3,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/ShellDispatch.h"
 #include "launcher/Cleanup.h"
@@ -43,12 +44,12 @@ bool IsFolderOrMissing(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
 }
 
-// The program that installs installer databases; its bare name when none is installed, so
-// the start fails with "file not found".
+// The program that installs installer databases; its bare name when none is installed: a bare
+// name is never started, so the start fails with "file not found" and nothing runs.
 std::string InstallerProgram() {
-    std::string program = cptlib::platform::FindProgramOnPath("msiexec");
+    std::string program = cptlib::platform::FindProgram("msiexec");
     if (program.empty())
-        program = cptlib::platform::FindProgramOnPath("msiexec.exe");
+        program = cptlib::platform::FindProgram("msiexec.exe");
     return program.empty() ? std::string("msiexec") : program;
 }
 
