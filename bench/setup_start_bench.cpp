@@ -4,8 +4,9 @@
 // Given a floor program (one that only starts the probe and waits), its time is reported too:
 // the ratio no launcher can beat on this machine.
 
-#include <poll.h>
-#include <spawn.h>
+#include "cptlib/platform/Spawn.h"
+
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,29 +17,22 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 // Milliseconds until the byte arrives; the program is then awaited without the clock.
 double TimeToSetupStart(const std::vector<std::string>& command) {
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0)
         std::exit(2);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    // The read end may be descriptor 3 itself: close it before the write end takes its place.
-    ::posix_spawn_file_actions_addclose(&actions, fds[0]);
-    ::posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    std::vector<char*> argv;
-    for (const auto& part : command)
-        argv.push_back(const_cast<char*>(part.c_str()));
-    argv.push_back(nullptr);
+    cptlib::platform::SpawnRequest request;
+    request.program = command.at(0);
+    request.arguments.assign(command.begin() + 1, command.end());
+    request.descriptors = {fds[1]};
 
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "cannot start %s\n", argv[0]);
+    if (cptlib::platform::Spawn(request, pid) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", command[0].c_str());
         std::exit(2);
     }
     ::close(fds[1]);
@@ -47,11 +41,10 @@ double TimeToSetupStart(const std::vector<std::string>& command) {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     ::close(fds[0]);
-    ::posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const int status = cptlib::platform::WaitForProcess(pid);
     if (got != 1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s did not start the setup (status %d)\n", argv[0], status);
+        std::fprintf(stderr, "%s did not start the setup (status %d)\n", command[0].c_str(),
+                     status);
         std::exit(2);
     }
     return ms;

@@ -2,19 +2,23 @@
 // program named by its arguments and waits for it. The setup-start benchmark times it as the
 // floor that no launcher can go below on this machine.
 
-#include <spawn.h>
-#include <sys/wait.h>
+#include "cptlib/platform/Spawn.h"
 
-extern char** environ;
+#include <sys/wait.h>
 
 int main(int argc, char** argv) {
     if (argc < 2)
         return 2;
+    cptlib::platform::SpawnRequest request;
+    request.program = argv[1];
+    request.arguments.assign(argv + 2, argv + argc);
+    // As the launcher starts its setup: what this program was given goes on.
+    request.passOnInheritable = true;
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[1], nullptr, nullptr, argv + 1, environ) != 0)
+    if (cptlib::platform::Spawn(request, pid) != 0)
         return 126;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid)
+    const int status = cptlib::platform::WaitForProcess(pid);
+    if (status < 0)
         return 2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -2,7 +2,7 @@
 
 #include "cptlib/Utf.h"
 #include "cptlib/localization/FolderProperties.h"
-#include "cptlib/platform/ChildProcess.h"
+#include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/Machine.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/Format.h"
@@ -91,12 +91,12 @@ bool IsFolderOrMissing(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
 }
 
-// The program that installs installer databases; its bare name when none is installed, so
-// the start fails with "file not found".
+// The program that installs installer databases; its bare name when none is installed: a bare
+// name is never started, so the start fails with "file not found" and nothing runs.
 std::string InstallerProgram() {
-    std::string program = cptlib::platform::FindProgramOnPath("msiexec");
+    std::string program = cptlib::platform::FindProgram("msiexec");
     if (program.empty())
-        program = cptlib::platform::FindProgramOnPath("msiexec.exe");
+        program = cptlib::platform::FindProgram("msiexec.exe");
     return program.empty() ? std::string("msiexec") : program;
 }
 

@@ -1,17 +1,12 @@
 #include "cptlib/platform/ChildProcess.h"
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/Spawn.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace cptlib::platform {
 
@@ -44,66 +39,10 @@ bool IsExecutableRegularFile(const std::string& path) {
            (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_)
-            ::posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_{};
-    bool ok_ = false;
-};
-
-class SpawnFileActions {
-public:
-    SpawnFileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-    ~SpawnFileActions() {
-        if (ok_)
-            ::posix_spawn_file_actions_destroy(&actions_);
-    }
-    SpawnFileActions(const SpawnFileActions&) = delete;
-    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    bool ok_ = false;
-};
-
 } // namespace
 
 bool IsProgramFile(const std::string& path) {
     return EndsWithExe(path) || IsExecutableRegularFile(path);
-}
-
-std::string FindProgramOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr || name.empty() || name.find('/') != std::string::npos)
-        return {};
-    std::string folders(path);
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos)
-            end = folders.size();
-        // An empty entry means the current folder, as the shell reads it.
-        std::string folder = folders.substr(start, end - start);
-        if (folder.empty())
-            folder = ".";
-        const std::string candidate = folder + "/" + name;
-        if (IsExecutableRegularFile(candidate))
-            return candidate;
-        start = end + 1;
-    }
-    return {};
 }
 
 std::uint32_t ChildProcess::Start(const std::string& file,
@@ -112,35 +51,15 @@ std::uint32_t ChildProcess::Start(const std::string& file,
     std::lock_guard lock(mutex_);
     if (pid_ > 0)
         return ERROR_INVALID_PARAMETER;
-    SpawnAttributes attributes;
-    SpawnFileActions actions;
-    if (!attributes.ok() || !actions.ok())
-        return ERROR_NOT_ENOUGH_MEMORY;
-    // The launcher's threads may block signals; the setup starts with none blocked and with
-    // the usual dispositions for those the launcher catches.
-    sigset_t none, caught;
-    sigemptyset(&none);
-    sigemptyset(&caught);
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaddset(&caught, number);
-    ::posix_spawnattr_setsigmask(attributes.get(), &none);
-    ::posix_spawnattr_setsigdefault(attributes.get(), &caught);
-    ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    if (!directory.empty() &&
-        ::posix_spawn_file_actions_addchdir_np(actions.get(), directory.c_str()) != 0)
-        return ERROR_NOT_ENOUGH_MEMORY;
-
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(file.c_str()));
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
+    SpawnRequest request;
+    request.program = file;
+    request.arguments = arguments;
+    request.directory = directory;
+    // What the launcher was given without close-on-exec goes on to the setup, as a shell
+    // passes it on.
+    request.passOnInheritable = true;
     pid_t pid = -1;
-    const int error =
-        ::posix_spawn(&pid, file.c_str(), actions.get(), attributes.get(), argv.data(), environ);
-    if (error != 0)
+    if (const int error = Spawn(request, pid))
         return Win32FromErrno(error);
     pid_ = pid;
     reaped_ = false;

@@ -16,9 +16,6 @@ namespace cptlib::platform {
 // or a regular file with an execute bit.
 bool IsProgramFile(const std::string& path);
 
-// The first executable regular file named `name` in the folders of $PATH; empty when none.
-std::string FindProgramOnPath(const std::string& name);
-
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -29,7 +26,8 @@ public:
 
     // Starts `file` with `arguments` (without the program name) in `directory` (empty: the
     // launcher's own). The program shares the launcher's terminal, process group and standard
-    // streams. Returns a Win32 error number, 0 once the program runs.
+    // streams. A bare name is not started (it would name a file in the current folder).
+    // Returns a Win32 error number, 0 once the program runs.
     std::uint32_t Start(const std::string& file, const std::vector<std::string>& arguments,
                         const std::string& directory);
 

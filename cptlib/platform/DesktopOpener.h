@@ -2,19 +2,14 @@
 // The desktop session's opener (xdg-open): it starts a file, folder or address with the
 // application the user chose for it, in the user's own session and with the user's rights.
 
+#include "cptlib/platform/Spawn.h"
+
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace cptlib::platform {
-
-using Environment = std::map<std::string, std::string>;
-
-// This process's environment.
-Environment CurrentEnvironment();
 
 struct UserAccount {
     std::uint32_t uid = 0;
@@ -36,10 +31,6 @@ std::optional<UserAccount> DelegatingUser(const Environment& environment,
 // runtime folder when there is one. Everything else is inherited.
 Environment EnvironmentForUser(Environment environment, const UserAccount& user,
                                const std::string& runtimeRoot = "/run/user");
-
-// The full path of the first executable regular file named `program` in the PATH of
-// `environment`; empty entries and relative folders are skipped. Empty when there is none.
-std::string FindOnPath(std::string_view program, const Environment& environment);
 
 // Hands `target` to xdg-open, as the delegating user when there is one, in `workingDirectory`
 // (when not empty; the user's home folder when running as that user). Returns when the opener

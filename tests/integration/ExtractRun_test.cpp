@@ -192,47 +192,31 @@ class RunningLauncher {
 public:
     RunningLauncher(const std::vector<std::string>& argv,
                     const std::map<std::string, std::string>& env, const fs::path& outputFolder) {
-        std::vector<std::string> envStrings;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry(*e);
-            const std::string key = entry.substr(0, entry.find('='));
-            if (env.find(key) == env.end())
-                envStrings.push_back(entry);
-        }
-        for (const auto& [key, value] : env)
-            if (!value.empty())
-                envStrings.push_back(key + "=" + value);
-        std::vector<char*> envp;
-        for (auto& s : envStrings)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> args = argv;
-        std::vector<char*> argp;
-        for (auto& s : args)
-            argp.push_back(s.data());
-        argp.push_back(nullptr);
         errPath_ = (outputFolder / "stderr.txt").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
+        const int errFd = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (errFd < 0)
+            throw std::runtime_error("cannot create " + errPath_);
+        cptlib::platform::SpawnRequest request;
+        request.program = argv.at(0);
+        request.arguments.assign(argv.begin() + 1, argv.end());
+        request.environment = MergedEnvironment(env);
+        request.input = cptlib::platform::Stream::Null();
+        request.output = cptlib::platform::Stream::Null();
+        request.error = cptlib::platform::Stream::From(errFd);
+        const int rc = cptlib::platform::Spawn(request, pid_);
+        ::close(errFd);
         if (rc != 0)
             throw std::runtime_error("cannot start " + argv[0]);
     }
     ~RunningLauncher() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            cptlib::platform::WaitForProcess(pid_);
         }
     }
     void Signal(int number) const { ::kill(pid_, number); }
     int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        const int status = cptlib::platform::WaitForProcess(pid_);
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }

@@ -29,23 +29,18 @@ class XvfbServer {
 public:
     XvfbServer() {
         int fds[2];
-        if (::pipe(fds) != 0)
+        if (::pipe2(fds, O_CLOEXEC) != 0)
             return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::vector<std::string> args = {"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]),
-                                         "-nolisten",     "tcp",        "-noreset",
-                                         "-screen",       "0",          "1024x768x24"};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        // The write end becomes descriptor 3 of the server.
+        cptlib::platform::SpawnRequest request;
+        request.program = "/usr/bin/Xvfb";
+        request.arguments = {"-displayfd", "3",       "-nolisten", "tcp",
+                             "-noreset",   "-screen", "0",         "1024x768x24"};
+        request.input = cptlib::platform::Stream::Null();
+        request.output = cptlib::platform::Stream::Null();
+        request.error = cptlib::platform::Stream::Null();
+        request.descriptors = {fds[1]};
+        const int rc = cptlib::platform::Spawn(request, pid_);
         ::close(fds[1]);
         if (rc != 0) {
             pid_ = -1;
@@ -65,7 +60,7 @@ public:
     ~XvfbServer() {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
+            cptlib::platform::WaitForProcess(pid_);
         }
     }
     XvfbServer(const XvfbServer&) = delete;

@@ -1,35 +1,21 @@
 #pragma once
 // Installer databases for tests, made with msibuild.
 
+#include "cptlib/platform/ProgramSearch.h"
 #include "support/RunProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace testsupport {
 
-// The program's full path from PATH; empty when it is not there.
-inline std::string FindOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const auto candidate = std::filesystem::path(folder) / name;
-        if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0)
-            return candidate.string();
-    }
-    return {};
-}
-
 // Runs SQL statements on `file` (created when missing).
 inline void RunMsibuild(const std::filesystem::path& file, const std::vector<std::string>& sql) {
-    const std::string msibuild = FindOnPath("msibuild");
+    const std::string msibuild = cptlib::platform::FindProgram("msibuild");
     ASSERT_FALSE(msibuild.empty()) << "msibuild (package msitools) is needed";
     std::vector<std::string> args = {msibuild, file.string()};
     for (const auto& statement : sql) {

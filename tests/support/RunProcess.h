@@ -1,9 +1,10 @@
 #pragma once
 // Runs a program for a test and collects its output and exit status.
 
+#include "cptlib/platform/Spawn.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +19,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace testsupport {
 
 struct ProcessResult {
@@ -29,52 +28,37 @@ struct ProcessResult {
 };
 
 // `env` entries are added to (or replace) the test's own environment; an empty value removes.
-inline ProcessResult RunProcess(const std::vector<std::string>& argv,
-                                const std::map<std::string, std::string>& env = {},
-                                const std::string& workingDirectory = {}) {
-    std::map<std::string, std::string> merged;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
-        const auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            merged[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
+inline std::map<std::string, std::string>
+MergedEnvironment(const std::map<std::string, std::string>& env) {
+    std::map<std::string, std::string> merged = cptlib::platform::CurrentEnvironment();
     for (const auto& [key, value] : env) {
         if (value.empty())
             merged.erase(key);
         else
             merged[key] = value;
     }
-    std::vector<std::string> envStrings;
-    for (const auto& [key, value] : merged)
-        envStrings.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (auto& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args)
-        argp.push_back(s.data());
-    argp.push_back(nullptr);
+    return merged;
+}
+
+inline ProcessResult RunProcess(const std::vector<std::string>& argv,
+                                const std::map<std::string, std::string>& env = {},
+                                const std::string& workingDirectory = {}) {
+    cptlib::platform::SpawnRequest request;
+    request.program = argv.at(0);
+    request.arguments.assign(argv.begin() + 1, argv.end());
+    request.directory = workingDirectory;
+    request.environment = MergedEnvironment(env);
 
     int outPipe[2], errPipe[2];
     // Close-on-exec, so that a program started meanwhile from another thread holds no copy of
     // the write ends, which would keep this reader waiting until that program ends.
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    if (!workingDirectory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    pid_t pid;
-    const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    request.input = cptlib::platform::Stream::Null();
+    request.output = cptlib::platform::Stream::From(outPipe[1]);
+    request.error = cptlib::platform::Stream::From(errPipe[1]);
+    pid_t pid = -1;
+    const int rc = cptlib::platform::Spawn(request, pid);
     close(outPipe[1]);
     close(errPipe[1]);
     if (rc != 0) {
@@ -102,8 +86,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
             }
         }
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = cptlib::platform::WaitForProcess(pid);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

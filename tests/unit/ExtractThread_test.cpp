@@ -785,30 +785,22 @@ TEST_F(ExtractThreadTest, HardLinksStayInsideTheFolder) {
     }
 }
 
-// Runs `body` in a child process with a mount namespace of its own; the child reports a line of
-// text through a pipe. nullopt when the machine does not allow a private mount.
-std::optional<std::string> InPrivateMountNamespace(const std::function<std::string()>& body) {
-    int channel[2];
-    if (::pipe(channel) != 0)
-        return std::nullopt;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        std::string report = "unshare";
-        if (::unshare(CLONE_NEWNS) == 0 &&
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
-            report = body();
-        [[maybe_unused]] const auto written = ::write(channel[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string report;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, static_cast<std::size_t>(n));
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+// Runs `body` in a child process (the test framework's, as for a death test) with a mount
+// namespace of its own; the child leaves a line of text in `reportFile`. nullopt when the
+// machine does not allow a private mount.
+std::optional<std::string> InPrivateMountNamespace(const fs::path& reportFile,
+                                                   const std::function<std::string()>& body) {
+    EXPECT_EXIT(
+        {
+            std::string report = "unshare";
+            if (::unshare(CLONE_NEWNS) == 0 &&
+                ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+                report = body();
+            std::ofstream(reportFile, std::ios::binary) << report;
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const std::string report = ReadFile(reportFile);
     if (report == "unshare" || report == "mount")
         return std::nullopt;
     return report;
@@ -823,7 +815,7 @@ TEST_F(ExtractThreadTest, ADiskFillingUpWhileWritingIsDiskFullWithTheRequiredSiz
     const fs::path volume = dir / "volume";
     fs::create_directories(volume);
 
-    const auto report = InPrivateMountNamespace([&]() -> std::string {
+    const auto report = InPrivateMountNamespace(dir / "report.txt", [&]() -> std::string {
         if (::mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=1m") != 0)
             return "mount";
         CExtractThread worker;

@@ -428,24 +428,4 @@ TEST(DesktopOpener, EnvironmentForUserDerivesTheSessionFolders) {
     EXPECT_EQ(env["XDG_RUNTIME_DIR"], own.string());
 }
 
-TEST(DesktopOpener, FindOnPath) {
-    TempFolder temp;
-    const fs::path a = temp.path() / "a";
-    const fs::path b = temp.path() / "b";
-    const fs::path c = temp.path() / "c";
-    fs::create_directories(a / "tool"); // a folder of that name
-    fs::create_directories(b);
-    fs::create_directories(c);
-    std::ofstream(b / "tool") << "not executable\n";
-    std::ofstream(c / "tool") << "#!/bin/sh\n";
-    fs::permissions(c / "tool", fs::perms::owner_all);
-    const auto find = [](const std::string& path) {
-        return platform::FindOnPath("tool", {{"PATH", path}});
-    };
-    EXPECT_EQ(find(b.string()), "");
-    EXPECT_EQ(find(a.string() + ":" + b.string() + ":" + c.string() + "/"), (c / "tool").string());
-    EXPECT_EQ(find(":relative:" + a.string()), "");
-    EXPECT_EQ(platform::FindOnPath("tool", {}), "");
-}
-
 } // namespace

@@ -1,17 +1,17 @@
-// Runs the 7zz program; the build tool's one use of process calls.
+// Runs the 7zz program; the build tool's one program start.
 
 #include "sfxbuild/Build.h"
+
+#include "cptlib/platform/ProgramSearch.h"
+#include "cptlib/platform/Spawn.h"
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace sfxbuild {
 
@@ -42,18 +42,6 @@ private:
     int fds_[2] = {-1, -1};
 };
 
-class SpawnActions {
-public:
-    SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
-    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
 // The last line that says something, for the one-line message.
 std::string LastLine(const std::string& output) {
     std::string last, line;
@@ -78,23 +66,24 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
         throw BuildError("folder " + Quoted(folder) + " does not exist or is not a folder");
     const std::string target = std::filesystem::absolute(archive).string();
     const std::string directory = std::filesystem::absolute(folder).string();
+    // Only absolute folders of PATH: a 7zz in the current folder is not ours to run.
+    const std::string program = cptlib::platform::FindProgram("7zz");
+    if (program.empty())
+        throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
+                         std::strerror(ENOENT));
+    cptlib::platform::SpawnRequest request;
+    request.program = program;
     // The pattern is expanded by 7zz itself; it takes hidden files as well.
-    std::vector<std::string> args = {"7zz",   "a",     "-t7z", "-m0=BCJ", "-m1=LZMA2", "-snl",
-                                     "-bso0", "-bsp0", "-y",   "--",      target,      "*"};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    request.arguments = {"a",     "-t7z", "-m0=BCJ", "-m1=LZMA2", "-snl", "-bso0",
+                         "-bsp0", "-y",   "--",      target,      "*"};
+    request.directory = directory;
 
     Pipe output;
-    SpawnActions actions;
-    ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(actions.get(), output.write(), 1);
-    ::posix_spawn_file_actions_adddup2(actions.get(), output.write(), 2);
-    ::posix_spawn_file_actions_addchdir_np(actions.get(), directory.c_str());
+    request.input = cptlib::platform::Stream::Null();
+    request.output = cptlib::platform::Stream::From(output.write());
+    request.error = cptlib::platform::Stream::From(output.write());
     pid_t pid = 0;
-    const int error = ::posix_spawnp(&pid, "7zz", actions.get(), nullptr, argv.data(), environ);
-    if (error != 0)
+    if (const int error = cptlib::platform::Spawn(request, pid))
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
                          std::strerror(error));
     output.CloseWrite();
@@ -108,9 +97,7 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
         else if (n == 0 || errno != EINTR)
             break;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = cptlib::platform::WaitForProcess(pid);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return;
     std::string reason = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
