@@ -3,6 +3,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/ShellDispatch.h"
 #include "launcher/Cleanup.h"
@@ -14,7 +15,6 @@
 #include "launcher/Utils.h"
 
 #include <chrono>
-#include <sys/stat.h>
 #include <thread>
 
 namespace sfx {
@@ -39,8 +39,8 @@ std::string Extension(const std::string& path) {
 }
 
 bool IsFolderOrMissing(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
+    bool isFolder = false;
+    return cptlib::platform::QueryIsFolder(path, isFolder) != cptlib::ERROR_SUCCESS || isFolder;
 }
 
 // The program that installs installer databases; its bare name when none is installed, so
