@@ -1,12 +1,12 @@
 #include "launcher/ArchiveReader.h"
 
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/ThreadLocale.h"
 #include "launcher/SevenZipHeader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <locale.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,41 +32,6 @@ bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
 
-// The library converts names through the thread's locale; under the C locale it would refuse
-// every name outside ASCII. A UTF-8 locale for this thread alone keeps the names as stored.
-class Utf8Locale {
-public:
-    // Only the character type matters to the name conversion; the other categories stay "C",
-    // which loads nothing.
-    Utf8Locale() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
-    ~Utf8Locale() {
-        if (locale_ != static_cast<locale_t>(nullptr))
-            ::freelocale(locale_);
-    }
-    Utf8Locale(const Utf8Locale&) = delete;
-    Utf8Locale& operator=(const Utf8Locale&) = delete;
-
-    class Use {
-    public:
-        explicit Use(const Utf8Locale& locale)
-            : previous_(locale.locale_ != static_cast<locale_t>(nullptr)
-                            ? ::uselocale(locale.locale_)
-                            : static_cast<locale_t>(nullptr)) {}
-        ~Use() {
-            if (previous_ != static_cast<locale_t>(nullptr))
-                ::uselocale(previous_);
-        }
-        Use(const Use&) = delete;
-        Use& operator=(const Use&) = delete;
-
-    private:
-        locale_t previous_;
-    };
-
-private:
-    locale_t locale_;
-};
-
 // The archive's bytes: from `start` to the end of the file, read in large pieces.
 struct Source {
     cptlib::platform::FileDescriptor file;
@@ -81,19 +46,7 @@ struct Source {
 
     std::uint32_t ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
                          std::size_t& done) {
-        done = 0;
-        while (done < length) {
-            const ssize_t n = ::pread(file.get(), out + done, length - done,
-                                      static_cast<off_t>(start + offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return cptlib::LastWin32Error();
-            if (n == 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        return 0;
+        return cptlib::platform::ReadFileAt(file, start + offset, out, length, done);
     }
 };
 
@@ -176,7 +129,9 @@ private:
 
     std::string path_;
     std::uint64_t offset_;
-    Utf8Locale locale_;
+    // The library converts names through the thread's locale; under the C locale it would
+    // refuse every name outside ASCII.
+    cptlib::platform::Utf8CharacterLocale locale_;
     Source source_;
     bool sourceOpen_ = false;
     ArchivePtr archive_;
@@ -222,7 +177,7 @@ ArchiveStatus LibArchiveReader::Open(ArchivePtr& archive) {
 }
 
 ArchiveStatus LibArchiveReader::ReadIndex(ArchiveIndex& index) {
-    const Utf8Locale::Use use(locale_);
+    const cptlib::platform::Utf8CharacterLocale::Use use(locale_);
     if (ArchiveStatus status = OpenSource(); !status.Ok())
         return status;
     ArchiveIndex found;
@@ -351,7 +306,7 @@ ArchiveItem LibArchiveReader::ItemOf(struct archive_entry* entry) const {
 }
 
 ArchiveStatus LibArchiveReader::NextItem(ArchiveItem& item, bool& more) {
-    const Utf8Locale::Use use(locale_);
+    const cptlib::platform::Utf8CharacterLocale::Use use(locale_);
     more = false;
     if (!archive_) {
         if (ArchiveStatus status = Open(archive_); !status.Ok())
@@ -378,7 +333,7 @@ ArchiveStatus LibArchiveReader::NextItem(ArchiveItem& item, bool& more) {
 }
 
 ArchiveStatus LibArchiveReader::ReadBlock(std::span<const std::uint8_t>& block) {
-    const Utf8Locale::Use use(locale_);
+    const cptlib::platform::Utf8CharacterLocale::Use use(locale_);
     block = {};
     if (!archive_ || entry_ == nullptr)
         return {};

@@ -1,6 +1,6 @@
 #include "launcher/ExitStatus.h"
 
-#include <sys/wait.h>
+#include "cptlib/platform/Process.h"
 
 namespace sfx {
 
@@ -22,10 +22,16 @@ int ProcessExitStatus(std::uint32_t exitCode) {
 }
 
 std::uint32_t ExitCodeFromWaitStatus(int waitStatus) {
-    if (WIFEXITED(waitStatus))
-        return static_cast<std::uint32_t>(WEXITSTATUS(waitStatus));
-    if (WIFSIGNALED(waitStatus))
-        return 128u + static_cast<std::uint32_t>(WTERMSIG(waitStatus));
+    using Kind = cptlib::platform::ProcessEnd::Kind;
+    const cptlib::platform::ProcessEnd end = cptlib::platform::DecodeWaitStatus(waitStatus);
+    switch (end.kind) {
+    case Kind::Exited:
+        return static_cast<std::uint32_t>(end.value);
+    case Kind::Killed:
+        return 128u + static_cast<std::uint32_t>(end.value);
+    case Kind::Other:
+        break;
+    }
     return 1;
 }
 

@@ -2,12 +2,9 @@
 
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
-
-#include <sys/stat.h>
-
-#include <cerrno>
 
 namespace sfx {
 
@@ -49,10 +46,11 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
 }
 
 std::string GetDisplayName(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
-        ThrowSystemError(path.empty() ? cptlib::ERROR_INVALID_PARAMETER : cptlib::LastWin32Error(),
-                         "Could not get display name from path");
+    bool isFolder = false;
+    const std::uint32_t error = path.empty() ? cptlib::ERROR_INVALID_PARAMETER
+                                             : cptlib::platform::QueryIsFolder(path, isFolder);
+    if (error != cptlib::ERROR_SUCCESS)
+        ThrowSystemError(error, "Could not get display name from path");
     const std::string name = LastPathComponent(path);
     return name.empty() ? "/" : name;
 }

@@ -3,6 +3,7 @@
 #include "cptlib/Utf.h"
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/platform/ProgramSearch.h"
+#include "cptlib/platform/File.h"
 #include "cptlib/platform/Machine.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/Format.h"
@@ -11,7 +12,6 @@
 #include <cwctype>
 #include <exception>
 #include <optional>
-#include <sys/stat.h>
 
 namespace sfx {
 
@@ -87,8 +87,8 @@ std::string Extension(const std::string& path) {
 }
 
 bool IsFolderOrMissing(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
+    bool isFolder = false;
+    return cptlib::platform::QueryIsFolder(path, isFolder) != cptlib::ERROR_SUCCESS || isFolder;
 }
 
 // The program that installs installer databases; its bare name when none is installed: a bare

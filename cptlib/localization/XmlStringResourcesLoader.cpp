@@ -3,7 +3,7 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/PtreeErrorCategory.h"
 #include "cptlib/Utf.h"
-#include "cptlib/localization/LanguageIds.h"
+#include "cptlib/resources/LanguageIds.h"
 
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/property_tree/exceptions.hpp>

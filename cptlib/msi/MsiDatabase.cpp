@@ -2,8 +2,8 @@
 
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/SharedLibrary.h"
 
-#include <dlfcn.h>
 #include <libmsi.h>
 
 #include <cctype>
@@ -28,20 +28,24 @@ struct MsiLibrary {
     decltype(&g_object_unref) object_unref = nullptr;
     decltype(&g_free) free = nullptr;
     decltype(&g_error_free) error_free = nullptr;
+    platform::SharedLibrary library;
     bool loaded = false;
 };
 
-template <class F> bool Bind(void* library, const char* name, F& function) {
-    function = reinterpret_cast<F>(::dlsym(library, name));
+template <class F>
+bool Bind(const platform::SharedLibrary& library, const char* name, F& function) {
+    function = reinterpret_cast<F>(library.FindSymbol(name));
     return function != nullptr;
 }
 
 const MsiLibrary& Msi() {
     static const MsiLibrary library = [] {
         MsiLibrary l;
-        void* handle = ::dlopen("libmsi.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
+        std::string error;
+        l.library = platform::SharedLibrary::Load("libmsi.so.0", error);
+        if (!l.library)
             return l;
+        const platform::SharedLibrary& handle = l.library;
         // Symbols of the GLib libraries are found through the library's own dependencies.
         l.loaded = Bind(handle, "libmsi_record_new", l.record_new) &&
                    Bind(handle, "libmsi_record_set_string", l.record_set_string) &&

@@ -111,4 +111,13 @@ HRESULT QueryFileSize(const std::filesystem::path& path, std::uint64_t& size) {
     return S_OK;
 }
 
+std::uint32_t QueryIsFolder(const std::filesystem::path& path, bool& isFolder) {
+    isFolder = false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return LastWin32Error();
+    isFolder = S_ISDIR(st.st_mode);
+    return ERROR_SUCCESS;
+}
+
 } // namespace cptlib::platform

@@ -69,4 +69,8 @@ HRESULT QueryFileSize(const FileDescriptor& file, std::uint64_t& size);
 // Size of the file a path names, following links.
 HRESULT QueryFileSize(const std::filesystem::path& path, std::uint64_t& size);
 
+// Whether `path` names a folder, following links. Returns a Win32 error number, 0 on success;
+// a path that names nothing fails with ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND.
+std::uint32_t QueryIsFolder(const std::filesystem::path& path, bool& isFolder);
+
 } // namespace cptlib::platform

@@ -88,6 +88,25 @@ std::uint32_t ReadFile(const FileDescriptor& file, void* buffer, std::uint32_t c
     return ERROR_SUCCESS;
 }
 
+std::uint32_t ReadFileAt(const FileDescriptor& file, std::uint64_t offset, void* buffer,
+                         std::size_t count, std::size_t& read) {
+    read = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (read < count) {
+        const ssize_t n =
+            ::pread(file.get(), bytes + read, count - read, static_cast<off_t>(offset + read));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastWin32Error();
+        }
+        if (n == 0)
+            break;
+        read += static_cast<std::size_t>(n);
+    }
+    return ERROR_SUCCESS;
+}
+
 std::uint32_t FlushFile(const FileDescriptor& file) {
     if (::fsync(file.get()) != 0)
         return LastWin32Error();

@@ -5,6 +5,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
@@ -25,6 +26,12 @@ std::uint32_t SeekFile(const FileDescriptor& file, std::int64_t offset, SeekOrig
 // Reads up to `count` bytes, fewer only at the end of the file. Returns a Win32 error number.
 std::uint32_t ReadFile(const FileDescriptor& file, void* buffer, std::uint32_t count,
                        std::uint32_t& read);
+
+// Reads up to `count` bytes at `offset` without moving the file position, fewer only at the
+// end of the file; so readers on other threads may share the descriptor. Returns a Win32 error
+// number.
+std::uint32_t ReadFileAt(const FileDescriptor& file, std::uint64_t offset, void* buffer,
+                         std::size_t count, std::size_t& read);
 
 // Writes the file's data to the disk. Returns a Win32 error number.
 std::uint32_t FlushFile(const FileDescriptor& file);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -13,13 +14,15 @@ namespace cptlib::platform {
 namespace {
 
 bool IsDirectory(const char* path) {
-    struct stat st{};
+    struct stat st {};
     return path != nullptr && *path != '\0' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
 
-std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
 
 std::filesystem::path GetModulePath() {
     std::error_code ec;
@@ -53,6 +56,14 @@ std::uint32_t GetTempPath(std::string& path) {
     if (path.back() != '/')
         path += '/';
     return 0;
+}
+
+ProcessEnd DecodeWaitStatus(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        return {ProcessEnd::Kind::Exited, WEXITSTATUS(waitStatus)};
+    if (WIFSIGNALED(waitStatus))
+        return {ProcessEnd::Kind::Killed, WTERMSIG(waitStatus)};
+    return {};
 }
 
 } // namespace cptlib::platform

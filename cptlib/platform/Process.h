@@ -1,5 +1,5 @@
 #pragma once
-// Process-wide facts: own id, own file, current and temporary folders.
+// Process-wide facts: own id, own file, current and temporary folders; how a child ended.
 
 #include <cstdint>
 #include <filesystem>
@@ -18,5 +18,14 @@ std::string GetCurrentDirectory();
 // $TMPDIR when it names a directory, else /tmp, with a trailing "/". Returns a Win32 error
 // number, 0 on success.
 std::uint32_t GetTempPath(std::string& path);
+
+// How a child process ended, as its wait status tells.
+struct ProcessEnd {
+    enum class Kind { Exited, Killed, Other };
+    Kind kind = Kind::Other;
+    int value = 0; // the exit status when Exited, the signal number when Killed
+};
+
+ProcessEnd DecodeWaitStatus(int waitStatus);
 
 } // namespace cptlib::platform

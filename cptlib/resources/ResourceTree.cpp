@@ -1,8 +1,8 @@
 #include "cptlib/resources/ResourceTree.h"
 
 #include "cptlib/Utf.h"
-#include "cptlib/localization/LanguageIds.h"
 #include "cptlib/platform/Locale.h"
+#include "cptlib/resources/LanguageIds.h"
 
 #include <algorithm>
 #include <cstring>

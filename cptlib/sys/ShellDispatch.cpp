@@ -1,7 +1,7 @@
 #include "cptlib/sys/ShellDispatch.h"
 
-#include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
+#include "cptlib/Log.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/DesktopOpener.h"
 

@@ -1,6 +1,6 @@
 #include "cptlib/ui/MessageBox.h"
 
-#include "common/setup/CommonSetupLogger.h"
+#include "cptlib/Log.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 
 #include <mutex>

@@ -4,7 +4,8 @@
 
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"
-#include "cptlib/platform/File.h"
+#include "cptlib/SystemError.h"
+#include "cptlib/platform/LocalSocket.h"
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/GuiModule.h"
 #include "launcher/gui/ProductIcon.h"
@@ -16,12 +17,9 @@
 #include <QFileInfo>
 #include <QLibrary>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,16 +61,12 @@ bool CanOpenWayland(std::string& whyNot) {
     }
     const std::string path =
         display.front() == '/' ? display : Env("XDG_RUNTIME_DIR") + "/" + display;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    const std::uint32_t error = cptlib::platform::ProbeLocalSocket(path);
+    if (error == cptlib::ERROR_FILENAME_EXCED_RANGE) {
         whyNot = "the Wayland socket path is too long.";
         return false;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const cptlib::platform::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd ||
-        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (error != cptlib::ERROR_SUCCESS) {
         whyNot = "the Wayland display \"" + path + "\" cannot be opened.";
         return false;
     }

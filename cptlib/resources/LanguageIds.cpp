@@ -1,4 +1,4 @@
-#include "cptlib/localization/LanguageIds.h"
+#include "cptlib/resources/LanguageIds.h"
 
 #include "cptlib/Utf.h"
 

@@ -1,0 +1,23 @@
+#pragma once
+// The log of the library and of the programs built on it: one severity logger that all share,
+// so that their records reach the same sinks. Sinks are the program's to attach.
+
+#include <boost/log/sources/global_logger_storage.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+
+namespace cptlib {
+
+enum class Severity : int { Normal = 1, Warning = 3, Error = 4 };
+
+template <class Stream> Stream& operator<<(Stream& out, Severity severity) {
+    out << static_cast<int>(severity);
+    return out;
+}
+
+BOOST_LOG_GLOBAL_LOGGER(Logger, boost::log::sources::severity_logger_mt<Severity>)
+
+} // namespace cptlib
+
+// Writes one record with the given severity to the shared logger.
+#define SETUP_LOG(severity) BOOST_LOG_SEV(::cptlib::Logger::get(), (severity))
