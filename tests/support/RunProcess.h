@@ -1,11 +1,9 @@
 #pragma once
 // Runs a program for a test and collects its output and exit status.
 
-#include "cptlib/platform/Spawn.h"
+#include "cptlib/platform/Process.h"
+#include "cptlib/platform/SpawnCollect.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -49,45 +47,16 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     request.directory = workingDirectory;
     request.environment = MergedEnvironment(env);
 
-    int outPipe[2], errPipe[2];
-    // Close-on-exec, so that a program started meanwhile from another thread holds no copy of
-    // the write ends, which would keep this reader waiting until that program ends.
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
     request.input = cptlib::platform::Stream::Null();
-    request.output = cptlib::platform::Stream::From(outPipe[1]);
-    request.error = cptlib::platform::Stream::From(errPipe[1]);
-    pid_t pid = -1;
-    const int rc = cptlib::platform::Spawn(request, pid);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (rc != 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
+    cptlib::platform::CollectedRun run;
+    if (cptlib::platform::RunCollectingOutput(request, run) != 0)
         throw std::runtime_error("cannot start " + argv[0]);
-    }
     ProcessResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[4096];
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    const int status = cptlib::platform::WaitForProcess(pid);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = std::move(run.out);
+    result.err = std::move(run.err);
+    const cptlib::platform::ProcessEnd end = cptlib::platform::DecodeWaitStatus(run.waitStatus);
+    result.status =
+        end.kind == cptlib::platform::ProcessEnd::Kind::Killed ? 128 + end.value : end.value;
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include "cptlib/platform/ChildProcess.h"
 #include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/Spawn.h"
+#include "cptlib/platform/SpawnCollect.h"
 #include "cptlib/platform/SpawnDetached.h"
 #include "support/RunProcess.h"
 
@@ -278,6 +279,32 @@ TEST(Spawn, ABareNameIsNeverTakenFromTheCurrentFolder) {
     EXPECT_EQ(FindProgram("planted"), "");
     EXPECT_EQ(FindProgram("msiexec"), "");
     EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST(Spawn, CollectedOutputKeepsBothStreamsAndTheStatus) {
+    SpawnRequest request;
+    request.program = "/bin/sh";
+    // More than a pipe holds on each stream, interleaved, so that reading one stream at a time
+    // would wait for ever.
+    request.arguments = {"-c", "i=0; while [ $i -lt 2000 ]; do echo out-$i; echo err-$i >&2; "
+                               "i=$((i+1)); done; exit 7"};
+    CollectedRun apart;
+    ASSERT_EQ(RunCollectingOutput(request, apart), 0);
+    EXPECT_EQ(WEXITSTATUS(apart.waitStatus), 7);
+    EXPECT_EQ(apart.out.substr(0, 12), "out-0\nout-1\n");
+    EXPECT_EQ(apart.err.substr(0, 12), "err-0\nerr-1\n");
+    EXPECT_EQ(apart.out.size(), apart.err.size());
+
+    CollectedRun merged;
+    ASSERT_EQ(RunCollectingOutput(request, merged, true), 0);
+    EXPECT_EQ(merged.err, "");
+    EXPECT_EQ(merged.out.size(), apart.out.size() + apart.err.size());
+    EXPECT_EQ(merged.out.substr(0, 12), "out-0\nerr-0\n");
+
+    request.program = "/nonexistent/program";
+    CollectedRun missing;
+    EXPECT_EQ(RunCollectingOutput(request, missing), ENOENT);
+    EXPECT_EQ(missing.waitStatus, -1);
 }
 
 TEST(ProgramSearch, OnlyExecutableFilesInAbsoluteFoldersCount) {

@@ -2,45 +2,17 @@
 
 #include "sfxbuild/Build.h"
 
+#include "cptlib/platform/Process.h"
 #include "cptlib/platform/ProgramSearch.h"
-#include "cptlib/platform/Spawn.h"
+#include "cptlib/platform/SpawnCollect.h"
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace sfxbuild {
 
 namespace {
-
-class Pipe {
-public:
-    Pipe() {
-        if (::pipe2(fds_, O_CLOEXEC) != 0)
-            throw BuildError(std::string("cannot create a pipe: ") + std::strerror(errno));
-    }
-    ~Pipe() {
-        CloseWrite();
-        if (fds_[0] >= 0)
-            ::close(fds_[0]);
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    int read() const { return fds_[0]; }
-    int write() const { return fds_[1]; }
-    void CloseWrite() {
-        if (fds_[1] >= 0)
-            ::close(fds_[1]);
-        fds_[1] = -1;
-    }
-
-private:
-    int fds_[2] = {-1, -1};
-};
 
 // The last line that says something, for the one-line message.
 std::string LastLine(const std::string& output) {
@@ -78,33 +50,21 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
                          "-bsp0", "-y",   "--",      target,      "*"};
     request.directory = directory;
 
-    Pipe output;
     request.input = cptlib::platform::Stream::Null();
-    request.output = cptlib::platform::Stream::From(output.write());
-    request.error = cptlib::platform::Stream::From(output.write());
-    pid_t pid = 0;
-    if (const int error = cptlib::platform::Spawn(request, pid))
+    cptlib::platform::CollectedRun run;
+    if (const int error = cptlib::platform::RunCollectingOutput(request, run, true))
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
                          std::strerror(error));
-    output.CloseWrite();
-
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(output.read(), buffer, sizeof buffer);
-        if (n > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    const int status = cptlib::platform::WaitForProcess(pid);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    using cptlib::platform::ProcessEnd;
+    const ProcessEnd end = cptlib::platform::DecodeWaitStatus(run.waitStatus);
+    if (end.kind == ProcessEnd::Kind::Exited && end.value == 0)
         return;
-    std::string reason = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                           : "killed by signal " + std::to_string(WTERMSIG(status));
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+    std::string reason = end.kind == ProcessEnd::Kind::Exited
+                             ? "exit status " + std::to_string(end.value)
+                             : "killed by signal " + std::to_string(end.value);
+    if (end.kind == ProcessEnd::Kind::Exited && end.value == 127)
         reason += ", 7zz not found";
-    const std::string detail = LastLine(text);
+    const std::string detail = LastLine(run.out);
     throw BuildError("7zz failed to pack folder " + Quoted(folder) + " (" + reason + ")" +
                      (detail.empty() ? "" : ": " + detail));
 }
