@@ -4,9 +4,9 @@
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
 #include "cptlib/platform/XdgFolders.h"
+#include "format/Payload.h"
 #include "launcher/Cleanup.h"
 #include "launcher/FileWriteQueue.h"
-#include "launcher/Payload.h"
 #include "launcher/SfxMessages.h"
 
 #include <algorithm>
