@@ -4,8 +4,8 @@
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
 #include "cptlib/platform/XdgFolders.h"
+#include "format/Payload.h"
 #include "launcher/FileWriteQueue.h"
-#include "launcher/Payload.h"
 #include "launcher/SfxMessages.h"
 #include "launcher/TemporaryFolder.h"
 

@@ -6,6 +6,7 @@
 #include "cptlib/msi/MsiDatabase.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/resources/ResourceUtils.h"
+#include "format/DataBlock.h"
 
 #include <boost/regex.hpp>
 
@@ -21,21 +22,8 @@ namespace {
 
 using cptlib::HRESULT;
 
-constexpr std::uint32_t kDataBlockWindow = 65536;
 constexpr std::array<std::uint8_t, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                 0xA1, 0xB1, 0x1A, 0xE1};
-
-// Kept with '_' in place of the leading '#', so that the launcher file itself never holds a
-// whole marker that the search in its last 64 KiB could find.
-std::string Marker(std::string_view stored) {
-    std::string out;
-    out.reserve(stored.size() * 2);
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        out += i == 0 ? '#' : stored[i];
-        out += '\0';
-    }
-    return out;
-}
 
 // Invalid sequences become U+FFFD, as the system's conversion makes them.
 std::string SanitizeUtf8(std::string_view text) {
@@ -301,44 +289,6 @@ HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& 
     if (cptlib::Succeeded(hr) && (flags & kForwardDropEmptyValues) != 0)
         std::erase_if(values, [](const auto& entry) { return entry.second.empty(); });
     return hr;
-}
-
-HRESULT FindDataBlock(const cptlib::platform::FileDescriptor& file, std::u16string* payload,
-                      std::uint64_t* offset, std::uint64_t* length) {
-    static const std::string start = Marker("_#DATA##");
-    static const std::string end = Marker("_#ENDDATA##");
-    std::uint64_t position = 0;
-    if (const std::uint32_t error =
-            cptlib::platform::SeekFile(file, -static_cast<std::int64_t>(kDataBlockWindow),
-                                       cptlib::platform::SeekOrigin::End, position);
-        error != cptlib::ERROR_SUCCESS)
-        return cptlib::HResultFromWin32(error);
-    std::vector<char> buffer(kDataBlockWindow);
-    std::uint32_t read = 0;
-    if (const std::uint32_t error =
-            cptlib::platform::ReadFile(file, buffer.data(), kDataBlockWindow, read);
-        error != cptlib::ERROR_SUCCESS)
-        return cptlib::HResultFromWin32(error);
-    if (read < kDataBlockWindow)
-        return cptlib::HResultFromWin32(cptlib::ERROR_HANDLE_EOF);
-    const auto first = std::search(buffer.begin(), buffer.end(), start.begin(), start.end());
-    if (first == buffer.end())
-        return cptlib::HRESULT_NO_MORE_ITEMS;
-    const auto begin = first + static_cast<std::ptrdiff_t>(start.size());
-    const auto last = std::search(begin, buffer.end(), end.begin(), end.end());
-    if (last == buffer.end())
-        return cptlib::HRESULT_INVALID_DATA;
-    if (payload != nullptr) {
-        payload->clear();
-        for (auto p = begin; p + 1 < last; p += 2)
-            payload->push_back(static_cast<char16_t>(static_cast<std::uint8_t>(p[0]) |
-                                                     static_cast<std::uint8_t>(p[1]) << 8));
-    }
-    if (offset != nullptr)
-        *offset = position + static_cast<std::uint64_t>(begin - buffer.begin());
-    if (length != nullptr)
-        *length = static_cast<std::uint64_t>(last - begin);
-    return cptlib::S_OK;
 }
 
 bool ParseDataBlock(ForwardedValues& values, std::u16string_view payload) {

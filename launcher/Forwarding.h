@@ -4,7 +4,6 @@
 // carries them in its Property table. They reach the setup as lines of SetupValues.dat.
 
 #include "cptlib/SystemError.h"
-#include "cptlib/platform/File.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -44,13 +43,6 @@ cptlib::HRESULT ReadForwardedValues(const std::filesystem::path& path, Forwarded
                                     ForwardingMethod method = ForwardingMethod::Automatic,
                                     ForwardingMethod* usedMethod = nullptr,
                                     std::uint32_t flags = 0);
-
-// Finds the data block in the last 64 KiB of an open file. `payload` receives the UTF-16 text
-// between the markers, `offset` its file offset and `length` its length in bytes. A file shorter
-// than 64 KiB fails with the positioning error; no start marker: HRESULT_NO_MORE_ITEMS; no end
-// marker behind it: HRESULT_INVALID_DATA.
-cptlib::HRESULT FindDataBlock(const cptlib::platform::FileDescriptor& file, std::u16string* payload,
-                              std::uint64_t* offset, std::uint64_t* length);
 
 // Adds the parts of a "key=value&key=value" payload to `values`. A '%' and the two code units
 // after it stand for one code unit, their hexadecimal value read as scanf's %x reads it (0 when

@@ -2,16 +2,12 @@
 
 #include "cptlib/Utf.h"
 
-#include <boost/crc.hpp>
-
 #include <algorithm>
 #include <limits>
 
 namespace sfx::sevenzip {
 
 namespace {
-
-constexpr std::uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
 
 // Property ids of the header.
 enum : std::uint8_t {
@@ -485,26 +481,6 @@ void PutFixed(std::vector<std::uint8_t>& out, std::uint64_t value, int size) {
 }
 
 } // namespace
-
-std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
-    boost::crc_32_type crc;
-    crc.process_bytes(bytes.data(), bytes.size());
-    return crc.checksum();
-}
-
-bool ParseSignatureHeader(std::span<const std::uint8_t> bytes, SignatureHeader& header) {
-    if (bytes.size() < kSignatureHeaderSize ||
-        !std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin()))
-        return false;
-    ByteReader in(bytes.subspan(8, kSignatureHeaderSize - 8));
-    const auto startCrc = static_cast<std::uint32_t>(in.Fixed(4));
-    if (Crc32(bytes.subspan(12, 20)) != startCrc)
-        return false;
-    header.nextHeaderOffset = in.Fixed(8);
-    header.nextHeaderSize = in.Fixed(8);
-    header.nextHeaderCrc = static_cast<std::uint32_t>(in.Fixed(4));
-    return true;
-}
 
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
                        EncodedHeader& encoded) {

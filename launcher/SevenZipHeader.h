@@ -3,6 +3,7 @@
 // the total unpacked size without decoding any item data (the library decodes a folder up to
 // each symbolic link just to list it).
 
+#include "format/SevenZipSignature.h"
 #include "launcher/ArchiveReader.h"
 
 #include <cstddef>
@@ -11,17 +12,6 @@
 #include <vector>
 
 namespace sfx::sevenzip {
-
-constexpr std::size_t kSignatureHeaderSize = 32;
-
-struct SignatureHeader {
-    std::uint64_t nextHeaderOffset = 0; // counted from the end of the signature header
-    std::uint64_t nextHeaderSize = 0;
-    std::uint32_t nextHeaderCrc = 0;
-};
-
-// False unless the bytes begin with a 7z signature header whose check sum holds.
-bool ParseSignatureHeader(std::span<const std::uint8_t> bytes, SignatureHeader& header);
 
 // A header that is itself packed into the archive.
 struct EncodedHeader {
@@ -42,7 +32,5 @@ HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
 // coders the header names.
 std::vector<std::uint8_t> MakeHeaderArchive(const EncodedHeader& encoded,
                                             std::span<const std::uint8_t> packed);
-
-std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
 } // namespace sfx::sevenzip

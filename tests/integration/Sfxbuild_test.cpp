@@ -2,7 +2,7 @@
 // launcher does.
 
 #include "cptlib/resources/ResourceUtils.h"
-#include "launcher/Payload.h"
+#include "format/ConfigBlock.h"
 
 #include <gtest/gtest.h>
 

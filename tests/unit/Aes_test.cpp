@@ -1,4 +1,4 @@
-#include "launcher/Aes.h"
+#include "format/Aes.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

@@ -7,7 +7,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/sys/MessageInbox.h"
-#include "launcher/Payload.h"
+#include "format/Payload.h"
 #include "launcher/SfxMessages.h"
 #include "support/RunProcess.h"
 

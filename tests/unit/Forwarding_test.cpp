@@ -2,7 +2,6 @@
 
 #include "cptlib/Exceptions.h"
 #include "cptlib/msi/MsiDatabase.h"
-#include "cptlib/platform/File.h"
 
 #include "support/MsiFixture.h"
 
@@ -25,15 +24,6 @@ using Map = std::vector<std::pair<std::string, std::string>>;
 
 Map Entries(const ForwardedValues& values) {
     return {values.begin(), values.end()};
-}
-
-std::string Utf16Le(std::u16string_view text) {
-    std::string out;
-    for (const char16_t c : text) {
-        out += static_cast<char>(c & 0xFF);
-        out += static_cast<char>(c >> 8);
-    }
-    return out;
 }
 
 TEST(ParseDataBlock, SplitsPartsAndResolvesEscapesPerCodeUnit) {
@@ -88,70 +78,6 @@ TEST(ForwardedValues, KeysAreOrderedByUtf16CodeUnits) {
     EXPECT_EQ(ReadFile(dir / "SetupValues.dat"), "Z=4\r\na=5\r\n" + supplementary + "=3\r\n" +
                                                      privateUse + "=1\r\n" + replacement +
                                                      "=2\r\n");
-}
-
-class DataBlockFile : public ::testing::Test {
-protected:
-    HRESULT Find(const std::string& content) {
-        WriteFile(file, content);
-        cptlib::platform::FileDescriptor fd;
-        EXPECT_EQ(cptlib::platform::OpenFileForRead(fd, file), cptlib::S_OK);
-        payload = u"unset";
-        offset = length = 12345;
-        return FindDataBlock(fd, &payload, &offset, &length);
-    }
-
-    const std::string start = Utf16Le(u"##DATA##");
-    const std::string end = Utf16Le(u"##ENDDATA##");
-    TempDir dir;
-    std::filesystem::path file = dir / "launcher";
-    std::u16string payload;
-    std::uint64_t offset = 0, length = 0;
-};
-
-TEST_F(DataBlockFile, FindsThePayloadInTheLast64KiB) {
-    const std::string head(100000, 'x');
-    const std::string body = Utf16Le(u"k=v&\u00e9=1");
-    EXPECT_EQ(Find(head + start + body + end + "trailer"), cptlib::S_OK);
-    EXPECT_EQ(payload, u"k=v&\u00e9=1");
-    EXPECT_EQ(offset, head.size() + start.size());
-    EXPECT_EQ(length, body.size());
-
-    // The first start marker counts; an odd-length payload keeps its whole code units.
-    EXPECT_EQ(Find(head + start + "abc" + end + start + end), cptlib::S_OK);
-    EXPECT_EQ(payload, std::u16string(1, char16_t('a' | ('b' << 8))));
-    EXPECT_EQ(length, 3u);
-}
-
-TEST_F(DataBlockFile, RejectsMissingMarkersShortFilesAndBlocksOutsideTheWindow) {
-    const std::string body = Utf16Le(u"k=v");
-    struct Case {
-        const char* name;
-        std::string content;
-        HRESULT expected;
-    };
-    const Case cases[] = {
-        {"no block", std::string(70000, 'x'), cptlib::HRESULT_NO_MORE_ITEMS},
-        {"cut off before the end marker",
-         std::string(70000, 'x') + start + body + end.substr(0, end.size() - 1),
-         cptlib::HRESULT_INVALID_DATA},
-        // The start marker begins 8 bytes before the window of the last 65536 bytes.
-        {"start marker across the window",
-         std::string(10000, 'x') + start + body + end +
-             std::string(65536 - 8 - body.size() - end.size(), 'y'),
-         cptlib::HRESULT_NO_MORE_ITEMS},
-        {"block fully in the window",
-         std::string(10000, 'x') + start + body + end +
-             std::string(65536 - 16 - body.size() - end.size(), 'y'),
-         cptlib::S_OK},
-        // Shorter than the window: positioning before the start fails.
-        {"short file", start + body + end,
-         cptlib::HResultFromWin32(cptlib::ERROR_INVALID_PARAMETER)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(Find(c.content), c.expected);
-    }
 }
 
 TEST(FileNameTag, SixteenLettersOrDigitsAfterDashDashPh) {

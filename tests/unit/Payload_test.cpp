@@ -1,5 +1,7 @@
-#include "launcher/ConfigKey.h"
-#include "launcher/Payload.h"
+#include "format/ConfigBlock.h"
+#include "format/ConfigKey.h"
+#include "format/DataBlock.h"
+#include "format/Payload.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -15,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,15 +65,23 @@ TEST(PayloadMarkers, AreTheFixedUpTexts) {
     EXPECT_EQ(sfx::EndMarker(), std::string(";!@Install") + "End@!");
 }
 
-TEST(PayloadMarkers, LauncherCodeDoesNotHoldThem) {
-    const std::string library = SFX_BIN_DIR "/../liblauncher_core.a";
+// The stub carries the format code; a marker in it would be found in place of the payload's.
+TEST(PayloadMarkers, FormatCodeDoesNotHoldThem) {
+    const std::string library = SFX_BIN_DIR "/../libsfxformat.a";
     std::ifstream in(library, std::ios::binary);
     ASSERT_TRUE(in) << library;
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    // The payload code is in there; an optimiser may fold the stored copies into the code.
+    // The search code is in there; an optimiser may fold the stored copies into the code.
     ASSERT_NE(bytes.find("LocatePayload"), std::string::npos);
-    EXPECT_EQ(bytes.find(sfx::StartMarker()), std::string::npos);
-    EXPECT_EQ(bytes.find(sfx::EndMarker()), std::string::npos);
+    ASSERT_NE(bytes.find("MakeDataBlock"), std::string::npos);
+    const std::pair<const char*, std::string> markers[] = {
+        {"start marker", sfx::StartMarker()},
+        {"end marker", sfx::EndMarker()},
+        {"data block start marker", sfx::DataBlockStartMarker()},
+        {"data block end marker", sfx::DataBlockEndMarker()},
+    };
+    for (const auto& [name, marker] : markers)
+        EXPECT_EQ(bytes.find(marker), std::string::npos) << name;
 }
 
 TEST(FindPayload, AgreesWithTheByteScan) {

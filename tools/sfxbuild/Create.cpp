@@ -2,9 +2,12 @@
 #include "sfxbuild/OutputFile.h"
 
 #include "cptlib/Utf.h"
-#include "cptlib/resources/ResourceTree.h"
-#include "launcher/ConfigKey.h"
-#include "launcher/Payload.h"
+#include "format/ConfigKey.h"
+#include "format/DataBlock.h"
+#include "format/ImageEnd.h"
+#include "format/Payload.h"
+#include "format/SevenZipSignature.h"
+#include "format/SizeSlot.h"
 
 #include <openssl/rand.h>
 
@@ -18,7 +21,6 @@ namespace sfxbuild {
 
 namespace {
 
-constexpr std::uint32_t kVerifySize = 8;
 // Cipher text that happens to hold the end marker would cut the block short; a new IV fixes it.
 constexpr int kIvAttempts = 8;
 
@@ -39,26 +41,16 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-std::string Le64(std::uint64_t value) {
-    std::string out(8, '\0');
-    for (std::size_t i = 0; i < 8; ++i)
-        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
-}
-
 bool Contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
 }
 
 // The file offset of the stub's 8-byte _VRN_VERIFY slot.
 std::uint64_t VerifySlot(const std::string& stub, const std::filesystem::path& path) {
-    cptlib::ResourceTree tree;
-    cptlib::ResourceData data;
-    if (cptlib::Failed(cptlib::ResourceTree::Open(AsBytes(stub), tree)) ||
-        cptlib::Failed(tree.Find(cptlib::RT_RCDATA, "_VRN_VERIFY", {}, data)) ||
-        data.size != kVerifySize)
+    const auto offset = sfx::SizeSlotOffset(AsBytes(stub));
+    if (!offset)
         throw BuildError("stub " + Quoted(path) + " has no 8-byte _VRN_VERIFY resource");
-    return data.offset;
+    return *offset;
 }
 
 // The archive's size, after checking that it is a whole 7z archive.
@@ -66,9 +58,10 @@ std::uint64_t CheckArchive(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw BuildError("cannot open archive " + Quoted(path) + ": " + std::strerror(errno));
-    std::uint8_t header[32] = {};
+    std::uint8_t header[sfx::sevenzip::kSignatureHeaderSize] = {};
     in.read(reinterpret_cast<char*>(header), sizeof header);
-    const auto claimed = SevenZipArchiveSize({header, static_cast<std::size_t>(in.gcount())});
+    const auto claimed =
+        sfx::sevenzip::ArchiveSize({header, static_cast<std::size_t>(in.gcount())});
     if (!claimed)
         throw BuildError("archive " + Quoted(path) + " is not a 7z archive");
     std::error_code ec;
@@ -113,14 +106,14 @@ void Create(const CreateOptions& options) {
     std::string dataBlock;
     if (options.data) {
         try {
-            dataBlock = MakeDataBlock(*options.data);
-        } catch (const BuildError& e) {
+            dataBlock = sfx::MakeDataBlock(*options.data);
+        } catch (const std::invalid_argument& e) {
             throw BuildError("cannot make " + Quoted(out) + ": " + e.what());
         }
     }
 
     std::string stub = ReadFile(options.stub, "stub");
-    const auto imageEnd = ProgramImageEnd(AsBytes(stub));
+    const auto imageEnd = sfx::ProgramImageEnd(AsBytes(stub));
     if (!imageEnd)
         throw BuildError("stub " + Quoted(options.stub) + " is not a program file (PE or ELF)");
     stub.resize(static_cast<std::size_t>(*imageEnd));
@@ -140,7 +133,7 @@ void Create(const CreateOptions& options) {
         throw BuildError("cannot encipher " + Quoted(options.config) + " without the end marker");
     // The launcher searches only the first 20 MiB, and positions up to 20 bytes before their end.
     const std::uint64_t endMarkerAt = stub.size() + startMarker.size() + block.size();
-    if (endMarkerAt + 20 >= sfx::kMarkerSearchLimit)
+    if (endMarkerAt + sfx::kMarkerSearchTail >= sfx::kMarkerSearchLimit)
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
 
@@ -170,7 +163,7 @@ void Create(const CreateOptions& options) {
     const std::uint64_t size = file.Size();
     if (size != endMarkerAt + endMarker.size() + archiveSize + dataBlock.size())
         throw BuildError("archive " + Quoted(archive) + " changed while it was copied");
-    file.WriteAt(verifyAt, Le64(size));
+    file.WriteAt(verifyAt, sfx::EncodeSizeSlot(size));
     file.Close();
 
     // Read the result back the way the launcher does.
@@ -181,14 +174,16 @@ void Create(const CreateOptions& options) {
         throw BuildError("cannot make " + Quoted(out) +
                          ": the launcher would not find the configuration block");
     if (!dataBlock.empty()) {
-        if (size < kDataBlockWindow)
+        if (size < sfx::kDataBlockWindow)
             throw BuildError("cannot make " + Quoted(out) + ": the file is shorter than " +
-                             std::to_string(kDataBlockWindow) +
+                             std::to_string(sfx::kDataBlockWindow) +
                              " bytes, so the launcher cannot read its data block");
-        const std::uint64_t windowAt = size - kDataBlockWindow;
-        const auto found =
-            FindDataBlockIn(AsBytes(ReadFileRange(file.path(), windowAt, kDataBlockWindow)));
-        if (!found || windowAt + found->start != size - dataBlock.size())
+        const std::uint64_t windowAt = size - sfx::kDataBlockWindow;
+        sfx::DataBlockPosition found;
+        if (sfx::FindDataBlockIn(
+                AsBytes(ReadFileRange(file.path(), windowAt, sfx::kDataBlockWindow)), found) !=
+                sfx::DataBlockSearch::Found ||
+            windowAt + found.start != size - dataBlock.size())
             throw BuildError("cannot make " + Quoted(out) +
                              ": the archive holds the data block's start marker");
     }

@@ -4,7 +4,11 @@
 #include "cptlib/Utf.h"
 #include "cptlib/resources/ResourceTree.h"
 #include "cptlib/resources/ResourceUtils.h"
-#include "launcher/Payload.h"
+#include "format/ConfigBlock.h"
+#include "format/DataBlock.h"
+#include "format/Payload.h"
+#include "format/SevenZipSignature.h"
+#include "format/SizeSlot.h"
 
 #include <iomanip>
 
@@ -16,18 +20,11 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-std::uint64_t Le64(std::string_view bytes) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        v |= std::uint64_t{static_cast<std::uint8_t>(bytes[i])} << (8 * i);
-    return v;
-}
-
 std::string SlotValue(const std::string& name, const std::string& bytes) {
     if (bytes.find_first_not_of('\0') == std::string::npos)
         return "(empty)";
-    if (name == "_VRN_VERIFY" && bytes.size() == 8)
-        return std::to_string(Le64(bytes));
+    if (const auto size = sfx::DecodeSizeSlot(bytes); name == sfx::kSizeSlotName && size)
+        return std::to_string(*size);
     return bytes.substr(0, bytes.find('\0'));
 }
 
@@ -69,26 +66,23 @@ void Info(const std::filesystem::path& file, std::ostream& out) {
             << layout->blockSize << "\n";
         out << "end marker: offset " << layout->blockOffset + layout->blockSize << ", size "
             << sfx::kEndMarkerSize << "\n";
-        const auto archive =
-            SevenZipArchiveSize(AsBytes(ReadFileRange(file, layout->archiveOffset, 32)));
+        const auto archive = sfx::sevenzip::ArchiveSize(AsBytes(
+            ReadFileRange(file, layout->archiveOffset, sfx::sevenzip::kSignatureHeaderSize)));
         out << "archive: offset " << layout->archiveOffset;
         if (archive)
             out << ", size " << *archive << "\n";
         else
             out << ", not a 7z archive\n";
     }
-    if (size >= kDataBlockWindow) {
-        const std::uint64_t windowAt = size - kDataBlockWindow;
-        const std::string window = ReadFileRange(file, windowAt, kDataBlockWindow);
-        if (const auto block = FindDataBlockIn(AsBytes(window))) {
-            std::u16string payload(block->length / 2, u'\0');
-            for (std::size_t i = 0; i < payload.size(); ++i)
-                payload[i] = static_cast<char16_t>(
-                    static_cast<std::uint8_t>(window[block->payload + 2 * i]) |
-                    (static_cast<std::uint8_t>(window[block->payload + 2 * i + 1]) << 8));
-            out << "data block: offset " << windowAt + block->start << ", size "
-                << block->payload - block->start + block->length + 22 << ", query "
-                << cptlib::Utf16ToUtf8(payload).value_or("(not UTF-16)") << "\n";
+    if (size >= sfx::kDataBlockWindow) {
+        const std::uint64_t windowAt = size - sfx::kDataBlockWindow;
+        const std::string window = ReadFileRange(file, windowAt, sfx::kDataBlockWindow);
+        sfx::DataBlockPosition block;
+        if (sfx::FindDataBlockIn(AsBytes(window), block) == sfx::DataBlockSearch::Found) {
+            const std::u16string payload = sfx::DataBlockPayload(AsBytes(window), block);
+            out << "data block: offset " << windowAt + block.start << ", size "
+                << block.payload - block.start + block.length + sfx::DataBlockEndMarker().size()
+                << ", query " << cptlib::Utf16ToUtf8(payload).value_or("(not UTF-16)") << "\n";
         }
     }
 
@@ -116,7 +110,8 @@ void Info(const std::filesystem::path& file, std::ostream& out) {
             throw BuildError("cannot read resource '" + name + "' of " + Quoted(file));
         out << "    " << std::left << std::setw(18) << name << std::right << std::setw(5)
             << bytes.size() << "  " << SlotValue(name, bytes) << "\n";
-        if (name == "_VRN_VERIFY" && bytes.size() == 8 && Le64(bytes) != size)
+        if (const auto slot = sfx::DecodeSizeSlot(bytes);
+            name == sfx::kSizeSlotName && slot && *slot != size)
             out << "    (_VRN_VERIFY differs from the file size " << size << ")\n";
     }
 }

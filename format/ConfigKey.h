@@ -11,8 +11,7 @@ inline std::array<std::uint8_t, 16> MakeConfigKey() {
     const std::uint32_t words[4] = {0x5f3a91c7u, 0x2de48b06u, 0xa17c3e59u, 0x84b2f01du};
     std::array<std::uint8_t, 16> key{};
     for (int i = 0; i < 16; ++i)
-        key[static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(words[i / 4] >> (8 * (i % 4)));
+        key[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(words[i / 4] >> (8 * (i % 4)));
     return key;
 }
 

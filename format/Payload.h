@@ -1,7 +1,10 @@
 #pragma once
-// The payload behind the program image: start marker, configuration block, end marker, archive.
+// The payload behind the program image: start marker, configuration block, end marker, archive;
+// the markers and their search.
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
+#include "cptlib/platform/MappedFileView.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +17,10 @@ namespace sfx {
 
 constexpr std::size_t kStartMarkerSize = 18; // ";!@Install@!UTF-8!"
 constexpr std::size_t kEndMarkerSize = 15;   // ";!@InstallEnd@!"
-// Only the first 20 MiB of the file are searched.
+// Only the first 20 MiB of the file are searched,
 constexpr std::uint64_t kMarkerSearchLimit = 0x1400000;
+// and of those only positions i < size - kMarkerSearchTail.
+constexpr std::size_t kMarkerSearchTail = 20;
 
 // The markers with their first byte set to ';'. The image only holds copies with another first
 // byte, so that the search never finds the program's own constants.
@@ -34,18 +39,18 @@ struct PayloadLayout {
 // positions i < data.size() - 20. nullopt when either is missing or the block is empty.
 std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data);
 
-// Deciphers the block (16-byte IV + AES-128-CBC cipher text). Empty bytes when the inputs do not
-// meet the conditions; the result is the plain bytes after the padding is removed.
-std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blockLength,
-                                      const std::uint8_t* key, std::size_t keyLength);
+// A launcher file's search range, mapped, and the payload found in it.
+struct MappedPayload {
+    cptlib::platform::FileDescriptor file;
+    cptlib::platform::MappedFileView view;
+    PayloadLayout layout;
+};
 
-// Reads, finds and deciphers the configuration block of a launcher file. On success `text`
-// holds the UTF-8 configuration and `layout` (when given) the offsets. HRESULT_INVALID_DATA when
-// the markers are missing or the deciphered bytes are not UTF-8.
+// Maps the search range of `path` and finds the payload in it. HRESULT_INVALID_DATA when the
+// file is empty or the markers are missing.
+cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload);
+
 // Finds the markers of a launcher file without deciphering anything.
 cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout);
-
-cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
-                                       PayloadLayout* layout = nullptr);
 
 } // namespace sfx

@@ -1,0 +1,118 @@
+#include "format/Payload.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace sfx {
+
+namespace {
+
+// The image must not contain the markers, or the search would find the program's own copy.
+constexpr char kStoredStartMarker[] = ",!@Install@!UTF-8!";
+constexpr char kStoredEndMarker[] = ",!@InstallEnd@!";
+static_assert(sizeof kStoredStartMarker - 1 == kStartMarkerSize);
+static_assert(sizeof kStoredEndMarker - 1 == kEndMarkerSize);
+
+std::string FixUpMarker(const char* stored, std::size_t size) {
+    std::string marker(stored, size);
+    // Read through volatile so that the compiler cannot fold the fixed-up text into the image.
+    volatile char first = ';';
+    marker[0] = first;
+    return marker;
+}
+
+// First occurrence of `needle` within [begin, begin + size), or nullptr.
+const std::uint8_t* FindBytes(const std::uint8_t* begin, std::size_t size,
+                              const std::string& needle) {
+    if (size < needle.size())
+        return nullptr;
+#if defined(__GLIBC__)
+    return static_cast<const std::uint8_t*>(::memmem(begin, size, needle.data(), needle.size()));
+#else
+    const auto* end = begin + size;
+    const auto* found =
+        std::search(begin, end,
+                    std::boyer_moore_horspool_searcher(needle.begin(), needle.end(),
+                                                       std::hash<char>{}, std::equal_to<>{}));
+    return found == end ? nullptr : found;
+#endif
+}
+
+// Maps the part of a launcher file that may hold the markers.
+cptlib::HRESULT MapSearchRange(const std::filesystem::path& path,
+                               cptlib::platform::FileDescriptor& file,
+                               cptlib::platform::MappedFileView& view) {
+    cptlib::HRESULT hr = cptlib::platform::OpenFileForRead(file, path);
+    if (cptlib::Failed(hr))
+        return hr;
+    std::uint64_t size = 0;
+    hr = cptlib::platform::QueryFileSize(file, size);
+    if (cptlib::Failed(hr))
+        return hr;
+    if (size == 0)
+        return cptlib::HRESULT_INVALID_DATA; // nothing to map, and surely no markers
+    return view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+}
+
+} // namespace
+
+std::string StartMarker() {
+    return FixUpMarker(kStoredStartMarker, kStartMarkerSize);
+}
+
+std::string EndMarker() {
+    return FixUpMarker(kStoredEndMarker, kEndMarkerSize);
+}
+
+std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data) {
+    if (data.size() <= kMarkerSearchTail)
+        return std::nullopt;
+    const std::size_t positions = data.size() - kMarkerSearchTail;
+    const std::uint8_t* base = data.data();
+
+    // A match must begin at a position below `positions`, so the window ends with the last
+    // position's marker.
+    const std::uint8_t* start = FindBytes(base, positions - 1 + kStartMarkerSize, StartMarker());
+    if (start == nullptr)
+        return std::nullopt;
+    const auto startOffset = static_cast<std::size_t>(start - base);
+    // The byte scan resumes one past the block's first byte.
+    const std::size_t from = startOffset + kStartMarkerSize + 1;
+    if (from >= positions)
+        return std::nullopt;
+    const std::uint8_t* end =
+        FindBytes(base + from, positions - 1 + kEndMarkerSize - from, EndMarker());
+    if (end == nullptr)
+        return std::nullopt;
+
+    PayloadLayout layout;
+    layout.startMarker = startOffset;
+    layout.blockOffset = startOffset + kStartMarkerSize;
+    layout.blockSize = static_cast<std::uint64_t>(end - base) - layout.blockOffset;
+    layout.archiveOffset = static_cast<std::uint64_t>(end - base) + kEndMarkerSize;
+    if (layout.blockSize == 0)
+        return std::nullopt;
+    return layout;
+}
+
+cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload) {
+    const cptlib::HRESULT hr = MapSearchRange(path, payload.file, payload.view);
+    if (cptlib::Failed(hr))
+        return hr;
+    const auto found = FindPayload(payload.view.bytes());
+    if (!found)
+        return cptlib::HRESULT_INVALID_DATA;
+    payload.layout = *found;
+    return cptlib::S_OK;
+}
+
+cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout) {
+    MappedPayload payload;
+    const cptlib::HRESULT hr = MapPayload(path, payload);
+    if (cptlib::Succeeded(hr))
+        layout = payload.layout;
+    return hr;
+}
+
+} // namespace sfx
