@@ -6,6 +6,7 @@
 #include "cptlib/platform/LocalSocket.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/SharedLibrary.h"
+#include "cptlib/platform/Spawn.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "launcher/ExitStatus.h"
 
@@ -96,21 +97,19 @@ TEST(QueryIsFolder, FollowsLinksAndMapsFailures) {
     }
 }
 
-// The wait status of a child that ends as `body` makes it.
-template <class Body> int WaitStatusOf(Body body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        body();
-        ::_exit(0);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, 0), child);
-    return status;
+// The wait status of a shell that runs `script`.
+int WaitStatusOf(const std::string& script) {
+    SpawnRequest request;
+    request.program = "/bin/sh";
+    request.arguments = {"-c", script};
+    pid_t child = -1;
+    EXPECT_EQ(Spawn(request, child), 0);
+    return WaitForProcess(child);
 }
 
 TEST(DecodeWaitStatus, TellsExitStatusFromSignal) {
-    const int exited = WaitStatusOf([] { ::_exit(7); });
-    const int killed = WaitStatusOf([] { ::raise(SIGKILL); });
+    const int exited = WaitStatusOf("exit 7");
+    const int killed = WaitStatusOf("kill -KILL $$");
 
     const ProcessEnd exitEnd = DecodeWaitStatus(exited);
     EXPECT_EQ(exitEnd.kind, ProcessEnd::Kind::Exited);
