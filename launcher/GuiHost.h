@@ -5,8 +5,8 @@
 
 #include "cptlib/platform/MemoryModule.h"
 #include "cptlib/ui/MessageBox.h"
-#include "launcher/ProgressView.h"
 #include "launcher/GuiModule.h"
+#include "launcher/ProgressView.h"
 
 #include <functional>
 #include <memory>
@@ -51,7 +51,7 @@ private:
 class GuiMessageBoxPresenter : public cptlib::IMessageBoxPresenter {
 public:
     GuiMessageBoxPresenter(GuiHost& host, std::function<int()> uiLevel,
-                               std::shared_ptr<cptlib::IMessageBoxPresenter> fallback);
+                           std::shared_ptr<cptlib::IMessageBoxPresenter> fallback);
     int Show(const cptlib::MessageBoxContent& box) override;
     bool MainWindowVisible() const override;
 

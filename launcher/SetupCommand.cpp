@@ -2,9 +2,9 @@
 
 #include "cptlib/Utf.h"
 #include "cptlib/localization/FolderProperties.h"
-#include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/Machine.h"
+#include "cptlib/platform/ProgramSearch.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/Format.h"
 #include "launcher/ProgressDialogSettings.h"

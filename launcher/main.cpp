@@ -47,8 +47,7 @@ int main(int argc, char** argv) {
                   cptlib::platform::GetModulePath());
 #ifdef SFX_GUI_MODULE
     app.UseGuiModule(std::string_view(
-        sfx_gui_module_begin,
-        static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
+        sfx_gui_module_begin, static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
 #endif
     app.InitInstance();
     const std::uint32_t exitCode = app.ExitInstance();

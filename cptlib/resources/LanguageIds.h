@@ -17,6 +17,8 @@ std::optional<std::uint16_t> Rfc1766ToLcid(std::string_view culture);
 std::string LcidToRfc1766(std::uint16_t lcid);
 
 // The neutral sub-language of the same primary language (1031 -> 7).
-constexpr std::uint16_t PrimaryLanguageId(std::uint16_t lcid) { return lcid & 0x3FF; }
+constexpr std::uint16_t PrimaryLanguageId(std::uint16_t lcid) {
+    return lcid & 0x3FF;
+}
 
 } // namespace cptlib

@@ -94,8 +94,8 @@ TEST_F(GuiHostTest, EveryReasonNotToUseTheModuleIsReported) {
 
 TEST_F(GuiHostTest, SilentLevelNeverLoads) {
     GuiHost host("\x7f"
-                     "ELF broken",
-                     Env());
+                 "ELF broken",
+                 Env());
     EXPECT_EQ(host.Get(0), nullptr);
     EXPECT_EQ(host.WhyNot(), ""); // not even tried
     EXPECT_EQ(host.Get(1), nullptr);
