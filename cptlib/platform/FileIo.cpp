@@ -70,12 +70,14 @@ std::uint32_t SeekFile(const FileDescriptor& file, std::int64_t offset, SeekOrig
     return ERROR_SUCCESS;
 }
 
-std::uint32_t ReadFile(const FileDescriptor& file, void* buffer, std::uint32_t count,
-                       std::uint32_t& read) {
+namespace {
+
+// Reads until `count` bytes are in or the file ends; `readSome(at, room)` reads once.
+template <class Count, class ReadSome>
+std::uint32_t ReadUntilFullOrEnd(Count count, Count& read, ReadSome readSome) {
     read = 0;
-    auto* bytes = static_cast<char*>(buffer);
     while (read < count) {
-        const ssize_t n = ::read(file.get(), bytes + read, count - read);
+        const ssize_t n = readSome(read, count - read);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -83,28 +85,27 @@ std::uint32_t ReadFile(const FileDescriptor& file, void* buffer, std::uint32_t c
         }
         if (n == 0)
             break;
-        read += static_cast<std::uint32_t>(n);
+        read += static_cast<Count>(n);
     }
     return ERROR_SUCCESS;
 }
 
+} // namespace
+
+std::uint32_t ReadFile(const FileDescriptor& file, void* buffer, std::uint32_t count,
+                       std::uint32_t& read) {
+    auto* bytes = static_cast<char*>(buffer);
+    return ReadUntilFullOrEnd(count, read, [&](std::uint32_t at, std::uint32_t room) {
+        return ::read(file.get(), bytes + at, room);
+    });
+}
+
 std::uint32_t ReadFileAt(const FileDescriptor& file, std::uint64_t offset, void* buffer,
                          std::size_t count, std::size_t& read) {
-    read = 0;
     auto* bytes = static_cast<char*>(buffer);
-    while (read < count) {
-        const ssize_t n =
-            ::pread(file.get(), bytes + read, count - read, static_cast<off_t>(offset + read));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastWin32Error();
-        }
-        if (n == 0)
-            break;
-        read += static_cast<std::size_t>(n);
-    }
-    return ERROR_SUCCESS;
+    return ReadUntilFullOrEnd(count, read, [&](std::size_t at, std::size_t room) {
+        return ::pread(file.get(), bytes + at, room, static_cast<off_t>(offset + at));
+    });
 }
 
 std::uint32_t FlushFile(const FileDescriptor& file) {
