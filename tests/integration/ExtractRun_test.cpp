@@ -5,6 +5,7 @@
 #include "support/RunProcess.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 

@@ -6,6 +6,7 @@
 #include "support/RunProcess.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 
