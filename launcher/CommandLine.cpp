@@ -79,7 +79,9 @@ bool CApp::ParseCommandLine() {
                 state.archivePath = arguments[++i];
         } else if (name == "overwriteanswer") {
             if (hasValue)
-                ParseOverwriteAnswer(arguments[++i], state.overwriteAnswer);
+                state.overwriteAnswerGiven =
+                    ParseOverwriteAnswer(arguments[++i], state.overwriteAnswer) ||
+                    state.overwriteAnswerGiven;
         } else if (name == "dlmaddondir") {
             if (hasValue)
                 state.addonDirPacked = ResolveFolderArgument(arguments[++i], programPath);

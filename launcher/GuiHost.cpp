@@ -109,6 +109,7 @@ public:
     void SetTaskbarProgress(int permille) override { inner_->SetTaskbarProgress(permille); }
     void SetTaskbarState(ProgressBarState state) override { inner_->SetTaskbarState(state); }
     void FlashIfNotForeground() override { inner_->FlashIfNotForeground(); }
+    bool CanAsk() override { return host_.Get(uiLevel_) != nullptr || inner_->CanAsk(); }
     int AskOverwrite(const cptlib::MessageBoxContent& question) override {
         return inner_->AskOverwrite(question);
     }

@@ -53,6 +53,21 @@ std::string ExtractionFailureText(const ExtractionError& error,
            "\nError code: " + Hex08(error.code);
 }
 
+std::string UnansweredOverwriteText(const std::string& existingPath) {
+    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" + existingPath +
+           "\"\n\nNobody can be asked whether to replace it. Start the program with "
+           "/overwriteanswer YesToAll to replace existing files, or with /overwriteanswer No to "
+           "keep them.";
+}
+
+std::string KeptFilesText(std::size_t count, const std::string& folder) {
+    return std::to_string(count) + (count == 1 ? " file" : " files") + " already in the folder \"" +
+           folder +
+           "\" were kept and not extracted, as nobody chose that folder. Start the program "
+           "with /overwriteanswer YesToAll to replace existing files, or with "
+           "/overwriteanswer No to keep them.";
+}
+
 CSelfExtractingDlg::CSelfExtractingDlg(ProgressDialogSettings settings,
                                        const cptlib::IStringResources& strings, IProgressView& view,
                                        std::unique_ptr<IExtractionWorker> worker,
@@ -88,7 +103,8 @@ int CSelfExtractingDlg::DoModal() {
     layout.onCancel = [this] { OnCancel(); };
     if (!view_.Create(layout)) {
         // Nothing was extracted: never report that as success.
-        SETUP_LOG(cptlib::Severity::Error) << "The progress window could not be created.";
+        cptlib::ShowMessageBox("The progress window could not be created.", cptlib::MB_ICONERROR, 0,
+                               settings_.uiLevel, &strings_);
         exitCode_ = kExitBadArchive;
         return 0;
     }
@@ -179,17 +195,23 @@ void CSelfExtractingDlg::OnStartExtract() {
         EndAsCancelled();
         return;
     }
-    // A silent run has nobody to ask: it takes the proposed folder rather than extracting
-    // nothing and reporting success.
-    if (settings_.askTarget && settings_.uiLevel > UiSilent) {
+    // A run with nobody to ask (silent, or neither window nor terminal) takes the proposed
+    // folder rather than extracting nothing and reporting success.
+    folderChosen_ = !settings_.askTarget;
+    if (settings_.askTarget && settings_.uiLevel > UiSilent && view_.CanAsk()) {
         if (!AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir)) {
             EndDialog(kResultStopped);
             return;
         }
+        folderChosen_ = true;
         if (forced_) {
             EndAsCancelled();
             return;
         }
+    } else if (settings_.askTarget) {
+        SETUP_LOG(cptlib::Severity::Normal)
+            << "Nobody can be asked for the folder; extracting into '" << settings_.extractDir
+            << "'.";
     }
     job_.notifyWindow = inbox_.Handle();
     job_.archivePath = settings_.archivePath;
@@ -217,7 +239,7 @@ void CSelfExtractingDlg::StartExtraction() {
     }
     job_.extractFolder = settings_.extractDir;
     if (!worker_->Start(job_)) {
-        SETUP_LOG(cptlib::Severity::Error) << "The extraction worker could not be started.";
+        ShowError("The extraction worker could not be started.");
         RemoveTemporaryFolder();
         exitCode_ = kExitBadArchive;
         EndDialog(kResultStopped);
@@ -244,13 +266,28 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
     // The normal run's folder is new: whatever is there came from this archive.
     if (!settings_.extractOnly)
         return kOverwriteNo;
-    if (settings_.uiLevel == UiSilent)
+    const std::string name = existingName != nullptr ? existingName : "";
+    int button = 0;
+    if (settings_.uiLevel > UiSilent && view_.CanAsk()) {
+        SetProgressBarState(ProgressBarState::Paused);
+        button = view_.AskOverwrite(MakeOverwriteQuestion(name, strings_));
+        SetProgressBarState(ProgressBarState::Normal);
+    } else if (settings_.uiLevel == UiSilent && folderChosen_) {
         return settings_.overwriteAnswer;
-    SetProgressBarState(ProgressBarState::Paused);
-    const int button = view_.AskOverwrite(
-        MakeOverwriteQuestion(existingName != nullptr ? existingName : "", strings_));
-    SetProgressBarState(ProgressBarState::Normal);
-    return button == cptlib::IDOK ? kOverwriteYesToAll : kOverwriteCancel;
+    }
+    if (button != 0)
+        return button == cptlib::IDOK ? kOverwriteYesToAll : kOverwriteCancel;
+    // Nobody could be asked.
+    if (settings_.overwriteAnswerGiven)
+        return settings_.overwriteAnswer;
+    if (!folderChosen_) {
+        // Files in a folder that nobody chose belong to the user.
+        SETUP_LOG(cptlib::Severity::Warning) << "Kept the existing file '" << name << "'.";
+        ++keptFiles_;
+        return kOverwriteNo;
+    }
+    unansweredOverwrite_ = name.empty() ? "?" : name;
+    return kOverwriteCancel;
 }
 
 cptlib::LResult CSelfExtractingDlg::OnAskPassword(char* buffer, std::size_t capacity) {
@@ -270,20 +307,18 @@ cptlib::LResult CSelfExtractingDlg::OnAskPassword(char* buffer, std::size_t capa
 }
 
 void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
-    if (settings_.uiLevel == UiSilent)
-        return;
+    // The other folder is offered only where somebody can pick it; elsewhere disk full is a
+    // failure like any other, with its message (logged at the silent level).
     if (!settings_.extractOnly && error.kind == ExtractionErrorKind::SystemError &&
-        error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL)) {
+        error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL) &&
+        settings_.uiLevel == UiNormal && view_.CanAsk()) {
         retry_ = ChooseFolderAfterDiskFull(MakeFolderQuestion(), error.requiredSize,
                                            settings_.extractDir);
         return;
     }
-    SetProgressBarState(ProgressBarState::Error);
-    view_.FlashIfNotForeground();
-    cptlib::ShowMessageBox(ExtractionFailureText(error, strings_), cptlib::MB_ICONERROR, 0,
-                           settings_.uiLevel, &strings_);
-    SetProgressBarState(ProgressBarState::Normal);
-    SetProgress(0);
+    ShowError(ExtractionFailureText(error, strings_));
+    if (settings_.uiLevel > UiSilent)
+        SetProgress(0);
 }
 
 void CSelfExtractingDlg::OnExtractFailed() {
@@ -309,7 +344,14 @@ void CSelfExtractingDlg::OnExtractFailed() {
 void CSelfExtractingDlg::OnExtractCancelled() {
     worker_->Wait();
     RemoveTemporaryFolder();
-    exitCode_ = kExitCancelled;
+    if (!unansweredOverwrite_.empty() && !forced_) {
+        // Nobody cancelled: the question had nobody to answer it.
+        ShowError(UnansweredOverwriteText(unansweredOverwrite_));
+        exitCode_ = kExitBadArchive;
+    } else {
+        SETUP_LOG(cptlib::Severity::Normal) << "The extraction was cancelled.";
+        exitCode_ = kExitCancelled;
+    }
     EndDialog(kResultStopped);
 }
 
@@ -317,6 +359,13 @@ void CSelfExtractingDlg::OnExtractDone() {
     worker_->Wait();
     SetProgress(1000);
     if (settings_.extractOnly) {
+        if (keptFiles_ > 0) {
+            // Not everything asked for was extracted: no success to report.
+            ShowError(KeptFilesText(keptFiles_, settings_.extractDir));
+            exitCode_ = kExitBadArchive;
+            EndDialog(kResultStopped);
+            return;
+        }
         FinishExtractOnly(settings_.uiLevel, settings_.extractDir, worker_->ExtractedNames(),
                           strings_, view_);
         EndDialog(kResultDone);
@@ -338,7 +387,7 @@ void CSelfExtractingDlg::StartSetup() {
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
     if (!setupWorker_->Start(info)) {
-        SETUP_LOG(cptlib::Severity::Error) << "The setup worker could not be started.";
+        ShowError("The setup worker could not be started.");
         RemoveTemporaryFolder();
         exitCode_ = kExitSetupFailed;
         EndDialog(kResultDone);
@@ -401,6 +450,17 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
     forced_ = true;
     view_.EnableCancel(false);
     worker_->RequestCancel(false);
+}
+
+void CSelfExtractingDlg::ShowError(const std::string& text) {
+    if (settings_.uiLevel == UiSilent) {
+        cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, settings_.uiLevel, &strings_);
+        return;
+    }
+    SetProgressBarState(ProgressBarState::Error);
+    view_.FlashIfNotForeground();
+    cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, settings_.uiLevel, &strings_);
+    SetProgressBarState(ProgressBarState::Normal);
 }
 
 void CSelfExtractingDlg::RemoveTemporaryFolder() {

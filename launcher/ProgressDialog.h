@@ -88,6 +88,11 @@ private:
 constexpr cptlib::LParam kStopFromTerminal = 0x100;
 cptlib::LParam StopRequestDetail(const cptlib::platform::StopSignalEvent& event);
 
+// The failure texts of an extract-only run that nobody can answer: the overwrite question for
+// `existingPath` could not be asked; `count` files were kept in `folder`, which nobody chose.
+std::string UnansweredOverwriteText(const std::string& existingPath);
+std::string KeptFilesText(std::size_t count, const std::string& folder);
+
 // The text of the failure box for a failure record.
 std::string ExtractionFailureText(const ExtractionError& error,
                                   const cptlib::IStringResources& strings);
@@ -139,6 +144,8 @@ private:
     void StartExtraction();
     // The step after a successful normal run: the setup worker starts the setup program.
     void StartSetup();
+    // The error box (written to the log only at the silent level).
+    void ShowError(const std::string& text);
     void RemoveTemporaryFolder();
     void EndAsCancelled();
     void EndDialog(int result);
@@ -157,6 +164,12 @@ private:
     // A stop signal asked for the end: no worker starts any more, no setup follows.
     bool forced_ = false;
     int interrupts_ = 0;
+    // Somebody picked the extract-only folder: by /x or at the folder question.
+    bool folderChosen_ = true;
+    // Existing files kept because nobody chose the folder or could be asked.
+    std::size_t keptFiles_ = 0;
+    // The file whose overwrite question nobody could answer; the run fails rather than cancels.
+    std::string unansweredOverwrite_;
     bool destroying_ = false;
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.

@@ -20,6 +20,7 @@ ProgressDialogSettings ComposeProgressDialogSettings(const StartupState& state,
         record.archiveOffset = state.archiveOffset;
     record.extractDir = AddTrailingSlash(state.extractDir);
     record.overwriteAnswer = state.overwriteAnswer;
+    record.overwriteAnswerGiven = state.overwriteAnswerGiven;
     record.extractOnly = state.extractOnly;
     record.cultureChosen = state.cultureChosen;
     record.askTarget = state.askTarget;

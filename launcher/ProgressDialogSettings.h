@@ -24,6 +24,8 @@ struct ProgressDialogSettings {
     std::string setupFile;   // composed, relative to the extract folder unless absolute
     std::string setupParams; // composed, but for the switches added when the setup starts
     std::int32_t overwriteAnswer = kOverwriteYesToAll;
+    // The answer came from the command line: it also answers where nobody can be asked.
+    bool overwriteAnswerGiven = false;
     std::int32_t showCommand = 1;
     bool prettyProgress = false;
     bool extractOnly = false;

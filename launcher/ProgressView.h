@@ -39,6 +39,9 @@ public:
     // Draws attention unless the window is in the foreground.
     virtual void FlashIfNotForeground() = 0;
 
+    // Whether a question can reach anybody: false for a view with neither a window nor a
+    // terminal to answer at.
+    virtual bool CanAsk() { return true; }
     // The overwrite question box, modal over the dialog; the id of the pressed button, or
     // IDCANCEL when closed otherwise (0 when nobody could answer).
     virtual int AskOverwrite(const cptlib::MessageBoxContent& question) = 0;

@@ -36,6 +36,7 @@ struct StartupState {
     bool showLanguageDialog = false;
     bool askTarget = false; // extract-only came from the configuration: ask for the folder
     int overwriteAnswer = kOverwriteYesToAll;
+    bool overwriteAnswerGiven = false;           // /overwriteanswer named a valid answer
     std::vector<std::string> forwardedArguments; // own arguments handed on to the setup
     std::vector<std::string> packedArguments;    // the arguments after dlmforward
     // Where the archive starts in the launcher file, as the configuration search found it.

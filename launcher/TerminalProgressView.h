@@ -36,6 +36,7 @@ public:
     void SetTaskbarProgress(int) override {}
     void SetTaskbarState(ProgressBarState) override {}
     void FlashIfNotForeground() override {}
+    bool CanAsk() override { return in_ != nullptr; }
     int AskOverwrite(const cptlib::MessageBoxContent& question) override;
     bool AskPassword(std::string& password) override;
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override;

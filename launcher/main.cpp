@@ -1,15 +1,14 @@
 // The launcher: a program file that carries its configuration and archive behind its image.
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/platform/BrokenPipe.h"
 #include "cptlib/platform/Process.h"
 #include "launcher/App.h"
 #include "launcher/ExitStatus.h"
 
-#include <boost/log/core.hpp>
-#include <boost/log/expressions.hpp>
-#include <boost/log/utility/setup/file.hpp>
-
 #include <cstdlib>
+#include <iostream>
+#include <string>
 #include <string_view>
 
 #ifdef SFX_GUI_MODULE
@@ -21,27 +20,29 @@ extern "C" const char sfx_gui_module_end[];
 namespace {
 
 // Records go to the file named by SFX_LOG; without it they are dropped rather than mixed into
-// the terminal output.
+// the terminal output. A file that cannot take them costs the log, not the run.
 void SetUpLogging() {
     const char* file = std::getenv("SFX_LOG");
-    if (file != nullptr && *file != '\0') {
-        namespace expr = boost::log::expressions;
-        boost::log::add_file_log(boost::log::keywords::file_name = file,
-                                 boost::log::keywords::open_mode = std::ios_base::app,
-                                 boost::log::keywords::auto_flush = true,
-                                 boost::log::keywords::format =
-                                     (expr::stream << "["
-                                                   << expr::attr<cptlib::Severity>("Severity")
-                                                          .or_default(cptlib::Severity::Normal)
-                                                   << "] " << expr::smessage));
-    } else {
-        boost::log::core::get()->set_logging_enabled(false);
+    if (file == nullptr || *file == '\0') {
+        cptlib::DisableLogging();
+        return;
     }
+    std::string whyNot;
+    const std::string first = "Log of " + cptlib::platform::GetModulePath().string() +
+                              ", process " + std::to_string(cptlib::platform::CurrentProcessId()) +
+                              ".";
+    if (cptlib::AttachLogFile(file, first, whyNot))
+        return;
+    cptlib::DisableLogging();
+    std::cerr << "Warning: no log is written: SFX_LOG names '" << file
+              << "', which cannot be written: " << whyNot << std::endl;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // A message to a reader that has gone is lost; the run ends as it would have.
+    cptlib::platform::IgnoreBrokenPipe();
     SetUpLogging();
     sfx::CApp app(std::vector<std::string>(argv + 1, argv + argc),
                   cptlib::platform::GetModulePath());

@@ -184,6 +184,7 @@ public:
         folders.pop_front();
         return folder;
     }
+    bool CanAsk() override { return canAsk; }
     void ShowExtractSuccess(const MessageBoxContent& box, const std::string& folder) override {
         Log("success box");
         success = box;
@@ -208,6 +209,7 @@ public:
     std::string successFolder;
     bool canCreate = true;
     int overwriteButton = cptlib::IDOK;
+    bool canAsk = true; // false: neither window nor terminal to answer at
     std::optional<std::string> password_;
     std::deque<std::string> folders;
     std::function<void()> onProgress; // once, at the next progress
@@ -433,6 +435,7 @@ TEST_F(ProgressDialogTest, AWorkerThatCannotStartEndsTheRunAndRemovesTheFolder) 
 }
 
 TEST_F(ProgressDialogTest, OverwriteAnswers) {
+    // askTarget without anybody to ask: the folder is the proposed one, which nobody chose.
     struct Case {
         bool extractOnly;
         int level;
@@ -440,24 +443,42 @@ TEST_F(ProgressDialogTest, OverwriteAnswers) {
         int button;
         cptlib::LResult reply;
         bool asked;
+        std::uint32_t exit;
+        bool askTarget = false;
+        bool canAsk = true;
+        bool presetGiven = false;
     };
     const Case cases[] = {
-        {false, 4, 1, cptlib::IDOK, kOverwriteNo, false},
-        {false, 0, 0, cptlib::IDOK, kOverwriteNo, false},
-        {true, 0, kOverwriteNoToAll, cptlib::IDOK, kOverwriteNoToAll, false},
-        {true, 0, kOverwriteYesToAll, cptlib::IDCANCEL, kOverwriteYesToAll, false},
-        {true, 1, 3, cptlib::IDOK, kOverwriteYesToAll, true},
-        {true, 4, 1, cptlib::IDCANCEL, kOverwriteCancel, true},
-        {true, 4, 1, 0, kOverwriteCancel, true},
+        {false, 4, 1, cptlib::IDOK, kOverwriteNo, false, kExitSuccess},
+        {false, 0, 0, cptlib::IDOK, kOverwriteNo, false, kExitSuccess},
+        {true, 0, kOverwriteNoToAll, cptlib::IDOK, kOverwriteNoToAll, false, kExitSuccess},
+        {true, 0, kOverwriteYesToAll, cptlib::IDCANCEL, kOverwriteYesToAll, false, kExitSuccess},
+        {true, 1, 3, cptlib::IDOK, kOverwriteYesToAll, true, kExitSuccess},
+        {true, 4, 1, cptlib::IDCANCEL, kOverwriteCancel, true, kExitCancelled},
+        // Nobody answered a question about a folder somebody chose: a failure, not a cancel.
+        {true, 4, 1, 0, kOverwriteCancel, true, kExitBadArchive},
+        {true, 4, 1, cptlib::IDOK, kOverwriteCancel, false, kExitBadArchive, false, false},
+        {true, 2, 1, cptlib::IDOK, kOverwriteYesToAll, false, kExitSuccess, false, false, true},
+        // A folder nobody chose keeps the user's files, and the run does not report success.
+        {true, 0, kOverwriteYesToAll, cptlib::IDOK, kOverwriteNo, false, kExitBadArchive, true},
+        {true, 4, 1, cptlib::IDOK, kOverwriteNo, false, kExitBadArchive, true, false},
+        {true, 0, kOverwriteYesToAll, cptlib::IDOK, kOverwriteYesToAll, false, kExitSuccess, true,
+         true, true},
+        {true, 0, kOverwriteNo, cptlib::IDOK, kOverwriteNo, false, kExitSuccess, true, true, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.extractOnly << " level " << c.level << " button " << c.button);
+        SCOPED_TRACE(testing::Message() << c.extractOnly << " level " << c.level << " button "
+                                        << c.button << " askTarget " << c.askTarget << " canAsk "
+                                        << c.canAsk << " given " << c.presetGiven);
         view = ScriptedView();
+        presenter->shown.clear();
         view.overwriteButton = c.button;
+        view.canAsk = c.canAsk;
         settings.extractOnly = c.extractOnly;
+        settings.askTarget = c.askTarget;
         settings.uiLevel = c.level;
         settings.overwriteAnswer = c.preset;
+        settings.overwriteAnswerGiven = c.presetGiven;
         settings.extractDir = (temp / "target").string() + "/";
         Run({[](FakeThread& w) {
             if (w.AskOverwrite("/somewhere/sub/b.txt") == kOverwriteCancel)
@@ -465,10 +486,23 @@ TEST_F(ProgressDialogTest, OverwriteAnswers) {
             else
                 w.Done();
         }});
+        settings.askTarget = false;
+        settings.overwriteAnswerGiven = false;
+        EXPECT_TRUE(view.pickRequests.empty());
         ASSERT_EQ(replies.size(), 1u);
         EXPECT_EQ(replies[0], c.reply);
         EXPECT_EQ(view.overwriteQuestions.size(), c.asked ? 1u : 0u);
-        EXPECT_EQ(exitCode, c.reply == kOverwriteCancel ? kExitCancelled : kExitSuccess);
+        EXPECT_EQ(exitCode, c.exit);
+        if (c.exit == kExitBadArchive && c.level > 0) {
+            // The failure names the switch that answers without a question.
+            ASSERT_EQ(presenter->shown.size(), 1u);
+            EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Error);
+            EXPECT_NE(presenter->shown[0].content.find("/overwriteanswer"), std::string::npos)
+                << presenter->shown[0].content;
+        }
+        if (c.exit == kExitBadArchive) {
+            EXPECT_FALSE(view.success.has_value());
+        }
         if (c.asked) {
             const auto& q = view.overwriteQuestions[0];
             EXPECT_EQ(q.caption, "Demo Product");
@@ -608,10 +642,10 @@ TEST_F(ProgressDialogTest, DiskFullWithoutAChoiceEndsWithTheExtractionCode) {
         std::size_t boxes;
         std::size_t picks;
     };
-    // Below the normal level the message naming the size is suppressed, so nothing is shown;
-    // extract-only runs show the failure box instead of the choice.
+    // Below the normal level the failure box is shown instead of the choice (written to the
+    // log only at level 0); extract-only runs show the failure box too.
     const Case cases[] = {
-        {1, false, true, 0, 0},  {2, false, true, 0, 0}, {3, false, true, 0, 0},
+        {1, false, true, 1, 0},  {2, false, true, 1, 0}, {3, false, true, 1, 0},
         {4, false, false, 1, 1}, {4, true, true, 1, 0},  {0, false, true, 0, 0},
     };
     for (const auto& c : cases) {
@@ -628,8 +662,10 @@ TEST_F(ProgressDialogTest, DiskFullWithoutAChoiceEndsWithTheExtractionCode) {
         EXPECT_EQ(jobs.size(), 1u);
         EXPECT_EQ(presenter->shown.size(), c.boxes);
         EXPECT_EQ(view.pickRequests.size(), c.picks);
-        if (c.extractOnly && !presenter->shown.empty()) {
+        if ((c.extractOnly || c.level < 4) && !presenter->shown.empty()) {
             EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Error);
+            EXPECT_NE(presenter->shown[0].content.find("There is not enough space on the disk."),
+                      std::string::npos);
         }
         if (!c.extractOnly) {
             EXPECT_TRUE(TempIsEmpty());
@@ -837,6 +873,23 @@ TEST_F(ProgressDialogTest, ExtractOnlyWhenSilentTakesTheProposedFolderWithoutAsk
     EXPECT_TRUE(view.pickRequests.empty());
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].extractFolder, settings.extractDir);
+}
+
+TEST_F(ProgressDialogTest, ExtractOnlyWithNobodyToAskTakesTheProposedFolder) {
+    for (int level : {1, 4}) {
+        SCOPED_TRACE(level);
+        view = ScriptedView();
+        view.canAsk = false;
+        settings.extractOnly = true;
+        settings.askTarget = true;
+        settings.uiLevel = level;
+        settings.extractDir = (temp / "proposed").string() + "/";
+        Run({[](FakeThread& w) { w.Done(); }});
+        EXPECT_EQ(exitCode, kExitSuccess);
+        EXPECT_TRUE(view.pickRequests.empty());
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(jobs[0].extractFolder, settings.extractDir);
+    }
 }
 
 TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionCancelledEndsWithZero) {
