@@ -2,13 +2,18 @@
 // archives, and a run stopped by a signal. TMPDIR points into the test's folder, so that it can
 // be checked that no run leaves a temporary folder behind.
 
-#include "support/RunProcess.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -22,15 +27,6 @@ namespace fs = std::filesystem;
 const std::string kBadArchive = "The setup file is corrupted. If you downloaded this file from "
                                 "the Internet, please download it again.";
 
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
-
-unsigned ModeOf(const fs::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
-}
-
 class ExtractRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,19 +38,12 @@ protected:
     // A 7z archive of `folder`'s contents, links kept as links.
     fs::path Pack(const fs::path& folder, const std::string& name,
                   const std::string& options = "") {
-        const fs::path archive = dir / name;
-        const std::string command = "cd " + Quote(folder.string()) +
-                                    " && 7zz a -t7z -snl -bso0 -bsp0 " + options + " " +
-                                    Quote(archive.string()) + " -- '*'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        return archive;
+        return Pack7z(folder, dir / name, options);
     }
 
     fs::path Launcher(const fs::path& archive, const std::string& name) {
         const fs::path out = dir / name;
-        auto r = RunProcess({BinPath("sfxbuild"), "create", "--config",
-                             (dir / "config.txt").string(), "--archive", archive.string(), "--stub",
-                             stub.string(), "-o", out.string()});
+        auto r = CreateLauncherFromArchive(dir / "config.txt", archive, out, stub);
         EXPECT_EQ(r.status, 0) << r.err;
         return out;
     }
@@ -166,12 +155,9 @@ TEST_F(ExtractRun, AnArchiveWritingOutsideIsRefused) {
     fs::create_symlink("../../outside", dir / "stage1/link");
     WriteFile(dir / "stage2/link/evil.txt", "evil\n");
     const fs::path archive = dir / "evil.7z";
-    ASSERT_EQ(
-        std::system(("cd " + Quote((dir / "stage1").string()) + " && 7zz a -t7z -snl -bso0 -bsp0 " +
-                     Quote(archive.string()) + " link && cd ../stage2 && 7zz a -t7z -bso0 -bsp0 " +
-                     Quote(archive.string()) + " link/evil.txt")
-                        .c_str()),
-        0);
+    Pack7z(dir / "stage1", archive, "", "link");
+    Pack7z(dir / "stage2", archive, "", "link/evil.txt");
+    ASSERT_FALSE(HasFailure());
     const fs::path launcher = Launcher(archive, "evil-setup");
 
     const fs::path out = dir / "deep/er/out";

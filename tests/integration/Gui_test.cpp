@@ -3,13 +3,17 @@
 // opened (no display, a display that refuses, window libraries that cannot be loaded) the run
 // goes on at the terminal, and a silent run never touches the window libraries at all.
 
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,10 +25,6 @@ namespace {
 
 using namespace testsupport;
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
 
 // A virtual X server on a free display, ended with the object.
 class XvfbServer {
@@ -81,16 +81,14 @@ protected:
         ASSERT_TRUE(fs::exists("/usr/bin/xdotool")) << "xdotool is needed (package xdotool)";
         const fs::path stub = SmallStub(dir.path());
         // The setup records that it ran and with which arguments.
-        WriteFile(dir / "product/setup.exe",
-                  "#!/bin/sh\necho \"$@\" > " + Quote((dir / "ran").string()) + "\nexit 0\n");
-        fs::permissions(dir / "product/setup.exe", fs::perms::owner_all);
+        WriteExecutable(dir / "product/setup.exe", "#!/bin/sh\necho \"$@\" > " +
+                                                       ShellQuote((dir / "ran").string()) +
+                                                       "\nexit 0\n");
         WriteFile(dir / "config.txt", "[main]\nProductName=Demo Product\nSetupFileName=setup.exe\n"
                                       "[LANG_en-US]\nProductName=Demo Product\n"
                                       "[LANG_de-DE]\nProductName=Demo Produkt\n");
         launcher = dir / "demo-setup";
-        auto r = RunProcess({BinPath("sfxbuild"), "create", "--config",
-                             (dir / "config.txt").string(), "--dir", (dir / "product").string(),
-                             "--stub", stub.string(), "-o", launcher.string()});
+        auto r = CreateLauncher(dir / "config.txt", dir / "product", launcher, stub);
         ASSERT_EQ(r.status, 0) << r.err;
 
         // Window libraries that the loader finds first and cannot load: as on a machine

@@ -3,7 +3,11 @@
 
 #include "launcher/SetupCommand.h"
 
-#include "support/RunProcess.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -37,10 +41,7 @@ protected:
         stub = SmallStub(dir.path());
     }
 
-    void AddSetup(const std::string& name) {
-        WriteFile(product / name, kRecordingSetup);
-        fs::permissions(product / name, fs::perms::owner_all);
-    }
+    void AddSetup(const std::string& name) { WriteExecutable(product / name, kRecordingSetup); }
 
     fs::path Create(const std::string& config, const std::string& name = "launcher",
                     const std::string& data = {}) {
@@ -154,8 +155,7 @@ TEST_F(SetupRun, AMissingSetupIsReportedAndEndsWith126) {
 }
 
 TEST_F(SetupRun, ASetupUnderProductIsFoundByTheFallback) {
-    WriteFile(product / "product/setup.sh", kRecordingSetup);
-    fs::permissions(product / "product/setup.sh", fs::perms::owner_all);
+    WriteExecutable(product / "product/setup.sh", kRecordingSetup);
     const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
     const ProcessResult r = Run(launcher, {"/q"}, {{"SETUP_STATUS", "7"}});
     EXPECT_EQ(r.status, 7) << r.err;
@@ -165,8 +165,7 @@ TEST_F(SetupRun, ASetupUnderProductIsFoundByTheFallback) {
 
 TEST_F(SetupRun, AnInstallerDatabaseStartsThroughMsiexecOnThePath) {
     WriteFile(product / "Setup.MSI", "not really a database");
-    WriteFile(dir / "bin/msiexec", kRecordingSetup);
-    fs::permissions(dir / "bin/msiexec", fs::perms::owner_all);
+    WriteExecutable(dir / "bin/msiexec", kRecordingSetup);
     const fs::path launcher =
         Create("[main]\nProductName=Demo\nSetupFileName=Setup.MSI\nSetupParams=/qn\n"
                "ForwardResourceDataFromSFX=1\n");
@@ -213,9 +212,7 @@ TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
         SCOPED_TRACE(c.name);
         const fs::path launcher = Create(config, c.fileName, c.data);
         if (!c.stamp.empty()) {
-            std::vector<std::string> args = {BinPath("sfxbuild"), "stamp", launcher.string()};
-            args.insert(args.end(), c.stamp.begin(), c.stamp.end());
-            const ProcessResult stamped = RunProcess(args);
+            const ProcessResult stamped = StampLauncher(launcher, c.stamp);
             ASSERT_EQ(stamped.status, 0) << stamped.err;
         }
         const ProcessResult r = Run(launcher, {"/q", "/l", "de-DE"});
@@ -256,19 +253,16 @@ TEST_F(SetupRun, TheUsersCultureChoosesItsSectionAndItsTexts) {
 
     // A damaged archive is reported in the user's language.
     const fs::path archive = dir / "damaged.7z";
-    ASSERT_EQ(std::system(("cd '" + product.string() + "' && 7zz a -t7z -bso0 -bsp0 '" +
-                           archive.string() + "' -- '*'")
-                              .c_str()),
-              0);
+    Pack7z(product, archive);
+    ASSERT_FALSE(HasFailure());
     std::string bytes = ReadFile(archive);
     ASSERT_GT(bytes.size(), 200u);
     bytes[100] = static_cast<char>(bytes[100] ^ 0x55);
     WriteFile(archive, bytes);
     WriteFile(dir / "config.txt", config);
     const fs::path damaged = dir / "damaged";
-    const ProcessResult built = RunProcess(
-        {BinPath("sfxbuild"), "create", "--config", (dir / "config.txt").string(), "--archive",
-         archive.string(), "--stub", stub.string(), "-o", damaged.string()});
+    const ProcessResult built =
+        CreateLauncherFromArchive(dir / "config.txt", archive, damaged, stub);
     ASSERT_EQ(built.status, 0) << built.err;
     const ProcessResult r = Run(damaged, {"/qm"}, {{"LANG", "de_AT.UTF-8"}});
     EXPECT_EQ(r.status, 65);

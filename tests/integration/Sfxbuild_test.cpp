@@ -3,10 +3,14 @@
 
 #include "cptlib/resources/ResourceUtils.h"
 #include "format/ConfigBlock.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,26 +21,8 @@
 
 namespace {
 
+using namespace testsupport;
 namespace fs = std::filesystem;
-
-const fs::path kBin = SFX_BIN_DIR;
-
-std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary);
-    out << data;
-}
 
 std::string Utf16Le(std::string_view ascii) {
     std::string out;
@@ -54,18 +40,9 @@ std::uint64_t Le64(const std::string& bytes) {
     return v;
 }
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class SfxbuildTest : public testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("sfxbuild_test_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(folder_ / "payload" / "sub");
         WriteFile(folder_ / "payload" / "readme.txt", "read me\n");
         WriteFile(folder_ / "payload" / ".hidden", "hidden\n");
@@ -73,34 +50,15 @@ protected:
         fs::permissions(folder_ / "payload" / "sub" / "setup.sh", fs::perms(0755));
         fs::create_symlink("readme.txt", folder_ / "payload" / "link");
         WriteFile(folder_ / "setup.ini", kConfig);
-        // The launcher searches only its first 20 MiB for the payload; a sanitizer build of the
-        // stub is larger, so those builds test with a copy without debug information.
-        stub_ = kBin / "sfxstub";
-        if (fs::file_size(stub_) > 16 * 1024 * 1024) {
-            const fs::path copy = folder_ / "stub";
-            const std::string strip =
-                "strip --strip-debug -o " + Quote(copy.string()) + " " + Quote(stub_.string());
-            ASSERT_EQ(std::system(strip.c_str()), 0);
-            stub_ = copy;
-            stubArgs_ = {"--stub", copy.string()};
-        }
+        // A stub stripped of debugging information is named on every create.
+        stub_ = SmallStub(folder_);
+        if (stub_ != BinPath("sfxstub"))
+            stubArgs_ = {"--stub", stub_.string()};
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
-    Result Sfxbuild(const std::vector<std::string>& args) {
-        std::string command = Quote((kBin / "sfxbuild").string());
-        for (const auto& arg : args)
-            command += " " + Quote(arg);
-        const fs::path out = folder_ / "stdout", err = folder_ / "stderr";
-        command += " >" + Quote(out.string()) + " 2>" + Quote(err.string());
-        Result result;
-        const int status = std::system(command.c_str());
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = ReadFile(out);
-        result.err = ReadFile(err);
-        fs::remove(out);
-        fs::remove(err);
-        return result;
+    ProcessResult Sfxbuild(std::vector<std::string> args) {
+        args.insert(args.begin(), BinPath("sfxbuild"));
+        return RunProcess(args);
     }
 
     std::set<std::string> Listing() const {
@@ -110,14 +68,7 @@ protected:
         return names;
     }
 
-    fs::path MakeArchive() {
-        const fs::path archive = folder_ / "payload.7z";
-        const std::string command = "cd " + Quote((folder_ / "payload").string()) +
-                                    " && 7zz a -t7z -snl -bso0 -bsp0 " + Quote(archive.string()) +
-                                    " -- '*'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        return archive;
-    }
+    fs::path MakeArchive() { return Pack7z(folder_ / "payload", folder_ / "payload.7z"); }
 
     // Create arguments with the stub: none when the default one beside sfxbuild is used.
     std::vector<std::string> Create(std::vector<std::string> args) const {
@@ -128,15 +79,16 @@ protected:
 
     static constexpr const char* kConfig = "[main]\r\nProductName=\"Demo \xC3\x9C\"\r\n"
                                            "RunProgram=sub/setup.sh\r\n";
-    fs::path folder_;
+    TempDir scratch_;
+    const fs::path folder_ = scratch_.path();
     fs::path stub_;
     std::vector<std::string> stubArgs_;
 };
 
 TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     const fs::path out = folder_ / "setup.bin";
-    const Result r = Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--dir",
-                                      (folder_ / "payload").string(), "-o", out.string()}));
+    const ProcessResult r = Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--dir",
+                                             (folder_ / "payload").string(), "-o", out.string()}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, fs::perms(0755));
@@ -167,15 +119,14 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     // The archive runs to the end of the file, packed as asked, with modes and the link kept.
     const fs::path archive = folder_ / "extracted.7z";
     WriteFile(archive, file.substr(layout.archiveOffset));
-    const std::string list = (folder_ / "list.txt").string();
-    ASSERT_EQ(std::system(("7zz l -slt " + Quote(archive.string()) + " > " + Quote(list)).c_str()),
-              0);
-    const std::string listing = ReadFile(list);
+    const ProcessResult listed = RunShell("7zz l -slt " + ShellQuote(archive.string()));
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::string& listing = listed.out;
     for (const char* expected : {"Path = readme.txt", "Path = .hidden", "Path = sub/setup.sh",
                                  "-rwxr-xr-x", "Path = link", "lrwxrwxrwx", "Method = BCJ LZMA2"})
         EXPECT_NE(listing.find(expected), std::string::npos) << expected << "\n" << listing;
 
-    const Result info = Sfxbuild({"info", out.string()});
+    const ProcessResult info = Sfxbuild({"info", out.string()});
     ASSERT_EQ(info.status, 0) << info.err;
     for (const std::string& expected :
          {"image: offset 0, size " + std::to_string(stub.size()),
@@ -189,8 +140,7 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
         EXPECT_NE(info.out.find(expected), std::string::npos) << expected << "\n" << info.out;
     EXPECT_EQ(info.out.find("data block"), std::string::npos);
     // Nothing is left behind but the result.
-    std::set<std::string> expected = {"payload", "setup.ini", "setup.bin", "extracted.7z",
-                                      "list.txt"};
+    std::set<std::string> expected = {"payload", "setup.ini", "setup.bin", "extracted.7z"};
     if (!stubArgs_.empty())
         expected.insert("stub");
     EXPECT_EQ(Listing(), expected);
@@ -199,7 +149,7 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
 TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
     const fs::path archive = MakeArchive();
     const fs::path out = folder_ / "setup.bin";
-    const Result r =
+    const ProcessResult r =
         Sfxbuild(Create({"--config", (folder_ / "setup.ini").string(), "--archive",
                          archive.string(), "--data", "k1=a%20b&k2=", "-o", out.string()}));
     ASSERT_EQ(r.status, 0) << r.err;
@@ -217,7 +167,7 @@ TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
     ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::S_OK);
     EXPECT_EQ(Le64(verify), file.size());
 
-    const Result info = Sfxbuild({"info", out.string()});
+    const ProcessResult info = Sfxbuild({"info", out.string()});
     ASSERT_EQ(info.status, 0) << info.err;
     const std::string expected = "data block: offset " +
                                  std::to_string(file.size() - block.size()) + ", size " +
@@ -233,7 +183,7 @@ TEST_F(SfxbuildTest, StampsSlotsInPlace) {
               0);
     const auto size = fs::file_size(out);
     const std::string phash = "0123456789abcdef0123456789abcdef01"; // fills all 34 bytes
-    Result r = Sfxbuild(
+    ProcessResult r = Sfxbuild(
         {"stamp", out.string(), "VRNID=first value \xE2\x82\xAC", "ZQ_BRINDLE_PHASH=" + phash});
     ASSERT_EQ(r.status, 0) << r.err;
     r = Sfxbuild({"stamp", out.string(), "VRNID=short"});
@@ -253,7 +203,7 @@ TEST_F(SfxbuildTest, StampsSlotsInPlace) {
     ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", bytes), cptlib::S_OK);
     EXPECT_EQ(Le64(bytes), size);
 
-    const Result info = Sfxbuild({"info", out.string()});
+    const ProcessResult info = Sfxbuild({"info", out.string()});
     EXPECT_NE(info.out.find("VRNID               256  short\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("ZQ_BRINDLE_PHASH     34  " + phash), std::string::npos) << info.out;
 }
@@ -315,7 +265,7 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
             args = Create(args);
         else
             args.insert(args.begin(), "create");
-        const Result r = Sfxbuild(args);
+        const ProcessResult r = Sfxbuild(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         ASSERT_FALSE(r.err.empty());
@@ -327,8 +277,9 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
 
     // The output may not land in the folder being packed, where the temporary files would be
     // packed too.
-    const Result inside = Sfxbuild(Create({"--config", config.string(), "--dir", dir, "-o",
-                                           (folder_ / "payload" / "sub" / "setup.bin").string()}));
+    const ProcessResult inside =
+        Sfxbuild(Create({"--config", config.string(), "--dir", dir, "-o",
+                         (folder_ / "payload" / "sub" / "setup.bin").string()}));
     EXPECT_EQ(inside.status, 1);
     EXPECT_NE(inside.err.find("lies inside the folder"), std::string::npos) << inside.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "payload" / "sub"),
@@ -337,7 +288,7 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
 
     // An earlier output survives a failed run unchanged.
     WriteFile(out, "earlier output");
-    const Result r = Sfxbuild(
+    const ProcessResult r = Sfxbuild(
         Create({"--config", (folder_ / "latin1.ini").string(), "--dir", dir, "-o", out.string()}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadFile(out), "earlier output");
@@ -368,19 +319,19 @@ TEST_F(SfxbuildTest, StampFailuresChangeNothing) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = {"stamp", out.string()};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result r = Sfxbuild(args);
+        const ProcessResult r = Sfxbuild(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
         EXPECT_NE(r.err.find(out.string()), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_TRUE(ReadFile(out) == original);
     }
-    const Result missing = Sfxbuild({"stamp", (folder_ / "none.bin").string(), "VRNID=1"});
+    const ProcessResult missing = Sfxbuild({"stamp", (folder_ / "none.bin").string(), "VRNID=1"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("none.bin"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(folder_ / "none.bin"));
 
-    const Result info = Sfxbuild({"info", (folder_ / "setup.ini").string()});
+    const ProcessResult info = Sfxbuild({"info", (folder_ / "setup.ini").string()});
     EXPECT_EQ(info.status, 1);
     EXPECT_NE(info.err.find("setup.ini"), std::string::npos) << info.err;
 }

@@ -1,6 +1,10 @@
 // The launcher's start-up chain, run as a process on launcher files made by sfxbuild.
 
-#include "support/RunProcess.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +22,7 @@ protected:
         WriteFile(dir / "config.txt",
                   "[main]\nProductName=Demo Product\nSetupFileName=setup.exe\n");
         launcher = dir / "demo-setup";
-        auto r =
-            RunProcess({BinPath("sfxbuild"), "create", "--config", (dir / "config.txt").string(),
-                        "--dir", (dir / "product").string(), "-o", launcher.string()});
+        auto r = CreateLauncher(dir / "config.txt", dir / "product", launcher);
         ASSERT_EQ(r.status, 0) << r.err;
     }
 
@@ -86,10 +88,8 @@ TEST_F(Startup, ArchiveFromAnotherFileSkipsTheSelfCheck) {
     auto longer = Copy("longer");
     WriteFile(longer, ReadFile(launcher) + "x");
     const auto archive = dir / "other.7z";
-    ASSERT_EQ(RunProcess({"/usr/bin/7zz", "a", "-bd", "-t7z", archive.string(),
-                          (dir / "product").string()})
-                  .status,
-              0);
+    Pack7z(dir.path(), archive, "", "product");
+    ASSERT_FALSE(HasFailure());
     auto r = Run({"/q", "/x", (dir / "out").string(), "/e", archive.string()}, longer);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("Expected file size"), std::string::npos);

@@ -93,7 +93,7 @@ protected:
 };
 
 TEST(ResizeDlg, ControlsFollowTheirAnchorsWhenTheDialogGrows) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     AnchoredDialog dialog;
     dialog.show();
     QApplication::processEvents();
@@ -110,7 +110,7 @@ TEST(ResizeDlg, ControlsFollowTheirAnchorsWhenTheDialogGrows) {
 }
 
 TEST(ResizeDlg, AControlWithoutSizeIsNotAnchored) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CResizeDlg dialog;
     QLabel empty(&dialog);
     empty.setGeometry(0, 0, 0, 0);
@@ -119,7 +119,7 @@ TEST(ResizeDlg, AControlWithoutSizeIsNotAnchored) {
 }
 
 TEST(ResizeDlg, GripOnlyWhileResizable) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CResizeDlg dialog;
     dialog.resize(300, 200);
     dialog.show();

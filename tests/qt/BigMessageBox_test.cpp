@@ -4,6 +4,7 @@
 #include "cptlib/ui/qt/BigMessageBox.h"
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "support/QtApp.h"
+#include "support/StringTables.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -43,7 +44,7 @@ MessageBoxContent Content(const std::string& text, std::uint32_t type = MB_OK,
 
 // A box shown (not modally) at the given density.
 std::unique_ptr<CBigMessageBox> Show(const MessageBoxContent& content, int dpi = 96) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     auto box = std::make_unique<CBigMessageBox>(content);
     box->SetPixelsPerInch(dpi);
     box->show();
@@ -192,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, TextBesideTheIconAndButtonsMeasuredFromTheirCaptions) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CBigMessageBox box(nullptr, nullptr, nullptr, nullptr, IconKind::Warning, 0);
     box.AddButton(100, "A &much longer caption than the minimum", false);
     box.AddButton(101, "&Short", true);
@@ -233,7 +234,7 @@ TEST(BigMessageBox, ButtonsInOrderWithTheDefaultFocused) {
 }
 
 TEST(BigMessageBox, WithoutButtonsOneOkButton) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     MessageBoxContent content;
     content.content = "Nothing to choose.";
     const auto box = Show(content);
@@ -301,14 +302,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, DoModalReturnsThePressedId) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CBigMessageBox box(Content("Overwrite?", MB_YESNO | MB_DEFBUTTON2));
     QTimer::singleShot(0, &box, [&box] { QTest::keyClick(box.focusWidget(), Qt::Key_Return); });
     EXPECT_EQ(box.DoModal(), IDNO);
 }
 
 TEST(BigMessageBox, ShowMessageBoxThroughThePresenter) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     SetMessageBoxPresenter(std::make_shared<CQtMessageBoxPresenter>());
     QTimer::singleShot(0, [] {
         QWidget* box = QApplication::activeModalWidget();
@@ -403,7 +404,7 @@ class MessageBoxLinks : public ::testing::TestWithParam<LinkCase> {};
 
 TEST_P(MessageBoxLinks, ClickStartsTheAddress) {
     const LinkCase& c = GetParam();
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CBigMessageBox box(Content(c.text, MB_OK, c.flags));
     std::vector<std::string> started;
     box.SetLinkStarter([&](const std::string& address) { started.push_back(address); });
@@ -457,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, LinkHandlerDecidesFirst) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     for (const bool handled : {true, false}) {
         CBigMessageBox box(Content("Open <LINK the folder|file:///tmp/x/> now."));
         std::vector<std::string> calls;
@@ -479,7 +480,7 @@ TEST(BigMessageBox, LinkHandlerDecidesFirst) {
 }
 
 TEST(BigMessageBox, TheContentsLinkHandlerGetsTheAddress) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     MessageBoxContent content = Content("Open <LINK the folder|file:///tmp/y%23/> now.");
     std::vector<std::string> handled;
     content.linkHandler = [&](const std::string& address) {
@@ -529,7 +530,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, AFailingLinkIsReportedAndTheBoxStaysOpen) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     SetAppName("Setup Self-Extractor");
     CBigMessageBox box(Content("Read <LINK the notes|https://example.org/n> first."));
     box.SetLinkStarter([](const std::string&) { throw std::runtime_error("no opener"); });
@@ -591,12 +592,9 @@ TEST(ResolveLink, RecognisedAddressesEndAtWhiteSpace) {
 
 // The string table of a culture, read from the tables in the source tree.
 std::shared_ptr<MemStringResources> Table(const std::string& file) {
-    sfxtest::EnsureQApplication();
-    StringMap map;
-    std::ifstream xml(std::string(SFX_SOURCE_DIR) + "/resources/strings/" + file);
-    LoadXmlStringResources(&map, xml, "");
+    testsupport::EnsureQApplication();
     auto strings = std::make_shared<MemStringResources>();
-    for (const auto& [id, text] : map)
+    for (const auto& [id, text] : testsupport::LoadStringMap(file))
         strings->SetText(id, text);
     return strings;
 }
@@ -605,7 +603,7 @@ void Screenshot(CBigMessageBox& box, const std::string& name) {
     box.SetPixelsPerInch(96);
     box.show();
     QApplication::processEvents();
-    const std::string path = sfxtest::SaveScreenshot(box, name);
+    const std::string path = testsupport::SaveScreenshot(box, name);
     EXPECT_FALSE(QPixmap(QString::fromStdString(path)).isNull()) << path;
 }
 
@@ -639,7 +637,7 @@ TEST(BigMessageBoxScreenshots, Link) {
 }
 
 TEST(BigMessageBoxScreenshots, Scrolling) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CBigMessageBox box(Content(TallText(30), MB_RETRYCANCEL | MB_ICONWARNING));
     Screenshot(box, "messagebox_scrolling");
     EXPECT_TRUE(box.IsScrollMode());

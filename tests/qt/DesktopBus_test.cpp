@@ -14,10 +14,12 @@
 
 // moc reads this file for the two classes below; the launcher's headers are not for it.
 #ifndef Q_MOC_RUN
-#include "WindowTestSupport.h"
 #include "cptlib/ui/qt/BigMessageBox.h"
 #include "launcher/gui/DesktopBus.h"
 #include "launcher/gui/ProgressWindow.h"
+#include "support/Files.h"
+#include "support/QtWindows.h"
+#include "support/TempDir.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -26,10 +28,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #endif
 
-namespace sfxtest {
+namespace testsupport {
 
 class SignalRecorder : public QObject {
     Q_OBJECT
@@ -67,13 +68,13 @@ public slots:
     }
 };
 
-} // namespace sfxtest
+} // namespace testsupport
 
 namespace {
 
 using namespace sfx;
-using sfxtest::FakeFileManager;
-using sfxtest::SignalRecorder;
+using testsupport::FakeFileManager;
+using testsupport::SignalRecorder;
 namespace fs = std::filesystem;
 
 // Runs the event loop until `done` holds or a few seconds have passed.
@@ -95,14 +96,11 @@ TEST(TopLevelItems, OnlyItemsDirectlyInTheFolder) {
 class DesktopBusTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        sfxtest::EnsureQApplication();
+        testsupport::EnsureQApplication();
         if (!bus.Running())
             GTEST_SKIP() << "no dbus-daemon to run a private bus";
-        std::random_device rd;
-        temp = fs::temp_directory_path() / ("sfx-showitems-" + std::to_string(rd()));
-        fs::create_directories(temp / "out" / "a b");
-        std::ofstream(temp / "out" / "a b" / "inner.txt") << "x";
-        std::ofstream(temp / "out" / "grüße.txt") << "x";
+        testsupport::WriteFile(temp / "out" / "a b" / "inner.txt", "x");
+        testsupport::WriteFile(temp / "out" / "grüße.txt", "x");
         folder = (temp / "out").string() + "/";
     }
     void TearDown() override {
@@ -110,8 +108,6 @@ protected:
             managerThread.quit();
             managerThread.wait();
         }
-        std::error_code ec;
-        fs::remove_all(temp, ec);
     }
 
     // A file manager answering on the bus from a thread of its own, since the launcher's
@@ -125,11 +121,12 @@ protected:
         ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     }
 
-    sfxtest::PrivateBus bus;
-    sfxtest::PresenterScope boxes;
+    testsupport::PrivateBus bus;
+    testsupport::PresenterScope boxes;
     FakeFileManager manager;
     QThread managerThread;
-    fs::path temp;
+    testsupport::TempDir scratch;
+    const fs::path temp = scratch.path();
     std::string folder;
 };
 
@@ -197,7 +194,7 @@ TEST_F(DesktopBusTest, FailuresEndInAnErrorBoxNamingWhatFailed) {
 TEST_F(DesktopBusTest, SuccessBoxLinkClickShowsTheExtractedItems) {
     StartFileManager();
     cptlib::SetAppName("Demo Product");
-    const auto strings = sfxtest::LoadStringTable("en-US.xml");
+    const auto strings = testsupport::LoadStringTable("en-US.xml");
     ProgressDialogSettings settings;
     settings.productName = "Demo Product";
     settings.extractOnly = true;
@@ -207,11 +204,11 @@ TEST_F(DesktopBusTest, SuccessBoxLinkClickShowsTheExtractedItems) {
     window.SetIcon(QIcon(QStringLiteral(SFX_SOURCE_DIR "/resources/app.ico")));
     int callsAfterClick = -1;
     std::string mainInstruction;
-    sfxtest::WhenModal([&](QWidget* modal) {
+    testsupport::WhenModal([&](QWidget* modal) {
         auto* box = dynamic_cast<cptlib::CBigMessageBox*>(modal);
         ASSERT_NE(box, nullptr);
         mainInstruction = box->PlainText().toStdString();
-        sfxtest::SaveScreenshot(*box, "success");
+        testsupport::SaveScreenshot(*box, "success");
         cptlib::CRichEditCtrlEx* text = box->TextControl();
         QPoint link(-1, -1);
         for (int y = 0; y < text->height() && link.x() < 0; y += 2)
@@ -227,9 +224,9 @@ TEST_F(DesktopBusTest, SuccessBoxLinkClickShowsTheExtractedItems) {
         }
         QTest::mouseClick(box->ButtonControls().at(0), Qt::LeftButton);
     });
-    auto worker = std::make_unique<ExtractionWorker<sfxtest::ScriptThread>>();
+    auto worker = std::make_unique<ExtractionWorker<testsupport::ScriptThread>>();
     worker->Get().names = {"a b/", "a b/inner.txt", "grüße.txt"};
-    worker->Get().script = [](sfxtest::ScriptThread& w) { w.Post(WM_SFX_EXTRACT_DONE); };
+    worker->Get().script = [](testsupport::ScriptThread& w) { w.Post(WM_SFX_EXTRACT_DONE); };
     CSelfExtractingDlg dialog(settings, *strings, window, std::move(worker));
     dialog.DoModal();
     EXPECT_EQ(dialog.ExitCode(), 0u);

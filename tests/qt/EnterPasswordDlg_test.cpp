@@ -1,8 +1,8 @@
 // The password question: hidden entry, Enter and Esc, and the refusal of an entry the
 // extraction could not take whole.
 
-#include "WindowTestSupport.h"
 #include "launcher/gui/EnterPasswordDlg.h"
+#include "support/QtWindows.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -17,13 +17,13 @@ using sfx::CEnterPasswordDlg;
 
 class EnterPasswordDlgTest : public ::testing::Test {
 protected:
-    void SetUp() override { sfxtest::EnsureQApplication(); }
-    sfxtest::PresenterScope boxes;
+    void SetUp() override { testsupport::EnsureQApplication(); }
+    testsupport::PresenterScope boxes;
 };
 
 TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
     CEnterPasswordDlg dialog;
-    sfxtest::WhenModal([](QWidget* modal) {
+    testsupport::WhenModal([](QWidget* modal) {
         auto* password = static_cast<CEnterPasswordDlg*>(modal);
         EXPECT_EQ(password->Edit()->echoMode(), QLineEdit::Password);
         EXPECT_EQ(password->focusWidget(), password->Edit());
@@ -31,7 +31,7 @@ TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
         QTest::keyClicks(password->Edit(), "pa55 w");
         password->Edit()->insert(QStringLiteral("ö"));
         QTest::keyClicks(password->Edit(), "rd");
-        sfxtest::SaveScreenshot(*password, "password");
+        testsupport::SaveScreenshot(*password, "password");
         QTest::keyClick(password->Edit(), Qt::Key_Return);
     });
     EXPECT_EQ(dialog.DoModal(), cptlib::IDOK);
@@ -42,7 +42,7 @@ TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
 TEST_F(EnterPasswordDlgTest, EscapeAndCancelRefuse) {
     for (const bool useButton : {false, true}) {
         CEnterPasswordDlg dialog;
-        sfxtest::WhenModal([useButton](QWidget* modal) {
+        testsupport::WhenModal([useButton](QWidget* modal) {
             auto* password = static_cast<CEnterPasswordDlg*>(modal);
             QTest::keyClicks(password->Edit(), "typed");
             if (useButton)

@@ -33,7 +33,7 @@ int MaxDifference(const QImage& a, const QImage& b) {
 }
 
 TEST(ProductIcon, CarriesTheDrawnImagesAtEverySize) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     const QIcon icon = sfx::ProductIcon();
     QList<QSize> expected;
     for (int size : icongen::IconSizes())

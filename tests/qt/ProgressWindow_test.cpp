@@ -1,7 +1,6 @@
 // The progress window, alone and driven by the progress dialog's logic with a scripted worker
 // that talks the real message protocol from its own thread.
 
-#include "WindowTestSupport.h"
 #include "cptlib/sys/MfcWorkerThread.h"
 #include "cptlib/ui/qt/BigMessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
@@ -11,6 +10,8 @@
 #include "launcher/ProgressDialog.h"
 #include "launcher/gui/EnterPasswordDlg.h"
 #include "launcher/gui/ProgressWindow.h"
+#include "support/QtWindows.h"
+#include "support/TempDir.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -25,7 +26,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <thread>
 
 namespace {
@@ -34,16 +34,13 @@ using namespace sfx;
 namespace fs = std::filesystem;
 using cptlib::MessageBoxContent;
 
-using sfxtest::ScriptThread;
-using sfxtest::WhenReady;
+using testsupport::ScriptThread;
+using testsupport::WhenReady;
 
 class ProgressWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        sfxtest::EnsureQApplication();
-        std::random_device rd;
-        temp = fs::temp_directory_path() / ("sfx-window-" + std::to_string(rd()));
-        fs::create_directories(temp);
+        testsupport::EnsureQApplication();
         cptlib::SetAppName("Demo Product");
         settings.productName = "Demo Product";
         settings.archivePath = "/nonexistent/archive";
@@ -52,10 +49,6 @@ protected:
         settings.uiLevel = 4;
         settings.prettyProgress = true;
         window.SetIcon(TestIcon());
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(temp, ec);
     }
 
     static QIcon TestIcon() { return QIcon(QStringLiteral(SFX_SOURCE_DIR "/resources/app.ico")); }
@@ -72,9 +65,11 @@ protected:
 
     std::string T(const char* id) const { return strings->GetText(id); }
 
-    sfxtest::PresenterScope boxes;
-    std::unique_ptr<zqmsi::InstallStringResources> strings = sfxtest::LoadStringTable("en-US.xml");
-    fs::path temp;
+    testsupport::PresenterScope boxes;
+    std::unique_ptr<zqmsi::InstallStringResources> strings =
+        testsupport::LoadStringTable("en-US.xml");
+    testsupport::TempDir scratch;
+    const fs::path temp = scratch.path();
     ProgressDialogSettings settings;
     CProgressWindow window;
 };
@@ -85,7 +80,7 @@ TEST_F(ProgressWindowTest, ProgressReachesTheBarAndTheTitle) {
     int barAt42 = -1;
     std::string successText;
     bool successOverWindow = false;
-    sfxtest::WhenModal([&](QWidget* modal) {
+    testsupport::WhenModal([&](QWidget* modal) {
         auto* box = dynamic_cast<cptlib::CBigMessageBox*>(modal);
         ASSERT_NE(box, nullptr);
         successText = box->PlainText().toStdString();
@@ -172,7 +167,7 @@ TEST_F(ProgressWindowTest, ProgressGoesOnWhileTheConfirmationIsOpen) {
     int whileOpen = -1;
     WhenReady([&] { return window.ProgressBar() && window.ProgressBar()->value() > 0; },
               [&] { QTest::mouseClick(window.CancelButton(), Qt::LeftButton); });
-    sfxtest::WhenModal([&](QWidget* modal) {
+    testsupport::WhenModal([&](QWidget* modal) {
         auto* box = dynamic_cast<cptlib::CBigMessageBox*>(modal);
         ASSERT_NE(box, nullptr);
         atQuestion = window.ProgressBar()->value();
@@ -194,7 +189,7 @@ TEST_F(ProgressWindowTest, ProgressGoesOnWhileTheConfirmationIsOpen) {
 TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {
     cptlib::LResult reply = 0;
     std::string password;
-    sfxtest::WhenModal([](QWidget* modal) {
+    testsupport::WhenModal([](QWidget* modal) {
         auto* dialog = dynamic_cast<CEnterPasswordDlg*>(modal);
         ASSERT_NE(dialog, nullptr);
         QTest::keyClicks(dialog->Edit(), "s3cret w");
@@ -331,7 +326,7 @@ TEST_F(ProgressWindowTest, FolderChooserReturnsTheFolderWithASlash) {
     ASSERT_TRUE(window.Create({false, "", {}}));
     const std::string chosen = (temp / "chosen").string();
     fs::create_directories(chosen);
-    sfxtest::WhenModal([&](QWidget* modal) {
+    testsupport::WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->windowTitle(), "Demo - Choose");
@@ -341,7 +336,7 @@ TEST_F(ProgressWindowTest, FolderChooserReturnsTheFolderWithASlash) {
     });
     EXPECT_EQ(window.PickFolder(temp.string() + "/", "Demo - Choose"), chosen + "/");
 
-    sfxtest::WhenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+    testsupport::WhenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
     EXPECT_EQ(window.PickFolder(temp.string() + "/", "Demo - Choose"), "");
 }
 
@@ -376,7 +371,7 @@ TEST_F(ProgressWindowTest, LayoutsInThreeLanguages) {
     for (const Case& c : cases) {
         for (const bool pretty : {true, false}) {
             SCOPED_TRACE(std::string(c.table) + (pretty ? " pretty" : " simple"));
-            const auto table = sfxtest::LoadStringTable(c.table);
+            const auto table = testsupport::LoadStringTable(c.table);
             CProgressWindow view;
             view.SetIcon(TestIcon());
             ASSERT_TRUE(view.Create({pretty, c.product, {}}));
@@ -387,10 +382,10 @@ TEST_F(ProgressWindowTest, LayoutsInThreeLanguages) {
             ExpectNothingCutOff(view);
             const std::string base = std::string("progress-") + (pretty ? "102" : "167") + "-" +
                                      fs::path(c.table).stem().string();
-            sfxtest::SaveScreenshot(*view.Window(), base + "-0");
+            testsupport::SaveScreenshot(*view.Window(), base + "-0");
             view.SetProgress(420);
             view.SetTitle(FormatText(table->GetText("SfxProgressTitle"), 42));
-            sfxtest::SaveScreenshot(*view.Window(), base + "-42");
+            testsupport::SaveScreenshot(*view.Window(), base + "-42");
             if (pretty) {
                 QLabel* icon = view.IconLabel();
                 const int n =

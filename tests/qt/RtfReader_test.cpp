@@ -26,7 +26,7 @@ struct Rendered {
 };
 
 Rendered Render(const std::string& rtf) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     QTextDocument doc;
     doc.setHtml(QString::fromStdString(RtfToQtHtml(rtf)));
     Rendered r;

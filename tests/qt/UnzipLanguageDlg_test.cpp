@@ -1,7 +1,7 @@
 // The language dialog: sorted display names, the preselection, OK, Esc and keyboard choice.
 
-#include "WindowTestSupport.h"
 #include "launcher/gui/UnzipLanguageDlg.h"
+#include "support/QtWindows.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -53,14 +53,15 @@ TEST(PreselectedLine, PrefixSearchFromTheSecondLine) {
 
 class UnzipLanguageDlgTest : public ::testing::Test {
 protected:
-    void SetUp() override { sfxtest::EnsureQApplication(); }
-    std::unique_ptr<zqmsi::InstallStringResources> strings = sfxtest::LoadStringTable("en-US.xml");
+    void SetUp() override { testsupport::EnsureQApplication(); }
+    std::unique_ptr<zqmsi::InstallStringResources> strings =
+        testsupport::LoadStringTable("en-US.xml");
 };
 
 TEST_F(UnzipLanguageDlgTest, SortedNamesPreselectionAndOk) {
     const cptlib::CultureMap cultures = Offer({"en-US", "de-DE", "cs-CZ", "ja-JP", "fr-FR"});
     std::string selected = "de-DE";
-    sfxtest::WhenModal([&](QWidget* modal) {
+    testsupport::WhenModal([&](QWidget* modal) {
         auto* dialog = static_cast<CUnzipLanguageDlg*>(modal);
         EXPECT_EQ(Lines(*dialog->CultureList()),
                   (std::vector<std::string>{"Čeština (Česká republika)", "Deutsch (Deutschland)",
@@ -69,7 +70,7 @@ TEST_F(UnzipLanguageDlgTest, SortedNamesPreselectionAndOk) {
         EXPECT_EQ(dialog->CultureList()->currentText().toStdString(), "Deutsch (Deutschland)");
         EXPECT_EQ(dialog->focusWidget(), dialog->CultureList());
         EXPECT_EQ(dialog->windowTitle().toStdString(), strings->GetText("LanguageSelectionTitle"));
-        sfxtest::SaveScreenshot(*dialog, "language");
+        testsupport::SaveScreenshot(*dialog, "language");
         QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
     });
     EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::IDOK);
@@ -79,7 +80,7 @@ TEST_F(UnzipLanguageDlgTest, SortedNamesPreselectionAndOk) {
 TEST_F(UnzipLanguageDlgTest, KeyboardChoiceAndEnter) {
     const cptlib::CultureMap cultures = Offer({"en-US", "de-DE", "fr-FR"});
     std::string selected = "en-US";
-    sfxtest::WhenModal([](QWidget* modal) {
+    testsupport::WhenModal([](QWidget* modal) {
         auto* dialog = static_cast<CUnzipLanguageDlg*>(modal);
         QTest::keyClick(dialog->CultureList(), Qt::Key_Down);
         EXPECT_EQ(dialog->CultureList()->currentText().toStdString(), "Français (France)");
@@ -91,7 +92,7 @@ TEST_F(UnzipLanguageDlgTest, KeyboardChoiceAndEnter) {
 
 TEST_F(UnzipLanguageDlgTest, EscapeCancelsAndKeepsTheChoice) {
     std::string selected = "en-US";
-    sfxtest::WhenModal([](QWidget* modal) {
+    testsupport::WhenModal([](QWidget* modal) {
         auto* dialog = static_cast<CUnzipLanguageDlg*>(modal);
         QTest::keyClick(dialog->CultureList(), Qt::Key_Down);
         QTest::keyClick(dialog, Qt::Key_Escape);
@@ -106,7 +107,7 @@ TEST_F(UnzipLanguageDlgTest, UnnamedCulturesShareTheEmptyLine) {
     // and an unnamed preselection does not jump to a named line.
     const cptlib::CultureMap cultures = Offer({"xx-YY", "aa-BB", "de-DE"});
     std::string selected = "xx-YY";
-    sfxtest::WhenModal([](QWidget* modal) {
+    testsupport::WhenModal([](QWidget* modal) {
         auto* dialog = static_cast<CUnzipLanguageDlg*>(modal);
         EXPECT_EQ(Lines(*dialog->CultureList()),
                   (std::vector<std::string>{"", "", "Deutsch (Deutschland)"}));
@@ -120,7 +121,7 @@ TEST_F(UnzipLanguageDlgTest, UnnamedCulturesShareTheEmptyLine) {
 TEST_F(UnzipLanguageDlgTest, GermanAndJapaneseTextsFit) {
     for (const char* table : {"de.xml", "ja-JP.xml"}) {
         SCOPED_TRACE(table);
-        const auto texts = sfxtest::LoadStringTable(table);
+        const auto texts = testsupport::LoadStringTable(table);
         CUnzipLanguageDlg dialog(nullptr, Offer({"en-US", "de-DE", "ja-JP"}), "ja-JP", *texts);
         dialog.show();
         for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -128,8 +129,8 @@ TEST_F(UnzipLanguageDlgTest, GermanAndJapaneseTextsFit) {
         for (QPushButton* button : {dialog.OkButton(), dialog.CancelButton()})
             EXPECT_LE(button->sizeHint().width(), button->width());
         EXPECT_EQ(dialog.CultureList()->currentText().toStdString(), "日本語 (日本)");
-        sfxtest::SaveScreenshot(dialog, std::string("language-") +
-                                            std::filesystem::path(table).stem().string());
+        testsupport::SaveScreenshot(dialog, std::string("language-") +
+                                                std::filesystem::path(table).stem().string());
     }
 }
 

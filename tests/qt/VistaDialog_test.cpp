@@ -76,7 +76,7 @@ protected:
 };
 
 TEST(VistaDialog, ControlsTakeTheColourOfTheirArea) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     TwoLabelDialog dialog;
     dialog.SetBodyColor(QColor(250, 250, 250));
     dialog.SetFooterColor(QColor(200, 210, 220));
@@ -100,7 +100,7 @@ TEST(VistaDialog, ControlsTakeTheColourOfTheirArea) {
 }
 
 TEST(VistaDialog, FooterHeightInPixelsOverridesTheDialogUnits) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CVistaDialog dialog;
     dialog.resize(200, 150);
     EXPECT_EQ(dialog.FooterHeight(), DialogUnitsToPixelsY(dialog.font(), 29));
@@ -114,7 +114,7 @@ TEST(VistaDialog, FooterHeightInPixelsOverridesTheDialogUnits) {
 }
 
 TEST(VistaDialog, ColoursStillAtTheirDefaultsFollowATheme) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     CVistaDialog dialog;
     dialog.SetFooterColor(QColor(1, 2, 3)); // chosen by the dialog: kept
     QPalette dark = dialog.palette();
@@ -127,7 +127,7 @@ TEST(VistaDialog, ColoursStillAtTheirDefaultsFollowATheme) {
 }
 
 TEST(DialogUnits, ScaleByTheFontsAverageLetterAndHeight) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     QFont font("DejaVu Sans");
     font.setPixelSize(12);
     const DialogBaseUnits small = GetDialogBaseUnits(font);
@@ -149,7 +149,7 @@ TEST(DialogUnits, MulDivRoundsHalvesAwayFromZero) {
 }
 
 TEST(FlashIfNotForeground, OnlyAVisibleWindowThatIsNotActive) {
-    sfxtest::EnsureQApplication();
+    testsupport::EnsureQApplication();
     EXPECT_FALSE(FlashIfNotForeground(nullptr));
     QWidget hidden;
     EXPECT_FALSE(FlashIfNotForeground(&hidden));

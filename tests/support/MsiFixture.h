@@ -2,7 +2,7 @@
 // Installer databases for tests, made with msibuild.
 
 #include "cptlib/platform/ProgramSearch.h"
-#include "support/RunProcess.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 

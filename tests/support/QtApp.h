@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-namespace sfxtest {
+namespace testsupport {
 
 inline QApplication& EnsureQApplication() {
     static int argc = 1;
@@ -32,4 +32,4 @@ inline std::string SaveScreenshot(QWidget& widget, const std::string& name) {
     return path.toStdString();
 }
 
-} // namespace sfxtest
+} // namespace testsupport

@@ -4,7 +4,9 @@
 #include "launcher/ArchiveReader.h"
 
 #include "launcher/SevenZipHeader.h"
-#include "support/RunProcess.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -101,11 +103,7 @@ protected:
     fs::path Pack(const std::string& options) {
         const fs::path archive = dir / "test.7z";
         fs::remove(archive);
-        const std::string command = "cd '" + (dir / "stage").string() +
-                                    "' && LC_ALL=C.UTF-8 7zz a -t7z -snl -bso0 -bsp0 " + options +
-                                    " '" + archive.string() + "' -- '*'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return archive;
+        return testsupport::Pack7z(dir / "stage", archive, options);
     }
 
     TempDir dir;

@@ -1,4 +1,5 @@
 #include "cptlib/localization/CultureSelection.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -16,36 +17,17 @@ class LocaleEnvironment {
 public:
     static constexpr const char* kVariables[] = {"LC_ALL", "LC_MESSAGES", "LC_CTYPE", "LANG"};
 
-    LocaleEnvironment() {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
-            ::unsetenv(name);
-        }
-    }
-    LocaleEnvironment(const LocaleEnvironment&) = delete;
-    LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
-    ~LocaleEnvironment() {
-        for (std::size_t i = 0; i < saved.size(); ++i) {
-            if (saved[i])
-                ::setenv(kVariables[i], saved[i]->c_str(), 1);
-            else
-                ::unsetenv(kVariables[i]);
-        }
-    }
+    LocaleEnvironment() { Use(nullptr, nullptr, nullptr, nullptr); }
     // Only the variables given are set; the others stay unset.
     void Use(const char* all, const char* messages, const char* ctype, const char* lang) {
         const char* values[] = {all, messages, ctype, lang};
-        for (std::size_t i = 0; i < 4; ++i) {
-            if (values[i])
-                ::setenv(kVariables[i], values[i], 1);
-            else
-                ::unsetenv(kVariables[i]);
-        }
+        for (std::size_t i = 0; i < 4; ++i)
+            env.Set(kVariables[i],
+                    values[i] ? std::optional<std::string>(values[i]) : std::nullopt);
     }
 
 private:
-    std::vector<std::optional<std::string>> saved;
+    testsupport::ScopedEnv env;
 };
 
 Names Head(const Names& names, std::size_t count) {

@@ -2,7 +2,8 @@
 
 #include "cptlib/platform/File.h"
 
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,11 @@
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/TemporaryFolder.h"
+#include "support/Files.h"
+#include "support/Presenter.h"
+#include "support/Process.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,31 +19,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace {
 
 using namespace sfx;
 namespace fs = std::filesystem;
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() / ("sfx-folder-" + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
 
 TEST(FormatByteSize, Table) {
     struct Case {
@@ -71,23 +57,21 @@ TEST(FormatByteSize, UnitTextsFromTheCallerAreFilledUp) {
 
 // The number follows the locale that start-up selected.
 TEST(FormatByteSize, DecimalSeparatorOfTheUserLocale) {
-    ScratchFolder locales;
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + locales.str() + "/de_DE.UTF-8' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0)
+    testsupport::TempDir locales;
+    const std::string command = "localedef -i de_DE -f UTF-8 " +
+                                testsupport::ShellQuote((locales / "de_DE.UTF-8").string()) +
+                                " >/dev/null 2>&1";
+    if (testsupport::RunShell(command).status != 0)
         GTEST_SKIP() << "localedef cannot build de_DE here";
-    const char* previousPath = std::getenv("LOCPATH");
-    const std::string saved = previousPath != nullptr ? previousPath : "";
-    ::setenv("LOCPATH", locales.str().c_str(), 1);
-    const char* selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const char* selected = nullptr;
     std::string text;
-    if (selected != nullptr)
-        text = FormatByteSize(3221225472ull);
-    std::setlocale(LC_NUMERIC, "C");
-    if (previousPath != nullptr)
-        ::setenv("LOCPATH", saved.c_str(), 1);
-    else
-        ::unsetenv("LOCPATH");
+    {
+        const testsupport::ScopedEnv locpath("LOCPATH", locales.path().string());
+        selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        if (selected != nullptr)
+            text = FormatByteSize(3221225472ull);
+        std::setlocale(LC_NUMERIC, "C");
+    }
     ASSERT_NE(selected, nullptr);
     EXPECT_EQ(text, "3,00 GB");
     EXPECT_EQ(FormatByteSize(3221225472ull), "3.00 GB");
@@ -167,15 +151,7 @@ TEST_F(FolderQuestionTest, TitleAndResultByMode) {
 }
 
 TEST_F(FolderQuestionTest, DiskFullMessageThenChoice) {
-    struct Presenter : cptlib::IMessageBoxPresenter {
-        int answer = cptlib::IDOK;
-        std::vector<cptlib::MessageBoxContent> shown;
-        int Show(const cptlib::MessageBoxContent& box) override {
-            shown.push_back(box);
-            return answer;
-        }
-    };
-    auto presenter = std::make_shared<Presenter>();
+    auto presenter = std::make_shared<testsupport::ScriptedPresenter>();
     cptlib::SetMessageBoxPresenter(presenter);
 
     std::string dir = "/tmp/vrnold/";
@@ -187,20 +163,20 @@ TEST_F(FolderQuestionTest, DiskFullMessageThenChoice) {
     EXPECT_TRUE(cptlib::platform::CanWriteFolder(requests[0].first)) << requests[0].first;
     EXPECT_TRUE(dir.starts_with("/data/chosen/vrn"));
 
-    presenter->answer = cptlib::IDCANCEL;
+    presenter->reply = cptlib::IDCANCEL;
     EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
     EXPECT_EQ(requests.size(), 1u);
     question.uiLevel = 3;
-    presenter->answer = cptlib::IDOK;
+    presenter->reply = cptlib::IDOK;
     EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
     EXPECT_EQ(presenter->shown.size(), 2u);
     cptlib::SetMessageBoxPresenter(nullptr);
 }
 
 TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
-    ScratchFolder scratch;
+    testsupport::TempDir scratch;
     fs::create_directories(scratch.path() / "sub dir");
-    std::ofstream(scratch.path() / "file") << "x";
+    testsupport::WriteFile(scratch / "file", "x");
     const std::string relative =
         fs::relative(scratch.path() / "sub dir", cptlib::platform::GetCurrentDirectory()).string();
 
@@ -210,11 +186,12 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
         std::size_t complaints;
     };
     const Case cases[] = {
-        {scratch.str() + "\n", scratch.str() + "/", 0},
-        {"/nonexistent/x\n" + scratch.str() + "/file\n" + scratch.str() + "/sub dir/\n",
-         scratch.str() + "/sub dir/", 2},
+        {scratch.path().string() + "\n", scratch.path().string() + "/", 0},
+        {"/nonexistent/x\n" + scratch.path().string() + "/file\n" + scratch.path().string() +
+             "/sub dir/\n",
+         scratch.path().string() + "/sub dir/", 2},
         {relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0},
-        {"\n" + scratch.str() + "\n", "", 0},
+        {"\n" + scratch.path().string() + "\n", "", 0},
         {"/nonexistent/x\n", "", 1},
         {"", "", 0},
     };

@@ -5,11 +5,12 @@
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ExtractOnly.h"
 #include "launcher/TerminalProgressView.h"
+#include "support/Presenter.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <sstream>
 
 namespace {
@@ -41,8 +42,8 @@ TEST(FolderUrl, RoundTripAndEncoding) {
 }
 
 TEST(FolderUrl, LinkTextOrThePlainFolder) {
-    std::random_device rd;
-    const fs::path folder = fs::temp_directory_path() / ("sfx link " + std::to_string(rd()));
+    const testsupport::TempDir scratch;
+    const fs::path folder = scratch / "sfx link";
     fs::create_directories(folder);
     const std::string name = folder.filename().string();
     EXPECT_EQ(ExtractFolderLinkText(folder.string() + "/"),
@@ -53,7 +54,7 @@ TEST(FolderUrl, LinkTextOrThePlainFolder) {
     // A folder that cannot be reached, or whose name breaks the link syntax, stays plain.
     EXPECT_THROW(GetDisplayName(folder.string()), cptlib::SystemError);
     EXPECT_EQ(ExtractFolderLinkText(folder.string() + "/"), folder.string() + "/");
-    const fs::path odd = fs::temp_directory_path() / ("a|b>c" + std::to_string(rd()));
+    const fs::path odd = scratch / "a|b>c";
     fs::create_directories(odd);
     EXPECT_EQ(ExtractFolderLinkText(odd.string()), odd.string());
     fs::remove(odd);
@@ -76,16 +77,6 @@ TEST(OverwriteQuestion, NamesTheFileAndOffersOverwriteAllOrCancel) {
     EXPECT_TRUE(box.buttons[1].isDefault);
     EXPECT_EQ(MakeOverwriteQuestion("/x/sub/", strings).content, "\"sub\"\n\nAlles?");
 }
-
-class RecordingPresenter : public cptlib::IMessageBoxPresenter {
-public:
-    int Show(const cptlib::MessageBoxContent& box) override {
-        shown.push_back(box);
-        return answer;
-    }
-    std::vector<cptlib::MessageBoxContent> shown;
-    int answer = cptlib::IDOK;
-};
 
 TEST(TerminalProgressView, OneLineRedrawnInPlaceOnlyWhenAsked) {
     for (bool draw : {true, false}) {
@@ -114,7 +105,7 @@ TEST(TerminalProgressView, OneLineRedrawnInPlaceOnlyWhenAsked) {
 }
 
 TEST(TerminalProgressView, QuestionsAtThePromptOrDeclined) {
-    auto presenter = std::make_shared<RecordingPresenter>();
+    auto presenter = std::make_shared<testsupport::ScriptedPresenter>();
     cptlib::SetMessageBoxPresenter(presenter);
     std::istringstream in("secret word\n");
     std::ostringstream out;
@@ -134,7 +125,7 @@ TEST(TerminalProgressView, QuestionsAtThePromptOrDeclined) {
     view.ShowExtractSuccess(success, "/x/");
     ASSERT_EQ(presenter->shown.size(), 1u);
     EXPECT_EQ(presenter->shown[0].content, "/x/");
-    presenter->answer = cptlib::IDCANCEL;
+    presenter->reply = cptlib::IDCANCEL;
     EXPECT_EQ(view.AskOverwrite({}), cptlib::IDCANCEL);
 
     std::ostringstream quiet;

@@ -3,13 +3,16 @@
 
 #include "launcher/ExtractThread.h"
 
-#include "Watchdog.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/sys/MessageInbox.h"
 #include "format/Payload.h"
 #include "launcher/SfxMessages.h"
-#include "support/RunProcess.h"
+#include "support/Archive.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -38,25 +41,15 @@ constexpr std::uint32_t kDataError = 0x8007000D;
 constexpr std::uint32_t kCrcError = 0x80070017;
 constexpr std::uint32_t kDiskFull = 0x80070070;
 
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
+using testsupport::Pack7z;
+using testsupport::ShellQuote;
 
 void Shell(const std::string& command) {
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const testsupport::ProcessResult r = testsupport::RunShell(command);
+    ASSERT_EQ(r.status, 0) << command << ": " << r.err;
 }
 
-// Packs `names` (relative to `folder`) into `archive`, links kept as links.
-void Pack(const fs::path& folder, const fs::path& archive, const std::string& options = "",
-          const std::string& names = "'*'") {
-    Shell("cd " + Quote(folder.string()) + " && 7zz a -t7z -snl -bso0 -bsp0 -bse0 " + options +
-          " " + Quote(archive.string()) + " -- " + names);
-}
-
-unsigned ModeOf(const fs::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFu;
-}
+using testsupport::ModeOf;
 
 // Bytes that do not compress.
 std::string Noise(std::size_t size, std::uint64_t seed) {
@@ -73,8 +66,7 @@ std::string Noise(std::size_t size, std::uint64_t seed) {
 
 // The items of an archive as 7zz lists them, in order; folders end with "/".
 std::vector<std::string> ListedNames(const fs::path& archive) {
-    const auto listing =
-        testsupport::RunProcess({"/bin/sh", "-c", "7zz l -ba -slt " + Quote(archive.string())});
+    const auto listing = testsupport::RunShell("7zz l -ba -slt " + ShellQuote(archive.string()));
     std::vector<std::string> names;
     std::istringstream lines(listing.out);
     for (std::string line; std::getline(lines, line);) {
@@ -159,7 +151,7 @@ public:
 
     // Starts the worker with the job and handles its messages until the run has ended.
     Outcome Run(CExtractThread& thread, ExtractionJob job) {
-        const testutil::Watchdog watchdog(std::chrono::seconds(60));
+        const testsupport::Watchdog watchdog(std::chrono::seconds(60));
         outcome_ = {};
         cptlib::MessageInbox inbox([this](const cptlib::Message& m) { return Handle(m); });
         job.notifyWindow = inbox.Handle();
@@ -235,7 +227,7 @@ TEST_F(ExtractThreadTest, ExtractsFilesFoldersModesAndLinksAndListsTheNames) {
             fs::last_write_time(entry.path(), old);
     }
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
     const auto started = fs::file_time_type::clock::now() - std::chrono::seconds(2);
 
     // The folder and a missing parent are created by the run.
@@ -272,7 +264,7 @@ TEST_F(ExtractThreadTest, FindsTheArchiveBehindTheEndMarkerOrAtTheOffsetTheStart
     const fs::path stage = dir / "stage";
     WriteFile(stage / "setup.exe", Noise(70000, 3));
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
     // Program bytes, the configuration block between its markers, the archive, a data block.
     const fs::path launcher = dir / "setup";
     WriteFile(launcher, Noise(5000, 9) + StartMarker() + Noise(48, 11) + EndMarker() +
@@ -321,7 +313,7 @@ TEST_F(ExtractThreadTest, CancelDuringExtractionRemovesOnlyTheRunsOwnFolder) {
         WriteFile(stage / ("a" + std::to_string(10 + i) + ".bin"), Noise(100000, i + 1));
     WriteFile(stage / "z.bin", Noise(24000000, 99));
     const fs::path archive = dir / "parts.7z";
-    Pack(stage, archive, "-mx=0");
+    Pack7z(stage, archive, "-mx=0");
 
     for (const bool deleteOnFailure : {true, false}) {
         SCOPED_TRACE(deleteOnFailure);
@@ -365,8 +357,8 @@ TEST_F(ExtractThreadTest, DamagedArchivesAreCorruptAndTheFolderIsRemoved) {
     WriteFile(stage / "more.txt", text.substr(1000));
     const fs::path compressed = dir / "compressed.7z";
     const fs::path stored = dir / "stored.7z";
-    Pack(stage, compressed);
-    Pack(stage, stored, "-mx=0");
+    Pack7z(stage, compressed);
+    Pack7z(stage, stored, "-mx=0");
     const std::string good = ReadFile(compressed);
 
     struct Case {
@@ -415,29 +407,29 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
 
     std::map<std::string, fs::path> archives;
     archives["dot-dot name"] = dir / "dotdot.7z";
-    Shell("cd " + Quote(inner.string()) + " && 7zz a -t7z -spf -bso0 -bsp0 " +
-          Quote(archives["dot-dot name"].string()) + " x.txt ../../escaped");
+    Shell("cd " + ShellQuote(inner.string()) + " && 7zz a -t7z -spf -bso0 -bsp0 " +
+          ShellQuote(archives["dot-dot name"].string()) + " x.txt ../../escaped");
     archives["absolute name"] = dir / "absolute.7z";
-    Shell("7zz a -t7z -spf -bso0 -bsp0 " + Quote(archives["absolute name"].string()) + " " +
-          Quote((dir / "abs/escaped").string()));
+    Shell("7zz a -t7z -spf -bso0 -bsp0 " + ShellQuote(archives["absolute name"].string()) + " " +
+          ShellQuote((dir / "abs/escaped").string()));
     fs::remove_all(dir / "abs");
 
     const fs::path links = dir / "links";
     fs::create_directories(links / "sub");
     fs::create_symlink("../../escaped", links / "sub/up");
     archives["link pointing out"] = dir / "up.7z";
-    Pack(links, archives["link pointing out"]);
+    Pack7z(links, archives["link pointing out"]);
     fs::remove_all(links);
     fs::create_directories(links);
     fs::create_symlink(dir / "escaped", links / "abs");
     archives["link to an absolute path"] = dir / "abslink.7z";
-    Pack(links, archives["link to an absolute path"]);
+    Pack7z(links, archives["link to an absolute path"]);
     fs::remove_all(links);
     fs::create_directories(links);
     fs::create_symlink(".", links / "here");
     fs::create_symlink("here/../escaped", links / "there");
     archives["link climbing out through another link"] = dir / "chain.7z";
-    Pack(links, archives["link climbing out through another link"]);
+    Pack7z(links, archives["link climbing out through another link"]);
     fs::remove_all(links);
 
     // A link that points inside, then a file written through it.
@@ -447,8 +439,8 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
     fs::create_symlink("real", first / "door");
     WriteFile(second / "door/escaped", "through the link");
     archives["file through an extracted link"] = dir / "through.7z";
-    Pack(first, archives["file through an extracted link"]);
-    Pack(second, archives["file through an extracted link"], "", "door/escaped");
+    Pack7z(first, archives["file through an extracted link"]);
+    Pack7z(second, archives["file through an extracted link"], "", "door/escaped");
     fs::remove_all(first);
     fs::remove_all(second);
 
@@ -488,7 +480,7 @@ TEST_F(ExtractThreadTest, FreeSpaceMustExceedTheTotalByOneMebibyte) {
     WriteFile(stage / "b/c.txt", "seven b");
     const std::uint64_t total = 123457 + 7;
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
 
     struct Case {
         std::uint64_t free;
@@ -535,7 +527,7 @@ TEST_F(ExtractThreadTest, AnArchiveOfEmptyItemsSendsNoProgress) {
     WriteFile(stage / "empty.txt", "");
     fs::create_directories(stage / "folder/inner");
     const fs::path archive = dir / "empty.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
     thread.SetFreeSpaceQuery([](const std::string&, std::uint64_t& free) {
         free = kFreeSpaceMargin;
         return 0u;
@@ -557,7 +549,7 @@ TEST_F(ExtractThreadTest, ExistingFilesAreReplacedOrKeptAsTheDialogAnswers) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "new.txt"})
         WriteFile(stage / name, std::string("new ") + name);
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
 
     struct Case {
         cptlib::LResult answer;
@@ -603,7 +595,7 @@ TEST_F(ExtractThreadTest, AFolderThatCannotBeCreatedIsASystemErrorNamingIt) {
     const fs::path stage = dir / "stage";
     WriteFile(stage / "a.txt", "a");
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
     WriteFile(dir / "file", "in the way");
 
     struct Case {
@@ -639,7 +631,7 @@ TEST_F(ExtractThreadTest, EncryptedArchivesAreRefusedWithTheLibrarysText) {
         SCOPED_TRACE(c.options);
         const fs::path archive = dir / "secret.7z";
         fs::remove(archive);
-        Pack(stage, archive, c.options);
+        Pack7z(stage, archive, c.options);
         const fs::path out = dir / "out";
         const Outcome outcome = dialog.Run(thread, Job(archive, out, true));
         ExpectProtocol(outcome, true);
@@ -656,7 +648,7 @@ TEST_F(ExtractThreadTest, AnUnsupportedMethodIsNotImplementedForTheItem) {
     const fs::path stage = dir / "stage";
     WriteFile(stage / "docs/manual.txt", "manual");
     const fs::path archive = dir / "deflate64.7z";
-    Pack(stage, archive, "-m0=Deflate64");
+    Pack7z(stage, archive, "-m0=Deflate64");
     const fs::path out = dir / "out";
     const Outcome outcome = dialog.Run(thread, Job(archive, out, true));
     ExpectProtocol(outcome, true);
@@ -672,7 +664,7 @@ TEST_F(ExtractThreadTest, ARestartedRunKeepsTheNamesAndStartsItsProgressAfresh) 
     const fs::path stage = dir / "stage";
     WriteFile(stage / "one.txt", "1");
     const fs::path archive = dir / "product.7z";
-    Pack(stage, archive);
+    Pack7z(stage, archive);
     thread.SetFreeSpaceQuery([](const std::string&, std::uint64_t& free) {
         free = 0;
         return 0u;
@@ -811,7 +803,7 @@ TEST_F(ExtractThreadTest, ADiskFillingUpWhileWritingIsDiskFullWithTheRequiredSiz
     WriteFile(stage / "small.txt", "small");
     WriteFile(stage / "big.bin", Noise(3 << 20, 4));
     const fs::path archive = dir / "big.7z";
-    Pack(stage, archive, "-mx=0");
+    Pack7z(stage, archive, "-mx=0");
     const fs::path volume = dir / "volume";
     fs::create_directories(volume);
 

@@ -1,6 +1,9 @@
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/platform/Machine.h"
 #include "cptlib/platform/XdgFolders.h"
+#include "support/Files.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,87 +20,36 @@ namespace {
 using namespace cptlib;
 namespace fs = std::filesystem;
 
-// Sets environment variables for one test and puts the old values back afterwards.
-class EnvironmentScope {
-public:
-    EnvironmentScope() = default;
-    EnvironmentScope(const EnvironmentScope&) = delete;
-    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
-    ~EnvironmentScope() {
-        for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
-            if (it->second)
-                ::setenv(it->first.c_str(), it->second->c_str(), 1);
-            else
-                ::unsetenv(it->first.c_str());
-        }
-    }
-    void Set(const std::string& name, const std::optional<std::string>& value) {
-        const char* old = std::getenv(name.c_str());
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-};
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "folderprops.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    std::string Path(const std::string& below = {}) const {
-        return below.empty() ? path.string() : (path / below).string();
-    }
-    std::string MakeFolder(const std::string& below) const {
-        fs::create_directories(path / below);
-        return Path(below);
-    }
-    void Write(const std::string& below, const std::string& text) const {
-        fs::create_directories((path / below).parent_path());
-        std::ofstream(path / below, std::ios::binary) << text;
-    }
-
-private:
-    fs::path path;
-};
-
 // A user with a home folder, XDG variables and a user-dirs.dirs of the usual forms.
 class FolderPropertiesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home = tmp.MakeFolder("home");
-        config = tmp.MakeFolder("config");
-        tmp.MakeFolder("home/Pictures"); // exists, but the configuration disables it
-        tmp.MakeFolder("home/Videos");   // not configured, the default exists
+        home = MakeFolder("home");
+        config = MakeFolder("config");
+        MakeFolder("home/Pictures"); // exists, but the configuration disables it
+        MakeFolder("home/Videos");   // not configured, the default exists
         env.Set("HOME", home);
         env.Set("XDG_CONFIG_HOME", config);
-        env.Set("XDG_DATA_HOME", tmp.Path("data"));
+        env.Set("XDG_DATA_HOME", Path("data"));
         env.Set("XDG_CACHE_HOME", std::nullopt);
-        env.Set("TMPDIR", tmp.MakeFolder("scratch"));
-        tmp.Write("config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
-                                           "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
-                                           "XDG_DOCUMENTS_DIR=\"$HOME/My \\\"Docs\\\"\"\n"
-                                           "XDG_MUSIC_DIR=\"/srv/music/\"\n"
-                                           "XDG_PICTURES_DIR=\"$HOME/\"\n"
-                                           "XDG_PUBLICSHARE_DIR=\"Public\"\n");
+        env.Set("TMPDIR", MakeFolder("scratch"));
+        testsupport::WriteFile(tmp / "config/user-dirs.dirs",
+                               "# written by xdg-user-dirs-update\n"
+                               "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
+                               "XDG_DOCUMENTS_DIR=\"$HOME/My \\\"Docs\\\"\"\n"
+                               "XDG_MUSIC_DIR=\"/srv/music/\"\n"
+                               "XDG_PICTURES_DIR=\"$HOME/\"\n"
+                               "XDG_PUBLICSHARE_DIR=\"Public\"\n");
     }
 
-    TempFolder tmp;
-    EnvironmentScope env;
+    std::string Path(const std::string& below) const { return (tmp / below).string(); }
+    std::string MakeFolder(const std::string& below) const {
+        fs::create_directories(tmp / below);
+        return Path(below);
+    }
+
+    testsupport::TempDir tmp;
+    testsupport::ScopedEnv env;
     std::string home;
     std::string config;
 };
@@ -115,7 +67,7 @@ TEST_F(FolderPropertiesTest, EveryRowResolvesToItsLinuxFolder) {
         {"DesktopFolder", h + "Schreibtisch/"},
         {"FavoritesFolder", ""},
         {"FontsFolder", "/usr/share/fonts/"},
-        {"LocalAppDataFolder", tmp.Path("data") + "/"},
+        {"LocalAppDataFolder", Path("data") + "/"},
         {"MyPicturesFolder", ""},
         {"PersonalFolder", h + "My \"Docs\"/"},
         {"ProgramFilesFolder", "/opt/"},
@@ -128,7 +80,7 @@ TEST_F(FolderPropertiesTest, EveryRowResolvesToItsLinuxFolder) {
         {"System16Folder", ""},
         {"System64Folder", ""},
         {"SystemFolder", "/usr/bin/"},
-        {"TempFolder", tmp.Path("scratch") + "/"},
+        {"TempFolder", Path("scratch") + "/"},
         {"TemplateFolder", "/usr/share/templates/"},
         {"WindowsFolder", ""},
         {"WindowsVolume", ""},
@@ -163,7 +115,7 @@ TEST_F(FolderPropertiesTest, EveryRowResolvesToItsLinuxFolder) {
 
     const PropertyMap properties = GetFolderProperties();
     EXPECT_EQ(properties, PropertyMap(expected.begin(), expected.end()));
-    EXPECT_FALSE(fs::exists(tmp.Path("data"))) << "resolving must not create folders";
+    EXPECT_FALSE(fs::exists(Path("data"))) << "resolving must not create folders";
 }
 
 TEST_F(FolderPropertiesTest, UnknownAndMiscasedNamesAreEmpty) {
@@ -204,8 +156,9 @@ TEST_F(FolderPropertiesTest, FallsBackWhereTheEnvironmentIsUnusable) {
     // read from ~/.config; a TMPDIR that is no folder gives /tmp.
     env.Set("XDG_CONFIG_HOME", "relative/config");
     env.Set("XDG_DATA_HOME", "");
-    env.Set("TMPDIR", tmp.Path("missing"));
-    tmp.Write("home/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    env.Set("TMPDIR", Path("missing"));
+    testsupport::WriteFile(tmp / "home/.config/user-dirs.dirs",
+                           "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
 
     EXPECT_EQ(ResolveFolderProperty("AppDataFolder", false), home + "/.config/");
     EXPECT_EQ(ResolveFolderProperty("LocalAppDataFolder", false), home + "/.local/share/");
@@ -233,14 +186,14 @@ TEST_F(FolderPropertiesTest, CreateMakesTheFolderOrGivesEmpty) {
     EXPECT_EQ(ResolveFolderProperty("WIX_DIR_MYVIDEO", true), home + "/Videos/");
     EXPECT_TRUE(fs::is_directory(home + "/Videos"));
 
-    EXPECT_EQ(ResolveFolderProperty("LocalAppDataFolder", true), tmp.Path("data") + "/");
-    EXPECT_TRUE(fs::is_directory(tmp.Path("data")));
+    EXPECT_EQ(ResolveFolderProperty("LocalAppDataFolder", true), Path("data") + "/");
+    EXPECT_TRUE(fs::is_directory(Path("data")));
 
     // A folder that cannot be made (its parent is a file) gives the empty value.
-    tmp.Write("file", "x");
-    env.Set("XDG_CACHE_HOME", tmp.Path("file") + "/cache");
+    testsupport::WriteFile(tmp / "file", "x");
+    env.Set("XDG_CACHE_HOME", Path("file") + "/cache");
     EXPECT_EQ(ResolveFolderProperty("WIX_DIR_INTERNET_CACHE", true), "");
-    EXPECT_EQ(ResolveFolderProperty("WIX_DIR_INTERNET_CACHE", false), tmp.Path("file/cache/"));
+    EXPECT_EQ(ResolveFolderProperty("WIX_DIR_INTERNET_CACHE", false), Path("file/cache/"));
 }
 
 TEST(ParseUserDirs, ReadsTheShellFormsItWrites) {

@@ -3,7 +3,9 @@
 #include "cptlib/platform/MemoryModule.h"
 #include "launcher/GuiHost.h"
 
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/Presenter.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -102,25 +104,18 @@ TEST_F(GuiHostTest, SilentLevelNeverLoads) {
     EXPECT_NE(host.WhyNot().find("cannot be loaded"), std::string::npos) << host.WhyNot();
 }
 
-class RecordingPresenter : public cptlib::IMessageBoxPresenter {
-public:
-    int Show(const cptlib::MessageBoxContent& box) override {
-        shown.push_back(box.content);
-        return cptlib::IDRETRY;
-    }
-    std::vector<std::string> shown;
-};
-
 TEST_F(GuiHostTest, MessageBoxesFallBackToTheTerminalPresenter) {
     for (int level : {0, 1, 4}) {
         GuiHost host("garbage", Env());
-        auto fallback = std::make_shared<RecordingPresenter>();
+        auto fallback = std::make_shared<testsupport::ScriptedPresenter>();
+        fallback->reply = cptlib::IDRETRY;
         GuiMessageBoxPresenter presenter(
             host, [level] { return level; }, fallback);
         cptlib::MessageBoxContent box;
         box.content = "Disk full";
         EXPECT_EQ(presenter.Show(box), cptlib::IDRETRY);
-        EXPECT_EQ(fallback->shown, std::vector<std::string>{"Disk full"});
+        ASSERT_EQ(fallback->shown.size(), 1u);
+        EXPECT_EQ(fallback->shown[0].content, "Disk full");
         EXPECT_FALSE(presenter.MainWindowVisible());
         EXPECT_EQ(host.WhyNot().empty(), level == 0) << host.WhyNot();
     }
@@ -200,7 +195,8 @@ TEST_F(GuiHostTest, WindowsComeFromTheLoadedModule) {
     EXPECT_EQ(host.Get(2), module);
 
     int level = 4;
-    auto fallback = std::make_shared<RecordingPresenter>();
+    auto fallback = std::make_shared<testsupport::ScriptedPresenter>();
+    fallback->reply = cptlib::IDRETRY;
     GuiMessageBoxPresenter presenter(
         host, [&level] { return level; }, fallback);
     cptlib::MessageBoxContent box;
@@ -211,7 +207,8 @@ TEST_F(GuiHostTest, WindowsComeFromTheLoadedModule) {
     // The help box shown despite /q stays at the terminal.
     level = 0;
     presenter.Show(box);
-    EXPECT_EQ(fallback->shown, std::vector<std::string>{"Question"});
+    ASSERT_EQ(fallback->shown.size(), 1u);
+    EXPECT_EQ(fallback->shown[0].content, "Question");
 
     // No progress window in this module: the terminal view, with the module's folder chooser.
     auto terminal = std::make_unique<FallbackView>();

@@ -1,5 +1,7 @@
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/MappedFileView.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -45,25 +47,21 @@ TEST(RetryOnSharingViolation, RetriesOnlySharingViolationsUpToFiveAttempts) {
     }
 }
 
-class FileTest : public testing::Test {
+class FileTest : public testsupport::ScratchTest {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("file_test_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
         path_ = folder_ / "data";
-        std::ofstream out(path_, std::ios::binary);
-        for (int i = 0; i < 10000; ++i)
-            out.put(static_cast<char>(i % 251));
+        std::string data(10000, '\0');
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i % 251);
+        testsupport::WriteFile(path_, data);
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     static std::uint8_t ByteAt(std::uint64_t offset) {
         return static_cast<std::uint8_t>(offset % 251);
     }
 
-    std::filesystem::path folder_, path_;
+    std::filesystem::path path_;
 };
 
 TEST_F(FileTest, OpenReportsSystemErrorsAsHresults) {
@@ -133,8 +131,7 @@ TEST_F(FileTest, WritableMappingGrowsTheFileAndWritesThrough) {
         EXPECT_FALSE(view.IsMapped());
         moved.data()[0] = 0xCD;
     }
-    std::ifstream in(path_, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = testsupport::ReadFile(path_);
     ASSERT_EQ(bytes.size(), 12000u);
     EXPECT_EQ(static_cast<std::uint8_t>(bytes[0]), 0xCD);
     EXPECT_EQ(static_cast<std::uint8_t>(bytes[10000]), 0);

@@ -1,6 +1,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
+#include "support/Presenter.h"
 
 #include <boost/log/attributes/value_extraction.hpp>
 #include <boost/log/core.hpp>
@@ -32,18 +33,6 @@ public:
     }
 };
 
-class RecordingPresenter : public IMessageBoxPresenter {
-public:
-    std::vector<MessageBoxContent> shown;
-    int answer = IDOK;
-    bool mainVisible = false;
-    int Show(const MessageBoxContent& box) override {
-        shown.push_back(box);
-        return answer;
-    }
-    bool MainWindowVisible() const override { return mainVisible; }
-};
-
 class MessageBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,7 +40,7 @@ protected:
         sink = boost::make_shared<Sink>(backend);
         boost::log::core::get()->add_sink(sink);
         boost::log::core::get()->set_logging_enabled(true);
-        presenter = std::make_shared<RecordingPresenter>();
+        presenter = std::make_shared<testsupport::ScriptedPresenter>();
         SetMessageBoxPresenter(presenter);
         SetAppName("Product X");
     }
@@ -62,7 +51,7 @@ protected:
     using Sink = boost::log::sinks::synchronous_sink<CaptureBackend>;
     boost::shared_ptr<CaptureBackend> backend;
     boost::shared_ptr<Sink> sink;
-    std::shared_ptr<RecordingPresenter> presenter;
+    std::shared_ptr<testsupport::ScriptedPresenter> presenter;
 };
 
 TEST_F(MessageBoxTest, UiLevelDecidesAndEveryCallIsLogged) {

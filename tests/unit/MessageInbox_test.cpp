@@ -1,6 +1,6 @@
 #include "cptlib/sys/MessageInbox.h"
 
-#include "unit/Watchdog.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ private:
 };
 
 TEST(MessageInbox, SendIsHandledOnTheOwnerThreadAndReturnsTheReply) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     const auto owner = std::this_thread::get_id();
     std::thread::id handledOn;
     MessageInbox inbox([&](const Message& m) -> LResult {
@@ -56,7 +56,7 @@ TEST(MessageInbox, SendIsHandledOnTheOwnerThreadAndReturnsTheReply) {
 }
 
 TEST(MessageInbox, SentMessagesGoFirstAndPostedOnesKeepTheirOrder) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::vector<MessageId> handled;
     MessageInbox inbox([&](const Message& m) -> LResult {
         handled.push_back(m.id);
@@ -92,7 +92,7 @@ TEST(MessageInbox, SendFromTheOwnerCallsTheHandlerDirectly) {
 }
 
 TEST(MessageInbox, ClosingReleasesAWaitingSenderAndRefusesNewMessages) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     auto inbox = std::make_unique<MessageInbox>([](const Message&) -> LResult { return 7; });
     Arrivals arrivals;
     arrivals.Attach(*inbox);
@@ -120,7 +120,7 @@ TEST(MessageInbox, EmptyHandleDropsMessages) {
 }
 
 TEST(MessageInbox, ReplyMessageReleasesTheSenderBeforeTheHandlerReturns) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::promise<LResult> received;
     auto receivedFuture = received.get_future();
     bool releasedEarly = false;
@@ -141,7 +141,7 @@ TEST(MessageInbox, ReplyMessageReleasesTheSenderBeforeTheHandlerReturns) {
 }
 
 TEST(MessageInbox, HandlerFailureStillReleasesTheSender) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     MessageInbox inbox([](const Message&) -> LResult { throw std::runtime_error("broken"); });
     auto reply =
         std::async(std::launch::async, [handle = inbox.Handle()] { return handle.Send(0x8007); });
@@ -150,7 +150,7 @@ TEST(MessageInbox, HandlerFailureStillReleasesTheSender) {
 }
 
 TEST(MessageInbox, WakeEndsTheWaitWithoutAMessage) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     int handled = 0;
     MessageInbox inbox([&](const Message&) -> LResult { return ++handled; });
     std::thread waker([handle = inbox.Handle()] {

@@ -1,7 +1,7 @@
 #include "cptlib/sys/MfcWorkerThread.h"
 
 #include "launcher/SfxMessages.h"
-#include "unit/Watchdog.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ std::uint32_t RunUntilCancelled(ScriptedThread& self) {
 }
 
 TEST(MfcWorkerThread, StartIsRefusedWhileRunningAndAllowedAgainAfterTheEnd) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> runs{0};
@@ -74,7 +74,7 @@ TEST(MfcWorkerThread, StartIsRefusedWhileRunningAndAllowedAgainAfterTheEnd) {
 }
 
 TEST(MfcWorkerThread, RequestCancelEndsTheRunAndWaitsWhenAsked) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     ScriptedThread thread(RunUntilCancelled);
     ASSERT_TRUE(thread.Start());
     EXPECT_FALSE(thread.IsCancelled());
@@ -86,7 +86,7 @@ TEST(MfcWorkerThread, RequestCancelEndsTheRunAndWaitsWhenAsked) {
 }
 
 TEST(MfcWorkerThread, CancelAndWaitFromInsideTheRunDoesNotHang) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     ScriptedThread thread([](ScriptedThread& self) -> std::uint32_t {
         self.RequestCancel(true);
         return self.IsCancelled() ? 1 : 0;
@@ -97,7 +97,7 @@ TEST(MfcWorkerThread, CancelAndWaitFromInsideTheRunDoesNotHang) {
 }
 
 TEST(MfcWorkerThread, DestructionCancelsAndJoinsARunningThread) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::atomic<bool> sawCancel{false};
     std::atomic<bool> ended{false};
     auto thread = std::make_unique<ScriptedThread>([&](ScriptedThread& self) -> std::uint32_t {
@@ -115,7 +115,7 @@ TEST(MfcWorkerThread, DestructionCancelsAndJoinsARunningThread) {
 }
 
 TEST(MfcWorkerThread, SuspendedStartWaitsForResume) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::atomic<bool> ran{false};
     ScriptedThread thread([&](ScriptedThread&) -> std::uint32_t {
         ran = true;
@@ -134,7 +134,7 @@ TEST(MfcWorkerThread, SuspendedStartWaitsForResume) {
 // question is answered during the join, and the progress messages posted around it stay queued
 // in their order for the dialog's loop.
 TEST(MfcWorkerThread, JoiningAWorkerBlockedInASendAnswersItAndKeepsPostedMessages) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::vector<Message> handled;
     MessageInbox inbox([&](const Message& m) -> LResult {
         handled.push_back(m);
@@ -167,7 +167,7 @@ TEST(MfcWorkerThread, JoiningAWorkerBlockedInASendAnswersItAndKeepsPostedMessage
 
 // Destroying the dialog while the worker waits in a question must not deadlock either.
 TEST(MfcWorkerThread, DestructionOnTheCreatorServicesAPendingQuestion) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     int questions = 0;
     MessageInbox inbox([&](const Message&) -> LResult {
         ++questions;
@@ -191,7 +191,7 @@ TEST(MfcWorkerThread, DestructionOnTheCreatorServicesAPendingQuestion) {
 
 // Only the creator services its inbox; another thread's Wait simply blocks until the end.
 TEST(MfcWorkerThread, WaitOnAnotherThreadDoesNotHandleTheCreatorsMessages) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     int handled = 0;
     MessageInbox inbox([&](const Message&) -> LResult { return ++handled; });
     std::promise<void> asked;
@@ -214,7 +214,7 @@ TEST(MfcWorkerThread, WaitOnAnotherThreadDoesNotHandleTheCreatorsMessages) {
 // The end of a run wakes the inbox from the worker thread; a wake callback that looks at the
 // thread object meanwhile must not deadlock with a join in progress.
 TEST(MfcWorkerThread, WakeCallbackMayQueryTheThreadWhileItIsJoined) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     MessageInbox inbox;
     ScriptedThread thread([](ScriptedThread&) -> std::uint32_t { return 5; });
     std::atomic<int> wakes{0};

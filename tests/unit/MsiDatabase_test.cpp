@@ -1,7 +1,9 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/msi/MsiDatabase.h"
 
+#include "support/Files.h"
 #include "support/MsiFixture.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,8 @@
 #include "format/ConfigKey.h"
 #include "format/DataBlock.h"
 #include "format/Payload.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -157,16 +159,8 @@ Bytes EncryptBlock(const std::string& plain, const std::array<std::uint8_t, 16>&
 }
 
 // Launcher files written as the build tool writes them.
-class ReadConfigurationBlockTest : public testing::Test {
+class ReadConfigurationBlockTest : public testsupport::ScratchTest {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("payload_test_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path Write(const Bytes& image, const Bytes& block, std::size_t archive = 64) {
         Bytes data = image;
         Append(data, sfx::StartMarker());
@@ -178,13 +172,10 @@ protected:
 
     std::filesystem::path WriteRaw(const Bytes& data) {
         const auto path = folder_ / ("file" + std::to_string(counter_++));
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
+        testsupport::WriteFile(path, data);
         return path;
     }
 
-    std::filesystem::path folder_;
     int counter_ = 0;
 };
 

@@ -9,6 +9,8 @@
 #include "cptlib/platform/Spawn.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "launcher/ExitStatus.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,28 +32,10 @@ using namespace cptlib;
 using namespace cptlib::platform;
 namespace fs = std::filesystem;
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string name = (fs::temp_directory_path() / "sfx-seam-XXXXXX").string();
-        path_ = ::mkdtemp(name.data()) != nullptr ? name : std::string();
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 TEST(ReadFileAt, ReadsAtTheOffsetShortOnlyAtTheEndAndLeavesThePosition) {
-    ScratchFolder folder;
+    testsupport::TempDir folder;
     const fs::path file = folder.path() / "data";
-    std::ofstream(file, std::ios::binary) << "0123456789";
+    testsupport::WriteFile(file, "0123456789");
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_TRUE(fd);
     struct Case {
@@ -75,9 +59,9 @@ TEST(ReadFileAt, ReadsAtTheOffsetShortOnlyAtTheEndAndLeavesThePosition) {
 }
 
 TEST(QueryIsFolder, FollowsLinksAndMapsFailures) {
-    ScratchFolder folder;
+    testsupport::TempDir folder;
     const fs::path file = folder.path() / "file";
-    std::ofstream(file) << "x";
+    testsupport::WriteFile(file, "x");
     fs::create_directory(folder.path() / "sub");
     fs::create_directory_symlink(folder.path() / "sub", folder.path() / "link");
     struct Case {
@@ -123,7 +107,7 @@ TEST(DecodeWaitStatus, TellsExitStatusFromSignal) {
 }
 
 TEST(ProbeLocalSocket, SucceedsOnlyWhereAServerListens) {
-    ScratchFolder folder;
+    testsupport::TempDir folder;
     const std::string socketPath = (folder.path() / "server").string();
     FileDescriptor server(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_TRUE(server);
@@ -134,7 +118,7 @@ TEST(ProbeLocalSocket, SucceedsOnlyWhereAServerListens) {
     ASSERT_EQ(::bind(server.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(server.get(), 1), 0);
     const fs::path file = folder.path() / "file";
-    std::ofstream(file) << "x";
+    testsupport::WriteFile(file, "x");
 
     EXPECT_EQ(ProbeLocalSocket(socketPath), ERROR_SUCCESS);
     EXPECT_EQ(ProbeLocalSocket((folder.path() / "missing").string()), ERROR_FILE_NOT_FOUND);

@@ -1,7 +1,6 @@
 // The progress dialog's logic, driven by a scripted user (view and message boxes) and a fake
 // extraction worker that talks the real message protocol from its own thread.
 
-#include "Watchdog.h"
 #include "common/setup/InstallStringResources.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "cptlib/sys/MfcWorkerThread.h"
@@ -9,7 +8,11 @@
 #include "launcher/ExitStatus.h"
 #include "launcher/ProgressDialog.h"
 #include "launcher/TemporaryFolder.h"
+#include "support/Files.h"
+#include "support/Presenter.h"
 #include "support/StringTables.h"
+#include "support/TempDir.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,18 +26,19 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <thread>
 
 namespace {
+
+using testsupport::ScriptedPresenter;
 
 using namespace sfx;
 namespace fs = std::filesystem;
 using cptlib::MessageBoxContent;
 
 const zqmsi::InstallStringResources& EnglishStrings() {
-    static const auto strings = sfxtest::LoadStringTable("en-US.xml");
+    static const auto strings = testsupport::LoadStringTable("en-US.xml");
     return *strings;
 }
 
@@ -220,16 +224,6 @@ private:
     ProgressViewLayout layout_;
 };
 
-class ScriptedPresenter : public cptlib::IMessageBoxPresenter {
-public:
-    int Show(const MessageBoxContent& box) override {
-        shown.push_back(box);
-        return answer ? answer(box) : cptlib::IDOK;
-    }
-    std::vector<MessageBoxContent> shown;
-    std::function<int(const MessageBoxContent&)> answer;
-};
-
 // The setup worker: by default the setup ends at once with `exitCode` after the folder has been
 // removed, as the real worker reports; `waitForSignal` keeps it running until a stop signal is
 // passed on.
@@ -272,9 +266,6 @@ public:
 class ProgressDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        temp = fs::temp_directory_path() / ("sfx-dialog-" + std::to_string(rd()));
-        fs::create_directories(temp);
         presenter = std::make_shared<ScriptedPresenter>();
         cptlib::SetMessageBoxPresenter(presenter);
         cptlib::SetAppName("Demo Product");
@@ -282,16 +273,12 @@ protected:
         settings.archivePath = "/nonexistent/archive";
         settings.extractDir = (temp / "vrnaaaaaaaa").string() + "/";
     }
-    void TearDown() override {
-        cptlib::SetMessageBoxPresenter(nullptr);
-        std::error_code ec;
-        fs::remove_all(temp, ec);
-    }
+    void TearDown() override { cptlib::SetMessageBoxPresenter(nullptr); }
 
     // Runs the dialog once; the worker plays `scripts`, one per run.
     int Run(std::vector<FakeThread::Script> scripts,
             const std::function<void(CSelfExtractingDlg&)>& before = {}) {
-        testutil::Watchdog watchdog;
+        testsupport::Watchdog watchdog;
         auto worker = std::make_unique<ExtractionWorker<FakeThread>>();
         fake = &worker->Get();
         for (auto& script : scripts)
@@ -328,7 +315,8 @@ protected:
         return next;
     }
 
-    fs::path temp;
+    testsupport::TempDir scratch;
+    const fs::path temp = scratch.path();
     ProgressDialogSettings settings;
     ScriptedView view;
     std::shared_ptr<ScriptedPresenter> presenter;
@@ -395,7 +383,7 @@ TEST_F(ProgressDialogTest, TheViewIsShownAboveLevelOneOnly) {
 TEST_F(ProgressDialogTest, AnExistingFolderOfTheDrawnNameIsNeverUsed) {
     const std::string taken = settings.extractDir;
     fs::create_directories(taken);
-    std::ofstream(taken + "planted.txt") << "someone else's";
+    testsupport::WriteFile(taken + "planted.txt", "someone else's");
     Run({[](FakeThread& w) { w.Done(); }});
     ASSERT_EQ(jobs.size(), 1u);
     const std::string used = jobs[0].extractFolder;
@@ -784,7 +772,7 @@ TEST_F(ProgressDialogTest, ProcessSignalsReachTheRunningDialog) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.signals.size() << " signals, level " << c.level);
-        testutil::Watchdog watchdog;
+        testsupport::Watchdog watchdog;
         settings.uiLevel = c.level;
         auto worker = std::make_unique<ExtractionWorker<FakeThread>>();
         worker->Get().scripts.push_back([&](FakeThread& w) {
@@ -832,7 +820,7 @@ TEST_F(ProgressDialogTest, AStopAfterTheExtractionStillEndsAsCancelled) {
 
 TEST_F(ProgressDialogTest, DestroyingTheDialogDuringTheRunCancelsAndCleansUp) {
     view.onProgress = [] { throw std::runtime_error("view failed"); };
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     EXPECT_THROW(Run({[](FakeThread& w) { w.RunUntilCancelled(5000); }}), std::runtime_error);
     // The worker still runs: the end of the dialog cancels and joins it.
     EXPECT_TRUE(fs::exists(settings.extractDir));
@@ -1007,7 +995,7 @@ TEST_F(ProgressDialogTest, TheSetupGetsTheResolvedFileAndTheFolderItRunsFrom) {
     settings.setupParams = "/log [ExtractDir]log.txt";
     settings.programPath = "/media/disk/launcher";
     Run({[](FakeThread& w) {
-        std::ofstream(w.Job().extractFolder + "setup.sh") << "#!/bin/sh\n";
+        testsupport::WriteFile(w.Job().extractFolder + "setup.sh", "#!/bin/sh\n");
         w.Done();
     }});
     ASSERT_EQ(setup->starts.size(), 1u);

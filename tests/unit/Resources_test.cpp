@@ -3,7 +3,11 @@
 #include "cptlib/resources/ResourceTree.h"
 #include "cptlib/resources/ResourceUtils.h"
 #include "rescomp/ResourceCompiler.h"
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/ScopedEnv.h"
+#include "support/StringTables.h"
+#include "support/TempDir.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
@@ -183,25 +187,13 @@ std::vector<Resource> StubResources() {
     return r;
 }
 
-class TempFolder : public testing::Test {
+class FileFixture : public testsupport::ScratchTest {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("resources_test_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path Write(const std::string& name, const Bytes& data) {
         const auto path = folder_ / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
+        testsupport::WriteFile(path, data);
         return path;
     }
-
-    std::filesystem::path folder_;
 };
 
 using testsupport::ScopedEnv;
@@ -298,7 +290,7 @@ TEST(ResourceCompiler, RefusesDamagedIcons) {
             << testing::PrintToString(ico);
 }
 
-class ManifestTest : public TempFolder {
+class ManifestTest : public FileFixture {
 protected:
     std::vector<Resource> Load(const std::string& text) {
         Write("app.ico", ToBytes(Ico({{16, "img16"}, {32, "img32"}})));
@@ -389,7 +381,7 @@ TEST_F(ManifestTest, TheProjectManifestCompiles) {
 
 // --- reading program files -------------------------------------------------------------------
 
-class ReadFileResourceTest : public TempFolder {};
+class ReadFileResourceTest : public FileFixture {};
 
 TEST_F(ReadFileResourceTest, ReadsSlotsFromPeAndElfFiles) {
     const std::pair<const char*, Bytes> files[] = {
@@ -476,9 +468,7 @@ std::filesystem::path OwnImageOnDisk() {
     static const testsupport::TempDir folder;
     const auto copy = folder / "unit_tests";
     if (!std::filesystem::exists(copy)) {
-        const std::string command =
-            "strip --strip-debug -o '" + copy.string() + "' '" + self.string() + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_TRUE(testsupport::StripDebugCopy(self, copy));
     }
     return copy;
 }
@@ -501,8 +491,7 @@ TEST(OwnImage, CarriesTheZeroFilledSlots) {
 }
 
 TEST(OwnImage, StreamsTheEnglishTableInPlace) {
-    std::ifstream file(SFX_SOURCE_DIR "/resources/strings/en-US.xml", std::ios::binary);
-    const std::string expected = ReadAll(file);
+    const std::string expected = testsupport::ReadFile(testsupport::StringTableFile("en-US.xml"));
     ASSERT_FALSE(expected.empty());
 
     const cptlib::ResourceLocation location{{}, "ZQ_XML_STRING", 1, 1033};
@@ -554,7 +543,7 @@ TEST(OwnImage, AMissingResourceNamesItsLocation) {
 
 // --- language choice -----------------------------------------------------------------------
 
-class LanguageTest : public TempFolder {
+class LanguageTest : public FileFixture {
 protected:
     std::string Table(std::optional<std::uint16_t> language,
                       const std::vector<std::uint16_t>& carried = {1041, 7, 1033}) {

@@ -1,6 +1,8 @@
 #include "launcher/SelfCheck.h"
 
 #include "cptlib/SystemError.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -199,21 +201,11 @@ Bytes MakeElf(const std::optional<Bytes>& verify) {
     return b;
 }
 
-class VerifyOwnFileSizeTest : public testing::Test {
+class VerifyOwnFileSizeTest : public testsupport::ScratchTest {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("selfcheck_test_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path Write(const Bytes& data) {
         const auto path = folder_ / ("file" + std::to_string(counter_++));
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
+        testsupport::WriteFile(path, data);
         return path;
     }
 
@@ -225,7 +217,6 @@ protected:
     }
 
     EnglishStrings strings_;
-    std::filesystem::path folder_;
     int counter_ = 0;
 };
 

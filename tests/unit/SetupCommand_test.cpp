@@ -5,7 +5,9 @@
 #include "cptlib/sys/CommandLineSplit.h"
 #include "launcher/ProgressDialogSettings.h"
 #include "launcher/SetupCommand.h"
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -345,8 +347,7 @@ TEST_F(SetupCommandTest, ComposedEndToEnd) {
          .runFolder = "other folder"},
     };
     fs::create_directories(temp / "bin");
-    WriteFile(temp / "bin/msiexec", "#!/bin/sh\n");
-    fs::permissions(temp / "bin/msiexec", fs::perms::owner_all);
+    testsupport::WriteExecutable(temp / "bin/msiexec", "#!/bin/sh\n");
     SetupCommandSystem system;
     system.folderProperties = {{"PersonalFolder", "/home/u/Documents/"}};
     for (const Case& c : cases) {

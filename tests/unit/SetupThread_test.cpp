@@ -1,12 +1,13 @@
 // The setup worker: starts the composed command, waits for it, passes signals on and cleans
 // up.
 
-#include "Watchdog.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "launcher/SetupThread.h"
 #include "launcher/SfxMessages.h"
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+#include "support/Watchdog.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
@@ -27,8 +28,7 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 void WriteScript(const fs::path& path, const std::string& body) {
-    WriteFile(path, "#!/bin/sh\n" + body);
-    fs::permissions(path, fs::perms::owner_all);
+    testsupport::WriteExecutable(path, "#!/bin/sh\n" + body);
 }
 
 // Runs a setup worker to its end, collecting what it reports.
@@ -62,7 +62,7 @@ Reports RunSetup(CSetupThread& thread, SetupLaunchInfo info,
 }
 
 TEST(CSetupThread, RunsTheSetupInItsFolderAndPassesItsStatusOn) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     TempDir temp;
     const std::string extractDir = (temp / "vrnbbbbbbbb").string() + "/";
     const std::string record = (temp / "record").string();
@@ -85,7 +85,7 @@ TEST(CSetupThread, RunsTheSetupInItsFolderAndPassesItsStatusOn) {
 }
 
 TEST(CSetupThread, AProgramThatCannotStartIsAStoredFailureAndTheFolderStillGoes) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     TempDir temp;
     const std::string extractDir = (temp / "vrncccccccc").string() + "/";
     fs::create_directories(extractDir);
@@ -102,8 +102,7 @@ TEST(CSetupThread, AProgramThatCannotStartIsAStoredFailureAndTheFolderStillGoes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::create_directories(extractDir);
-        WriteFile(extractDir + "tool.exe", "MZ not for this system");
-        fs::permissions(extractDir + "tool.exe", fs::perms::owner_all);
+        testsupport::WriteExecutable(extractDir + "tool.exe", "MZ not for this system");
         SetupLaunchInfo info;
         info.extractDir = extractDir;
         info.setupFile = c.file;
@@ -127,7 +126,7 @@ TEST(CSetupThread, AProgramThatCannotStartIsAStoredFailureAndTheFolderStillGoes)
 }
 
 TEST(CSetupThread, StopSignalsReachTheSetupWhichDecidesTheStatus) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     TempDir temp;
     const std::string extractDir = (temp / "vrndddddddd").string() + "/";
     using cptlib::platform::StopSignal;

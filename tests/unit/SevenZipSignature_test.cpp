@@ -1,6 +1,8 @@
 #include "format/SevenZipSignature.h"
 
 #include "sfxbuild/Build.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,24 +17,17 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-class SevenZipSignature : public testing::Test {
+class SevenZipSignature : public testsupport::ScratchTest {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("sevenzip_signature_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_ / "in");
-        std::ofstream(folder_ / "in" / "file.txt") << "some text to pack\n";
+        testsupport::WriteFile(folder_ / "in" / "file.txt", "some text to pack\n");
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
 };
 
 TEST_F(SevenZipSignature, GivesTheArchiveSizeOfA7zzArchive) {
     const auto archive = folder_ / "a.7z";
     sfxbuild::MakeArchive(folder_ / "in", archive);
-    std::ifstream in(archive, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = testsupport::ReadFile(archive);
     ASSERT_GE(bytes.size(), 32u);
     EXPECT_EQ(sfx::sevenzip::ArchiveSize(AsBytes(bytes)), bytes.size());
     // The launcher's reader finds the next header where the size puts its end.

@@ -2,6 +2,8 @@
 
 #include "format/ConfigBlock.h"
 #include "format/ConfigKey.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -43,17 +45,11 @@ TEST(ConfigurationBlock, RoundTripsThroughTheLaunchersDecipherer) {
               sfxbuild::EncryptConfiguration("[main]", key, otherIv).substr(16));
 }
 
-class SevenZipHeader : public testing::Test {
+class SevenZipHeader : public testsupport::ScratchTest {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("sfxbuild_pieces_" + std::to_string(::getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_ / "in");
-        std::ofstream(folder_ / "in" / "file.txt") << "some text to pack\n";
+        testsupport::WriteFile(folder_ / "in" / "file.txt", "some text to pack\n");
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
 };
 
 TEST_F(SevenZipHeader, MakeArchiveNamesAMissingFolder) {

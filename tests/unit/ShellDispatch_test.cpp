@@ -6,6 +6,9 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/DesktopOpener.h"
 #include "cptlib/sys/ShellDispatch.h"
+#include "support/Files.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
@@ -29,52 +32,6 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kNobody = 65534;
 
-class EnvironmentScope {
-public:
-    EnvironmentScope() = default;
-    EnvironmentScope(const EnvironmentScope&) = delete;
-    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
-    ~EnvironmentScope() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->second)
-                ::setenv(it->first.c_str(), it->second->c_str(), 1);
-            else
-                ::unsetenv(it->first.c_str());
-        }
-    }
-    void Set(const std::string& name, const std::optional<std::string>& value) {
-        const char* old = std::getenv(name.c_str());
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "shelldispatch.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 // A desktop session with the fake opener first on PATH; the opener writes one line per fact to
 // the record file and exits with $FAKE_OPENER_STATUS after $FAKE_OPENER_SLEEP seconds (without a
 // status it becomes the sleep itself, so that its recorded pid is the one process to end).
@@ -92,25 +49,25 @@ protected:
                                   fs::perms::others_read | fs::perms::others_exec);
         fs::permissions(records_, fs::perms::all);
         opener_ = bin_ / "xdg-open";
-        std::ofstream(opener_)
-            << "#!/bin/sh\n"
-               "exec </dev/null >/dev/null 2>&1\n"
-               "{\n"
-               "  echo \"argc=$#\"\n"
-               "  for a in \"$@\"; do echo \"arg=$a\"; done\n"
-               "  echo \"uid=$(id -u)\"\n"
-               "  echo \"gid=$(id -g)\"\n"
-               "  echo \"pwd=$(pwd)\"\n"
-               "  echo \"home=$HOME\"\n"
-               "  echo \"fds=$(ls /proc/$$/fd | tr '\\n' ' ')\"\n"
-               "  echo \"pid=$$\"\n"
-               "} > \"$FAKE_OPENER_RECORD.tmp\"\n"
-               "mv \"$FAKE_OPENER_RECORD.tmp\" \"$FAKE_OPENER_RECORD\"\n"
-               "if [ -n \"$FAKE_OPENER_SLEEP\" ]; then\n"
-               "  [ -n \"$FAKE_OPENER_STATUS\" ] || exec sleep \"$FAKE_OPENER_SLEEP\"\n"
-               "  sleep \"$FAKE_OPENER_SLEEP\"\n"
-               "fi\n"
-               "exit \"${FAKE_OPENER_STATUS:-0}\"\n";
+        testsupport::WriteFile(
+            opener_, "#!/bin/sh\n"
+                     "exec </dev/null >/dev/null 2>&1\n"
+                     "{\n"
+                     "  echo \"argc=$#\"\n"
+                     "  for a in \"$@\"; do echo \"arg=$a\"; done\n"
+                     "  echo \"uid=$(id -u)\"\n"
+                     "  echo \"gid=$(id -g)\"\n"
+                     "  echo \"pwd=$(pwd)\"\n"
+                     "  echo \"home=$HOME\"\n"
+                     "  echo \"fds=$(ls /proc/$$/fd | tr '\\n' ' ')\"\n"
+                     "  echo \"pid=$$\"\n"
+                     "} > \"$FAKE_OPENER_RECORD.tmp\"\n"
+                     "mv \"$FAKE_OPENER_RECORD.tmp\" \"$FAKE_OPENER_RECORD\"\n"
+                     "if [ -n \"$FAKE_OPENER_SLEEP\" ]; then\n"
+                     "  [ -n \"$FAKE_OPENER_STATUS\" ] || exec sleep \"$FAKE_OPENER_SLEEP\"\n"
+                     "  sleep \"$FAKE_OPENER_SLEEP\"\n"
+                     "fi\n"
+                     "exit \"${FAKE_OPENER_STATUS:-0}\"\n");
         fs::permissions(opener_, fs::perms::owner_all | fs::perms::group_read |
                                      fs::perms::group_exec | fs::perms::others_read |
                                      fs::perms::others_exec);
@@ -148,8 +105,8 @@ protected:
         return args;
     }
 
-    TempFolder temp_;
-    EnvironmentScope env_;
+    testsupport::TempDir temp_;
+    testsupport::ScopedEnv env_;
     fs::path bin_;
     fs::path records_;
     fs::path opener_;
@@ -256,7 +213,7 @@ TEST_F(ShellDispatchTest, FailuresReadAsTheOuterMessageWithTheCause) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EnvironmentScope scope;
+        testsupport::ScopedEnv scope;
         for (const auto& [name, value] : c.environment)
             scope.Set(name, value);
         fs::remove(record());
@@ -382,7 +339,7 @@ TEST(DesktopOpener, DelegatingUser) {
 TEST(DesktopOpener, EnvironmentForUserDerivesTheSessionFolders) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to hand folders to another user";
-    TempFolder temp;
+    testsupport::TempDir temp;
     const fs::path runtimeRoot = temp.path() / "run";
     const fs::path own = runtimeRoot / std::to_string(kNobody);
     const fs::path foreign = temp.path() / "root-runtime";

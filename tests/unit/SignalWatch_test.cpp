@@ -1,7 +1,7 @@
 // Stop signals reach a callback on the watcher's thread; the dispositions come back afterwards.
 
-#include "Watchdog.h"
 #include "cptlib/platform/SignalWatch.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ void (*Disposition(int number))(int) {
 }
 
 TEST(SignalWatch, DeliversStopSignalsOnItsOwnThread) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     const auto before = Disposition(SIGTERM);
     std::mutex mutex;
     std::condition_variable arrived;
@@ -56,7 +56,7 @@ TEST(SignalWatch, DeliversStopSignalsOnItsOwnThread) {
 }
 
 TEST(SignalWatch, ANewWatchDoesNotSeeOldSignalsAndSurvivesAFailingCallback) {
-    testutil::Watchdog watchdog;
+    testsupport::Watchdog watchdog;
     std::mutex mutex;
     std::condition_variable arrived;
     int calls = 0;

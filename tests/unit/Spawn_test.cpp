@@ -6,7 +6,9 @@
 #include "cptlib/platform/Spawn.h"
 #include "cptlib/platform/SpawnCollect.h"
 #include "cptlib/platform/SpawnDetached.h"
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -257,9 +259,8 @@ TEST(Spawn, ABareNameIsNeverTakenFromTheCurrentFolder) {
     TempDir temp;
     const fs::path marker = temp / "ran";
     for (const char* name : {"planted", "msiexec"})
-        WriteFile(temp / name, "#!/bin/sh\necho ran > '" + marker.string() + "'\n");
-    for (const char* name : {"planted", "msiexec"})
-        fs::permissions(temp / name, fs::perms::owner_all);
+        testsupport::WriteExecutable(temp / name,
+                                     "#!/bin/sh\necho ran > '" + marker.string() + "'\n");
     const ScopedCurrentFolder here(temp.path());
     ASSERT_EQ(::access("./planted", X_OK), 0);
 
@@ -316,8 +317,7 @@ TEST(ProgramSearch, OnlyExecutableFilesInAbsoluteFoldersCount) {
     fs::create_directories(b);
     fs::create_directories(c);
     WriteFile(b / "tool", "not executable\n");
-    WriteFile(c / "tool", "#!/bin/sh\n");
-    fs::permissions(c / "tool", fs::perms::owner_all);
+    testsupport::WriteExecutable(c / "tool", "#!/bin/sh\n");
     const ScopedCurrentFolder here(temp.path());
     struct Case {
         std::string name;

@@ -3,6 +3,8 @@
 #include "cptlib/PtreeErrorCategory.h"
 #include "cptlib/localization/MemStringResources.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "support/Files.h"
+#include "support/StringTables.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -314,8 +316,8 @@ TEST(StringTableLocation, GivesTheCulturesLanguageOrNone) {
 
 // The tables linked into this test program, as the launcher carries them.
 TEST(XmlAppStringResourceLoader, ReadsTheCarriedTable) {
-    std::ifstream file(SFX_SOURCE_DIR "/resources/strings/en-US.xml", std::ios::binary);
-    const StringMap english = Load(std::string(std::istreambuf_iterator<char>(file), {}));
+    const StringMap english =
+        Load(testsupport::ReadFile(testsupport::StringTableFile("en-US.xml")));
     ASSERT_EQ(english.count("OK"), 1u);
 
     zqmsi::InstallStringResources strings;

@@ -3,6 +3,7 @@
 #include "cptlib/Utf.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "rescomp/ResourceCompiler.h"
+#include "support/Files.h"
 
 #include <boost/regex.hpp>
 #include <gtest/gtest.h>
@@ -32,13 +33,8 @@ std::map<std::string, fs::path> TableFiles() {
     return files;
 }
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 StringMap LoadTable(const fs::path& path) {
-    std::istringstream in(ReadBytes(path));
+    std::istringstream in(testsupport::ReadFile(path));
     StringMap strings;
     LoadXmlStringResources(&strings, in, "");
     return strings;
@@ -125,7 +121,7 @@ TEST(StringTables, EveryTableHasTheCarriedFormat) {
                                "<?xml-stylesheet type=\"text/xsl\" href=\"VrnSetupText.xsl\"?>"
                                "\r\n<VrnSetupLocalization>\r\n";
     for (const auto& [culture, path] : TableFiles()) {
-        const std::string bytes = ReadBytes(path);
+        const std::string bytes = testsupport::ReadFile(path);
         EXPECT_EQ(bytes.rfind(prolog, 0), 0u) << culture;
         std::size_t bareLineFeeds = 0;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -242,7 +238,7 @@ TEST(StringTables, TheManifestCarriesEveryTableUnderItsLanguage) {
         SCOPED_TRACE(culture);
         ASSERT_EQ(files.count(culture), 1u);
         ASSERT_EQ(carried.count(language), 1u);
-        EXPECT_EQ(carried.at(language), ReadBytes(files.at(culture)));
+        EXPECT_EQ(carried.at(language), testsupport::ReadFile(files.at(culture)));
     }
 }
 

@@ -1,7 +1,8 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/io/SystemFile.h"
 
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>

@@ -3,7 +3,8 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/Process.h"
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -22,10 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace sfx;
 
-unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
+using testsupport::ModeOf;
 
 // A scratch folder with the tree to delete ("root") and a neighbour that links point into
 // ("outside"). Permissions are restored before the scratch folder goes, so that a test run by an
@@ -33,43 +32,17 @@ unsigned ModeOf(const std::string& path) {
 class CleanupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "cleanup-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        base_ = pattern;
+        scratch_.emplace("cleanup-test-");
+        base_ = scratch_->path();
         root_ = base_ / "root";
         outside_ = base_ / "outside";
         fs::create_directory(root_);
         fs::create_directory(outside_);
-        Write(outside_ / "keep.txt", "keep");
-        Write(base_ / "keep-file.txt", "keep file");
+        testsupport::WriteFile(outside_ / "keep.txt", "keep");
+        testsupport::WriteFile(base_ / "keep-file.txt", "keep file");
     }
 
-    void TearDown() override {
-        std::error_code ec;
-        Unlock(base_);
-        fs::remove_all(base_, ec);
-    }
-
-    // Gives the owner access to every folder below `top`, so that what is left can be listed.
-    static void Unlock(const fs::path& top) {
-        std::error_code ec;
-        fs::permissions(top, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (auto it = fs::recursive_directory_iterator(top, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-    }
-
-    static void Write(const fs::path& path, const std::string& text) {
-        std::ofstream(path) << text;
-    }
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    void TearDown() override { scratch_.reset(); }
 
     // One line per item: "d path", "f path", "l path target" ($OUT names the outside folder,
     // $FILE the outside file) and "m path octal" to change a mode afterwards ("." is the root).
@@ -83,7 +56,7 @@ protected:
             if (kind == "d") {
                 fs::create_directories(full);
             } else if (kind == "f") {
-                Write(full, path);
+                testsupport::WriteFile(full, path);
             } else if (kind == "l") {
                 const fs::path target = arg == "$OUT"    ? outside_
                                         : arg == "$FILE" ? base_ / "keep-file.txt"
@@ -107,7 +80,7 @@ protected:
         if (!fs::exists(fs::symlink_status(root_)))
             return names;
         names.push_back(".");
-        Unlock(root_);
+        testsupport::MakeOwnerAccessible(root_);
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root_, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
@@ -117,10 +90,11 @@ protected:
     }
 
     void ExpectOutsideIntact() const {
-        EXPECT_EQ(Read(outside_ / "keep.txt"), "keep");
-        EXPECT_EQ(Read(base_ / "keep-file.txt"), "keep file");
+        EXPECT_EQ(testsupport::ReadFile(outside_ / "keep.txt"), "keep");
+        EXPECT_EQ(testsupport::ReadFile(base_ / "keep-file.txt"), "keep file");
     }
 
+    std::optional<testsupport::TempDir> scratch_;
     fs::path base_, root_, outside_;
 };
 
@@ -312,7 +286,7 @@ TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
 
     // Taken by a folder, by a file, by a link: each time a fresh name beside it.
     fs::create_symlink("/", scratch.path() / "vrnlink00001");
-    std::ofstream(scratch.path() / "vrnfile00001") << "x";
+    testsupport::WriteFile(scratch / "vrnfile00001", "x");
     for (const char* taken : {"vrnfirst0001", "vrnfile00001", "vrnlink00001"}) {
         SCOPED_TRACE(taken);
         std::string again = scratch.path().string() + "/" + taken;

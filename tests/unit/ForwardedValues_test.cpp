@@ -3,7 +3,9 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/msi/MsiDatabase.h"
 
+#include "support/Files.h"
 #include "support/MsiFixture.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

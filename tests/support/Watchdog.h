@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-namespace testutil {
+namespace testsupport {
 
 class Watchdog {
 public:
@@ -40,4 +40,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace testutil
+} // namespace testsupport

@@ -3,7 +3,9 @@
 
 #include "launcher/Forwarding.h"
 
-#include "support/RunProcess.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -33,9 +35,7 @@ protected:
     }
 
     void Stamp(const fs::path& file, const std::vector<std::string>& assignments) {
-        std::vector<std::string> args = {BinPath("sfxbuild"), "stamp", file.string()};
-        args.insert(args.end(), assignments.begin(), assignments.end());
-        const ProcessResult r = RunProcess(args);
+        const ProcessResult r = StampLauncher(file, assignments);
         EXPECT_EQ(r.status, 0) << r.err;
     }
 

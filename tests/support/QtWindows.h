@@ -1,12 +1,14 @@
 #pragma once
 // Helpers for the launcher's window tests: string tables from the source tree, a scripted
-// message-box presenter, acting on a modal window once it is up, and a private message bus.
+// message-box presenter (support/Presenter.h), acting on a modal window once it is up, and a
+// private message bus.
 
 #include "common/setup/InstallStringResources.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "cptlib/sys/MfcWorkerThread.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ProgressDialog.h"
+#include "support/Presenter.h"
 #include "support/QtApp.h"
 #include "support/StringTables.h"
 
@@ -28,41 +30,17 @@
 #include <thread>
 #include <vector>
 
-namespace sfxtest {
+namespace testsupport {
 
-// Answers boxes without showing them and keeps what they said.
-class ScriptedPresenter : public cptlib::IMessageBoxPresenter {
-public:
-    int Show(const cptlib::MessageBoxContent& box) override {
-        shown.push_back(box);
-        return answer ? answer(box) : cptlib::IDOK;
-    }
-    std::vector<cptlib::MessageBoxContent> shown;
-    std::function<int(const cptlib::MessageBoxContent&)> answer;
-};
-
-// Installs a scripted presenter for one test.
-class PresenterScope {
-public:
-    PresenterScope() : presenter(std::make_shared<ScriptedPresenter>()) {
-        cptlib::SetMessageBoxPresenter(presenter);
-    }
-    ~PresenterScope() { cptlib::SetMessageBoxPresenter(nullptr); }
-    PresenterScope(const PresenterScope&) = delete;
-    PresenterScope& operator=(const PresenterScope&) = delete;
-
-    std::shared_ptr<ScriptedPresenter> presenter;
-};
-
-// Calls `act` with the modal window once one is up (polling from the event loop); gives up
-// after a few seconds so that a missing window fails the test instead of hanging it.
-inline void WhenModal(std::function<void(QWidget*)> act) {
+// Polls from the event loop every `interval` ms until `ready` holds, then calls `act` once; gives
+// up after a few seconds so that a missing state fails the test instead of hanging it.
+inline void PollThenAct(std::function<bool()> ready, std::function<void()> act, int interval) {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act = std::move(act), timer, poll]() {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr) {
-            act(modal);
+    *poll = [ready = std::move(ready), act = std::move(act), timer, poll, interval]() {
+        if (ready()) {
+            act();
             *poll = nullptr;
             return;
         }
@@ -70,12 +48,23 @@ inline void WhenModal(std::function<void(QWidget*)> act) {
             *poll = nullptr;
             return;
         }
-        QTimer::singleShot(10, [poll] {
+        QTimer::singleShot(interval, [poll] {
             if (*poll)
                 (*poll)();
         });
     };
     QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+// Calls `act` with the modal window once one is up.
+inline void WhenModal(std::function<void(QWidget*)> act) {
+    PollThenAct([] { return QApplication::activeModalWidget() != nullptr; },
+                [act = std::move(act)] { act(QApplication::activeModalWidget()); }, 10);
+}
+
+// Calls `act` once `ready` holds.
+inline void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+    PollThenAct(std::move(ready), std::move(act), 5);
 }
 
 // A message bus of the test's own, so that nothing reaches the user's desktop session.
@@ -183,28 +172,4 @@ private:
     sfx::ExtractionJob job_;
 };
 
-// Polls from the event loop until `ready` holds, then calls `act` once; gives up after a few
-// seconds.
-inline void WhenReady(std::function<bool()> ready, std::function<void()> act) {
-    auto timer = std::make_shared<QElapsedTimer>();
-    timer->start();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [ready = std::move(ready), act = std::move(act), timer, poll]() {
-        if (ready()) {
-            act();
-            *poll = nullptr;
-            return;
-        }
-        if (timer->elapsed() > 5000) {
-            *poll = nullptr;
-            return;
-        }
-        QTimer::singleShot(5, [poll] {
-            if (*poll)
-                (*poll)();
-        });
-    };
-    QTimer::singleShot(0, [poll] { (*poll)(); });
-}
-
-} // namespace sfxtest
+} // namespace testsupport

@@ -1,0 +1,46 @@
+#pragma once
+// Whole files written and read by tests.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Writes `content` to `path`, making the folders above it.
+inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// A program (a script, usually): `content` written to `path`, which only its owner may change and
+// run.
+inline void WriteExecutable(const std::filesystem::path& path, const std::string& content) {
+    WriteFile(path, content);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The permission bits of `path` itself (a link is not followed); 0xFFFF when it is missing.
+inline unsigned ModeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFu;
+}
+
+} // namespace testsupport
