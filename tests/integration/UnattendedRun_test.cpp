@@ -203,6 +203,8 @@ TEST_F(UnattendedRun, ALogFileThatCannotBeWrittenWarnsOnceAndTheRunGoesOn) {
     if (root) {
         WriteFile(othersFile, "root's\n");
         fs::permissions(othersFile, fs::perms(0644));
+        // The scratch folder is private; "nobody" must reach the launcher file in it.
+        fs::permissions(dir.path(), fs::perms(0755));
         fs::permissions(tmp, fs::perms::all);
     }
     const std::string before = ReadFile(othersFile);
