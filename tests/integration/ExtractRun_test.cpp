@@ -4,6 +4,7 @@
 
 #include "support/RunProcess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
