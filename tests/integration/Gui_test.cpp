@@ -5,6 +5,7 @@
 
 #include "support/RunProcess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
