@@ -6,6 +6,7 @@
 #include "cptlib/localization/Placeholders.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "cptlib/platform/Process.h"
+#include "cptlib/platform/SignalWatch.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 #include "format/ConfigBlock.h"
@@ -243,7 +244,14 @@ bool CApp::ChooseCulture() {
 
 int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
     selected = offer.selected;
-    if (IGuiModule* module = gui->Get(state.UiLevel))
+    IGuiModule* module = gui->Get(state.UiLevel);
+    // Any stop signal closes the question as cancelled: a terminal prompt ends by itself (also
+    // at Ctrl+C), a window is closed here. The run then ends as cancelled.
+    const cptlib::platform::SignalWatch signals([module](const cptlib::platform::StopSignalEvent&) {
+        if (module != nullptr)
+            module->CloseDialogs();
+    });
+    if (module != nullptr)
         return module->RunLanguageDialog(offer.cultures, selected, strings);
     return sfx::RunLanguageDialog(offer.cultures, selected, strings);
 }

@@ -114,6 +114,8 @@ std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
         out << ", empty to cancel: ";
         out.flush();
         std::string line;
+        // A prompt that Ctrl+C ended before leaves the stream at its end.
+        in->clear();
         if (!std::getline(*in, line)) {
             out << "\n";
             return {};

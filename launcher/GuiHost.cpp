@@ -123,6 +123,7 @@ public:
                             const std::string& folder) override {
         inner_->ShowExtractSuccess(box, folder);
     }
+    void CloseQuestions() override { inner_->CloseQuestions(); }
     void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override {
         inner_->RunModalLoop(inbox, ended);
     }

@@ -15,7 +15,7 @@
 namespace sfx {
 
 // Raised whenever this interface or anything that crosses it changes.
-constexpr int kGuiModuleVersion = 1;
+constexpr int kGuiModuleVersion = 2;
 
 class IGuiModule {
 public:
@@ -30,6 +30,9 @@ public:
                                   const cptlib::IStringResources& strings) = 0;
     // The folder chooser: the folder with a trailing "/", or empty when cancelled.
     virtual std::string PickFolder(const std::string& initialFolder, const std::string& title) = 0;
+    // Closes the module's open dialogs as cancelled (a stop signal ended the run). From any
+    // thread; the dialogs close once the module's thread runs its events.
+    virtual void CloseDialogs() = 0;
 };
 
 // The module's one entry, exported under kGuiModuleEntry. Returns the module, or null with

@@ -2,6 +2,7 @@
 
 #include "cptlib/Utf.h"
 #include "cptlib/platform/Terminal.h"
+#include "cptlib/platform/TerminalInput.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 
@@ -93,6 +94,7 @@ int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedC
             << "], q = " << cptlib::StripAccelerator(strings.GetText("Cancel")) << ": ";
         out.flush();
         std::string line;
+        in.clear();
         if (!std::getline(in, line)) {
             out << "\n";
             return cptlib::IDCANCEL;
@@ -131,7 +133,8 @@ int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selectedC
                       const cptlib::IStringResources& strings) {
     if (!cptlib::platform::StdinIsTerminal() || !cptlib::platform::StderrIsTerminal())
         return cptlib::IDOK;
-    return PromptForLanguage(cultures, selectedCulture, strings, std::cin, std::cerr);
+    return PromptForLanguage(cultures, selectedCulture, strings, cptlib::platform::TerminalIn(),
+                             std::cerr);
 }
 
 } // namespace sfx

@@ -172,6 +172,10 @@ cptlib::LResult CSelfExtractingDlg::OnMessage(const cptlib::Message& message) {
     case WM_SFX_STOP_REQUEST:
         OnStopRequest(message.wParam, message.lParam);
         break;
+    case kTargetDeclined:
+        if (!ended_)
+            EndDialog(kResultStopped);
+        break;
     default:
         break;
     }
@@ -199,8 +203,15 @@ void CSelfExtractingDlg::OnStartExtract() {
     // folder rather than extracting nothing and reporting success.
     folderChosen_ = !settings_.askTarget;
     if (settings_.askTarget && settings_.uiLevel > UiSilent && view_.CanAsk()) {
-        if (!AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir)) {
-            EndDialog(kResultStopped);
+        asking_ = true;
+        const bool chosen =
+            AskTargetFolder(MakeFolderQuestion(), settings_.extractDir, settings_.extractDir);
+        asking_ = false;
+        if (!chosen) {
+            if (forced_)
+                EndAsCancelled();
+            else
+                inbox_.Post(kTargetDeclined);
             return;
         }
         folderChosen_ = true;
@@ -238,7 +249,8 @@ void CSelfExtractingDlg::StartExtraction() {
         ownedFolder_ = settings_.extractDir;
     }
     job_.extractFolder = settings_.extractDir;
-    if (!worker_->Start(job_)) {
+    extracting_ = worker_->Start(job_);
+    if (!extracting_) {
         ShowError("The extraction worker could not be started.");
         RemoveTemporaryFolder();
         exitCode_ = kExitBadArchive;
@@ -270,11 +282,15 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
     int button = 0;
     if (settings_.uiLevel > UiSilent && view_.CanAsk()) {
         SetProgressBarState(ProgressBarState::Paused);
+        asking_ = true;
         button = view_.AskOverwrite(MakeOverwriteQuestion(name, strings_));
+        asking_ = false;
         SetProgressBarState(ProgressBarState::Normal);
     } else if (settings_.uiLevel == UiSilent && folderChosen_) {
         return settings_.overwriteAnswer;
     }
+    if (forced_)
+        return kOverwriteCancel;
     if (button != 0)
         return button == cptlib::IDOK ? kOverwriteYesToAll : kOverwriteCancel;
     // Nobody could be asked.
@@ -294,7 +310,10 @@ cptlib::LResult CSelfExtractingDlg::OnAskPassword(char* buffer, std::size_t capa
     if (buffer == nullptr || capacity == 0)
         return kPasswordRefused;
     std::string password;
-    if (!view_.AskPassword(password))
+    asking_ = true;
+    const bool entered = view_.AskPassword(password);
+    asking_ = false;
+    if (!entered || forced_)
         return kPasswordRefused;
     // A shortened password would only fail later as a damaged archive.
     if (password.size() >= capacity) {
@@ -312,8 +331,10 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
     if (!settings_.extractOnly && error.kind == ExtractionErrorKind::SystemError &&
         error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL) &&
         settings_.uiLevel == UiNormal && view_.CanAsk()) {
+        asking_ = true;
         retry_ = ChooseFolderAfterDiskFull(MakeFolderQuestion(), error.requiredSize,
                                            settings_.extractDir);
+        asking_ = false;
         return;
     }
     ShowError(ExtractionFailureText(error, strings_));
@@ -322,19 +343,22 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
 }
 
 void CSelfExtractingDlg::OnExtractFailed() {
+    extracting_ = false;
+    CloseMootQuestion();
     worker_->Wait();
     // The worker has removed its temporary folder; this makes sure of it.
     RemoveTemporaryFolder();
+    if (forced_) {
+        retry_ = false;
+        EndAsCancelled();
+        return;
+    }
     if (!retry_) {
         exitCode_ = kExitBadArchive;
         EndDialog(kResultStopped);
         return;
     }
     retry_ = false;
-    if (forced_) {
-        EndAsCancelled();
-        return;
-    }
     SetProgressBarState(ProgressBarState::Normal);
     SetProgress(0);
     view_.SetText(Text("SfxProgressText"));
@@ -342,6 +366,8 @@ void CSelfExtractingDlg::OnExtractFailed() {
 }
 
 void CSelfExtractingDlg::OnExtractCancelled() {
+    extracting_ = false;
+    CloseMootQuestion();
     worker_->Wait();
     RemoveTemporaryFolder();
     if (!unansweredOverwrite_.empty() && !forced_) {
@@ -356,6 +382,8 @@ void CSelfExtractingDlg::OnExtractCancelled() {
 }
 
 void CSelfExtractingDlg::OnExtractDone() {
+    extracting_ = false;
+    CloseMootQuestion();
     worker_->Wait();
     SetProgress(1000);
     if (settings_.extractOnly) {
@@ -421,15 +449,30 @@ void CSelfExtractingDlg::OnSetupDone(cptlib::WParam exitCode, cptlib::LParam sta
 }
 
 void CSelfExtractingDlg::OnCancel() {
-    if (ended_)
+    if (ended_ || forced_ || confirming_)
         return;
+    AskCancel();
+}
+
+bool CSelfExtractingDlg::AskCancel() {
+    confirming_ = true;
     const int answer =
         cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::MB_YESNO | cptlib::MB_ICONQUESTION, 0,
                                settings_.uiLevel, &strings_);
-    if (answer != cptlib::IDYES)
-        return;
+    confirming_ = false;
+    if (answer == 0)
+        return false;
+    // A question closed because the run went on past it answers nothing.
+    if (answer != cptlib::IDYES || ended_ || forced_ || !extracting_)
+        return true;
     worker_->RequestCancel(false);
     view_.EnableCancel(false);
+    return true;
+}
+
+void CSelfExtractingDlg::CloseMootQuestion() {
+    if (confirming_)
+        view_.CloseQuestions();
 }
 
 void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detail) {
@@ -442,14 +485,29 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
             (detail & kStopFromTerminal) != 0);
         return;
     }
-    if (kind == kStopInterrupt && interrupts_++ == 0) {
-        OnCancel();
-        return;
+    // Ctrl+C asks first, where somebody can be asked; a second one, or one that nobody can
+    // confirm (the silent levels, no terminal and no display), cancels at once.
+    if (kind == kStopInterrupt) {
+        // At an open question it is that question's Escape.
+        if (asking_) {
+            view_.CloseQuestions();
+            return;
+        }
+        if (extracting_ && interrupts_++ == 0 && !confirming_ && AskCancel())
+            return;
     }
+    if (forced_ || ended_)
+        return;
     SETUP_LOG(cptlib::Severity::Warning) << "Stop requested by a signal; cancelling.";
     forced_ = true;
     view_.EnableCancel(false);
+    if (confirming_ || asking_)
+        view_.CloseQuestions();
     worker_->RequestCancel(false);
+    // Nothing else will end the dialog when no worker runs and no question is open (the
+    // question's own code ends it once closed).
+    if (!extracting_ && !asking_ && !confirming_)
+        EndAsCancelled();
 }
 
 void CSelfExtractingDlg::ShowError(const std::string& text) {

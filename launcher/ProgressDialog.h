@@ -124,6 +124,10 @@ public:
     // The Cancel button: asks for confirmation, then cancels a running extraction.
     void OnCancel();
 
+    // Posted to itself when the folder question was declined: a stop signal that closed the
+    // question is handled first.
+    static constexpr cptlib::MessageId kTargetDeclined = WM_APP + 0x41;
+
 private:
     cptlib::LResult OnMessage(const cptlib::Message& message);
     void OnStartExtract();
@@ -135,6 +139,10 @@ private:
     void OnExtractCancelled();
     void OnExtractDone();
     void OnStopRequest(cptlib::WParam kind, cptlib::LParam detail);
+    // The cancel confirmation; false when nobody could be asked.
+    bool AskCancel();
+    // Closes the cancel confirmation when it is open: the run has gone past it.
+    void CloseMootQuestion();
     void OnSetupDone(cptlib::WParam exitCode, cptlib::LParam status);
 
     void SetProgress(int permille);
@@ -170,6 +178,12 @@ private:
     std::size_t keptFiles_ = 0;
     // The file whose overwrite question nobody could answer; the run fails rather than cancels.
     std::string unansweredOverwrite_;
+    // The cancel confirmation is open (a window's box runs the dialog's messages meanwhile).
+    bool confirming_ = false;
+    // A question of the dialog's own is open (folder, overwrite, password).
+    bool asking_ = false;
+    // The extraction worker has been started and its last message not yet handled.
+    bool extracting_ = false;
     bool destroying_ = false;
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.

@@ -61,6 +61,11 @@ public:
         return false;
     }
 
+    // Closes the questions this view has open (boxes, the folder chooser, the password entry)
+    // as if cancelled: a stop signal or the end of the extraction made them moot. A view whose
+    // questions block the dialog's thread has none open when this is called.
+    virtual void CloseQuestions() {}
+
     // Runs the dialog's messages until `ended` holds. A windowed view runs its own event loop
     // and processes the inbox when it wakes.
     virtual void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) {

@@ -21,8 +21,9 @@ std::unique_ptr<TerminalProgressView> TerminalProgressView::ForProcess(int uiLev
     namespace platform = cptlib::platform;
     const bool interactive = platform::StdinIsTerminal() && platform::StderrIsTerminal();
     return std::make_unique<TerminalProgressView>(
-        uiLevel > UiHidden && platform::StderrIsTerminal(), interactive ? &std::cin : nullptr,
-        std::cerr, interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
+        uiLevel > UiHidden && platform::StderrIsTerminal(),
+        interactive ? &platform::TerminalIn() : nullptr, std::cerr,
+        interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
 }
 
 bool TerminalProgressView::Create(const ProgressViewLayout&) {
@@ -88,6 +89,7 @@ bool TerminalProgressView::AskPassword(std::string& password) {
     out_.flush();
     if (readPassword_)
         return readPassword_(password);
+    in_->clear();
     return static_cast<bool>(std::getline(*in_, password));
 }
 

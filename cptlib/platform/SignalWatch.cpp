@@ -34,6 +34,17 @@ const SignalPipe& ProcessSignalPipe() {
     return pipe;
 }
 
+// Becomes readable when a stop signal has ended the run; never drained.
+const SignalPipe& ProcessStopPipe() {
+    static const SignalPipe pipe = [] {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return SignalPipe{};
+        return SignalPipe{fds[0], fds[1]};
+    }();
+    return pipe;
+}
+
 std::atomic<int> g_writeEnd{-1};
 std::atomic<bool> g_watchExists{false};
 
@@ -92,10 +103,21 @@ struct SignalWatch::State {
                 } catch (...) {
                     // The watcher must outlive a failing callback; the next signal tries again.
                 }
+                // After the callback, so that what it posted is there when a prompt gives up.
+                if (event.kind != StopSignal::Interrupt && ProcessStopPipe().write >= 0) {
+                    [[maybe_unused]] const ssize_t written =
+                        ::write(ProcessStopPipe().write, "x", 1);
+                }
             }
         }
     }
 };
+
+namespace detail {
+int StopSignalDescriptor() {
+    return ProcessStopPipe().read;
+}
+} // namespace detail
 
 SignalWatch::SignalWatch(std::function<void(StopSignal)> onSignal)
     : SignalWatch(std::function<void(const StopSignalEvent&)>(
@@ -110,6 +132,7 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
     try {
         const SignalPipe& pipe = ProcessSignalPipe();
         Drain(pipe.read);
+        ProcessStopPipe();
         int stop[2];
         if (::pipe2(stop, O_CLOEXEC) != 0)
             CPT_THROW(SystemError(errno, std::generic_category(), "Could not create stop pipe"));

@@ -21,6 +21,8 @@ struct StopSignalEvent {
     bool fromTerminal = false;
 };
 
+// While a watch exists, SIGTERM and SIGHUP also end every terminal prompt of the process, the
+// open one and all later ones (TerminalInput.h), after the callback has seen the signal.
 class SignalWatch {
 public:
     // Installs the handlers; the previous dispositions come back with destruction. Only one
@@ -35,5 +37,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+namespace detail {
+// Readable for good once a watch has passed on SIGTERM or SIGHUP; -1 when it cannot be made.
+int StopSignalDescriptor();
+} // namespace detail
 
 } // namespace cptlib::platform

@@ -52,7 +52,7 @@ private:
 
 // The caller's threads may block signals and the caller may ignore some (an ignored signal
 // stays ignored across exec): the program starts with none blocked and all at their defaults.
-int ResetSignals(posix_spawnattr_t* attributes) {
+int ResetSignals(posix_spawnattr_t* attributes, short moreFlags) {
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
@@ -60,7 +60,8 @@ int ResetSignals(posix_spawnattr_t* attributes) {
         return error;
     if (int error = ::posix_spawnattr_setsigdefault(attributes, &all))
         return error;
-    return ::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    return ::posix_spawnattr_setflags(
+        attributes, static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | moreFlags));
 }
 
 int AddDescriptorActions(posix_spawn_file_actions_t* actions, const detail::SpawnPlan& plan,
@@ -114,7 +115,8 @@ int Spawn(const SpawnRequest& request, pid_t& pid) {
         return attributes.error();
     if (actions.error() != 0)
         return actions.error();
-    if (int error = ResetSignals(attributes.get()))
+    const bool ownSession = !request.controllingTerminal.empty();
+    if (int error = ResetSignals(attributes.get(), ownSession ? POSIX_SPAWN_SETSID : 0))
         return error;
     if (!request.directory.empty())
         if (int error =
@@ -122,6 +124,16 @@ int Spawn(const SpawnRequest& request, pid_t& pid) {
             return error;
     if (int error = AddDescriptorActions(actions.get(), plan, request.passOnInheritable))
         return error;
+    if (ownSession) {
+        // A session leader that opens a terminal without O_NOCTTY makes it its controlling
+        // terminal; the descriptor itself is not kept.
+        const int fd = plan.ScratchBase() + static_cast<int>(plan.Moves().size());
+        if (int error = ::posix_spawn_file_actions_addopen(
+                actions.get(), fd, request.controllingTerminal.c_str(), O_RDWR, 0))
+            return error;
+        if (int error = ::posix_spawn_file_actions_addclose(actions.get(), fd))
+            return error;
+    }
 
     pid_t started = -1;
     const int error = ::posix_spawn(&started, request.program.c_str(), actions.get(),

@@ -46,6 +46,10 @@ struct SpawnRequest {
     // Descriptors the caller holds without close-on-exec reach the program as well, as a shell
     // passes on what it was given. Off: only those above.
     bool passOnInheritable = false;
+    // A terminal device, such as the far end of a pseudo-terminal: the program starts in a
+    // session of its own whose controlling terminal it is, so that the terminal's signals (Ctrl+C,
+    // hang-up) reach it. Empty: the caller's session.
+    std::string controllingTerminal;
 };
 
 // Starts the program; sets `pid`. Returns 0, or the error number of what failed (ENOENT for a

@@ -1,46 +1,123 @@
 #include "cptlib/platform/TerminalInput.h"
 
+#include "cptlib/platform/SignalWatch.h"
+
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <iostream>
+#include <cerrno>
+#include <istream>
+#include <streambuf>
 
 namespace cptlib::platform {
 
 namespace {
 
-class EchoOff {
+// The terminal's settings for one read: Ctrl+C ends the line instead of raising SIGINT, so
+// that the read learns of it; the echo goes off on request. Restored with the object.
+class PromptMode {
 public:
-    EchoOff() {
+    explicit PromptMode(bool hidden) {
         if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
             return;
-        termios quiet = saved_;
-        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        quiet.c_lflag |= ECHONL;
-        active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        termios mode = saved_;
+        if (saved_.c_cc[VINTR] != _POSIX_VDISABLE) {
+            interruptChar_ = static_cast<char>(saved_.c_cc[VINTR]);
+            mode.c_lflag &= static_cast<tcflag_t>(~ISIG);
+            mode.c_cc[VEOL] = saved_.c_cc[VINTR];
+        }
+        if (hidden) {
+            mode.c_lflag &= static_cast<tcflag_t>(~ECHO);
+            mode.c_lflag |= ECHONL;
+        }
+        active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
     }
-    ~EchoOff() {
+    ~PromptMode() {
         if (active_)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
     }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
+    PromptMode(const PromptMode&) = delete;
+    PromptMode& operator=(const PromptMode&) = delete;
 
     bool Active() const { return active_; }
+    // The character that Ctrl+C puts into the line; 0 when it raises no signal anyway.
+    char InterruptChar() const { return active_ ? interruptChar_ : '\0'; }
 
 private:
     termios saved_{};
     bool active_ = false;
+    char interruptChar_ = '\0';
+};
+
+bool StopSignalled() {
+    pollfd fd{detail::StopSignalDescriptor(), POLLIN, 0};
+    return fd.fd >= 0 && ::poll(&fd, 1, 0) > 0;
+}
+
+// Standard input, one read at a time, ending at Ctrl+C or a stop signal.
+class PromptBuffer : public std::streambuf {
+public:
+    explicit PromptBuffer(bool hidden) : hidden_(hidden) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        if (StopSignalled())
+            return traits_type::eof();
+        const PromptMode mode(hidden_);
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {detail::StopSignalDescriptor(), POLLIN, 0}};
+        for (;;) {
+            const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0 || fds[1].revents != 0)
+                return traits_type::eof();
+            break;
+        }
+        ssize_t count;
+        do
+            count = ::read(STDIN_FILENO, buffer_, sizeof buffer_);
+        while (count < 0 && errno == EINTR);
+        if (count <= 0)
+            return traits_type::eof();
+        const char interrupt = mode.InterruptChar();
+        // The line Ctrl+C ended is dropped: the prompt sees the end of input.
+        if (interrupt != '\0' && buffer_[count - 1] == interrupt)
+            return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + count);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    bool hidden_;
+    char buffer_[512];
+};
+
+class PromptStream : public std::istream {
+public:
+    explicit PromptStream(bool hidden) : std::istream(nullptr), buffer_(hidden) { rdbuf(&buffer_); }
+
+private:
+    PromptBuffer buffer_;
 };
 
 } // namespace
 
+std::istream& TerminalIn() {
+    static PromptStream stream(false);
+    // Each prompt starts afresh after one that Ctrl+C ended.
+    stream.clear();
+    return stream;
+}
+
 bool ReadHiddenLine(std::string& line) {
     line.clear();
-    EchoOff echo;
-    if (!echo.Active())
+    if (::isatty(STDIN_FILENO) != 1)
         return false;
-    return static_cast<bool>(std::getline(std::cin, line));
+    PromptStream stream(true);
+    return static_cast<bool>(std::getline(stream, line));
 }
 
 } // namespace cptlib::platform

@@ -1,6 +1,7 @@
 #include "cptlib/ui/TerminalMessageBox.h"
 
 #include "cptlib/platform/Terminal.h"
+#include "cptlib/platform/TerminalInput.h"
 
 #include <iostream>
 #include <string>
@@ -48,7 +49,8 @@ std::string StripAccelerator(const std::string& caption) {
 }
 
 TerminalMessageBox::TerminalMessageBox()
-    : in_(platform::StdinIsTerminal() && platform::StderrIsTerminal() ? &std::cin : nullptr),
+    : in_(platform::StdinIsTerminal() && platform::StderrIsTerminal() ? &platform::TerminalIn()
+                                                                      : nullptr),
       out_(std::cerr) {}
 
 TerminalMessageBox::TerminalMessageBox(std::istream* in, std::ostream& out) : in_(in), out_(out) {}
@@ -85,8 +87,11 @@ int TerminalMessageBox::Show(const MessageBoxContent& box) {
         out_ << "Choose 1-" << buttons.size() << " [" << (defaultIndex + 1) << "]: ";
         out_.flush();
         std::string line;
+        // A prompt that Ctrl+C ended before leaves the stream at its end.
+        in_->clear();
         if (!std::getline(*in_, line)) {
-            // End of input is the Esc of a terminal; a box without Cancel has no such answer.
+            // End of input (or Ctrl+C) is the Esc of a terminal; a box without Cancel has no such
+            // answer.
             out_ << "\n";
             if (box.flags & MBF_NO_CLOSE)
                 return 0;

@@ -7,6 +7,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/LocalSocket.h"
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
+#include "cptlib/ui/qt/VistaDialog.h"
 #include "launcher/GuiModule.h"
 #include "launcher/gui/ProductIcon.h"
 #include "launcher/gui/ProgressWindow.h"
@@ -188,6 +189,11 @@ public:
         if (path.back() != '/')
             path += '/';
         return path;
+    }
+
+    void CloseDialogs() override {
+        QMetaObject::invokeMethod(
+            app_.get(), [] { cptlib::CloseModalDialogs(); }, Qt::QueuedConnection);
     }
 
 private:

@@ -382,6 +382,10 @@ bool CProgressWindow::OpenExtractFolder(const std::string& folder,
     return true;
 }
 
+void CProgressWindow::CloseQuestions() {
+    cptlib::CloseModalDialogs(dialog_.get());
+}
+
 void CProgressWindow::RunModalLoop(cptlib::MessageInbox& inbox,
                                    const std::function<bool()>& ended) {
     if (ended())

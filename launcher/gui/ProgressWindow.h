@@ -70,6 +70,7 @@ public:
                             const std::string& folder) override;
     bool OpenExtractFolder(const std::string& folder,
                            const std::vector<std::string>& extractedNames) override;
+    void CloseQuestions() override;
     void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override;
 
 private:

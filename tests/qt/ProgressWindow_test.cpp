@@ -12,6 +12,7 @@
 #include "launcher/gui/ProgressWindow.h"
 #include "support/QtWindows.h"
 #include "support/TempDir.h"
+#include "support/Watchdog.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -24,6 +25,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -184,6 +186,65 @@ TEST_F(ProgressWindowTest, ProgressGoesOnWhileTheConfirmationIsOpen) {
     EXPECT_GE(atQuestion, 0);
     EXPECT_NE(whileOpen, atQuestion);
     EXPECT_GE(whileOpen, 0);
+}
+
+// A stop signal closes the open question (the confirmation, the folder chooser) as cancelled
+// and ends the run as cancelled; the end of the extraction closes a confirmation made moot.
+TEST_F(ProgressWindowTest, QuestionsCloseWhenTheRunGoesPastThem) {
+    cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::CQtMessageBoxPresenter>());
+    struct Case {
+        const char* name;
+        bool askTarget;
+        bool finishInstead; // the extraction ends instead of a signal arriving
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {"SIGTERM at the confirmation", false, false, kExitCancelled},
+        {"SIGTERM at the folder chooser", true, false, kExitCancelled},
+        {"extraction ends at the confirmation", false, true, kExitSuccess},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.askTarget = c.askTarget;
+        CProgressWindow view;
+        std::atomic<bool> finish = false;
+        std::string modalKind;
+        if (!c.askTarget)
+            WhenReady([&] { return view.ProgressBar() && view.ProgressBar()->value() > 0; },
+                      [&] { QTest::mouseClick(view.CancelButton(), Qt::LeftButton); });
+        testsupport::WhenModal([&](QWidget* modal) {
+            modalKind = dynamic_cast<QFileDialog*>(modal) != nullptr              ? "chooser"
+                        : dynamic_cast<cptlib::CBigMessageBox*>(modal) != nullptr ? "box"
+                                                                                  : "other";
+            if (!c.finishInstead) {
+                ::raise(SIGTERM);
+                return;
+            }
+            finish = true;
+            // The confirmation goes by itself; the extract-only result box follows.
+            WhenReady(
+                [modal] {
+                    QWidget* now = QApplication::activeModalWidget();
+                    return now != nullptr && now != modal;
+                },
+                [] {
+                    if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                        box->done(cptlib::IDOK);
+                });
+        });
+        auto worker = std::make_unique<ExtractionWorker<ScriptThread>>();
+        worker->Get().script = [&](ScriptThread& w) {
+            for (int i = 1; !w.IsCancelled() && !finish; i = i % 999 + 1) {
+                w.Progress(i);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            w.Post(finish ? WM_SFX_EXTRACT_DONE : WM_SFX_EXTRACT_CANCELLED);
+        };
+        testsupport::Watchdog watchdog;
+        EXPECT_EQ(RunProgressDialog(settings, *strings, view, std::move(worker)), c.exitCode);
+        EXPECT_EQ(modalKind, c.askTarget ? "chooser" : "box");
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
 
 TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {

@@ -731,7 +731,9 @@ TEST_F(ProgressDialogTest, StopSignals) {
         {"interrupt confirmed", 4, {kStopInterrupt}, cptlib::IDYES, 1, kExitCancelled},
         {"interrupt declined", 4, {kStopInterrupt}, cptlib::IDNO, 1, kExitSuccess},
         {"second interrupt", 4, {kStopInterrupt, kStopInterrupt}, cptlib::IDNO, 1, kExitCancelled},
-        {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::IDYES, 0, kExitSuccess},
+        // Where the confirmation cannot be shown, one Ctrl+C cancels.
+        {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::IDYES, 0, kExitCancelled},
+        {"interrupt unanswerable", 4, {kStopInterrupt}, 0, 1, kExitCancelled},
         {"second interrupt suppressed",
          2,
          {kStopInterrupt, kStopInterrupt},
@@ -766,8 +768,8 @@ TEST_F(ProgressDialogTest, ProcessSignalsReachTheRunningDialog) {
     const Case cases[] = {
         {{SIGTERM}, 4, kExitCancelled},
         {{SIGHUP}, 1, kExitCancelled},
-        // Ctrl+C asks first; the question is suppressed when silent, the second one cancels.
-        {{SIGINT}, 0, kExitSuccess},
+        // Ctrl+C asks first; where the question is suppressed it cancels at once.
+        {{SIGINT}, 0, kExitCancelled},
         {{SIGINT, SIGINT}, 0, kExitCancelled},
     };
     for (const auto& c : cases) {
@@ -888,6 +890,18 @@ TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionCancelledEndsWithZero) {
     EXPECT_EQ(exitCode, kExitSuccess);
     EXPECT_TRUE(jobs.empty());
     EXPECT_FALSE(view.success.has_value());
+}
+
+// A terminal's folder prompt returns only after a stop signal was posted (the prompt blocks the
+// dialog's thread): the declined question then ends as cancelled, not as declined.
+TEST_F(ProgressDialogTest, ATargetQuestionEndedByAStopEndsAsCancelled) {
+    settings.extractOnly = true;
+    settings.askTarget = true;
+    view.onPick = [this] { dialog->Inbox().Post(WM_SFX_STOP_REQUEST, kStopTerminate); };
+    const int result = Run({[](FakeThread& w) { w.Done(); }});
+    EXPECT_EQ(result, CSelfExtractingDlg::kResultStopped);
+    EXPECT_EQ(exitCode, kExitCancelled);
+    EXPECT_TRUE(jobs.empty());
 }
 
 TEST_F(ProgressDialogTest, ExtractOnlySuccessBoxFromLevelTwoUp) {

@@ -2,7 +2,10 @@
 
 #include "cptlib/ui/qt/DialogUnits.h"
 
+#include "cptlib/ui/MessageBox.h"
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
@@ -222,6 +225,25 @@ void CVistaDialog::OnThemeChanged() {
     defaultColors_ = fresh;
     UpdateControlColors();
     update();
+}
+
+} // namespace cptlib
+
+namespace cptlib {
+
+void CloseModalDialogs(const QWidget* keep) {
+    // Bounded: a dialog that refuses to close must not hold the caller here.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == keep)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(IDCANCEL);
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            return;
+    }
 }
 
 } // namespace cptlib

@@ -72,3 +72,11 @@ private:
 };
 
 } // namespace cptlib
+
+namespace cptlib {
+
+// Ends the open modal dialogs, innermost first, as their Cancel would (result IDCANCEL), apart
+// from `keep` and what lies under it. On the GUI thread.
+void CloseModalDialogs(const QWidget* keep = nullptr);
+
+} // namespace cptlib
