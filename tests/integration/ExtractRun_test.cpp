@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,6 +143,8 @@ TEST_F(ExtractRun, ACorruptedArchiveEndsWith65AfterItsMessage) {
         auto r = Run(launcher, args);
         EXPECT_EQ(r.status, 65);
         EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        // The damaged item is named behind the message, and in the log.
+        EXPECT_NE(r.err.find(kBadArchive + "\n\ndata.txt"), std::string::npos) << r.err;
         EXPECT_TRUE(TmpIsEmpty());
     }
 }
@@ -168,6 +169,8 @@ TEST_F(ExtractRun, AnArchiveWritingOutsideIsRefused) {
         auto r = Run(launcher, args);
         EXPECT_EQ(r.status, 65);
         EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        // The refused link is named.
+        EXPECT_NE(r.err.find(kBadArchive + "\n\nlink"), std::string::npos) << r.err;
         EXPECT_TRUE(TmpIsEmpty());
         EXPECT_FALSE(fs::exists(dir / "outside"));
         EXPECT_FALSE(fs::exists(dir / "deep/outside"));

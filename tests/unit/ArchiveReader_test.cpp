@@ -1,9 +1,9 @@
 // The archive reader: the item list read from the 7z headers agrees with what the library
 // extracts, for the forms 7zz writes, and reading it decodes no item data.
 
-#include "launcher/ArchiveReader.h"
+#include "format/ArchiveReader.h"
 
-#include "launcher/SevenZipHeader.h"
+#include "format/SevenZipHeader.h"
 #include "support/Archive.h"
 #include "support/Files.h"
 #include "support/TempDir.h"

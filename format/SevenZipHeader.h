@@ -4,7 +4,7 @@
 // each symbolic link just to list it).
 
 #include "format/SevenZipSignature.h"
-#include "launcher/ArchiveReader.h"
+#include "format/ArchiveReader.h"
 
 #include <cstddef>
 #include <cstdint>
