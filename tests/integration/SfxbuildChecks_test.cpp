@@ -169,29 +169,45 @@ TEST_F(SfxbuildChecks, CreateRefusesWhatTheLauncherWouldFailOnAndAcceptsItsNeigh
 
 TEST_F(SfxbuildChecks, ArchivesGetTheSameItemChecks) {
     fs::create_symlink("../../outside", product_ / "sub" / "up");
-    const fs::path evil = Pack7z(product_, top_ / "evil.7z");
+    const fs::path leaving = Pack7z(product_, top_ / "leaving.7z");
     fs::remove(product_ / "sub" / "up");
+    Fifo(product_ / "pipe");
+    const fs::path fifo = Pack7z(product_, top_ / "fifo.7z");
+    fs::remove(product_ / "pipe");
     const fs::path clean = Pack7z(product_, top_ / "clean.7z");
+    // 7zz keeps the absolute name with -spf.
+    const fs::path absolute = Pack7z(product_, top_ / "absolute.7z", "-spf",
+                                     ShellQuote((product_ / "readme.txt").string()));
 
-    ProcessResult r = Create(kGoodConfig, evil);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("archive '" + evil.string() +
-                         "': link 'sub/up' -> '../../outside' leaves the folder"),
-              std::string::npos)
-        << r.err;
-    EXPECT_FALSE(fs::exists(out_));
-
-    r = Create("[main]\nSetupFileName=setup.sh\n", clean);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("[main] SetupFileName 'setup.sh' is not in the archive '" +
-                         clean.string() + "' (nor under product/)"),
-              std::string::npos)
-        << r.err;
-    EXPECT_FALSE(fs::exists(out_));
-
-    r = Create(kGoodConfig, clean);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    struct Case {
+        fs::path archive;
+        std::string config;
+        std::string error; // empty: create succeeds
+    };
+    const Case cases[] = {
+        {leaving, kGoodConfig, "link 'sub/up' -> '../../outside' leaves the folder"},
+        {fifo, kGoodConfig, "'pipe' is a device, socket or FIFO"},
+        {absolute, "[main]\nExtractOnly=1\n",
+         "item '" + (product_ / "readme.txt").string() + "' has a name the launcher refuses"},
+        {clean, "[main]\nSetupFileName=setup.sh\n",
+         "[main] SetupFileName 'setup.sh' is not in the archive '" + clean.string() +
+             "' (nor under product/)"},
+        {clean, kGoodConfig, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive.string() + " " + c.config);
+        fs::remove(out_);
+        const ProcessResult r = Create(c.config, c.archive);
+        if (c.error.empty()) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            continue;
+        }
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("archive '" + c.archive.string() + "'"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out_));
+    }
 }
 
 TEST_F(SfxbuildChecks, UnknownKeysAndSectionsAreWarningsWithTheNearestKey) {
