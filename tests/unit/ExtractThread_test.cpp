@@ -447,6 +447,15 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
     Pack7z(second, archives["file through an extracted link"], "", "door/escaped");
     fs::remove_all(first);
     fs::remove_all(second);
+    // The item each failure names.
+    const std::map<std::string, std::string> refused = {
+        {"dot-dot name", "../../escaped"},
+        {"absolute name", (dir / "abs/escaped").string()},
+        {"link pointing out", "sub/up"},
+        {"link to an absolute path", "abs"},
+        {"link climbing out through another link", "there"},
+        {"file through an extracted link", "door/escaped"},
+    };
 
     for (const auto& [what, archive] : archives) {
         for (const bool deleteOnFailure : {true, false}) {
@@ -458,6 +467,7 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
             if (outcome.error) {
                 EXPECT_EQ(outcome.error->kind, ExtractionErrorKind::CorruptArchive);
                 EXPECT_EQ(outcome.error->code, kDataError);
+                EXPECT_EQ(outcome.error->path, refused.at(what));
             }
             EXPECT_EQ(fs::exists(out), !deleteOnFailure);
             EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "escaped")));
