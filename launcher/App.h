@@ -3,7 +3,7 @@
 
 #include "common/setup/InstallStringResources.h"
 #include "cptlib/localization/CultureSelection.h"
-#include "launcher/SettingsStore.h"
+#include "format/SettingsStore.h"
 #include "launcher/StartupState.h"
 
 #include <cstdint>

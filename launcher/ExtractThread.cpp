@@ -53,51 +53,6 @@ HRESULT FindArchiveOffset(const std::string& path, std::uint64_t& offset) {
 
 } // namespace
 
-bool SplitItemName(const std::string& name, std::vector<std::string>& parts) {
-    parts.clear();
-    if (name.empty() || name.front() == '/')
-        return false;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find('/', start);
-        if (end == std::string::npos)
-            end = name.size();
-        std::string part = name.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..")
-            return false;
-        parts.push_back(std::move(part));
-    }
-    return !parts.empty();
-}
-
-bool LinkStaysInside(const std::vector<std::string>& link, const std::string& target) {
-    if (target.empty() || target.front() == '/' || link.empty())
-        return false;
-    std::size_t depth = link.size() - 1;
-    bool climbing = true;
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
-        if (end == std::string::npos)
-            end = target.size();
-        const std::string part = target.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part != "..") {
-            climbing = false;
-        } else if (!climbing || depth == 0) {
-            return false;
-        } else {
-            --depth;
-        }
-    }
-    return true;
-}
-
 // One run's work on the items: the target folder, the writing thread, and what must be done
 // once every item is written.
 class CExtractThread::Items {
@@ -145,6 +100,9 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
         ArchiveItem item;
         bool more = false;
         if (const ArchiveStatus status = reader_.NextItem(item, more); !status.Ok()) {
+            // The damaged header is not the previous item's.
+            if (IsCorruption(status.code))
+                owner_.currentItem_.clear();
             result = FromStatus(status);
             break;
         }
@@ -152,6 +110,7 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
             break;
         std::vector<std::string> parts;
         if (!SplitItemName(item.name, parts)) {
+            owner_.currentItem_ = item.name;
             result = {cptlib::HRESULT_INVALID_DATA, {}};
             break;
         }
@@ -413,8 +372,10 @@ CExtractThread::Result CExtractThread::Extract() {
     // A name that would leave the folder is refused before anything is written.
     std::vector<std::string> parts;
     for (const ArchiveItem& item : index.items) {
-        if (!SplitItemName(item.name, parts))
+        if (!SplitItemName(item.name, parts)) {
+            currentItem_ = item.name;
             return {cptlib::HRESULT_INVALID_DATA, {}};
+        }
     }
     if (const HRESULT hr = ReportTotal(index.totalSize); hr != cptlib::S_OK)
         return {hr, {}};
@@ -442,6 +403,7 @@ void CExtractThread::Finish(const Result& result) {
     } else if (IsCorruption(result.code)) {
         error.kind = ExtractionErrorKind::CorruptArchive;
         error.code = static_cast<std::uint32_t>(result.code);
+        error.path = currentItem_;
     } else {
         error.kind = ExtractionErrorKind::SystemError;
         error.code = static_cast<std::uint32_t>(result.code);

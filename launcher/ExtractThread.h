@@ -3,7 +3,8 @@
 // questions and the outcome to the progress dialog's inbox.
 
 #include "cptlib/sys/MfcWorkerThread.h"
-#include "launcher/ArchiveReader.h"
+#include "format/ArchiveReader.h"
+#include "format/ItemName.h"
 #include "launcher/Extraction.h"
 #include "launcher/TemporaryFolder.h"
 
@@ -70,14 +71,5 @@ private:
     FreeSpaceQuery freeSpace_;
     ArchiveReaderFactory readerFactory_;
 };
-
-// Splits a stored item name into its parts. False for a name that could leave the folder it is
-// extracted into: absolute, with a ".." part, or naming nothing but the folder itself.
-bool SplitItemName(const std::string& name, std::vector<std::string>& parts);
-
-// Whether a symbolic link at `link` (the parts of its name) with this target stays inside the
-// extract folder. Only leading ".." parts are accepted, and no more of them than the link has
-// folders above it; a ".." after a name could climb out through another link.
-bool LinkStaysInside(const std::vector<std::string>& link, const std::string& target);
 
 } // namespace sfx

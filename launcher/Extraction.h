@@ -28,7 +28,8 @@ struct ExtractionError {
     ExtractionErrorKind kind = ExtractionErrorKind::CorruptArchive;
     std::uint32_t code = 0;         // HRESULT, Win32 number or library number; 0 for a text failure
     std::string message;            // the library's text
-    std::string path;               // SystemError: the current item or the extract folder
+    std::string path;               // SystemError: the current item or the extract folder;
+                                    // CorruptArchive: the damaged or refused item, if known
     std::uint64_t requiredSize = 0; // disk full: the total unpacked size
 };
 

@@ -33,7 +33,9 @@ std::string ExtractionFailureText(const ExtractionError& error,
     const std::string extract = strings.GetText("SfxErrorExtract");
     switch (error.kind) {
     case ExtractionErrorKind::CorruptArchive:
-        return strings.GetText("SfxErrorBadArchive");
+        // The item that is damaged or refused, where one is known.
+        return strings.GetText("SfxErrorBadArchive") +
+               (error.path.empty() ? std::string() : "\n\n" + error.path);
     case ExtractionErrorKind::SystemError: {
         std::string text = extract + "\n\n" + cptlib::SystemErrorText(error.code);
         if (!error.path.empty())
@@ -337,6 +339,8 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
         asking_ = false;
         return;
     }
+    if (error.kind == ExtractionErrorKind::CorruptArchive && !error.path.empty())
+        SETUP_LOG(cptlib::Severity::Warning) << "Damaged or refused item: '" << error.path << "'.";
     ShowError(ExtractionFailureText(error, strings_));
     if (settings_.uiLevel > UiSilent)
         SetProgress(0);

@@ -2,7 +2,7 @@
 // Everything the progress dialog needs from the start-up: filled once, copied into the dialog,
 // never changed afterwards.
 
-#include "launcher/SettingsStore.h"
+#include "format/SettingsStore.h"
 #include "launcher/StartupState.h"
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "cptlib/localization/Placeholders.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/MessageInbox.h"
-#include "launcher/SettingsStore.h"
+#include "format/SettingsStore.h"
 #include "launcher/StartupState.h"
 
 #include <cstdint>

@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,12 +137,21 @@ TEST_F(ExtractRun, ACorruptedArchiveEndsWith65AfterItsMessage) {
     WriteFile(archive, bytes);
     const fs::path launcher = Launcher(archive, "damaged-setup");
 
-    for (const std::vector<std::string>& args :
+    for (std::vector<std::string> args :
          {std::vector<std::string>{"/qm"}, {"/qm", "/x", (dir / "out").string()}}) {
         SCOPED_TRACE(args.size());
-        auto r = Run(launcher, args);
+        const fs::path log = dir / "run.log";
+        fs::remove(log);
+        auto environment = Environment();
+        environment["SFX_LOG"] = log.string();
+        args.insert(args.begin(), launcher.string());
+        auto r = RunProcess(args, environment, dir.path().string());
         EXPECT_EQ(r.status, 65);
         EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        // The damaged item is named behind the message, and in the log.
+        EXPECT_NE(r.err.find(kBadArchive + "\n\ndata.txt"), std::string::npos) << r.err;
+        EXPECT_NE(ReadFile(log).find("Damaged or refused item: 'data.txt'."), std::string::npos)
+            << ReadFile(log);
         EXPECT_TRUE(TmpIsEmpty());
     }
 }
@@ -168,6 +176,8 @@ TEST_F(ExtractRun, AnArchiveWritingOutsideIsRefused) {
         auto r = Run(launcher, args);
         EXPECT_EQ(r.status, 65);
         EXPECT_NE(r.err.find(kBadArchive), std::string::npos) << r.err;
+        // The refused link is named.
+        EXPECT_NE(r.err.find(kBadArchive + "\n\nlink"), std::string::npos) << r.err;
         EXPECT_TRUE(TmpIsEmpty());
         EXPECT_FALSE(fs::exists(dir / "outside"));
         EXPECT_FALSE(fs::exists(dir / "deep/outside"));

@@ -78,7 +78,7 @@ protected:
     }
 
     static constexpr const char* kConfig = "[main]\r\nProductName=\"Demo \xC3\x9C\"\r\n"
-                                           "RunProgram=sub/setup.sh\r\n";
+                                           "SetupFileName=sub/setup.sh\r\n";
     TempDir scratch_;
     const fs::path folder_ = scratch_.path();
     fs::path stub_;

@@ -1,9 +1,9 @@
 // The archive reader: the item list read from the 7z headers agrees with what the library
 // extracts, for the forms 7zz writes, and reading it decodes no item data.
 
-#include "launcher/ArchiveReader.h"
+#include "format/ArchiveReader.h"
 
-#include "launcher/SevenZipHeader.h"
+#include "format/SevenZipHeader.h"
 #include "support/Archive.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -11,8 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <tuple>
 
 namespace {
@@ -29,16 +30,18 @@ struct Listed {
     std::uint64_t size;
     bool hasMode;
     std::uint32_t mode;
+    std::optional<std::int64_t> mtime;
 
     bool operator==(const Listed& other) const {
-        return std::tie(name, type, size, hasMode, mode) ==
-               std::tie(other.name, other.type, other.size, other.hasMode, other.mode);
+        return std::tie(name, type, size, hasMode, mode, mtime) ==
+               std::tie(other.name, other.type, other.size, other.hasMode, other.mode, other.mtime);
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const Listed& item) {
     return out << item.name << " type " << static_cast<int>(item.type) << " size " << item.size
-               << " mode " << (item.hasMode ? std::to_string(item.mode) : "none");
+               << " mode " << (item.hasMode ? std::to_string(item.mode) : "none") << " time "
+               << (item.mtime ? std::to_string(*item.mtime) : "none");
 }
 
 std::string WithoutTrailingSlash(std::string name) {
@@ -51,7 +54,7 @@ std::vector<Listed> FromIndex(const ArchiveIndex& index) {
     std::vector<Listed> items;
     for (const auto& item : index.items)
         items.push_back({WithoutTrailingSlash(item.name), item.type, item.size, item.hasMode,
-                         item.hasMode ? item.mode : 0});
+                         item.hasMode ? item.mode : 0, item.mtime});
     return items;
 }
 
@@ -77,7 +80,7 @@ ArchiveStatus FromExtraction(IArchiveReader& reader, std::vector<Listed>& items,
         }
         total += size;
         items.push_back({WithoutTrailingSlash(item.name), item.type, size, item.hasMode,
-                         item.hasMode ? item.mode : 0});
+                         item.hasMode ? item.mode : 0, item.mtime});
     }
 }
 
@@ -124,12 +127,22 @@ TEST_F(ArchiveReaderTest, TheHeaderListAgreesWithTheLibrary) {
     fs::permissions(stage / "prog", fs::perms(0755));
     fs::permissions(stage / "a/b", fs::perms(0700));
     fs::permissions(stage / "z.dat", fs::perms(0400));
+    // 2021-03-04 05:06:07 UTC, which both passes read back.
+    constexpr std::int64_t kTime = 1614834367;
+    fs::last_write_time(stage / "z.dat", std::chrono::file_clock::from_sys(std::chrono::sys_seconds(
+                                             std::chrono::seconds(kTime))));
 
     for (const char* options : {"", "-mhc=off", "-ms=off", "-mx=0", "-m0=BCJ -m1=LZMA2",
-                                "-m0=LZMA -mtc=on -mta=on", "-ms=2f", "-mf=BCJ2"}) {
+                                "-m0=LZMA -mtc=on -mta=on", "-ms=2f", "-mf=BCJ2", "-mtm=off"}) {
         SCOPED_TRACE(options);
         const Passes passes = ReadBothPasses(Pack(options));
         ASSERT_TRUE(passes.ok);
+        const auto z = std::find_if(passes.index.items.begin(), passes.index.items.end(),
+                                    [](const ArchiveItem& item) { return item.name == "z.dat"; });
+        ASSERT_NE(z, passes.index.items.end());
+        EXPECT_EQ(z->mtime, std::string(options) == "-mtm=off"
+                                ? std::nullopt
+                                : std::optional<std::int64_t>(kTime));
         EXPECT_EQ(FromIndex(passes.index), passes.extracted);
         EXPECT_EQ(passes.index.totalSize, passes.extractedTotal);
         EXPECT_EQ(passes.extracted.size(), 11u);
@@ -250,7 +263,8 @@ TEST_F(ArchiveReaderTest, AnArchiveWithoutPermissionsSaysSo) {
     WriteFile(archive, std::string(bytes.begin(), bytes.end()));
     const Passes passes = ReadBothPasses(archive);
     ASSERT_TRUE(passes.ok);
-    const std::vector<Listed> expected = {{"plain.txt", ArchiveItemType::File, 10, false, 0}};
+    const std::vector<Listed> expected = {
+        {"plain.txt", ArchiveItemType::File, 10, false, 0, std::nullopt}};
     EXPECT_EQ(FromIndex(passes.index), expected);
     EXPECT_EQ(passes.extracted, expected);
 }

@@ -365,6 +365,7 @@ TEST_F(ExtractThreadTest, DamagedArchivesAreCorruptAndTheFolderIsRemoved) {
         const char* what;
         std::string bytes;
         std::vector<std::uint32_t> codes;
+        std::optional<std::string> item; // the item named; nullopt: either
     };
     std::string flipped = good;
     flipped[100] = static_cast<char>(flipped[100] ^ 0x55);
@@ -373,12 +374,12 @@ TEST_F(ExtractThreadTest, DamagedArchivesAreCorruptAndTheFolderIsRemoved) {
     std::string header = good;
     header[header.size() - 10] = static_cast<char>(header[header.size() - 10] ^ 0x55);
     const Case cases[] = {
-        {"byte flipped in packed data", flipped, {kDataError, kCrcError}},
-        {"byte flipped in stored data", flippedStored, {kCrcError}},
-        {"byte flipped in the header", header, {kDataError}},
-        {"cut in half", good.substr(0, good.size() / 2), {kDataError}},
-        {"not an archive", Noise(4096, 5), {kDataError}},
-        {"empty file", "", {kDataError}},
+        {"byte flipped in packed data", flipped, {kDataError, kCrcError}, std::nullopt},
+        {"byte flipped in stored data", flippedStored, {kCrcError}, "data.txt"},
+        {"byte flipped in the header", header, {kDataError}, ""},
+        {"cut in half", good.substr(0, good.size() / 2), {kDataError}, ""},
+        {"not an archive", Noise(4096, 5), {kDataError}, ""},
+        {"empty file", "", {kDataError}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -392,6 +393,9 @@ TEST_F(ExtractThreadTest, DamagedArchivesAreCorruptAndTheFolderIsRemoved) {
         EXPECT_EQ(outcome.error->kind, ExtractionErrorKind::CorruptArchive);
         EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), outcome.error->code), c.codes.end())
             << std::hex << outcome.error->code;
+        if (c.item) {
+            EXPECT_EQ(outcome.error->path, *c.item);
+        }
         EXPECT_TRUE(outcome.error->message.empty());
         EXPECT_FALSE(fs::exists(out));
     }
@@ -443,6 +447,15 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
     Pack7z(second, archives["file through an extracted link"], "", "door/escaped");
     fs::remove_all(first);
     fs::remove_all(second);
+    // The item each failure names.
+    const std::map<std::string, std::string> refused = {
+        {"dot-dot name", "../../escaped"},
+        {"absolute name", (dir / "abs/escaped").string()},
+        {"link pointing out", "sub/up"},
+        {"link to an absolute path", "abs"},
+        {"link climbing out through another link", "there"},
+        {"file through an extracted link", "door/escaped"},
+    };
 
     for (const auto& [what, archive] : archives) {
         for (const bool deleteOnFailure : {true, false}) {
@@ -454,6 +467,7 @@ TEST_F(ExtractThreadTest, ItemsThatWouldLandOutsideTheFolderAreADataError) {
             if (outcome.error) {
                 EXPECT_EQ(outcome.error->kind, ExtractionErrorKind::CorruptArchive);
                 EXPECT_EQ(outcome.error->code, kDataError);
+                EXPECT_EQ(outcome.error->path, refused.at(what));
             }
             EXPECT_EQ(fs::exists(out), !deleteOnFailure);
             EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "escaped")));

@@ -540,8 +540,11 @@ TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
     ExtractionError other;
     other.kind = static_cast<ExtractionErrorKind>(9);
     other.code = 0x2A;
+    ExtractionError corruptItem = corrupt;
+    corruptItem.path = "sub/data.txt";
     const Case cases[] = {
         {corrupt, T("SfxErrorBadArchive")},
+        {corruptItem, T("SfxErrorBadArchive") + "\n\nsub/data.txt"},
         {system, extract + "\n\nAccess is denied. (5)\n\n/tmp/vrnx/a.txt"},
         {systemHresult, extract + "\n\n" + cptlib::SystemErrorText(0x80004005)},
         {library, extract + "\n\nTruncated 7-Zip file body (0x00000054)"},

@@ -1,4 +1,4 @@
-#include "launcher/SettingsStore.h"
+#include "format/SettingsStore.h"
 
 #include <gtest/gtest.h>
 

@@ -44,6 +44,8 @@ struct CreateOptions {
     std::filesystem::path stub;
     std::optional<std::string> data;
     std::filesystem::path output;
+    // The product checks of Check.h; off only to make broken files on purpose.
+    bool check = true;
 };
 
 // Writes a launcher file: stub, start marker, configuration block, end marker, archive and the

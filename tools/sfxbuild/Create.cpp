@@ -1,4 +1,5 @@
 #include "sfxbuild/Build.h"
+#include "sfxbuild/Check.h"
 #include "sfxbuild/OutputFile.h"
 
 #include "cptlib/Utf.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 namespace sfxbuild {
@@ -136,6 +138,17 @@ void Create(const CreateOptions& options) {
     if (endMarkerAt + sfx::kMarkerSearchTail >= sfx::kMarkerSearchLimit)
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
+
+    if (options.check) {
+        if (options.archive)
+            CheckArchive(*options.archive);
+        const ItemNames items =
+            options.dir ? CheckFolderItems(*options.dir) : CheckArchiveItems(*options.archive);
+        CheckConfiguration(config, options.config, items,
+                           options.dir ? "the folder " + Quoted(*options.dir)
+                                       : "the archive " + Quoted(*options.archive),
+                           options.stub, std::cerr);
+    }
 
     // The temporary files beside the output would be packed as well.
     if (options.dir && IsWithin(out.has_parent_path() ? out.parent_path() : ".", *options.dir))

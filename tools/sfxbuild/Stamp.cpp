@@ -3,6 +3,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/Utf.h"
 #include "cptlib/resources/ResourceUtils.h"
+#include "format/Payload.h"
 
 #include <cerrno>
 #include <cstring>
@@ -40,6 +41,15 @@ void Stamp(const std::filesystem::path& file, const std::vector<std::string>& as
         Assignment a{text.substr(0, equals), text.substr(equals + 1)};
         if (!cptlib::IsValidUtf8(a.name) || !cptlib::IsValidUtf8(a.value))
             throw BuildError(where + "'" + a.name + "' assignment is not valid UTF-8");
+        // The launcher would take a marker for its payload's; a line break would forge lines of
+        // the values handed to the setup.
+        if (a.value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw BuildError(where + "the value for '" + a.name +
+                             "' holds a line break or NUL, which slots cannot carry");
+        for (const std::string& marker : {sfx::StartMarker(), sfx::EndMarker()})
+            if (a.value.find(marker) != std::string::npos)
+                throw BuildError(where + "the value for '" + a.name + "' holds the marker text '" +
+                                 marker + "', which would break the launcher file");
         const cptlib::HRESULT hr = cptlib::LocateFileResource(file, cptlib::RT_RCDATA, a.name,
                                                               std::nullopt, a.offset, a.size);
         if (hr == cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_NAME_NOT_FOUND) ||

@@ -2,6 +2,7 @@
 // describes them.
 
 #include "sfxbuild/Build.h"
+#include "sfxbuild/Inspect.h"
 
 #include "cptlib/platform/Process.h"
 
@@ -13,9 +14,11 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  sfxbuild create --config FILE (--dir FOLDER | --archive FILE.7z) [--stub FILE]\n"
-    "                  [--data QUERY] -o OUT\n"
+    "                  [--data QUERY] [--no-checks] -o OUT\n"
     "  sfxbuild stamp FILE NAME=VALUE...\n"
-    "  sfxbuild info FILE\n";
+    "  sfxbuild info FILE [--json]\n"
+    "  sfxbuild list FILE\n"
+    "  sfxbuild verify FILE\n";
 
 class UsageError : public sfxbuild::BuildError {
 public:
@@ -27,7 +30,12 @@ sfxbuild::CreateOptions ParseCreate(const std::vector<std::string>& args) {
         {"--config", "config"}, {"--dir", "dir"}, {"--archive", "archive"}, {"--stub", "stub"},
         {"--data", "data"},     {"-o", "output"}, {"--output", "output"}};
     std::map<std::string, std::string> values;
+    bool check = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--no-checks") {
+            check = false;
+            continue;
+        }
         const auto name = kNames.find(args[i]);
         if (name == kNames.end())
             throw UsageError("create: unknown argument '" + args[i] + "'");
@@ -44,6 +52,7 @@ sfxbuild::CreateOptions ParseCreate(const std::vector<std::string>& args) {
         throw UsageError("create: give either --dir or --archive");
 
     sfxbuild::CreateOptions options;
+    options.check = check;
     options.config = values["config"];
     options.output = values["output"];
     if (values.contains("dir"))
@@ -72,13 +81,32 @@ int Run(const std::vector<std::string>& args) {
             throw UsageError("stamp: needs a file and at least one NAME=VALUE");
         sfxbuild::Stamp(rest[0], {rest.begin() + 1, rest.end()});
     } else if (command == "info") {
-        if (rest.size() != 1)
-            throw UsageError("info: needs exactly one file");
-        sfxbuild::Info(rest[0], std::cout);
+        const bool json = rest.size() == 2 && (rest[0] == "--json" || rest[1] == "--json");
+        if (rest.size() != 1 && !json)
+            throw UsageError("info: needs exactly one file and optionally --json");
+        const std::string& file = json && rest[0] == "--json" ? rest[1] : rest[0];
+        if (json)
+            sfxbuild::InfoJson(file, std::cout);
+        else
+            sfxbuild::Info(file, std::cout);
         std::cout.flush();
         if (!std::cout)
-            throw sfxbuild::BuildError("cannot write the description of " +
-                                       sfxbuild::Quoted(rest[0]));
+            throw sfxbuild::BuildError("cannot write the description of " + sfxbuild::Quoted(file));
+    } else if (command == "list") {
+        if (rest.size() != 1)
+            throw UsageError("list: needs exactly one file");
+        sfxbuild::List(rest[0], std::cout);
+        std::cout.flush();
+        if (!std::cout)
+            throw sfxbuild::BuildError("cannot write the items of " + sfxbuild::Quoted(rest[0]));
+    } else if (command == "verify") {
+        if (rest.size() != 1)
+            throw UsageError("verify: needs exactly one file");
+        std::string problem;
+        const sfxbuild::VerifyResult result = sfxbuild::Verify(rest[0], std::cout, problem);
+        if (result != sfxbuild::VerifyResult::Intact)
+            std::cerr << "sfxbuild: " << problem << "\n";
+        return static_cast<int>(result);
     } else {
         throw UsageError("unknown command '" + command + "'");
     }

@@ -31,6 +31,9 @@ public:
     // Section names in the order of their first entry.
     std::vector<std::string> GetSectionNames() const;
 
+    // The keys of a section as first written, in order; none for a missing section.
+    std::vector<std::string> GetKeys(std::string_view section) const;
+
 private:
     struct Section {
         std::string name;

@@ -1,4 +1,4 @@
-#include "launcher/SevenZipHeader.h"
+#include "format/SevenZipHeader.h"
 
 #include "cptlib/Utf.h"
 
@@ -29,6 +29,7 @@ enum : std::uint8_t {
     kEmptyFile = 0x0F,
     kAnti = 0x10,
     kName = 0x11,
+    kMTime = 0x14,
     kWinAttributes = 0x15,
     kEncodedHeader = 0x17,
 };
@@ -38,6 +39,10 @@ constexpr std::uint32_t kAttributeUnixExtension = 0x8000;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixDirectory = 0040000;
 constexpr std::uint32_t kUnixLink = 0120000;
+constexpr std::uint32_t kUnixRegular = 0100000;
+// File times count 100 ns steps from 1601.
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
 // Coders and streams per folder are few; anything larger is damage.
 constexpr std::uint64_t kMaxCoderStreams = 64;
@@ -352,6 +357,8 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
     std::vector<std::string> names;
     std::vector<bool> hasAttributes(files, false);
     std::vector<std::uint32_t> attributes;
+    std::vector<bool> hasTime(files, false);
+    std::vector<std::uint64_t> times;
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
         ByteReader property(in.Take(in.Number()));
         const auto empties =
@@ -384,7 +391,18 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
             }
             break;
         }
-        default: // times and padding do not matter here
+        case kMTime: {
+            hasTime = property.Byte() != 0 ? std::vector<bool>(files, true) : property.Bits(files);
+            if (property.Byte() != 0)
+                throw Malformed{};
+            times.assign(files, 0);
+            for (std::size_t i = 0; i < files; ++i) {
+                if (hasTime[i])
+                    times[i] = property.Fixed(8);
+            }
+            break;
+        }
+        default: // other times and padding do not matter here
             break;
         }
     }
@@ -415,13 +433,19 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
                 const std::uint32_t unixMode = attribute >> 16;
                 item.hasMode = true;
                 item.mode = unixMode & 07777;
-                if ((unixMode & kUnixTypeMask) == kUnixLink)
+                const std::uint32_t type = unixMode & kUnixTypeMask;
+                if (type == kUnixLink)
                     item.type = ArchiveItemType::Symlink;
+                item.special = type != 0 && type != kUnixLink && type != kUnixDirectory &&
+                               type != kUnixRegular;
                 folder = folder || (unixMode & kUnixTypeMask) == kUnixDirectory;
             }
         }
         if (folder && item.type != ArchiveItemType::Symlink)
             item.type = ArchiveItemType::Folder;
+        if (hasTime[i])
+            item.mtime =
+                static_cast<std::int64_t>(times[i] / kTicksPerSecond) - kSecondsFrom1601To1970;
         index.items.push_back(std::move(item));
     }
     if (stream != streamSizes.size())

@@ -1,9 +1,9 @@
-#include "launcher/ArchiveReader.h"
+#include "format/ArchiveReader.h"
 
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/ThreadLocale.h"
-#include "launcher/SevenZipHeader.h"
+#include "format/SevenZipHeader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -296,12 +296,15 @@ ArchiveItem LibArchiveReader::ItemOf(struct archive_entry* entry) const {
         item.linkTarget = target != nullptr ? target : "";
         item.size = item.linkTarget.size();
     } else {
+        item.special = type != AE_IFREG && type != 0;
         item.size = archive_entry_size_is_set(entry) != 0
                         ? static_cast<std::uint64_t>(archive_entry_size(entry))
                         : 0;
     }
     item.hasMode = true;
     item.mode = static_cast<std::uint32_t>(archive_entry_perm(entry)) & 07777;
+    if (archive_entry_mtime_is_set(entry) != 0)
+        item.mtime = static_cast<std::int64_t>(archive_entry_mtime(entry));
     return item;
 }
 

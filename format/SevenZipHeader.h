@@ -3,8 +3,8 @@
 // the total unpacked size without decoding any item data (the library decodes a folder up to
 // each symbolic link just to list it).
 
+#include "format/ArchiveReader.h"
 #include "format/SevenZipSignature.h"
-#include "launcher/ArchiveReader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,12 @@
 #pragma once
 // Reading the 7z archive: the item list and total size from the headers, then every item with
-// its data. The only part of the launcher that knows the archive library.
+// its data. The only code that knows the archive library; the build tool checks with it.
 
 #include "cptlib/SystemError.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ struct ArchiveItem {
     std::uint32_t mode = 0; // permission bits when hasMode
     std::uint64_t size = 0; // unpacked bytes; a link's target counts as its data
     std::string linkTarget; // Symlink: the target; HardLink: the name of the earlier item
+    std::optional<std::int64_t> mtime; // seconds since 1970, when the archive keeps it
+    bool special = false; // a device, socket or FIFO in the archive (extracted as a file)
 };
 
 struct ArchiveIndex {

@@ -1,4 +1,4 @@
-#include "launcher/SettingsStore.h"
+#include "format/SettingsStore.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -139,6 +139,16 @@ std::vector<std::string> SettingsStore::GetSectionNames() const {
     for (const Section& section : sections_)
         names.push_back(section.name);
     return names;
+}
+
+std::vector<std::string> SettingsStore::GetKeys(std::string_view section) const {
+    std::vector<std::string> keys;
+    const auto found = sectionIndex_.find(std::string(section));
+    if (found == sectionIndex_.end())
+        return keys;
+    for (const auto& entry : sections_[found->second].entries)
+        keys.push_back(entry.first);
+    return keys;
 }
 
 } // namespace sfx
