@@ -28,8 +28,10 @@
 
 namespace sfx {
 
-CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPath_)
+CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPath_,
+           std::filesystem::path startedAs_)
     : arguments(std::move(arguments_)), programPath(std::move(programPath_)),
+      startedAs(startedAs_.empty() ? programPath : std::move(startedAs_)),
       gui(std::make_unique<GuiHost>(std::string_view())) {
     SetAppName(kAppName);
 }
@@ -209,8 +211,9 @@ std::uint32_t CApp::RunSetupSequence() {
     try {
         const auto view =
             MakeProgressView(*gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel));
-        const ProgressDialogSettings record = ComposeProgressDialogSettings(
-            state, programPath, settings, CurrentSetupCommandSystem());
+        ProgressDialogSettings record = ComposeProgressDialogSettings(state, programPath, settings,
+                                                                      CurrentSetupCommandSystem());
+        record.startedAs = startedAs.string();
         return RunProgressDialog(record, strings, *view,
                                  std::make_unique<ExtractionWorker<CExtractThread>>());
     } catch (const std::exception&) {

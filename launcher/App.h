@@ -21,8 +21,11 @@ class CApp {
 public:
     static constexpr const char* kAppName = "Setup Self-Extractor";
 
-    // `arguments` without the program name; `programPath` is the launcher file itself.
-    CApp(std::vector<std::string> arguments, std::filesystem::path programPath);
+    // `arguments` without the program name; `programPath` is the launcher file itself, the one
+    // that is read; `startedAs` the name it was started under (empty: `programPath`), for the
+    // file-name tag and folders relative to the program.
+    CApp(std::vector<std::string> arguments, std::filesystem::path programPath,
+         std::filesystem::path startedAs = {});
     virtual ~CApp();
 
     // The GUI module's bytes as the program carries them; they must outlive the object.
@@ -51,6 +54,7 @@ public:
     std::string GetText(const std::string& id) const { return strings.GetText(id); }
 
     const std::filesystem::path& ProgramPath() const { return programPath; }
+    const std::filesystem::path& StartedAs() const { return startedAs; }
 
     std::uint32_t exitCode = 0;
     // Filled by the command line and the configuration step.
@@ -65,11 +69,13 @@ protected:
 private:
     std::vector<std::string> arguments;
     std::filesystem::path programPath;
+    std::filesystem::path startedAs;
     std::unique_ptr<GuiHost> gui;
     bool presenterInstalled = false;
 };
 
-// Resolves a folder argument of the command line against the program's folder.
+// Resolves a folder argument of the command line against the folder of `programPath`, the
+// name the program was started under.
 std::string ResolveFolderArgument(const std::string& value,
                                   const std::filesystem::path& programPath);
 

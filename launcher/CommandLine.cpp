@@ -2,6 +2,7 @@
 
 #include "cptlib/Utf.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace sfx {
@@ -19,6 +20,27 @@ bool ParseOverwriteAnswer(const std::string& text, int& answer) {
         }
     }
     return false;
+}
+
+// The switch name of an argument that begins with "-" or "/", lower case; empty otherwise.
+std::string SwitchName(const std::string& argument) {
+    if (argument.empty() || (argument[0] != '-' && argument[0] != '/'))
+        return {};
+    return cptlib::ToLowerUtf8(argument.substr(1));
+}
+
+// On Linux "/q" is also an absolute path; a switch the launcher knows is never taken as the
+// folder of /x, so that "/x /q" cannot extract into a folder at the root.
+bool IsKnownSwitch(const std::string& argument) {
+    static const char* const kNames[] = {
+        "?",           "x",           "q",         "qb", "qm", "qx", "l", "e", "overwriteanswer",
+        "dlmaddondir", "dlvaddondir", "dlmforward"};
+    const std::string name = SwitchName(argument);
+    if (name.empty())
+        return false;
+    if (name.starts_with("m="))
+        return true;
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
 } // namespace
@@ -45,13 +67,13 @@ bool CApp::ParseCommandLine() {
             state.forwardedArguments.push_back(argument);
             continue;
         }
-        const std::string name = cptlib::ToLowerUtf8(argument.substr(1));
+        const std::string name = SwitchName(argument);
         const bool hasValue = i + 1 < arguments.size();
         if (name == "?") {
             return false;
         } else if (name == "x") {
             state.extractOnly = true;
-            if (hasValue)
+            if (hasValue && !IsKnownSwitch(arguments[i + 1]))
                 state.extractDir = arguments[++i];
         } else if (name == "q") {
             state.UiLevel = UiSilent;
@@ -84,10 +106,10 @@ bool CApp::ParseCommandLine() {
                     state.overwriteAnswerGiven;
         } else if (name == "dlmaddondir") {
             if (hasValue)
-                state.addonDirPacked = ResolveFolderArgument(arguments[++i], programPath);
+                state.addonDirPacked = ResolveFolderArgument(arguments[++i], startedAs);
         } else if (name == "dlvaddondir") {
             if (hasValue)
-                state.addonDir = ResolveFolderArgument(arguments[++i], programPath);
+                state.addonDir = ResolveFolderArgument(arguments[++i], startedAs);
         } else if (name == "dlmforward") {
             packing = true;
         } else {

@@ -48,6 +48,10 @@ std::string CompleteExtractOnlyFolder(const std::string& extractDir,
         // name, or creating it next to the program would fail.
         if (folderName == fileName)
             folderName += "-files";
+        // A name such as ".hidden" leaves nothing, "..x" only a dot; the current folder or its
+        // parent is never the target.
+        if (folderName.empty() || folderName == "." || folderName == "..")
+            folderName = kExtractOnlyFallbackName;
         return JoinPath(cptlib::platform::GetCurrentDirectory(), folderName);
     }
     if (!IsAbsolutePath(extractDir))

@@ -23,8 +23,12 @@ std::string LastPathComponent(const std::string& path);
 // The text before the last "." of the last component.
 std::string WithoutExtension(const std::string& name);
 
-// The extract-only folder: empty -> the current folder joined with the program's base name;
-// relative -> below the current folder; absolute -> as given.
+// The folder name of /x without a folder when the program's name without its extension is
+// empty (a program named ".hidden").
+inline constexpr const char* kExtractOnlyFallbackName = "extracted";
+
+// The extract-only folder: empty -> the current folder joined with the program's base name
+// (or kExtractOnlyFallbackName); relative -> below the current folder; absolute -> as given.
 std::string CompleteExtractOnlyFolder(const std::string& extractDir,
                                       const std::filesystem::path& programPath);
 

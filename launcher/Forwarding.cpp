@@ -1,5 +1,6 @@
 #include "launcher/Forwarding.h"
 
+#include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/Utf.h"
 #include "cptlib/io/SystemFile.h"
@@ -273,7 +274,8 @@ HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& 
                 // the data block. Without one, the slots' result stands.
                 ForwardedValues slots = values;
                 const HRESULT fromBlock = ReadWith(ForwardingMethod::DataBlock, path, values);
-                if (cptlib::Succeeded(fromBlock)) {
+                // A block that breaks off part-way still holds the values before the break.
+                if (cptlib::Succeeded(fromBlock) || !values.empty()) {
                     tried(ForwardingMethod::DataBlock);
                     hr = fromBlock;
                 } else {
@@ -325,15 +327,40 @@ ForwardedValues CollectSetupValues(const ForwardingInput& input) {
     // Whatever was read before a failure is still forwarded.
     ReadForwardedValues(input.programFile, values, ForwardingMethod::Automatic, nullptr,
                         kForwardDropEmptyValues);
-    if (auto tag = FileNameTag(input.programFile))
+    if (auto tag = FileNameTag(input.startedAs.empty() ? input.programFile : input.startedAs))
         values.insert_or_assign("VRNID2", std::move(*tag));
     return values;
 }
 
+namespace {
+
+bool HoldsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Entries that cannot be one line of the values file are dropped: a line break would forge
+// further lines, a NUL would cut the line short for the reader.
+ForwardedValues WritableValues(const ForwardedValues& values) {
+    ForwardedValues writable;
+    for (const auto& [key, value] : values) {
+        if (HoldsLineBreakOrNul(key) || HoldsLineBreakOrNul(value)) {
+            SETUP_LOG(cptlib::Severity::Normal)
+                << "Forwarded value not written: a line break or NUL in the entry of "
+                << (HoldsLineBreakOrNul(key) ? std::string("a key") : "key " + key) << ".";
+            continue;
+        }
+        writable.emplace(key, value);
+    }
+    return writable;
+}
+
+} // namespace
+
 void WriteValuesFile(const ForwardedValues& values, const std::filesystem::path& valuesFile) {
+    const ForwardedValues writable = WritableValues(values);
     cptlib::CStdioFileA file(valuesFile);
     try {
-        for (const auto& [key, value] : values)
+        for (const auto& [key, value] : writable)
             file.WriteString(key + "=" + value + "\n");
         file.Close();
     } catch (...) {
@@ -350,7 +377,7 @@ void WriteValuesFile(const ForwardedValues& values, const std::filesystem::path&
 
 void WriteSetupValues(const ForwardingInput& input, const std::filesystem::path& valuesFile) {
     try {
-        const ForwardedValues values = CollectSetupValues(input);
+        const ForwardedValues values = WritableValues(CollectSetupValues(input));
         if (!values.empty())
             WriteValuesFile(values, valuesFile);
     } catch (const std::exception&) {

@@ -56,8 +56,10 @@ bool ParseDataBlock(ForwardedValues& values, std::u16string_view payload);
 std::optional<std::string> FileNameTag(const std::filesystem::path& programFile);
 
 struct ForwardingInput {
-    // The launcher's own program file; its name is also searched for the tag.
+    // The launcher's own program file, whose values are read.
     std::filesystem::path programFile;
+    // The name the launcher was started under, searched for the tag; empty: programFile's.
+    std::filesystem::path startedAs = {};
 };
 
 // What the setup receives: the launcher file's values without empty ones, and VRNID2 from the
@@ -65,10 +67,12 @@ struct ForwardingInput {
 ForwardedValues CollectSetupValues(const ForwardingInput& input);
 
 // Writes one "key=value" line per entry with CR LF line ends, UTF-8 without byte-order mark.
+// An entry whose key or value holds a line break or NUL is left out and logged.
 // Throws cptlib::FileException; a file left incomplete by a failed write is removed.
 void WriteValuesFile(const ForwardedValues& values, const std::filesystem::path& valuesFile);
 
-// Collects the values and writes them to `valuesFile`; with no values nothing is written.
+// Collects the values and writes them to `valuesFile`; with no values (none left after
+// leaving out those WriteValuesFile cannot write) nothing is written.
 // Failures are swallowed: the setup is started with or without the file.
 void WriteSetupValues(const ForwardingInput& input, const std::filesystem::path& valuesFile);
 

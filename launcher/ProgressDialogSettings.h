@@ -20,6 +20,7 @@ struct ProgressDialogSettings {
     std::string culture;     // the culture in use, such as en-US
     std::string archivePath; // the file named by /e, else the launcher file itself
     std::string programPath; // the launcher file itself, whose values are forwarded
+    std::string startedAs;   // the name it was started under, for the file-name tag; empty: same
     std::string extractDir;  // with a trailing "/"
     std::string setupFile;   // composed, relative to the extract folder unless absolute
     std::string setupParams; // composed, but for the switches added when the setup starts

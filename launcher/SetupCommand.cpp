@@ -42,12 +42,24 @@ struct Span {
     std::size_t end = 0;
 };
 
-// The value of the first "-x" or "/x" (either letter case) followed by white space and a run
-// of other characters.
+// Whether the character before `i` is white space (or `i` starts the text).
+bool StartsToken(std::string_view text, std::size_t i) {
+    if (i == 0)
+        return true;
+    // Back to the lead byte of the character before.
+    std::size_t lead = i - 1;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
+        --lead;
+    std::size_t length = 0;
+    return IsSpaceAt(text, lead, length) && lead + length == i;
+}
+
+// The value of the first whole token "-x" or "/x" (either letter case) followed by white space
+// and a run of other characters. Inside a token, such as a path ending in "/x", it is no switch.
 std::optional<Span> FindPackedValue(std::string_view parameters) {
     for (std::size_t i = 0; i + 1 < parameters.size(); ++i) {
         if ((parameters[i] != '-' && parameters[i] != '/') ||
-            (parameters[i + 1] != 'x' && parameters[i + 1] != 'X'))
+            (parameters[i + 1] != 'x' && parameters[i + 1] != 'X') || !StartsToken(parameters, i))
             continue;
         std::size_t j = i + 2;
         std::size_t length = 0;
@@ -212,7 +224,9 @@ void AppendPackedArguments(std::string& parameters, std::string_view addonDirPac
                            const std::vector<std::string>& packedArguments) {
     std::string packed;
     if (!addonDirPacked.empty()) {
-        if (addonDirPacked.back() == '/' || addonDirPacked.back() == '\\')
+        // The root keeps its only separator.
+        if (addonDirPacked.size() > 1 &&
+            (addonDirPacked.back() == '/' || addonDirPacked.back() == '\\'))
             addonDirPacked.remove_suffix(1);
         AppendPiece(packed, QuoteArgument("/AddonDir"));
         AppendPiece(packed, QuoteArgument(addonDirPacked));
@@ -294,6 +308,7 @@ SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
     info.extractDir = settings.extractDir;
     info.showCommand = settings.showCommand;
     info.programFile = programFile;
+    info.startedAs = settings.startedAs;
 
     std::string setupFile = settings.setupFile;
     std::string setupParams = settings.setupParams;

@@ -51,6 +51,8 @@ struct SetupLaunchInfo {
     std::int32_t showCommand = 1;
     // The launcher file whose values are forwarded.
     std::filesystem::path programFile;
+    // The name the launcher was started under, for the file-name tag; empty: programFile's.
+    std::filesystem::path startedAs;
 };
 
 // The start-setup step's command from the dialog's settings, whose setup file and parameters

@@ -105,7 +105,7 @@ std::uint32_t CSetupThread::Run() {
     bool startedThroughShell = false;
     try {
         if (!info_.valuesFile.empty())
-            WriteSetupValues(ForwardingInput{info_.programFile},
+            WriteSetupValues(ForwardingInput{info_.programFile, info_.startedAs},
                              std::filesystem::path(info_.valuesFile));
         const RunProcessResult result = RunProcess();
         exitCode = result.exitCode;

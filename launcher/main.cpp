@@ -3,6 +3,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/platform/BrokenPipe.h"
 #include "cptlib/platform/Process.h"
+#include "cptlib/platform/ProgramSearch.h"
 #include "launcher/App.h"
 #include "launcher/ExitStatus.h"
 
@@ -44,8 +45,11 @@ int main(int argc, char** argv) {
     // A message to a reader that has gone is lost; the run ends as it would have.
     cptlib::platform::IgnoreBrokenPipe();
     SetUpLogging();
+    // The file that is read is the running one; the name it was started under carries the
+    // file-name tag and the folder for relative add-on folders.
     sfx::CApp app(std::vector<std::string>(argv + 1, argv + argc),
-                  cptlib::platform::GetModulePath());
+                  cptlib::platform::GetModulePath(),
+                  cptlib::platform::StartedAsPath(argc > 0 ? argv[0] : ""));
 #ifdef SFX_GUI_MODULE
     app.UseGuiModule(std::string_view(
         sfx_gui_module_begin, static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));

@@ -1,5 +1,7 @@
 #include "cptlib/platform/ProgramSearch.h"
 
+#include "cptlib/platform/Process.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,6 +34,27 @@ std::string FindProgram(std::string_view name, std::string_view searchPath) {
 std::string FindProgram(std::string_view name) {
     const char* path = std::getenv("PATH");
     return path != nullptr ? FindProgram(name, path) : std::string();
+}
+
+std::filesystem::path StartedAsPath(std::string_view argument0) {
+    std::string candidate;
+    if (!argument0.empty() && argument0.front() == '/') {
+        candidate = argument0;
+    } else if (argument0.find('/') != std::string_view::npos) {
+        const std::string folder = GetCurrentDirectory();
+        if (!folder.empty())
+            candidate = folder + std::string(argument0);
+    } else {
+        candidate = FindProgram(argument0);
+    }
+    // The same file as the one running, whatever link led to it.
+    struct stat started {};
+    struct stat running {};
+    if (!candidate.empty() && ::stat(candidate.c_str(), &started) == 0 &&
+        ::stat("/proc/self/exe", &running) == 0 && started.st_dev == running.st_dev &&
+        started.st_ino == running.st_ino)
+        return candidate;
+    return GetModulePath();
 }
 
 } // namespace cptlib::platform

@@ -113,6 +113,40 @@ TEST_F(ExtractRun, ExtractOnlyLeavesTheCompleteTreeWithModes) {
     }
 }
 
+// Without a folder, /x extracts into a folder named after the launcher in the current folder;
+// a switch after /x is a switch, never a folder such as "/q" at the root.
+TEST_F(ExtractRun, ExtractOnlyWithoutAFolderNamesOneAfterTheLauncher) {
+    const fs::path product = dir / "product";
+    WriteFile(product / "setup.exe", "#!/bin/sh\nexit 0\n");
+    const fs::path archive = Pack(product, "product.7z");
+    std::error_code ec;
+    const bool rootQ = fs::exists("/q", ec);
+    struct Case {
+        std::string launcher;
+        std::vector<std::string> args;
+        std::string folder; // below the current folder
+    };
+    const Case cases[] = {
+        {"demo-setup", {"/x", "/q"}, "demo-setup-files"}, {"demo.run", {"/x", "-q"}, "demo"},
+        {".hidden", {"/x", "/q"}, "extracted"},           {".hidden.run", {"/q", "/x"}, ".hidden"},
+        {"demo-setup", {"/x", "out", "/q"}, "out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.launcher + " " + ::testing::PrintToString(c.args));
+        const fs::path launcher = Launcher(archive, c.launcher);
+        const ProcessResult r = Run(launcher, c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        // Silent: /q took effect.
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadFile(dir / c.folder / "setup.exe"), "#!/bin/sh\nexit 0\n");
+        EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+        EXPECT_EQ(fs::exists("/q", ec), rootQ);
+        EXPECT_TRUE(TmpIsEmpty());
+        fs::remove_all(dir / c.folder);
+        fs::remove(launcher);
+    }
+}
+
 TEST_F(ExtractRun, NormalRunLeavesNoTemporaryFolder) {
     const fs::path product = dir / "product";
     WriteFile(product / "setup.exe", "#!/bin/sh\nexit 0\n");

@@ -110,6 +110,64 @@ TEST_F(Forwarding, TheDataBlockServesWhenTheSlotsAreEmpty) {
     EXPECT_EQ(Entries(values), (Map{{"VRNID2", "stamped"}}));
 }
 
+// A block that breaks off part-way (a '%' before two blanks, which sfxbuild would not write)
+// still gives the values before the break, though the read fails.
+TEST_F(Forwarding, ABlockThatBreaksOffKeepsTheValuesBeforeTheBreak) {
+    const auto utf16 = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            out += c;
+            out += '\0';
+        }
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::string target;      // replaced in the built block
+        std::string replacement; // of the same length
+        cptlib::HRESULT result;
+        ForwardingMethod used;
+        Map values;
+    };
+    const Case cases[] = {
+        {"a sound block",
+         "k3=xyz",
+         "k3=xyz",
+         cptlib::S_OK,
+         ForwardingMethod::DataBlock,
+         {{"k1", "one"}, {"k3", "xyz"}, {"k4", "four"}}},
+        {"a bad escape in the third part",
+         "k3=xyz",
+         "k3=%  ",
+         cptlib::HRESULT_INVALID_DATA,
+         ForwardingMethod::DataBlock,
+         {{"k1", "one"}, {"k2", ""}}},
+        // Nothing read: the empty slots stand, as for a launcher without a block.
+        {"a bad escape in the first part",
+         "k1=one",
+         "k1=%  ",
+         cptlib::S_OK,
+         ForwardingMethod::Resources,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path launcher = Create("setup", "k1=one&k2=&k3=xyz&k4=four");
+        std::string bytes = ReadFile(launcher);
+        const std::size_t at = bytes.rfind(utf16(c.target));
+        ASSERT_NE(at, std::string::npos);
+        bytes.replace(at, c.target.size() * 2, utf16(c.replacement));
+        WriteFile(launcher, bytes);
+        ForwardedValues values;
+        ForwardingMethod used = ForwardingMethod::Automatic;
+        EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Automatic, &used,
+                                      kForwardDropEmptyValues),
+                  c.result);
+        EXPECT_EQ(used, c.used);
+        EXPECT_EQ(Entries(values), c.values);
+    }
+}
+
 TEST_F(Forwarding, OnlyProgramFilesWithoutRcDataFallBackToTheDataBlock) {
     std::string block;
     for (const char c : std::string("##DATA##id=7##ENDDATA##")) {

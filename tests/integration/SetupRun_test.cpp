@@ -34,6 +34,28 @@ const char* const kRecordingSetup = R"sh(#!/bin/sh
 exit ${SETUP_STATUS:-0}
 )sh";
 
+// `text` as UTF-16LE bytes (ASCII only).
+std::string Utf16(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Replaces the one occurrence of `from` in the file, both taken as UTF-16LE text of one length.
+void PatchUtf16(const fs::path& file, const std::string& from, const std::string& to) {
+    ASSERT_EQ(from.size(), to.size());
+    std::string bytes = ReadFile(file);
+    const std::size_t at = bytes.rfind(Utf16(from));
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, from.size() * 2, Utf16(to));
+    const auto mode = fs::status(file).permissions();
+    WriteFile(file, bytes);
+    fs::permissions(file, mode);
+}
+
 class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -183,6 +205,158 @@ TEST_F(SetupRun, AnInstallerDatabaseStartsThroughMsiexecOnThePath) {
     EXPECT_TRUE(TmpIsEmpty());
 }
 
+// A bare name is never looked up in the current folder or a relative PATH entry: an msiexec
+// planted there does not run, as root neither. An absolute PATH folder is searched.
+TEST_F(SetupRun, MsiexecIsFoundOnlyInAbsolutePathFolders) {
+    WriteFile(product / "Setup.msi", "not really a database");
+    const std::string planted = "#!/bin/sh\necho planted > \"$SETUP_RECORD.planted\"\n";
+    WriteExecutable(dir / "msiexec", planted);
+    WriteExecutable(dir / "rel/msiexec", planted);
+    WriteExecutable(dir / "bin/msiexec", kRecordingSetup);
+    const fs::path launcher =
+        Create("[main]\nProductName=Demo\nSetupFileName=Setup.msi\nSetupParams=/qn\n");
+    const std::string bin = (dir / "bin").string();
+    struct Case {
+        std::string path;
+        bool runs; // the msiexec in bin runs
+    };
+    const Case cases[] = {
+        {"/usr/bin:/bin", false},     {".:/usr/bin:/bin", false},
+        {":/usr/bin:/bin", false},    {"/usr/bin:/bin:", false},
+        {"rel:/usr/bin:/bin", false}, {".:rel::" + bin + ":/usr/bin", true},
+        {bin + "/:/usr/bin", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        // Not silent, so that the failure is shown.
+        const ProcessResult r = Run(launcher, {}, {{"PATH", c.path}});
+        EXPECT_FALSE(fs::exists(record.string() + ".planted"));
+        if (c.runs) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            const std::vector<std::string> args = Arguments();
+            ASSERT_GE(args.size(), 3u) << ReadFile(record);
+            EXPECT_EQ(args[0], "/i");
+            EXPECT_TRUE(args[1].ends_with("/Setup.msi")) << args[1];
+        } else {
+            EXPECT_EQ(r.status, 126) << r.err;
+            EXPECT_NE(r.err.find("ShellExecuteEx failed"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("The system cannot find the file specified"), std::string::npos)
+                << r.err;
+            EXPECT_FALSE(fs::exists(record));
+        }
+        EXPECT_TRUE(TmpIsEmpty());
+        fs::remove(record);
+    }
+}
+
+// The -x search takes only a whole -x or /x token, never one inside a path; the root stays a
+// folder of its own.
+TEST_F(SetupRun, PackedArgumentsJoinOnlyAWholeXToken) {
+    AddSetup("setup.sh");
+    struct Case {
+        std::string params;
+        std::vector<std::string> args; // the launcher's
+        // The setup's arguments; "<dir>" stands for the extract folder, "<x:TEXT>" for TEXT in
+        // Base64.
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"--src [ExtractDir]x --quiet",
+         {"/q", "/dlmforward", "p"},
+         {"--src", "<dir>/x", "--quiet", "-x", "<x:p>", "/q"}},
+        {"--src [ExtractDir]data -x " + sfx::EncodeBase64("old") + " --quiet",
+         {"/q", "/dlmforward", "p"},
+         {"--src", "<dir>/data", "-x", "<x:old p>", "--quiet", "/q"}},
+        {"--quiet", {"/q", "/dlmaddondir", "/"}, {"--quiet", "-x", "<x:/AddonDir />", "/q"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.params);
+        const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
+                                         "SetupParams=" +
+                                         c.params + "\n");
+        const ProcessResult r = Run(launcher, c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string cwd = WorkingFolder().substr(4);
+        std::vector<std::string> expected;
+        for (const std::string& item : c.expected) {
+            if (item.starts_with("<dir>"))
+                expected.push_back(cwd + item.substr(5));
+            else if (item.starts_with("<x:"))
+                expected.push_back(sfx::EncodeBase64(item.substr(3, item.size() - 4)));
+            else
+                expected.push_back(item);
+        }
+        EXPECT_EQ(Arguments(), expected);
+        EXPECT_TRUE(TmpIsEmpty());
+        fs::remove(launcher);
+    }
+}
+
+// The name the launcher was started under, not its file's, carries the tag and the folder of
+// relative add-on folders; a name that leads to another file counts for nothing.
+TEST_F(SetupRun, ALinkedLauncherUsesTheLinksName) {
+    AddSetup("setup.sh");
+    fs::create_directories(dir / "real");
+    const fs::path launcher =
+        Create("[main]\nProductName=Demo\nSetupFileName=setup.sh\nForwardResourceDataFromSFX=1\n",
+               "real/launcher");
+    const ProcessResult stamped = StampLauncher(launcher, {"VRNID=id"});
+    ASSERT_EQ(stamped.status, 0) << stamped.err;
+    const std::string tag = "A1b2C3d4E5f6G7h8";
+    const fs::path links = dir / "links";
+    fs::create_directories(links);
+    fs::create_symlink(launcher, links / ("Setup--ph" + tag));
+    WriteFile(dir / "other--phZZZZZZZZZZZZZZZZ", "another file");
+
+    const std::string withTag = "VRNID=id\r\nVRNID2=" + tag + "\r\n";
+    struct Case {
+        const char* name;
+        std::string command; // run by bash in the test's folder
+        std::string path;    // PATH
+        std::string values;
+        fs::path addons; // where /dlvaddondir addons points
+    };
+    const std::string linkName = "Setup--ph" + tag;
+    const std::string std_path = "/usr/bin:/bin";
+    const Case cases[] = {
+        {"absolute link", ShellQuote((links / linkName).string()), std_path, withTag,
+         links / "addons"},
+        {"relative link", "./links/" + linkName, std_path, withTag, links / "addons"},
+        {"link found in PATH", linkName, links.string() + ":" + std_path, withTag,
+         links / "addons"},
+        {"the file itself", ShellQuote(launcher.string()), std_path, "VRNID=id\r\n",
+         dir / "real/addons"},
+        {"a tagged name of another file",
+         "exec -a " + ShellQuote((dir / "other--phZZZZZZZZZZZZZZZZ").string()) + " " +
+             ShellQuote(launcher.string()),
+         std_path, "VRNID=id\r\n", dir / "real/addons"},
+        {"a tagged name of no file",
+         "exec -a /nowhere/x--phYYYYYYYYYYYYYYYY " + ShellQuote(launcher.string()), std_path,
+         "VRNID=id\r\n", dir / "real/addons"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string command =
+            (c.command.starts_with("exec") ? "" : "exec ") + c.command + " /q /dlvaddondir addons";
+        const ProcessResult r = RunProcess({"/bin/bash", "-c", command},
+                                           {{"LANG", "en_US.UTF-8"},
+                                            {"LC_ALL", ""},
+                                            {"TMPDIR", tmp.string()},
+                                            {"SETUP_RECORD", record.string()},
+                                            {"PATH", c.path}},
+                                           dir.path().string());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Values(), c.values);
+        const std::vector<std::string> args = Arguments();
+        const auto addon = std::find(args.begin(), args.end(), "/addondir");
+        ASSERT_NE(addon, args.end()) << ReadFile(record);
+        ASSERT_NE(addon + 1, args.end());
+        EXPECT_EQ(fs::path(*(addon + 1)).lexically_normal(), c.addons);
+        EXPECT_TRUE(TmpIsEmpty());
+        fs::remove(record);
+    }
+}
+
 TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
     AddSetup("setup.sh");
     const std::string config = "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
@@ -194,6 +368,9 @@ TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
         std::vector<std::string> stamp; // sfxbuild stamp assignments
         std::string fileName;
         std::string values;
+        // Text of the built data block replaced by text of the same length, for a block
+        // sfxbuild would not make.
+        std::pair<std::string, std::string> patch = {};
     };
     const Case cases[] = {
         {"stamped slots",
@@ -207,10 +384,25 @@ TEST_F(SetupRun, ForwardedValuesAndTheCultureReachTheSetup) {
          {"VRNID=id"},
          "Setup--phA1b2C3d4E5f6G7h8",
          "VRNID=id\r\nVRNID2=A1b2C3d4E5f6G7h8\r\n"},
+        // A value with a line break would forge a line; one with a NUL would be cut short.
+        {"a forged line break in the data block",
+         "VRNID=a%0d%0aVRNID2=forged&k=v&n=a%0ab",
+         {},
+         "launcher",
+         "k=v\r\n"},
+        {"a NUL in the data block", "VRNID=a%00b&k=v", {}, "launcher", "k=v\r\n"},
+        {"a block that breaks off keeps the values before the break",
+         "k1=one&k2=two&k3=xyz&k4=four",
+         {},
+         "launcher",
+         "k1=one\r\nk2=two\r\n",
+         {"k3=xyz", "k3=%  "}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path launcher = Create(config, c.fileName, c.data);
+        if (!c.patch.first.empty())
+            PatchUtf16(launcher, c.patch.first, c.patch.second);
         if (!c.stamp.empty()) {
             const ProcessResult stamped = StampLauncher(launcher, c.stamp);
             ASSERT_EQ(stamped.status, 0) << stamped.err;

@@ -31,7 +31,16 @@ TEST(CommandLine, SwitchesSetMembersAndForwardAsTyped) {
         {{"/X", "/out"}, true, 4, true, "/out", {}},
         {{"-x", "/out"}, true, 4, true, "/out", {}},
         {{"/x"}, true, 4, true, "", {}},
-        {{"/x", "/q"}, true, 4, true, "/q", {}},
+        // A switch the launcher knows is no folder of /x: "/q" would be one at the root.
+        {{"/x", "/q"}, true, 0, true, "", {"/q"}},
+        {{"-x", "-QB"}, true, 2, true, "", {"-QB"}},
+        {{"/x", "/l", "de-DE"}, true, 4, true, "", {"/l", "de-DE"}},
+        {{"/x", "/M=/v.dat"}, true, 4, true, "", {"/M=/v.dat"}},
+        {{"/x", "/dlmforward", "a"}, true, 4, true, "", {}},
+        // Other values are folders, however they look.
+        {{"/x", "/quiet"}, true, 4, true, "/quiet", {}},
+        {{"/x", "/"}, true, 4, true, "/", {}},
+        {{"/x", "q"}, true, 4, true, "q", {}},
         {{"/QB"}, true, 2, false, "", {"/QB"}},
         {{"/qb", "/q"}, true, 0, false, "", {"/qb", "/q"}},
         {{"-qm", "/qx"}, true, 3, false, "", {"-qm", "/qx"}},
@@ -80,6 +89,16 @@ TEST(CommandLine, AddonFoldersResolveBesideTheProgram) {
     EXPECT_EQ(p->app.state.addonDir, "/srv/addons");
     EXPECT_TRUE(p->app.state.forwardedArguments.empty());
     EXPECT_EQ(Parse({"/dlvaddondir", "sub/dir"})->app.state.addonDir, "/opt/dl/sub/dir");
+}
+
+// Started through a link, the link's folder counts, not its target's.
+TEST(CommandLine, AddonFoldersResolveBesideTheNameStartedUnder) {
+    sfx::CApp app({"/dlmaddondir", "Addons", "/dlvaddondir", "more"}, "/opt/dl/setup",
+                  "/home/u/bin/setup--phA1b2C3d4E5f6G7h8");
+    ASSERT_TRUE(app.ParseCommandLine());
+    EXPECT_EQ(app.state.addonDirPacked, "/home/u/bin/Addons");
+    EXPECT_EQ(app.state.addonDir, "/home/u/bin/more");
+    EXPECT_EQ(app.ProgramPath(), "/opt/dl/setup");
 }
 
 } // namespace

@@ -26,6 +26,26 @@ namespace {
 using namespace sfx;
 namespace fs = std::filesystem;
 
+TEST(CompleteExtractOnlyFolder, NamesTheFolderAfterTheProgramNeverTheCurrentOne) {
+    const std::string here = cptlib::platform::GetCurrentDirectory();
+    ASSERT_FALSE(here.empty());
+    struct Case {
+        std::string extractDir;
+        std::string program;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"", "/opt/setup.run", here + "setup"},     {"", "/opt/setup", here + "setup-files"},
+        {"", "/opt/.hidden", here + "extracted"},   {"", "/opt/..x", here + "extracted"},
+        {"", "/opt/.hidden.run", here + ".hidden"}, {"out", "/opt/.hidden", here + "out"},
+        {"/srv/out", "/opt/.hidden", "/srv/out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program + " " + c.extractDir);
+        EXPECT_EQ(CompleteExtractOnlyFolder(c.extractDir, c.program), c.expected);
+    }
+}
+
 TEST(FormatByteSize, Table) {
     struct Case {
         std::uint64_t size;

@@ -137,6 +137,32 @@ TEST(WriteValuesFile, FailedWritesLeaveNoFile) {
     EXPECT_EQ(ReadFile(file), "VRNID2=0123456789abcdef\r\n");
 }
 
+// A value or key with a line break would forge lines of the file; one with a NUL would be cut
+// short. Such entries are left out, the others written.
+TEST(WriteValuesFile, LeavesOutEntriesWithLineBreaksOrNul) {
+    TempDir dir;
+    const auto file = dir / "SetupValues.dat";
+    struct Case {
+        const char* name;
+        ForwardedValues values;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"plain values", {{"VRNID", "id"}, {"k", "a b"}}, "VRNID=id\r\nk=a b\r\n"},
+        {"CR LF in a value", {{"VRNID", "id\r\nVRNID2=forged"}, {"k", "v"}}, "k=v\r\n"},
+        {"LF alone, CR alone", {{"a", "x\ny"}, {"b", "x\ry"}, {"c", "ok"}}, "c=ok\r\n"},
+        {"line break in a key", {{"k\nVRNID2", "v"}, {"c", "ok"}}, "c=ok\r\n"},
+        {"NUL",
+         {{"a", std::string("x\0y", 3)}, {std::string("k\0", 2), "v"}, {"c", "ok"}},
+         "c=ok\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteValuesFile(c.values, file);
+        EXPECT_EQ(ReadFile(file), c.written);
+    }
+}
+
 class DatabaseForwarding : public ::testing::Test {
 protected:
     TempDir dir;

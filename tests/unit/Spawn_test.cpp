@@ -2,6 +2,7 @@
 // descriptors) through both ways of starting, and the program search over PATH.
 
 #include "cptlib/platform/ChildProcess.h"
+#include "cptlib/platform/Process.h"
 #include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/Spawn.h"
 #include "cptlib/platform/SpawnCollect.h"
@@ -346,3 +347,39 @@ TEST(ProgramSearch, OnlyExecutableFilesInAbsoluteFoldersCount) {
 }
 
 } // namespace
+
+// The name started under counts when it leads to the running file, through a link or not;
+// otherwise the running file's own path.
+TEST(ProgramSearch, StartedAsPathIsTheNameThatLeadsToThisProgram) {
+    TempDir temp;
+    const fs::path module = GetModulePath();
+    ASSERT_FALSE(module.empty());
+    const fs::path links = temp / "links";
+    fs::create_directories(links);
+    fs::create_symlink(module, links / "run--phA1b2C3d4E5f6G7h8");
+    fs::copy_file(module, links / "copy");
+    const ScopedCurrentFolder here(temp.path());
+    const ScopedEnv path("PATH", "links:" + links.string());
+    const std::string cwd = temp.path().string() + "/";
+    struct Case {
+        std::string argument0;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {(links / "run--phA1b2C3d4E5f6G7h8").string(), links / "run--phA1b2C3d4E5f6G7h8"},
+        {"links/run--phA1b2C3d4E5f6G7h8", cwd + "links/run--phA1b2C3d4E5f6G7h8"},
+        {"./links/run--phA1b2C3d4E5f6G7h8", cwd + "./links/run--phA1b2C3d4E5f6G7h8"},
+        {"run--phA1b2C3d4E5f6G7h8", links / "run--phA1b2C3d4E5f6G7h8"},
+        {module.string(), module},
+        // Names that lead elsewhere or nowhere.
+        {(links / "copy").string(), module},
+        {"copy", module},
+        {"/nowhere/x--phA1b2C3d4E5f6G7h8", module},
+        {"not-on-path", module},
+        {"", module},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.argument0);
+        EXPECT_EQ(StartedAsPath(k.argument0), k.expected);
+    }
+}
