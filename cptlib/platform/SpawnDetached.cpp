@@ -119,8 +119,10 @@ long RawSetResUid(uid_t uid) noexcept {
             FailStep(reportFd, SpawnStep::GroupId);
         if (RawSetResUid(launch.user->uid) != 0)
             FailStep(reportFd, SpawnStep::UserId);
-        // Real and effective ids are the user's now: access() answers for that user.
-        if (launch.mustRead != nullptr && ::access(launch.mustRead, R_OK) != 0)
+        // Real and effective ids are the user's now: access() answers for that user. Only a
+        // refusal stops here; anything else is the program's to report.
+        if (launch.mustRead != nullptr && ::access(launch.mustRead, R_OK) != 0 &&
+            (errno == EACCES || errno == EPERM))
             FailStep(reportFd, SpawnStep::Access);
     }
     if (launch.directory != nullptr) {

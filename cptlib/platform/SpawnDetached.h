@@ -19,8 +19,8 @@ struct UserIdentity {
     std::vector<gid_t> groups;
     // Entered when the request names no working folder, as far as it can be.
     std::string home;
-    // When not empty: a file the user must be able to read, checked with the user's rights
-    // before the program starts (step Access).
+    // When not empty: a file the user must be allowed to read, checked with the user's rights
+    // before the program starts (step Access when refused; a missing file is not checked).
     std::string mustRead;
 };
 
