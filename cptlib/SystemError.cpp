@@ -44,7 +44,8 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {161, "The specified path is invalid."},
         {170, "The requested resource is in use."},
         {183, "Cannot create a file when that file already exists."},
-        {193, "%1 is not a valid Win32 application."},
+        // ENOEXEC: no "#!" line, or a binary of another system.
+        {193, "The file is not a program this system can run."},
         {206, "The filename or extension is too long."},
         {223, "The file size exceeds the limit allowed and cannot be saved."},
         {259, "No more data is available."},

@@ -5,6 +5,7 @@
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/localization/Placeholders.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
+#include "cptlib/platform/Machine.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/ui/MessageBox.h"
@@ -198,7 +199,14 @@ bool CApp::ChooseExtractFolder() {
         state.extractDir = CompleteExtractOnlyFolder(state.extractDir, programPath);
         return true;
     }
-    const std::uint32_t error = ChooseTemporaryFolder(state.extractDir);
+    // A setup started from the folder needs a file system that allows execution.
+    const bool mustExecute = SetupRunsFromExtractFolder(
+        SetupFileName(settings, state.culture, cptlib::platform::Is32BitProcessOn64BitKernel()));
+    const std::uint32_t error = ChooseTemporaryFolder(state.extractDir, mustExecute);
+    if (error == kErrorNoExecutableTempFolder) {
+        DoMessageBox(NoExecutableTempFolderText(), cptlib::MB_ICONERROR, 0);
+        return false;
+    }
     if (error != 0) {
         DoMessageBox("Could not get temp directory path.\n\n" + cptlib::SystemErrorText(error),
                      cptlib::MB_ICONERROR, 0);

@@ -180,6 +180,17 @@ std::string SetupFileName(const SettingsStore& settings, const std::string& cult
     return file;
 }
 
+bool SetupRunsFromExtractFolder(const std::string& setupFile) {
+    std::string_view rest = setupFile;
+    constexpr std::string_view kExtractDir = "[ExtractDir]";
+    if (rest.starts_with(kExtractDir))
+        rest.remove_prefix(kExtractDir.size());
+    else if (!rest.empty() && (rest.front() == '/' || rest.front() == '['))
+        return false; // elsewhere, or below another folder placeholder
+    const std::string extension = Extension(std::string(rest));
+    return extension != ".msi" && extension != ".ms_";
+}
+
 std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile) {
     if (IsAbsolutePath(setupFile))
         return setupFile;

@@ -67,6 +67,11 @@ SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
 std::string SetupFileName(const SettingsStore& settings, const std::string& culture,
                           bool is32BitOn64Bit);
 
+// Whether the configured setup file (placeholders not yet filled) is started as a program from
+// the extract folder: a relative name or one below "[ExtractDir]", unless it is an installer
+// database (started through msiexec).
+bool SetupRunsFromExtractFolder(const std::string& setupFile);
+
 // The setup file with its folder: a relative name below the extract folder, or below its
 // "product/" folder when nothing (or a folder) has that name there; an absolute name as it is.
 std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile);

@@ -3,6 +3,7 @@
 #include "common/setup/CommonSetupLogger.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/DesktopOpener.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/ShellDispatch.h"
 #include "launcher/ExitStatus.h"
@@ -67,8 +68,11 @@ void CSetupThread::ForwardStopSignal(cptlib::platform::StopSignal kind, bool toG
 RunProcessResult CSetupThread::RunProcess() {
     RunProcessResult result;
     bool awaited = false;
+    // A file that cannot be examined (a folder on its path closed to this user) is started
+    // like a program too: the start reports why it cannot be reached.
+    std::error_code unexamined;
     if (cptlib::platform::IsProgramFile(info_.setupFile) ||
-        !std::filesystem::exists(std::filesystem::path(info_.setupFile))) {
+        !std::filesystem::exists(std::filesystem::path(info_.setupFile), unexamined)) {
         std::uint32_t error = 0;
         if (!LaunchProcess(info_.notifyWindow, info_.setupFile, &info_.parameters, process_.get(),
                            nullptr, info_.showCommand, 0, error)) {
@@ -82,6 +86,14 @@ RunProcessResult CSetupThread::RunProcess() {
         }
         awaited = true;
     } else {
+        // Under sudo or pkexec the file goes to the user's desktop, which cannot enter the
+        // private folder otherwise; a refusal is reported by the opener's own check.
+        if (!info_.extractDir.empty())
+            if (const auto error =
+                    cptlib::platform::ShareWithDelegatingUser(info_.extractDir, info_.setupFile))
+                SETUP_LOG(Severity::Warning)
+                    << "The setup file could not be shared with the desktop user: "
+                    << cptlib::SystemErrorText(error);
         cptlib::ShellExecuteFromExplorer(
             info_.setupFile.c_str(), info_.parameters.empty() ? nullptr : info_.parameters.c_str(),
             nullptr, nullptr, 1);

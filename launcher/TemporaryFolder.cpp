@@ -12,6 +12,7 @@
 #include "launcher/Random.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <filesystem>
 #include <vector>
@@ -171,13 +172,75 @@ std::string MakeRandomFolderName() {
     return name;
 }
 
-std::uint32_t ChooseTemporaryFolder(std::string& extractDir) {
+std::vector<std::string> ExecutableTempFolderCandidates() {
+    std::vector<std::string> candidates;
+    const auto add = [&](const std::string& folder) {
+        if (folder.empty() || folder.front() != '/')
+            return;
+        const std::string withSlash = AddTrailingSlash(folder);
+        if (std::find(candidates.begin(), candidates.end(), withSlash) == candidates.end())
+            candidates.push_back(withSlash);
+    };
+    std::string temp;
+    if (cptlib::platform::GetTempPath(temp) == 0)
+        add(temp);
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
+        add(runtime);
+    add(cptlib::platform::GetXdgBaseDirectory("XDG_CACHE_HOME", ".cache"));
+    add("/var/tmp");
+    return candidates;
+}
+
+std::string FirstSuitableFolder(const std::vector<std::string>& candidates,
+                                const FolderSuitability& suitable) {
+    for (const auto& candidate : candidates)
+        if (suitable(candidate))
+            return candidate;
+    return {};
+}
+
+bool IsExecutableTempFolder(const std::string& folder, std::uint64_t requiredBytes) {
+    namespace platform = cptlib::platform;
+    bool allowed = false;
+    std::uint64_t free = 0;
+    return platform::IsDirectory(folder) && platform::CanWriteFolder(folder) &&
+           platform::QueryAllowsExecution(folder, allowed) == 0 && allowed &&
+           platform::GetFreeBytes(folder, free) == 0 &&
+           free >= std::max<std::uint64_t>(requiredBytes, 1);
+}
+
+std::uint32_t ChooseTemporaryFolder(std::string& extractDir, bool mustExecute,
+                                    std::uint64_t requiredBytes) {
     std::string tempPath;
     const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
     if (error != 0)
         return error;
+    if (mustExecute) {
+        const std::string parent =
+            FirstSuitableFolder(ExecutableTempFolderCandidates(), [&](const std::string& folder) {
+                return IsExecutableTempFolder(folder, requiredBytes);
+            });
+        if (parent.empty())
+            return kErrorNoExecutableTempFolder;
+        if (parent != tempPath)
+            SETUP_LOG(cptlib::Severity::Normal)
+                << "The temporary folder '" << tempPath
+                << "' cannot start the setup (mounted noexec, full or not writable); using '"
+                << parent << "'.";
+        tempPath = parent;
+    }
     extractDir = JoinPath(tempPath, MakeRandomFolderName());
     return 0;
+}
+
+std::string NoExecutableTempFolderText() {
+    std::string temp;
+    cptlib::platform::GetTempPath(temp);
+    return "The setup cannot be started from the temporary folder '" + temp +
+           "': its file system is mounted with the option noexec (or it is full or not "
+           "writable), and neither $XDG_RUNTIME_DIR, the cache folder ($XDG_CACHE_HOME or "
+           "~/.cache) nor /var/tmp can be used instead. Set TMPDIR to a folder on a file system "
+           "that allows programs to run.";
 }
 
 std::uint32_t CreateExtractFolder(std::string& folder) {

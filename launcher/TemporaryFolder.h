@@ -15,9 +15,34 @@ namespace sfx {
 // "vrn" and 8 characters drawn from the start-up-seeded generator.
 std::string MakeRandomFolderName();
 
-// Chooses the folder: a random name in the system's temporary folder. Returns a Win32 error
-// number, 0 on success (`extractDir` set).
-std::uint32_t ChooseTemporaryFolder(std::string& extractDir);
+// No candidate folder allows programs to be started from it (all mounted noexec or full).
+constexpr std::uint32_t kErrorNoExecutableTempFolder = 0xE0000001;
+
+// Whether a folder can take an extract folder whose setup is started from it.
+using FolderSuitability = std::function<bool(const std::string& folder)>;
+
+// The places for a setup that must be started from its extract folder, in order: the system's
+// temporary folder, $XDG_RUNTIME_DIR, the user's cache folder ($XDG_CACHE_HOME or ~/.cache),
+// /var/tmp; absolute paths only, each with a trailing "/", without repeats.
+std::vector<std::string> ExecutableTempFolderCandidates();
+
+// The first candidate that is suitable; empty when none is.
+std::string FirstSuitableFolder(const std::vector<std::string>& candidates,
+                                const FolderSuitability& suitable);
+
+// A folder that exists, can be written, lies on a file system that allows execution and has at
+// least `requiredBytes` free (at least one byte when 0).
+bool IsExecutableTempFolder(const std::string& folder, std::uint64_t requiredBytes);
+
+// Chooses the folder: a random name in the system's temporary folder. With `mustExecute` the
+// parent is the first of ExecutableTempFolderCandidates() that IsExecutableTempFolder accepts,
+// so that a noexec temporary folder is passed over before anything is extracted. Returns a Win32
+// error number or kErrorNoExecutableTempFolder, 0 on success (`extractDir` set).
+std::uint32_t ChooseTemporaryFolder(std::string& extractDir, bool mustExecute = false,
+                                    std::uint64_t requiredBytes = 0);
+
+// The message for kErrorNoExecutableTempFolder, naming the temporary folder in use.
+std::string NoExecutableTempFolderText();
 
 // Creates the normal run's extract folder for this run alone (mode 0700, never an existing
 // one): on a name clash a new random name is drawn in the same parent folder and `folder`

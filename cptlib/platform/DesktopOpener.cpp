@@ -5,11 +5,14 @@
 #include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/SpawnDetached.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -83,6 +86,90 @@ std::vector<gid_t> GroupsOf(const UserAccount& user) {
     return groups;
 }
 
+// The kernel's POSIX ACL extended attribute: a version, then (tag, permissions, id) entries
+// sorted by tag and id, little-endian.
+constexpr const char* kAclAttribute = "system.posix_acl_access";
+constexpr std::uint32_t kAclVersion = 2;
+constexpr std::uint16_t kAclUserObj = 0x01, kAclUser = 0x02, kAclGroupObj = 0x04, kAclGroup = 0x08,
+                        kAclMask = 0x10, kAclOther = 0x20;
+constexpr std::uint32_t kAclNoId = 0xFFFFFFFFu;
+
+struct AclEntry {
+    std::uint16_t tag;
+    std::uint16_t perm;
+    std::uint32_t id;
+};
+
+void PutLittle(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+std::uint32_t GetLittle(const unsigned char* in, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | in[i];
+    return value;
+}
+
+// The entries of the path's ACL; those its mode implies when it has none.
+int ReadAcl(const std::string& path, mode_t mode, std::vector<AclEntry>& entries) {
+    entries.clear();
+    std::vector<unsigned char> raw(4 + 8 * 64);
+    const ssize_t size = ::lgetxattr(path.c_str(), kAclAttribute, raw.data(), raw.size());
+    if (size < 0 && errno != ENODATA)
+        return errno;
+    if (size >= 4 && GetLittle(raw.data(), 4) == kAclVersion) {
+        for (ssize_t at = 4; at + 8 <= size; at += 8)
+            entries.push_back({static_cast<std::uint16_t>(GetLittle(&raw[at], 2)),
+                               static_cast<std::uint16_t>(GetLittle(&raw[at + 2], 2)),
+                               GetLittle(&raw[at + 4], 4)});
+        return 0;
+    }
+    entries = {{kAclUserObj, static_cast<std::uint16_t>((mode >> 6) & 7), kAclNoId},
+               {kAclGroupObj, static_cast<std::uint16_t>((mode >> 3) & 7), kAclNoId},
+               {kAclOther, static_cast<std::uint16_t>(mode & 7), kAclNoId}};
+    return 0;
+}
+
+// Adds `perm` for the user (keeping what the user had) and widens the mask just enough.
+int GrantUser(const std::string& path, mode_t mode, std::uint32_t uid, std::uint16_t perm) {
+    std::vector<AclEntry> entries;
+    if (const int error = ReadAcl(path, mode, entries))
+        return error;
+    bool found = false;
+    for (auto& entry : entries)
+        if (entry.tag == kAclUser && entry.id == uid) {
+            entry.perm |= perm;
+            found = true;
+        }
+    if (!found)
+        entries.push_back({kAclUser, perm, uid});
+    std::uint16_t mask = 0;
+    bool hasMask = false;
+    for (const auto& entry : entries) {
+        if (entry.tag == kAclUser || entry.tag == kAclGroup || entry.tag == kAclGroupObj)
+            mask |= entry.perm;
+        hasMask = hasMask || entry.tag == kAclMask;
+    }
+    if (!hasMask)
+        entries.push_back({kAclMask, 0, kAclNoId});
+    for (auto& entry : entries)
+        if (entry.tag == kAclMask)
+            entry.perm = mask;
+    std::sort(entries.begin(), entries.end(), [](const AclEntry& a, const AclEntry& b) {
+        return a.tag != b.tag ? a.tag < b.tag : a.id < b.id;
+    });
+    std::vector<unsigned char> raw;
+    PutLittle(raw, kAclVersion, 4);
+    for (const auto& entry : entries) {
+        PutLittle(raw, entry.tag, 2);
+        PutLittle(raw, entry.perm, 2);
+        PutLittle(raw, entry.id, 4);
+    }
+    return ::lsetxattr(path.c_str(), kAclAttribute, raw.data(), raw.size(), 0) == 0 ? 0 : errno;
+}
+
 [[noreturn]] void ThrowOpenerError(std::error_code code, const std::string& message,
                                    const std::string& opener) {
     CPT_THROW(SystemError(code, message)
@@ -138,6 +225,49 @@ Environment EnvironmentForUser(Environment environment, const UserAccount& user,
     return environment;
 }
 
+std::uint32_t ShareWithDelegatingUser(const std::string& folder, const std::string& file) {
+    const std::optional<UserAccount> user =
+        DelegatingUser(CurrentEnvironment(), static_cast<std::uint32_t>(::geteuid()));
+    if (!user)
+        return 0;
+    std::string base = folder;
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    if (base.empty() || base.front() != '/' || file.size() <= base.size() + 1 ||
+        file.compare(0, base.size(), base) != 0 || file[base.size()] != '/')
+        return ERROR_ACCESS_DENIED;
+
+    // The folder, each folder below it on the way, then the file; none may be a link.
+    std::vector<std::string> chain = {base};
+    for (std::size_t at = file.find('/', base.size() + 1); at != std::string::npos;
+         at = file.find('/', at + 1))
+        if (at > chain.back().size())
+            chain.push_back(file.substr(0, at));
+    chain.push_back(file);
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const bool isFile = i + 1 == chain.size();
+        struct stat st {};
+        if (::lstat(chain[i].c_str(), &st) != 0)
+            return LastWin32Error();
+        if (S_ISLNK(st.st_mode) || (!isFile && !S_ISDIR(st.st_mode)))
+            return ERROR_ACCESS_DENIED;
+        const std::uint16_t perm = isFile ? 4 : 5; // read; read and search
+        int error = GrantUser(chain[i], st.st_mode, user->uid, perm);
+        if (error == EOPNOTSUPP || error == ENOTSUP) {
+            // No ACLs here: the entry becomes the user's, with the owner's rights it needs.
+            if (::lchown(chain[i].c_str(), static_cast<uid_t>(user->uid), static_cast<gid_t>(-1)) !=
+                    0 ||
+                ::chmod(chain[i].c_str(), st.st_mode | (static_cast<mode_t>(perm) << 6)) != 0)
+                error = errno;
+            else
+                error = 0;
+        }
+        if (error != 0)
+            return Win32FromErrno(error);
+    }
+    return 0;
+}
+
 void OpenWithDesktop(const std::string& target, const std::string& workingDirectory,
                      std::chrono::milliseconds handOverTime) {
     Environment environment = CurrentEnvironment();
@@ -171,6 +301,9 @@ void OpenWithDesktop(const std::string& target, const std::string& workingDirect
     request.input = Stream::Null();
     UserIdentity identity;
     if (user) {
+        // xdg-open says "file not found" for a file it may not read.
+        if (!target.empty() && target.front() == '/')
+            identity.mustRead = target;
         identity.uid = static_cast<uid_t>(user->uid);
         identity.gid = static_cast<gid_t>(user->gid);
         identity.groups = GroupsOf(*user);
@@ -204,6 +337,10 @@ void OpenWithDesktop(const std::string& target, const std::string& workingDirect
                           SpawnStepName(outcome.step) + " failed";
     if (user)
         message += " (as user " + std::to_string(user->uid) + ")";
+    if (outcome.step == SpawnStep::Access)
+        CPT_THROW(SystemError(code, "The file cannot be read by user " +
+                                        std::to_string(user ? user->uid : 0))
+                  << tag_errinfo_path(PathFromUtf8(target)));
     if (outcome.step == SpawnStep::Directory)
         CPT_THROW(SystemError(code, message)
                   << tag_errinfo_path(PathFromUtf8(opener)) << tag_errinfo_path_label("Opener")

@@ -32,11 +32,20 @@ std::optional<UserAccount> DelegatingUser(const Environment& environment,
 Environment EnvironmentForUser(Environment environment, const UserAccount& user,
                                const std::string& runtimeRoot = "/run/user");
 
+// When a root process runs on behalf of another user (DelegatingUser): lets that user read
+// `file` and pass through the folders from `folder` (included) down to it, by a POSIX ACL entry
+// for that user alone, or, where the file system has no ACLs, by giving the user those entries.
+// Nothing else is opened to anyone. A file outside `folder`, or a symbolic link on the way, is
+// refused (ERROR_ACCESS_DENIED). Returns a Win32 error number, 0 on success or when there is no
+// such user.
+std::uint32_t ShareWithDelegatingUser(const std::string& folder, const std::string& file);
+
 // Hands `target` to xdg-open, as the delegating user when there is one, in `workingDirectory`
 // (when not empty; the user's home folder when running as that user). Returns when the opener
 // has finished successfully, or is still running after `handOverTime` (openers that run the
 // application in the foreground are then taken as started). Throws SystemError saying what
-// failed: no desktop session, no opener, the opener failing or not starting.
+// failed: no desktop session, no opener, the opener failing or not starting, or a local file
+// the delegating user cannot read ("Access is denied").
 void OpenWithDesktop(const std::string& target, const std::string& workingDirectory,
                      std::chrono::milliseconds handOverTime = std::chrono::seconds(5));
 

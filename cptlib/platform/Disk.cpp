@@ -121,6 +121,15 @@ std::vector<std::string> LocalWritableMountPoints() {
     return points;
 }
 
+std::uint32_t QueryAllowsExecution(const std::string& path, bool& allowed) {
+    allowed = false;
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0)
+        return LastWin32Error();
+    allowed = (info.f_flag & ST_NOEXEC) == 0;
+    return 0;
+}
+
 std::uint32_t GetFreeBytes(const std::string& path, std::uint64_t& freeBytes) {
     freeBytes = 0;
     struct statvfs info {};

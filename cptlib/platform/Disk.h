@@ -30,6 +30,10 @@ std::vector<std::string> LocalWritableMountPoints();
 // The bytes free to the caller on the volume of `path` (statvfs f_bavail * f_frsize).
 std::uint32_t GetFreeBytes(const std::string& path, std::uint64_t& freeBytes);
 
+// Whether programs may be started from the file system of `path` (not mounted noexec).
+// Returns a Win32 error number, 0 on success.
+std::uint32_t QueryAllowsExecution(const std::string& path, bool& allowed);
+
 // Whether the caller may create entries in the folder.
 bool CanWriteFolder(const std::string& path);
 

@@ -45,7 +45,8 @@ std::string GetCurrentDirectory() {
 
 std::uint32_t GetTempPath(std::string& path) {
     const char* tmpdir = std::getenv("TMPDIR");
-    if (IsDirectory(tmpdir))
+    // A relative TMPDIR would follow the current folder: ignored like a missing one.
+    if (tmpdir != nullptr && tmpdir[0] == '/' && IsDirectory(tmpdir))
         path = tmpdir;
     else if (IsDirectory("/tmp"))
         path = "/tmp";

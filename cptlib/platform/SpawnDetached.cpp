@@ -39,6 +39,7 @@ struct Launch {
     const char* program = nullptr;
     const char* directory = nullptr; // must be entered
     const char* home = nullptr;      // entered when possible
+    const char* mustRead = nullptr;  // checked as the user
     const UserIdentity* user = nullptr;
     bool passOnInheritable = false;
     int maxFd = 1024;
@@ -118,6 +119,11 @@ long RawSetResUid(uid_t uid) noexcept {
             FailStep(reportFd, SpawnStep::GroupId);
         if (RawSetResUid(launch.user->uid) != 0)
             FailStep(reportFd, SpawnStep::UserId);
+        // Real and effective ids are the user's now: access() answers for that user. Only a
+        // refusal stops here; anything else is the program's to report.
+        if (launch.mustRead != nullptr && ::access(launch.mustRead, R_OK) != 0 &&
+            (errno == EACCES || errno == EPERM))
+            FailStep(reportFd, SpawnStep::Access);
     }
     if (launch.directory != nullptr) {
         if (::chdir(launch.directory) != 0)
@@ -216,6 +222,8 @@ const char* SpawnStepName(SpawnStep step) {
         return "chdir";
     case SpawnStep::Exec:
         return "execve";
+    case SpawnStep::Access:
+        return "access";
     }
     return "";
 }
@@ -252,6 +260,8 @@ DetachedOutcome SpawnDetached(const SpawnRequest& request, const UserIdentity* u
     launch.user = user;
     if (user != nullptr && !user->home.empty())
         launch.home = user->home.c_str();
+    if (user != nullptr && !user->mustRead.empty())
+        launch.mustRead = user->mustRead.c_str();
     if (!request.directory.empty())
         launch.directory = request.directory.c_str();
     launch.passOnInheritable = request.passOnInheritable;

@@ -19,6 +19,9 @@ struct UserIdentity {
     std::vector<gid_t> groups;
     // Entered when the request names no working folder, as far as it can be.
     std::string home;
+    // When not empty: a file the user must be allowed to read, checked with the user's rights
+    // before the program starts (step Access when refused; a missing file is not checked).
+    std::string mustRead;
 };
 
 // What went wrong when the program could not be started.
@@ -30,6 +33,7 @@ enum class SpawnStep {
     UserId,    // setresuid
     Directory, // chdir
     Exec,      // execve
+    Access,    // access: the user cannot read UserIdentity::mustRead
 };
 
 // The system call of a step ("dup2", ...); empty for Prepare.

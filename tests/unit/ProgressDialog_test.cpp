@@ -625,6 +625,34 @@ TEST_F(ProgressDialogTest, DiskFullAtTheNormalLevelOffersAnotherFolderAndRestart
     EXPECT_EQ(view.Count("text " + T("SfxProgressText")), 2u);
 }
 
+TEST_F(ProgressDialogTest, AfterADiskFullMoveTheSetupPathAndParametersNameTheNewFolder) {
+    const fs::path other = temp / "roomy";
+    fs::create_directories(other);
+    // Picked folders come with and without a trailing "/"; the setup path must be whole.
+    for (const std::string& picked : {other.string(), other.string() + "/"}) {
+        SCOPED_TRACE(picked);
+        view = ScriptedView();
+        view.folders.push_back(picked);
+        presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+        const std::string composed = settings.extractDir;
+        settings.setupFile = composed + "setup.sh";
+        settings.setupParams = "/src " + composed + "data";
+        Run({[](FakeThread& w) { w.Fail(DiskFull(1)); },
+             [](FakeThread& w) {
+                 testsupport::WriteExecutable(JoinPath(w.Job().extractFolder, "setup.sh"),
+                                              "#!/bin/sh\n");
+                 w.Done();
+             }});
+        ASSERT_EQ(jobs.size(), 2u);
+        ASSERT_EQ(setup->starts.size(), 1u);
+        const std::string folder = AddTrailingSlash(jobs[1].extractFolder);
+        EXPECT_EQ(fs::path(jobs[1].extractFolder).parent_path(), other);
+        EXPECT_EQ(setup->starts[0].setupFile, folder + "setup.sh");
+        EXPECT_EQ(setup->starts[0].parameters, "/src " + folder + "data");
+        settings.extractDir = composed;
+    }
+}
+
 TEST_F(ProgressDialogTest, DiskFullWithoutAChoiceEndsWithTheExtractionCode) {
     struct Case {
         int level;

@@ -403,6 +403,26 @@ TEST_F(SetupCommandTest, ComposedEndToEnd) {
     }
 }
 
+TEST(SetupRunsFromExtractFolder, OnlyAProgramInTheExtractFolderNeedsToBeExecutedThere) {
+    struct Case {
+        const char* file;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"setup.exe", true},
+        {"setup.sh", true},
+        {"bin/install", true},
+        {"[ExtractDir]setup.sh", true},
+        {"[ExtractDir]product/setup", true},
+        {"setup.msi", false},
+        {"[ExtractDir]Setup.MS_", false},
+        {"/usr/bin/installer", false},
+        {"[PersonalFolder]setup.sh", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SetupRunsFromExtractFolder(c.file), c.expected) << c.file;
+}
+
 TEST(Utf, LowBytesOfUtf16AndWidening) {
     EXPECT_EQ(cptlib::LowBytesOfUtf16("A\xC3\xA9\xC5\x91"), "A\xE9\x51");
     EXPECT_EQ(cptlib::LowBytesOfUtf16("\xF0\x9F\x98\x80"), std::string("\x3D\x00", 2));

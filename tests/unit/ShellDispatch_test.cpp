@@ -21,7 +21,9 @@
 #include <fstream>
 #include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -295,6 +297,59 @@ TEST_F(ShellDispatchTest, RunsAsTheDelegatingUserNeverAsRoot) {
     EXPECT_NE(text.find("\tSUDO_UID does not hold a user id: \"nobody\".\n"), std::string::npos)
         << text;
     EXPECT_TRUE(Record().empty()) << "the opener ran although the user is unknown";
+}
+
+TEST(DesktopOpener, SharingWithTheDelegatingUserStaysInsideTheKeptFolder) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act on behalf of another user";
+    testsupport::TempDir scratch;
+    const fs::path kept = scratch / "vrnaaaaaaaa";
+    const fs::path outside = scratch / "outside.txt";
+    testsupport::WriteFile(kept / "product/readme.txt", "read me");
+    testsupport::WriteFile(outside, "not for the user");
+    fs::create_symlink(outside, kept / "link.txt");
+    fs::permissions(kept, fs::perms(0700));
+    const auto hasAcl = [](const fs::path& path) {
+        return ::lgetxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
+    };
+    testsupport::ScopedEnv env("SUDO_UID", std::nullopt);
+    env.Set("PKEXEC_UID", std::nullopt);
+    // Nobody to share with: nothing changes.
+    EXPECT_EQ(
+        platform::ShareWithDelegatingUser(kept.string(), (kept / "product/readme.txt").string()),
+        0u);
+    EXPECT_FALSE(hasAcl(kept));
+
+    env.Set("SUDO_UID", std::to_string(kNobody));
+    struct Case {
+        const char* name;
+        fs::path file;
+    };
+    const Case refused[] = {
+        {"a file outside the folder", outside},
+        {"a link out of the folder", kept / "link.txt"},
+        {"a name beside the folder", fs::path(kept.string() + "x/readme.txt")},
+        {"the folder itself", kept},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(platform::ShareWithDelegatingUser(kept.string() + "/", c.file.string()),
+                  ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(hasAcl(outside));
+    }
+    ASSERT_EQ(platform::ShareWithDelegatingUser(kept.string() + "/",
+                                                (kept / "product/readme.txt").string()),
+              0u);
+    // Granted to that user alone: the others' bits stay closed.
+    EXPECT_EQ(testsupport::ModeOf(kept) & 0007u, 0u);
+    EXPECT_FALSE(hasAcl(outside));
+    if (hasAcl(kept))
+        EXPECT_TRUE(hasAcl(kept / "product") && hasAcl(kept / "product/readme.txt"));
+    else { // no ACLs on this file system: the entries became the user's
+        struct stat st {};
+        ASSERT_EQ(::stat(kept.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+    }
 }
 
 TEST(DesktopOpener, DelegatingUser) {

@@ -4,6 +4,7 @@
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/Process.h"
 #include "support/Files.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,94 @@ TEST(FindRoomiestDrive, ProposesAWritableFolderOfThisMachine) {
     std::string root;
     ASSERT_TRUE(FindRoomiestDrive(root));
     EXPECT_NE(std::find(candidates.begin(), candidates.end(), root), candidates.end());
+}
+
+TEST(GetTempPath, ARelativeOrMissingTmpdirMeansTheSystemFolder) {
+    testsupport::TempDir scratch;
+    fs::create_directories(scratch / "tmp");
+    struct Case {
+        const char* name;
+        std::optional<std::string> tmpdir;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"absolute", (scratch / "tmp").string(), (scratch / "tmp").string() + "/"},
+        {"relative to a folder that exists here", "tmp", "/tmp/"},
+        {"dot", ".", "/tmp/"},
+        {"missing", std::nullopt, "/tmp/"},
+        {"absolute but no folder", (scratch / "none").string(), "/tmp/"},
+    };
+    // The relative value would name an existing folder from here.
+    const fs::path before = fs::current_path();
+    fs::current_path(scratch.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ScopedEnv env("TMPDIR", c.tmpdir);
+        std::string path;
+        ASSERT_EQ(cptlib::platform::GetTempPath(path), 0u);
+        EXPECT_EQ(path, c.expected);
+        std::string extractDir;
+        ASSERT_EQ(ChooseTemporaryFolder(extractDir), 0u);
+        EXPECT_EQ(extractDir.front(), '/') << extractDir;
+    }
+    fs::current_path(before);
+}
+
+TEST(ChooseTemporaryFolder, ANoexecOrFullTemporaryFolderGivesWayToTheNextPlaceInOrder) {
+    testsupport::TempDir scratch;
+    for (const char* name : {"tmp", "runtime", "cache"})
+        fs::create_directories(scratch / name);
+    const std::string tmp = (scratch / "tmp").string() + "/";
+    const std::string runtime = (scratch / "runtime").string() + "/";
+    const std::string cache = (scratch / "cache").string() + "/";
+    testsupport::ScopedEnv env("TMPDIR", tmp);
+    env.Set("XDG_RUNTIME_DIR", runtime);
+    env.Set("XDG_CACHE_HOME", cache);
+    EXPECT_EQ(ExecutableTempFolderCandidates(),
+              (std::vector<std::string>{tmp, runtime, cache, "/var/tmp/"}));
+    // Relative values are ignored; the cache folder then falls back to the home folder's.
+    env.Set("XDG_RUNTIME_DIR", "runtime");
+    env.Set("XDG_CACHE_HOME", "cache");
+    env.Set("HOME", (scratch / "home").string());
+    EXPECT_EQ(ExecutableTempFolderCandidates(),
+              (std::vector<std::string>{tmp, (scratch / "home/.cache/").string(), "/var/tmp/"}));
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> unsuitable;
+        std::string expected;
+    };
+    const std::vector<std::string> candidates = {tmp, runtime, cache, "/var/tmp/"};
+    const Case cases[] = {
+        {"the temporary folder itself", {}, tmp},
+        {"noexec temporary folder", {tmp}, runtime},
+        {"no runtime folder either", {tmp, runtime}, cache},
+        {"only /var/tmp", {tmp, runtime, cache}, "/var/tmp/"},
+        {"none", candidates, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FirstSuitableFolder(candidates,
+                                      [&](const std::string& folder) {
+                                          return std::find(c.unsuitable.begin(), c.unsuitable.end(),
+                                                           folder) == c.unsuitable.end();
+                                      }),
+                  c.expected);
+    }
+}
+
+TEST(ChooseTemporaryFolder, TakesAFolderThatAllowsExecutionAndHasRoom) {
+    testsupport::TempDir scratch;
+    testsupport::ScopedEnv env("TMPDIR", scratch.path().string());
+    EXPECT_TRUE(IsExecutableTempFolder(scratch.path().string() + "/", 1));
+    // More room than any disk has, and a folder that is not there.
+    EXPECT_FALSE(IsExecutableTempFolder(scratch.path().string() + "/", ~std::uint64_t{0}));
+    EXPECT_FALSE(IsExecutableTempFolder((scratch / "none").string() + "/", 1));
+    std::string extractDir;
+    ASSERT_EQ(ChooseTemporaryFolder(extractDir, true), 0u);
+    EXPECT_EQ(fs::path(extractDir).parent_path(), scratch.path());
+    EXPECT_NE(NoExecutableTempFolderText().find("noexec"), std::string::npos);
+    EXPECT_NE(NoExecutableTempFolderText().find("TMPDIR"), std::string::npos);
 }
 
 TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
