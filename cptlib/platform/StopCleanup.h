@@ -6,10 +6,9 @@
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/platform/SpawnCollect.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>

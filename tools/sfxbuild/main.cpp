@@ -21,11 +21,12 @@ using sfxbuild::cli::Parsed;
 using sfxbuild::cli::UsageError;
 
 constexpr const char* kSlotsHelp =
-    "The slots VRNID, VRNID2 and ZQ_BRINDLE_PHASH are empty resources in the stub that\n"
-    "'sfxbuild stamp' fills after the build, e.g. with a customer or licence number. When the\n"
-    "configuration sets ForwardResourceDataFromSFX=1, the launcher hands every non-empty slot\n"
-    "to the setup program as a NAME=VALUE line of SetupValues.dat (passed as -m FILE);\n"
-    "VRNID2 is replaced by the tag a launcher file name carries after \"--ph\".\n";
+    "The slots VRNID, VRNID2 and ZQ_BRINDLE_PHASH are empty resources in the stub\n"
+    "that 'sfxbuild stamp' fills after the build, e.g. with a customer or licence\n"
+    "number. When the configuration sets ForwardResourceDataFromSFX=1, the launcher\n"
+    "hands every non-empty slot, and every pair of create's --data, to the setup\n"
+    "program as a NAME=VALUE line of SetupValues.dat (passed as -m FILE). A launcher\n"
+    "file name that carries \"--ph\" and a 16-character tag gives VRNID2 instead.\n";
 
 // The stub beside sfxbuild (a build tree), else where `make install` puts it.
 std::filesystem::path DefaultStub() {
