@@ -63,7 +63,8 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
     const std::string program = cptlib::platform::FindProgram("7zz");
     if (program.empty())
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
-                         std::strerror(ENOENT));
+                         std::strerror(ENOENT) +
+                         " on PATH; install 7-Zip (Debian package 7zip) or pass --archive");
     cptlib::platform::SpawnRequest request;
     request.program = program;
     request.arguments = PackArguments(pack, reproducible, target);

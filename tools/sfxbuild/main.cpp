@@ -39,6 +39,11 @@ std::filesystem::path DefaultStub() {
     return std::filesystem::exists(installed, ec) ? installed.lexically_normal() : beside;
 }
 
+// A create mistake, with the help to read.
+UsageError CreateError(const std::string& what) {
+    return UsageError("create: " + what + "; see 'sfxbuild create --help'");
+}
+
 // A whole number in [low, high], or a usage error that names the option.
 unsigned Number(const Parsed& parsed, const std::string& option, unsigned low, unsigned high) {
     const std::string& text = parsed.Value(option);
@@ -48,8 +53,8 @@ unsigned Number(const Parsed& parsed, const std::string& option, unsigned low, u
     if (ok)
         value = std::stoul(text);
     if (!ok || value < low || value > high)
-        throw UsageError("create: " + option + " takes a whole number from " + std::to_string(low) +
-                         " to " + std::to_string(high) + ", not '" + text + "'");
+        throw CreateError(option + " takes a whole number from " + std::to_string(low) + " to " +
+                          std::to_string(high) + ", not '" + text + "'");
     return static_cast<unsigned>(value);
 }
 
@@ -65,19 +70,19 @@ std::string SolidBlockSize(const std::string& text) {
     const std::string unit = digits == std::string::npos ? "" : lower.substr(digits);
     if (digits == 0 || lower.size() > 12 ||
         !(unit.empty() || unit == "b" || unit == "k" || unit == "m" || unit == "g" || unit == "t"))
-        throw UsageError("create: --solid-block-size takes a size such as 64m, 1g or 1048576, "
-                         "or off, not '" +
-                         text + "'");
+        throw CreateError("--solid-block-size takes a size such as 64m, 1g or 1048576, "
+                          "or off, not '" +
+                          text + "'");
     return unit.empty() ? lower + "b" : lower;
 }
 
 int RunCreate(const Parsed& parsed) {
     if (!parsed.Has("--config"))
-        throw UsageError("create: --config FILE is required");
+        throw CreateError("--config FILE is required");
     if (!parsed.Has("--output"))
-        throw UsageError("create: -o OUT is required");
+        throw CreateError("-o OUT is required");
     if (parsed.Has("--dir") == parsed.Has("--archive"))
-        throw UsageError("create: give either --dir FOLDER or --archive FILE.7z");
+        throw CreateError("give either --dir FOLDER or --archive FILE.7z");
 
     sfxbuild::CreateOptions options;
     options.config = parsed.Value("--config");
@@ -98,14 +103,16 @@ int RunCreate(const Parsed& parsed) {
         options.pack.solidBlockSize = SolidBlockSize(parsed.Value("--solid-block-size"));
     if (options.archive &&
         (options.pack.level || options.pack.threads || !options.pack.solidBlockSize.empty()))
-        throw UsageError("create: --level, --threads and --solid-block-size apply to --dir only; "
-                         "an --archive is taken as it is");
+        throw CreateError("--level, --threads and --solid-block-size apply to --dir only, "
+                          "an --archive is taken as it is");
 
     // The usual convention for reproducible builds: seconds since 1970, UTC.
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
         const std::string text = epoch;
         if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
-            throw UsageError("SOURCE_DATE_EPOCH must be a number of seconds, not '" + text + "'");
+            throw sfxbuild::BuildError("SOURCE_DATE_EPOCH must be a whole number of seconds "
+                                       "since 1970, not '" +
+                                       text + "'; set it so or unset it");
         options.reproducible = sfxbuild::Reproducible{std::stoll(text)};
     } else if (parsed.Has("--reproducible")) {
         options.reproducible = sfxbuild::Reproducible{};
