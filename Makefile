@@ -4,6 +4,7 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
 PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost1.74-dev libboost-regex1.74-dev libboost-filesystem1.74-dev \
@@ -13,7 +14,7 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic
 
-.PHONY: all deps build test unit-test asan-test demo bench screenshots clean
+.PHONY: all deps build test unit-test asan-test demo bench screenshots install deb clean
 
 all: build
 
@@ -54,6 +55,19 @@ demo: build
 
 bench: build
 	./bench/run.sh $(BUILD_DIR)
+
+# sfxbuild in $(PREFIX)/bin, the stub in $(PREFIX)/lib/sfx, manual pages in
+# $(PREFIX)/share/man/man1; DESTDIR=... stages the whole tree below that folder.
+install: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target sfxbuild sfxstub
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# A Debian package with the same files below /usr, in $(BUILD_DIR).
+deb: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target sfxbuild sfxstub
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -39,7 +39,8 @@ private:
 
 } // namespace
 
-int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError) {
+int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError,
+                        ChildTracker* tracker) {
     run = CollectedRun{};
     Pipe out, err;
     if (const int error = out.Open())
@@ -50,7 +51,12 @@ int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError
     request.output = Stream::From(out.write());
     request.error = Stream::From(mergeError ? out.write() : err.write());
     pid_t pid = -1;
-    const int error = Spawn(request, pid);
+    const int error = tracker ? tracker->Start([&](pid_t& id) {
+        const int result = Spawn(request, id);
+        pid = id;
+        return result;
+    })
+                              : Spawn(request, pid);
     out.CloseWrite();
     err.CloseWrite();
     if (error != 0)
@@ -77,6 +83,8 @@ int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError
                 fds[i].fd = -1; // closed with its Pipe
         }
     }
+    if (tracker)
+        tracker->Ending(pid);
     run.waitStatus = WaitForProcess(pid);
     return 0;
 }

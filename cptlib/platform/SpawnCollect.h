@@ -4,6 +4,7 @@
 
 #include "cptlib/platform/Spawn.h"
 
+#include <functional>
 #include <string>
 
 namespace cptlib::platform {
@@ -14,9 +15,20 @@ struct CollectedRun {
     std::string err;
 };
 
+// Told when a program starts and ends, e.g. to end it on a stop signal.
+class ChildTracker {
+public:
+    virtual ~ChildTracker() = default;
+    // Calls `spawn` (which sets the process id) and returns its result.
+    virtual int Start(const std::function<int(pid_t&)>& spawn) = 0;
+    // The program is about to be reaped; its id may be reused soon after.
+    virtual void Ending(pid_t pid) = 0;
+};
+
 // Starts `request` with its standard output and error replaced by pipes (one shared pipe when
 // `mergeError`), reads both until the program closes them, and reaps it. Returns 0, or the
 // error number of what failed before the program ran.
-int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError = false);
+int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError = false,
+                        ChildTracker* tracker = nullptr);
 
 } // namespace cptlib::platform

@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+namespace cptlib::platform {
+class StopCleanup;
+}
+
 namespace sfxbuild {
 
 // A failure to report: one line that names the file concerned.
@@ -33,9 +37,38 @@ std::string ReadFileRange(const std::filesystem::path& path, std::uint64_t offse
 std::string EncryptConfiguration(std::string_view text, const std::array<std::uint8_t, 16>& key,
                                  const std::array<std::uint8_t, 16>& iv);
 
+// The IV of a reproducible configuration block: derived from the configuration and the
+// archive's bytes, so that the same inputs give the same block; `attempt` counts retries.
+std::array<std::uint8_t, 16> DerivedIv(std::string_view config,
+                                       const std::filesystem::path& archive, int attempt);
+
+// How 7zz packs; unset fields leave 7zz's own defaults.
+struct PackOptions {
+    std::optional<unsigned> level;   // -mx
+    std::optional<unsigned> threads; // -mmt
+    std::string solidBlockSize;      // -ms: "off" or a size with unit, e.g. "64m"
+};
+
+// Output that depends on nothing but the inputs.
+struct Reproducible {
+    // Item times later than this (seconds since 1970) are set back to it.
+    std::optional<std::int64_t> latestTime;
+};
+
+// The 7zz arguments for packing the current folder into `archive`.
+std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducible,
+                                       const std::string& archive);
+
 // Packs the contents of `folder` into a new 7z archive at `archive` with the 7zz program: LZMA2
-// behind the x86 branch filter, Unix modes and symbolic links kept.
-void MakeArchive(const std::filesystem::path& folder, const std::filesystem::path& archive);
+// behind the x86 branch filter, Unix modes and symbolic links kept. With `cleanup`, a stop
+// signal ends 7zz.
+void MakeArchive(const std::filesystem::path& folder, const std::filesystem::path& archive,
+                 const PackOptions& pack = {}, bool reproducible = false,
+                 cptlib::platform::StopCleanup* cleanup = nullptr);
+
+// Copies `folder` to the new folder `copy` with every item time clamped to `latestTime`.
+void StageFolder(const std::filesystem::path& folder, const std::filesystem::path& copy,
+                 std::int64_t latestTime);
 
 struct CreateOptions {
     std::filesystem::path config;
@@ -46,6 +79,10 @@ struct CreateOptions {
     std::filesystem::path output;
     // The product checks of Check.h; off only to make broken files on purpose.
     bool check = true;
+    PackOptions pack;
+    std::optional<Reproducible> reproducible;
+    // Removes partial output and ends 7zz on a stop signal; may be null.
+    cptlib::platform::StopCleanup* cleanup = nullptr;
 };
 
 // Writes a launcher file: stub, start marker, configuration block, end marker, archive and the

@@ -124,17 +124,10 @@ void Create(const CreateOptions& options) {
     if (Contains(stub, startMarker))
         throw BuildError("stub " + Quoted(options.stub) + " already carries a payload");
 
-    const auto key = sfx::MakeConfigKey();
-    std::string block;
-    for (int attempt = 0; attempt < kIvAttempts && block.empty(); ++attempt) {
-        block = EncryptConfiguration(config, key, RandomIv());
-        if (Contains(block, endMarker))
-            block.clear();
-    }
-    if (block.empty())
-        throw BuildError("cannot encipher " + Quoted(options.config) + " without the end marker");
+    // The IV, then the cipher text with PKCS#7 padding (1 to 16 bytes).
+    const std::uint64_t blockSize = 16 + (config.size() / 16 + 1) * 16;
     // The launcher searches only the first 20 MiB, and positions up to 20 bytes before their end.
-    const std::uint64_t endMarkerAt = stub.size() + startMarker.size() + block.size();
+    const std::uint64_t endMarkerAt = stub.size() + startMarker.size() + blockSize;
     if (endMarkerAt + sfx::kMarkerSearchTail >= sfx::kMarkerSearchLimit)
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
@@ -155,17 +148,34 @@ void Create(const CreateOptions& options) {
         throw BuildError("output " + Quoted(out) + " lies inside the folder " +
                          Quoted(*options.dir) + " that is packed");
 
-    PendingFile file(out);
+    PendingFile file(out, options.cleanup);
     std::optional<WorkFolder> work;
     std::filesystem::path archive;
+    const bool reproducible = options.reproducible.has_value();
     if (options.dir) {
-        work.emplace(out);
+        work.emplace(out, options.cleanup);
         archive = work->path() / "payload.7z";
-        MakeArchive(*options.dir, archive);
+        std::filesystem::path folder = *options.dir;
+        if (reproducible && options.reproducible->latestTime) {
+            folder = work->path() / "items";
+            StageFolder(*options.dir, folder, *options.reproducible->latestTime);
+        }
+        MakeArchive(folder, archive, options.pack, reproducible, options.cleanup);
     } else {
         archive = *options.archive;
     }
     const std::uint64_t archiveSize = CheckArchive(archive);
+
+    const auto key = sfx::MakeConfigKey();
+    std::string block;
+    for (int attempt = 0; attempt < kIvAttempts && block.empty(); ++attempt) {
+        block = EncryptConfiguration(
+            config, key, reproducible ? DerivedIv(config, archive, attempt) : RandomIv());
+        if (Contains(block, endMarker))
+            block.clear();
+    }
+    if (block.empty())
+        throw BuildError("cannot encipher " + Quoted(options.config) + " without the end marker");
 
     file.Write(stub);
     file.Write(startMarker);

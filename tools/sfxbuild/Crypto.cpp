@@ -2,7 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 namespace sfxbuild {
 
@@ -27,6 +30,35 @@ std::string EncryptConfiguration(std::string_view text, const std::array<std::ui
         throw BuildError("cannot encipher the configuration");
     block.resize(iv.size() + static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     return block;
+}
+
+std::array<std::uint8_t, 16> DerivedIv(std::string_view config,
+                                       const std::filesystem::path& archive, int attempt) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    std::ifstream in(archive, std::ios::binary);
+    if (!context || !in || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        throw BuildError("cannot derive the initialisation vector from " + Quoted(archive));
+    // The length first, so that no other split of configuration and archive gives the same
+    // input.
+    const std::string head =
+        "sfxbuild IV " + std::to_string(attempt) + " " + std::to_string(config.size()) + "\n";
+    bool ok = EVP_DigestUpdate(context.get(), head.data(), head.size()) == 1 &&
+              EVP_DigestUpdate(context.get(), config.data(), config.size()) == 1;
+    std::vector<char> buffer(1 << 20);
+    while (ok && in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (in.gcount() > 0)
+            ok = EVP_DigestUpdate(context.get(), buffer.data(),
+                                  static_cast<std::size_t>(in.gcount())) == 1;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!ok || in.bad() || EVP_DigestFinal_ex(context.get(), digest, &length) != 1 || length < 16)
+        throw BuildError("cannot derive the initialisation vector from " + Quoted(archive));
+    std::array<std::uint8_t, 16> iv{};
+    std::copy(digest, digest + iv.size(), iv.begin());
+    return iv;
 }
 
 } // namespace sfxbuild

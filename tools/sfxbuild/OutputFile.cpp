@@ -2,9 +2,12 @@
 
 #include "sfxbuild/Build.h"
 
+#include "cptlib/platform/StopCleanup.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -28,21 +31,32 @@ std::filesystem::path Beside(const std::filesystem::path& target, const std::str
     return folder / ("." + target.filename().string() + "." + RandomSuffix() + tag);
 }
 
+// Runs `create`, with `cleanup` tracking `path` when given.
+bool Tracked(cptlib::platform::StopCleanup* cleanup, const std::filesystem::path& path,
+             const std::function<bool()>& create) {
+    return cleanup ? cleanup->Create(path, create) : create();
+}
+
 } // namespace
 
-PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {
+PendingFile::PendingFile(std::filesystem::path target, cptlib::platform::StopCleanup* cleanup)
+    : target_(std::move(target)), cleanup_(cleanup) {
     if (target_.filename().empty())
         throw BuildError("output " + Quoted(target_) + " names no file");
     // Exclusive creation, so that a clash with another file is never overwritten.
     for (int attempt = 0; attempt < 10 && temporary_.empty(); ++attempt) {
         const auto candidate = Beside(target_, ".tmp");
-        const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(
-            std::fopen(candidate.c_str(), "wbx"), &std::fclose);
-        if (file)
+        int error = 0;
+        if (Tracked(cleanup_, candidate, [&] {
+                const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(
+                    std::fopen(candidate.c_str(), "wbx"), &std::fclose);
+                error = errno;
+                return file != nullptr;
+            }))
             temporary_ = candidate;
-        else if (errno != EEXIST)
+        else if (error != EEXIST)
             throw BuildError("cannot create a file beside " + Quoted(target_) + ": " +
-                             std::strerror(errno));
+                             std::strerror(error));
     }
     if (temporary_.empty())
         throw BuildError("cannot create a file beside " + Quoted(target_));
@@ -57,6 +71,8 @@ PendingFile::~PendingFile() {
     stream_.close();
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);
+    if (cleanup_)
+        cleanup_->Forget(temporary_);
 }
 
 void PendingFile::Fail(const std::string& what) const {
@@ -120,13 +136,17 @@ void PendingFile::Commit(std::filesystem::perms mode) {
     if (ec)
         throw BuildError("cannot write " + Quoted(target_) + ": " + ec.message());
     committed_ = true;
+    if (cleanup_)
+        cleanup_->Forget(temporary_);
 }
 
-WorkFolder::WorkFolder(const std::filesystem::path& target) {
+WorkFolder::WorkFolder(const std::filesystem::path& target, cptlib::platform::StopCleanup* cleanup)
+    : cleanup_(cleanup) {
     for (int attempt = 0; attempt < 10 && path_.empty(); ++attempt) {
         const auto candidate = Beside(target, ".d");
         std::error_code ec;
-        if (std::filesystem::create_directory(candidate, ec))
+        if (Tracked(cleanup_, candidate,
+                    [&] { return std::filesystem::create_directory(candidate, ec); }))
             path_ = candidate;
         else if (ec)
             throw BuildError("cannot create a folder beside " + Quoted(target) + ": " +
@@ -139,6 +159,8 @@ WorkFolder::WorkFolder(const std::filesystem::path& target) {
 WorkFolder::~WorkFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    if (cleanup_)
+        cleanup_->Forget(path_);
 }
 
 } // namespace sfxbuild

@@ -7,12 +7,18 @@
 #include <fstream>
 #include <string_view>
 
+namespace cptlib::platform {
+class StopCleanup;
+}
+
 namespace sfxbuild {
 
 class PendingFile {
 public:
-    // Creates a new temporary file in the target's folder. Throws BuildError.
-    explicit PendingFile(std::filesystem::path target);
+    // Creates a new temporary file in the target's folder, removed by `cleanup` (when given) on
+    // a stop signal. Throws BuildError.
+    explicit PendingFile(std::filesystem::path target,
+                         cptlib::platform::StopCleanup* cleanup = nullptr);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
@@ -34,13 +40,15 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     std::fstream stream_;
+    cptlib::platform::StopCleanup* cleanup_;
     bool committed_ = false;
 };
 
 // A private folder beside a target for intermediate files, removed with its contents.
 class WorkFolder {
 public:
-    explicit WorkFolder(const std::filesystem::path& target);
+    explicit WorkFolder(const std::filesystem::path& target,
+                        cptlib::platform::StopCleanup* cleanup = nullptr);
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
@@ -48,6 +56,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    cptlib::platform::StopCleanup* cleanup_;
 };
 
 } // namespace sfxbuild

@@ -5,6 +5,7 @@
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/ProgramSearch.h"
 #include "cptlib/platform/SpawnCollect.h"
+#include "cptlib/platform/StopCleanup.h"
 
 #include <cerrno>
 #include <cstring>
@@ -32,7 +33,27 @@ std::string LastLine(const std::string& output) {
 
 } // namespace
 
-void MakeArchive(const std::filesystem::path& folder, const std::filesystem::path& archive) {
+std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducible,
+                                       const std::string& archive) {
+    std::vector<std::string> arguments = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2"};
+    if (pack.level)
+        arguments.push_back("-mx=" + std::to_string(*pack.level));
+    if (!pack.solidBlockSize.empty())
+        arguments.push_back("-ms=" + pack.solidBlockSize);
+    if (pack.threads)
+        arguments.push_back("-mmt=" + std::to_string(*pack.threads));
+    // Times of this machine's accesses and changes would make every build differ.
+    if (reproducible)
+        arguments.insert(arguments.end(), {"-mtm=on", "-mtc=off", "-mta=off"});
+    // The pattern is expanded by 7zz itself; it takes hidden files as well. 7zz sorts the items
+    // by name, whatever order the folder lists them in.
+    arguments.insert(arguments.end(), {"-snl", "-bso0", "-bsp0", "-y", "--", archive, "*"});
+    return arguments;
+}
+
+void MakeArchive(const std::filesystem::path& folder, const std::filesystem::path& archive,
+                 const PackOptions& pack, bool reproducible,
+                 cptlib::platform::StopCleanup* cleanup) {
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec))
         throw BuildError("folder " + Quoted(folder) + " does not exist or is not a folder");
@@ -42,17 +63,16 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
     const std::string program = cptlib::platform::FindProgram("7zz");
     if (program.empty())
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
-                         std::strerror(ENOENT));
+                         std::strerror(ENOENT) +
+                         " on PATH; install 7-Zip (Debian package 7zip) or pass --archive");
     cptlib::platform::SpawnRequest request;
     request.program = program;
-    // The pattern is expanded by 7zz itself; it takes hidden files as well.
-    request.arguments = {"a",     "-t7z", "-m0=BCJ", "-m1=LZMA2", "-snl", "-bso0",
-                         "-bsp0", "-y",   "--",      target,      "*"};
+    request.arguments = PackArguments(pack, reproducible, target);
     request.directory = directory;
 
     request.input = cptlib::platform::Stream::Null();
     cptlib::platform::CollectedRun run;
-    if (const int error = cptlib::platform::RunCollectingOutput(request, run, true))
+    if (const int error = cptlib::platform::RunCollectingOutput(request, run, true, cleanup))
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +
                          std::strerror(error));
     using cptlib::platform::ProcessEnd;

@@ -2,115 +2,287 @@
 // describes them.
 
 #include "sfxbuild/Build.h"
+#include "sfxbuild/CommandLine.h"
 #include "sfxbuild/Inspect.h"
 
 #include "cptlib/platform/Process.h"
+#include "cptlib/platform/StopCleanup.h"
 
+#include <cstdlib>
 #include <iostream>
-#include <map>
+
+#ifndef SFX_VERSION
+#define SFX_VERSION "unknown"
+#endif
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage:\n"
-    "  sfxbuild create --config FILE (--dir FOLDER | --archive FILE.7z) [--stub FILE]\n"
-    "                  [--data QUERY] [--no-checks] -o OUT\n"
-    "  sfxbuild stamp FILE NAME=VALUE...\n"
-    "  sfxbuild info FILE [--json]\n"
-    "  sfxbuild list FILE\n"
-    "  sfxbuild verify FILE\n";
+using sfxbuild::cli::Command;
+using sfxbuild::cli::Parsed;
+using sfxbuild::cli::UsageError;
 
-class UsageError : public sfxbuild::BuildError {
-public:
-    explicit UsageError(const std::string& what) : BuildError(what + " (see sfxbuild --help)") {}
-};
+constexpr const char* kSlotsHelp =
+    "The slots VRNID, VRNID2 and ZQ_BRINDLE_PHASH are empty resources in the stub\n"
+    "that 'sfxbuild stamp' fills after the build, e.g. with a customer or licence\n"
+    "number. When the configuration sets ForwardResourceDataFromSFX=1, the launcher\n"
+    "hands every non-empty slot, and every pair of create's --data, to the setup\n"
+    "program as a NAME=VALUE line of SetupValues.dat (passed as -m FILE). A launcher\n"
+    "file name that carries \"--ph\" and a 16-character tag gives VRNID2 instead.\n";
 
-sfxbuild::CreateOptions ParseCreate(const std::vector<std::string>& args) {
-    static const std::map<std::string, std::string> kNames = {
-        {"--config", "config"}, {"--dir", "dir"}, {"--archive", "archive"}, {"--stub", "stub"},
-        {"--data", "data"},     {"-o", "output"}, {"--output", "output"}};
-    std::map<std::string, std::string> values;
-    bool check = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--no-checks") {
-            check = false;
-            continue;
-        }
-        const auto name = kNames.find(args[i]);
-        if (name == kNames.end())
-            throw UsageError("create: unknown argument '" + args[i] + "'");
-        if (i + 1 >= args.size())
-            throw UsageError("create: " + args[i] + " needs a value");
-        if (!values.emplace(name->second, args[++i]).second)
-            throw UsageError("create: " + args[i - 1] + " given twice");
-    }
-    if (!values.contains("config"))
-        throw UsageError("create: --config is required");
-    if (!values.contains("output"))
-        throw UsageError("create: -o is required");
-    if (values.contains("dir") == values.contains("archive"))
-        throw UsageError("create: give either --dir or --archive");
+// The stub beside sfxbuild (a build tree), else where `make install` puts it.
+std::filesystem::path DefaultStub() {
+    const auto self = cptlib::platform::GetModulePath().parent_path();
+    const auto beside = self / "sfxstub";
+    std::error_code ec;
+    if (std::filesystem::exists(beside, ec))
+        return beside;
+    const auto installed = self / ".." / "lib" / "sfx" / "sfxstub";
+    return std::filesystem::exists(installed, ec) ? installed.lexically_normal() : beside;
+}
+
+// A create mistake, with the help to read.
+UsageError CreateError(const std::string& what) {
+    return UsageError("create: " + what + "; see 'sfxbuild create --help'");
+}
+
+// A whole number in [low, high], or a usage error that names the option.
+unsigned Number(const Parsed& parsed, const std::string& option, unsigned low, unsigned high) {
+    const std::string& text = parsed.Value(option);
+    unsigned long value = 0;
+    bool ok = !text.empty() && text.size() <= 9 &&
+              text.find_first_not_of("0123456789") == std::string::npos;
+    if (ok)
+        value = std::stoul(text);
+    if (!ok || value < low || value > high)
+        throw CreateError(option + " takes a whole number from " + std::to_string(low) + " to " +
+                          std::to_string(high) + ", not '" + text + "'");
+    return static_cast<unsigned>(value);
+}
+
+// "off", or a size in bytes with an optional k, m, g or t (binary multiples), as 7zz's -ms
+// takes it.
+std::string SolidBlockSize(const std::string& text) {
+    std::string lower;
+    for (const char c : text)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "off")
+        return lower;
+    const auto digits = lower.find_first_not_of("0123456789");
+    const std::string unit = digits == std::string::npos ? "" : lower.substr(digits);
+    if (digits == 0 || lower.size() > 12 ||
+        !(unit.empty() || unit == "b" || unit == "k" || unit == "m" || unit == "g" || unit == "t"))
+        throw CreateError("--solid-block-size takes a size such as 64m, 1g or 1048576, "
+                          "or off, not '" +
+                          text + "'");
+    return unit.empty() ? lower + "b" : lower;
+}
+
+int RunCreate(const Parsed& parsed) {
+    if (!parsed.Has("--config"))
+        throw CreateError("--config FILE is required");
+    if (!parsed.Has("--output"))
+        throw CreateError("-o OUT is required");
+    if (parsed.Has("--dir") == parsed.Has("--archive"))
+        throw CreateError("give either --dir FOLDER or --archive FILE.7z");
 
     sfxbuild::CreateOptions options;
-    options.check = check;
-    options.config = values["config"];
-    options.output = values["output"];
-    if (values.contains("dir"))
-        options.dir = values["dir"];
-    if (values.contains("archive"))
-        options.archive = values["archive"];
-    if (values.contains("data"))
-        options.data = values["data"];
-    options.stub = values.contains("stub")
-                       ? std::filesystem::path(values["stub"])
-                       : cptlib::platform::GetModulePath().parent_path() / "sfxstub";
-    return options;
+    options.check = !parsed.Has("--no-checks");
+    options.config = parsed.Value("--config");
+    options.output = parsed.Value("--output");
+    if (parsed.Has("--dir"))
+        options.dir = parsed.Value("--dir");
+    if (parsed.Has("--archive"))
+        options.archive = parsed.Value("--archive");
+    if (parsed.Has("--data"))
+        options.data = parsed.Value("--data");
+    options.stub =
+        parsed.Has("--stub") ? std::filesystem::path(parsed.Value("--stub")) : DefaultStub();
+    if (parsed.Has("--level"))
+        options.pack.level = Number(parsed, "--level", 0, 9);
+    if (parsed.Has("--threads"))
+        options.pack.threads = Number(parsed, "--threads", 1, 1024);
+    if (parsed.Has("--solid-block-size"))
+        options.pack.solidBlockSize = SolidBlockSize(parsed.Value("--solid-block-size"));
+    if (options.archive &&
+        (options.pack.level || options.pack.threads || !options.pack.solidBlockSize.empty()))
+        throw CreateError("--level, --threads and --solid-block-size apply to --dir only, "
+                          "an --archive is taken as it is");
+
+    // The usual convention for reproducible builds: seconds since 1970, UTC.
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+        const std::string text = epoch;
+        if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+            throw sfxbuild::BuildError("SOURCE_DATE_EPOCH must be a whole number of seconds "
+                                       "since 1970, not '" +
+                                       text + "'; set it so or unset it");
+        options.reproducible = sfxbuild::Reproducible{std::stoll(text)};
+    } else if (parsed.Has("--reproducible")) {
+        options.reproducible = sfxbuild::Reproducible{};
+    }
+
+    cptlib::platform::StopCleanup cleanup;
+    options.cleanup = &cleanup;
+    sfxbuild::Create(options);
+    return 0;
+}
+
+int RunStamp(const Parsed& parsed) {
+    sfxbuild::Stamp(parsed.operands[0], {parsed.operands.begin() + 1, parsed.operands.end()});
+    return 0;
+}
+
+// Standard output must take all of it, or the command fails.
+void FlushOrFail(const std::string& what, const std::filesystem::path& file) {
+    std::cout.flush();
+    if (!std::cout)
+        throw sfxbuild::BuildError("cannot write " + what + " of " + sfxbuild::Quoted(file));
+}
+
+int RunInfo(const Parsed& parsed) {
+    const std::filesystem::path file = parsed.operands[0];
+    if (parsed.Has("--json"))
+        sfxbuild::InfoJson(file, std::cout);
+    else
+        sfxbuild::Info(file, std::cout);
+    FlushOrFail("the description", file);
+    return 0;
+}
+
+int RunList(const Parsed& parsed) {
+    sfxbuild::List(parsed.operands[0], std::cout);
+    FlushOrFail("the items", parsed.operands[0]);
+    return 0;
+}
+
+int RunVerify(const Parsed& parsed) {
+    std::string problem;
+    const sfxbuild::VerifyResult result = sfxbuild::Verify(parsed.operands[0], std::cout, problem);
+    if (result != sfxbuild::VerifyResult::Intact)
+        std::cerr << "sfxbuild: " << problem << "\n";
+    return static_cast<int>(result);
+}
+
+// Adding a command or an option is one entry here.
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> kCommands = {
+        {"create",
+         "--config FILE (--dir FOLDER | --archive FILE.7z) [OPTION...] -o OUT",
+         "Makes a launcher file: the stub, the enciphered configuration, the archive and the\n"
+         "optional data block. The output appears only when complete; nothing is left behind\n"
+         "on failure or when interrupted (Ctrl+C, SIGTERM, SIGHUP).",
+         {
+             {"--config", "", "FILE", "the configuration, UTF-8 text (see the README)"},
+             {"--dir", "", "FOLDER",
+              "the product folder, packed with 7zz (LZMA2 behind\n"
+              "the x86 filter, Unix modes and links kept)"},
+             {"--archive", "", "FILE.7z", "a ready 7z archive, taken as it is"},
+             {"--stub", "", "FILE",
+              "the launcher stub; default: sfxstub beside\n"
+              "sfxbuild, else ../lib/sfx/sfxstub relative to it\n"
+              "(where `make install` puts it)"},
+             {"--data", "", "QUERY",
+              "a data block of key=value pairs joined by &\n"
+              "(URL escapes allowed), appended to the file; the\n"
+              "launcher hands each pair to the setup program as\n"
+              "a line of SetupValues.dat"},
+             {"--output", "-o", "OUT", "the launcher file to write (mode 0755)"},
+             {"--level", "", "0..9",
+              "7zz compression level (-mx), 0 fastest, 9 best;\n"
+              "default: 7zz's own, 5"},
+             {"--solid-block-size", "", "SIZE",
+              "largest solid block (-ms): bytes, or with k, m,\n"
+              "g, t (e.g. 64m), or off for one block per file;\n"
+              "default: 7zz's own for the level"},
+             {"--threads", "", "N",
+              "threads 7zz uses (-mmt); default: one per\n"
+              "processor"},
+             {"--reproducible", "", "",
+              "byte-identical output for the same stub,\n"
+              "configuration and folder: initialisation vector\n"
+              "derived from the inputs, no creation or access\n"
+              "times stored, items sorted by name. Also set by\n"
+              "SOURCE_DATE_EPOCH (seconds since 1970), which\n"
+              "further clamps every item time to that value"},
+             {"--no-checks", "", "",
+              "skip the product checks (links leaving the folder,\n"
+              "special files, refused names, a missing setup file,\n"
+              "unknown cultures); only to make a broken file on\n"
+              "purpose, for example to test a launcher"},
+         },
+         0,
+         0,
+         RunCreate},
+        {"stamp",
+         "FILE NAME=VALUE...",
+         std::string("Writes values into the empty resource slots of a launcher file in place;\n"
+                     "every assignment is checked before anything is written.\n\n") +
+             kSlotsHelp,
+         {},
+         2,
+         SIZE_MAX,
+         RunStamp},
+        {"info",
+         "FILE [--json]",
+         "Prints the layout (offsets and sizes), the deciphered configuration and the slots.",
+         {{"--json", "", "", "the same facts as one JSON object, for pipelines"}},
+         1,
+         1,
+         RunInfo},
+        {"list",
+         "FILE",
+         "Prints the archive's items: type and permissions, size, modification time (UTC) and\n"
+         "name.",
+         {},
+         1,
+         1,
+         RunList},
+        {"verify",
+         "FILE",
+         "Checks a launcher file without running it: the size the self-check expects, the\n"
+         "configuration block, and every item decoded against its check sum, writing nothing.\n"
+         "Exit status: 0 intact, 2 damaged, 1 usage or read error; what is wrong goes to\n"
+         "stderr in one line.",
+         {},
+         1,
+         1,
+         RunVerify},
+    };
+    return kCommands;
+}
+
+std::string Usage() {
+    std::string text = "usage:\n";
+    for (const Command& command : Commands())
+        text += "  sfxbuild " + command.name + " " + command.synopsis + "\n";
+    text += "  sfxbuild COMMAND --help\n  sfxbuild --version\n";
+    return text;
 }
 
 int Run(const std::vector<std::string>& args) {
     if (args.empty())
-        throw UsageError("no command");
-    const std::string& command = args[0];
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "--help" || command == "-h") {
-        std::cout << kUsage;
-    } else if (command == "create") {
-        sfxbuild::Create(ParseCreate(rest));
-    } else if (command == "stamp") {
-        if (rest.size() < 2)
-            throw UsageError("stamp: needs a file and at least one NAME=VALUE");
-        sfxbuild::Stamp(rest[0], {rest.begin() + 1, rest.end()});
-    } else if (command == "info") {
-        const bool json = rest.size() == 2 && (rest[0] == "--json" || rest[1] == "--json");
-        if (rest.size() != 1 && !json)
-            throw UsageError("info: needs exactly one file and optionally --json");
-        const std::string& file = json && rest[0] == "--json" ? rest[1] : rest[0];
-        if (json)
-            sfxbuild::InfoJson(file, std::cout);
-        else
-            sfxbuild::Info(file, std::cout);
-        std::cout.flush();
-        if (!std::cout)
-            throw sfxbuild::BuildError("cannot write the description of " + sfxbuild::Quoted(file));
-    } else if (command == "list") {
-        if (rest.size() != 1)
-            throw UsageError("list: needs exactly one file");
-        sfxbuild::List(rest[0], std::cout);
-        std::cout.flush();
-        if (!std::cout)
-            throw sfxbuild::BuildError("cannot write the items of " + sfxbuild::Quoted(rest[0]));
-    } else if (command == "verify") {
-        if (rest.size() != 1)
-            throw UsageError("verify: needs exactly one file");
-        std::string problem;
-        const sfxbuild::VerifyResult result = sfxbuild::Verify(rest[0], std::cout, problem);
-        if (result != sfxbuild::VerifyResult::Intact)
-            std::cerr << "sfxbuild: " << problem << "\n";
-        return static_cast<int>(result);
-    } else {
-        throw UsageError("unknown command '" + command + "'");
+        throw UsageError("no command given; commands: " + sfxbuild::cli::Names(Commands()));
+    const std::string& first = args[0];
+    if (first == "--help" || first == "-h" || first == "help") {
+        if (first == "help" && args.size() > 1) {
+            std::cout << sfxbuild::cli::Help(sfxbuild::cli::Find(Commands(), args[1]));
+            return 0;
+        }
+        std::cout << "sfxbuild " SFX_VERSION " - makes, stamps and describes launcher files\n\n"
+                  << Usage() << "\n"
+                  << kSlotsHelp << "\nExit status: 0 done, 1 failure (one line on stderr).\n";
+        return 0;
     }
-    return 0;
+    if (first == "--version" || first == "-V") {
+        std::cout << "sfxbuild " SFX_VERSION "\n";
+        return 0;
+    }
+    const Command& command = sfxbuild::cli::Find(Commands(), first);
+    const Parsed parsed = sfxbuild::cli::Parse(command, {args.begin() + 1, args.end()});
+    if (parsed.Has("--help")) {
+        std::cout << sfxbuild::cli::Help(command);
+        return 0;
+    }
+    return command.run(parsed);
 }
 
 // One line, whatever the message holds.

@@ -1,0 +1,137 @@
+// The build tool's command-line parsing and the 7zz arguments it makes.
+
+#include "sfxbuild/Build.h"
+#include "sfxbuild/CommandLine.h"
+
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using sfxbuild::cli::Command;
+using sfxbuild::cli::Parse;
+using sfxbuild::cli::Parsed;
+using sfxbuild::cli::UsageError;
+
+int Nothing(const Parsed&) {
+    return 0;
+}
+
+const Command kCommand = {"make",
+                          "--in FILE [--fast] -o OUT [NAME...]",
+                          "Makes things.",
+                          {{"--in", "", "FILE", "the input\nover two lines"},
+                           {"--fast", "", "", "be quick"},
+                           {"--output", "-o", "OUT", "the output"}},
+                          0,
+                          2,
+                          Nothing};
+
+TEST(SfxbuildCommandLine, TakesValuesInEveryUsualForm) {
+    struct Case {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> values;
+        std::vector<std::string> operands;
+    };
+    const Case cases[] = {
+        {{"--in", "a", "-o", "b"}, {{"--in", "a"}, {"--output", "b"}}, {}},
+        {{"--in=a", "--output=b"}, {{"--in", "a"}, {"--output", "b"}}, {}},
+        // Only the first '=' splits; an empty value is a value.
+        {{"--in=x=y", "--output="}, {{"--in", "x=y"}, {"--output", ""}}, {}},
+        // A value may look like an option.
+        {{"--in", "--fast"}, {{"--in", "--fast"}}, {}},
+        {{"--fast", "n1", "-"}, {{"--fast", ""}}, {"n1", "-"}},
+        // After "--" everything is an operand.
+        {{"--", "--fast", "-o"}, {}, {"--fast", "-o"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const Parsed parsed = Parse(kCommand, c.args);
+        EXPECT_EQ(parsed.values, c.values);
+        EXPECT_EQ(parsed.operands, c.operands);
+    }
+}
+
+TEST(SfxbuildCommandLine, RefusesMistakesWithAHint) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--nope"}, "unknown option '--nope'"},
+        {{"--nope=1"}, "unknown option '--nope'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--in"}, "--in needs a value (FILE)"},
+        {{"--fast=yes"}, "--fast takes no value"},
+        {{"--in", "a", "--in=b"}, "--in given twice"},
+        {{"-o", "a", "--output", "b"}, "--output given twice"},
+        {{"a", "b", "c"}, "usage: sfxbuild make"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        try {
+            Parse(kCommand, c.args);
+            ADD_FAILURE() << "accepted";
+        } catch (const UsageError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(c.message), std::string::npos) << what;
+            EXPECT_NE(what.find("--help"), std::string::npos) << what;
+        }
+    }
+}
+
+TEST(SfxbuildCommandLine, HelpWinsAndListsEveryOption) {
+    EXPECT_TRUE(Parse(kCommand, {"a", "b", "c", "--help"}).Has("--help"));
+    EXPECT_TRUE(Parse(kCommand, {"-h"}).Has("--help"));
+    EXPECT_FALSE(Parse(kCommand, {"--", "--help"}).Has("--help"));
+
+    const std::string help = sfxbuild::cli::Help(kCommand);
+    for (const char* expected :
+         {"usage: sfxbuild make --in FILE", "Makes things.", "--in FILE", "the input\n",
+          "over two lines", "--fast", "be quick", "-o, --output OUT", "--help"})
+        EXPECT_NE(help.find(expected), std::string::npos) << expected << "\n" << help;
+    // The second line of a help text lines up with the first.
+    const auto first = help.find("the input");
+    const auto lineStart = help.rfind('\n', first) + 1;
+    const auto second = help.find("over two lines");
+    EXPECT_EQ(second - (help.rfind('\n', second) + 1), first - lineStart) << help;
+}
+
+TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
+    using Args = std::vector<std::string>;
+    const Args tail = {"-snl", "-bso0", "-bsp0", "-y", "--", "/a.7z", "*"};
+    const Args head = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2"};
+    auto joined = [&](const Args& middle) {
+        Args all = head;
+        all.insert(all.end(), middle.begin(), middle.end());
+        all.insert(all.end(), tail.begin(), tail.end());
+        return all;
+    };
+    EXPECT_EQ(sfxbuild::PackArguments({}, false, "/a.7z"), joined({}));
+    sfxbuild::PackOptions pack;
+    pack.level = 0;
+    pack.threads = 3;
+    pack.solidBlockSize = "64m";
+    EXPECT_EQ(sfxbuild::PackArguments(pack, false, "/a.7z"),
+              joined({"-mx=0", "-ms=64m", "-mmt=3"}));
+    EXPECT_EQ(sfxbuild::PackArguments({}, true, "/a.7z"),
+              joined({"-mtm=on", "-mtc=off", "-mta=off"}));
+}
+
+TEST(SfxbuildDerivedIv, FollowsEveryInput) {
+    testsupport::TempDir scratch;
+    const auto a = scratch.path() / "a.7z";
+    const auto b = scratch.path() / "b.7z";
+    testsupport::WriteFile(a, "archive bytes");
+    testsupport::WriteFile(b, "archive bytez");
+    const auto iv = sfxbuild::DerivedIv("config", a, 0);
+    EXPECT_EQ(sfxbuild::DerivedIv("config", a, 0), iv);
+    EXPECT_NE(sfxbuild::DerivedIv("config", b, 0), iv);
+    EXPECT_NE(sfxbuild::DerivedIv("configX", a, 0), iv);
+    EXPECT_NE(sfxbuild::DerivedIv("config", a, 1), iv);
+    EXPECT_THROW(sfxbuild::DerivedIv("config", scratch.path() / "none", 0), sfxbuild::BuildError);
+}
+
+} // namespace
