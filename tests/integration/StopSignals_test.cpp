@@ -229,15 +229,19 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
     const fs::path launcher = MakeBig();
     struct Case {
         const char* name;
-        std::string typed; // empty: SIGTERM
+        std::string typed; // empty: `signal`, or nothing at all
+        int signal;
         int status;
         bool setupRuns;
     } cases[] = {
-        {"yes", "1\n", 130, false},
-        // Ctrl+C at the question is its Escape: the answer No, the run goes on.
-        {"no", "2\n", 0, true},
-        {"Ctrl+C", "\x03", 0, true},
-        {"SIGTERM", "", 130, false},
+        {"yes", "1\n", 0, 130, false},
+        {"no", "2\n", 0, 0, true},
+        // A second Ctrl+C, at the question, stops the run.
+        {"Ctrl+C", "\x03", 0, 130, false},
+        {"SIGTERM", "", SIGTERM, 130, false},
+        {"SIGINT", "", SIGINT, 130, false},
+        // Nobody answers: the end of the extraction closes the question, the setup starts.
+        {"unanswered", "", 0, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,10 +254,10 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
         EXPECT_NE(terminal.Output().find("Do you really want to cancel the installation?"),
                   std::string::npos);
         std::this_thread::sleep_for(100ms);
-        if (c.typed.empty())
-            terminal.Signal(SIGTERM);
-        else
+        if (!c.typed.empty())
             terminal.Type(c.typed);
+        else if (c.signal != 0)
+            terminal.Signal(c.signal);
         // The rest of the extraction may take its time; the stop may not.
         const int end = terminal.WaitForExit(c.setupRuns ? 60s : 2s);
         EXPECT_EQ(end, c.status) << terminal.Output() << ReadFile(dir / "log");
@@ -261,6 +265,16 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
             terminal.WaitForExit(60s);
         EXPECT_EQ(CountEntries(dir / "tmp"), 0u);
         EXPECT_EQ(SetupRan(), c.setupRuns);
+        // A signal may close the question too, or end its read first.
+        if (c.signal == 0) {
+            const bool closed = c.typed.empty();
+            EXPECT_EQ(terminal.Output().find("The question was closed") != std::string::npos,
+                      closed)
+                << terminal.Output();
+        }
+        if (c.status == 130) {
+            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 1602"), std::string::npos);
+        }
     }
 }
 
