@@ -68,6 +68,7 @@ bool CApp::InitInstance() {
                cptlib::platform::CurrentProcessId());
     // From here a stop signal ends the run as cancelled, whatever step it comes in.
     stops = std::make_unique<RunStopSignals>();
+    SETUP_LOG(cptlib::Severity::Normal) << "Start-up: a stop signal now ends the run as cancelled.";
 
     if (RunStartupSteps())
         exitCode = RunSetupSequence();
