@@ -1,5 +1,6 @@
 #include "launcher/App.h"
 
+#include "common/setup/CommonSetupLogger.h"
 #include "cptlib/ErrorText.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/localization/FolderProperties.h"
@@ -18,6 +19,7 @@
 #include "launcher/LanguageChoice.h"
 #include "launcher/ProgressDialog.h"
 #include "launcher/Random.h"
+#include "launcher/RunStopSignals.h"
 #include "launcher/SelfCheck.h"
 #include "launcher/SetupCommand.h"
 #include "launcher/TemporaryFolder.h"
@@ -26,6 +28,7 @@
 #include <clocale>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 namespace sfx {
 
@@ -38,6 +41,7 @@ CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPat
 }
 
 CApp::~CApp() {
+    stops.reset();
     // The presenter refers to the module, which goes with this object.
     if (presenterInstalled)
         cptlib::SetMessageBoxPresenter(nullptr);
@@ -65,39 +69,65 @@ bool CApp::InitInstance() {
     std::setlocale(LC_MESSAGES, "");
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
                cptlib::platform::CurrentProcessId());
+    // From here a stop signal ends the run as cancelled, whatever step it comes in.
+    stops = std::make_unique<RunStopSignals>();
+    SETUP_LOG(cptlib::Severity::Normal) << "Start-up: a stop signal now ends the run as cancelled.";
 
     if (RunStartupSteps())
         exitCode = RunSetupSequence();
     return false;
 }
 
+bool CApp::StopRequested() {
+    if (!stops || !stops->Requested())
+        return false;
+    SETUP_LOG(cptlib::Severity::Warning) << "Stop requested by a signal during the start-up.";
+    exitCode = kExitCancelled;
+    return true;
+}
+
 bool CApp::RunStartupSteps() {
+    // A step that a stop signal interrupted may have failed for it: the stop decides.
     if (!LoadStrings({})) {
-        exitCode = kExitNoStringTables;
+        if (!StopRequested())
+            exitCode = kExitNoStringTables;
         return false;
     }
     if (!ParseCommandLine()) {
+        if (StopRequested())
+            return false;
         ShowCommandLineHelp();
         exitCode = kExitSuccess;
         return false;
     }
+    if (StopRequested())
+        return false;
     if (!LoadSettings()) {
-        exitCode = kExitBadArchive;
+        if (!StopRequested())
+            exitCode = kExitBadArchive;
         return false;
     }
+    if (StopRequested())
+        return false;
     if (!ChooseCulture()) {
         exitCode = kExitCancelled;
         return false;
     }
+    if (StopRequested())
+        return false;
     if (!CheckOwnFile()) {
-        exitCode = kExitBadArchive;
+        if (!StopRequested())
+            exitCode = kExitBadArchive;
         return false;
     }
+    if (StopRequested())
+        return false;
     if (!ChooseExtractFolder()) {
-        exitCode = kExitBadArchive;
+        if (!StopRequested())
+            exitCode = kExitBadArchive;
         return false;
     }
-    return true;
+    return !StopRequested();
 }
 
 std::uint32_t CApp::ExitInstance() {
@@ -223,7 +253,8 @@ std::uint32_t CApp::RunSetupSequence() {
                                                                       CurrentSetupCommandSystem());
         record.startedAs = startedAs.string();
         return RunProgressDialog(record, strings, *view,
-                                 std::make_unique<ExtractionWorker<CExtractThread>>());
+                                 std::make_unique<ExtractionWorker<CExtractThread>>(), nullptr,
+                                 stops.get());
     } catch (const std::exception&) {
         DoMessageBox(cptlib::ErrorText(), cptlib::MB_ICONERROR, 0);
         return kExitBadArchive;
@@ -256,15 +287,20 @@ bool CApp::ChooseCulture() {
 int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& selected) {
     selected = offer.selected;
     IGuiModule* module = gui->Get(state.UiLevel);
-    // Any stop signal closes the question as cancelled: a terminal prompt ends by itself (also
-    // at Ctrl+C), a window is closed here. The run then ends as cancelled.
-    const cptlib::platform::SignalWatch signals([module](const cptlib::platform::StopSignalEvent&) {
+    // Any stop signal closes the question as cancelled: a terminal prompt ends (Ctrl+C typed at
+    // it by itself), a window is closed here. The run then ends as cancelled.
+    std::optional<RunStopSignals> own;
+    RunStopSignals& signals = stops ? *stops : own.emplace();
+    const auto route = signals.RouteTo([module](const cptlib::platform::StopSignalEvent&) {
+        cptlib::platform::SignalWatch::EndPrompts();
         if (module != nullptr)
             module->CloseDialogs();
     });
-    if (module != nullptr)
-        return module->RunLanguageDialog(offer.cultures, selected, strings);
-    return sfx::RunLanguageDialog(offer.cultures, selected, strings);
+    const int answer = module != nullptr
+                           ? module->RunLanguageDialog(offer.cultures, selected, strings)
+                           : sfx::RunLanguageDialog(offer.cultures, selected, strings);
+    // A signal that came outside the prompt's read still stops the run.
+    return signals.Requested() ? cptlib::IDCANCEL : answer;
 }
 
 } // namespace sfx

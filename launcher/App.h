@@ -16,6 +16,7 @@
 namespace sfx {
 
 class GuiHost;
+class RunStopSignals;
 
 class CApp {
 public:
@@ -72,6 +73,10 @@ private:
     std::filesystem::path startedAs;
     std::unique_ptr<GuiHost> gui;
     bool presenterInstalled = false;
+    // The run's stop signals, from the first step on; null before InitInstance.
+    std::unique_ptr<RunStopSignals> stops;
+    // Whether a stop signal ended the start-up (exitCode is then set).
+    bool StopRequested();
 };
 
 // Resolves a folder argument of the command line against the folder of `programPath`, the

@@ -11,7 +11,9 @@ namespace sfx {
 GuiHost::GuiHost(std::string_view image, EnvReader getenv)
     : image_(image), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
 
-GuiHost::~GuiHost() = default;
+GuiHost::~GuiHost() {
+    loaded_.store(nullptr);
+}
 
 void GuiHost::Refuse(std::string reason) {
     whyNot_ = std::move(reason);
@@ -66,6 +68,7 @@ IGuiModule* GuiHost::Load() {
         return nullptr;
     }
     whyNot_.clear();
+    loaded_.store(module_.get());
     SETUP_LOG(cptlib::Severity::Normal) << "GUI module loaded.";
     return module_.get();
 }
@@ -92,7 +95,8 @@ bool GuiMessageBoxPresenter::MainWindowVisible() const {
 
 namespace {
 
-// The terminal view with the module's folder chooser.
+// The terminal view with the module's folder chooser and boxes. While one of the module's
+// dialogs is open, its event loop runs the dialog's messages, so that a stop signal reaches it.
 class WindowedFolderPickerView : public IProgressView {
 public:
     WindowedFolderPickerView(std::unique_ptr<IProgressView> inner, GuiHost& host, int uiLevel)
@@ -113,6 +117,14 @@ public:
     int AskOverwrite(const cptlib::MessageBoxContent& question) override {
         return inner_->AskOverwrite(question);
     }
+    int AskCancel(const cptlib::MessageBoxContent& question) override {
+        if (host_.Get(uiLevel_) != nullptr)
+            return IProgressView::AskCancel(question);
+        // The terminal's prompt runs the messages itself.
+        const int answer = inner_->AskCancel(question);
+        ServeInbox();
+        return answer;
+    }
     bool AskPassword(std::string& password) override { return inner_->AskPassword(password); }
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
         if (IGuiModule* module = host_.Get(uiLevel_))
@@ -123,15 +135,56 @@ public:
                             const std::string& folder) override {
         inner_->ShowExtractSuccess(box, folder);
     }
-    void CloseQuestions() override { inner_->CloseQuestions(); }
+    void CloseQuestions() override {
+        if (IGuiModule* module = host_.Loaded())
+            module->CloseDialogs();
+        inner_->CloseQuestions();
+    }
     void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override {
-        inner_->RunModalLoop(inbox, ended);
+        serving_ = std::make_shared<Serving>();
+        serving_->inbox = &inbox;
+        ServeInbox();
+        try {
+            inner_->RunModalLoop(inbox, ended);
+        } catch (...) {
+            StopServing();
+            throw;
+        }
+        StopServing();
     }
 
 private:
+    struct Serving {
+        cptlib::MessageInbox* inbox = nullptr; // null once the loop has ended
+        std::atomic<bool> queued{false};
+    };
+
+    void ServeInbox() {
+        if (!serving_)
+            return;
+        serving_->inbox->SetWakeCallback([serving = serving_, &host = host_] {
+            IGuiModule* module = host.Loaded();
+            if (module == nullptr || serving->queued.exchange(true))
+                return;
+            // Runs on the dialog's thread, inside whatever dialog of the module is open.
+            module->RunLater([serving] {
+                serving->queued = false;
+                if (serving->inbox != nullptr)
+                    serving->inbox->ProcessPending();
+            });
+        });
+    }
+
+    void StopServing() {
+        serving_->inbox->SetWakeCallback({});
+        serving_->inbox = nullptr;
+        serving_.reset();
+    }
+
     std::unique_ptr<IProgressView> inner_;
     GuiHost& host_;
     int uiLevel_;
+    std::shared_ptr<Serving> serving_;
 };
 
 } // namespace

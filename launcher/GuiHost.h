@@ -8,6 +8,7 @@
 #include "launcher/GuiModule.h"
 #include "launcher/ProgressView.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,6 +30,8 @@ public:
     // The module when a window may be shown at this level; null otherwise. Loading is tried
     // once; the reason for not using the module is logged once.
     IGuiModule* Get(int uiLevel);
+    // The module once loaded, without loading it; from any thread.
+    IGuiModule* Loaded() const { return loaded_.load(); }
     // Why the module is not in use; empty while it is, or before it was first wanted.
     const std::string& WhyNot() const { return whyNot_; }
 
@@ -44,6 +47,7 @@ private:
     std::optional<cptlib::platform::MemoryModule> library_;
     // Declared after the library: destroyed while its code is still loaded.
     std::unique_ptr<IGuiModule> module_;
+    std::atomic<IGuiModule*> loaded_{nullptr};
 };
 
 // Draws message boxes with the module's presenter when the module can be used at the level

@@ -9,13 +9,14 @@
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ProgressView.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace sfx {
 
 // Raised whenever this interface or anything that crosses it changes.
-constexpr int kGuiModuleVersion = 2;
+constexpr int kGuiModuleVersion = 3;
 
 class IGuiModule {
 public:
@@ -33,6 +34,9 @@ public:
     // Closes the module's open dialogs as cancelled (a stop signal ended the run). From any
     // thread; the dialogs close once the module's thread runs its events.
     virtual void CloseDialogs() = 0;
+    // Runs `task` on the module's thread once its events run (inside an open dialog too). From
+    // any thread.
+    virtual void RunLater(std::function<void()> task) = 0;
 };
 
 // The module's one entry, exported under kGuiModuleEntry. Returns the module, or null with

@@ -459,10 +459,28 @@ void CSelfExtractingDlg::OnCancel() {
 }
 
 bool CSelfExtractingDlg::AskCancel() {
+    // The view shows the box: its prompt keeps the dialog's messages going.
+    class ViewPresenter final : public cptlib::IMessageBoxPresenter {
+    public:
+        explicit ViewPresenter(IProgressView& view) : view_(view) {}
+        int Show(const cptlib::MessageBoxContent& box) override { return view_.AskCancel(box); }
+        bool MainWindowVisible() const override {
+            return cptlib::GetMessageBoxPresenter().MainWindowVisible();
+        }
+
+    private:
+        IProgressView& view_;
+    } presenter(view_);
     confirming_ = true;
-    const int answer =
-        cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::MB_YESNO | cptlib::MB_ICONQUESTION, 0,
-                               settings_.uiLevel, &strings_);
+    int answer = 0;
+    try {
+        answer =
+            cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::MB_YESNO | cptlib::MB_ICONQUESTION,
+                                   0, settings_.uiLevel, &strings_, &presenter);
+    } catch (...) {
+        confirming_ = false;
+        throw;
+    }
     confirming_ = false;
     if (answer == 0)
         return false;
@@ -505,8 +523,8 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
     SETUP_LOG(cptlib::Severity::Warning) << "Stop requested by a signal; cancelling.";
     forced_ = true;
     view_.EnableCancel(false);
-    if (confirming_ || asking_)
-        view_.CloseQuestions();
+    // Every box the view has open, the error boxes too.
+    view_.CloseQuestions();
     worker_->RequestCancel(false);
     // Nothing else will end the dialog when no worker runs and no question is open (the
     // question's own code ends it once closed).
@@ -546,18 +564,19 @@ void CSelfExtractingDlg::EndDialog(int result) {
 std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
                                 const cptlib::IStringResources& strings, IProgressView& view,
                                 std::unique_ptr<IExtractionWorker> worker,
-                                std::unique_ptr<ISetupWorker> setupWorker) {
+                                std::unique_ptr<ISetupWorker> setupWorker, RunStopSignals* stops) {
+    std::optional<RunStopSignals> own;
+    if (stops == nullptr)
+        stops = &own.emplace();
     std::optional<CSelfExtractingDlg> dialog;
     dialog.emplace(settings, strings, view, std::move(worker), std::move(setupWorker));
     using cptlib::platform::StopSignal;
     using cptlib::platform::StopSignalEvent;
-    const std::function<void(const StopSignalEvent&)> onSignal =
-        [inbox = dialog->Inbox()](const StopSignalEvent& event) {
-            inbox.Post(WM_SFX_STOP_REQUEST,
-                       event.kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate,
-                       StopRequestDetail(event));
-        };
-    const cptlib::platform::SignalWatch signals(onSignal);
+    const auto route = stops->RouteTo([inbox = dialog->Inbox()](const StopSignalEvent& event) {
+        inbox.Post(WM_SFX_STOP_REQUEST,
+                   event.kind == StopSignal::Interrupt ? kStopInterrupt : kStopTerminate,
+                   StopRequestDetail(event));
+    });
     // The dialog ends (joining its worker, removing its folder) while a stop signal still
     // cannot end the process half-way.
     try {

@@ -9,6 +9,7 @@
 #include "launcher/Extraction.h"
 #include "launcher/ProgressDialogSettings.h"
 #include "launcher/ProgressView.h"
+#include "launcher/RunStopSignals.h"
 #include "launcher/SetupThread.h"
 #include "launcher/SfxMessages.h"
 
@@ -198,10 +199,12 @@ private:
 };
 
 // Runs the dialog with the process's stop signals (Ctrl+C, SIGTERM, SIGHUP) posted to it, and
-// returns its exit code once its worker has been joined and its folder cleaned up.
+// returns its exit code once its worker has been joined and its folder cleaned up. `stops`: the
+// run's watch, whose earlier signal ends the dialog at once; null: a watch of its own.
 std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
                                 const cptlib::IStringResources& strings, IProgressView& view,
                                 std::unique_ptr<IExtractionWorker> worker,
-                                std::unique_ptr<ISetupWorker> setupWorker = nullptr);
+                                std::unique_ptr<ISetupWorker> setupWorker = nullptr,
+                                RunStopSignals* stops = nullptr);
 
 } // namespace sfx

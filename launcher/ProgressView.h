@@ -45,6 +45,11 @@ public:
     // The overwrite question box, modal over the dialog; the id of the pressed button, or
     // IDCANCEL when closed otherwise (0 when nobody could answer).
     virtual int AskOverwrite(const cptlib::MessageBoxContent& question) = 0;
+    // The cancel confirmation, modal over the dialog, whose messages go on meanwhile; the id of
+    // the pressed button, IDCANCEL when closed otherwise, 0 when nobody could answer.
+    virtual int AskCancel(const cptlib::MessageBoxContent& question) {
+        return cptlib::GetMessageBoxPresenter().Show(question);
+    }
     // The password entry; false when refused.
     virtual bool AskPassword(std::string& password) = 0;
     // The folder chooser; the folder with a trailing "/", or empty when cancelled.

@@ -2,6 +2,7 @@
 
 #include "cptlib/platform/Terminal.h"
 #include "cptlib/platform/TerminalInput.h"
+#include "cptlib/ui/TerminalMessageBox.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
 
@@ -49,7 +50,8 @@ void TerminalProgressView::SetText(const std::string& text) {
 }
 
 void TerminalProgressView::Redraw() {
-    if (!visible_ || !drawProgress_)
+    // The progress line would overwrite the open prompt.
+    if (!visible_ || !drawProgress_ || confirming_)
         return;
     std::string line = title_;
     if (!text_.empty())
@@ -78,6 +80,63 @@ void TerminalProgressView::EndLine() {
 int TerminalProgressView::AskOverwrite(const cptlib::MessageBoxContent& question) {
     EndLine();
     return cptlib::GetMessageBoxPresenter().Show(question);
+}
+
+int TerminalProgressView::AskCancel(const cptlib::MessageBoxContent& question) {
+    if (in_ == nullptr || inbox_ == nullptr || confirming_)
+        return IProgressView::AskCancel(question);
+    EndLine();
+    namespace platform = cptlib::platform;
+    // Shared with the wake callback, which a posting thread may still be running after the
+    // prompt has gone.
+    const auto wake = std::make_shared<const platform::PromptWake>();
+    platform::PromptOptions options;
+    options.wake = wake;
+    options.onWake = [this] {
+        inbox_->ProcessPending();
+        return !confirmationClosed_;
+    };
+    options.interruptIsSignal = true;
+    const std::unique_ptr<std::istream> prompt = platform::OpenPrompt(std::move(options));
+    confirming_ = true;
+    confirmationClosed_ = false;
+    inbox_->SetWakeCallback([wake] { wake->Wake(); });
+    // What arrived before the prompt opened.
+    wake->Wake();
+    int answer = 0;
+    try {
+        answer = cptlib::TerminalMessageBox(prompt.get(), out_).Show(question);
+    } catch (...) {
+        inbox_->SetWakeCallback({});
+        confirming_ = false;
+        throw;
+    }
+    inbox_->SetWakeCallback({});
+    confirming_ = false;
+    const bool closed = confirmationClosed_;
+    confirmationClosed_ = false;
+    Redraw();
+    return closed ? cptlib::IDCANCEL : answer;
+}
+
+void TerminalProgressView::CloseQuestions() {
+    if (!confirming_ || confirmationClosed_)
+        return;
+    confirmationClosed_ = true;
+    out_ << "\nThe question was closed: it no longer applies.";
+    out_.flush();
+}
+
+void TerminalProgressView::RunModalLoop(cptlib::MessageInbox& inbox,
+                                        const std::function<bool()>& ended) {
+    inbox_ = &inbox;
+    try {
+        IProgressView::RunModalLoop(inbox, ended);
+    } catch (...) {
+        inbox_ = nullptr;
+        throw;
+    }
+    inbox_ = nullptr;
 }
 
 bool TerminalProgressView::AskPassword(std::string& password) {

@@ -38,10 +38,14 @@ public:
     void FlashIfNotForeground() override {}
     bool CanAsk() override { return in_ != nullptr; }
     int AskOverwrite(const cptlib::MessageBoxContent& question) override;
+    // At the prompt, the dialog's messages go on; Ctrl+C is the stop signal it is elsewhere.
+    int AskCancel(const cptlib::MessageBoxContent& question) override;
     bool AskPassword(std::string& password) override;
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override;
     void ShowExtractSuccess(const cptlib::MessageBoxContent& box,
                             const std::string& folder) override;
+    void CloseQuestions() override;
+    void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override;
 
 private:
     void Redraw();
@@ -57,6 +61,11 @@ private:
     std::string text_;
     std::string drawn_;
     bool lineOpen_ = false;
+    // The dialog's messages, while its loop runs.
+    cptlib::MessageInbox* inbox_ = nullptr;
+    // The cancel confirmation is open; closed by the dialog.
+    bool confirming_ = false;
+    bool confirmationClosed_ = false;
 };
 
 } // namespace sfx

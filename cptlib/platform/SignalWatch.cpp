@@ -104,10 +104,8 @@ struct SignalWatch::State {
                     // The watcher must outlive a failing callback; the next signal tries again.
                 }
                 // After the callback, so that what it posted is there when a prompt gives up.
-                if (event.kind != StopSignal::Interrupt && ProcessStopPipe().write >= 0) {
-                    [[maybe_unused]] const ssize_t written =
-                        ::write(ProcessStopPipe().write, "x", 1);
-                }
+                if (event.kind != StopSignal::Interrupt)
+                    EndPrompts();
             }
         }
     }
@@ -160,6 +158,12 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         }
         g_watchExists.store(false);
         throw;
+    }
+}
+
+void SignalWatch::EndPrompts() {
+    if (ProcessStopPipe().write >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(ProcessStopPipe().write, "x", 1);
     }
 }
 

@@ -33,6 +33,10 @@ public:
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
+    // Ends every terminal prompt of the process, the open one and all later ones, as SIGTERM
+    // does. From any thread, the callback included.
+    static void EndPrompts();
+
 private:
     struct State;
     std::unique_ptr<State> state_;

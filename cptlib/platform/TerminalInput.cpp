@@ -2,6 +2,9 @@
 
 #include "cptlib/platform/SignalWatch.h"
 
+#include "cptlib/Exceptions.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,6 +12,7 @@
 #include <cerrno>
 #include <istream>
 #include <streambuf>
+#include <system_error>
 
 namespace cptlib::platform {
 
@@ -18,11 +22,11 @@ namespace {
 // that the read learns of it; the echo goes off on request. Restored with the object.
 class PromptMode {
 public:
-    explicit PromptMode(bool hidden) {
+    PromptMode(bool hidden, bool interruptIsSignal) {
         if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
             return;
         termios mode = saved_;
-        if (saved_.c_cc[VINTR] != _POSIX_VDISABLE) {
+        if (!interruptIsSignal && saved_.c_cc[VINTR] != _POSIX_VDISABLE) {
             interruptChar_ = static_cast<char>(saved_.c_cc[VINTR]);
             mode.c_lflag &= static_cast<tcflag_t>(~ISIG);
             mode.c_cc[VEOL] = saved_.c_cc[VINTR];
@@ -58,7 +62,8 @@ bool StopSignalled() {
 // Standard input, one read at a time, ending at Ctrl+C or a stop signal.
 class PromptBuffer : public std::streambuf {
 public:
-    explicit PromptBuffer(bool hidden) : hidden_(hidden) {}
+    PromptBuffer(bool hidden, PromptOptions options)
+        : hidden_(hidden), options_(std::move(options)) {}
 
 protected:
     int_type underflow() override {
@@ -66,14 +71,26 @@ protected:
             return traits_type::to_int_type(*gptr());
         if (StopSignalled())
             return traits_type::eof();
-        const PromptMode mode(hidden_);
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {detail::StopSignalDescriptor(), POLLIN, 0}};
+        const PromptMode mode(hidden_, options_.interruptIsSignal);
+        const int wake = options_.wake ? options_.wake->Descriptor() : -1;
+        // Negative descriptors are skipped by poll.
+        pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0},
+                         {detail::StopSignalDescriptor(), POLLIN, 0},
+                         {wake, POLLIN, 0}};
         for (;;) {
-            const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+            const int ready = ::poll(fds, 3, -1);
             if (ready < 0 && errno == EINTR)
                 continue;
             if (ready < 0 || fds[1].revents != 0)
                 return traits_type::eof();
+            if (fds[2].revents != 0) {
+                options_.wake->Clear();
+                if (options_.onWake && !options_.onWake())
+                    return traits_type::eof();
+                if (StopSignalled())
+                    return traits_type::eof();
+                continue;
+            }
             break;
         }
         ssize_t count;
@@ -92,18 +109,50 @@ protected:
 
 private:
     bool hidden_;
+    PromptOptions options_;
     char buffer_[512];
 };
 
 class PromptStream : public std::istream {
 public:
-    explicit PromptStream(bool hidden) : std::istream(nullptr), buffer_(hidden) { rdbuf(&buffer_); }
+    explicit PromptStream(bool hidden, PromptOptions options = {})
+        : std::istream(nullptr), buffer_(hidden, std::move(options)) {
+        rdbuf(&buffer_);
+    }
 
 private:
     PromptBuffer buffer_;
 };
 
 } // namespace
+
+PromptWake::PromptWake() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        CPT_THROW(SystemError(errno, std::generic_category(), "Could not create a prompt pipe"));
+    read_ = fds[0];
+    write_ = fds[1];
+}
+
+PromptWake::~PromptWake() {
+    ::close(read_);
+    ::close(write_);
+}
+
+void PromptWake::Wake() const noexcept {
+    // A full pipe already wakes the read.
+    [[maybe_unused]] const ssize_t written = ::write(write_, "w", 1);
+}
+
+void PromptWake::Clear() const noexcept {
+    char buffer[64];
+    while (::read(read_, buffer, sizeof buffer) > 0) {
+    }
+}
+
+std::unique_ptr<std::istream> OpenPrompt(PromptOptions options) {
+    return std::make_unique<PromptStream>(false, std::move(options));
+}
 
 std::istream& TerminalIn() {
     static PromptStream stream(false);

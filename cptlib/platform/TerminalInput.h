@@ -4,7 +4,9 @@
 // every later one, once a stop signal has ended the run (SIGTERM or SIGHUP passed on by a
 // SignalWatch).
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace cptlib::platform {
@@ -17,5 +19,36 @@ std::istream& TerminalIn();
 // the read fails). False at end of input, on Ctrl+C, after a stop signal, or when stdin is not
 // a terminal.
 bool ReadHiddenLine(std::string& line);
+
+// Lets the program reach a prompt that waits for an answer: Wake, from any thread, has the read
+// call its owner's handler on the reading thread (PromptOptions).
+class PromptWake {
+public:
+    PromptWake();
+    ~PromptWake();
+    PromptWake(const PromptWake&) = delete;
+    PromptWake& operator=(const PromptWake&) = delete;
+
+    void Wake() const noexcept;
+    // The read's side: readable after Wake until cleared.
+    int Descriptor() const { return read_; }
+    void Clear() const noexcept;
+
+private:
+    int read_ = -1;
+    int write_ = -1;
+};
+
+struct PromptOptions {
+    std::shared_ptr<const PromptWake> wake;
+    // Called on the reading thread after each Wake; false ends the read as at the end of input.
+    std::function<bool()> onWake;
+    // Ctrl+C raises SIGINT as it does outside prompts (for a SignalWatch to pass on) instead of
+    // ending the read.
+    bool interruptIsSignal = false;
+};
+
+// A prompt of its own on standard input, with the rules above and `options`.
+std::unique_ptr<std::istream> OpenPrompt(PromptOptions options);
 
 } // namespace cptlib::platform

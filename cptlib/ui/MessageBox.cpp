@@ -124,7 +124,7 @@ std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResource
 
 int ShowBigMessageBox(const IStringResources* strings, const std::string* caption,
                       const std::string* mainInstruction, const std::string& text,
-                      std::uint32_t type, std::uint32_t flags) {
+                      std::uint32_t type, std::uint32_t flags, IMessageBoxPresenter* presenter) {
     MessageBoxContent box;
     box.caption = caption != nullptr ? *caption : GetAppName();
     if (mainInstruction != nullptr)
@@ -133,11 +133,11 @@ int ShowBigMessageBox(const IStringResources* strings, const std::string* captio
     box.iconKind = IconKindFromType(type);
     box.flags = flags;
     box.buttons = ButtonsForType(type, strings);
-    return GetMessageBoxPresenter().Show(box);
+    return (presenter != nullptr ? *presenter : GetMessageBoxPresenter()).Show(box);
 }
 
 int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned /*helpId*/, int uiLevel,
-                   const IStringResources* strings) {
+                   const IStringResources* strings, IMessageBoxPresenter* presenter) {
     const Severity severity = SeverityForType(type);
     SETUP_LOG(severity) << "MessageBox: text='" << text << "', type=" << type;
     if (uiLevel == 0) {
@@ -153,8 +153,8 @@ int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned /*helpI
     }
     const bool mainVisible = GetMessageBoxPresenter().MainWindowVisible();
     const std::string caption = GetAppName();
-    const int result =
-        ShowBigMessageBox(strings, &caption, nullptr, text, type, mainVisible ? 0x42u : 0x62u);
+    const int result = ShowBigMessageBox(strings, &caption, nullptr, text, type,
+                                         mainVisible ? 0x42u : 0x62u, presenter);
     SETUP_LOG(severity) << "MessageBox return value: " << result;
     return result;
 }

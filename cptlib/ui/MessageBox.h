@@ -87,12 +87,15 @@ IconKind IconKindFromType(std::uint32_t type);
 // The buttons of a message-box type with their texts from the string table.
 std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResources* strings);
 
+// `presenter` null: the installed one.
 int ShowBigMessageBox(const IStringResources* strings, const std::string* caption,
                       const std::string* mainInstruction, const std::string& text,
-                      std::uint32_t type, std::uint32_t flags);
+                      std::uint32_t type, std::uint32_t flags,
+                      IMessageBoxPresenter* presenter = nullptr);
 
-// Returns the pressed button's id, or 0 when the level suppressed the box.
+// Returns the pressed button's id, or 0 when the level suppressed the box. `presenter` null:
+// the installed one.
 int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned helpId, int uiLevel,
-                   const IStringResources* strings);
+                   const IStringResources* strings, IMessageBoxPresenter* presenter = nullptr);
 
 } // namespace cptlib

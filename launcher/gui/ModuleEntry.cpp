@@ -196,6 +196,10 @@ public:
             app_.get(), [] { cptlib::CloseModalDialogs(); }, Qt::QueuedConnection);
     }
 
+    void RunLater(std::function<void()> task) override {
+        QMetaObject::invokeMethod(app_.get(), std::move(task), Qt::QueuedConnection);
+    }
+
 private:
     std::vector<std::string> arguments_;
     std::vector<char*> argv_;

@@ -6,11 +6,11 @@
 #include "support/Files.h"
 #include "support/LauncherFile.h"
 #include "support/Process.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -272,6 +272,45 @@ TEST_F(Gui, MissingPlatformPluginFallsBackInsteadOfEndingTheProcess) {
     EXPECT_TRUE(SetupRan());
     const std::string log = Log();
     EXPECT_NE(log.find("platform plugin \"xcb\" is not installed"), std::string::npos) << log;
+}
+
+// At /qm the progress stays on the terminal but the folder chooser is the module's window;
+// SIGTERM closes it and the run ends as cancelled, extracting nothing.
+TEST_F(Gui, SigtermClosesTheModulesFolderChooserUnderTheTerminalView) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    WriteFile(dir / "only.txt", "[main]\nProductName=Demo Product\nSetupFileName=setup.exe\n"
+                                "ExtractOnly=1\nDefaultExtractDir=" +
+                                    (dir / "target").string() + "\n");
+    fs::create_directories(dir / "target");
+    fs::create_directories(dir / "home");
+    const fs::path only = dir / "only-setup";
+    auto made = CreateLauncher(dir / "only.txt", dir / "product", only, SmallStub(dir.path()));
+    ASSERT_EQ(made.status, 0) << made.err;
+    PseudoTerminal terminal;
+    terminal.Start({only.string(), "/qm"},
+                   {{"PATH", "/usr/bin:/bin"},
+                    {"HOME", (dir / "home").string()},
+                    {"LANG", "en_US.UTF-8"},
+                    {"DISPLAY", x.Display()},
+                    {"SFX_LOG", (dir / "log").string()}},
+                   dir.path().string());
+    const std::map<std::string, std::string> env = {{"DISPLAY", x.Display()}};
+    bool shown = false;
+    for (int i = 0; i < 300 && !shown; ++i) {
+        shown = RunProcess({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "."}, env)
+                    .status == 0;
+        if (!shown)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(shown) << terminal.Output() << Log();
+    terminal.Signal(SIGTERM);
+    const int status = terminal.WaitForExit(std::chrono::seconds(2));
+    EXPECT_EQ(status, 130) << terminal.Output() << Log();
+    if (status < 0)
+        terminal.WaitForExit(std::chrono::seconds(30));
+    EXPECT_NE(Log().find("Exit code: 1602"), std::string::npos) << Log();
+    EXPECT_TRUE(fs::is_empty(dir / "target"));
 }
 
 TEST_F(Gui, SilentRunNeverLoadsTheWindowLibraries) {

@@ -172,6 +172,33 @@ TEST_F(StopSignals, PromptsEndAtCtrlCAndAtSigterm) {
     }
 }
 
+// A stop signal at any moment of the start-up, before the language question reads or while it
+// does, ends the run as cancelled; a SIGINT sent outside the read is not lost.
+TEST_F(StopSignals, ASignalDuringTheStartUpEndsTheRunAsCancelled) {
+    const fs::path launcher =
+        Make("lang", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"
+                     "[LANG_en-US]\nProductName=Demo\n[LANG_de-DE]\nProductName=Demo DE\n");
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        for (const auto delay : {0us, 300us, 1000us, 3000us, 20000us}) {
+            const std::string what =
+                std::string(strsignal(signal)) + " after " + std::to_string(delay.count()) + " us";
+            SCOPED_TRACE(what);
+            Reset();
+            PseudoTerminal terminal;
+            Start(terminal, launcher);
+            // From this record on the run watches for stop signals.
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (ReadFile(dir / "log").find("Start-up:") == std::string::npos &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(50us);
+            std::this_thread::sleep_for(delay);
+            terminal.Signal(signal);
+            ExpectEnded(terminal, 130, what);
+            EXPECT_FALSE(SetupRan());
+        }
+    }
+}
+
 // The cancel confirmation that Ctrl+C asks during the extraction, on a payload big enough to be
 // caught while it is written.
 class StopDuringExtraction : public StopSignals {
@@ -229,15 +256,19 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
     const fs::path launcher = MakeBig();
     struct Case {
         const char* name;
-        std::string typed; // empty: SIGTERM
+        std::string typed; // empty: `signal`, or nothing at all
+        int signal;
         int status;
         bool setupRuns;
     } cases[] = {
-        {"yes", "1\n", 130, false},
-        // Ctrl+C at the question is its Escape: the answer No, the run goes on.
-        {"no", "2\n", 0, true},
-        {"Ctrl+C", "\x03", 0, true},
-        {"SIGTERM", "", 130, false},
+        {"yes", "1\n", 0, 130, false},
+        {"no", "2\n", 0, 0, true},
+        // A second Ctrl+C, at the question, stops the run.
+        {"Ctrl+C", "\x03", 0, 130, false},
+        {"SIGTERM", "", SIGTERM, 130, false},
+        {"SIGINT", "", SIGINT, 130, false},
+        // Nobody answers: the end of the extraction closes the question, the setup starts.
+        {"unanswered", "", 0, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -249,11 +280,12 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
         ASSERT_TRUE(terminal.WaitFor("Choose 1-2", 10s)) << terminal.Output();
         EXPECT_NE(terminal.Output().find("Do you really want to cancel the installation?"),
                   std::string::npos);
-        std::this_thread::sleep_for(100ms);
-        if (c.typed.empty())
-            terminal.Signal(SIGTERM);
-        else
+        // At once: the extraction goes on meanwhile, and its end would close the question.
+        // What is typed before the read begins waits for it.
+        if (!c.typed.empty())
             terminal.Type(c.typed);
+        else if (c.signal != 0)
+            terminal.Signal(c.signal);
         // The rest of the extraction may take its time; the stop may not.
         const int end = terminal.WaitForExit(c.setupRuns ? 60s : 2s);
         EXPECT_EQ(end, c.status) << terminal.Output() << ReadFile(dir / "log");
@@ -261,6 +293,16 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
             terminal.WaitForExit(60s);
         EXPECT_EQ(CountEntries(dir / "tmp"), 0u);
         EXPECT_EQ(SetupRan(), c.setupRuns);
+        // A stop signal (Ctrl+C too) may close the question, or end its read first.
+        if (c.signal == 0 && c.typed != "\x03") {
+            const bool closed = c.typed.empty();
+            EXPECT_EQ(terminal.Output().find("The question was closed") != std::string::npos,
+                      closed)
+                << terminal.Output();
+        }
+        if (c.status == 130) {
+            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 1602"), std::string::npos);
+        }
     }
 }
 

@@ -195,13 +195,15 @@ TEST_F(ProgressWindowTest, QuestionsCloseWhenTheRunGoesPastThem) {
     struct Case {
         const char* name;
         bool askTarget;
-        bool finishInstead; // the extraction ends instead of a signal arriving
+        int signal; // 0: the extraction ends instead
         std::uint32_t exitCode;
     };
     const Case cases[] = {
-        {"SIGTERM at the confirmation", false, false, kExitCancelled},
-        {"SIGTERM at the folder chooser", true, false, kExitCancelled},
-        {"extraction ends at the confirmation", false, true, kExitSuccess},
+        {"SIGTERM at the confirmation", false, SIGTERM, kExitCancelled},
+        {"SIGTERM at the folder chooser", true, SIGTERM, kExitCancelled},
+        // Ctrl+C at the confirmation is the answer Yes.
+        {"SIGINT at the confirmation", false, SIGINT, kExitCancelled},
+        {"extraction ends at the confirmation", false, 0, kExitSuccess},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,8 +218,8 @@ TEST_F(ProgressWindowTest, QuestionsCloseWhenTheRunGoesPastThem) {
             modalKind = dynamic_cast<QFileDialog*>(modal) != nullptr              ? "chooser"
                         : dynamic_cast<cptlib::CBigMessageBox*>(modal) != nullptr ? "box"
                                                                                   : "other";
-            if (!c.finishInstead) {
-                ::raise(SIGTERM);
+            if (c.signal != 0) {
+                ::raise(c.signal);
                 return;
             }
             finish = true;

@@ -189,6 +189,33 @@ public:
         return folder;
     }
     bool CanAsk() override { return canAsk; }
+    // The confirmation as a window or the terminal's prompt shows it: the dialog's messages go
+    // on while it is open, until it is answered (the presenter's answer) or closed.
+    int AskCancel(const MessageBoxContent& question) override {
+        Log("cancel question");
+        closed_ = false;
+        if (whileConfirming)
+            whileConfirming();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (confirmFor_ > 0 && !closed_ && std::chrono::steady_clock::now() < deadline) {
+            inbox_->ProcessPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (closed_)
+            return cptlib::IDCANCEL;
+        return IProgressView::AskCancel(question);
+    }
+    void CloseQuestions() override {
+        Log("close questions");
+        closed_ = true;
+    }
+    void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override {
+        inbox_ = &inbox;
+        IProgressView::RunModalLoop(inbox, ended);
+        inbox_ = nullptr;
+    }
+    // The confirmation stays open, running the dialog's messages, until closed (at most 5 s).
+    void KeepConfirmationOpen() { confirmFor_ = 1; }
     void ShowExtractSuccess(const MessageBoxContent& box, const std::string& folder) override {
         Log("success box");
         success = box;
@@ -218,10 +245,14 @@ public:
     std::deque<std::string> folders;
     std::function<void()> onProgress; // once, at the next progress
     std::function<void()> onPick;
+    std::function<void()> whileConfirming;
 
 private:
     void Log(const std::string& call) { calls.push_back(call); }
     ProgressViewLayout layout_;
+    cptlib::MessageInbox* inbox_ = nullptr;
+    int confirmFor_ = 0;
+    bool closed_ = false;
 };
 
 // The setup worker: by default the setup ends at once with `exitCode` after the folder has been
@@ -786,6 +817,52 @@ TEST_F(ProgressDialogTest, StopSignals) {
         }});
         EXPECT_EQ(exitCode, c.exitCode);
         EXPECT_EQ(presenter->shown.size(), c.questions);
+        EXPECT_TRUE(TempIsEmpty());
+    }
+}
+
+// While the confirmation is open the run goes on: a stop signal closes it and cancels (Ctrl+C
+// there is the answer Yes), the end of the extraction closes it and the setup starts.
+TEST_F(ProgressDialogTest, TheOpenConfirmationClosesWhenTheRunGoesPastIt) {
+    struct Case {
+        const char* name;
+        std::optional<cptlib::WParam> signal; // none: the extraction ends meanwhile
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {"Ctrl+C at the question", kStopInterrupt, kExitCancelled},
+        {"SIGTERM at the question", kStopTerminate, kExitCancelled},
+        {"extraction ends at the question", std::nullopt, kExitSuccess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = ScriptedView();
+        view.KeepConfirmationOpen();
+        presenter->shown.clear();
+        // Never reached: the question closes before anybody answers.
+        presenter->answer = [](const MessageBoxContent&) { return cptlib::IDYES; };
+        std::atomic<bool> open = false;
+        view.whileConfirming = [&] {
+            open = true;
+            if (c.signal)
+                dialog->Inbox().Post(WM_SFX_STOP_REQUEST, *c.signal);
+        };
+        Run({[&](FakeThread& w) {
+            w.Post(WM_SFX_STOP_REQUEST, kStopInterrupt);
+            if (c.signal) {
+                w.RunUntilCancelled(5000);
+                return;
+            }
+            while (!open)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            w.Progress(1000);
+            w.Done();
+        }});
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_EQ(view.Count("cancel question"), 1u);
+        EXPECT_TRUE(view.Has("close questions"));
+        EXPECT_TRUE(presenter->shown.empty());
+        EXPECT_EQ(setup->starts.size(), c.signal ? 0u : 1u);
         EXPECT_TRUE(TempIsEmpty());
     }
 }

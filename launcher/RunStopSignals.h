@@ -1,0 +1,54 @@
+#pragma once
+// The stop signals of the whole run, from the first start-up step to the end: one watch, whose
+// signals go to whoever waits for them now (a question, the progress dialog). The start-up
+// steps look between steps whether one has arrived.
+
+#include "cptlib/platform/SignalWatch.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace sfx {
+
+class RunStopSignals {
+public:
+    using Handler = std::function<void(const cptlib::platform::StopSignalEvent&)>;
+
+    // Installs the process's signal watch (RuntimeError when one exists already).
+    RunStopSignals();
+    RunStopSignals(const RunStopSignals&) = delete;
+    RunStopSignals& operator=(const RunStopSignals&) = delete;
+
+    // Whether a stop signal has arrived since the watch began.
+    bool Requested() const { return requested_.load(); }
+
+    // While it lives, the signals go to its handler (on the watch's thread).
+    class Route {
+    public:
+        ~Route();
+        Route(const Route&) = delete;
+        Route& operator=(const Route&) = delete;
+
+    private:
+        friend class RunStopSignals;
+        explicit Route(RunStopSignals& owner) : owner_(owner) {}
+        RunStopSignals& owner_;
+    };
+    // A signal that arrived while nobody took it is handed to `handler` at once. One route at a
+    // time.
+    [[nodiscard]] Route RouteTo(Handler handler);
+
+private:
+    void OnSignal(const cptlib::platform::StopSignalEvent& event);
+
+    std::mutex mutex_;
+    Handler handler_;
+    std::optional<cptlib::platform::StopSignalEvent> unhandled_;
+    std::atomic<bool> requested_{false};
+    // Last: its thread ends before the rest goes.
+    std::optional<cptlib::platform::SignalWatch> watch_;
+};
+
+} // namespace sfx

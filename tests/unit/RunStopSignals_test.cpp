@@ -1,0 +1,73 @@
+// The run's one signal watch: a signal that nobody takes is remembered and handed to the next
+// route, a route gets the signals while it lives, and every signal counts as a stop request.
+
+#include "launcher/RunStopSignals.h"
+#include "support/Watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using cptlib::platform::StopSignal;
+using cptlib::platform::StopSignalEvent;
+
+class Received {
+public:
+    void Add(const StopSignalEvent& event) {
+        std::lock_guard lock(mutex_);
+        kinds_.push_back(event.kind);
+        arrived_.notify_all();
+    }
+    bool WaitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return arrived_.wait_for(lock, std::chrono::seconds(5),
+                                 [&] { return kinds_.size() >= count; });
+    }
+    std::vector<StopSignal> Kinds() {
+        std::lock_guard lock(mutex_);
+        return kinds_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<StopSignal> kinds_;
+};
+
+TEST(RunStopSignals, ASignalBeforeAnyRouteIsKeptForTheNextRoute) {
+    testsupport::Watchdog watchdog;
+    sfx::RunStopSignals stops;
+    EXPECT_FALSE(stops.Requested());
+    ::raise(SIGHUP);
+    // The watch's thread has seen it once Requested says so.
+    for (int i = 0; i < 5000 && !stops.Requested(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(stops.Requested());
+
+    Received first;
+    {
+        const auto route = stops.RouteTo([&](const StopSignalEvent& event) { first.Add(event); });
+        // Handed on at once, without a new signal.
+        EXPECT_EQ(first.Kinds(), std::vector<StopSignal>{StopSignal::Hangup});
+        ::raise(SIGINT);
+        ASSERT_TRUE(first.WaitFor(2));
+    }
+    EXPECT_EQ(first.Kinds(), (std::vector<StopSignal>{StopSignal::Hangup, StopSignal::Interrupt}));
+
+    // Taken signals are not handed on twice; one after the route is kept again.
+    ::raise(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Received second;
+    const auto route = stops.RouteTo([&](const StopSignalEvent& event) { second.Add(event); });
+    ASSERT_TRUE(second.WaitFor(1));
+    EXPECT_EQ(second.Kinds(), std::vector<StopSignal>{StopSignal::Terminate});
+    EXPECT_EQ(first.Kinds().size(), 2u);
+}
+
+} // namespace
