@@ -12,7 +12,7 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-system1.74-dev libarchive-dev libssl-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
-	fonts-ipafont-gothic
+	fonts-ipafont-gothic man-db python3 util-linux
 
 .PHONY: all deps build test unit-test asan-test demo bench screenshots install deb clean
 
