@@ -6,13 +6,16 @@
 #include "support/Files.h"
 #include "support/LauncherFile.h"
 #include "support/Process.h"
+#include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -286,6 +289,96 @@ TEST_F(SystemQuirks, UnderSudoTheUsersDesktopCanReadTheSetupFile) {
         const fs::path kept = fs::directory_iterator(tmp)->path();
         EXPECT_EQ(ModeOf(kept) & 0007u, 0u);
         fs::remove_all(kept);
+    }
+}
+
+// Disk full in TMPDIR at a terminal: the folder the user picks instead is where the setup runs,
+// and [ExtractDir] names it in full whether the answer ends in "/" or not.
+TEST_F(SystemQuirks, AfterDiskFullTheChosenFolderIsTheSetupsExtractDir) {
+    using namespace std::chrono_literals;
+    {
+        // Incompressible, so that the archive needs more room than the tiny disk has.
+        std::string data(3 * 1024 * 1024, '\0');
+        std::uint64_t state = 0x9E3779B97F4A7C15ull;
+        for (auto& byte : data) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            byte = static_cast<char>(state);
+        }
+        WriteFile(product / "big.bin", data);
+    }
+    WriteExecutable(product / "setup.sh", "#!/bin/sh\n{ pwd; echo \"$0\"; printf '%s\\n' \"$@\"; } "
+                                          "> \"$SETUP_RECORD\"\nexit 7\n");
+    const fs::path launcher =
+        Launcher("SetupFileName=[ExtractDir]setup.sh\nSetupParams=--src [ExtractDir]data\n");
+    const fs::path roomy = dir / "roomy";
+    const fs::path left = dir / "left";
+    fs::create_directories(roomy);
+    const std::string unshare = cptlib::platform::FindProgram("unshare");
+    if (unshare.empty() || RunWithMounts({}, {tmp}, {"/bin/true"}, {}, dir.path()).status != 0)
+        GTEST_SKIP() << "a tmpfs cannot be mounted in a mount namespace here (unshare -m)";
+
+    std::map<std::string, std::string> env = Environment();
+    env["PATH"] = "/usr/bin:/bin";
+    env["HOME"] = dir.path().string();
+    env["TERM"] = "xterm";
+    // What stays in the tiny TMPDIR is listed before the namespace and its tmpfs go.
+    const std::vector<std::string> onTinyDisk = {
+        unshare,
+        "-m",
+        "sh",
+        "-c",
+        "mount -t tmpfs -o size=1m,mode=1777 tmpfs \"$1\" || exit 200; shift; \"$@\"; s=$?; "
+        "ls -A \"$0\" > \"$LEFT\"; exit $s",
+        tmp.string(),
+        tmp.string(),
+        launcher.string()};
+    env["LEFT"] = left.string();
+
+    // The setup ran in a new folder below `parent`, as [ExtractDir]setup.sh with
+    // --src [ExtractDir]data, every name in full; that folder is gone afterwards.
+    const auto ExpectSetupRanIn = [&](const fs::path& parent) {
+        // pwd, $0, then each argument.
+        const std::string recorded = Recorded();
+        const fs::path folder = recorded.substr(0, recorded.find('\n'));
+        EXPECT_EQ(folder.parent_path(), parent) << recorded << Log();
+        EXPECT_TRUE(folder.filename().string().starts_with("vrn")) << recorded;
+        EXPECT_EQ(folder.filename().string().size(), 11u) << recorded;
+        EXPECT_EQ(recorded, folder.string() + "\n" + (folder / "setup.sh").string() + "\n--src\n" +
+                                (folder / "data").string());
+        EXPECT_FALSE(fs::exists(folder));
+    };
+
+    // The sound neighbour: a roomy TMPDIR asks nothing.
+    {
+        fs::remove(record);
+        PseudoTerminal terminal;
+        terminal.Start({launcher.string()}, env, dir.path().string());
+        EXPECT_EQ(terminal.WaitForExit(60s), 7) << terminal.Output() << Log();
+        EXPECT_EQ(terminal.Output().find("empty to cancel"), std::string::npos)
+            << terminal.Output();
+        ExpectSetupRanIn(tmp);
+        EXPECT_TRUE(fs::is_empty(tmp));
+    }
+
+    for (const std::string& answer :
+         std::vector<std::string>{roomy.string(), roomy.string() + "/"}) {
+        SCOPED_TRACE(answer);
+        fs::remove(record);
+        fs::remove(left);
+        fs::remove(log);
+        PseudoTerminal terminal;
+        terminal.Start(onTinyDisk, env, dir.path().string());
+        ASSERT_TRUE(terminal.WaitFor("empty to cancel: ", 60s)) << terminal.Output() << Log();
+        std::this_thread::sleep_for(100ms);
+        terminal.Type(answer + "\n");
+        EXPECT_EQ(terminal.WaitForExit(60s), 7) << terminal.Output() << Log();
+
+        // The folder moved to is the launcher's own, removed like the temporary one.
+        ExpectSetupRanIn(roomy);
+        EXPECT_TRUE(fs::is_empty(roomy));
+        EXPECT_EQ(ReadFile(left), "") << Log();
     }
 }
 
