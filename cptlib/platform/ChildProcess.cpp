@@ -12,18 +12,6 @@ namespace cptlib::platform {
 
 namespace {
 
-int SignalNumber(StopSignal kind) {
-    switch (kind) {
-    case StopSignal::Interrupt:
-        return SIGINT;
-    case StopSignal::Hangup:
-        return SIGHUP;
-    case StopSignal::Terminate:
-        break;
-    }
-    return SIGTERM;
-}
-
 bool EndsWithExe(const std::string& path) {
     if (path.size() < 4)
         return false;

@@ -178,4 +178,16 @@ SignalWatch::~SignalWatch() {
     g_watchExists.store(false);
 }
 
+int SignalNumber(StopSignal kind) {
+    switch (kind) {
+    case StopSignal::Interrupt:
+        return SIGINT;
+    case StopSignal::Hangup:
+        return SIGHUP;
+    case StopSignal::Terminate:
+        break;
+    }
+    return SIGTERM;
+}
+
 } // namespace cptlib::platform

@@ -14,6 +14,9 @@ enum class StopSignal {
     Hangup,    // SIGHUP: the terminal session ended
 };
 
+// The system's number of the signal, to pass it on.
+int SignalNumber(StopSignal kind);
+
 struct StopSignalEvent {
     StopSignal kind = StopSignal::Terminate;
     // Sent by the terminal to its whole foreground process group (Ctrl+C, a hang-up), so a

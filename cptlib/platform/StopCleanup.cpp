@@ -28,18 +28,6 @@ bool WaitForEnd(pid_t pid, std::chrono::milliseconds limit) {
     }
 }
 
-int SignalNumber(StopSignal kind) {
-    switch (kind) {
-    case StopSignal::Interrupt:
-        return SIGINT;
-    case StopSignal::Hangup:
-        return SIGHUP;
-    case StopSignal::Terminate:
-        break;
-    }
-    return SIGTERM;
-}
-
 } // namespace
 
 StopCleanup::StopCleanup(std::string message)

@@ -262,22 +262,8 @@ private:
 TEST_F(ExtractRun, SigtermDuringExtractionEndsWith130AndLeavesNoTemporaryFolder) {
     const fs::path product = dir / "product";
     fs::create_directories(product);
-    {
-        // Incompressible data, stored, so that building is quick and writing takes a while.
-        std::ofstream big(product / "big.bin", std::ios::binary);
-        std::uint64_t state = 0x9E3779B97F4A7C15ull;
-        std::vector<std::uint64_t> block(1 << 16);
-        for (int i = 0; i < 256; ++i) {
-            for (auto& word : block) {
-                state ^= state << 13;
-                state ^= state >> 7;
-                state ^= state << 17;
-                word = state;
-            }
-            big.write(reinterpret_cast<const char*>(block.data()),
-                      static_cast<std::streamsize>(block.size() * sizeof(block[0])));
-        }
-    }
+    // Incompressible data, stored, so that building is quick and writing takes a while.
+    WriteFile(product / "big.bin", IncompressibleBytes(128 * 1024 * 1024));
     const fs::path launcher = Launcher(Pack(product, "big.7z", "-mx=0"), "big-setup");
     fs::remove_all(product);
 

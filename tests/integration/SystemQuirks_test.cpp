@@ -296,18 +296,8 @@ TEST_F(SystemQuirks, UnderSudoTheUsersDesktopCanReadTheSetupFile) {
 // and [ExtractDir] names it in full whether the answer ends in "/" or not.
 TEST_F(SystemQuirks, AfterDiskFullTheChosenFolderIsTheSetupsExtractDir) {
     using namespace std::chrono_literals;
-    {
-        // Incompressible, so that the archive needs more room than the tiny disk has.
-        std::string data(3 * 1024 * 1024, '\0');
-        std::uint64_t state = 0x9E3779B97F4A7C15ull;
-        for (auto& byte : data) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            byte = static_cast<char>(state);
-        }
-        WriteFile(product / "big.bin", data);
-    }
+    // Incompressible, so that the archive needs more room than the tiny disk has.
+    WriteFile(product / "big.bin", IncompressibleBytes(3 * 1024 * 1024));
     WriteExecutable(product / "setup.sh", "#!/bin/sh\n{ pwd; echo \"$0\"; printf '%s\\n' \"$@\"; } "
                                           "> \"$SETUP_RECORD\"\nexit 7\n");
     const fs::path launcher =

@@ -275,18 +275,8 @@ ProcessResult RunOnATinyDisk(const std::vector<std::string>& launcherArgs,
 }
 
 TEST_F(UnattendedRun, DiskFullShowsItsMessageAtTheQuietLevelsAndIsLoggedAtTheSilentOne) {
-    {
-        // Incompressible, so that the archive needs more room than the tiny disk has.
-        std::string data(2 * 1024 * 1024, '\0');
-        std::uint64_t state = 0x9E3779B97F4A7C15ull;
-        for (auto& byte : data) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            byte = static_cast<char>(state);
-        }
-        WriteFile(product / "big.bin", data);
-    }
+    // Incompressible, so that the archive needs more room than the tiny disk has.
+    WriteFile(product / "big.bin", IncompressibleBytes(2 * 1024 * 1024));
     const fs::path launcher = Launcher("[main]\nProductName=Demo\n");
     const fs::path mountPoint = dir / "tiny";
     fs::create_directories(mountPoint);

@@ -32,6 +32,19 @@ inline void WriteExecutable(const std::filesystem::path& path, const std::string
 }
 
 // The file's bytes; empty when it cannot be read.
+// Bytes that no packer can shrink (a fixed xorshift sequence), for archives that must be large.
+inline std::string IncompressibleBytes(std::size_t size) {
+    std::string data(size, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (auto& byte : data) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<char>(state);
+    }
+    return data;
+}
+
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
