@@ -27,12 +27,7 @@ inline ClosedPipeResult RunWithStderrToClosedPipe(const std::vector<std::string>
     if (::pipe2(ends, O_CLOEXEC) != 0)
         throw std::runtime_error("cannot make a pipe");
     ::close(ends[0]);
-    cptlib::platform::SpawnRequest request;
-    request.program = argv.at(0);
-    request.arguments.assign(argv.begin() + 1, argv.end());
-    request.directory = workingDirectory;
-    request.environment = MergedEnvironment(env);
-    request.input = cptlib::platform::Stream::Null();
+    cptlib::platform::SpawnRequest request = RequestFor(argv, env, workingDirectory);
     request.output = cptlib::platform::Stream::Null();
     request.error = cptlib::platform::Stream::From(ends[1]);
     pid_t pid = -1;

@@ -26,7 +26,7 @@ inline std::filesystem::path SmallStub(const std::filesystem::path& folder) {
 
 // What `sfxbuild create` packs: the configuration file and either a product folder or a 7z
 // archive.
-struct LauncherSpec {
+struct LauncherRecipe {
     std::filesystem::path config;
     std::filesystem::path folder;  // --dir
     std::filesystem::path archive; // --archive, when no folder is given
@@ -35,18 +35,19 @@ struct LauncherSpec {
 };
 
 // Makes the launcher file `out` with the build tool.
-inline ProcessResult CreateLauncher(const LauncherSpec& spec, const std::filesystem::path& out) {
+inline ProcessResult CreateLauncher(const LauncherRecipe& recipe,
+                                    const std::filesystem::path& out) {
     // Launcher tests ship broken products on purpose; the build tool's checks are its own tests'.
     std::vector<std::string> args = {BinPath("sfxbuild"), "create", "--no-checks", "--config",
-                                     spec.config.string()};
-    if (!spec.folder.empty())
-        args.insert(args.end(), {"--dir", spec.folder.string()});
+                                     recipe.config.string()};
+    if (!recipe.folder.empty())
+        args.insert(args.end(), {"--dir", recipe.folder.string()});
     else
-        args.insert(args.end(), {"--archive", spec.archive.string()});
-    if (!spec.stub.empty())
-        args.insert(args.end(), {"--stub", spec.stub.string()});
-    if (!spec.data.empty())
-        args.insert(args.end(), {"--data", spec.data});
+        args.insert(args.end(), {"--archive", recipe.archive.string()});
+    if (!recipe.stub.empty())
+        args.insert(args.end(), {"--stub", recipe.stub.string()});
+    if (!recipe.data.empty())
+        args.insert(args.end(), {"--data", recipe.data});
     args.insert(args.end(), {"-o", out.string()});
     return RunProcess(args);
 }
@@ -58,7 +59,7 @@ inline ProcessResult CreateLauncher(const std::filesystem::path& config,
                                     const std::filesystem::path& out,
                                     const std::filesystem::path& stub = {},
                                     const std::string& data = {}) {
-    return CreateLauncher(LauncherSpec{config, product, {}, stub, data}, out);
+    return CreateLauncher(LauncherRecipe{config, product, {}, stub, data}, out);
 }
 
 // The same from a configuration file and a ready 7z archive.
@@ -66,7 +67,7 @@ inline ProcessResult CreateLauncherFromArchive(const std::filesystem::path& conf
                                                const std::filesystem::path& archive,
                                                const std::filesystem::path& out,
                                                const std::filesystem::path& stub = {}) {
-    return CreateLauncher(LauncherSpec{config, {}, archive, stub, {}}, out);
+    return CreateLauncher(LauncherRecipe{config, {}, archive, stub, {}}, out);
 }
 
 // Writes `assignments` ("NAME=value") into the resource slots of the launcher file `file`.

@@ -33,16 +33,23 @@ MergedEnvironment(const std::map<std::string, std::string>& env) {
     return merged;
 }
 
-inline ProcessResult RunProcess(const std::vector<std::string>& argv,
-                                const std::map<std::string, std::string>& env = {},
-                                const std::string& workingDirectory = {}) {
+// `argv` in `workingDirectory` (empty: this one) with `env` merged in, reading /dev/null.
+inline cptlib::platform::SpawnRequest RequestFor(const std::vector<std::string>& argv,
+                                                 const std::map<std::string, std::string>& env,
+                                                 const std::string& workingDirectory) {
     cptlib::platform::SpawnRequest request;
     request.program = argv.at(0);
     request.arguments.assign(argv.begin() + 1, argv.end());
     request.directory = workingDirectory;
     request.environment = MergedEnvironment(env);
-
     request.input = cptlib::platform::Stream::Null();
+    return request;
+}
+
+inline ProcessResult RunProcess(const std::vector<std::string>& argv,
+                                const std::map<std::string, std::string>& env = {},
+                                const std::string& workingDirectory = {}) {
+    const cptlib::platform::SpawnRequest request = RequestFor(argv, env, workingDirectory);
     cptlib::platform::CollectedRun run;
     if (cptlib::platform::RunCollectingOutput(request, run) != 0)
         throw std::runtime_error("cannot start " + argv[0]);
