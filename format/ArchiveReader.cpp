@@ -378,7 +378,8 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 
 } // namespace
 
-std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset) {
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
+                                                  PasswordSource /*password*/) {
     return std::make_unique<LibArchiveReader>(path, offset);
 }
 

@@ -5,6 +5,7 @@
 #include "cptlib/SystemError.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -17,6 +18,11 @@ constexpr cptlib::HRESULT E_ABORT = static_cast<cptlib::HRESULT>(0x80004004);
 constexpr cptlib::HRESULT E_NOTIMPL = static_cast<cptlib::HRESULT>(0x80004001);
 constexpr cptlib::HRESULT E_UNEXPECTED = static_cast<cptlib::HRESULT>(0x8000FFFF);
 constexpr cptlib::HRESULT HRESULT_CRC_ERROR = static_cast<cptlib::HRESULT>(0x80070017);
+// Enciphered item data did not decode with the password given (ERROR_INVALID_PASSWORD).
+constexpr cptlib::HRESULT HRESULT_WRONG_PASSWORD = static_cast<cptlib::HRESULT>(0x80070056);
+// The headers themselves are enciphered; nothing can be listed without a password
+// (ERROR_FILE_ENCRYPTED).
+constexpr cptlib::HRESULT HRESULT_HEADERS_ENCRYPTED = static_cast<cptlib::HRESULT>(0x80071772);
 
 // The outcome of a reading step. A failure carries either a code (data error, CRC error,
 // unsupported method, or a system error reading the file) or, with code 0, the library's text.
@@ -60,8 +66,14 @@ public:
     virtual ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) = 0;
 };
 
+// Asked for the password each time a folder of enciphered items begins: S_OK with the password
+// in `password`, or a failure (E_ABORT when the user refused) that ends the extraction.
+using PasswordSource = std::function<cptlib::HRESULT(std::string& password)>;
+
 // A reader of the 7z archive that fills the file from `offset` on (data may follow it). Call
 // it from one thread only.
-std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset);
+// Without a password source, enciphered items fail with E_ABORT.
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
+                                                  PasswordSource password = {});
 
 } // namespace sfx
