@@ -9,6 +9,7 @@
 #include "cptlib/platform/Machine.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/SignalWatch.h"
+#include "cptlib/platform/SystemRandom.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 #include "format/ConfigBlock.h"
@@ -67,8 +68,8 @@ bool CApp::InitInstance() {
     // which also spares loading every category of the locale.
     std::setlocale(LC_CTYPE, "");
     std::setlocale(LC_MESSAGES, "");
-    SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
-               cptlib::platform::CurrentProcessId());
+    // Time and process id would let another local user predict the folder names.
+    SeedRandom(cptlib::platform::SystemRandomSeed());
     // From here a stop signal ends the run as cancelled, whatever step it comes in.
     stops = std::make_unique<RunStopSignals>();
     SETUP_LOG(cptlib::Severity::Normal) << "Start-up: a stop signal now ends the run as cancelled.";

@@ -3,6 +3,7 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/FolderSafety.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
 
@@ -123,6 +124,23 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
         return view.OpenExtractFolder(extractDir, extractedNames);
     };
     view.ShowExtractSuccess(box, extractDir);
+}
+
+std::string RefusedTargetFolderText(const std::string& folder) {
+    namespace platform = cptlib::platform;
+    if (!platform::RunningAsRoot())
+        return {};
+    switch (platform::QueryFolderTrust(folder)) {
+    case platform::FolderTrust::Trusted:
+        return {};
+    case platform::FolderTrust::Link:
+        return "The folder '" + folder +
+               "' is reached through a symbolic link; a run as root does not extract there.";
+    case platform::FolderTrust::OtherOwner:
+        break;
+    }
+    return "The folder '" + folder +
+           "' belongs to another user; a run as root does not extract there.";
 }
 
 } // namespace sfx

@@ -238,7 +238,7 @@ void CSelfExtractingDlg::StartExtraction() {
     if (!settings_.extractOnly) {
         // The worker would also make a missing folder, but only a folder made here, new and
         // private, is safe to fill in a shared temporary folder.
-        const std::uint32_t error = CreateExtractFolder(settings_.extractDir);
+        const std::uint32_t error = CreateExtractFolder(settings_.extractDir, &folderLock_);
         if (error != 0) {
             ExtractionError record;
             record.kind = ExtractionErrorKind::SystemError;
@@ -249,6 +249,13 @@ void CSelfExtractingDlg::StartExtraction() {
             return;
         }
         ownedFolder_ = settings_.extractDir;
+    } else if (const std::string refused = RefusedTargetFolderText(settings_.extractDir);
+               !refused.empty()) {
+        SETUP_LOG(cptlib::Severity::Error) << refused;
+        ShowError(refused);
+        exitCode_ = kExitBadArchive;
+        EndDialog(kResultStopped);
+        return;
     }
     job_.extractFolder = settings_.extractDir;
     extracting_ = worker_->Start(job_);
