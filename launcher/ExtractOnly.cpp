@@ -1,5 +1,6 @@
 #include "launcher/ExtractOnly.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
@@ -37,8 +38,8 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();
     box.mainInstruction = cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS);
-    box.content =
-        "\"" + LastPathComponent(existingName) + "\"\n\n" + strings.GetText("OverwriteAllQuestion");
+    box.content = "\"" + cptlib::DisplayName(LastPathComponent(existingName)) + "\"\n\n" +
+                  strings.GetText("OverwriteAllQuestion");
     box.iconKind = cptlib::IconKind::Warning;
     box.flags = cptlib::MBF_ATTENTION;
     box.buttons = {{cptlib::IDOK, false, strings.GetText("OverwriteAllButton")},

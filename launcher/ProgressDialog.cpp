@@ -1,6 +1,7 @@
 #include "launcher/ProgressDialog.h"
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/DisplayText.h"
 #include "cptlib/ErrorText.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
@@ -35,17 +36,17 @@ std::string ExtractionFailureText(const ExtractionError& error,
     case ExtractionErrorKind::CorruptArchive:
         // The item that is damaged or refused, where one is known.
         return strings.GetText("SfxErrorBadArchive") +
-               (error.path.empty() ? std::string() : "\n\n" + error.path);
+               (error.path.empty() ? std::string() : "\n\n" + cptlib::DisplayName(error.path));
     case ExtractionErrorKind::SystemError: {
         std::string text = extract + "\n\n" + cptlib::SystemErrorText(error.code);
         if (!error.path.empty())
-            text += "\n\n" + error.path;
+            text += "\n\n" + cptlib::DisplayName(error.path);
         return text;
     }
     case ExtractionErrorKind::LibraryError: {
         std::string text = extract;
         if (!error.message.empty())
-            text += "\n\n" + error.message;
+            text += "\n\n" + cptlib::DisplayText(error.message);
         if (error.code != 0)
             text += " (" + Hex08(error.code) + ")";
         return text;
@@ -56,7 +57,8 @@ std::string ExtractionFailureText(const ExtractionError& error,
 }
 
 std::string UnansweredOverwriteText(const std::string& existingPath) {
-    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" + existingPath +
+    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" +
+           cptlib::DisplayName(existingPath) +
            "\"\n\nNobody can be asked whether to replace it. Start the program with "
            "/overwriteanswer YesToAll to replace existing files, or with /overwriteanswer No to "
            "keep them.";
@@ -64,7 +66,7 @@ std::string UnansweredOverwriteText(const std::string& existingPath) {
 
 std::string KeptFilesText(std::size_t count, const std::string& folder) {
     return std::to_string(count) + (count == 1 ? " file" : " files") + " already in the folder \"" +
-           folder +
+           cptlib::DisplayName(folder) +
            "\" were kept and not extracted, as nobody chose that folder. Start the program "
            "with /overwriteanswer YesToAll to replace existing files, or with "
            "/overwriteanswer No to keep them.";
