@@ -178,7 +178,11 @@ void CApp::ShowCommandLineHelp() {
 bool CApp::LoadSettings() {
     std::string text;
     PayloadLayout layout;
-    const cptlib::HRESULT hr = ReadConfigurationBlock(programPath, text, &layout);
+    // The first read of the own file opens it for the whole run.
+    cptlib::HRESULT hr =
+        state.ownFile ? cptlib::S_OK : cptlib::platform::OpenRunningImage(state.ownFile);
+    if (cptlib::Succeeded(hr))
+        hr = ReadConfigurationBlock(*state.ownFile, text, &layout);
     if (hr == cptlib::HRESULT_INVALID_DATA) {
         DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::MB_ICONERROR, 0);
         return false;
@@ -218,7 +222,8 @@ bool CApp::LoadSettings() {
 bool CApp::CheckOwnFile() {
     if (!state.archivePath.empty())
         return true;
-    const std::string message = VerifyOwnFileSize(programPath, strings);
+    const std::string message = state.ownFile ? VerifyOwnFileSize(*state.ownFile, strings)
+                                              : VerifyOwnFileSize(programPath, strings);
     if (message.empty())
         return true;
     DoMessageBox(message, cptlib::MB_ICONERROR, 0);

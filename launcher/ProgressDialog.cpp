@@ -231,6 +231,8 @@ void CSelfExtractingDlg::OnStartExtract() {
     job_.notifyWindow = inbox_.Handle();
     job_.archivePath = settings_.archivePath;
     job_.archiveIsLauncher = settings_.archiveIsLauncher;
+    if (settings_.archiveIsLauncher)
+        job_.archiveFile = settings_.ownFile;
     job_.archiveOffset = settings_.archiveOffset;
     job_.deleteOnFailure = !settings_.extractOnly;
     StartExtraction();
