@@ -131,16 +131,17 @@ std::string RefusedTargetFolderText(const std::string& folder) {
     namespace platform = cptlib::platform;
     if (!platform::RunningAsRoot())
         return {};
+    const std::string shown = cptlib::DisplayName(folder);
     switch (platform::QueryFolderTrust(folder)) {
     case platform::FolderTrust::Trusted:
         return {};
     case platform::FolderTrust::Link:
-        return "The folder '" + folder +
+        return "The folder '" + shown +
                "' is reached through a symbolic link; a run as root does not extract there.";
     case platform::FolderTrust::OtherOwner:
         break;
     }
-    return "The folder '" + folder +
+    return "The folder '" + shown +
            "' belongs to another user; a run as root does not extract there.";
 }
 

@@ -311,7 +311,8 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
         return settings_.overwriteAnswer;
     if (!folderChosen_) {
         // Files in a folder that nobody chose belong to the user.
-        SETUP_LOG(cptlib::Severity::Warning) << "Kept the existing file '" << name << "'.";
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "Kept the existing file '" << cptlib::DisplayName(name) << "'.";
         ++keptFiles_;
         return kOverwriteNo;
     }
@@ -351,7 +352,8 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
         return;
     }
     if (error.kind == ExtractionErrorKind::CorruptArchive && !error.path.empty())
-        SETUP_LOG(cptlib::Severity::Warning) << "Damaged or refused item: '" << error.path << "'.";
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "Damaged or refused item: '" << cptlib::DisplayName(error.path) << "'.";
     ShowError(ExtractionFailureText(error, strings_));
     if (settings_.uiLevel > UiSilent)
         SetProgress(0);
