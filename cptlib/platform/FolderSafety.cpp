@@ -23,7 +23,8 @@ bool OthersMayReplaceEntries(const std::string& folder) {
 }
 
 FolderTrust QueryFolderTrust(const std::string& path) {
-    std::string prefix;
+    // A relative path starts at the current folder.
+    std::string prefix = !path.empty() && path.front() == '/' ? "" : ".";
     std::size_t start = 0;
     uid_t parentOwner = 0;
     while (start < path.size()) {
