@@ -27,7 +27,6 @@
 #include "launcher/TerminalProgressView.h"
 
 #include <clocale>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 
