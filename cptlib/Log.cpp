@@ -1,5 +1,6 @@
 #include "cptlib/Log.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/LogFile.h"
 
@@ -23,7 +24,9 @@ public:
     explicit LogFileBackend(platform::FileDescriptor file) : file_(std::move(file)) {}
 
     void consume(const boost::log::record_view&, const string_type& line) {
-        std::string text = line;
+        // Names and other programs' output in a record must not drive the terminal of whoever
+        // reads the log.
+        std::string text = DisplayText(line);
         text += '\n';
         // A record that cannot be written is lost; the run does not depend on its log.
         platform::AppendToFile(file_, text.data(), text.size());

@@ -1,6 +1,7 @@
 #include "format/ArchiveReader.h"
 
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "format/SevenZipHeader.h"
@@ -113,6 +114,11 @@ class LibArchiveReader final : public IArchiveReader {
 public:
     LibArchiveReader(std::string path, std::uint64_t offset)
         : path_(std::move(path)), offset_(offset) {}
+    // Reads `file`, opened before, which this reader keeps for itself.
+    LibArchiveReader(cptlib::platform::FileDescriptor file, std::uint64_t offset)
+        : offset_(offset) {
+        source_.file = std::move(file);
+    }
 
     ArchiveStatus ReadIndex(ArchiveIndex& index) override;
     ArchiveStatus NextItem(ArchiveItem& item, bool& more) override;
@@ -145,9 +151,11 @@ private:
 ArchiveStatus LibArchiveReader::OpenSource() {
     if (sourceOpen_)
         return {};
-    const cptlib::HRESULT opened = cptlib::platform::OpenFileForRead(source_.file, path_);
-    if (cptlib::Failed(opened))
-        return {opened, {}};
+    if (!source_.file) {
+        const cptlib::HRESULT opened = cptlib::platform::OpenFileForRead(source_.file, path_);
+        if (cptlib::Failed(opened))
+            return {opened, {}};
+    }
     std::uint64_t fileSize = 0;
     const cptlib::HRESULT sized = cptlib::platform::QueryFileSize(source_.file, fileSize);
     if (cptlib::Failed(sized))
@@ -381,6 +389,16 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
                                                   PasswordSource /*password*/) {
     return std::make_unique<LibArchiveReader>(path, offset);
+}
+
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const cptlib::platform::FileDescriptor& file,
+                                                  std::uint64_t offset,
+                                                  PasswordSource /*password*/) {
+    cptlib::platform::FileDescriptor own;
+    // A reader that cannot have the file reads nothing: the failure shows at its first read.
+    if (cptlib::Failed(cptlib::platform::ReopenFile(file, own)))
+        return std::make_unique<LibArchiveReader>(std::string(), offset);
+    return std::make_unique<LibArchiveReader>(std::move(own), offset);
 }
 
 } // namespace sfx

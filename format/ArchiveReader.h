@@ -3,6 +3,7 @@
 // its data. The only code that knows the archive library; the build tool checks with it.
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
 
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,11 @@ using PasswordSource = std::function<cptlib::HRESULT(std::string& password)>;
 // it from one thread only.
 // Without a password source, enciphered items fail with E_ABORT.
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
+                                                  PasswordSource password = {});
+// The same for a file opened before; the reader reads it through a descriptor of its own that
+// is opened through `file`, never through a name.
+std::unique_ptr<IArchiveReader> MakeArchiveReader(const cptlib::platform::FileDescriptor& file,
+                                                  std::uint64_t offset,
                                                   PasswordSource password = {});
 
 } // namespace sfx

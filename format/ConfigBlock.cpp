@@ -18,13 +18,10 @@ std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blo
     return plain;
 }
 
-cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
-                                       PayloadLayout* layout) {
-    text.clear();
-    MappedPayload payload;
-    const cptlib::HRESULT hr = MapPayload(path, payload);
-    if (cptlib::Failed(hr))
-        return hr;
+namespace {
+
+cptlib::HRESULT DecipherBlock(const MappedPayload& payload, std::string& text,
+                              PayloadLayout* layout) {
     const auto key = MakeConfigKey();
     std::string plain = DecryptConfigurationBlock(
         payload.view.data() + payload.layout.blockOffset,
@@ -36,6 +33,24 @@ cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::s
     if (layout != nullptr)
         *layout = payload.layout;
     return cptlib::S_OK;
+}
+
+} // namespace
+
+cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
+                                       PayloadLayout* layout) {
+    text.clear();
+    MappedPayload payload;
+    const cptlib::HRESULT hr = MapPayload(path, payload);
+    return cptlib::Failed(hr) ? hr : DecipherBlock(payload, text, layout);
+}
+
+cptlib::HRESULT ReadConfigurationBlock(const cptlib::platform::FileDescriptor& file,
+                                       std::string& text, PayloadLayout* layout) {
+    text.clear();
+    MappedPayload payload;
+    const cptlib::HRESULT hr = MapPayload(file, payload);
+    return cptlib::Failed(hr) ? hr : DecipherBlock(payload, text, layout);
 }
 
 } // namespace sfx

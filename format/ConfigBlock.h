@@ -25,5 +25,8 @@ std::string DecryptConfigurationBlock(const std::uint8_t* block, std::size_t blo
 // the markers are missing or the deciphered bytes are not UTF-8.
 cptlib::HRESULT ReadConfigurationBlock(const std::filesystem::path& path, std::string& text,
                                        PayloadLayout* layout = nullptr);
+// The same for an open launcher file.
+cptlib::HRESULT ReadConfigurationBlock(const cptlib::platform::FileDescriptor& file,
+                                       std::string& text, PayloadLayout* layout = nullptr);
 
 } // namespace sfx

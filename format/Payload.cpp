@@ -40,14 +40,10 @@ const std::uint8_t* FindBytes(const std::uint8_t* begin, std::size_t size,
 }
 
 // Maps the part of a launcher file that may hold the markers.
-cptlib::HRESULT MapSearchRange(const std::filesystem::path& path,
-                               cptlib::platform::FileDescriptor& file,
+cptlib::HRESULT MapSearchRange(const cptlib::platform::FileDescriptor& file,
                                cptlib::platform::MappedFileView& view) {
-    cptlib::HRESULT hr = cptlib::platform::OpenFileForRead(file, path);
-    if (cptlib::Failed(hr))
-        return hr;
     std::uint64_t size = 0;
-    hr = cptlib::platform::QueryFileSize(file, size);
+    const cptlib::HRESULT hr = cptlib::platform::QueryFileSize(file, size);
     if (cptlib::Failed(hr))
         return hr;
     if (size == 0)
@@ -96,8 +92,8 @@ std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data) {
     return layout;
 }
 
-cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload) {
-    const cptlib::HRESULT hr = MapSearchRange(path, payload.file, payload.view);
+cptlib::HRESULT MapPayload(const cptlib::platform::FileDescriptor& file, MappedPayload& payload) {
+    const cptlib::HRESULT hr = MapSearchRange(file, payload.view);
     if (cptlib::Failed(hr))
         return hr;
     const auto found = FindPayload(payload.view.bytes());
@@ -105,6 +101,19 @@ cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& pay
         return cptlib::HRESULT_INVALID_DATA;
     payload.layout = *found;
     return cptlib::S_OK;
+}
+
+cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload) {
+    const cptlib::HRESULT hr = cptlib::platform::OpenFileForRead(payload.file, path);
+    return cptlib::Failed(hr) ? hr : MapPayload(payload.file, payload);
+}
+
+cptlib::HRESULT LocatePayload(const cptlib::platform::FileDescriptor& file, PayloadLayout& layout) {
+    MappedPayload payload;
+    const cptlib::HRESULT hr = MapPayload(file, payload);
+    if (cptlib::Succeeded(hr))
+        layout = payload.layout;
+    return hr;
 }
 
 cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout) {

@@ -49,8 +49,11 @@ struct MappedPayload {
 // Maps the search range of `path` and finds the payload in it. HRESULT_INVALID_DATA when the
 // file is empty or the markers are missing.
 cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload);
+// The same for an open file, which the caller keeps open (`payload.file` stays empty).
+cptlib::HRESULT MapPayload(const cptlib::platform::FileDescriptor& file, MappedPayload& payload);
 
 // Finds the markers of a launcher file without deciphering anything.
 cptlib::HRESULT LocatePayload(const std::filesystem::path& path, PayloadLayout& layout);
+cptlib::HRESULT LocatePayload(const cptlib::platform::FileDescriptor& file, PayloadLayout& layout);
 
 } // namespace sfx

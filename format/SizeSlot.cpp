@@ -34,4 +34,11 @@ std::optional<std::uint64_t> ReadSizeSlot(const std::filesystem::path& path) {
     return DecodeSizeSlot(bytes);
 }
 
+std::optional<std::uint64_t> ReadSizeSlot(const cptlib::platform::FileDescriptor& file) {
+    std::string bytes;
+    if (cptlib::Failed(cptlib::ReadFileResource(file, std::string(kSizeSlotName), bytes)))
+        return std::nullopt;
+    return DecodeSizeSlot(bytes);
+}
+
 } // namespace sfx

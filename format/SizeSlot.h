@@ -2,6 +2,8 @@
 // The size slot: the zero-filled 8-byte RT_RCDATA resource "_VRN_VERIFY" of the stub, where the
 // build tool writes the final length of the launcher file (little-endian) for the self-check.
 
+#include "cptlib/platform/File.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -27,5 +29,6 @@ std::optional<std::uint64_t> DecodeSizeSlot(std::string_view bytes);
 // The size the slot of the program file at `path` holds; nullopt when it cannot be read or is
 // not 8 bytes.
 std::optional<std::uint64_t> ReadSizeSlot(const std::filesystem::path& path);
+std::optional<std::uint64_t> ReadSizeSlot(const cptlib::platform::FileDescriptor& file);
 
 } // namespace sfx

@@ -9,6 +9,7 @@
 #include "cptlib/platform/Machine.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/SignalWatch.h"
+#include "cptlib/platform/SystemRandom.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 #include "format/ConfigBlock.h"
@@ -26,7 +27,6 @@
 #include "launcher/TerminalProgressView.h"
 
 #include <clocale>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -67,8 +67,8 @@ bool CApp::InitInstance() {
     // which also spares loading every category of the locale.
     std::setlocale(LC_CTYPE, "");
     std::setlocale(LC_MESSAGES, "");
-    SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
-               cptlib::platform::CurrentProcessId());
+    // Time and process id would let another local user predict the folder names.
+    SeedRandom(cptlib::platform::SystemRandomSeed());
     // From here a stop signal ends the run as cancelled, whatever step it comes in.
     stops = std::make_unique<RunStopSignals>();
     SETUP_LOG(cptlib::Severity::Normal) << "Start-up: a stop signal now ends the run as cancelled.";
@@ -177,7 +177,11 @@ void CApp::ShowCommandLineHelp() {
 bool CApp::LoadSettings() {
     std::string text;
     PayloadLayout layout;
-    const cptlib::HRESULT hr = ReadConfigurationBlock(programPath, text, &layout);
+    // The first read of the own file opens it for the whole run.
+    cptlib::HRESULT hr =
+        state.ownFile ? cptlib::S_OK : cptlib::platform::OpenRunningImage(state.ownFile);
+    if (cptlib::Succeeded(hr))
+        hr = ReadConfigurationBlock(*state.ownFile, text, &layout);
     if (hr == cptlib::HRESULT_INVALID_DATA) {
         DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::MB_ICONERROR, 0);
         return false;
@@ -217,7 +221,8 @@ bool CApp::LoadSettings() {
 bool CApp::CheckOwnFile() {
     if (!state.archivePath.empty())
         return true;
-    const std::string message = VerifyOwnFileSize(programPath, strings);
+    const std::string message = state.ownFile ? VerifyOwnFileSize(*state.ownFile, strings)
+                                              : VerifyOwnFileSize(programPath, strings);
     if (message.empty())
         return true;
     DoMessageBox(message, cptlib::MB_ICONERROR, 0);

@@ -1,8 +1,10 @@
 #include "launcher/ExtractOnly.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/FolderSafety.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
 
@@ -36,8 +38,8 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();
     box.mainInstruction = cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS);
-    box.content =
-        "\"" + LastPathComponent(existingName) + "\"\n\n" + strings.GetText("OverwriteAllQuestion");
+    box.content = "\"" + cptlib::DisplayName(LastPathComponent(existingName)) + "\"\n\n" +
+                  strings.GetText("OverwriteAllQuestion");
     box.iconKind = cptlib::IconKind::Warning;
     box.flags = cptlib::MBF_ATTENTION;
     box.buttons = {{cptlib::IDOK, false, strings.GetText("OverwriteAllButton")},
@@ -123,6 +125,24 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
         return view.OpenExtractFolder(extractDir, extractedNames);
     };
     view.ShowExtractSuccess(box, extractDir);
+}
+
+std::string RefusedTargetFolderText(const std::string& folder) {
+    namespace platform = cptlib::platform;
+    if (!platform::RunningAsRoot())
+        return {};
+    const std::string shown = cptlib::DisplayName(folder);
+    switch (platform::QueryFolderTrust(folder)) {
+    case platform::FolderTrust::Trusted:
+        return {};
+    case platform::FolderTrust::Link:
+        return "The folder '" + shown +
+               "' is reached through a symbolic link; a run as root does not extract there.";
+    case platform::FolderTrust::OtherOwner:
+        break;
+    }
+    return "The folder '" + shown +
+           "' belongs to another user; a run as root does not extract there.";
 }
 
 } // namespace sfx

@@ -37,4 +37,9 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
                        const std::vector<std::string>& extractedNames,
                        const cptlib::IStringResources& strings, IProgressView& view);
 
+// Empty when this process may extract into `folder`; otherwise why not. A run as root refuses a
+// folder that another user owns (or whose nearest existing parent they own) and one reached
+// through a symbolic link, since that user could redirect what root writes.
+std::string RefusedTargetFolderText(const std::string& folder);
+
 } // namespace sfx

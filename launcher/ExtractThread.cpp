@@ -43,9 +43,10 @@ bool IsCorruption(HRESULT code) {
 }
 
 // Where the archive starts: behind the end marker of a launcher file, else at the start.
-HRESULT FindArchiveOffset(const std::string& path, std::uint64_t& offset) {
+HRESULT FindArchiveOffset(const ExtractionJob& job, std::uint64_t& offset) {
     PayloadLayout layout;
-    const HRESULT hr = LocatePayload(path, layout);
+    const HRESULT hr = job.archiveFile ? LocatePayload(*job.archiveFile, layout)
+                                       : LocatePayload(job.archivePath, layout);
     if (cptlib::Succeeded(hr))
         offset = layout.archiveOffset;
     return hr;
@@ -313,11 +314,7 @@ void CExtractThread::Items::ApplyFolderModes() {
         target_.SetFolderMode(parts, mode);
 }
 
-CExtractThread::CExtractThread()
-    : freeSpace_(cptlib::platform::GetFreeBytes),
-      readerFactory_([](const std::string& path, std::uint64_t offset) {
-          return MakeArchiveReader(path, offset);
-      }) {}
+CExtractThread::CExtractThread() : freeSpace_(cptlib::platform::GetFreeBytes) {}
 
 CExtractThread::~CExtractThread() {
     CancelAndWait();
@@ -365,10 +362,13 @@ CExtractThread::Result CExtractThread::Extract() {
     if (job_.archiveIsLauncher) {
         if (job_.archiveOffset)
             offset = *job_.archiveOffset;
-        else if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
+        else if (const HRESULT hr = FindArchiveOffset(job_, offset); cptlib::Failed(hr))
             return {hr, {}};
     }
-    const std::unique_ptr<IArchiveReader> reader = readerFactory_(job_.archivePath, offset);
+    const std::unique_ptr<IArchiveReader> reader =
+        readerFactory_                               ? readerFactory_(job_.archivePath, offset)
+        : job_.archiveIsLauncher && job_.archiveFile ? MakeArchiveReader(*job_.archiveFile, offset)
+                                                     : MakeArchiveReader(job_.archivePath, offset);
     ArchiveIndex index;
     if (const ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         return {status.code, status.text};

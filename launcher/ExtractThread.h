@@ -37,7 +37,8 @@ public:
 
     // The free-space query (statvfs of the extract folder unless replaced).
     void SetFreeSpaceQuery(FreeSpaceQuery query) { freeSpace_ = std::move(query); }
-    // How the archive is read (the 7z library unless replaced).
+    // How the archive is read (the 7z library unless replaced; a launcher file opened at
+    // start-up through its descriptor).
     void SetReaderFactory(ArchiveReaderFactory factory) { readerFactory_ = std::move(factory); }
 
 protected:

@@ -1,6 +1,7 @@
 #pragma once
 // What the progress dialog hands the extraction worker, and the failure record it gets back.
 
+#include "cptlib/platform/OwnImage.h"
 #include "cptlib/sys/MessageInbox.h"
 
 #include <cstdint>
@@ -16,6 +17,9 @@ struct ExtractionJob {
     std::string extractFolder;
     bool deleteOnFailure = true;                // normal run: the folder is the launcher's own
     std::optional<std::uint64_t> archiveOffset; // from the start-up's search; else searched here
+    // The launcher file as opened at start-up; when set (archiveIsLauncher only) it is read
+    // instead of `archivePath`, which then only names it.
+    cptlib::platform::SharedFile archiveFile;
 };
 
 enum class ExtractionErrorKind : std::int32_t {

@@ -6,6 +6,7 @@
 #include "cptlib/io/SystemFile.h"
 #include "cptlib/msi/MsiDatabase.h"
 #include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/OwnImage.h"
 #include "cptlib/resources/ResourceUtils.h"
 #include "format/DataBlock.h"
 
@@ -115,7 +116,22 @@ bool IsForwardedName(const std::string& name) {
     return name.starts_with("VRN") || name.starts_with("ZQ_");
 }
 
-bool IsCompoundFile(const std::filesystem::path& path) {
+// The file whose values are read: by its path, or through a descriptor opened before.
+struct ValueSource {
+    const std::filesystem::path& path;
+    const cptlib::platform::FileDescriptor* file;
+};
+
+bool IsCompoundFile(const ValueSource& source) {
+    if (source.file != nullptr) {
+        std::array<std::uint8_t, kCompoundFileSignature.size()> head{};
+        std::size_t read = 0;
+        return cptlib::platform::ReadFileAt(*source.file, 0, head.data(), head.size(), read) ==
+                   cptlib::ERROR_SUCCESS &&
+               read == head.size() &&
+               std::equal(head.begin(), head.end(), kCompoundFileSignature.begin());
+    }
+    const std::filesystem::path& path = source.path;
     cptlib::FileInStream stream(path, cptlib::FileOpenMode::In, cptlib::FileShareMode::Read);
     stream.exceptions(std::ios_base::badbit);
     std::array<char, kCompoundFileSignature.size()> head{};
@@ -125,17 +141,20 @@ bool IsCompoundFile(const std::filesystem::path& path) {
                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
 }
 
-HRESULT ReadFromResources(const std::filesystem::path& path, ForwardedValues& values) {
+HRESULT ReadFromResources(const ValueSource& source, ForwardedValues& values) {
     values.clear();
     std::vector<std::string> names;
-    HRESULT hr = cptlib::EnumRcDataNames(path, names);
+    HRESULT hr = source.file != nullptr ? cptlib::EnumRcDataNames(*source.file, names)
+                                        : cptlib::EnumRcDataNames(source.path, names);
     if (cptlib::Failed(hr))
         return hr;
     for (const std::string& name : names) {
         if (!IsForwardedName(name))
             continue;
         std::string bytes;
-        if (cptlib::Failed(hr = cptlib::ReadFileResource(path, name, bytes)))
+        if (cptlib::Failed(hr = source.file != nullptr
+                                    ? cptlib::ReadFileResource(*source.file, name, bytes)
+                                    : cptlib::ReadFileResource(source.path, name, bytes)))
             return hr;
         bytes.resize(std::min(bytes.size(), bytes.find('\0')));
         values.insert_or_assign(name, SanitizeUtf8(bytes));
@@ -143,10 +162,12 @@ HRESULT ReadFromResources(const std::filesystem::path& path, ForwardedValues& va
     return values.empty() ? cptlib::HRESULT_NO_MORE_ITEMS : cptlib::S_OK;
 }
 
-HRESULT ReadFromDataBlock(const std::filesystem::path& path, ForwardedValues& values) {
+HRESULT ReadFromDataBlock(const ValueSource& source, ForwardedValues& values) {
     values.clear();
     cptlib::platform::FileDescriptor file;
-    HRESULT hr = cptlib::platform::OpenFileForRead(file, path);
+    // The search moves the file position, which the open file's other readers must not see.
+    HRESULT hr = source.file != nullptr ? cptlib::platform::ReopenFile(*source.file, file)
+                                        : cptlib::platform::OpenFileForRead(file, source.path);
     if (cptlib::Failed(hr))
         return hr;
     std::u16string payload;
@@ -203,15 +224,14 @@ HRESULT ReadFromDatabase(const std::filesystem::path& path, ForwardedValues& val
     return cptlib::S_OK;
 }
 
-HRESULT ReadWith(ForwardingMethod method, const std::filesystem::path& path,
-                 ForwardedValues& values) {
+HRESULT ReadWith(ForwardingMethod method, const ValueSource& source, ForwardedValues& values) {
     switch (method) {
     case ForwardingMethod::Resources:
-        return ReadFromResources(path, values);
+        return ReadFromResources(source, values);
     case ForwardingMethod::DataBlock:
-        return ReadFromDataBlock(path, values);
+        return ReadFromDataBlock(source, values);
     case ForwardingMethod::InstallerDatabase:
-        return ReadFromDatabase(path, values);
+        return ReadFromDatabase(source.path, values);
     case ForwardingMethod::Automatic:
         break;
     }
@@ -248,9 +268,10 @@ bool Utf16CodeUnitLess::operator()(std::string_view a, std::string_view b) const
     return *cptlib::Utf8ToUtf16(SanitizeUtf8(a)) < *cptlib::Utf8ToUtf16(SanitizeUtf8(b));
 }
 
-HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& values,
-                            ForwardingMethod method, ForwardingMethod* usedMethod,
-                            std::uint32_t flags) {
+namespace {
+
+HRESULT ReadValues(const ValueSource& path, ForwardedValues& values, ForwardingMethod method,
+                   ForwardingMethod* usedMethod, std::uint32_t flags) {
     ForwardingMethod used = method;
     if (usedMethod != nullptr)
         *usedMethod = used;
@@ -293,6 +314,14 @@ HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& 
     return hr;
 }
 
+} // namespace
+
+HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& values,
+                            ForwardingMethod method, ForwardingMethod* usedMethod,
+                            std::uint32_t flags) {
+    return ReadValues({path, nullptr}, values, method, usedMethod, flags);
+}
+
 bool ParseDataBlock(ForwardedValues& values, std::u16string_view payload) {
     std::size_t begin = 0;
     for (;;) {
@@ -325,8 +354,8 @@ std::optional<std::string> FileNameTag(const std::filesystem::path& programFile)
 ForwardedValues CollectSetupValues(const ForwardingInput& input) {
     ForwardedValues values;
     // Whatever was read before a failure is still forwarded.
-    ReadForwardedValues(input.programFile, values, ForwardingMethod::Automatic, nullptr,
-                        kForwardDropEmptyValues);
+    ReadValues({input.programFile, input.programImage}, values, ForwardingMethod::Automatic,
+               nullptr, kForwardDropEmptyValues);
     if (auto tag = FileNameTag(input.startedAs.empty() ? input.programFile : input.startedAs))
         values.insert_or_assign("VRNID2", std::move(*tag));
     return values;

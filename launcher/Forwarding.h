@@ -4,6 +4,7 @@
 // carries them in its Property table. They reach the setup as lines of SetupValues.dat.
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -60,6 +61,9 @@ struct ForwardingInput {
     std::filesystem::path programFile;
     // The name the launcher was started under, searched for the tag; empty: programFile's.
     std::filesystem::path startedAs = {};
+    // The launcher's file as it was opened at start-up; when given, it is read instead of
+    // `programFile`, which then only names it.
+    const cptlib::platform::FileDescriptor* programImage = nullptr;
 };
 
 // What the setup receives: the launcher file's values without empty ones, and VRNID2 from the

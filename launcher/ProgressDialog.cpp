@@ -1,6 +1,7 @@
 #include "launcher/ProgressDialog.h"
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/DisplayText.h"
 #include "cptlib/ErrorText.h"
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
@@ -35,17 +36,17 @@ std::string ExtractionFailureText(const ExtractionError& error,
     case ExtractionErrorKind::CorruptArchive:
         // The item that is damaged or refused, where one is known.
         return strings.GetText("SfxErrorBadArchive") +
-               (error.path.empty() ? std::string() : "\n\n" + error.path);
+               (error.path.empty() ? std::string() : "\n\n" + cptlib::DisplayName(error.path));
     case ExtractionErrorKind::SystemError: {
         std::string text = extract + "\n\n" + cptlib::SystemErrorText(error.code);
         if (!error.path.empty())
-            text += "\n\n" + error.path;
+            text += "\n\n" + cptlib::DisplayName(error.path);
         return text;
     }
     case ExtractionErrorKind::LibraryError: {
         std::string text = extract;
         if (!error.message.empty())
-            text += "\n\n" + error.message;
+            text += "\n\n" + cptlib::DisplayText(error.message);
         if (error.code != 0)
             text += " (" + Hex08(error.code) + ")";
         return text;
@@ -56,7 +57,8 @@ std::string ExtractionFailureText(const ExtractionError& error,
 }
 
 std::string UnansweredOverwriteText(const std::string& existingPath) {
-    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" + existingPath +
+    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" +
+           cptlib::DisplayName(existingPath) +
            "\"\n\nNobody can be asked whether to replace it. Start the program with "
            "/overwriteanswer YesToAll to replace existing files, or with /overwriteanswer No to "
            "keep them.";
@@ -64,7 +66,7 @@ std::string UnansweredOverwriteText(const std::string& existingPath) {
 
 std::string KeptFilesText(std::size_t count, const std::string& folder) {
     return std::to_string(count) + (count == 1 ? " file" : " files") + " already in the folder \"" +
-           folder +
+           cptlib::DisplayName(folder) +
            "\" were kept and not extracted, as nobody chose that folder. Start the program "
            "with /overwriteanswer YesToAll to replace existing files, or with "
            "/overwriteanswer No to keep them.";
@@ -229,6 +231,8 @@ void CSelfExtractingDlg::OnStartExtract() {
     job_.notifyWindow = inbox_.Handle();
     job_.archivePath = settings_.archivePath;
     job_.archiveIsLauncher = settings_.archiveIsLauncher;
+    if (settings_.archiveIsLauncher)
+        job_.archiveFile = settings_.ownFile;
     job_.archiveOffset = settings_.archiveOffset;
     job_.deleteOnFailure = !settings_.extractOnly;
     StartExtraction();
@@ -238,7 +242,7 @@ void CSelfExtractingDlg::StartExtraction() {
     if (!settings_.extractOnly) {
         // The worker would also make a missing folder, but only a folder made here, new and
         // private, is safe to fill in a shared temporary folder.
-        const std::uint32_t error = CreateExtractFolder(settings_.extractDir);
+        const std::uint32_t error = CreateExtractFolder(settings_.extractDir, &folderLock_);
         if (error != 0) {
             ExtractionError record;
             record.kind = ExtractionErrorKind::SystemError;
@@ -249,6 +253,13 @@ void CSelfExtractingDlg::StartExtraction() {
             return;
         }
         ownedFolder_ = settings_.extractDir;
+    } else if (const std::string refused = RefusedTargetFolderText(settings_.extractDir);
+               !refused.empty()) {
+        SETUP_LOG(cptlib::Severity::Error) << refused;
+        ShowError(refused);
+        exitCode_ = kExitBadArchive;
+        EndDialog(kResultStopped);
+        return;
     }
     job_.extractFolder = settings_.extractDir;
     extracting_ = worker_->Start(job_);
@@ -300,7 +311,8 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
         return settings_.overwriteAnswer;
     if (!folderChosen_) {
         // Files in a folder that nobody chose belong to the user.
-        SETUP_LOG(cptlib::Severity::Warning) << "Kept the existing file '" << name << "'.";
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "Kept the existing file '" << cptlib::DisplayName(name) << "'.";
         ++keptFiles_;
         return kOverwriteNo;
     }
@@ -340,7 +352,8 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
         return;
     }
     if (error.kind == ExtractionErrorKind::CorruptArchive && !error.path.empty())
-        SETUP_LOG(cptlib::Severity::Warning) << "Damaged or refused item: '" << error.path << "'.";
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "Damaged or refused item: '" << cptlib::DisplayName(error.path) << "'.";
     ShowError(ExtractionFailureText(error, strings_));
     if (settings_.uiLevel > UiSilent)
         SetProgress(0);

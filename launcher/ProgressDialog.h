@@ -4,6 +4,7 @@
 // the silent levels.
 
 #include "cptlib/localization/StringResources.h"
+#include "cptlib/platform/FolderLock.h"
 #include "cptlib/sys/MessageInbox.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/Extraction.h"
@@ -189,6 +190,8 @@ private:
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.
     std::string ownedFolder_;
+    // Tells later runs that the folder is in use.
+    cptlib::platform::FolderLock folderLock_;
     // The folder the setup parameters were composed with.
     std::string composedExtractDir_;
     bool setupRunning_ = false;

@@ -15,6 +15,7 @@ ProgressDialogSettings ComposeProgressDialogSettings(const StartupState& state,
     record.culture = state.culture;
     record.archivePath = state.archivePath.empty() ? programPath.string() : state.archivePath;
     record.programPath = programPath.string();
+    record.ownFile = state.ownFile;
     record.archiveIsLauncher = state.archivePath.empty();
     if (record.archiveIsLauncher)
         record.archiveOffset = state.archiveOffset;

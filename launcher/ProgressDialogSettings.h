@@ -21,7 +21,8 @@ struct ProgressDialogSettings {
     std::string archivePath; // the file named by /e, else the launcher file itself
     std::string programPath; // the launcher file itself, whose values are forwarded
     std::string startedAs;   // the name it was started under, for the file-name tag; empty: same
-    std::string extractDir;  // with a trailing "/"
+    cptlib::platform::SharedFile ownFile; // the launcher file as opened at start-up
+    std::string extractDir;               // with a trailing "/"
     std::string setupFile;   // composed, relative to the extract folder unless absolute
     std::string setupParams; // composed, but for the switches added when the setup starts
     std::int32_t overwriteAnswer = kOverwriteYesToAll;

@@ -24,15 +24,20 @@ std::string ReadFailure(const cptlib::IStringResources& strings, cptlib::HRESULT
 
 std::string VerifyOwnFileSize(const std::filesystem::path& path,
                               const cptlib::IStringResources& strings) {
+    cptlib::platform::FileDescriptor file;
+    const cptlib::HRESULT hr = cptlib::platform::OpenFileForRead(file, path);
+    if (cptlib::Failed(hr))
+        return ReadFailure(strings, hr);
+    return VerifyOwnFileSize(file, strings);
+}
+
+std::string VerifyOwnFileSize(const cptlib::platform::FileDescriptor& file,
+                              const cptlib::IStringResources& strings) {
     using namespace cptlib::platform;
     std::optional<std::uint64_t> expected;
     {
-        FileDescriptor file;
-        cptlib::HRESULT hr = OpenFileForRead(file, path);
-        if (cptlib::Failed(hr))
-            return ReadFailure(strings, hr);
         std::uint64_t size = 0;
-        hr = QueryFileSize(file, size);
+        cptlib::HRESULT hr = QueryFileSize(file, size);
         if (cptlib::Failed(hr))
             return ReadFailure(strings, hr);
         MappedFileView view;
@@ -55,13 +60,13 @@ std::string VerifyOwnFileSize(const std::filesystem::path& path,
         }
     }
     if (!expected) {
-        expected = ReadSizeSlot(path);
+        expected = ReadSizeSlot(file);
         if (!expected)
             return "Resource " + std::string(kSizeSlotName) + " is not found.";
     }
 
     std::uint64_t actualSize = 0;
-    const bool known = cptlib::Succeeded(cptlib::platform::QueryFileSize(path, actualSize));
+    const bool known = cptlib::Succeeded(cptlib::platform::QueryFileSize(file, actualSize));
     if (known && actualSize == *expected)
         return {};
     const std::int64_t actual = known ? static_cast<std::int64_t>(actualSize) : -1;

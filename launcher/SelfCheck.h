@@ -3,6 +3,7 @@
 // truncated or extended download is refused before anything is extracted.
 
 #include "cptlib/localization/StringResources.h"
+#include "cptlib/platform/File.h"
 
 #include <filesystem>
 #include <string>
@@ -13,6 +14,9 @@ namespace sfx {
 // else (and for our ELF image) the size the _VRN_VERIFY resource holds. Otherwise the message to
 // show. Never throws on file content.
 std::string VerifyOwnFileSize(const std::filesystem::path& path,
+                              const cptlib::IStringResources& strings);
+// The same for the launcher file opened at start-up.
+std::string VerifyOwnFileSize(const cptlib::platform::FileDescriptor& file,
                               const cptlib::IStringResources& strings);
 
 } // namespace sfx

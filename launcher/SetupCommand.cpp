@@ -320,6 +320,7 @@ SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
     info.showCommand = settings.showCommand;
     info.programFile = programFile;
     info.startedAs = settings.startedAs;
+    info.programImage = settings.ownFile;
 
     std::string setupFile = settings.setupFile;
     std::string setupParams = settings.setupParams;

@@ -53,6 +53,8 @@ struct SetupLaunchInfo {
     std::filesystem::path programFile;
     // The name the launcher was started under, for the file-name tag; empty: programFile's.
     std::filesystem::path startedAs;
+    // The launcher file as opened at start-up; when set, read instead of programFile.
+    cptlib::platform::SharedFile programImage;
 };
 
 // The start-setup step's command from the dialog's settings, whose setup file and parameters

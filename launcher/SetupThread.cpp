@@ -117,8 +117,9 @@ std::uint32_t CSetupThread::Run() {
     bool startedThroughShell = false;
     try {
         if (!info_.valuesFile.empty())
-            WriteSetupValues(ForwardingInput{info_.programFile, info_.startedAs},
-                             std::filesystem::path(info_.valuesFile));
+            WriteSetupValues(
+                ForwardingInput{info_.programFile, info_.startedAs, info_.programImage.get()},
+                std::filesystem::path(info_.valuesFile));
         const RunProcessResult result = RunProcess();
         exitCode = result.exitCode;
         status = result.userCancelled ? kSetupCancelled : kSetupFinished;

@@ -2,6 +2,7 @@
 // The start-up state: what the command line and the configuration step decide before the
 // progress dialog runs. One value, held by the application object.
 
+#include "cptlib/platform/OwnImage.h"
 #include "launcher/SfxMessages.h"
 
 #include <cstdint>
@@ -41,6 +42,9 @@ struct StartupState {
     std::vector<std::string> packedArguments;    // the arguments after dlmforward
     // Where the archive starts in the launcher file, as the configuration search found it.
     std::optional<std::uint64_t> archiveOffset;
+    // The launcher file, opened once at start-up: every read of it goes through this, so that
+    // a file put in its place meanwhile is never read.
+    cptlib::platform::SharedFile ownFile;
 };
 
 } // namespace sfx

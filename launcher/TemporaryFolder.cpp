@@ -4,12 +4,14 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/platform/Disk.h"
+#include "cptlib/platform/FolderSafety.h"
 #include "cptlib/platform/FolderTree.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/XdgFolders.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/Format.h"
 #include "launcher/Random.h"
+#include "launcher/StaleFolders.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -215,17 +217,26 @@ std::uint32_t ChooseTemporaryFolder(std::string& extractDir, bool mustExecute,
     const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
     if (error != 0)
         return error;
-    if (mustExecute) {
+    // Another user who may rename entries of the parent could swap the folder for their own.
+    const bool shared = cptlib::platform::OthersMayReplaceEntries(tempPath);
+    if (mustExecute || shared) {
         const std::string parent =
             FirstSuitableFolder(ExecutableTempFolderCandidates(), [&](const std::string& folder) {
-                return IsExecutableTempFolder(folder, requiredBytes);
+                if (cptlib::platform::OthersMayReplaceEntries(folder))
+                    return false;
+                return mustExecute ? IsExecutableTempFolder(folder, requiredBytes)
+                                   : cptlib::platform::IsDirectory(folder) &&
+                                         cptlib::platform::CanWriteFolder(folder);
             });
         if (parent.empty())
             return kErrorNoExecutableTempFolder;
         if (parent != tempPath)
             SETUP_LOG(cptlib::Severity::Normal)
                 << "The temporary folder '" << tempPath
-                << "' cannot start the setup (mounted noexec, full or not writable); using '"
+                << (shared ? "' may be changed by other users (writable by others without the "
+                             "sticky bit, or owned by another user); using '"
+                           : "' cannot start the setup (mounted noexec, full or not writable); "
+                             "using '")
                 << parent << "'.";
         tempPath = parent;
     }
@@ -237,20 +248,36 @@ std::string NoExecutableTempFolderText() {
     std::string temp;
     cptlib::platform::GetTempPath(temp);
     return "The setup cannot be started from the temporary folder '" + temp +
-           "': its file system is mounted with the option noexec (or it is full or not "
-           "writable), and neither $XDG_RUNTIME_DIR, the cache folder ($XDG_CACHE_HOME or "
-           "~/.cache) nor /var/tmp can be used instead. Set TMPDIR to a folder on a file system "
-           "that allows programs to run.";
+           "': its file system is mounted with the option noexec (or it is full, not writable, "
+           "or writable by other users without the sticky bit), and neither $XDG_RUNTIME_DIR, "
+           "the cache folder ($XDG_CACHE_HOME or ~/.cache) nor /var/tmp can be used instead. Set "
+           "TMPDIR to a folder of your own on a file system that allows programs to run.";
 }
 
-std::uint32_t CreateExtractFolder(std::string& folder) {
+namespace {
+
+// Stale folders are looked for only where runs make theirs, never in a folder a user chose.
+bool IsTemporaryParent(const std::string& parent) {
+    const auto candidates = ExecutableTempFolderCandidates();
+    return std::find(candidates.begin(), candidates.end(), parent) != candidates.end();
+}
+
+} // namespace
+
+std::uint32_t CreateExtractFolder(std::string& folder, cptlib::platform::FolderLock* lock) {
     const bool slash = !folder.empty() && folder.back() == '/';
     std::string path = slash ? folder.substr(0, folder.size() - 1) : folder;
     const auto cut = path.rfind('/');
     const std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    if (lock != nullptr && IsTemporaryParent(parent))
+        RemoveStaleFolders(parent);
     // Another user's entry of that name in a shared folder must never become ours.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::uint32_t error = cptlib::platform::CreatePrivateFolder(path);
+        std::uint32_t error = cptlib::platform::CreatePrivateFolder(path);
+        // A later run's sweep may take the folder between its making and its lock.
+        if (error == 0 && lock != nullptr &&
+            cptlib::platform::LockOwnFolder(path, *lock) == cptlib::ERROR_FILE_NOT_FOUND)
+            error = cptlib::ERROR_ALREADY_EXISTS;
         if (error != cptlib::ERROR_ALREADY_EXISTS) {
             if (error == 0)
                 folder = slash ? path + '/' : path;

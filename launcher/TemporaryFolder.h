@@ -3,6 +3,7 @@
 // this run alone, moved elsewhere after a disk-full failure, removed with what is in it once it
 // is no longer needed.
 
+#include "cptlib/platform/FolderLock.h"
 #include "launcher/ExtractFolder.h"
 
 #include <cstdint>
@@ -46,8 +47,11 @@ std::string NoExecutableTempFolderText();
 
 // Creates the normal run's extract folder for this run alone (mode 0700, never an existing
 // one): on a name clash a new random name is drawn in the same parent folder and `folder`
-// changes. Returns a Win32 error number, 0 on success.
-std::uint32_t CreateExtractFolder(std::string& folder);
+// changes. With `lock`, the folders that earlier runs of this user left in a temporary parent
+// are removed first, and the new folder is locked for as long as `lock` lives. Returns a Win32
+// error number, 0 on success.
+std::uint32_t CreateExtractFolder(std::string& folder,
+                                  cptlib::platform::FolderLock* lock = nullptr);
 
 using FreeSpaceQuery = std::function<std::uint32_t(const std::string& path, std::uint64_t& free)>;
 

@@ -1,5 +1,6 @@
 #include "launcher/TerminalProgressView.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/platform/Terminal.h"
 #include "cptlib/platform/TerminalInput.h"
 #include "cptlib/ui/TerminalMessageBox.h"
@@ -53,9 +54,9 @@ void TerminalProgressView::Redraw() {
     // The progress line would overwrite the open prompt.
     if (!visible_ || !drawProgress_ || confirming_)
         return;
-    std::string line = title_;
+    std::string line = cptlib::DisplayName(title_);
     if (!text_.empty())
-        line += (line.empty() ? "" : "  ") + text_;
+        line += (line.empty() ? "" : "  ") + cptlib::DisplayName(text_);
     // Progress arrives far more often than the whole percent in the title changes.
     if (line == drawn_ && (lineOpen_ || line.empty()))
         return;

@@ -29,23 +29,27 @@ struct MappedImage {
     ResourceTree tree;
 };
 
-HRESULT MapImage(const std::filesystem::path& path, MappedImage& image) {
+// Maps `file`, which the caller keeps open.
+HRESULT MapImage(const platform::FileDescriptor& file, MappedImage& image) {
     using namespace platform;
-    HRESULT hr = OpenFileForRead(image.file, path, FileAccess::Read, FileShare::Read,
-                                 CreationDisposition::OpenExisting);
-    if (Failed(hr))
-        return hr;
+    HRESULT hr;
     std::uint64_t size = 0;
-    if (Failed(hr = QueryFileSize(image.file, size)))
+    if (Failed(hr = QueryFileSize(file, size)))
         return hr;
     if (size < 2)
         return HRESULT_RESOURCE_DATA_NOT_FOUND;
-    if (Failed(
-            hr = image.view.Map(image.file, static_cast<std::uint32_t>(std::min(size, kMapLimit)))))
+    if (Failed(hr = image.view.Map(file, static_cast<std::uint32_t>(std::min(size, kMapLimit)))))
         return hr;
     if (DetectImageFormat(image.view.bytes()) == ImageFormat::Unknown)
         return HRESULT_RESOURCE_DATA_NOT_FOUND;
     return ResourceTree::Open(image.view.bytes(), image.tree);
+}
+
+HRESULT MapImage(const std::filesystem::path& path, MappedImage& image) {
+    using namespace platform;
+    const HRESULT hr = OpenFileForRead(image.file, path, FileAccess::Read, FileShare::Read,
+                                       CreationDisposition::OpenExisting);
+    return Failed(hr) ? hr : MapImage(image.file, image);
 }
 
 std::vector<std::uint16_t> Candidates(std::optional<std::uint16_t> language) {
@@ -113,13 +117,16 @@ std::string ResourceId::ToString() const {
     return name.empty() ? "#" + std::to_string(id) : name;
 }
 
-HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
-                         std::string& bytes, std::uint32_t* size) {
+namespace {
+
+template <class Source>
+HRESULT ReadResource(const Source& source, const std::string& name, std::string& bytes,
+                     std::uint32_t* size) {
     bytes.clear();
     if (size != nullptr)
         *size = 0;
     MappedImage image;
-    HRESULT hr = MapImage(path, image);
+    HRESULT hr = MapImage(source, image);
     if (Failed(hr))
         return hr;
     ResourceData data;
@@ -132,10 +139,10 @@ HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& n
     return S_OK;
 }
 
-HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names) {
+template <class Source> HRESULT EnumNames(const Source& source, std::vector<std::string>& names) {
     names.clear();
     MappedImage image;
-    HRESULT hr = MapImage(path, image);
+    HRESULT hr = MapImage(source, image);
     // An image without any resources lacks this type as well.
     if (hr == HRESULT_RESOURCE_DATA_NOT_FOUND &&
         DetectImageFormat(image.view.bytes()) != ImageFormat::Unknown)
@@ -151,6 +158,26 @@ HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::stri
     for (const auto& id : ids)
         names.push_back(id.ToString());
     return S_OK;
+}
+
+} // namespace
+
+HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
+                         std::string& bytes, std::uint32_t* size) {
+    return ReadResource(path, name, bytes, size);
+}
+
+HRESULT ReadFileResource(const platform::FileDescriptor& file, const std::string& name,
+                         std::string& bytes, std::uint32_t* size) {
+    return ReadResource(file, name, bytes, size);
+}
+
+HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names) {
+    return EnumNames(path, names);
+}
+
+HRESULT EnumRcDataNames(const platform::FileDescriptor& file, std::vector<std::string>& names) {
+    return EnumNames(file, names);
 }
 
 HRESULT LocateFileResource(const std::filesystem::path& path, const ResourceId& type,

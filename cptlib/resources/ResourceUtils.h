@@ -3,6 +3,7 @@
 // through its .rsrc section. Both hold a PE resource directory tree (type -> name -> language).
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/File.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -45,11 +46,15 @@ struct ResourceLocation {
 // 100 MiB of it). Neither PE ("MZ") nor ELF: HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
                          std::string& bytes, std::uint32_t* size = nullptr);
+// The same for an open program file.
+HRESULT ReadFileResource(const platform::FileDescriptor& file, const std::string& name,
+                         std::string& bytes, std::uint32_t* size = nullptr);
 
 // Names of the RT_RCDATA resources of a program file, in directory order; numbers as "#12".
 // A file without that type (or without resources) gives HRESULT_NO_MORE_ITEMS; a file that is
 // neither PE ("MZ") nor ELF gives HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names);
+HRESULT EnumRcDataNames(const platform::FileDescriptor& file, std::vector<std::string>& names);
 
 // Where a resource's data lies in a program file on disk (PE or ELF), for writing it in place.
 // Language fallback as for CreateStreamFromResource.

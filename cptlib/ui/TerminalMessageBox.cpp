@@ -1,5 +1,6 @@
 #include "cptlib/ui/TerminalMessageBox.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/platform/Terminal.h"
 #include "cptlib/platform/TerminalInput.h"
 
@@ -65,10 +66,10 @@ int TerminalMessageBox::Show(const MessageBoxContent& box) {
         title = title.empty() ? word : title + " - " + word;
     out_ << "\n";
     if (!title.empty())
-        out_ << "[" << title << "]\n";
+        out_ << "[" << DisplayName(title) << "]\n";
     if (!box.mainInstruction.empty())
-        out_ << box.mainInstruction << "\n\n";
-    out_ << box.content << "\n";
+        out_ << DisplayText(box.mainInstruction) << "\n\n";
+    out_ << DisplayText(box.content) << "\n";
 
     const std::size_t defaultIndex = DefaultIndex(buttons);
     if (buttons.size() == 1) {
