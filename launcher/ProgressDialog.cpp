@@ -251,6 +251,8 @@ void CSelfExtractingDlg::StartExtraction() {
         ownedFolder_ = settings_.extractDir;
     }
     job_.extractFolder = settings_.extractDir;
+    if (stops_ != nullptr)
+        stops_->ArmForcedEnd(ownedFolder_);
     extracting_ = worker_->Start(job_);
     if (!extracting_) {
         ShowError("The extraction worker could not be started.");
@@ -348,6 +350,8 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
 
 void CSelfExtractingDlg::OnExtractFailed() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     // The worker has removed its temporary folder; this makes sure of it.
@@ -371,6 +375,8 @@ void CSelfExtractingDlg::OnExtractFailed() {
 
 void CSelfExtractingDlg::OnExtractCancelled() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     RemoveTemporaryFolder();
@@ -387,6 +393,8 @@ void CSelfExtractingDlg::OnExtractCancelled() {
 
 void CSelfExtractingDlg::OnExtractDone() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     SetProgress(1000);
@@ -570,6 +578,7 @@ std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
         stops = &own.emplace();
     std::optional<CSelfExtractingDlg> dialog;
     dialog.emplace(settings, strings, view, std::move(worker), std::move(setupWorker));
+    dialog->UseStopSignals(*stops);
     using cptlib::platform::StopSignal;
     using cptlib::platform::StopSignalEvent;
     const auto route = stops->RouteTo([inbox = dialog->Inbox()](const StopSignalEvent& event) {

@@ -122,6 +122,9 @@ public:
     // Where workers and the signal watch report.
     cptlib::InboxHandle Inbox() const { return inbox_.Handle(); }
 
+    // A second stop signal during the extraction ends the process through `stops`.
+    void UseStopSignals(RunStopSignals& stops) { stops_ = &stops; }
+
     // The Cancel button: asks for confirmation, then cancels a running extraction.
     void OnCancel();
 
@@ -186,6 +189,7 @@ private:
     // The extraction worker has been started and its last message not yet handled.
     bool extracting_ = false;
     bool destroying_ = false;
+    RunStopSignals* stops_ = nullptr;
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.
     std::string ownedFolder_;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace sfx {
 
@@ -40,12 +41,20 @@ public:
     // time.
     [[nodiscard]] Route RouteTo(Handler handler);
 
+    // While armed, a second stop signal ends the process on the watch's thread after removing
+    // `folder` (when not empty): the first only asks the worker to stop, and a worker stuck in
+    // one long call never looks.
+    void ArmForcedEnd(std::string folder);
+    void DisarmForcedEnd();
+
 private:
     void OnSignal(const cptlib::platform::StopSignalEvent& event);
 
     std::mutex mutex_;
     Handler handler_;
     std::optional<cptlib::platform::StopSignalEvent> unhandled_;
+    int signals_ = 0;
+    std::optional<std::string> forcedEndFolder_;
     std::atomic<bool> requested_{false};
     // Last: its thread ends before the rest goes.
     std::optional<cptlib::platform::SignalWatch> watch_;
