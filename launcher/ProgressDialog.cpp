@@ -251,8 +251,6 @@ void CSelfExtractingDlg::StartExtraction() {
         ownedFolder_ = settings_.extractDir;
     }
     job_.extractFolder = settings_.extractDir;
-    if (stops_ != nullptr)
-        stops_->ArmForcedEnd(ownedFolder_);
     extracting_ = worker_->Start(job_);
     if (!extracting_) {
         ShowError("The extraction worker could not be started.");
@@ -496,8 +494,14 @@ bool CSelfExtractingDlg::AskCancel() {
     if (answer != cptlib::IDYES || ended_ || forced_ || !extracting_)
         return true;
     worker_->RequestCancel(false);
+    ArmForcedEnd();
     view_.EnableCancel(false);
     return true;
+}
+
+void CSelfExtractingDlg::ArmForcedEnd() {
+    if (stops_ != nullptr && extracting_)
+        stops_->ArmForcedEnd(ownedFolder_);
 }
 
 void CSelfExtractingDlg::CloseMootQuestion() {
@@ -534,6 +538,7 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
     // Every box the view has open, the error boxes too.
     view_.CloseQuestions();
     worker_->RequestCancel(false);
+    ArmForcedEnd();
     // Nothing else will end the dialog when no worker runs and no question is open (the
     // question's own code ends it once closed).
     if (!extracting_ && !asking_ && !confirming_)

@@ -122,7 +122,7 @@ public:
     // Where workers and the signal watch report.
     cptlib::InboxHandle Inbox() const { return inbox_.Handle(); }
 
-    // A second stop signal during the extraction ends the process through `stops`.
+    // A stop signal while a cancelled worker does not end ends the process through `stops`.
     void UseStopSignals(RunStopSignals& stops) { stops_ = &stops; }
 
     // The Cancel button: asks for confirmation, then cancels a running extraction.
@@ -154,6 +154,8 @@ private:
     // Creates the normal run's folder and starts the worker; a failure ends the dialog as a
     // failed extraction.
     void StartExtraction();
+    // After asking the worker to stop: a later stop signal ends the run if it does not.
+    void ArmForcedEnd();
     // The step after a successful normal run: the setup worker starts the setup program.
     void StartSetup();
     // The error box (written to the log only at the silent level).

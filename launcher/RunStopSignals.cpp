@@ -15,10 +15,10 @@ RunStopSignals::RunStopSignals() {
 void RunStopSignals::OnSignal(const cptlib::platform::StopSignalEvent& event) {
     requested_ = true;
     std::lock_guard lock(mutex_);
-    if (++signals_ > 1 && forcedEndFolder_) {
+    if (forcedEnd_ && std::chrono::steady_clock::now() - forcedEnd_->armed >= kForcedEndGrace) {
         // The worker may still be writing into the folder: a few passes catch what it adds.
-        for (int pass = 0; pass < 3 && !forcedEndFolder_->empty(); ++pass) {
-            if (RemoveTemporaryFolder(*forcedEndFolder_))
+        for (int pass = 0; pass < 3 && !forcedEnd_->folder.empty(); ++pass) {
+            if (RemoveTemporaryFolder(forcedEnd_->folder))
                 break;
         }
         std::_Exit(ProcessExitStatus(kExitCancelled));
@@ -42,12 +42,13 @@ RunStopSignals::Route RunStopSignals::RouteTo(Handler handler) {
 
 void RunStopSignals::ArmForcedEnd(std::string folder) {
     std::lock_guard lock(mutex_);
-    forcedEndFolder_ = std::move(folder);
+    if (!forcedEnd_)
+        forcedEnd_ = ForcedEnd{std::move(folder), std::chrono::steady_clock::now()};
 }
 
 void RunStopSignals::DisarmForcedEnd() {
     std::lock_guard lock(mutex_);
-    forcedEndFolder_.reset();
+    forcedEnd_.reset();
 }
 
 RunStopSignals::Route::~Route() {

@@ -120,6 +120,7 @@ struct HostileCase {
 };
 
 const HostileCase kHostileCases[] = {
+    {"looping header", [] { return hostile::LoopingHeader(); }},
     // Another reader takes the count on trust: half a gigabyte and seconds for 100 bytes.
     {"huge stream count", [] { return hostile::HugeStreamCount(); }},
     {"link target one byte over the path limit", [] { return hostile::LongLinkTarget(4096); }},
