@@ -22,6 +22,19 @@ namespace {
 constexpr std::size_t kReadSize = 1 << 20;
 // Headers larger than this are damage, not archives we could have built.
 constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
+// What a packed header may claim to decode to, before anything is decoded: names that share
+// long folder paths pack above 1000:1 (20,000 empty files eight folders deep: 8 KB packed,
+// 9.5 MB decoded), so a small archive may still have a header of some megabytes; beyond the
+// floor it grows with the archive, so that a claim cannot make a small archive cost more
+// memory than its payload could fill.
+constexpr std::uint64_t kEncodedHeaderFloor = 16u << 20;
+constexpr std::uint64_t kEncodedHeaderPerArchiveByte = 8;
+
+std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize) {
+    return std::min(kMaxHeaderSize,
+                    kEncodedHeaderFloor +
+                        kEncodedHeaderPerArchiveByte * std::min(archiveSize, kMaxHeaderSize));
+}
 
 std::string_view WithoutTrailingSlash(std::string_view name) {
     while (!name.empty() && name.back() == '/')
@@ -127,9 +140,10 @@ public:
 private:
     ArchiveStatus OpenSource();
     ArchiveStatus Open(ArchivePtr& archive);
-    bool IndexFromHeaders(ArchiveIndex& index);
-    bool DecodeHeader(const sevenzip::EncodedHeader& encoded, std::vector<std::uint8_t>& header);
-    ArchiveStatus IndexFromLibrary(ArchiveIndex& index);
+    ArchiveStatus IndexFromHeaders(ArchiveIndex& index);
+    ArchiveStatus HeaderFailureInWords(const ArchiveStatus& status);
+    ArchiveStatus DecodeHeader(const sevenzip::EncodedHeader& encoded,
+                               std::vector<std::uint8_t>& header);
     ArchiveStatus Failure(struct archive* archive, struct archive_entry* entry);
     ArchiveItem ItemOf(struct archive_entry* entry) const;
 
@@ -152,7 +166,7 @@ ArchiveStatus LibArchiveReader::OpenSource() {
     if (sourceOpen_)
         return {};
     if (!source_.file) {
-        const cptlib::HRESULT opened = cptlib::platform::OpenFileForRead(source_.file, path_);
+        const cptlib::HRESULT opened = cptlib::platform::OpenRegularFileForRead(source_.file, path_);
         if (cptlib::Failed(opened))
             return {opened, {}};
     }
@@ -189,101 +203,112 @@ ArchiveStatus LibArchiveReader::ReadIndex(ArchiveIndex& index) {
     if (ArchiveStatus status = OpenSource(); !status.Ok())
         return status;
     ArchiveIndex found;
-    if (IndexFromHeaders(found)) {
-        indexHasModes_ = true;
-    } else if (ArchiveStatus status = IndexFromLibrary(found); !status.Ok()) {
+    // Headers this reader refuses are damage: the library would only be slower to say so, or
+    // loop on them for ever.
+    if (ArchiveStatus status = IndexFromHeaders(found); !status.Ok())
         return status;
+    // A link target is held in memory whole; one the system could not follow is damage.
+    for (const ArchiveItem& item : found.items) {
+        if (item.type == ArchiveItemType::Symlink &&
+            item.size > cptlib::platform::MaxLinkTargetSize())
+            return {cptlib::HRESULT_INVALID_DATA, {}};
     }
+    indexHasModes_ = true;
     index_ = found;
     index = std::move(found);
     return {};
 }
 
-// The fast way: the archive's own headers. False for anything it does not understand, so that
-// the library has its say about it.
-bool LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
+ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
+    const ArchiveStatus damaged{cptlib::HRESULT_INVALID_DATA, {}};
     std::uint8_t signature[sevenzip::kSignatureHeaderSize];
     std::size_t done = 0;
     sevenzip::SignatureHeader start;
-    if (source_.ReadAt(0, signature, sizeof signature, done) != 0 || done != sizeof signature ||
-        !sevenzip::ParseSignatureHeader(signature, start))
-        return false;
+    if (const std::uint32_t error = source_.ReadAt(0, signature, sizeof signature, done))
+        return {cptlib::HResultFromWin32(error), {}};
+    if (done != sizeof signature || !sevenzip::ParseSignatureHeader(signature, start))
+        return damaged;
     const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
     if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
         start.nextHeaderSize > available ||
         start.nextHeaderOffset > available - start.nextHeaderSize)
-        return false;
+        return damaged;
     std::vector<std::uint8_t> header(static_cast<std::size_t>(start.nextHeaderSize));
-    if (source_.ReadAt(sevenzip::kSignatureHeaderSize + start.nextHeaderOffset, header.data(),
-                       header.size(), done) != 0 ||
-        done != header.size() || sevenzip::Crc32(header) != start.nextHeaderCrc)
-        return false;
+    if (const std::uint32_t error =
+            source_.ReadAt(sevenzip::kSignatureHeaderSize + start.nextHeaderOffset, header.data(),
+                           header.size(), done))
+        return {cptlib::HResultFromWin32(error), {}};
+    if (done != header.size() || sevenzip::Crc32(header) != start.nextHeaderCrc)
+        return damaged;
     sevenzip::EncodedHeader encoded;
     switch (sevenzip::ParseHeader(header, index, encoded)) {
     case sevenzip::HeaderKind::Plain:
-        return true;
+        return {};
     case sevenzip::HeaderKind::Encoded: {
         std::vector<std::uint8_t> decoded;
+        if (ArchiveStatus status = DecodeHeader(encoded, decoded); !status.Ok())
+            return status.text.empty() ? status : HeaderFailureInWords(status);
         sevenzip::EncodedHeader again;
-        return DecodeHeader(encoded, decoded) &&
-               sevenzip::ParseHeader(decoded, index, again) == sevenzip::HeaderKind::Plain;
+        if (sevenzip::ParseHeader(decoded, index, again) == sevenzip::HeaderKind::Plain)
+            return {};
+        return damaged;
     }
     case sevenzip::HeaderKind::Invalid:
         break;
     }
-    return false;
+    return damaged;
 }
 
-bool LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& encoded,
-                                    std::vector<std::uint8_t>& header) {
+// An enciphered header, in the library's words about the whole archive (the header alone
+// reads to it as enciphered content). It refuses such a header before parsing anything.
+ArchiveStatus LibArchiveReader::HeaderFailureInWords(const ArchiveStatus& status) {
+    ArchivePtr archive;
+    if (ArchiveStatus opened = Open(archive); !opened.Ok())
+        return opened;
+    struct archive_entry* entry = nullptr;
+    if (archive_read_next_header(archive.get(), &entry) < ARCHIVE_WARN)
+        return Failure(archive.get(), nullptr);
+    return status;
+}
+
+ArchiveStatus LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& encoded,
+                                             std::vector<std::uint8_t>& header) {
+    const ArchiveStatus damaged{cptlib::HRESULT_INVALID_DATA, {}};
     const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
-    if (encoded.packSize > kMaxHeaderSize || encoded.packPosition > available ||
-        encoded.packSize > available - encoded.packPosition)
-        return false;
+    // Refused on its claim, before any memory is spent on it.
+    if (encoded.unpackSize > EncodedHeaderCap(source_.size) || encoded.packSize > kMaxHeaderSize ||
+        encoded.packPosition > available || encoded.packSize > available - encoded.packPosition)
+        return damaged;
     std::vector<std::uint8_t> packed(static_cast<std::size_t>(encoded.packSize));
     std::size_t done = 0;
-    if (source_.ReadAt(sevenzip::kSignatureHeaderSize + encoded.packPosition, packed.data(),
-                       packed.size(), done) != 0 ||
-        done != packed.size())
-        return false;
+    if (const std::uint32_t error =
+            source_.ReadAt(sevenzip::kSignatureHeaderSize + encoded.packPosition, packed.data(),
+                           packed.size(), done))
+        return {cptlib::HResultFromWin32(error), {}};
+    if (done != packed.size())
+        return damaged;
     const std::vector<std::uint8_t> bytes = sevenzip::MakeHeaderArchive(encoded, packed);
     ArchivePtr archive = NewSevenZipReader();
+    if (!archive)
+        return {cptlib::E_OUTOFMEMORY, {}};
     struct archive_entry* entry = nullptr;
-    if (!archive || archive_read_open_memory(archive.get(), bytes.data(), bytes.size()) != 0 ||
+    if (archive_read_open_memory(archive.get(), bytes.data(), bytes.size()) != ARCHIVE_OK ||
         archive_read_next_header(archive.get(), &entry) != ARCHIVE_OK)
-        return false;
+        return Failure(archive.get(), entry);
     for (;;) {
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
         const int result = archive_read_data_block(archive.get(), &block, &size, &offset);
         if (result == ARCHIVE_EOF)
-            return true;
-        if (result != ARCHIVE_OK || header.size() + size > kMaxHeaderSize)
-            return false;
+            return {};
+        if (result != ARCHIVE_OK)
+            return Failure(archive.get(), entry);
+        // A decoder that yields more than the header claimed is not believed any further.
+        if (header.size() + size > encoded.unpackSize)
+            return damaged;
         const auto* first = static_cast<const std::uint8_t*>(block);
         header.insert(header.end(), first, first + size);
-    }
-}
-
-// The slow way, when the headers are beyond the fast one: the library lists the items (and
-// decodes data up to every symbolic link). Its failures are the archive's.
-ArchiveStatus LibArchiveReader::IndexFromLibrary(ArchiveIndex& index) {
-    ArchivePtr archive;
-    if (ArchiveStatus status = Open(archive); !status.Ok())
-        return status;
-    for (;;) {
-        struct archive_entry* entry = nullptr;
-        const int result = archive_read_next_header(archive.get(), &entry);
-        if (result == ARCHIVE_EOF)
-            return {};
-        if (result < ARCHIVE_WARN)
-            return Failure(archive.get(), entry);
-        ArchiveItem item = ItemOf(entry);
-        if (item.name.empty())
-            return {cptlib::HRESULT_INVALID_DATA, {}};
-        index.totalSize += item.size;
-        index.items.push_back(std::move(item));
     }
 }
 

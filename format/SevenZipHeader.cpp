@@ -490,6 +490,7 @@ void ReadEncodedHeader(ByteReader& in, std::span<const std::uint8_t> bytes,
         throw Malformed{};
     encoded.packPosition = info.pack.position;
     encoded.packSize = info.pack.size;
+    encoded.unpackSize = info.streamSizes.front();
     encoded.streamsInfo = {kPackInfo, 0x00};
     const auto tail = bytes.subspan(rest, start + streams.Position() - rest);
     encoded.streamsInfo.insert(encoded.streamsInfo.end(), tail.begin(), tail.end());

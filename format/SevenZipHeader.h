@@ -17,6 +17,7 @@ namespace sfx::sevenzip {
 struct EncodedHeader {
     std::uint64_t packPosition = 0;        // counted from the end of the signature header
     std::uint64_t packSize = 0;            // all its packed streams
+    std::uint64_t unpackSize = 0;          // what it claims to decode to
     std::vector<std::uint8_t> streamsInfo; // how it is packed, with the pack position set to 0
 };
 

@@ -361,6 +361,8 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
 
 void CSelfExtractingDlg::OnExtractFailed() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     // The worker has removed its temporary folder; this makes sure of it.
@@ -384,6 +386,8 @@ void CSelfExtractingDlg::OnExtractFailed() {
 
 void CSelfExtractingDlg::OnExtractCancelled() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     RemoveTemporaryFolder();
@@ -400,6 +404,8 @@ void CSelfExtractingDlg::OnExtractCancelled() {
 
 void CSelfExtractingDlg::OnExtractDone() {
     extracting_ = false;
+    if (stops_ != nullptr)
+        stops_->DisarmForcedEnd();
     CloseMootQuestion();
     worker_->Wait();
     SetProgress(1000);
@@ -501,8 +507,14 @@ bool CSelfExtractingDlg::AskCancel() {
     if (answer != cptlib::IDYES || ended_ || forced_ || !extracting_)
         return true;
     worker_->RequestCancel(false);
+    ArmForcedEnd();
     view_.EnableCancel(false);
     return true;
+}
+
+void CSelfExtractingDlg::ArmForcedEnd() {
+    if (stops_ != nullptr && extracting_)
+        stops_->ArmForcedEnd(ownedFolder_);
 }
 
 void CSelfExtractingDlg::CloseMootQuestion() {
@@ -539,6 +551,7 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
     // Every box the view has open, the error boxes too.
     view_.CloseQuestions();
     worker_->RequestCancel(false);
+    ArmForcedEnd();
     // Nothing else will end the dialog when no worker runs and no question is open (the
     // question's own code ends it once closed).
     if (!extracting_ && !asking_ && !confirming_)
@@ -583,6 +596,7 @@ std::uint32_t RunProgressDialog(const ProgressDialogSettings& settings,
         stops = &own.emplace();
     std::optional<CSelfExtractingDlg> dialog;
     dialog.emplace(settings, strings, view, std::move(worker), std::move(setupWorker));
+    dialog->UseStopSignals(*stops);
     using cptlib::platform::StopSignal;
     using cptlib::platform::StopSignalEvent;
     const auto route = stops->RouteTo([inbox = dialog->Inbox()](const StopSignalEvent& event) {

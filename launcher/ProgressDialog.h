@@ -123,6 +123,9 @@ public:
     // Where workers and the signal watch report.
     cptlib::InboxHandle Inbox() const { return inbox_.Handle(); }
 
+    // A stop signal while a cancelled worker does not end ends the process through `stops`.
+    void UseStopSignals(RunStopSignals& stops) { stops_ = &stops; }
+
     // The Cancel button: asks for confirmation, then cancels a running extraction.
     void OnCancel();
 
@@ -152,6 +155,8 @@ private:
     // Creates the normal run's folder and starts the worker; a failure ends the dialog as a
     // failed extraction.
     void StartExtraction();
+    // After asking the worker to stop: a later stop signal ends the run if it does not.
+    void ArmForcedEnd();
     // The step after a successful normal run: the setup worker starts the setup program.
     void StartSetup();
     // The error box (written to the log only at the silent level).
@@ -187,6 +192,7 @@ private:
     // The extraction worker has been started and its last message not yet handled.
     bool extracting_ = false;
     bool destroying_ = false;
+    RunStopSignals* stops_ = nullptr;
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.
     std::string ownedFolder_;

@@ -1,5 +1,10 @@
 #include "launcher/RunStopSignals.h"
 
+#include "launcher/ExitStatus.h"
+#include "launcher/TemporaryFolder.h"
+
+#include <cstdlib>
+
 namespace sfx {
 
 RunStopSignals::RunStopSignals() {
@@ -10,6 +15,14 @@ RunStopSignals::RunStopSignals() {
 void RunStopSignals::OnSignal(const cptlib::platform::StopSignalEvent& event) {
     requested_ = true;
     std::lock_guard lock(mutex_);
+    if (forcedEnd_ && std::chrono::steady_clock::now() - forcedEnd_->armed >= kForcedEndGrace) {
+        // The worker may still be writing into the folder: a few passes catch what it adds.
+        for (int pass = 0; pass < 3 && !forcedEnd_->folder.empty(); ++pass) {
+            if (RemoveTemporaryFolder(forcedEnd_->folder))
+                break;
+        }
+        std::_Exit(ProcessExitStatus(kExitCancelled));
+    }
     if (handler_)
         handler_(event);
     else
@@ -25,6 +38,17 @@ RunStopSignals::Route RunStopSignals::RouteTo(Handler handler) {
         handler_(event);
     }
     return Route(*this);
+}
+
+void RunStopSignals::ArmForcedEnd(std::string folder) {
+    std::lock_guard lock(mutex_);
+    if (!forcedEnd_)
+        forcedEnd_ = ForcedEnd{std::move(folder), std::chrono::steady_clock::now()};
+}
+
+void RunStopSignals::DisarmForcedEnd() {
+    std::lock_guard lock(mutex_);
+    forcedEnd_.reset();
 }
 
 RunStopSignals::Route::~Route() {

@@ -6,9 +6,11 @@
 #include "cptlib/platform/SignalWatch.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace sfx {
 
@@ -40,12 +42,25 @@ public:
     // time.
     [[nodiscard]] Route RouteTo(Handler handler);
 
+    // Armed when the worker has been asked to stop: a stop signal that arrives later than
+    // kForcedEndGrace after that ends the process on the watch's thread, with the cancelled
+    // status, after removing `folder` (when not empty). A worker stuck in one long call never
+    // looks at the cancel; one that looks ends well within the grace.
+    static constexpr std::chrono::milliseconds kForcedEndGrace{2000};
+    void ArmForcedEnd(std::string folder);
+    void DisarmForcedEnd();
+
 private:
     void OnSignal(const cptlib::platform::StopSignalEvent& event);
 
     std::mutex mutex_;
     Handler handler_;
     std::optional<cptlib::platform::StopSignalEvent> unhandled_;
+    struct ForcedEnd {
+        std::string folder;
+        std::chrono::steady_clock::time_point armed;
+    };
+    std::optional<ForcedEnd> forcedEnd_;
     std::atomic<bool> requested_{false};
     // Last: its thread ends before the rest goes.
     std::optional<cptlib::platform::SignalWatch> watch_;

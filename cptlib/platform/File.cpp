@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include <fcntl.h>
@@ -91,6 +92,25 @@ HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path,
     const int flags = OpenFlags(access, disposition);
     return RetryOnSharingViolation([&] { return OpenOnce(file, path, flags); },
                                    [] { std::this_thread::sleep_for(kRetryPause); });
+}
+
+HRESULT OpenRegularFileForRead(FileDescriptor& file, const std::filesystem::path& path) {
+    file.reset();
+    FileDescriptor opened;
+    if (const HRESULT hr = OpenOnce(opened, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK); Failed(hr))
+        return hr;
+    struct stat st {};
+    if (::fstat(opened.get(), &st) != 0)
+        return HResultFromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return HRESULT_INVALID_DATA;
+    file = std::move(opened);
+    return S_OK;
+}
+
+std::uint64_t MaxLinkTargetSize() {
+    // PATH_MAX counts the closing zero.
+    return PATH_MAX - 1;
 }
 
 HRESULT QueryFileSize(const FileDescriptor& file, std::uint64_t& size) {

@@ -59,6 +59,14 @@ HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path,
                         FileAccess access = FileAccess::Read, FileShare share = FileShare::Read,
                         CreationDisposition disposition = CreationDisposition::OpenExisting);
 
+// Opens `path` for reading as a data file: without waiting for a writer (a FIFO would block
+// the open), then refused unless it is a regular file; a folder with access denied, anything
+// else with ERROR_INVALID_DATA.
+HRESULT OpenRegularFileForRead(FileDescriptor& file, const std::filesystem::path& path);
+
+// The longest symbolic link target the system can follow, in bytes.
+std::uint64_t MaxLinkTargetSize();
+
 // The retry rule of OpenFileForRead: calls `attempt` until it succeeds, fails with something
 // other than a sharing violation, or has run five times; `pause` runs between attempts.
 HRESULT RetryOnSharingViolation(const std::function<HRESULT()>& attempt,

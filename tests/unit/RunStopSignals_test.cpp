@@ -2,12 +2,16 @@
 // route, a route gets the signals while it lives, and every signal counts as a stop request.
 
 #include "launcher/RunStopSignals.h"
+#include "support/TempDir.h"
 #include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -68,6 +72,54 @@ TEST(RunStopSignals, ASignalBeforeAnyRouteIsKeptForTheNextRoute) {
     ASSERT_TRUE(second.WaitFor(1));
     EXPECT_EQ(second.Kinds(), std::vector<StopSignal>{StopSignal::Terminate});
     EXPECT_EQ(first.Kinds().size(), 2u);
+}
+
+// A worker stuck in one long call never sees the cancel it was asked for: a signal later than
+// the grace ends the process with the cancelled status after removing the folder; one within
+// it is only a request.
+TEST(RunStopSignalsDeathTest, ALaterSignalWhileArmedRemovesTheFolderAndEnds) {
+    testsupport::TempDir dir;
+    const std::filesystem::path folder = dir / "extract";
+    std::filesystem::create_directories(folder / "sub");
+    std::ofstream(folder / "sub/item.bin") << "partial";
+    EXPECT_EXIT(
+        {
+            sfx::RunStopSignals stops;
+            Received received;
+            const auto route =
+                stops.RouteTo([&](const StopSignalEvent& event) { received.Add(event); });
+            ::raise(SIGTERM);
+            if (!received.WaitFor(1))
+                std::_Exit(2);
+            stops.ArmForcedEnd(folder.string());
+            ::raise(SIGINT);
+            if (!received.WaitFor(2))
+                std::_Exit(3);
+            std::this_thread::sleep_for(sfx::RunStopSignals::kForcedEndGrace);
+            ::raise(SIGHUP);
+            // The busy worker; without the forced end the run would outlive it.
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(130), "");
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// Disarmed again (the worker ended), later signals are only requests.
+TEST(RunStopSignals, ASignalAfterDisarmingIsOnlyARequest) {
+    testsupport::Watchdog watchdog;
+    testsupport::TempDir dir;
+    const std::filesystem::path folder = dir / "extract";
+    std::filesystem::create_directories(folder);
+    sfx::RunStopSignals stops;
+    Received received;
+    const auto route = stops.RouteTo([&](const StopSignalEvent& event) { received.Add(event); });
+    stops.ArmForcedEnd(folder.string());
+    std::this_thread::sleep_for(sfx::RunStopSignals::kForcedEndGrace);
+    stops.DisarmForcedEnd();
+    ::raise(SIGTERM);
+    ASSERT_TRUE(received.WaitFor(1));
+    EXPECT_TRUE(std::filesystem::exists(folder));
 }
 
 } // namespace

@@ -174,6 +174,15 @@ ItemNames CheckFolderItems(const fs::path& folder) {
 ItemNames CheckArchiveItems(const fs::path& archive) {
     const std::string where = "archive " + Quoted(archive) + ": ";
     const auto reader = sfx::MakeArchiveReader(archive.string(), 0);
+    // The launcher lists the items this way first and refuses what it cannot list.
+    sfx::ArchiveIndex index;
+    if (const sfx::ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
+        throw BuildError(
+            where + "cannot list the items: " +
+            (!status.text.empty() ? status.text
+             : status.code == cptlib::HRESULT_INVALID_DATA
+                 ? std::string("the headers are damaged or claim more than the launcher accepts")
+                 : "read error " + std::to_string(static_cast<std::uint32_t>(status.code))));
     ItemNames names;
     for (;;) {
         sfx::ArchiveItem item;
