@@ -44,6 +44,9 @@ constexpr std::uint32_t kUnixRegular = 0100000;
 constexpr std::uint64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
+// The method id of 7zAES.
+constexpr std::uint8_t kAesMethod[] = {0x06, 0xF1, 0x07, 0x01};
+
 // Coders and streams per folder are few; anything larger is damage.
 constexpr std::uint64_t kMaxCoderStreams = 64;
 // More items than any payload has; it bounds the memory a damaged count can claim.
@@ -168,6 +171,7 @@ struct Folder {
     std::size_t mainOut = 0;
     std::uint64_t unpackSize = 0;
     bool hasCrc = false;
+    bool enciphered = false; // one of its coders is 7zAES
 };
 
 Folder ReadFolder(ByteReader& in) {
@@ -176,11 +180,14 @@ Folder ReadFolder(ByteReader& in) {
         throw Malformed{};
     std::uint64_t inStreams = 0;
     std::uint64_t outStreams = 0;
+    bool enciphered = false;
     for (std::uint64_t i = 0; i < coders; ++i) {
         const std::uint8_t flags = in.Byte();
         if ((flags & 0x80) != 0) // alternative methods were never used
             throw Malformed{};
-        in.Skip(flags & 0x0F);
+        const auto method = in.Take(flags & 0x0F);
+        enciphered = enciphered || std::equal(method.begin(), method.end(), std::begin(kAesMethod),
+                                              std::end(kAesMethod));
         std::uint64_t ins = 1;
         std::uint64_t outs = 1;
         if ((flags & 0x10) != 0) {
@@ -215,6 +222,7 @@ Folder ReadFolder(ByteReader& in) {
     }
     Folder folder;
     folder.outStreams = static_cast<std::size_t>(outStreams);
+    folder.enciphered = enciphered;
     folder.mainOut = static_cast<std::size_t>(std::find(boundOut.begin(), boundOut.end(), false) -
                                               boundOut.begin());
     return folder;
@@ -305,6 +313,7 @@ struct StreamsInfo {
     PackInfo pack;
     std::vector<std::uint64_t> streamSizes;
     bool hasSubStreams = false;
+    bool enciphered = false;
 };
 
 StreamsInfo ReadStreamsInfo(ByteReader& in) {
@@ -317,6 +326,8 @@ StreamsInfo ReadStreamsInfo(ByteReader& in) {
     }
     if (id == kUnpackInfo) {
         folders = ReadUnpackInfo(in);
+        info.enciphered = std::any_of(folders.begin(), folders.end(),
+                                      [](const Folder& folder) { return folder.enciphered; });
         id = in.Byte();
     }
     if (id == kSubStreamsInfo) {
@@ -489,6 +500,7 @@ void ReadEncodedHeader(ByteReader& in, std::span<const std::uint8_t> bytes,
     if (info.streamSizes.size() != 1 || info.pack.size == 0)
         throw Malformed{};
     encoded.packPosition = info.pack.position;
+    encoded.enciphered = info.enciphered;
     encoded.packSize = info.pack.size;
     encoded.streamsInfo = {kPackInfo, 0x00};
     const auto tail = bytes.subspan(rest, start + streams.Position() - rest);

@@ -18,6 +18,7 @@ struct EncodedHeader {
     std::uint64_t packPosition = 0;        // counted from the end of the signature header
     std::uint64_t packSize = 0;            // all its packed streams
     std::vector<std::uint8_t> streamsInfo; // how it is packed, with the pack position set to 0
+    bool enciphered = false;               // packed with 7zAES: needs the password
 };
 
 enum class HeaderKind { Plain, Encoded, Invalid };

@@ -334,6 +334,7 @@ std::uint32_t CExtractThread::Run() {
     lastPermille_ = -1;
     overwriteAll_ = false;
     skipAll_ = false;
+    password_.clear();
     Result result;
     try {
         result = Extract();
@@ -365,7 +366,8 @@ CExtractThread::Result CExtractThread::Extract() {
         else if (const HRESULT hr = FindArchiveOffset(job_.archivePath, offset); cptlib::Failed(hr))
             return {hr, {}};
     }
-    const std::unique_ptr<IArchiveReader> reader = readerFactory_(job_.archivePath, offset);
+    const std::unique_ptr<IArchiveReader> reader = readerFactory_(
+        job_.archivePath, offset, [this](std::string& password) { return GetPassword(password); });
     ArchiveIndex index;
     if (const ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         return {status.code, status.text};
@@ -474,6 +476,24 @@ bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) 
     default:
         return false;
     }
+}
+
+HRESULT CExtractThread::GetPassword(std::string& password) {
+    if (password_.empty()) {
+        if (!job_.notifyWindow)
+            return E_ABORT;
+        std::string buffer(kPasswordCapacity, '\0');
+        const cptlib::LResult reply = job_.notifyWindow.Send(
+            WM_SFX_ASK_PASSWORD, reinterpret_cast<cptlib::WParam>(buffer.data()),
+            static_cast<cptlib::LParam>(buffer.size()));
+        if (reply != kPasswordEntered)
+            return E_ABORT;
+        if (const std::size_t end = buffer.find('\0'); end != std::string::npos)
+            buffer.resize(end);
+        password_ = std::move(buffer);
+    }
+    password = password_;
+    return cptlib::S_OK;
 }
 
 void CExtractThread::BeginItem(const std::string& name, bool folder) {

@@ -9,6 +9,7 @@
 #include "format/ArchiveReader.h"
 #include "format/ItemName.h"
 #include "format/SettingsStore.h"
+#include "format/SevenZipHeader.h"
 
 #include <algorithm>
 #include <fstream>
@@ -171,8 +172,36 @@ ItemNames CheckFolderItems(const fs::path& folder) {
     return names;
 }
 
+namespace {
+
+// The launcher offers no password before the item list is read (7zz -mhe=on).
+bool ItemListEnciphered(const fs::path& archive) {
+    namespace sevenzip = sfx::sevenzip;
+    const std::string start = ReadFileRange(archive, 0, sevenzip::kSignatureHeaderSize);
+    sevenzip::SignatureHeader signature;
+    if (!sevenzip::ParseSignatureHeader(
+            {reinterpret_cast<const std::uint8_t*>(start.data()), start.size()}, signature) ||
+        signature.nextHeaderSize > (std::uint64_t(1) << 26))
+        return false;
+    const std::string bytes =
+        ReadFileRange(archive, sevenzip::kSignatureHeaderSize + signature.nextHeaderOffset,
+                      signature.nextHeaderSize);
+    sfx::ArchiveIndex index;
+    sevenzip::EncodedHeader encoded;
+    return sevenzip::ParseHeader(
+               {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, index,
+               encoded) == sevenzip::HeaderKind::Encoded &&
+           encoded.enciphered;
+}
+
+} // namespace
+
 ItemNames CheckArchiveItems(const fs::path& archive) {
     const std::string where = "archive " + Quoted(archive) + ": ";
+    if (ItemListEnciphered(archive))
+        throw BuildError(where + "its list of items is enciphered (7zz -mhe=on), and the launcher "
+                                 "cannot read it; pack it without -mhe, or use --dir with "
+                                 "--password-file");
     const auto reader = sfx::MakeArchiveReader(archive.string(), 0);
     ItemNames names;
     for (;;) {
