@@ -349,6 +349,7 @@ TEST_F(PasswordRun, PasswordFileRefusals) {
     WriteFile(dir / "empty.txt", "\nsecond line\n");
     WriteFile(dir / "long.txt", std::string(1024, 'x') + "\n");
     WriteFile(dir / "good.txt", "secret\n");
+    WriteFile(dir / "latin1.txt", "p\xE4sswort\n");
     const fs::path archive = Pack7z(product, dir / "plain.7z");
     struct Case {
         std::vector<std::string> args;
@@ -365,6 +366,9 @@ TEST_F(PasswordRun, PasswordFileRefusals) {
         {{"--dir", product.string(), "--password-file", (dir / "long.txt").string()},
          {},
          "at most 1023"},
+        {{"--dir", product.string(), "--password-file", (dir / "latin1.txt").string()},
+         {},
+         "is not UTF-8 text"},
         {{"--archive", archive.string(), "--password-file", (dir / "good.txt").string()},
          {},
          "--password-file applies to --dir only"},

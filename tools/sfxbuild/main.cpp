@@ -5,6 +5,7 @@
 #include "sfxbuild/CommandLine.h"
 #include "sfxbuild/Inspect.h"
 
+#include "cptlib/Utf.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/StopCleanup.h"
 
@@ -99,6 +100,10 @@ std::string ReadPassword(const std::filesystem::path& file) {
     if (password.empty())
         throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
                                    " holds no password on its first line");
+    // The launcher's entry gives UTF-8 text without NUL; anything else could never be typed.
+    if (password.find('\0') != std::string::npos || !cptlib::IsValidUtf8(password))
+        throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
+                                   ": the password is not UTF-8 text");
     if (password.size() > kMaxPasswordBytes)
         throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
                                    ": the password "
