@@ -314,7 +314,10 @@ void CExtractThread::Items::ApplyFolderModes() {
 }
 
 CExtractThread::CExtractThread()
-    : freeSpace_(cptlib::platform::GetFreeBytes), readerFactory_(MakeArchiveReader) {}
+    : freeSpace_(cptlib::platform::GetFreeBytes),
+      readerFactory_([](const std::string& path, std::uint64_t offset) {
+          return MakeArchiveReader(path, offset);
+      }) {}
 
 CExtractThread::~CExtractThread() {
     CancelAndWait();
