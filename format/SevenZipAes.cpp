@@ -58,6 +58,24 @@ std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const 
     return key;
 }
 
+std::array<std::uint8_t, 32> AesKeyCache::Key(unsigned cyclesPower,
+                                              std::span<const std::uint8_t> salt,
+                                              std::u16string_view password) {
+    const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+        return entry.cyclesPower == cyclesPower && std::ranges::equal(entry.salt, salt) &&
+               entry.password == password;
+    });
+    if (found != entries_.end())
+        return found->key;
+    if (entries_.size() == kEntries)
+        entries_.erase(entries_.begin());
+    entries_.push_back({cyclesPower,
+                        {salt.begin(), salt.end()},
+                        std::u16string(password),
+                        DeriveAesKey(cyclesPower, salt, password)});
+    return entries_.back().key;
+}
+
 namespace {
 
 void DecipherBlocks(const void* context, std::size_t length, std::uint8_t* out,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,24 @@ bool ParseAesProperties(std::span<const std::uint8_t> properties, AesProperties&
 // SHA-256 over 2^cyclesPower rounds of salt, password (UTF-16LE) and an 8-byte round counter.
 std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const std::uint8_t> salt,
                                           std::u16string_view password);
+
+// Keys derived before, so that folders with the same salt and password (every folder of an
+// archive 7zz makes) pay for the rounds once. One per reader; not for sharing between threads.
+class AesKeyCache {
+public:
+    std::array<std::uint8_t, 32> Key(unsigned cyclesPower, std::span<const std::uint8_t> salt,
+                                     std::u16string_view password);
+
+private:
+    struct Entry {
+        unsigned cyclesPower = 0;
+        std::vector<std::uint8_t> salt;
+        std::u16string password;
+        std::array<std::uint8_t, 32> key{};
+    };
+    static constexpr std::size_t kEntries = 4;
+    std::vector<Entry> entries_; // the most recent last
+};
 
 // Deciphers AES-256-CBC in place, block after block; the chain carries over between calls.
 class AesCbcDecipher {

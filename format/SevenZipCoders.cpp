@@ -347,14 +347,15 @@ ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bo
 }
 
 ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
-                            const std::u16string& password, std::unique_ptr<ByteStream> input,
-                            std::uint64_t size, std::unique_ptr<ByteStream>& stream) {
+                            const std::u16string& password, AesKeyCache& keys,
+                            std::unique_ptr<ByteStream> input, std::uint64_t size,
+                            std::unique_ptr<ByteStream>& stream) {
     AesProperties parsed;
     if (!ParseAesProperties(properties, parsed))
         return DataError();
     if (parsed.cyclesPower > kMaxAesCyclesPower && parsed.cyclesPower != kAesCyclesPowerPlainKey)
         return {E_NOTIMPL, {}};
-    const auto key = DeriveAesKey(parsed.cyclesPower, parsed.salt, password);
+    const auto key = keys.Key(parsed.cyclesPower, parsed.salt, password);
     stream = std::make_unique<AesStream>(std::move(input), size, key, parsed.iv);
     return {};
 }

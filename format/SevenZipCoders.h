@@ -61,7 +61,8 @@ ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bo
                              std::unique_ptr<ByteStream>& stream);
 
 ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
-                            const std::u16string& password, std::unique_ptr<ByteStream> input,
-                            std::uint64_t size, std::unique_ptr<ByteStream>& stream);
+                            const std::u16string& password, AesKeyCache& keys,
+                            std::unique_ptr<ByteStream> input, std::uint64_t size,
+                            std::unique_ptr<ByteStream>& stream);
 
 } // namespace sfx::sevenzip

@@ -19,8 +19,9 @@ class GraphBuilder {
 public:
     GraphBuilder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                  const StreamLayout& layout, const FolderInfo& folder,
-                 const std::u16string& password)
-        : file_(file), packBase_(packBase), layout_(layout), folder_(folder), password_(password) {}
+                 const std::u16string& password, AesKeyCache& keys)
+        : file_(file), packBase_(packBase), layout_(layout), folder_(folder), password_(password),
+          keys_(keys) {}
 
     ArchiveStatus Out(std::uint32_t out, std::unique_ptr<ByteStream>& stream) {
         // Every coder is visited once at most; more steps means the bind pairs loop.
@@ -79,7 +80,8 @@ public:
         case kMethodAes:
             if (ArchiveStatus status = In(firstIn, input); !status.Ok())
                 return status;
-            return MakeAesStream(coder.properties, password_, std::move(input), size, stream);
+            return MakeAesStream(coder.properties, password_, keys_, std::move(input), size,
+                                 stream);
         default:
             return {E_NOTIMPL, {}};
         }
@@ -126,6 +128,7 @@ private:
     const StreamLayout& layout_;
     const FolderInfo& folder_;
     const std::u16string& password_;
+    AesKeyCache& keys_;
     std::size_t steps_ = 0;
 };
 
@@ -133,10 +136,11 @@ private:
 
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                          const StreamLayout& layout, std::size_t folder,
-                         const std::u16string& password, std::unique_ptr<ByteStream>& stream) {
+                         const std::u16string& password, AesKeyCache& keys,
+                         std::unique_ptr<ByteStream>& stream) {
     if (folder >= layout.folders.size())
         return {cptlib::HRESULT_INVALID_DATA, {}};
-    GraphBuilder builder(file, packBase, layout, layout.folders[folder], password);
+    GraphBuilder builder(file, packBase, layout, layout.folders[folder], password, keys);
     std::unique_ptr<ByteStream> built;
     if (ArchiveStatus status = builder.Out(layout.folders[folder].mainOut, built); !status.Ok())
         return status;

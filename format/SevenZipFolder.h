@@ -5,6 +5,7 @@
 
 #include "cptlib/platform/File.h"
 #include "format/ArchiveReader.h"
+#include "format/SevenZipAes.h"
 #include "format/SevenZipHeader.h"
 
 #include <cstddef>
@@ -27,9 +28,10 @@ constexpr std::uint64_t kMaxDictionarySize = std::uint64_t(1536) << 20;
 // The folder's data, as a stream of exactly its unpacked size; a stream that ends early or
 // does not decode fails with HRESULT_INVALID_DATA, a method we lack with E_NOTIMPL.
 // `packBase` is the file offset that pack positions count from; `password` (UTF-16) is used
-// by the cipher's coders.
+// by the cipher's coders, with keys kept in `keys`.
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                          const StreamLayout& layout, std::size_t folder,
-                         const std::u16string& password, std::unique_ptr<ByteStream>& stream);
+                         const std::u16string& password, AesKeyCache& keys,
+                         std::unique_ptr<ByteStream>& stream);
 
 } // namespace sfx::sevenzip

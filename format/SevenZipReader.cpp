@@ -101,7 +101,8 @@ private:
         if (size > kMaxHeaderSize)
             return DataError();
         std::unique_ptr<ByteStream> stream;
-        if (ArchiveStatus status = OpenFolder(file_, PackBase(), layout, 0, {}, stream);
+        AesKeyCache keys;
+        if (ArchiveStatus status = OpenFolder(file_, PackBase(), layout, 0, {}, keys, stream);
             !status.Ok())
             return status;
         bytes.resize(static_cast<std::size_t>(size));
@@ -160,6 +161,7 @@ private:
 
     HeaderSource source_;
     PasswordSource password_;
+    AesKeyCache keys_;
     Headers headers_;
     std::size_t nextItem_ = 0;
 
@@ -227,8 +229,9 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
                 return {HRESULT_WRONG_PASSWORD, {}};
             password = std::move(*wide);
         }
-        if (ArchiveStatus status = sevenzip::OpenFolder(source_.File(), source_.PackBase(),
-                                                        Streams(), folder, password, folderStream_);
+        if (ArchiveStatus status =
+                sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), folder,
+                                     password, keys_, folderStream_);
             !status.Ok()) {
             folderStream_.reset();
             return status;

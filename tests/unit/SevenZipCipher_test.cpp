@@ -97,6 +97,20 @@ TEST(SevenZipCipherTest, TheKeyIsTheDigestOpenSslComputesOverTheRounds) {
     }
 }
 
+TEST(SevenZipCipherTest, RememberedKeysAreTheKeysOfTheirOwnSaltAndPassword) {
+    const KeyCase cases[] = {
+        {4, "", u"one"},  {4, "", u"two"},  {5, "", u"one"},  {4, "s", u"one"}, {4, "", u"one"},
+        {4, "t", u"one"}, {4, "u", u"one"}, {4, "v", u"one"}, {4, "", u"two"},
+    };
+    sevenzip::AesKeyCache keys;
+    for (const auto& c : cases) {
+        const auto salt = Bytes(c.salt);
+        EXPECT_EQ(Hex(keys.Key(c.cyclesPower, salt, c.password)),
+                  Hex(sevenzip::DeriveAesKey(c.cyclesPower, salt, c.password)))
+            << "cycles " << c.cyclesPower << " salt " << c.salt;
+    }
+}
+
 TEST(SevenZipCipherTest, DecipheringAgreesWithOpenSslAcrossCalls) {
     TempDir dir;
     const std::string cipherText = testsupport::IncompressibleBytes(96);
