@@ -309,3 +309,37 @@ TEST_F(EncipheredArchiveTest, EncipheredHeadersAreRefusedWithoutAsking) {
 }
 
 } // namespace
+
+namespace {
+
+// A damaged enciphered archive fails, whatever part is hit; it never reads as whole.
+TEST_F(EncipheredArchiveTest, DamageIsAFailureNeverData) {
+    const fs::path archive = Pack("-pSECRET -m0=LZMA2 -mf=BCJ");
+    const std::string original = ReadFile(archive);
+    const fs::path damaged = dir.path() / "damaged.7z";
+    struct Damage {
+        const char* what;
+        std::size_t at;
+        bool cut; // cut off from `at` on, else one byte flipped there
+    };
+    const std::size_t size = original.size();
+    const Damage cases[] = {
+        {"first packed block", 40, false},          {"middle of the packed data", size / 2, false},
+        {"last packed bytes", size - 200, false},   {"signature header", 12, false},
+        {"cut in the packed data", size / 2, true}, {"cut in the headers", size - 20, true},
+    };
+    for (const auto& damage : cases) {
+        SCOPED_TRACE(damage.what);
+        std::string bytes = original;
+        if (damage.cut)
+            bytes.resize(damage.at);
+        else
+            bytes[damage.at] = static_cast<char>(bytes[damage.at] ^ 0x55);
+        WriteFile(damaged, bytes);
+        const Extracted out = ExtractAll(damaged, "SECRET");
+        EXPECT_FALSE(out.indexStatus.Ok() && out.status.Ok());
+        EXPECT_NE(Differences(out.data, expected), "");
+    }
+}
+
+} // namespace
