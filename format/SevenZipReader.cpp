@@ -165,14 +165,13 @@ private:
     Headers headers_;
     std::size_t nextItem_ = 0;
 
-    std::size_t folder_ = 0; // the folder `stream_` decodes
+    std::size_t folder_ = 0; // the folder `folderStream_` decodes
     std::unique_ptr<ByteStream> folderStream_;
     bool enciphered_ = false;
     std::size_t nextStream_ = 0; // the folder's next item stream
     std::uint64_t itemLeft_ = 0;
     std::uint32_t crc_ = 0;
     std::optional<std::uint32_t> expectedCrc_;
-    bool checked_ = true;
     std::unique_ptr<std::uint8_t[]> block_;
 };
 
@@ -197,7 +196,6 @@ ArchiveStatus SevenZipReader::Pull(std::uint8_t* out, std::size_t size) {
     crc_ = lzma_crc32(out, size, crc_);
     itemLeft_ -= size;
     if (itemLeft_ == 0) {
-        checked_ = true;
         if (expectedCrc_ && crc_ != *expectedCrc_)
             return Decoding({HRESULT_CRC_ERROR, {}});
     }
@@ -256,8 +254,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
     itemLeft_ = Streams().streamSizes[stream];
     crc_ = 0;
     expectedCrc_ = Streams().streamCrcs[stream];
-    checked_ = itemLeft_ == 0;
-    if (checked_ && expectedCrc_ && *expectedCrc_ != 0)
+    if (itemLeft_ == 0 && expectedCrc_ && *expectedCrc_ != 0)
         return Decoding({HRESULT_CRC_ERROR, {}});
     return {};
 }
