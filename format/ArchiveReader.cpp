@@ -4,6 +4,7 @@
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "format/SevenZipHeader.h"
+#include "format/SevenZipReader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -379,7 +380,10 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 } // namespace
 
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
-                                                  PasswordSource /*password*/) {
+                                                  PasswordSource password) {
+    // The library cannot decipher; archives without a cipher keep its speed.
+    if (auto reader = sevenzip::MakeEncipheredArchiveReader(path, offset, std::move(password)))
+        return reader;
     return std::make_unique<LibArchiveReader>(path, offset);
 }
 

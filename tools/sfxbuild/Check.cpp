@@ -188,10 +188,12 @@ bool ItemListEnciphered(const fs::path& archive) {
                       signature.nextHeaderSize);
     sfx::ArchiveIndex index;
     sevenzip::EncodedHeader encoded;
-    return sevenzip::ParseHeader(
-               {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, index,
-               encoded) == sevenzip::HeaderKind::Encoded &&
-           encoded.enciphered;
+    if (sevenzip::ParseHeader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                              index, encoded) != sevenzip::HeaderKind::Encoded)
+        return false;
+    const auto& folders = encoded.layout.folders;
+    return std::any_of(folders.begin(), folders.end(),
+                       [](const sevenzip::FolderInfo& folder) { return folder.Enciphered(); });
 }
 
 } // namespace
