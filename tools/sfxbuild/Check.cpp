@@ -206,28 +206,46 @@ ItemNames CheckArchiveItems(const fs::path& archive) {
                                  "--password-file");
     const auto reader = sfx::MakeArchiveReader(archive.string(), 0);
     ItemNames names;
-    for (;;) {
-        sfx::ArchiveItem item;
-        bool more = false;
-        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok())
-            throw BuildError(where + "cannot list the items" +
-                             (status.text.empty() ? "" : ": " + status.text));
-        if (!more)
-            return names;
+    // `targetKnown`: false where a link's target is enciphered data.
+    const auto check = [&](const sfx::ArchiveItem& item, bool targetKnown) {
         const std::string joined = CheckedName(item.name, where);
         if (item.special)
             throw BuildError(where + "'" + item.name +
                              "' is a device, socket or FIFO; only files, folders and links can "
                              "be shipped");
-        if (item.type == sfx::ArchiveItemType::Symlink)
+        if (item.type == sfx::ArchiveItemType::Symlink && targetKnown)
             CheckLink(item.name, item.linkTarget, where);
         std::vector<std::string> parts;
-        if (item.type == sfx::ArchiveItemType::HardLink && !SplitItemName(item.linkTarget, parts))
+        if (item.type == sfx::ArchiveItemType::HardLink && targetKnown &&
+            !SplitItemName(item.linkTarget, parts))
             throw BuildError(where + "hard link '" + item.name + "' -> '" + item.linkTarget +
                              "' leaves the folder; the launcher refuses it");
         if (item.type != sfx::ArchiveItemType::Folder)
             names.insert(joined);
+    };
+    for (;;) {
+        sfx::ArchiveItem item;
+        bool more = false;
+        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok()) {
+            // Enciphered items (no password here): the rest as the headers list them. Their
+            // link targets are enciphered data; the launcher checks those as it extracts.
+            if (status.code == sfx::E_ABORT && status.text.empty())
+                break;
+            throw BuildError(where + "cannot list the items" +
+                             (status.text.empty() ? "" : ": " + status.text));
+        }
+        if (!more)
+            return names;
+        check(item, true);
     }
+    const auto listing = sfx::MakeArchiveReader(archive.string(), 0);
+    sfx::ArchiveIndex index;
+    if (const sfx::ArchiveStatus status = listing->ReadIndex(index); !status.Ok())
+        throw BuildError(where + "cannot list the items" +
+                         (status.text.empty() ? "" : ": " + status.text));
+    for (const sfx::ArchiveItem& item : index.items)
+        check(item, !item.linkTarget.empty());
+    return names;
 }
 
 void CheckConfiguration(std::string_view text, const fs::path& config, const ItemNames& items,
