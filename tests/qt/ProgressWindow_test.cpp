@@ -305,6 +305,13 @@ TEST_F(ProgressWindowTest, PasswordDialogOfARealRun) {
         QDir().mkpath(folder);
         EXPECT_TRUE(shot.save(folder + "/password-run.png"));
         QTest::keyClick(dialog->Edit(), Qt::Key_Return);
+        // Then the extract-only success box.
+        WhenReady(
+            [] {
+                return dynamic_cast<cptlib::CBigMessageBox*>(QApplication::activeModalWidget()) !=
+                       nullptr;
+            },
+            [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
     });
     testsupport::Watchdog watchdog;
     CSelfExtractingDlg dialog(settings, *strings, window,
