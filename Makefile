@@ -9,7 +9,7 @@ PREFIX ?= /usr/local
 PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost1.74-dev libboost-regex1.74-dev libboost-filesystem1.74-dev \
 	libboost-iostreams1.74-dev libboost-log1.74-dev libboost-thread1.74-dev \
-	libboost-system1.74-dev libarchive-dev libssl-dev libgtest-dev googletest \
+	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux

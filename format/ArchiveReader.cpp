@@ -1,10 +1,11 @@
 #include "format/ArchiveReader.h"
 
 #include "cptlib/platform/File.h"
-#include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "format/SevenZipHeader.h"
+#include "format/SevenZipReader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -166,7 +167,8 @@ ArchiveStatus LibArchiveReader::OpenSource() {
     if (sourceOpen_)
         return {};
     if (!source_.file) {
-        const cptlib::HRESULT opened = cptlib::platform::OpenRegularFileForRead(source_.file, path_);
+        const cptlib::HRESULT opened =
+            cptlib::platform::OpenRegularFileForRead(source_.file, path_);
         if (cptlib::Failed(opened))
             return {opened, {}};
     }
@@ -412,13 +414,20 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 } // namespace
 
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
-                                                  PasswordSource /*password*/) {
+                                                  PasswordSource password) {
+    // The library cannot decipher; archives without a cipher keep its speed.
+    if (auto reader = sevenzip::MakeEncipheredArchiveReader(path, offset, std::move(password)))
+        return reader;
     return std::make_unique<LibArchiveReader>(path, offset);
 }
 
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const cptlib::platform::FileDescriptor& file,
-                                                  std::uint64_t offset,
-                                                  PasswordSource /*password*/) {
+                                                  std::uint64_t offset, PasswordSource password) {
+    cptlib::platform::FileDescriptor probe;
+    if (cptlib::Succeeded(cptlib::platform::ReopenFile(file, probe)))
+        if (auto reader = sevenzip::MakeEncipheredArchiveReader(std::move(probe), offset,
+                                                                std::move(password)))
+            return reader;
     cptlib::platform::FileDescriptor own;
     // A reader that cannot have the file reads nothing: the failure shows at its first read.
     if (cptlib::Failed(cptlib::platform::ReopenFile(file, own)))

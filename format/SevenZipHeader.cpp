@@ -124,10 +124,15 @@ public:
     }
 
     // A digest list: which entries have a CRC, then the CRCs.
-    std::vector<bool> Digests(std::size_t count) {
-        std::vector<bool> defined = Byte() != 0 ? std::vector<bool>(count, true) : Bits(count);
-        Skip(4 * static_cast<std::uint64_t>(std::count(defined.begin(), defined.end(), true)));
-        return defined;
+    std::vector<std::optional<std::uint32_t>> Digests(std::size_t count) {
+        const std::vector<bool> defined =
+            Byte() != 0 ? std::vector<bool>(count, true) : Bits(count);
+        std::vector<std::optional<std::uint32_t>> crcs(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (defined[i])
+                crcs[i] = static_cast<std::uint32_t>(Fixed(4));
+        }
+        return crcs;
     }
 
 private:
@@ -141,46 +146,41 @@ std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
     return a + b;
 }
 
-struct PackInfo {
-    std::uint64_t position = 0;
-    std::uint64_t size = 0;
-};
-
-PackInfo ReadPackInfo(ByteReader& in) {
-    PackInfo info;
-    info.position = in.Number();
+void ReadPackInfo(ByteReader& in, StreamLayout& layout) {
+    layout.packPosition = in.Number();
     const std::size_t streams = in.Count();
+    layout.packSizes.assign(streams, 0);
+    std::uint64_t total = 0;
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
         if (id == kSize) {
-            for (std::size_t i = 0; i < streams; ++i)
-                info.size = CheckedAdd(info.size, in.Number());
+            for (std::size_t i = 0; i < streams; ++i) {
+                layout.packSizes[i] = in.Number();
+                total = CheckedAdd(total, layout.packSizes[i]);
+            }
         } else if (id == kCrc) {
             in.Digests(streams);
         } else {
             in.SkipData();
         }
     }
-    return info;
+    CheckedAdd(layout.packPosition, total);
 }
 
-struct Folder {
-    std::size_t outStreams = 0;
-    std::size_t mainOut = 0;
-    std::uint64_t unpackSize = 0;
-    bool hasCrc = false;
-};
-
-Folder ReadFolder(ByteReader& in) {
+FolderInfo ReadFolder(ByteReader& in) {
     const std::uint64_t coders = in.Number();
     if (coders == 0 || coders > kMaxCoderStreams)
         throw Malformed{};
+    FolderInfo folder;
     std::uint64_t inStreams = 0;
     std::uint64_t outStreams = 0;
     for (std::uint64_t i = 0; i < coders; ++i) {
         const std::uint8_t flags = in.Byte();
         if ((flags & 0x80) != 0) // alternative methods were never used
             throw Malformed{};
-        in.Skip(flags & 0x0F);
+        CoderInfo coder;
+        const auto id = in.Take(flags & 0x0F);
+        for (const std::uint8_t byte : id)
+            coder.method = (coder.method << 8) | byte;
         std::uint64_t ins = 1;
         std::uint64_t outs = 1;
         if ((flags & 0x10) != 0) {
@@ -191,8 +191,13 @@ Folder ReadFolder(ByteReader& in) {
             throw Malformed{};
         inStreams += ins;
         outStreams += outs;
-        if ((flags & 0x20) != 0)
-            in.SkipData();
+        coder.inStreams = static_cast<std::uint32_t>(ins);
+        coder.outStreams = static_cast<std::uint32_t>(outs);
+        if ((flags & 0x20) != 0) {
+            const auto properties = in.Take(in.Number());
+            coder.properties.assign(properties.begin(), properties.end());
+        }
+        folder.coders.push_back(std::move(coder));
     }
     // Every out stream but the folder's result feeds an in stream; the in streams left over
     // read packed data, at least one. (Kept in this form: GCC 12.2 at -O2 miscompiled an
@@ -202,63 +207,77 @@ Folder ReadFolder(ByteReader& in) {
     const std::uint64_t bindPairs = outStreams - 1;
     const std::uint64_t packed = inStreams - bindPairs;
     std::vector<bool> boundOut(outStreams, false);
+    std::vector<bool> boundIn(inStreams, false);
     for (std::uint64_t pair = 0; pair < bindPairs; ++pair) {
         const std::uint64_t inIndex = in.Number();
         const std::uint64_t outIndex = in.Number();
-        if (inIndex >= inStreams || outIndex >= outStreams || boundOut[outIndex])
+        if (inIndex >= inStreams || outIndex >= outStreams || boundOut[outIndex] ||
+            boundIn[inIndex])
             throw Malformed{};
         boundOut[outIndex] = true;
+        boundIn[inIndex] = true;
+        folder.bindPairs.push_back(
+            {static_cast<std::uint32_t>(inIndex), static_cast<std::uint32_t>(outIndex)});
     }
     if (packed > 1) {
-        for (std::uint64_t i = 0; i < packed; ++i)
-            in.Number();
+        for (std::uint64_t i = 0; i < packed; ++i) {
+            const std::uint64_t inIndex = in.Number();
+            if (inIndex >= inStreams || boundIn[inIndex])
+                throw Malformed{};
+            boundIn[inIndex] = true;
+            folder.packedStreams.push_back(static_cast<std::uint32_t>(inIndex));
+        }
+    } else {
+        folder.packedStreams.push_back(static_cast<std::uint32_t>(
+            std::find(boundIn.begin(), boundIn.end(), false) - boundIn.begin()));
     }
-    Folder folder;
-    folder.outStreams = static_cast<std::size_t>(outStreams);
-    folder.mainOut = static_cast<std::size_t>(std::find(boundOut.begin(), boundOut.end(), false) -
-                                              boundOut.begin());
+    folder.mainOut = static_cast<std::uint32_t>(std::find(boundOut.begin(), boundOut.end(), false) -
+                                                boundOut.begin());
+    folder.unpackSizes.assign(outStreams, 0);
     return folder;
 }
 
-std::vector<Folder> ReadUnpackInfo(ByteReader& in) {
+void ReadUnpackInfo(ByteReader& in, StreamLayout& layout) {
     in.Expect(kFolder);
     const std::size_t count = in.Count();
     if (count > kMaxFiles)
         throw Malformed{};
     if (in.Byte() != 0) // folders kept in another stream
         throw Malformed{};
-    std::vector<Folder> folders;
+    auto& folders = layout.folders;
     folders.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
+    std::size_t packStream = 0;
+    for (std::size_t i = 0; i < count; ++i) {
         folders.push_back(ReadFolder(in));
+        folders.back().firstPackStream = packStream;
+        packStream += folders.back().packedStreams.size();
+    }
+    if (packStream > layout.packSizes.size())
+        throw Malformed{};
     in.Expect(kCodersUnpackSize);
     for (auto& folder : folders) {
-        for (std::size_t out = 0; out < folder.outStreams; ++out) {
-            const std::uint64_t size = in.Number();
-            if (out == folder.mainOut)
-                folder.unpackSize = size;
-        }
+        for (auto& size : folder.unpackSizes)
+            size = in.Number();
     }
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
         if (id == kCrc) {
-            const auto defined = in.Digests(folders.size());
+            const auto crcs = in.Digests(folders.size());
             for (std::size_t i = 0; i < folders.size(); ++i)
-                folders[i].hasCrc = defined[i];
+                folders[i].crc = crcs[i];
         } else {
             in.SkipData();
         }
     }
-    return folders;
 }
 
-// The unpacked size of every stream, in order.
-std::vector<std::uint64_t> ReadSubStreamsInfo(ByteReader& in, const std::vector<Folder>& folders) {
-    std::vector<std::uint64_t> perFolder(folders.size(), 1);
+// The unpacked size and CRC of every stream, in order.
+void ReadSubStreamsInfo(ByteReader& in, StreamLayout& layout) {
+    auto& folders = layout.folders;
     std::uint8_t id = in.Byte();
     for (;;) {
         if (id == kNumUnpackStream) {
-            for (auto& count : perFolder)
-                count = in.Count();
+            for (auto& folder : folders)
+                folder.streams = in.Count();
         } else if (id == kCrc || id == kSize || id == kEnd) {
             break;
         } else {
@@ -266,66 +285,80 @@ std::vector<std::uint64_t> ReadSubStreamsInfo(ByteReader& in, const std::vector<
         }
         id = in.Byte();
     }
-    std::vector<std::uint64_t> sizes;
-    for (std::size_t f = 0; f < folders.size(); ++f) {
-        if (perFolder[f] == 0)
+    auto& sizes = layout.streamSizes;
+    for (auto& folder : folders) {
+        folder.firstStream = sizes.size();
+        if (folder.streams == 0)
             continue;
-        if (id != kSize && perFolder[f] > 1)
+        if (id != kSize && folder.streams > 1)
             throw Malformed{};
         std::uint64_t sum = 0;
         if (id == kSize) {
-            for (std::uint64_t j = 1; j < perFolder[f]; ++j) {
+            for (std::uint64_t j = 1; j < folder.streams; ++j) {
                 const std::uint64_t size = in.Number();
                 sum = CheckedAdd(sum, size);
                 sizes.push_back(size);
             }
         }
-        if (sum > folders[f].unpackSize)
+        if (sum > folder.UnpackSize())
             throw Malformed{};
-        sizes.push_back(folders[f].unpackSize - sum);
+        sizes.push_back(folder.UnpackSize() - sum);
     }
     if (id == kSize)
         id = in.Byte();
+    layout.streamCrcs.assign(sizes.size(), std::nullopt);
+    for (const auto& folder : folders) {
+        if (folder.streams == 1)
+            layout.streamCrcs[folder.firstStream] = folder.crc;
+    }
     for (; id != kEnd; id = in.Byte()) {
         if (id == kCrc) {
             std::size_t unknown = 0;
-            for (std::size_t f = 0; f < folders.size(); ++f) {
-                if (perFolder[f] != 1 || !folders[f].hasCrc)
-                    unknown += static_cast<std::size_t>(perFolder[f]);
+            for (const auto& folder : folders) {
+                if (folder.streams != 1 || !folder.crc)
+                    unknown += folder.streams;
             }
-            in.Digests(unknown);
+            const auto crcs = in.Digests(unknown);
+            std::size_t next = 0;
+            for (const auto& folder : folders) {
+                if (folder.streams == 1 && folder.crc)
+                    continue;
+                for (std::size_t j = 0; j < folder.streams; ++j)
+                    layout.streamCrcs[folder.firstStream + j] = crcs[next++];
+            }
         } else {
             in.SkipData();
         }
     }
-    return sizes;
 }
 
 struct StreamsInfo {
-    PackInfo pack;
-    std::vector<std::uint64_t> streamSizes;
+    StreamLayout layout;
     bool hasSubStreams = false;
 };
 
 StreamsInfo ReadStreamsInfo(ByteReader& in) {
     StreamsInfo info;
-    std::vector<Folder> folders;
+    auto& layout = info.layout;
     std::uint8_t id = in.Byte();
     if (id == kPackInfo) {
-        info.pack = ReadPackInfo(in);
+        ReadPackInfo(in, layout);
         id = in.Byte();
     }
     if (id == kUnpackInfo) {
-        folders = ReadUnpackInfo(in);
+        ReadUnpackInfo(in, layout);
         id = in.Byte();
     }
     if (id == kSubStreamsInfo) {
-        info.streamSizes = ReadSubStreamsInfo(in, folders);
+        ReadSubStreamsInfo(in, layout);
         info.hasSubStreams = true;
         id = in.Byte();
     } else {
-        for (const auto& folder : folders)
-            info.streamSizes.push_back(folder.unpackSize);
+        for (auto& folder : layout.folders) {
+            folder.firstStream = layout.streamSizes.size();
+            layout.streamSizes.push_back(folder.UnpackSize());
+            layout.streamCrcs.push_back(folder.crc);
+        }
     }
     if (id != kEnd)
         throw Malformed{};
@@ -347,7 +380,7 @@ std::string ReadName(ByteReader& in) {
 }
 
 void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes,
-                   ArchiveIndex& index) {
+                   ArchiveIndex& index, std::vector<std::optional<std::size_t>>& itemStreams) {
     const std::size_t files = in.Count();
     if (files > kMaxFiles)
         throw Malformed{};
@@ -415,9 +448,11 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
         ArchiveItem item;
         item.name = std::move(names[i]);
         bool folder = false;
+        std::optional<std::size_t> itemStream;
         if (!emptyStream[i]) {
             if (stream >= streamSizes.size())
                 throw Malformed{};
+            itemStream = stream;
             item.size = streamSizes[stream++];
         } else {
             folder = empty >= emptyFile.size() || !emptyFile[empty];
@@ -447,12 +482,13 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
             item.mtime =
                 static_cast<std::int64_t>(times[i] / kTicksPerSecond) - kSecondsFrom1601To1970;
         index.items.push_back(std::move(item));
+        itemStreams.push_back(itemStream);
     }
     if (stream != streamSizes.size())
         throw Malformed{};
 }
 
-void ReadPlainHeader(ByteReader& in, ArchiveIndex& index) {
+void ReadPlainHeader(ByteReader& in, ArchiveIndex& index, ArchiveLayout& layout) {
     std::uint8_t id = in.Byte();
     if (id == kArchiveProperties) {
         while (in.Byte() != 0)
@@ -461,13 +497,13 @@ void ReadPlainHeader(ByteReader& in, ArchiveIndex& index) {
     }
     if (id == kAdditionalStreamsInfo) // only for external header data, which we do not read
         throw Malformed{};
-    StreamsInfo streams;
+    StreamLayout& streams = layout.streams;
     if (id == kMainStreamsInfo) {
-        streams = ReadStreamsInfo(in);
+        streams = ReadStreamsInfo(in).layout;
         id = in.Byte();
     }
     if (id == kFilesInfo) {
-        ReadFilesInfo(in, streams.streamSizes, index);
+        ReadFilesInfo(in, streams.streamSizes, index, layout.itemStreams);
         id = in.Byte();
     } else if (!streams.streamSizes.empty()) {
         throw Malformed{};
@@ -486,11 +522,16 @@ void ReadEncodedHeader(ByteReader& in, std::span<const std::uint8_t> bytes,
     const std::size_t rest = in.Position();
     ByteReader streams(bytes.subspan(start));
     const StreamsInfo info = ReadStreamsInfo(streams);
-    if (info.streamSizes.size() != 1 || info.pack.size == 0)
+    const StreamLayout& layout = info.layout;
+    std::uint64_t packSize = 0;
+    for (const std::uint64_t size : layout.packSizes)
+        packSize += size;
+    if (layout.streamSizes.size() != 1 || layout.folders.size() != 1 || packSize == 0)
         throw Malformed{};
-    encoded.packPosition = info.pack.position;
-    encoded.packSize = info.pack.size;
-    encoded.unpackSize = info.streamSizes.front();
+    encoded.packPosition = layout.packPosition;
+    encoded.packSize = packSize;
+    encoded.unpackSize = layout.streamSizes.front();
+    encoded.layout = layout;
     encoded.streamsInfo = {kPackInfo, 0x00};
     const auto tail = bytes.subspan(rest, start + streams.Position() - rest);
     encoded.streamsInfo.insert(encoded.streamsInfo.end(), tail.begin(), tail.end());
@@ -507,15 +548,30 @@ void PutFixed(std::vector<std::uint8_t>& out, std::uint64_t value, int size) {
 
 } // namespace
 
+bool FolderInfo::Enciphered() const {
+    return std::any_of(coders.begin(), coders.end(),
+                       [](const CoderInfo& coder) { return coder.method == kMethodAes; });
+}
+
+std::uint64_t StreamLayout::PackOffset(std::size_t packStream) const {
+    std::uint64_t offset = packPosition;
+    for (std::size_t i = 0; i < packStream && i < packSizes.size(); ++i)
+        offset += packSizes[i];
+    return offset;
+}
+
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
-                       EncodedHeader& encoded) {
+                       EncodedHeader& encoded, ArchiveLayout* layout) {
     try {
         ByteReader in(bytes);
         const std::uint8_t id = in.Byte();
         if (id == kHeader) {
             ArchiveIndex parsed;
-            ReadPlainHeader(in, parsed);
+            ArchiveLayout parsedLayout;
+            ReadPlainHeader(in, parsed, parsedLayout);
             index = std::move(parsed);
+            if (layout != nullptr)
+                *layout = std::move(parsedLayout);
             return HeaderKind::Plain;
         }
         if (id == kEncodedHeader) {

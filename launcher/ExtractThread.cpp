@@ -334,6 +334,7 @@ std::uint32_t CExtractThread::Run() {
     lastPermille_ = -1;
     overwriteAll_ = false;
     skipAll_ = false;
+    password_.clear();
     Result result;
     try {
         result = Extract();
@@ -365,10 +366,12 @@ CExtractThread::Result CExtractThread::Extract() {
         else if (const HRESULT hr = FindArchiveOffset(job_, offset); cptlib::Failed(hr))
             return {hr, {}};
     }
+    PasswordSource password = [this](std::string& entered) { return GetPassword(entered); };
     const std::unique_ptr<IArchiveReader> reader =
-        readerFactory_                               ? readerFactory_(job_.archivePath, offset)
-        : job_.archiveIsLauncher && job_.archiveFile ? MakeArchiveReader(*job_.archiveFile, offset)
-                                                     : MakeArchiveReader(job_.archivePath, offset);
+        readerFactory_ ? readerFactory_(job_.archivePath, offset, std::move(password))
+        : job_.archiveIsLauncher && job_.archiveFile
+            ? MakeArchiveReader(*job_.archiveFile, offset, std::move(password))
+            : MakeArchiveReader(job_.archivePath, offset, std::move(password));
     ArchiveIndex index;
     if (const ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         return {status.code, status.text};
@@ -477,6 +480,24 @@ bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) 
     default:
         return false;
     }
+}
+
+HRESULT CExtractThread::GetPassword(std::string& password) {
+    if (password_.empty()) {
+        if (!job_.notifyWindow)
+            return E_ABORT;
+        std::string buffer(kPasswordCapacity, '\0');
+        const cptlib::LResult reply = job_.notifyWindow.Send(
+            WM_SFX_ASK_PASSWORD, reinterpret_cast<cptlib::WParam>(buffer.data()),
+            static_cast<cptlib::LParam>(buffer.size()));
+        if (reply != kPasswordEntered)
+            return E_ABORT;
+        if (const std::size_t end = buffer.find('\0'); end != std::string::npos)
+            buffer.resize(end);
+        password_ = std::move(buffer);
+    }
+    password = password_;
+    return cptlib::S_OK;
 }
 
 void CExtractThread::BeginItem(const std::string& name, bool folder) {

@@ -19,8 +19,8 @@ namespace sfx {
 // Room that must stay free on the volume beyond the unpacked size.
 constexpr std::uint64_t kFreeSpaceMargin = 0x100000;
 
-using ArchiveReaderFactory =
-    std::function<std::unique_ptr<IArchiveReader>(const std::string& path, std::uint64_t offset)>;
+using ArchiveReaderFactory = std::function<std::unique_ptr<IArchiveReader>(
+    const std::string& path, std::uint64_t offset, PasswordSource password)>;
 
 class CExtractThread : public cptlib::CMfcWorkerThread {
 public:
@@ -61,6 +61,9 @@ private:
     // The dialog's answer for an existing file: true to replace it; E_ABORT in `hr` to stop.
     bool AskOverwrite(const std::string& existingPath, cptlib::HRESULT& hr);
     void BeginItem(const std::string& name, bool folder);
+    // The reader's password source: the remembered password, or the dialog's answer when none
+    // is remembered yet.
+    cptlib::HRESULT GetPassword(std::string& password);
 
     ExtractionJob job_;
     std::uint64_t total_ = 0;
@@ -69,6 +72,8 @@ private:
     int lastPermille_ = -1;
     bool overwriteAll_ = false;
     bool skipAll_ = false;
+    // Kept for the whole run; an empty entry is remembered as none, so the next folder asks.
+    std::string password_;
     FreeSpaceQuery freeSpace_;
     ArchiveReaderFactory readerFactory_;
 };

@@ -35,6 +35,14 @@ IGuiModule* GuiHost::Get(int uiLevel) {
     return module_.get();
 }
 
+IGuiModule* GuiHost::GetForQuestion() {
+    if (!tried_) {
+        tried_ = true;
+        return Load();
+    }
+    return module_.get();
+}
+
 IGuiModule* GuiHost::Load() {
     const auto set = [this](const char* name) {
         const char* value = getenv_(name);
@@ -125,7 +133,16 @@ public:
         ServeInbox();
         return answer;
     }
-    bool AskPassword(std::string& password) override { return inner_->AskPassword(password); }
+    // A window where one can be opened; at the silent level the terminal comes first, as the
+    // user who typed /q there is at it.
+    bool AskPassword(std::string& password) override {
+        const bool terminalFirst = uiLevel_ <= UiSilent && inner_->CanAsk();
+        if (!terminalFirst) {
+            if (IGuiModule* module = host_.GetForQuestion())
+                return module->AskPassword(password);
+        }
+        return inner_->AskPassword(password);
+    }
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
         if (IGuiModule* module = host_.Get(uiLevel_))
             return module->PickFolder(initialFolder, title);

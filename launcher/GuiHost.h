@@ -30,6 +30,8 @@ public:
     // The module when a window may be shown at this level; null otherwise. Loading is tried
     // once; the reason for not using the module is logged once.
     IGuiModule* Get(int uiLevel);
+    // The module for a question that every level asks (the password), the silent one included.
+    IGuiModule* GetForQuestion();
     // The module once loaded, without loading it; from any thread.
     IGuiModule* Loaded() const { return loaded_.load(); }
     // Why the module is not in use; empty while it is, or before it was first wanted.

@@ -16,7 +16,7 @@
 namespace sfx {
 
 // Raised whenever this interface or anything that crosses it changes.
-constexpr int kGuiModuleVersion = 3;
+constexpr int kGuiModuleVersion = 4;
 
 class IGuiModule {
 public:
@@ -31,6 +31,9 @@ public:
                                   const cptlib::IStringResources& strings) = 0;
     // The folder chooser: the folder with a trailing "/", or empty when cancelled.
     virtual std::string PickFolder(const std::string& initialFolder, const std::string& title) = 0;
+    // The password question of an enciphered archive: true with `password` set, false when
+    // refused.
+    virtual bool AskPassword(std::string& password) = 0;
     // Closes the module's open dialogs as cancelled (a stop signal ended the run). From any
     // thread; the dialogs close once the module's thread runs its events.
     virtual void CloseDialogs() = 0;

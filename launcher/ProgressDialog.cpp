@@ -7,6 +7,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/ui/MessageBox.h"
+#include "format/ArchiveReader.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractOnly.h"
 #include "launcher/Format.h"
@@ -38,6 +39,11 @@ std::string ExtractionFailureText(const ExtractionError& error,
         return strings.GetText("SfxErrorBadArchive") +
                (error.path.empty() ? std::string() : "\n\n" + cptlib::DisplayName(error.path));
     case ExtractionErrorKind::SystemError: {
+        // Not a damaged download: the user can put these right.
+        if (error.code == static_cast<std::uint32_t>(HRESULT_WRONG_PASSWORD))
+            return strings.GetText("SfxErrorWrongPassword");
+        if (error.code == static_cast<std::uint32_t>(HRESULT_HEADERS_ENCRYPTED))
+            return extract + "\n\n" + strings.GetText("SfxErrorHeadersEncrypted");
         std::string text = extract + "\n\n" + cptlib::SystemErrorText(error.code);
         if (!error.path.empty())
             text += "\n\n" + cptlib::DisplayName(error.path);

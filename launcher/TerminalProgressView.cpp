@@ -1,5 +1,6 @@
 #include "launcher/TerminalProgressView.h"
 
+#include "common/setup/CommonSetupLogger.h"
 #include "cptlib/DisplayText.h"
 #include "cptlib/platform/Terminal.h"
 #include "cptlib/platform/TerminalInput.h"
@@ -143,8 +144,12 @@ void TerminalProgressView::RunModalLoop(cptlib::MessageInbox& inbox,
 bool TerminalProgressView::AskPassword(std::string& password) {
     EndLine();
     password.clear();
-    if (in_ == nullptr)
+    if (in_ == nullptr) {
+        SETUP_LOG(cptlib::Severity::Warning)
+            << "The archive needs a password, but there is neither a window nor a terminal to "
+               "enter it; the run ends as cancelled.";
         return false;
+    }
     out_ << "Enter password: ";
     out_.flush();
     if (readPassword_)

@@ -39,6 +39,28 @@ private:
 
 } // namespace
 
+int PipeHolding(const std::string& text, FileDescriptor& readEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return errno;
+    FileDescriptor read(fds[0]);
+    const FileDescriptor write(fds[1]);
+    // Never blocks on a full pipe: nobody reads yet.
+    if (::fcntl(write.get(), F_SETFL, O_NONBLOCK) != 0)
+        return errno;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(write.get(), text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count < 0 && errno != EAGAIN ? errno : EMSGSIZE;
+        done += static_cast<std::size_t>(count);
+    }
+    readEnd = std::move(read);
+    return 0;
+}
+
 int RunCollectingOutput(SpawnRequest request, CollectedRun& run, bool mergeError,
                         ChildTracker* tracker) {
     run = CollectedRun{};

@@ -2,6 +2,7 @@
 // Running a program to its end while collecting what it writes: the build tool's packer and the
 // tests' runner.
 
+#include "cptlib/platform/File.h"
 #include "cptlib/platform/Spawn.h"
 
 #include <functional>
@@ -24,6 +25,11 @@ public:
     // The program is about to be reaped; its id may be reused soon after.
     virtual void Ending(pid_t pid) = 0;
 };
+
+// A pipe that already holds `text`, its write end closed, as a program's input: the program
+// reads `text` and then the end, and nothing of it shows in the program's arguments or
+// environment. For short texts (a pipe holds 64 KiB). Returns 0 or an error number.
+int PipeHolding(const std::string& text, FileDescriptor& readEnd);
 
 // Starts `request` with its standard output and error replaced by pipes (one shared pipe when
 // `mergeError`), reads both until the program closes them, and reaps it. Returns 0, or the

@@ -9,6 +9,7 @@
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "cptlib/ui/qt/VistaDialog.h"
 #include "launcher/GuiModule.h"
+#include "launcher/gui/EnterPasswordDlg.h"
 #include "launcher/gui/ProductIcon.h"
 #include "launcher/gui/ProgressWindow.h"
 #include "launcher/gui/UnzipLanguageDlg.h"
@@ -189,6 +190,14 @@ public:
         if (path.back() != '/')
             path += '/';
         return path;
+    }
+
+    bool AskPassword(std::string& password) override {
+        CEnterPasswordDlg dialog;
+        if (dialog.DoModal() != cptlib::IDOK)
+            return false;
+        password = dialog.Password();
+        return true;
     }
 
     void CloseDialogs() override {

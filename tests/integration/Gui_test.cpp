@@ -3,6 +3,7 @@
 // opened (no display, a display that refuses, window libraries that cannot be loaded) the run
 // goes on at the terminal, and a silent run never touches the window libraries at all.
 
+#include "support/Archive.h"
 #include "support/Files.h"
 #include "support/LauncherFile.h"
 #include "support/Process.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <future>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -118,9 +120,9 @@ protected:
     std::string Log() const { return ReadFile(dir / "log"); }
     bool SetupRan() const { return fs::exists(dir / "ran"); }
 
-    // Sends `key` to the visible window named `name` on `display` each time it is found,
-    // until Finish: a key that arrives before the window takes input is lost, and a window
-    // between map and focus may briefly not be found.
+    // Sends `key` (key names separated by spaces) to the visible window named `name` on
+    // `display` each time it is found, until Finish: a key that arrives before the window takes
+    // input is lost, and a window between map and focus may briefly not be found.
     class KeyPresser {
     public:
         KeyPresser(std::string display, std::string name, std::string key) {
@@ -136,10 +138,13 @@ protected:
                         const std::string window = found.out.substr(0, found.out.find('\n'));
                         // Without --sync, which waits for a focus change that does not come
                         // when the window took the focus itself.
-                        if (RunProcess({"/usr/bin/timeout", "10", "/usr/bin/xdotool", "windowfocus",
-                                        window, "key", key},
-                                       env)
-                                .status == 0)
+                        std::vector<std::string> command = {
+                            "/usr/bin/timeout", "10",   "/usr/bin/xdotool",
+                            "windowfocus",      window, "key"};
+                        std::istringstream keys(key);
+                        for (std::string name; keys >> name;)
+                            command.push_back(name);
+                        if (RunProcess(command, env).status == 0)
                             ++sent;
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -311,6 +316,28 @@ TEST_F(Gui, SigtermClosesTheModulesFolderChooserUnderTheTerminalView) {
         terminal.WaitForExit(std::chrono::seconds(30));
     EXPECT_NE(Log().find("Exit code: 1602"), std::string::npos) << Log();
     EXPECT_TRUE(fs::is_empty(dir / "target"));
+}
+
+// The password question of an enciphered archive is a window at every level, /q included,
+// when no terminal is there: what is typed into it extracts the product and the setup runs.
+TEST_F(Gui, PasswordDialogOfARealRunAtEveryLevel) {
+    XvfbServer x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    const fs::path archive = Pack7z(dir / "product", dir / "product.7z", "-ps3cret");
+    launcher = dir / "secret-setup";
+    auto made =
+        CreateLauncherFromArchive(dir / "config.txt", archive, launcher, SmallStub(dir.path()));
+    ASSERT_EQ(made.status, 0) << made.err;
+    for (const char* level : {"/qb", "/q"}) {
+        SCOPED_TRACE(level);
+        // Typed over whatever an earlier attempt left in the entry.
+        KeyPresser press(x.Display(), "Setup Self-Extractor", "ctrl+a s 3 c r e t Return");
+        auto r = Run({level}, {{"DISPLAY", x.Display()}});
+        EXPECT_GT(press.Finish(), 0) << "no password dialog: " << press.lastSearch;
+        EXPECT_EQ(r.status, 0) << r.err << Log();
+        EXPECT_TRUE(SetupRan()) << Log();
+        EXPECT_EQ(r.err.find("Enter password"), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(Gui, SilentRunNeverLoadsTheWindowLibraries) {

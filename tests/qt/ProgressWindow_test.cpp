@@ -6,10 +6,13 @@
 #include "cptlib/ui/qt/DialogUnits.h"
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "launcher/ExitStatus.h"
+#include "launcher/ExtractThread.h"
 #include "launcher/Format.h"
 #include "launcher/ProgressDialog.h"
 #include "launcher/gui/EnterPasswordDlg.h"
 #include "launcher/gui/ProgressWindow.h"
+#include "support/Archive.h"
+#include "support/Files.h"
 #include "support/QtWindows.h"
 #include "support/TempDir.h"
 #include "support/Watchdog.h"
@@ -17,6 +20,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -266,6 +270,57 @@ TEST_F(ProgressWindowTest, PasswordQuestionFillsTheWorkersBuffer) {
     });
     EXPECT_EQ(reply, kPasswordEntered);
     EXPECT_EQ(password, "s3cret wörd");
+}
+
+// A real extraction of an archive made with 7zz -p: the worker's question reaches the password
+// dialog over the progress window, and the entry extracts the files.
+TEST_F(ProgressWindowTest, PasswordDialogOfARealRun) {
+    const fs::path product = temp / "product";
+    testsupport::WriteFile(product / "readme.txt", "read me\n");
+    testsupport::WriteFile(product / "data/text.txt", std::string(100000, 'x'));
+    const fs::path archive = testsupport::Pack7z(product, temp / "product.7z", "-ps3cret");
+    settings.archivePath = archive.string();
+    settings.archiveIsLauncher = false;
+    settings.extractDir = (temp / "out").string() + "/";
+    bool asked = false;
+    testsupport::WhenModal([&](QWidget* modal) {
+        auto* dialog = dynamic_cast<CEnterPasswordDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        asked = true;
+        EXPECT_TRUE(window.Window()->isVisible());
+        QTest::keyClicks(dialog->Edit(), "s3cret");
+        // The dialog where it stands over the progress window.
+        const QRect behind = window.Window()->frameGeometry();
+        const QRect front = dialog->frameGeometry();
+        const QRect both = behind.united(front);
+        QPixmap shot(both.size());
+        shot.fill(Qt::darkGray);
+        {
+            QPainter painter(&shot);
+            painter.drawPixmap(window.Window()->geometry().topLeft() - both.topLeft(),
+                               window.Window()->grab());
+            painter.drawPixmap(dialog->geometry().topLeft() - both.topLeft(), dialog->grab());
+        }
+        const QString folder = QStringLiteral(SFX_SCREENSHOT_DIR);
+        QDir().mkpath(folder);
+        EXPECT_TRUE(shot.save(folder + "/password-run.png"));
+        QTest::keyClick(dialog->Edit(), Qt::Key_Return);
+        // Then the extract-only success box.
+        WhenReady(
+            [] {
+                return dynamic_cast<cptlib::CBigMessageBox*>(QApplication::activeModalWidget()) !=
+                       nullptr;
+            },
+            [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    });
+    testsupport::Watchdog watchdog;
+    CSelfExtractingDlg dialog(settings, *strings, window,
+                              std::make_unique<ExtractionWorker<CExtractThread>>());
+    dialog.DoModal();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(dialog.ExitCode(), 0u);
+    EXPECT_EQ(testsupport::ReadFile(temp / "out/readme.txt"), "read me\n");
+    EXPECT_TRUE(testsupport::ReadFile(temp / "out/data/text.txt") == std::string(100000, 'x'));
 }
 
 TEST_F(ProgressWindowTest, OverwriteQuestionPausesTheBar) {

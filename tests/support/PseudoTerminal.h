@@ -108,6 +108,15 @@ public:
         return status_;
     }
 
+    // Whether the terminal echoes what is typed now (the program's setting, read through the
+    // master side).
+    bool Echoing() const {
+        termios mode{};
+        if (::tcgetattr(master_, &mode) != 0)
+            throw std::runtime_error("cannot read the terminal's settings");
+        return (mode.c_lflag & ECHO) != 0;
+    }
+
     const std::string& Output() const { return output_; }
     pid_t Pid() const { return pid_; }
 

@@ -135,6 +135,7 @@ public:
     void SetTaskbarProgress(int) override {}
     void SetTaskbarState(ProgressBarState) override {}
     void FlashIfNotForeground() override {}
+    bool CanAsk() override { return canAsk; }
     int AskOverwrite(const cptlib::MessageBoxContent&) override { return cptlib::IDNO; }
     bool AskPassword(std::string& password) override {
         password = "secret";
@@ -147,6 +148,7 @@ public:
         calls.push_back("done " + folder);
     }
     std::vector<std::string> calls;
+    bool canAsk = true; // a terminal to answer at
 };
 
 TEST_F(GuiHostTest, ProgressFallsBackToTheTerminalView) {
@@ -215,6 +217,34 @@ TEST_F(GuiHostTest, WindowsComeFromTheLoadedModule) {
     const auto view = MakeProgressView(host, 4, std::move(terminal));
     view->SetText("x");
     EXPECT_EQ(view->PickFolder("/home/u/", "Choose"), "/picked/");
+}
+
+// The password question comes at every level, /q included: in the module's window, except at
+// /q from a terminal, where the prompt is.
+TEST_F(GuiHostTest, ThePasswordIsAskedInTheModulesWindowAtEveryLevel) {
+    const std::string image = testsupport::ReadFile(SFX_FAKE_GUI_MODULE);
+    ASSERT_FALSE(image.empty());
+    testsupport::ScopedEnv mode("FAKE_GUI_MODULE", "windows");
+    struct Case {
+        int level;
+        bool terminal;
+        const char* answer;
+    } cases[] = {
+        {0, false, "from the module"},
+        {0, true, "secret"},
+        {1, true, "from the module"},
+        {4, false, "from the module"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.level) + (c.terminal ? " at a terminal" : ""));
+        GuiHost host(image, Env());
+        auto fallback = std::make_unique<FallbackView>();
+        fallback->canAsk = c.terminal;
+        const auto view = MakeProgressView(host, c.level, std::move(fallback));
+        std::string password;
+        EXPECT_TRUE(view->AskPassword(password));
+        EXPECT_EQ(password, c.answer);
+    }
 }
 
 } // namespace

@@ -573,7 +573,14 @@ TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
     other.code = 0x2A;
     ExtractionError corruptItem = corrupt;
     corruptItem.path = "sub/data.txt";
+    // Not a damaged download: neither text tells the user to download again.
+    ExtractionError wrongPassword = system;
+    wrongPassword.code = 0x80070056;
+    ExtractionError listEnciphered = systemHresult;
+    listEnciphered.code = 0x80071772;
     const Case cases[] = {
+        {wrongPassword, T("SfxErrorWrongPassword")},
+        {listEnciphered, extract + "\n\n" + T("SfxErrorHeadersEncrypted")},
         {corrupt, T("SfxErrorBadArchive")},
         {corruptItem, T("SfxErrorBadArchive") + "\n\nsub/data.txt"},
         {system, extract + "\n\nAccess is denied. (5)\n\n/tmp/vrnx/a.txt"},

@@ -309,6 +309,24 @@ TEST(Spawn, CollectedOutputKeepsBothStreamsAndTheStatus) {
     EXPECT_EQ(missing.waitStatus, -1);
 }
 
+// A program reads the text a pipe holds as its input, then the end; a text the pipe cannot
+// hold is refused rather than blocking the caller.
+TEST(SpawnCollect, APipeHoldingTextIsAProgramsInput) {
+    FileDescriptor input;
+    ASSERT_EQ(PipeHolding("line one\nline two", input), 0);
+    SpawnRequest request;
+    request.program = "/bin/cat";
+    request.input = Stream::From(input.get());
+    CollectedRun run;
+    ASSERT_EQ(RunCollectingOutput(request, run), 0);
+    EXPECT_EQ(WEXITSTATUS(run.waitStatus), 0);
+    EXPECT_EQ(run.out, "line one\nline two");
+
+    FileDescriptor tooLarge;
+    EXPECT_EQ(PipeHolding(std::string(std::size_t(16) << 20, 'x'), tooLarge), EMSGSIZE);
+    EXPECT_FALSE(tooLarge);
+}
+
 TEST(ProgramSearch, OnlyExecutableFilesInAbsoluteFoldersCount) {
     TempDir temp;
     const fs::path a = temp / "a";

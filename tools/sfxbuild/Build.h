@@ -47,6 +47,9 @@ struct PackOptions {
     std::optional<unsigned> level;   // -mx
     std::optional<unsigned> threads; // -mmt
     std::string solidBlockSize;      // -ms: "off" or a size with unit, e.g. "64m"
+    // Enciphers the file data (7zAES), the item list stays readable; empty: none. Handed to 7zz
+    // at its prompt, never as an argument.
+    std::string password;
 };
 
 // Output that depends on nothing but the inputs.

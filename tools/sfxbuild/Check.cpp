@@ -9,6 +9,7 @@
 #include "format/ArchiveReader.h"
 #include "format/ItemName.h"
 #include "format/SettingsStore.h"
+#include "format/SevenZipHeader.h"
 
 #include <algorithm>
 #include <fstream>
@@ -171,8 +172,38 @@ ItemNames CheckFolderItems(const fs::path& folder) {
     return names;
 }
 
+namespace {
+
+// The launcher offers no password before the item list is read (7zz -mhe=on).
+bool ItemListEnciphered(const fs::path& archive) {
+    namespace sevenzip = sfx::sevenzip;
+    const std::string start = ReadFileRange(archive, 0, sevenzip::kSignatureHeaderSize);
+    sevenzip::SignatureHeader signature;
+    if (!sevenzip::ParseSignatureHeader(
+            {reinterpret_cast<const std::uint8_t*>(start.data()), start.size()}, signature) ||
+        signature.nextHeaderSize > (std::uint64_t(1) << 26))
+        return false;
+    const std::string bytes =
+        ReadFileRange(archive, sevenzip::kSignatureHeaderSize + signature.nextHeaderOffset,
+                      signature.nextHeaderSize);
+    sfx::ArchiveIndex index;
+    sevenzip::EncodedHeader encoded;
+    if (sevenzip::ParseHeader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                              index, encoded) != sevenzip::HeaderKind::Encoded)
+        return false;
+    const auto& folders = encoded.layout.folders;
+    return std::any_of(folders.begin(), folders.end(),
+                       [](const sevenzip::FolderInfo& folder) { return folder.Enciphered(); });
+}
+
+} // namespace
+
 ItemNames CheckArchiveItems(const fs::path& archive) {
     const std::string where = "archive " + Quoted(archive) + ": ";
+    if (ItemListEnciphered(archive))
+        throw BuildError(where + "its list of items is enciphered (7zz -mhe=on), and the launcher "
+                                 "cannot read it; pack it without -mhe, or use --dir with "
+                                 "--password-file");
     const auto reader = sfx::MakeArchiveReader(archive.string(), 0);
     // The launcher lists the items this way first and refuses what it cannot list.
     sfx::ArchiveIndex index;
@@ -184,28 +215,46 @@ ItemNames CheckArchiveItems(const fs::path& archive) {
                  ? std::string("the headers are damaged or claim more than the launcher accepts")
                  : "read error " + std::to_string(static_cast<std::uint32_t>(status.code))));
     ItemNames names;
-    for (;;) {
-        sfx::ArchiveItem item;
-        bool more = false;
-        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok())
-            throw BuildError(where + "cannot list the items" +
-                             (status.text.empty() ? "" : ": " + status.text));
-        if (!more)
-            return names;
+    // `targetKnown`: false where a link's target is enciphered data.
+    const auto check = [&](const sfx::ArchiveItem& item, bool targetKnown) {
         const std::string joined = CheckedName(item.name, where);
         if (item.special)
             throw BuildError(where + "'" + item.name +
                              "' is a device, socket or FIFO; only files, folders and links can "
                              "be shipped");
-        if (item.type == sfx::ArchiveItemType::Symlink)
+        if (item.type == sfx::ArchiveItemType::Symlink && targetKnown)
             CheckLink(item.name, item.linkTarget, where);
         std::vector<std::string> parts;
-        if (item.type == sfx::ArchiveItemType::HardLink && !SplitItemName(item.linkTarget, parts))
+        if (item.type == sfx::ArchiveItemType::HardLink && targetKnown &&
+            !SplitItemName(item.linkTarget, parts))
             throw BuildError(where + "hard link '" + item.name + "' -> '" + item.linkTarget +
                              "' leaves the folder; the launcher refuses it");
         if (item.type != sfx::ArchiveItemType::Folder)
             names.insert(joined);
+    };
+    for (;;) {
+        sfx::ArchiveItem item;
+        bool more = false;
+        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok()) {
+            // Enciphered items (no password here): the rest as the headers list them. Their
+            // link targets are enciphered data; the launcher checks those as it extracts.
+            if (status.code == sfx::E_ABORT && status.text.empty())
+                break;
+            throw BuildError(where + "cannot list the items" +
+                             (status.text.empty() ? "" : ": " + status.text));
+        }
+        if (!more)
+            return names;
+        check(item, true);
     }
+    const auto listing = sfx::MakeArchiveReader(archive.string(), 0);
+    sfx::ArchiveIndex index;
+    if (const sfx::ArchiveStatus status = listing->ReadIndex(index); !status.Ok())
+        throw BuildError(where + "cannot list the items" +
+                         (status.text.empty() ? "" : ": " + status.text));
+    for (const sfx::ArchiveItem& item : index.items)
+        check(item, !item.linkTarget.empty());
+    return names;
 }
 
 void CheckConfiguration(std::string_view text, const fs::path& config, const ItemNames& items,

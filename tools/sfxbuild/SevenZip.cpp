@@ -42,6 +42,10 @@ std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducibl
         arguments.push_back("-ms=" + pack.solidBlockSize);
     if (pack.threads)
         arguments.push_back("-mmt=" + std::to_string(*pack.threads));
+    // Without a value 7zz reads the password from its input. The launcher cannot open an
+    // archive whose item list is enciphered.
+    if (!pack.password.empty())
+        arguments.insert(arguments.end(), {"-p", "-mhe=off"});
     // Times of this machine's accesses and changes would make every build differ.
     if (reproducible)
         arguments.insert(arguments.end(), {"-mtm=on", "-mtc=off", "-mta=off"});
@@ -69,8 +73,15 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
     request.program = program;
     request.arguments = PackArguments(pack, reproducible, target);
     request.directory = directory;
-
+    // The password reaches 7zz through its prompt, where `ps` does not show it.
+    cptlib::platform::FileDescriptor password;
     request.input = cptlib::platform::Stream::Null();
+    if (!pack.password.empty()) {
+        if (const int error = cptlib::platform::PipeHolding(pack.password + "\n", password))
+            throw BuildError("cannot hand the password to 7zz: " +
+                             std::string(std::strerror(error)));
+        request.input = cptlib::platform::Stream::From(password.get());
+    }
     cptlib::platform::CollectedRun run;
     if (const int error = cptlib::platform::RunCollectingOutput(request, run, true, cleanup))
         throw BuildError("cannot run 7zz to pack folder " + Quoted(folder) + ": " +

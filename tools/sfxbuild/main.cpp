@@ -5,10 +5,14 @@
 #include "sfxbuild/CommandLine.h"
 #include "sfxbuild/Inspect.h"
 
+#include "cptlib/Utf.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/StopCleanup.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 
 #ifndef SFX_VERSION
@@ -77,6 +81,39 @@ std::string SolidBlockSize(const std::string& text) {
     return unit.empty() ? lower + "b" : lower;
 }
 
+// The longest password the launcher's entry takes, in bytes of UTF-8.
+constexpr std::size_t kMaxPasswordBytes = 1023;
+
+// The first line of the file, without its line end: a password on the command line would show
+// in `ps` and the shell's history.
+std::string ReadPassword(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw sfxbuild::BuildError("cannot open password file " + sfxbuild::Quoted(file) + ": " +
+                                   std::strerror(errno));
+    std::string password;
+    std::getline(in, password);
+    if (in.bad())
+        throw sfxbuild::BuildError("cannot read password file " + sfxbuild::Quoted(file));
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty())
+        throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
+                                   " holds no password on its first line");
+    // The launcher's entry gives UTF-8 text without NUL; anything else could never be typed.
+    if (password.find('\0') != std::string::npos || !cptlib::IsValidUtf8(password))
+        throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
+                                   ": the password is not UTF-8 text");
+    if (password.size() > kMaxPasswordBytes)
+        throw sfxbuild::BuildError("password file " + sfxbuild::Quoted(file) +
+                                   ": the password "
+                                   "has " +
+                                   std::to_string(password.size()) +
+                                   " bytes; the launcher takes at most " +
+                                   std::to_string(kMaxPasswordBytes));
+    return password;
+}
+
 int RunCreate(const Parsed& parsed) {
     if (!parsed.Has("--config"))
         throw CreateError("--config FILE is required");
@@ -107,6 +144,12 @@ int RunCreate(const Parsed& parsed) {
         (options.pack.level || options.pack.threads || !options.pack.solidBlockSize.empty()))
         throw CreateError("--level, --threads and --solid-block-size apply to --dir only, "
                           "an --archive is taken as it is");
+    if (parsed.Has("--password-file")) {
+        if (options.archive)
+            throw CreateError("--password-file applies to --dir only, an --archive is taken as "
+                              "it is (make it with 7zz -p)");
+        options.pack.password = ReadPassword(parsed.Value("--password-file"));
+    }
 
     // The usual convention for reproducible builds: seconds since 1970, UTC.
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
@@ -119,6 +162,12 @@ int RunCreate(const Parsed& parsed) {
     } else if (parsed.Has("--reproducible")) {
         options.reproducible = sfxbuild::Reproducible{};
     }
+
+    // 7zz draws a random initialisation vector for enciphered data.
+    if (options.reproducible && !options.pack.password.empty())
+        throw CreateError("--password-file cannot give reproducible output (7zz enciphers with "
+                          "a random initialisation vector); drop --reproducible and unset "
+                          "SOURCE_DATE_EPOCH");
 
     cptlib::platform::StopCleanup cleanup;
     options.cleanup = &cleanup;
@@ -196,6 +245,11 @@ const std::vector<Command>& Commands() {
              {"--threads", "", "N",
               "threads 7zz uses (-mmt); default: one per\n"
               "processor"},
+             {"--password-file", "", "FILE",
+              "encipher the packed files with the password on\n"
+              "the first line of FILE (7zAES; the item list\n"
+              "stays readable); the launcher asks for it. Handed\n"
+              "to 7zz at its prompt, never on a command line"},
              {"--reproducible", "", "",
               "byte-identical output for the same stub,\n"
               "configuration and folder: initialisation vector\n"

@@ -1,0 +1,363 @@
+#include "format/SevenZipCoders.h"
+
+#include "cptlib/platform/FileIo.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace sfx::sevenzip {
+
+namespace {
+
+constexpr std::size_t kInputBufferSize = 1 << 16;
+
+ArchiveStatus DataError() {
+    return {cptlib::HRESULT_INVALID_DATA, {}};
+}
+
+class PackStream final : public SizedStream {
+public:
+    PackStream(const cptlib::platform::FileDescriptor& file, std::uint64_t offset,
+               std::uint64_t size)
+        : SizedStream(size), file_(file), offset_(offset) {}
+
+protected:
+    ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        const std::uint32_t error = cptlib::platform::ReadFileAt(file_, offset_, out, size, done);
+        if (error != 0)
+            return {cptlib::HResultFromWin32(error), {}};
+        offset_ += done;
+        return {};
+    }
+
+private:
+    const cptlib::platform::FileDescriptor& file_;
+    std::uint64_t offset_;
+};
+
+class CopyStream final : public SizedStream {
+public:
+    CopyStream(std::unique_ptr<ByteStream> input, std::uint64_t size)
+        : SizedStream(size), input_(std::move(input)) {}
+
+protected:
+    ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        return input_->Read(out, size, done);
+    }
+
+private:
+    std::unique_ptr<ByteStream> input_;
+};
+
+struct FreeOptions {
+    void operator()(void* options) const noexcept { std::free(options); }
+};
+using OptionsPtr = std::unique_ptr<void, FreeOptions>;
+
+class LzmaStream final : public SizedStream {
+public:
+    LzmaStream(std::unique_ptr<ByteStream> input, std::uint64_t size)
+        : SizedStream(size), input_(std::move(input)),
+          buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kInputBufferSize)) {}
+    ~LzmaStream() override { lzma_end(&stream_); }
+    LzmaStream(const LzmaStream&) = delete;
+    LzmaStream& operator=(const LzmaStream&) = delete;
+
+    ArchiveStatus Start(const lzma_filter* filters, OptionsPtr options) {
+        options_ = std::move(options);
+        const lzma_ret result = lzma_raw_decoder(&stream_, filters);
+        if (result == LZMA_MEM_ERROR)
+            return {cptlib::E_OUTOFMEMORY, {}};
+        if (result != LZMA_OK)
+            return {E_NOTIMPL, {}};
+        return {};
+    }
+
+protected:
+    ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        if (finished_)
+            return {};
+        stream_.next_out = out;
+        stream_.avail_out = size;
+        while (stream_.avail_out > 0) {
+            if (stream_.avail_in == 0 && !inputEnded_) {
+                std::size_t read = 0;
+                if (ArchiveStatus status = input_->Read(buffer_.get(), kInputBufferSize, read);
+                    !status.Ok())
+                    return status;
+                inputEnded_ = read == 0;
+                stream_.next_in = buffer_.get();
+                stream_.avail_in = read;
+            }
+            const lzma_ret result = lzma_code(&stream_, inputEnded_ ? LZMA_FINISH : LZMA_RUN);
+            if (result == LZMA_STREAM_END) {
+                finished_ = true;
+                break;
+            }
+            if (result == LZMA_MEM_ERROR)
+                return {cptlib::E_OUTOFMEMORY, {}};
+            if (result != LZMA_OK)
+                return DataError();
+        }
+        done = size - stream_.avail_out;
+        return {};
+    }
+
+private:
+    std::unique_ptr<ByteStream> input_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    lzma_stream stream_ = LZMA_STREAM_INIT;
+    OptionsPtr options_;
+    bool inputEnded_ = false;
+    bool finished_ = false;
+};
+
+class AesStream final : public SizedStream {
+public:
+    AesStream(std::unique_ptr<ByteStream> input, std::uint64_t size,
+              const std::array<std::uint8_t, 32>& key, const std::array<std::uint8_t, 16>& iv)
+        : SizedStream(size), input_(std::move(input)), decipher_(key, iv),
+          buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kInputBufferSize)) {}
+
+protected:
+    ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        if (begin_ == ready_) {
+            // Keep the part of a block that came last time, fill up, decipher whole blocks.
+            std::memmove(buffer_.get(), buffer_.get() + ready_, filled_ - ready_);
+            filled_ -= ready_;
+            begin_ = ready_ = 0;
+            while (filled_ < AesCbcDecipher::kBlockSize) {
+                std::size_t read = 0;
+                if (ArchiveStatus status =
+                        input_->Read(buffer_.get() + filled_, kInputBufferSize - filled_, read);
+                    !status.Ok())
+                    return status;
+                if (read == 0)
+                    break;
+                filled_ += read;
+            }
+            ready_ = filled_ - filled_ % AesCbcDecipher::kBlockSize;
+            decipher_.Decipher(buffer_.get(), ready_);
+        }
+        done = std::min(size, ready_ - begin_);
+        std::memcpy(out, buffer_.get() + begin_, done);
+        begin_ += done;
+        return {};
+    }
+
+private:
+    std::unique_ptr<ByteStream> input_;
+    AesCbcDecipher decipher_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t begin_ = 0;  // next deciphered byte to hand out
+    std::size_t ready_ = 0;  // end of the deciphered bytes
+    std::size_t filled_ = 0; // end of the bytes read
+};
+
+// x86 call and jump targets turned back from absolute to relative, for the converter that
+// follows a coder without a converter of its own.
+class X86Stream final : public SizedStream {
+public:
+    X86Stream(std::unique_ptr<ByteStream> input, std::uint64_t size)
+        : SizedStream(size), input_(std::move(input)),
+          buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kInputBufferSize)) {}
+
+protected:
+    ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        while (begin_ == converted_) {
+            std::memmove(buffer_.get(), buffer_.get() + converted_, filled_ - converted_);
+            filled_ -= converted_;
+            begin_ = converted_ = 0;
+            bool ended = false;
+            while (filled_ < kInputBufferSize) {
+                std::size_t read = 0;
+                if (ArchiveStatus status =
+                        input_->Read(buffer_.get() + filled_, kInputBufferSize - filled_, read);
+                    !status.Ok())
+                    return status;
+                if (read == 0) {
+                    ended = true;
+                    break;
+                }
+                filled_ += read;
+            }
+            converted_ = Convert(buffer_.get(), filled_);
+            position_ += static_cast<std::uint32_t>(converted_);
+            if (ended) {
+                converted_ = filled_; // the last few bytes hold no whole instruction
+                if (filled_ == 0)
+                    return {};
+            }
+        }
+        done = std::min(size, converted_ - begin_);
+        std::memcpy(out, buffer_.get() + begin_, done);
+        begin_ += done;
+        return {};
+    }
+
+private:
+    static bool IsHighByte(std::uint8_t b) { return b == 0 || b == 0xFF; }
+
+    // Converts what it can of `data`; returns how many bytes are done.
+    std::size_t Convert(std::uint8_t* data, std::size_t size) {
+        static constexpr bool kAllowed[8] = {true, true, true, false, true, false, false, false};
+        static constexpr unsigned kBitNumber[8] = {0, 1, 2, 2, 3, 3, 3, 3};
+        if (size < 5)
+            return 0;
+        const std::uint32_t ip = position_ + 5;
+        std::size_t at = 0;
+        std::size_t previousAt = static_cast<std::size_t>(0) - 1;
+        std::uint32_t mask = state_ & 7;
+        for (;;) {
+            while (at < size - 4 && (data[at] & 0xFE) != 0xE8)
+                ++at;
+            if (at >= size - 4)
+                break;
+            std::uint8_t* p = data + at;
+            const std::size_t distance = at - previousAt;
+            if (distance > 3) {
+                mask = 0;
+            } else {
+                mask = (mask << (distance - 1)) & 7;
+                if (mask != 0 && (!kAllowed[mask] || IsHighByte(p[4 - kBitNumber[mask]]))) {
+                    previousAt = at;
+                    mask = ((mask << 1) & 7) | 1;
+                    ++at;
+                    continue;
+                }
+            }
+            previousAt = at;
+            if (!IsHighByte(p[4])) {
+                mask = ((mask << 1) & 7) | 1;
+                ++at;
+                continue;
+            }
+            std::uint32_t source = (std::uint32_t(p[4]) << 24) | (std::uint32_t(p[3]) << 16) |
+                                   (std::uint32_t(p[2]) << 8) | p[1];
+            std::uint32_t target = 0;
+            for (;;) {
+                target = source - (ip + static_cast<std::uint32_t>(at));
+                if (mask == 0)
+                    break;
+                const unsigned index = kBitNumber[mask] * 8;
+                if (!IsHighByte(static_cast<std::uint8_t>(target >> (24 - index))))
+                    break;
+                source = target ^ ((std::uint32_t(1) << (32 - index)) - 1);
+            }
+            p[4] = static_cast<std::uint8_t>(~(((target >> 24) & 1) - 1));
+            p[3] = static_cast<std::uint8_t>(target >> 16);
+            p[2] = static_cast<std::uint8_t>(target >> 8);
+            p[1] = static_cast<std::uint8_t>(target);
+            at += 5;
+        }
+        const std::size_t distance = at - previousAt;
+        state_ = distance > 3 ? 0 : (mask << (distance - 1)) & 7;
+        return at;
+    }
+
+    std::unique_ptr<ByteStream> input_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t converted_ = 0;
+    std::size_t filled_ = 0;
+    std::uint32_t position_ = 0; // stream offset of the buffer's first byte, modulo 2^32
+    std::uint32_t state_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<ByteStream> MakeX86Stream(std::unique_ptr<ByteStream> input, std::uint64_t size) {
+    return std::make_unique<X86Stream>(std::move(input), size);
+}
+
+ArchiveStatus SizedStream::Read(std::uint8_t* out, std::size_t size, std::size_t& done) {
+    done = 0;
+    if (left_ == 0 || size == 0)
+        return {};
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, left_));
+    if (ArchiveStatus status = Produce(out, size, done); !status.Ok())
+        return status;
+    if (done == 0 || done > size)
+        return DataError();
+    left_ -= done;
+    return {};
+}
+
+ByteInput::ByteInput(std::unique_ptr<ByteStream> stream)
+    : stream_(std::move(stream)),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kInputBufferSize)) {}
+
+ArchiveStatus ByteInput::Refill(std::uint8_t& byte, bool& have) {
+    have = false;
+    position_ = end_ = 0;
+    if (ArchiveStatus status = stream_->Read(buffer_.get(), kInputBufferSize, end_); !status.Ok())
+        return status;
+    if (end_ == 0)
+        return {};
+    byte = buffer_[position_++];
+    have = true;
+    return {};
+}
+
+std::unique_ptr<ByteStream> MakePackStream(const cptlib::platform::FileDescriptor& file,
+                                           std::uint64_t offset, std::uint64_t size) {
+    return std::make_unique<PackStream>(file, offset, size);
+}
+
+std::unique_ptr<ByteStream> MakeCopyStream(std::unique_ptr<ByteStream> input, std::uint64_t size) {
+    return std::make_unique<CopyStream>(std::move(input), size);
+}
+
+ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bool x86,
+                             std::unique_ptr<ByteStream> input, std::uint64_t size,
+                             std::unique_ptr<ByteStream>& stream) {
+    const bool lzma2 = coder.method == kMethodLzma2;
+    lzma_filter filter{lzma2 ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, nullptr};
+    if (lzma_properties_decode(&filter, nullptr, coder.properties.data(),
+                               coder.properties.size()) != LZMA_OK)
+        return DataError();
+    OptionsPtr options(filter.options);
+    auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
+    if (lzma->dict_size > kMaxDictionarySize)
+        return {E_NOTIMPL, {}};
+    if (!lzma2) {
+        // A known size ends the stream, so that the x86 converter gives out its last bytes.
+        filter.id = LZMA_FILTER_LZMA1EXT;
+        lzma->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+        lzma->ext_size_low = static_cast<std::uint32_t>(coderSize);
+        lzma->ext_size_high = static_cast<std::uint32_t>(coderSize >> 32);
+    }
+    lzma_filter filters[3];
+    std::size_t count = 0;
+    if (x86)
+        filters[count++] = {LZMA_FILTER_X86, nullptr};
+    filters[count++] = filter;
+    filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
+    auto decoder = std::make_unique<LzmaStream>(std::move(input), size);
+    if (ArchiveStatus status = decoder->Start(filters, std::move(options)); !status.Ok())
+        return status;
+    stream = std::move(decoder);
+    return {};
+}
+
+ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
+                            const std::u16string& password, AesKeyCache& keys,
+                            std::unique_ptr<ByteStream> input, std::uint64_t size,
+                            std::unique_ptr<ByteStream>& stream) {
+    AesProperties parsed;
+    if (!ParseAesProperties(properties, parsed))
+        return DataError();
+    if (parsed.cyclesPower > kMaxAesCyclesPower && parsed.cyclesPower != kAesCyclesPowerPlainKey)
+        return {E_NOTIMPL, {}};
+    const auto key = keys.Key(parsed.cyclesPower, parsed.salt, password);
+    stream = std::make_unique<AesStream>(std::move(input), size, key, parsed.iv);
+    return {};
+}
+
+} // namespace sfx::sevenzip

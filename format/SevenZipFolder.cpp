@@ -1,0 +1,151 @@
+#include "format/SevenZipFolder.h"
+
+#include "format/Bcj2.h"
+#include "format/SevenZipCoders.h"
+
+#include <algorithm>
+
+namespace sfx::sevenzip {
+
+namespace {
+
+bool IsLzma(const CoderInfo& coder) {
+    return (coder.method == kMethodLzma || coder.method == kMethodLzma2) && coder.inStreams == 1 &&
+           coder.outStreams == 1;
+}
+
+// Joins the folder's coders from its main out stream down to its packed streams.
+class GraphBuilder {
+public:
+    GraphBuilder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
+                 const StreamLayout& layout, const FolderInfo& folder,
+                 const std::u16string& password, AesKeyCache& keys)
+        : file_(file), packBase_(packBase), layout_(layout), folder_(folder), password_(password),
+          keys_(keys) {}
+
+    ArchiveStatus Out(std::uint32_t out, std::unique_ptr<ByteStream>& stream) {
+        // Every coder is visited once at most; more steps means the bind pairs loop.
+        if (++steps_ > folder_.coders.size())
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        std::size_t index = 0;
+        std::uint32_t firstIn = 0;
+        if (!FindCoder(out, index, firstIn))
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        const CoderInfo& coder = folder_.coders[index];
+        const std::uint64_t size = folder_.unpackSizes[out];
+        if (coder.outStreams != 1)
+            return {E_NOTIMPL, {}};
+        std::unique_ptr<ByteStream> input;
+        switch (coder.method) {
+        case kMethodCopy:
+            if (ArchiveStatus status = In(firstIn, input); !status.Ok())
+                return status;
+            stream = MakeCopyStream(std::move(input), size);
+            return {};
+        case kMethodLzma:
+        case kMethodLzma2:
+            if (ArchiveStatus status = In(firstIn, input); !status.Ok())
+                return status;
+            return MakeLzmaStream(coder, size, false, std::move(input), size, stream);
+        case kMethodBcj: {
+            // Behind LZMA, liblzma's converter runs within the decoder; else our own.
+            const auto pair = std::find_if(folder_.bindPairs.begin(), folder_.bindPairs.end(),
+                                           [&](const BindPair& p) { return p.in == firstIn; });
+            std::size_t inner = 0;
+            std::uint32_t innerIn = 0;
+            if (pair == folder_.bindPairs.end() || !FindCoder(pair->out, inner, innerIn) ||
+                !IsLzma(folder_.coders[inner])) {
+                if (ArchiveStatus status = In(firstIn, input); !status.Ok())
+                    return status;
+                stream = MakeX86Stream(std::move(input), size);
+                return {};
+            }
+            ++steps_;
+            if (ArchiveStatus status = In(innerIn, input); !status.Ok())
+                return status;
+            return MakeLzmaStream(folder_.coders[inner], folder_.unpackSizes[pair->out], true,
+                                  std::move(input), size, stream);
+        }
+        case kMethodBcj2: {
+            if (coder.inStreams != 4)
+                return {cptlib::HRESULT_INVALID_DATA, {}};
+            std::array<std::unique_ptr<ByteStream>, 4> inputs;
+            for (std::uint32_t i = 0; i < 4; ++i) {
+                if (ArchiveStatus status = In(firstIn + i, inputs[i]); !status.Ok())
+                    return status;
+            }
+            stream = MakeBcj2Decoder(std::move(inputs), size);
+            return {};
+        }
+        case kMethodAes:
+            if (ArchiveStatus status = In(firstIn, input); !status.Ok())
+                return status;
+            return MakeAesStream(coder.properties, password_, keys_, std::move(input), size,
+                                 stream);
+        default:
+            return {E_NOTIMPL, {}};
+        }
+    }
+
+private:
+    // The coder that writes out stream `out`, and the number of its first in stream.
+    bool FindCoder(std::uint32_t out, std::size_t& index, std::uint32_t& firstIn) const {
+        std::uint32_t ins = 0;
+        std::uint32_t outs = 0;
+        for (std::size_t i = 0; i < folder_.coders.size(); ++i) {
+            const CoderInfo& coder = folder_.coders[i];
+            if (out >= outs && out < outs + coder.outStreams) {
+                index = i;
+                firstIn = ins;
+                return true;
+            }
+            ins += coder.inStreams;
+            outs += coder.outStreams;
+        }
+        return false;
+    }
+
+    ArchiveStatus In(std::uint32_t in, std::unique_ptr<ByteStream>& stream) {
+        const auto pair = std::find_if(folder_.bindPairs.begin(), folder_.bindPairs.end(),
+                                       [&](const BindPair& p) { return p.in == in; });
+        if (pair != folder_.bindPairs.end())
+            return Out(pair->out, stream);
+        const auto packed =
+            std::find(folder_.packedStreams.begin(), folder_.packedStreams.end(), in);
+        if (packed == folder_.packedStreams.end())
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        const std::size_t number = folder_.firstPackStream +
+                                   static_cast<std::size_t>(packed - folder_.packedStreams.begin());
+        if (number >= layout_.packSizes.size())
+            return {cptlib::HRESULT_INVALID_DATA, {}};
+        stream = MakePackStream(file_, packBase_ + layout_.PackOffset(number),
+                                layout_.packSizes[number]);
+        return {};
+    }
+
+    const cptlib::platform::FileDescriptor& file_;
+    std::uint64_t packBase_;
+    const StreamLayout& layout_;
+    const FolderInfo& folder_;
+    const std::u16string& password_;
+    AesKeyCache& keys_;
+    std::size_t steps_ = 0;
+};
+
+} // namespace
+
+ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
+                         const StreamLayout& layout, std::size_t folder,
+                         const std::u16string& password, AesKeyCache& keys,
+                         std::unique_ptr<ByteStream>& stream) {
+    if (folder >= layout.folders.size())
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    GraphBuilder builder(file, packBase, layout, layout.folders[folder], password, keys);
+    std::unique_ptr<ByteStream> built;
+    if (ArchiveStatus status = builder.Out(layout.folders[folder].mainOut, built); !status.Ok())
+        return status;
+    stream = std::move(built);
+    return {};
+}
+
+} // namespace sfx::sevenzip

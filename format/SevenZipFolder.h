@@ -1,0 +1,37 @@
+#pragma once
+// Decoding one folder of a 7z archive: its coders joined as their bind pairs say, each pulling
+// from the streams it reads, the packed ones read from the file at their own offsets. A folder
+// needs nothing of any other, so folders may decode on different threads.
+
+#include "cptlib/platform/File.h"
+#include "format/ArchiveReader.h"
+#include "format/SevenZipAes.h"
+#include "format/SevenZipHeader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sfx::sevenzip {
+
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Up to `size` bytes; `done` is 0 only at the end of the stream.
+    virtual ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) = 0;
+};
+
+// Dictionaries beyond this are damage, not archives anyone made: refused before allocating.
+constexpr std::uint64_t kMaxDictionarySize = std::uint64_t(1536) << 20;
+
+// The folder's data, as a stream of exactly its unpacked size; a stream that ends early or
+// does not decode fails with HRESULT_INVALID_DATA, a method we lack with E_NOTIMPL.
+// `packBase` is the file offset that pack positions count from; `password` (UTF-16) is used
+// by the cipher's coders, with keys kept in `keys`.
+ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
+                         const StreamLayout& layout, std::size_t folder,
+                         const std::u16string& password, AesKeyCache& keys,
+                         std::unique_ptr<ByteStream>& stream);
+
+} // namespace sfx::sevenzip
