@@ -1,9 +1,11 @@
 #pragma once
 // What the progress dialog hands the extraction worker, and the failure record it gets back.
 
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/sys/MessageInbox.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +18,8 @@ struct ExtractionJob {
     std::string extractFolder;
     bool deleteOnFailure = true;                // normal run: the folder is the launcher's own
     std::optional<std::uint64_t> archiveOffset; // from the start-up's search; else searched here
+    // The normal run's folder as it was made; when set, every item is made through it.
+    std::shared_ptr<const cptlib::platform::FolderHandle> folder;
 };
 
 enum class ExtractionErrorKind : std::int32_t {

@@ -238,7 +238,8 @@ void CSelfExtractingDlg::StartExtraction() {
     if (!settings_.extractOnly) {
         // The worker would also make a missing folder, but only a folder made here, new and
         // private, is safe to fill in a shared temporary folder.
-        const std::uint32_t error = CreateExtractFolder(settings_.extractDir);
+        auto handle = std::make_shared<cptlib::platform::FolderHandle>();
+        const std::uint32_t error = CreateExtractFolder(settings_.extractDir, *handle);
         if (error != 0) {
             ExtractionError record;
             record.kind = ExtractionErrorKind::SystemError;
@@ -249,8 +250,10 @@ void CSelfExtractingDlg::StartExtraction() {
             return;
         }
         ownedFolder_ = settings_.extractDir;
+        ownedHandle_ = std::move(handle);
     }
     job_.extractFolder = settings_.extractDir;
+    job_.folder = ownedHandle_;
     extracting_ = worker_->Start(job_);
     if (!extracting_) {
         ShowError("The extraction worker could not be started.");
@@ -416,6 +419,8 @@ void CSelfExtractingDlg::StartSetup() {
     SetupLaunchInfo info =
         ComposeSetupLaunch(settings_, composedExtractDir_, settings_.programPath);
     info.notifyWindow = inbox_.Handle();
+    if (!ownedFolder_.empty() && info.extractDir == ownedFolder_)
+        info.folder = ownedHandle_;
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
     if (!setupWorker_->Start(info)) {
@@ -427,6 +432,7 @@ void CSelfExtractingDlg::StartSetup() {
     }
     // From here the worker removes the folder once the setup has ended.
     ownedFolder_.clear();
+    ownedHandle_.reset();
     setupRunning_ = true;
 }
 
@@ -546,8 +552,10 @@ void CSelfExtractingDlg::ShowError(const std::string& text) {
 void CSelfExtractingDlg::RemoveTemporaryFolder() {
     if (ownedFolder_.empty())
         return;
-    if (sfx::RemoveTemporaryFolder(ownedFolder_))
+    if (sfx::RemoveTemporaryFolder(ownedFolder_, ownedHandle_.get())) {
         ownedFolder_.clear();
+        ownedHandle_.reset();
+    }
 }
 
 void CSelfExtractingDlg::EndAsCancelled() {

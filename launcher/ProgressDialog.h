@@ -189,6 +189,8 @@ private:
     // The normal run's folder that this dialog made and that has not been removed yet; the
     // setup worker takes it over.
     std::string ownedFolder_;
+    // ownedFolder_ as it was made; every use of the folder goes through it.
+    std::shared_ptr<cptlib::platform::FolderHandle> ownedHandle_;
     // The folder the setup parameters were composed with.
     std::string composedExtractDir_;
     bool setupRunning_ = false;

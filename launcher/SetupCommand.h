@@ -5,6 +5,7 @@
 // (ComposeSetupLaunch).
 
 #include "cptlib/localization/Placeholders.h"
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/MessageInbox.h"
 #include "format/SettingsStore.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,9 +47,12 @@ SetupCommand ComposeSetupCommand(const SettingsStore& settings, const StartupSta
 struct SetupLaunchInfo {
     cptlib::InboxHandle notifyWindow; // null: nobody is told
     std::string extractDir;           // deleted after the setup ended, unless empty
-    std::string valuesFile;           // SetupValues.dat to write; empty: none
-    std::string setupFile;            // the program to start, full path
-    std::string parameters;           // its whole parameter string
+    // extractDir as it was made: the setup inside it is started, and the folder removed,
+    // through this descriptor. Null: by name.
+    std::shared_ptr<const cptlib::platform::FolderHandle> folder;
+    std::string valuesFile; // SetupValues.dat to write; empty: none
+    std::string setupFile;  // the program to start, full path
+    std::string parameters; // its whole parameter string
     std::int32_t showCommand = 1;
     // The launcher file whose values are forwarded.
     std::filesystem::path programFile;

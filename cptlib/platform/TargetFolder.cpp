@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 
 namespace cptlib::platform {
 
@@ -62,6 +63,13 @@ std::uint32_t TargetFolder::Open(const std::string& folder) {
     cachedParent_.clear();
     cached_.reset();
     root_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return root_ ? 0 : LastWin32Error();
+}
+
+std::uint32_t TargetFolder::Open(const FolderHandle& folder) {
+    cachedParent_.clear();
+    cached_.reset();
+    root_.reset(::fcntl(DescriptorOf(&folder), F_DUPFD_CLOEXEC, 0));
     return root_ ? 0 : LastWin32Error();
 }
 
@@ -213,6 +221,17 @@ std::uint32_t CreateFolderTree(const std::string& path) {
             return k + 1 == ends.size() ? ERROR_FILE_EXISTS : ERROR_PATH_NOT_FOUND;
     }
     return 0;
+}
+
+std::uint32_t CurrentUmask() {
+    // umask() can only be read by setting it, which would race with other threads.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 8)) & 0777;
+    }
+    return 022;
 }
 
 std::uint32_t WriteFully(const FileDescriptor& file, const std::uint8_t* data, std::size_t size) {
