@@ -440,7 +440,9 @@ void CExtractThread::CleanUp() {
 HRESULT CExtractThread::ReportTotal(std::uint64_t total) {
     total_ = total;
     std::uint64_t free = 0;
-    if (const std::uint32_t error = freeSpace_(job_.extractFolder, free))
+    const std::string where =
+        job_.folder ? cptlib::platform::PathThrough(*job_.folder, {}) : job_.extractFolder;
+    if (const std::uint32_t error = freeSpace_(where, free))
         return cptlib::HResultFromWin32(error);
     if (total > std::numeric_limits<std::uint64_t>::max() - kFreeSpaceMargin ||
         free < total + kFreeSpaceMargin)

@@ -416,11 +416,11 @@ void CSelfExtractingDlg::OnExtractDone() {
 void CSelfExtractingDlg::StartSetup() {
     view_.SetText(Text("StartSetup"));
     view_.EnableCancel(false);
-    SetupLaunchInfo info =
-        ComposeSetupLaunch(settings_, composedExtractDir_, settings_.programPath);
+    // The folder made for this run is reached through its handle, never its name.
+    SetupLaunchInfo info = ComposeSetupLaunch(
+        settings_, composedExtractDir_, settings_.programPath,
+        !ownedFolder_.empty() && settings_.extractDir == ownedFolder_ ? ownedHandle_ : nullptr);
     info.notifyWindow = inbox_.Handle();
-    if (!ownedFolder_.empty() && info.extractDir == ownedFolder_)
-        info.folder = ownedHandle_;
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
     if (!setupWorker_->Start(info)) {

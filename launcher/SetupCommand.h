@@ -64,9 +64,10 @@ struct SetupLaunchInfo {
 // were composed for `composedExtractDir`: re-based onto the folder in use (settings.extractDir),
 // the file resolved, installer databases started through msiexec, the -m and /l switches, then
 // the parameters.
-SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
-                                   const std::string& composedExtractDir,
-                                   const std::filesystem::path& programFile);
+SetupLaunchInfo
+ComposeSetupLaunch(const ProgressDialogSettings& settings, const std::string& composedExtractDir,
+                   const std::filesystem::path& programFile,
+                   std::shared_ptr<const cptlib::platform::FolderHandle> folder = {});
 
 // The configured setup file; SetupFileName64 wins for a 32-bit process on a 64-bit system.
 std::string SetupFileName(const SettingsStore& settings, const std::string& culture,
@@ -79,7 +80,9 @@ bool SetupRunsFromExtractFolder(const std::string& setupFile);
 
 // The setup file with its folder: a relative name below the extract folder, or below its
 // "product/" folder when nothing (or a folder) has that name there; an absolute name as it is.
-std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile);
+// With `folder` (extractDir as it was made) the file is looked at through it.
+std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile,
+                             const cptlib::platform::FolderHandle* folder = nullptr);
 
 // Every occurrence of the folder `from` in `text` replaced by `to` (a trailing "/" of either
 // ignored), for texts composed before the extract folder got its final name.

@@ -73,8 +73,9 @@ std::uint32_t TargetFolder::Open(const FolderHandle& folder) {
     return root_ ? 0 : LastWin32Error();
 }
 
-std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder) const {
-    FileDescriptor current(::dup(root_.get()));
+std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder,
+                                 int start) const {
+    FileDescriptor current(::fcntl(start >= 0 ? start : root_.get(), F_DUPFD_CLOEXEC, 0));
     if (!current)
         return LastWin32Error();
     for (const std::string& part : folders) {
@@ -99,7 +100,13 @@ std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, int& folder)
     if (!cached_ ||
         !std::equal(parents.begin(), parents.end(), cachedParent_.begin(), cachedParent_.end())) {
         FileDescriptor opened;
-        if (const std::uint32_t error = Walk(parents, create, opened))
+        // A folder below the last one goes on from there: a deep tree costs no walk per level.
+        const bool below = cached_ && parents.size() > cachedParent_.size() &&
+                           std::equal(cachedParent_.begin(), cachedParent_.end(), parents.begin());
+        const std::uint32_t error =
+            below ? Walk(parents.subspan(cachedParent_.size()), create, opened, cached_.get())
+                  : Walk(parents, create, opened);
+        if (error != 0)
             return error;
         cached_ = std::move(opened);
         cachedParent_.assign(parents.begin(), parents.end());

@@ -60,7 +60,9 @@ public:
     std::uint32_t TouchNow(NameParts name);
 
 private:
-    std::uint32_t Walk(NameParts folders, bool create, FileDescriptor& folder) const;
+    // From `start` (an open folder below the root), else from the root.
+    std::uint32_t Walk(NameParts folders, bool create, FileDescriptor& folder,
+                       int start = -1) const;
     // The folder that holds the name, kept open for the next name in the same folder.
     std::uint32_t OpenParent(NameParts name, bool create, int& folder);
 
