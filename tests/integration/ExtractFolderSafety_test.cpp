@@ -205,7 +205,8 @@ TEST_F(ExtractFolderSafety, ADeepTreeIsRemovedWithFewDescriptors) {
     fs::create_directories(product);
     // Made level by level: the whole path is longer than one call may name.
     const ProcessResult made =
-        RunShell("for i in $(seq 1500); do mkdir d && cd d || exit 1; done; echo deep > bottom.txt",
+        RunShell("p=$(printf 'd/%.0s' $(seq 100)); for i in $(seq 15); do mkdir -p \"$p\" && "
+                 "cd -P \"$p\" || exit 1; done; echo deep > bottom.txt",
                  {}, product.string());
     ASSERT_EQ(made.status, 0) << made.err;
     WriteFile(product / "d/d/near.txt", "near\n");
