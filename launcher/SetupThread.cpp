@@ -81,8 +81,14 @@ RunProcessResult CSetupThread::RunProcess() {
     RunProcessResult result;
     bool awaited = false;
     // A setup inside the run's own folder is reached through its descriptor, not its name.
+    // Where nobody else can move the folder its name is as good, and the setup sees its full
+    // name as it would be started by hand.
+    std::string folderName = info_.extractDir;
+    while (folderName.size() > 1 && folderName.back() == '/')
+        folderName.pop_back();
+    const bool byName = !info_.folder || cptlib::platform::NameIsStable(folderName, *info_.folder);
     const std::string inside =
-        info_.folder ? InsideFolder(info_.extractDir, info_.setupFile) : std::string();
+        byName ? std::string() : InsideFolder(info_.extractDir, info_.setupFile);
     const std::string examined =
         inside.empty() ? info_.setupFile : cptlib::platform::PathThrough(*info_.folder, inside);
     // A file that cannot be examined (a folder on its path closed to this user) is started
@@ -100,7 +106,10 @@ RunProcessResult CSetupThread::RunProcess() {
             const auto slash = inside.rfind('/');
             const std::string directory =
                 slash == std::string::npos ? std::string() : inside.substr(0, slash + 1);
-            error = process_->StartIn(*info_.folder, "./" + inside,
+            // The program is looked up once its working folder is entered.
+            const std::string program =
+                "./" + (slash == std::string::npos ? inside : inside.substr(slash + 1));
+            error = process_->StartIn(*info_.folder, program,
                                       cptlib::SplitCommandLine(info_.parameters), directory);
             started = error == 0;
         }

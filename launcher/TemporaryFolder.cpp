@@ -84,6 +84,8 @@ bool TreeDeleter::Enter(const FolderHandle* parent, const std::string& name, Fol
         code = platform::ListFolder(folder, names);
     if (code != 0)
         Fail(code);
+    // Taken from the back: in listing order.
+    std::reverse(names.begin(), names.end());
     return code == 0;
 }
 
@@ -103,6 +105,7 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
         Fail(listed);
         return false;
     }
+    std::reverse(levels.back().pending.begin(), levels.back().pending.end());
     levels.back().device = rootStatus.device;
     levels.back().inode = rootStatus.inode;
     bool result = true;

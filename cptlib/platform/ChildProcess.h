@@ -32,9 +32,9 @@ public:
     // Returns a Win32 error number, 0 once the program runs.
     std::uint32_t Start(const std::string& file, const std::vector<std::string>& arguments,
                         const std::string& directory);
-    // The same for a program in an open folder: `file` ("./name" or "./sub/name") and
-    // `directory` (empty: the folder itself) are relative to it, so they are reached through
-    // the descriptor whatever the folder's name has become.
+    // The same for a program in an open folder: `directory` (empty: the folder itself) is
+    // relative to it and `file` ("./name") to that directory, so both are reached through the
+    // descriptor whatever the folder's name has become.
     std::uint32_t StartIn(const FolderHandle& folder, const std::string& file,
                           const std::vector<std::string>& arguments, const std::string& directory);
 

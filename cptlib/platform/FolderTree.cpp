@@ -140,6 +140,33 @@ std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& fo
     return Result(::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR));
 }
 
+bool NameIsStable(const std::string& path, const FolderHandle& folder) {
+    struct stat own {};
+    struct stat named {};
+    if (path.empty() || path.front() != '/' || ::fstat(DescriptorOf(&folder), &own) != 0 ||
+        ::lstat(path.c_str(), &named) != 0 || named.st_dev != own.st_dev ||
+        named.st_ino != own.st_ino)
+        return false;
+    const uid_t self = ::geteuid();
+    std::string prefix = path;
+    while (!prefix.empty() && prefix.back() == '/')
+        prefix.pop_back();
+    for (;;) {
+        const auto cut = prefix.rfind('/');
+        if (cut == std::string::npos)
+            return false;
+        prefix.resize(cut);
+        const std::string above = prefix.empty() ? "/" : prefix;
+        struct stat st {};
+        if (::lstat(above.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            (st.st_uid != self && st.st_uid != 0) ||
+            ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0))
+            return false;
+        if (prefix.empty())
+            return true;
+    }
+}
+
 std::string PathThrough(const FolderHandle& folder, const std::string& name) {
     std::string path = "/proc/self/fd/" + std::to_string(DescriptorOf(&folder));
     if (!name.empty())

@@ -57,6 +57,11 @@ std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& fo
 // folder is called meanwhile; valid while the handle stays open.
 std::string PathThrough(const FolderHandle& folder, const std::string& name);
 
+// Whether the absolute `path` still names `folder` and no other user can rename it or a folder
+// above it (each is this user's or root's, and others may not write it unless it is sticky), so
+// that the name can safely stand for the descriptor.
+bool NameIsStable(const std::string& path, const FolderHandle& folder);
+
 // In each call `parent` null means `name` is an absolute path.
 std::uint32_t GetEntryStatus(const FolderHandle* parent, const std::string& name,
                              EntryStatus& status);
