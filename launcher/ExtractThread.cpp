@@ -58,10 +58,15 @@ HRESULT FindArchiveOffset(const ExtractionJob& job, std::uint64_t& offset) {
 // once every item is written.
 class CExtractThread::Items {
 public:
-    Items(CExtractThread& owner, IArchiveReader& reader) : owner_(owner), reader_(reader) {}
+    Items(CExtractThread& owner, IArchiveReader& reader)
+        : owner_(owner), reader_(reader),
+          // The owner's own bits stay, so that the setup keeps its execute bits and the folder
+          // stays removable.
+          modeMask_(0777 & ~(cptlib::platform::CurrentUmask() & 077)) {}
 
     Result Open() {
-        const std::uint32_t error = target_.Open(owner_.job_.extractFolder);
+        const std::uint32_t error = owner_.job_.folder ? target_.Open(*owner_.job_.folder)
+                                                       : target_.Open(owner_.job_.extractFolder);
         return error == 0 ? Result{} : Result{cptlib::HResultFromWin32(error), {}};
     }
 
@@ -93,6 +98,8 @@ private:
     std::set<std::string> links_;         // links made in this run
     std::vector<std::string> unfinished_; // the file whose data is still coming
     std::vector<std::pair<std::vector<std::string>, std::uint32_t>> folderModes_;
+    // Archived modes lose the set-id and sticky bits and what the umask takes away.
+    std::uint32_t modeMask_;
 };
 
 CExtractThread::Result CExtractThread::Items::ExtractAll() {
@@ -196,7 +203,8 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     if (error != 0)
         return CreationFailure(error, parts);
     writer_.Begin(std::move(file), JoinParts(parts),
-                  item.hasMode ? std::optional<std::uint32_t>(item.mode & 0777) : std::nullopt);
+                  item.hasMode ? std::optional<std::uint32_t>(item.mode & modeMask_)
+                               : std::nullopt);
     unfinished_ = parts;
     for (;;) {
         std::span<const std::uint8_t> block;
@@ -221,7 +229,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFolder(const ArchiveItem& i
         return CreationFailure(error, parts);
     // Applied at the end, so that a read-only folder can still be filled.
     if (item.hasMode)
-        folderModes_.emplace_back(parts, item.mode & 0777);
+        folderModes_.emplace_back(parts, item.mode & modeMask_);
     return {};
 }
 
@@ -353,7 +361,7 @@ std::uint32_t CExtractThread::Run() {
 
 CExtractThread::Result CExtractThread::Extract() {
     const std::string& folder = job_.extractFolder;
-    if (!cptlib::platform::IsDirectory(folder)) {
+    if (!job_.folder && !cptlib::platform::IsDirectory(folder)) {
         if (const std::uint32_t error = cptlib::platform::CreateFolderTree(folder)) {
             currentItem_ = folder;
             return {static_cast<HRESULT>(error), {}};
@@ -426,13 +434,18 @@ void CExtractThread::CleanUp() {
     if (!job_.deleteOnFailure)
         return;
     job_.notifyWindow.Post(WM_SFX_DELETING);
-    DeleteFolderTree(job_.extractFolder, kDeleteTempFolder);
+    if (job_.folder)
+        RemoveTemporaryFolder(job_.extractFolder, job_.folder.get());
+    else
+        DeleteFolderTree(job_.extractFolder, kDeleteTempFolder);
 }
 
 HRESULT CExtractThread::ReportTotal(std::uint64_t total) {
     total_ = total;
     std::uint64_t free = 0;
-    if (const std::uint32_t error = freeSpace_(job_.extractFolder, free))
+    const std::string where =
+        job_.folder ? cptlib::platform::PathThrough(*job_.folder, {}) : job_.extractFolder;
+    if (const std::uint32_t error = freeSpace_(where, free))
         return cptlib::HResultFromWin32(error);
     if (total > std::numeric_limits<std::uint64_t>::max() - kFreeSpaceMargin ||
         free < total + kFreeSpaceMargin)

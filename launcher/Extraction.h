@@ -1,10 +1,12 @@
 #pragma once
 // What the progress dialog hands the extraction worker, and the failure record it gets back.
 
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/platform/OwnImage.h"
 #include "cptlib/sys/MessageInbox.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -20,6 +22,8 @@ struct ExtractionJob {
     // The launcher file as opened at start-up; when set (archiveIsLauncher only) it is read
     // instead of `archivePath`, which then only names it.
     cptlib::platform::SharedFile archiveFile;
+    // The normal run's folder as it was made; when set, every item is made through it.
+    std::shared_ptr<const cptlib::platform::FolderHandle> folder;
 };
 
 enum class ExtractionErrorKind : std::int32_t {

@@ -248,7 +248,9 @@ void CSelfExtractingDlg::StartExtraction() {
     if (!settings_.extractOnly) {
         // The worker would also make a missing folder, but only a folder made here, new and
         // private, is safe to fill in a shared temporary folder.
-        const std::uint32_t error = CreateExtractFolder(settings_.extractDir, &folderLock_);
+        auto handle = std::make_shared<cptlib::platform::FolderHandle>();
+        const std::uint32_t error =
+            CreateExtractFolder(settings_.extractDir, *handle, &folderLock_);
         if (error != 0) {
             ExtractionError record;
             record.kind = ExtractionErrorKind::SystemError;
@@ -259,6 +261,7 @@ void CSelfExtractingDlg::StartExtraction() {
             return;
         }
         ownedFolder_ = settings_.extractDir;
+        ownedHandle_ = std::move(handle);
     } else if (const std::string refused = RefusedTargetFolderText(settings_.extractDir);
                !refused.empty()) {
         SETUP_LOG(cptlib::Severity::Error) << refused;
@@ -268,6 +271,7 @@ void CSelfExtractingDlg::StartExtraction() {
         return;
     }
     job_.extractFolder = settings_.extractDir;
+    job_.folder = ownedHandle_;
     extracting_ = worker_->Start(job_);
     if (!extracting_) {
         ShowError("The extraction worker could not be started.");
@@ -438,8 +442,10 @@ void CSelfExtractingDlg::OnExtractDone() {
 void CSelfExtractingDlg::StartSetup() {
     view_.SetText(Text("StartSetup"));
     view_.EnableCancel(false);
-    SetupLaunchInfo info =
-        ComposeSetupLaunch(settings_, composedExtractDir_, settings_.programPath);
+    // The folder made for this run is reached through its handle, never its name.
+    SetupLaunchInfo info = ComposeSetupLaunch(
+        settings_, composedExtractDir_, settings_.programPath,
+        !ownedFolder_.empty() && settings_.extractDir == ownedFolder_ ? ownedHandle_ : nullptr);
     info.notifyWindow = inbox_.Handle();
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
@@ -452,6 +458,7 @@ void CSelfExtractingDlg::StartSetup() {
     }
     // From here the worker removes the folder once the setup has ended.
     ownedFolder_.clear();
+    ownedHandle_.reset();
     setupRunning_ = true;
 }
 
@@ -578,8 +585,10 @@ void CSelfExtractingDlg::ShowError(const std::string& text) {
 void CSelfExtractingDlg::RemoveTemporaryFolder() {
     if (ownedFolder_.empty())
         return;
-    if (sfx::RemoveTemporaryFolder(ownedFolder_))
+    if (sfx::RemoveTemporaryFolder(ownedFolder_, ownedHandle_.get())) {
         ownedFolder_.clear();
+        ownedHandle_.reset();
+    }
 }
 
 void CSelfExtractingDlg::EndAsCancelled() {

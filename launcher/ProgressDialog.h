@@ -198,6 +198,8 @@ private:
     std::string ownedFolder_;
     // Tells later runs that the folder is in use.
     cptlib::platform::FolderLock folderLock_;
+    // ownedFolder_ as it was made; every use of the folder goes through it.
+    std::shared_ptr<cptlib::platform::FolderHandle> ownedHandle_;
     // The folder the setup parameters were composed with.
     std::string composedExtractDir_;
     bool setupRunning_ = false;

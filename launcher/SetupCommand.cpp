@@ -191,11 +191,12 @@ bool SetupRunsFromExtractFolder(const std::string& setupFile) {
     return extension != ".msi" && extension != ".ms_";
 }
 
-std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile) {
+std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile,
+                             const cptlib::platform::FolderHandle* folder) {
     if (IsAbsolutePath(setupFile))
         return setupFile;
     const std::string direct = JoinPath(extractDir, setupFile);
-    if (!IsFolderOrMissing(direct))
+    if (!IsFolderOrMissing(folder ? cptlib::platform::PathThrough(*folder, setupFile) : direct))
         return direct;
     return JoinPath(extractDir, "product/" + setupFile);
 }
@@ -314,9 +315,11 @@ SetupCommand ComposeSetupCommand(const SettingsStore& settings, const StartupSta
 
 SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
                                    const std::string& composedExtractDir,
-                                   const std::filesystem::path& programFile) {
+                                   const std::filesystem::path& programFile,
+                                   std::shared_ptr<const cptlib::platform::FolderHandle> folder) {
     SetupLaunchInfo info;
     info.extractDir = settings.extractDir;
+    info.folder = std::move(folder);
     info.showCommand = settings.showCommand;
     info.programFile = programFile;
     info.startedAs = settings.startedAs;
@@ -331,7 +334,7 @@ SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
         setupParams = RebaseOnExtractDir(setupParams, composedExtractDir, settings.extractDir);
     }
 
-    std::string file = ResolveSetupFile(settings.extractDir, setupFile);
+    std::string file = ResolveSetupFile(settings.extractDir, setupFile, info.folder.get());
     std::string switches;
     const std::string extension = Extension(file);
     if (extension == ".msi" || extension == ".ms_") {

@@ -5,6 +5,7 @@
 // (ComposeSetupLaunch).
 
 #include "cptlib/localization/Placeholders.h"
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/MessageInbox.h"
 #include "format/SettingsStore.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,9 +47,12 @@ SetupCommand ComposeSetupCommand(const SettingsStore& settings, const StartupSta
 struct SetupLaunchInfo {
     cptlib::InboxHandle notifyWindow; // null: nobody is told
     std::string extractDir;           // deleted after the setup ended, unless empty
-    std::string valuesFile;           // SetupValues.dat to write; empty: none
-    std::string setupFile;            // the program to start, full path
-    std::string parameters;           // its whole parameter string
+    // extractDir as it was made: the setup inside it is started, and the folder removed,
+    // through this descriptor. Null: by name.
+    std::shared_ptr<const cptlib::platform::FolderHandle> folder;
+    std::string valuesFile; // SetupValues.dat to write; empty: none
+    std::string setupFile;  // the program to start, full path
+    std::string parameters; // its whole parameter string
     std::int32_t showCommand = 1;
     // The launcher file whose values are forwarded.
     std::filesystem::path programFile;
@@ -61,9 +66,10 @@ struct SetupLaunchInfo {
 // were composed for `composedExtractDir`: re-based onto the folder in use (settings.extractDir),
 // the file resolved, installer databases started through msiexec, the -m and /l switches, then
 // the parameters.
-SetupLaunchInfo ComposeSetupLaunch(const ProgressDialogSettings& settings,
-                                   const std::string& composedExtractDir,
-                                   const std::filesystem::path& programFile);
+SetupLaunchInfo
+ComposeSetupLaunch(const ProgressDialogSettings& settings, const std::string& composedExtractDir,
+                   const std::filesystem::path& programFile,
+                   std::shared_ptr<const cptlib::platform::FolderHandle> folder = {});
 
 // The configured setup file; SetupFileName64 wins for a 32-bit process on a 64-bit system.
 std::string SetupFileName(const SettingsStore& settings, const std::string& culture,
@@ -76,7 +82,9 @@ bool SetupRunsFromExtractFolder(const std::string& setupFile);
 
 // The setup file with its folder: a relative name below the extract folder, or below its
 // "product/" folder when nothing (or a folder) has that name there; an absolute name as it is.
-std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile);
+// With `folder` (extractDir as it was made) the file is looked at through it.
+std::string ResolveSetupFile(const std::string& extractDir, const std::string& setupFile,
+                             const cptlib::platform::FolderHandle* folder = nullptr);
 
 // Every occurrence of the folder `from` in `text` replaced by `to` (a trailing "/" of either
 // ignored), for texts composed before the extract folder got its final name.

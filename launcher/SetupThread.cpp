@@ -65,17 +65,55 @@ void CSetupThread::ForwardStopSignal(cptlib::platform::StopSignal kind, bool toG
     process_->ForwardStopSignal(kind, toGroup);
 }
 
+namespace {
+
+// The part of `path` below the folder, when the path lies inside it; else empty.
+std::string InsideFolder(const std::string& folder, const std::string& path) {
+    const std::string prefix = AddTrailingSlash(folder);
+    if (folder.empty() || path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix))
+        return {};
+    return path.substr(prefix.size());
+}
+
+} // namespace
+
 RunProcessResult CSetupThread::RunProcess() {
     RunProcessResult result;
     bool awaited = false;
+    // A setup inside the run's own folder is reached through its descriptor, not its name.
+    // Where nobody else can move the folder its name is as good, and the setup sees its full
+    // name as it would be started by hand.
+    std::string folderName = info_.extractDir;
+    while (folderName.size() > 1 && folderName.back() == '/')
+        folderName.pop_back();
+    const bool byName = !info_.folder || cptlib::platform::NameIsStable(folderName, *info_.folder);
+    const std::string inside =
+        byName ? std::string() : InsideFolder(info_.extractDir, info_.setupFile);
+    const std::string examined =
+        inside.empty() ? info_.setupFile : cptlib::platform::PathThrough(*info_.folder, inside);
     // A file that cannot be examined (a folder on its path closed to this user) is started
     // like a program too: the start reports why it cannot be reached.
     std::error_code unexamined;
-    if (cptlib::platform::IsProgramFile(info_.setupFile) ||
-        !std::filesystem::exists(std::filesystem::path(info_.setupFile), unexamined)) {
+    if (cptlib::platform::IsProgramFile(examined) ||
+        !std::filesystem::exists(std::filesystem::path(examined), unexamined)) {
         std::uint32_t error = 0;
-        if (!LaunchProcess(info_.notifyWindow, info_.setupFile, &info_.parameters, process_.get(),
-                           nullptr, info_.showCommand, 0, error)) {
+        bool started = false;
+        if (inside.empty()) {
+            started = LaunchProcess(info_.notifyWindow, info_.setupFile, &info_.parameters,
+                                    process_.get(), nullptr, info_.showCommand, 0, error);
+        } else {
+            // Its working folder is its own folder, as for a program started by name.
+            const auto slash = inside.rfind('/');
+            const std::string directory =
+                slash == std::string::npos ? std::string() : inside.substr(0, slash + 1);
+            // The program is looked up once its working folder is entered.
+            const std::string program =
+                "./" + (slash == std::string::npos ? inside : inside.substr(slash + 1));
+            error = process_->StartIn(*info_.folder, program,
+                                      cptlib::SplitCommandLine(info_.parameters), directory);
+            started = error == 0;
+        }
+        if (!started) {
             if (error == kErrorCancelled) {
                 result.userCancelled = true;
                 return result;
@@ -116,10 +154,15 @@ std::uint32_t CSetupThread::Run() {
     cptlib::LParam status = kSetupFailed;
     bool startedThroughShell = false;
     try {
-        if (!info_.valuesFile.empty())
+        if (!info_.valuesFile.empty()) {
+            const std::string inside =
+                info_.folder ? InsideFolder(info_.extractDir, info_.valuesFile) : std::string();
             WriteSetupValues(
                 ForwardingInput{info_.programFile, info_.startedAs, info_.programImage.get()},
-                std::filesystem::path(info_.valuesFile));
+                std::filesystem::path(inside.empty()
+                                          ? info_.valuesFile
+                                          : cptlib::platform::PathThrough(*info_.folder, inside)));
+        }
         const RunProcessResult result = RunProcess();
         exitCode = result.exitCode;
         status = result.userCancelled ? kSetupCancelled : kSetupFinished;
@@ -129,8 +172,10 @@ std::uint32_t CSetupThread::Run() {
     } catch (...) {
         storedException_ = std::current_exception();
     }
-    if (!info_.extractDir.empty() && !startedThroughShell)
-        RemoveTemporaryFolder(info_.extractDir);
+    if (!info_.extractDir.empty() && !startedThroughShell &&
+        !RemoveTemporaryFolder(info_.extractDir, info_.folder.get()) && status == kSetupFinished &&
+        exitCode == kExitSuccess)
+        exitCode = kExitBadArchive; // the folder stayed: the run did not end cleanly
     if (info_.notifyWindow)
         info_.notifyWindow.Post(WM_SFX_SETUP_DONE, exitCode, status);
     return 0;

@@ -31,9 +31,12 @@ class TreeDeleter {
 public:
     explicit TreeDeleter(std::uint32_t mode) : mode_(mode) {}
 
-    // `parent` null: `name` is the absolute path of the given folder (depth 0).
-    bool DeleteFolder(const FolderHandle* parent, const std::string& name,
-                      const EntryStatus& status, int depth);
+    // Deletes what is in the open folder, depth first. Whatever the depth, no more than two
+    // descriptors beyond `root` are held: the way back up goes through "..", checked against
+    // the folder noted on the way down.
+    bool DeleteContents(const FolderHandle& root);
+    // Prepares an entry that is read-only or closed to its owner for deletion.
+    bool Unlock(const FolderHandle* parent, const std::string& name, const EntryStatus& status);
     void Fail(std::uint32_t code) {
         if (firstError_ == 0)
             firstError_ = code;
@@ -42,85 +45,141 @@ public:
     bool Has(std::uint32_t bit) const { return (mode_ & bit) != 0; }
 
 private:
-    bool DeleteEntry(const FolderHandle& folder, const std::string& name, int depth);
+    struct Level {
+        std::string name; // in the level above
+        std::uint64_t device = 0, inode = 0;
+        std::vector<std::string> pending;
+    };
+
+    // Opens and lists a folder; contents that cannot be listed are contents left behind.
+    bool Enter(const FolderHandle* parent, const std::string& name, FolderHandle& folder,
+               std::vector<std::string>& names);
 
     std::uint32_t mode_;
     std::uint32_t firstError_ = 0;
 };
 
-bool TreeDeleter::DeleteFolder(const FolderHandle* parent, const std::string& name,
-                               const EntryStatus& status, int depth) {
-    namespace platform = cptlib::platform;
-    if (status.readOnly || status.ownerRestricted) {
-        if (Has(kDeleteForce)) {
-            if (const auto code = platform::MakeWritable(parent, name)) {
-                Fail(code);
-                return false;
-            }
-        } else if (status.readOnly) {
-            Fail(cptlib::ERROR_ACCESS_DENIED);
-            return false;
-        }
-    }
-
-    bool result = true;
-    FolderHandle folder;
-    std::vector<std::string> names;
-    auto code = platform::OpenFolder(parent, name, folder);
-    if (code == 0)
-        code = platform::ListFolder(folder, names);
-    if (code != 0) {
-        // Contents that cannot be listed are contents left behind.
-        Fail(code);
-        if (Has(kDeleteStopOnFailure))
-            return false;
-        result = false;
-    }
-    for (const auto& child : names) {
-        if (!DeleteEntry(folder, child, depth)) {
-            if (Has(kDeleteStopOnFailure))
-                return false;
-            result = false;
-        }
-    }
-    folder.Close();
-
-    if (depth > 0 || Has(kDeleteRemoveRoot)) {
-        if (const auto removed = platform::RemoveFolder(parent, name)) {
-            Fail(removed);
-            result = false;
-        }
-    }
-    return result;
-}
-
-bool TreeDeleter::DeleteEntry(const FolderHandle& folder, const std::string& name, int depth) {
-    namespace platform = cptlib::platform;
-    EntryStatus status;
-    if (const auto code = platform::GetEntryStatus(&folder, name, status)) {
-        if (code == cptlib::ERROR_FILE_NOT_FOUND)
-            return true; // gone meanwhile
-        Fail(code);
-        return false;
-    }
-    if (status.kind == EntryKind::Folder)
-        return !Has(kDeleteRecurse) || DeleteFolder(&folder, name, status, depth + 1);
-
-    if (status.readOnly) {
-        if (!Has(kDeleteForce)) {
-            Fail(cptlib::ERROR_ACCESS_DENIED);
-            return false;
-        }
-        if (const auto code = platform::MakeWritable(&folder, name)) {
+bool TreeDeleter::Unlock(const FolderHandle* parent, const std::string& name,
+                         const EntryStatus& status) {
+    if (!status.readOnly && !status.ownerRestricted)
+        return true;
+    if (Has(kDeleteForce)) {
+        if (const auto code = cptlib::platform::MakeWritable(parent, name)) {
             Fail(code);
             return false;
         }
+        return true;
     }
-    if (const auto code = platform::DeleteEntry(&folder, name)) {
-        Fail(code);
+    if (status.readOnly) {
+        Fail(cptlib::ERROR_ACCESS_DENIED);
         return false;
     }
     return true;
+}
+
+bool TreeDeleter::Enter(const FolderHandle* parent, const std::string& name, FolderHandle& folder,
+                        std::vector<std::string>& names) {
+    namespace platform = cptlib::platform;
+    names.clear();
+    auto code = platform::OpenFolder(parent, name, folder);
+    if (code == 0)
+        code = platform::ListFolder(folder, names);
+    if (code != 0)
+        Fail(code);
+    // Taken from the back: in listing order.
+    std::reverse(names.begin(), names.end());
+    return code == 0;
+}
+
+bool TreeDeleter::DeleteContents(const FolderHandle& root) {
+    namespace platform = cptlib::platform;
+    FolderHandle current;
+    std::vector<Level> levels(1);
+    if (auto code = platform::DuplicateFolder(root, current)) {
+        Fail(code);
+        return false;
+    }
+    EntryStatus rootStatus;
+    auto listed = platform::GetEntryStatus(&current, ".", rootStatus);
+    if (listed == 0)
+        listed = platform::ListFolder(current, levels.back().pending);
+    if (listed != 0) {
+        Fail(listed);
+        return false;
+    }
+    std::reverse(levels.back().pending.begin(), levels.back().pending.end());
+    levels.back().device = rootStatus.device;
+    levels.back().inode = rootStatus.inode;
+    bool result = true;
+    const auto failed = [&] {
+        result = false;
+        return Has(kDeleteStopOnFailure);
+    };
+    for (;;) {
+        Level& level = levels.back();
+        if (!level.pending.empty()) {
+            const std::string name = std::move(level.pending.back());
+            level.pending.pop_back();
+            EntryStatus status;
+            if (const auto code = platform::GetEntryStatus(&current, name, status)) {
+                if (code == cptlib::ERROR_FILE_NOT_FOUND)
+                    continue; // gone meanwhile
+                Fail(code);
+                if (failed())
+                    return false;
+                continue;
+            }
+            if (status.kind == EntryKind::Folder) {
+                if (!Has(kDeleteRecurse))
+                    continue;
+                Level next{name, status.device, status.inode, {}};
+                FolderHandle child;
+                if (!Unlock(&current, name, status) ||
+                    !Enter(&current, name, child, next.pending)) {
+                    if (failed())
+                        return false;
+                    // What could not be listed may still be removable when empty.
+                    if (!child.IsOpen())
+                        continue;
+                }
+                current = std::move(child);
+                levels.push_back(std::move(next));
+                continue;
+            }
+            bool ok = Unlock(&current, name, status);
+            if (ok) {
+                if (const auto code = platform::DeleteEntry(&current, name)) {
+                    Fail(code);
+                    ok = false;
+                }
+            }
+            if (!ok && failed())
+                return false;
+            continue;
+        }
+        if (levels.size() == 1)
+            return result;
+        const Level done = std::move(levels.back());
+        levels.pop_back();
+        FolderHandle parent;
+        EntryStatus parentStatus;
+        auto code = platform::OpenFolder(&current, "..", parent);
+        if (code == 0)
+            code = platform::GetEntryStatus(&parent, ".", parentStatus);
+        if (code == 0 && (parentStatus.device != levels.back().device ||
+                          parentStatus.inode != levels.back().inode))
+            code = cptlib::ERROR_ACCESS_DENIED; // the folder was moved meanwhile
+        if (code != 0) {
+            Fail(code);
+            return false;
+        }
+        current = std::move(parent);
+        if (const auto removed = platform::RemoveFolder(&current, done.name)) {
+            Fail(removed);
+            if (failed())
+                return false;
+        }
+    }
 }
 
 // The absolute path with "." and ".." resolved by name and no trailing separator; empty for a
@@ -163,7 +222,23 @@ bool DeleteFolderTree(const std::string& folder, std::uint32_t mode, std::uint32
         deleter.Fail(code);
         return finish(false);
     }
-    return finish(deleter.DeleteFolder(nullptr, path, status, 0));
+    if (!deleter.Unlock(nullptr, path, status))
+        return finish(false);
+    FolderHandle root;
+    if (const auto opened = cptlib::platform::OpenFolder(nullptr, path, root)) {
+        deleter.Fail(opened);
+        return finish(false);
+    }
+    bool result = deleter.DeleteContents(root);
+    if (!result && deleter.Has(kDeleteStopOnFailure))
+        return finish(false);
+    if (deleter.Has(kDeleteRemoveRoot)) {
+        if (const auto removed = cptlib::platform::RemoveFolderIfSame(path, root)) {
+            deleter.Fail(removed);
+            result = false;
+        }
+    }
+    return finish(result);
 }
 
 std::string MakeRandomFolderName() {
@@ -264,7 +339,13 @@ bool IsTemporaryParent(const std::string& parent) {
 
 } // namespace
 
-std::uint32_t CreateExtractFolder(std::string& folder, cptlib::platform::FolderLock* lock) {
+std::uint32_t CreateExtractFolder(std::string& folder) {
+    FolderHandle unused;
+    return CreateExtractFolder(folder, unused);
+}
+
+std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
+                                  cptlib::platform::FolderLock* lock) {
     const bool slash = !folder.empty() && folder.back() == '/';
     std::string path = slash ? folder.substr(0, folder.size() - 1) : folder;
     const auto cut = path.rfind('/');
@@ -273,7 +354,7 @@ std::uint32_t CreateExtractFolder(std::string& folder, cptlib::platform::FolderL
         RemoveStaleFolders(parent);
     // Another user's entry of that name in a shared folder must never become ours.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::uint32_t error = cptlib::platform::CreatePrivateFolder(path);
+        std::uint32_t error = cptlib::platform::CreateOwnFolder(path, handle);
         // A later run's sweep may take the folder between its making and its lock.
         if (error == 0 && lock != nullptr &&
             cptlib::platform::LockOwnFolder(path, *lock) == cptlib::ERROR_FILE_NOT_FOUND)
@@ -352,15 +433,30 @@ bool ChooseFolderAfterDiskFull(const FolderQuestion& question, std::uint64_t req
     return AskTargetFolder(question, initial, extractDir);
 }
 
-bool RemoveTemporaryFolder(const std::string& folder) {
+bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle) {
     std::uint32_t error = 0;
-    if (!DeleteFolderTree(folder, kDeleteTempFolder, &error) &&
-        error != cptlib::ERROR_FILE_NOT_FOUND && error != cptlib::ERROR_PATH_NOT_FOUND) {
-        SETUP_LOG(cptlib::Severity::Error)
-            << "Could not delete the folder '" << folder << "': " << error;
-        return false;
+    if (handle == nullptr || !handle->IsOpen()) {
+        if (DeleteFolderTree(folder, kDeleteTempFolder, &error) ||
+            error == cptlib::ERROR_FILE_NOT_FOUND || error == cptlib::ERROR_PATH_NOT_FOUND)
+            return true;
+    } else {
+        // Through the descriptor: another user's entry put in its place is never touched.
+        TreeDeleter deleter(kDeleteTempFolder);
+        const bool emptied = deleter.DeleteContents(*handle);
+        error = deleter.FirstError();
+        if (emptied) {
+            if (!folder.empty() && folder.back() == '/')
+                error = cptlib::platform::RemoveFolderIfSame(folder.substr(0, folder.size() - 1),
+                                                             *handle);
+            else
+                error = cptlib::platform::RemoveFolderIfSame(folder, *handle);
+            if (error == 0 || error == cptlib::ERROR_FILE_NOT_FOUND)
+                return true;
+        }
     }
-    return true;
+    SETUP_LOG(cptlib::Severity::Error)
+        << "Could not delete the folder '" << folder << "': " << error;
+    return false;
 }
 
 } // namespace sfx

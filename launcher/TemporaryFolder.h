@@ -4,6 +4,7 @@
 // is no longer needed.
 
 #include "cptlib/platform/FolderLock.h"
+#include "cptlib/platform/FolderTree.h"
 #include "launcher/ExtractFolder.h"
 
 #include <cstdint>
@@ -47,10 +48,13 @@ std::string NoExecutableTempFolderText();
 
 // Creates the normal run's extract folder for this run alone (mode 0700, never an existing
 // one): on a name clash a new random name is drawn in the same parent folder and `folder`
-// changes. With `lock`, the folders that earlier runs of this user left in a temporary parent
-// are removed first, and the new folder is locked for as long as `lock` lives. Returns a Win32
-// error number, 0 on success.
-std::uint32_t CreateExtractFolder(std::string& folder,
+// changes. Returns a Win32 error number, 0 on success.
+std::uint32_t CreateExtractFolder(std::string& folder);
+// The same, keeping the folder open in `handle` (checked to be this user's new folder): every
+// later use goes through it, so that a swap of the name cannot redirect anything. With `lock`,
+// the folders that earlier runs of this user left in a temporary parent are removed first, and
+// the new folder is locked for as long as `lock` lives.
+std::uint32_t CreateExtractFolder(std::string& folder, cptlib::platform::FolderHandle& handle,
                                   cptlib::platform::FolderLock* lock = nullptr);
 
 using FreeSpaceQuery = std::function<std::uint32_t(const std::string& path, std::uint64_t& free)>;
@@ -93,7 +97,9 @@ bool DeleteFolderTree(const std::string& folder, std::uint32_t mode,
                       std::uint32_t* lastError = nullptr);
 
 // Removes a temporary extract folder with everything in it; one already gone counts as removed.
-// False, and logged, when something stayed.
-bool RemoveTemporaryFolder(const std::string& folder);
+// With an open `handle` the contents are reached through it, and the name is removed only while
+// it is still that folder. False, and logged, when something stayed.
+bool RemoveTemporaryFolder(const std::string& folder,
+                           const cptlib::platform::FolderHandle* handle = nullptr);
 
 } // namespace sfx

@@ -36,13 +36,28 @@ bool IsProgramFile(const std::string& path) {
 std::uint32_t ChildProcess::Start(const std::string& file,
                                   const std::vector<std::string>& arguments,
                                   const std::string& directory) {
-    std::lock_guard lock(mutex_);
-    if (pid_ > 0)
-        return ERROR_INVALID_PARAMETER;
     SpawnRequest request;
     request.program = file;
     request.arguments = arguments;
     request.directory = directory;
+    return Start(std::move(request));
+}
+
+std::uint32_t ChildProcess::StartIn(const FolderHandle& folder, const std::string& file,
+                                    const std::vector<std::string>& arguments,
+                                    const std::string& directory) {
+    SpawnRequest request;
+    request.program = file;
+    request.arguments = arguments;
+    request.directory = directory;
+    request.directoryDescriptor = DescriptorOf(&folder);
+    return Start(std::move(request));
+}
+
+std::uint32_t ChildProcess::Start(SpawnRequest request) {
+    std::lock_guard lock(mutex_);
+    if (pid_ > 0)
+        return ERROR_INVALID_PARAMETER;
     // What the launcher was given without close-on-exec goes on to the setup, as a shell
     // passes it on.
     request.passOnInheritable = true;

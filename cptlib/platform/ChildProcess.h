@@ -2,7 +2,9 @@
 // A started program that the launcher waits for: start, wait, and passing the launcher's stop
 // signals on to it.
 
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/platform/SignalWatch.h"
+#include "cptlib/platform/Spawn.h"
 
 #include <cstdint>
 #include <mutex>
@@ -30,6 +32,11 @@ public:
     // Returns a Win32 error number, 0 once the program runs.
     std::uint32_t Start(const std::string& file, const std::vector<std::string>& arguments,
                         const std::string& directory);
+    // The same for a program in an open folder: `directory` (empty: the folder itself) is
+    // relative to it and `file` ("./name") to that directory, so both are reached through the
+    // descriptor whatever the folder's name has become.
+    std::uint32_t StartIn(const FolderHandle& folder, const std::string& file,
+                          const std::vector<std::string>& arguments, const std::string& directory);
 
     // Waits without time limit for the program to end; its wait status, or nothing without a
     // started program.
@@ -43,6 +50,8 @@ public:
     void ForwardStopSignal(StopSignal kind, bool toGroup);
 
 private:
+    std::uint32_t Start(SpawnRequest request);
+
     mutable std::mutex mutex_;
     int pid_ = -1;
     bool reaped_ = false;

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,8 @@ std::uint32_t GetEntryStatus(const FolderHandle* parent, const std::string& name
     if (::fstatat(DescriptorOf(parent), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return LastWin32Error();
     status = {};
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
     if (S_ISLNK(st.st_mode)) {
         status.kind = EntryKind::Link;
         return 0;
@@ -75,6 +78,100 @@ std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
         return LastWin32Error();
     folder.fd_ = fd;
     return 0;
+}
+
+std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
+    folder.Close();
+    const auto cut = path.rfind('/');
+    if (cut == std::string::npos || cut + 1 == path.size())
+        return ERROR_INVALID_PARAMETER;
+    const std::string name = path.substr(cut + 1);
+    FolderHandle parent;
+    const int parentFd =
+        ::open(cut == 0 ? "/" : path.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0)
+        return LastWin32Error();
+    parent.fd_ = parentFd;
+    if (::mkdirat(parentFd, name.c_str(), 0700) != 0)
+        return errno == EEXIST ? ERROR_ALREADY_EXISTS : LastWin32Error();
+    const int fd =
+        ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP || errno == ENOTDIR ? ERROR_ACCESS_DENIED : LastWin32Error();
+    folder.fd_ = fd;
+    struct stat st {};
+    // Another user may have put their own folder in place of the new one in between.
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) != 0) {
+        folder.Close();
+        return ERROR_ACCESS_DENIED;
+    }
+    return 0;
+}
+
+std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy) {
+    copy.Close();
+    const int fd = ::fcntl(folder.fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return LastWin32Error();
+    copy.fd_ = fd;
+    return 0;
+}
+
+std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder) {
+    const auto cut = path.rfind('/');
+    if (cut == std::string::npos || cut + 1 == path.size())
+        return ERROR_INVALID_PARAMETER;
+    const std::string name = path.substr(cut + 1);
+    FolderHandle parent;
+    const int parentFd =
+        ::open(cut == 0 ? "/" : path.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0)
+        return LastWin32Error();
+    parent.fd_ = parentFd;
+    struct stat own {};
+    struct stat named {};
+    if (::fstat(DescriptorOf(&folder), &own) != 0)
+        return LastWin32Error();
+    if (::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return LastWin32Error();
+    if (named.st_dev != own.st_dev || named.st_ino != own.st_ino)
+        return ERROR_ACCESS_DENIED;
+    return Result(::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR));
+}
+
+bool NameIsStable(const std::string& path, const FolderHandle& folder) {
+    struct stat own {};
+    struct stat named {};
+    if (path.empty() || path.front() != '/' || ::fstat(DescriptorOf(&folder), &own) != 0 ||
+        ::lstat(path.c_str(), &named) != 0 || named.st_dev != own.st_dev ||
+        named.st_ino != own.st_ino)
+        return false;
+    const uid_t self = ::geteuid();
+    std::string prefix = path;
+    while (!prefix.empty() && prefix.back() == '/')
+        prefix.pop_back();
+    for (;;) {
+        const auto cut = prefix.rfind('/');
+        if (cut == std::string::npos)
+            return false;
+        prefix.resize(cut);
+        const std::string above = prefix.empty() ? "/" : prefix;
+        struct stat st {};
+        if (::lstat(above.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            (st.st_uid != self && st.st_uid != 0) ||
+            ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0))
+            return false;
+        if (prefix.empty())
+            return true;
+    }
+}
+
+std::string PathThrough(const FolderHandle& folder, const std::string& name) {
+    std::string path = "/proc/self/fd/" + std::to_string(DescriptorOf(&folder));
+    if (!name.empty())
+        path += "/" + name;
+    return path;
 }
 
 std::uint32_t ListFolder(const FolderHandle& folder, std::vector<std::string>& names) {

@@ -12,6 +12,7 @@ namespace cptlib::platform {
 enum class EntryKind { Folder, Link, Other };
 
 struct EntryStatus {
+    std::uint64_t device = 0, inode = 0; // which entry it is
     EntryKind kind = EntryKind::Other;
     bool readOnly = false;        // the owner may not write it (never set for a link)
     bool ownerRestricted = false; // a folder the owner may not list, enter or change
@@ -32,10 +33,34 @@ public:
 
 private:
     friend int DescriptorOf(const FolderHandle* folder);
+    friend std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
+    friend std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy);
+    friend std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder);
     friend std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
                                     FolderHandle& folder);
     int fd_ = -1;
 };
+
+// The descriptor of an open folder (AT_FDCWD for null).
+int DescriptorOf(const FolderHandle* folder);
+
+// Makes a new folder (mode 0700) at an absolute path and opens it, checked to be a folder of
+// this user, so that later work cannot be redirected by a change of the name.
+// ERROR_ALREADY_EXISTS when the name is taken.
+std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
+// A second handle on the same folder.
+std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy);
+// Removes the empty folder at an absolute path only while it is still `folder`;
+// ERROR_FILE_NOT_FOUND when it is gone, ERROR_ACCESS_DENIED when another entry has its name.
+std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder);
+// A path to `name` in the folder that resolves through the open descriptor, whatever the
+// folder is called meanwhile; valid while the handle stays open.
+std::string PathThrough(const FolderHandle& folder, const std::string& name);
+
+// Whether the absolute `path` still names `folder` and no other user can rename it or a folder
+// above it (each is this user's or root's, and others may not write it unless it is sticky), so
+// that the name can safely stand for the descriptor.
+bool NameIsStable(const std::string& path, const FolderHandle& folder);
 
 // In each call `parent` null means `name` is an absolute path.
 std::uint32_t GetEntryStatus(const FolderHandle* parent, const std::string& name,

@@ -118,6 +118,10 @@ int Spawn(const SpawnRequest& request, pid_t& pid) {
     const bool ownSession = !request.controllingTerminal.empty();
     if (int error = ResetSignals(attributes.get(), ownSession ? POSIX_SPAWN_SETSID : 0))
         return error;
+    if (request.directoryDescriptor >= 0)
+        if (int error =
+                ::posix_spawn_file_actions_addfchdir_np(actions.get(), request.directoryDescriptor))
+            return error;
     if (!request.directory.empty())
         if (int error =
                 ::posix_spawn_file_actions_addchdir_np(actions.get(), request.directory.c_str()))

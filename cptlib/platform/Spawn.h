@@ -38,6 +38,9 @@ struct SpawnRequest {
     std::vector<std::string> arguments;
     // The program's working folder; empty: the caller's.
     std::string directory;
+    // An open folder that the program starts in before `directory` (then relative to it) is
+    // entered, and that a relative `program` is found in; -1: none.
+    int directoryDescriptor = -1;
     // nullopt: the caller's.
     std::optional<Environment> environment;
     Stream input, output, error;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 
 namespace cptlib::platform {
 
@@ -65,8 +66,16 @@ std::uint32_t TargetFolder::Open(const std::string& folder) {
     return root_ ? 0 : LastWin32Error();
 }
 
-std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder) const {
-    FileDescriptor current(::dup(root_.get()));
+std::uint32_t TargetFolder::Open(const FolderHandle& folder) {
+    cachedParent_.clear();
+    cached_.reset();
+    root_.reset(::fcntl(DescriptorOf(&folder), F_DUPFD_CLOEXEC, 0));
+    return root_ ? 0 : LastWin32Error();
+}
+
+std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder,
+                                 int start) const {
+    FileDescriptor current(::fcntl(start >= 0 ? start : root_.get(), F_DUPFD_CLOEXEC, 0));
     if (!current)
         return LastWin32Error();
     for (const std::string& part : folders) {
@@ -91,7 +100,13 @@ std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, int& folder)
     if (!cached_ ||
         !std::equal(parents.begin(), parents.end(), cachedParent_.begin(), cachedParent_.end())) {
         FileDescriptor opened;
-        if (const std::uint32_t error = Walk(parents, create, opened))
+        // A folder below the last one goes on from there: a deep tree costs no walk per level.
+        const bool below = cached_ && parents.size() > cachedParent_.size() &&
+                           std::equal(cachedParent_.begin(), cachedParent_.end(), parents.begin());
+        const std::uint32_t error =
+            below ? Walk(parents.subspan(cachedParent_.size()), create, opened, cached_.get())
+                  : Walk(parents, create, opened);
+        if (error != 0)
             return error;
         cached_ = std::move(opened);
         cachedParent_.assign(parents.begin(), parents.end());
@@ -213,6 +228,17 @@ std::uint32_t CreateFolderTree(const std::string& path) {
             return k + 1 == ends.size() ? ERROR_FILE_EXISTS : ERROR_PATH_NOT_FOUND;
     }
     return 0;
+}
+
+std::uint32_t CurrentUmask() {
+    // umask() can only be read by setting it, which would race with other threads.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 8)) & 0777;
+    }
+    return 022;
 }
 
 std::uint32_t WriteFully(const FileDescriptor& file, const std::uint8_t* data, std::size_t size) {

@@ -5,6 +5,7 @@
 // error numbers (0 on success).
 
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/FolderTree.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,8 @@ public:
 
     // Opens an existing folder (symbolic links in its own path are followed).
     std::uint32_t Open(const std::string& folder);
+    // Works in the folder that the handle holds open, wherever its name has gone.
+    std::uint32_t Open(const FolderHandle& folder);
 
     // What stands at the name; None when it, or a folder on its way, is missing.
     std::uint32_t Lookup(NameParts name, TargetEntry& entry);
@@ -57,7 +60,9 @@ public:
     std::uint32_t TouchNow(NameParts name);
 
 private:
-    std::uint32_t Walk(NameParts folders, bool create, FileDescriptor& folder) const;
+    // From `start` (an open folder below the root), else from the root.
+    std::uint32_t Walk(NameParts folders, bool create, FileDescriptor& folder,
+                       int start = -1) const;
     // The folder that holds the name, kept open for the next name in the same folder.
     std::uint32_t OpenParent(NameParts name, bool create, int& folder);
 
@@ -69,6 +74,9 @@ private:
 // Creates a folder and the missing ones above it, with the permissions of the umask; the Win32
 // number of the failure (ERROR_FILE_EXISTS when a file has the folder's name).
 std::uint32_t CreateFolderTree(const std::string& path);
+
+// The process's file-mode creation mask, read without changing it.
+std::uint32_t CurrentUmask();
 
 std::uint32_t WriteFully(const FileDescriptor& file, const std::uint8_t* data, std::size_t size);
 

@@ -994,7 +994,8 @@ TEST_F(ExtractThreadTest, ADiskFillingUpWhileWritingIsDiskFullWithTheRequiredSiz
         Dialog child;
         const fs::path out = volume / "out";
         const Outcome outcome = child.Run(
-            worker, ExtractionJob{{}, archive.string(), false, out.string() + "/", true, {}, {}});
+            worker,
+            ExtractionJob{{}, archive.string(), false, out.string() + "/", true, {}, {}, {}});
         std::ostringstream text;
         text << (outcome.error ? static_cast<int>(outcome.error->kind) : -1) << " " << std::hex
              << (outcome.error ? outcome.error->code : 0) << std::dec << " "

@@ -89,7 +89,8 @@ TEST_F(StaleFolders, ANewRunSweepsItsTemporaryParentAndLocksItsFolder) {
     fs::create_directory(folder_ / "vrnleftover");
     std::string made = (folder_ / "vrnnew00001").string();
     cptlib::platform::FolderLock lock;
-    ASSERT_EQ(CreateExtractFolder(made, &lock), 0u);
+    cptlib::platform::FolderHandle handle;
+    ASSERT_EQ(CreateExtractFolder(made, handle, &lock), 0u);
     EXPECT_TRUE(lock.Held());
     EXPECT_FALSE(fs::exists(folder_ / "vrnleftover"));
     EXPECT_TRUE(fs::is_directory(made));
@@ -104,7 +105,8 @@ TEST_F(StaleFolders, AFolderTheUserChoseIsNotSwept) {
     fs::create_directories(folder_ / "chosen/vrnleftover");
     std::string made = (folder_ / "chosen/vrnnew00001").string();
     cptlib::platform::FolderLock lock;
-    ASSERT_EQ(CreateExtractFolder(made, &lock), 0u);
+    cptlib::platform::FolderHandle handle;
+    ASSERT_EQ(CreateExtractFolder(made, handle, &lock), 0u);
     EXPECT_TRUE(fs::exists(folder_ / "chosen/vrnleftover"));
 }
 
