@@ -38,12 +38,11 @@ const CultureDisplayName CultureDisplayNames[28] = {
     {"zh-TW", "中文(繁體)"},
 };
 
-const CultureAlias CultureAliases[17] = {
-    {"de", "de-DE"},      {"da", "da-DK"},    {"en", "en-GB"},    {"es", "es-ES"},
-    {"fr", "fr-FR"},      {"it", "it-IT"},    {"nl", "nl-NL"},    {"no", "nb-NO"},
-    {"pt", "pt-PT"},      {"sv", "sv-SE"},    {"zh-TW", "zh-TW"}, {"zh-HK", "zh-TW"},
-    {"zh-MO", "zh-TW"},   {"zh-CN", "zh-CN"}, {"zh-SG", "zh-CN"}, {"zh-Hant", "zh-TW"},
-    {"zh-Hans", "zh-CN"},
+const CultureAlias CultureAliases[15] = {
+    {"de", "de-DE"},    {"da", "da-DK"},    {"en", "en-GB"},    {"es", "es-ES"},
+    {"fr", "fr-FR"},    {"it", "it-IT"},    {"nl", "nl-NL"},    {"no", "nb-NO"},
+    {"pt", "pt-PT"},    {"sv", "sv-SE"},    {"zh-TW", "zh-TW"}, {"zh-HK", "zh-TW"},
+    {"zh-MO", "zh-TW"}, {"zh-CN", "zh-CN"}, {"zh-SG", "zh-CN"},
 };
 
 namespace {

@@ -24,7 +24,7 @@ struct CultureAlias {
 // The names the language choice shows, UTF-8.
 extern const CultureDisplayName CultureDisplayNames[28];
 // Tags that stand for a preferred culture.
-extern const CultureAlias CultureAliases[17];
+extern const CultureAlias CultureAliases[15];
 
 // Culture -> display name, keyed without regard to letter case.
 using CultureMap = std::map<std::string, std::string, less_icase>;
