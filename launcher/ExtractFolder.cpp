@@ -6,6 +6,7 @@
 #include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -59,15 +60,26 @@ std::string CompleteExtractOnlyFolder(const std::string& extractDir,
     return extractDir;
 }
 
-std::string FormatByteSize(std::uint64_t size, std::vector<std::string> units) {
+std::string FormatByteSize(std::uint64_t size, std::vector<std::string> units,
+                           const std::string& decimalSeparator) {
     if (units.empty())
         units = {"KB", "MB", "GB", "TB"};
     units.resize(std::max<std::size_t>(units.size(), 4));
     const double v = static_cast<double>(size);
-    const auto format = [](const char* pattern, double value, const std::string& unit) {
-        char number[64];
-        std::snprintf(number, sizeof number, pattern, value);
-        return std::string(number) + " " + unit;
+    const auto format = [&decimalSeparator](const char* pattern, double value,
+                                            const std::string& unit) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, pattern, value);
+        std::string number(buffer);
+        if (!decimalSeparator.empty()) {
+            const std::lconv* conventions = std::localeconv();
+            const std::string own = conventions != nullptr && conventions->decimal_point != nullptr
+                                        ? conventions->decimal_point
+                                        : ".";
+            if (const auto at = number.find(own); !own.empty() && at != std::string::npos)
+                number.replace(at, own.size(), decimalSeparator);
+        }
+        return number + " " + unit;
     };
     if (v / 1024 < 0.1)
         return "0 " + units[0];

@@ -32,10 +32,11 @@ inline constexpr const char* kExtractOnlyFallbackName = "extracted";
 std::string CompleteExtractOnlyFolder(const std::string& extractDir,
                                       const std::filesystem::path& programPath);
 
-// "0 KB", "1023.0 KB", "1.0 MB", "3.00 GB" under the C runtime's current locale (the decimal
-// separator follows the user's settings). No units: "KB", "MB", "GB", "TB"; a shorter list is
-// filled up with empty texts.
-std::string FormatByteSize(std::uint64_t size, std::vector<std::string> units = {});
+// "0 KB", "1023.0 KB", "1.0 MB", "3.00 GB" under the C runtime's current locale, with
+// `decimalSeparator` in place of its own where one is given (the process keeps reading numbers
+// the C way). No units: "KB", "MB", "GB", "TB"; a shorter list is filled up with empty texts.
+std::string FormatByteSize(std::uint64_t size, std::vector<std::string> units = {},
+                           const std::string& decimalSeparator = {});
 
 // Shows a folder chooser starting at `initialFolder`; the chosen folder with a trailing "/", or
 // empty when the user cancelled.

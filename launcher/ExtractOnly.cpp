@@ -98,12 +98,13 @@ std::string UrlToPath(const std::string& url) {
 
 std::string ExtractFolderLinkText(const std::string& extractDir) {
     try {
-        const std::string name = GetDisplayName(extractDir);
+        // The folder must exist; the whole path says where it is, not just its name.
+        GetDisplayName(extractDir);
         const std::string url = PathToUrl(AddTrailingSlash(extractDir));
         // The link syntax has no escapes for its own separators.
-        if (name.find_first_of("|>") != std::string::npos)
+        if (extractDir.find_first_of("|>") != std::string::npos)
             return extractDir;
-        return "<LINK " + name + "|" + url + ">";
+        return "<LINK " + extractDir + "|" + url + ">";
     } catch (const std::exception&) {
         return extractDir;
     }

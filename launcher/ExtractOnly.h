@@ -28,7 +28,7 @@ std::string PathToUrl(const std::string& path);
 // but a local file URL.
 std::string UrlToPath(const std::string& url);
 
-// "<LINK name|url>" for the folder, or the plain folder when no link can be made.
+// "<LINK path|url>" for the folder, or the plain folder when no link can be made.
 std::string ExtractFolderLinkText(const std::string& extractDir);
 
 // After a successful extraction: the message naming the folder, from the level 2 up. Its link

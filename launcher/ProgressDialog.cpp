@@ -119,6 +119,9 @@ int CSelfExtractingDlg::DoModal() {
         return 0;
     }
     view_.SetCancelText(Text("Cancel"));
+    // The confirmation is a question, which the basic levels never ask: Cancel cannot act.
+    if (settings_.uiLevel == UiBasic || settings_.uiLevel == UiBasicExtra)
+        view_.EnableCancel(false);
     view_.SetText(Text("SfxProgressText"));
     view_.SetTitle(FormatText(Text("SfxProgressTitle"), 0));
     if (settings_.uiLevel > UiHidden)

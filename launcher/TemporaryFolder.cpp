@@ -6,6 +6,7 @@
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/FolderSafety.h"
 #include "cptlib/platform/FolderTree.h"
+#include "cptlib/platform/Locale.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/XdgFolders.h"
 #include "cptlib/ui/MessageBox.h"
@@ -426,7 +427,8 @@ bool ChooseFolderAfterDiskFull(const FolderQuestion& question, std::uint64_t req
     const std::vector<std::string> units = {Text(question, "KiB"), Text(question, "MiB"),
                                             Text(question, "GiB"), Text(question, "TiB")};
     const std::string message =
-        FormatText(Text(question, "ChooseTempDir"), FormatByteSize(requiredSize, units));
+        FormatText(Text(question, "ChooseTempDir"),
+                   FormatByteSize(requiredSize, units, cptlib::platform::UserDecimalSeparator()));
     if (cptlib::ShowMessageBox(message, cptlib::MB_OK, 0, question.uiLevel, question.strings) !=
         cptlib::IDOK)
         return false;

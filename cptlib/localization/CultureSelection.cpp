@@ -2,6 +2,8 @@
 
 #include "cptlib/platform/Locale.h"
 
+#include <algorithm>
+
 namespace cptlib {
 
 const CultureDisplayName CultureDisplayNames[28] = {
@@ -103,19 +105,33 @@ CultureOffer FindCultures(const std::vector<std::string>& sectionNames,
         return offer;
 
     offer.found = true;
-    offer.selected = MatchCulture(offered, requested.empty() ? GetSystemCulture() : requested);
+    offer.selected = requested.empty() ? MatchCultures(offered, GetSystemCultures())
+                                       : MatchCulture(offered, requested);
     if (offer.selected.empty())
         offer.selected = offered.front();
     return offer;
 }
 
 std::string GetSystemCulture() {
-    const std::string ui = platform::GetUserUiCulture();
-    const std::string user = platform::GetUserLocaleCulture();
-    return LanguagePart(ui) != LanguagePart(user) ? ui : user;
+    const auto cultures = GetSystemCultures();
+    return cultures.empty() ? std::string() : cultures.front();
 }
 
-std::vector<std::string> GetCultureCandidates(const std::string& culture) {
+std::vector<std::string> GetSystemCultures() {
+    const std::string user = platform::GetUserLocaleCulture();
+    std::vector<std::string> cultures;
+    for (const std::string& ui : platform::GetUserUiCultures()) {
+        std::string culture = LanguagePart(ui) != LanguagePart(user) ? ui : user;
+        if (std::find(cultures.begin(), cultures.end(), culture) == cultures.end())
+            cultures.push_back(std::move(culture));
+    }
+    return cultures;
+}
+
+namespace {
+
+// The candidates of `culture` before the English fallbacks.
+std::vector<std::string> OwnCandidates(const std::string& culture) {
     std::vector<std::string> candidates;
     if (!culture.empty()) {
         candidates.push_back(culture);
@@ -133,6 +149,13 @@ std::vector<std::string> GetCultureCandidates(const std::string& culture) {
             candidates.push_back(language);
         }
     }
+    return candidates;
+}
+
+} // namespace
+
+std::vector<std::string> GetCultureCandidates(const std::string& culture) {
+    std::vector<std::string> candidates = OwnCandidates(culture);
     candidates.emplace_back("en-II");
     if (!EqualsNoCase(culture, "en-GB"))
         candidates.emplace_back("en-GB");
@@ -148,6 +171,16 @@ std::string MatchCulture(const std::vector<std::string>& offered, const std::str
             if (Matches(name, candidate))
                 return name;
     return {};
+}
+
+std::string MatchCultures(const std::vector<std::string>& offered,
+                          const std::vector<std::string>& cultures) {
+    for (const auto& culture : cultures)
+        for (const auto& candidate : OwnCandidates(culture))
+            for (const auto& name : offered)
+                if (Matches(name, candidate))
+                    return name;
+    return MatchCulture(offered, cultures.empty() ? std::string() : cultures.front());
 }
 
 } // namespace cptlib

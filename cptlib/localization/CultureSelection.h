@@ -51,11 +51,20 @@ CultureOffer FindCultures(const std::vector<std::string>& sectionNames,
 // it has the same language as the user locale, whose regional variant then wins.
 std::string GetSystemCulture();
 
+// The user's cultures, best first (the interface languages in order, each as GetSystemCulture
+// treats the first).
+std::vector<std::string> GetSystemCultures();
+
 // The names to try for `culture`, best first, ending with the English fallbacks.
 std::vector<std::string> GetCultureCandidates(const std::string& culture);
 
 // The first offered culture, as written in `offered`, that a candidate of `culture` matches;
 // empty when none does.
 std::string MatchCulture(const std::vector<std::string>& offered, const std::string& culture);
+
+// As MatchCulture for a list of preferred cultures: each one's own names in turn, the English
+// fallbacks only after all of them.
+std::string MatchCultures(const std::vector<std::string>& offered,
+                          const std::vector<std::string>& cultures);
 
 } // namespace cptlib

@@ -475,18 +475,54 @@ HRESULT ResourceTree::EnumAll(std::vector<ResourceInfo>& resources) const {
     return S_OK;
 }
 
+namespace {
+
+constexpr std::uint16_t kChinese = 0x04;
+constexpr std::uint16_t kChineseTraditional = 1028; // zh-TW
+constexpr std::uint16_t kChineseSimplified = 2052;  // zh-CN
+
+std::uint16_t ChineseTable(std::uint16_t lcid) {
+    // zh-TW, zh-HK, zh-MO and zh-Hant write traditional characters.
+    for (const std::uint16_t traditional :
+         {std::uint16_t{1028}, std::uint16_t{3076}, std::uint16_t{5124}, std::uint16_t{0x7C04}})
+        if (lcid == traditional)
+            return kChineseTraditional;
+    return kChineseSimplified;
+}
+
+} // namespace
+
 std::vector<std::uint16_t> LanguageCandidates(std::optional<std::uint16_t> language,
                                               std::optional<std::uint16_t> userLanguage) {
+    std::vector<std::uint16_t> users;
+    if (userLanguage)
+        users.push_back(*userLanguage);
+    return LanguageCandidates(language, users);
+}
+
+std::vector<std::uint16_t> LanguageCandidates(std::optional<std::uint16_t> language,
+                                              const std::vector<std::uint16_t>& userLanguages) {
     std::vector<std::uint16_t> candidates;
     const auto add = [&](std::uint16_t id) {
         if (std::find(candidates.begin(), candidates.end(), id) == candidates.end())
             candidates.push_back(id);
     };
-    const auto first = language ? language : userLanguage;
-    if (first) {
-        add(*first);
-        add(PrimaryLanguageId(*first));
-    }
+    const auto addWithNeutral = [&](std::uint16_t id) {
+        add(id);
+        const std::uint16_t primary = PrimaryLanguageId(id);
+        if (primary == kChinese) {
+            add(ChineseTable(id));
+        } else if (id == primary || id == (0x7C00 | primary)) {
+            // A bare language: the tables carry a country, the default one first.
+            add(static_cast<std::uint16_t>(0x0400 | primary));
+        }
+        add(primary);
+    };
+    if (language)
+        addWithNeutral(*language);
+    else
+        for (const std::uint16_t id : userLanguages)
+            addWithNeutral(id);
     add(LANG_EN_US);
     return candidates;
 }
@@ -496,6 +532,19 @@ std::optional<std::uint16_t> UserLanguage() {
     if (culture.empty())
         return std::nullopt;
     return Rfc1766ToLcid(culture);
+}
+
+std::vector<std::uint16_t> UserLanguages() {
+    std::vector<std::uint16_t> languages;
+    for (const std::string& culture : platform::GetUserUiCultures()) {
+        auto lcid = Rfc1766ToLcid(culture);
+        // An unknown country of a known language still has that language's texts.
+        if (!lcid)
+            lcid = Rfc1766ToLcid(culture.substr(0, culture.find('-')));
+        if (lcid)
+            languages.push_back(*lcid);
+    }
+    return languages;
 }
 
 std::uint32_t Win32FromHResult(HRESULT hr) {

@@ -86,8 +86,17 @@ private:
 std::vector<std::uint16_t> LanguageCandidates(std::optional<std::uint16_t> language,
                                               std::optional<std::uint16_t> userLanguage);
 
+// As above for the user's languages in order of preference. A neutral language also tries its
+// default country; a Chinese one the traditional (Taiwan, Hong Kong, Macao) or simplified
+// (mainland, Singapore) table.
+std::vector<std::uint16_t> LanguageCandidates(std::optional<std::uint16_t> language,
+                                              const std::vector<std::uint16_t>& userLanguages);
+
 // The user's interface language as a language id, if the culture is known.
 std::optional<std::uint16_t> UserLanguage();
+
+// The user's interface languages with a known language id, best first.
+std::vector<std::uint16_t> UserLanguages();
 
 // The Win32 number inside an HRESULT of that facility, else the HRESULT itself.
 std::uint32_t Win32FromHResult(HRESULT hr);

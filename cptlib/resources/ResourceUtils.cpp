@@ -53,7 +53,7 @@ HRESULT MapImage(const std::filesystem::path& path, MappedImage& image) {
 }
 
 std::vector<std::uint16_t> Candidates(std::optional<std::uint16_t> language) {
-    return LanguageCandidates(language, language ? std::nullopt : UserLanguage());
+    return LanguageCandidates(language, language ? std::vector<std::uint16_t>() : UserLanguages());
 }
 
 // Reads a byte range in place; seeking is supported so that parsers may look back.

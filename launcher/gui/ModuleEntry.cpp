@@ -10,12 +10,12 @@
 #include "cptlib/ui/qt/VistaDialog.h"
 #include "launcher/GuiModule.h"
 #include "launcher/gui/EnterPasswordDlg.h"
+#include "launcher/gui/FolderChooser.h"
 #include "launcher/gui/ProductIcon.h"
 #include "launcher/gui/ProgressWindow.h"
 #include "launcher/gui/UnzipLanguageDlg.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -182,14 +182,7 @@ public:
     }
 
     std::string PickFolder(const std::string& initialFolder, const std::string& title) override {
-        const QString folder = QFileDialog::getExistingDirectory(
-            nullptr, QString::fromStdString(title), QString::fromStdString(initialFolder));
-        if (folder.isEmpty())
-            return {};
-        std::string path = folder.toStdString();
-        if (path.back() != '/')
-            path += '/';
-        return path;
+        return ChooseFolder(nullptr, title, initialFolder);
     }
 
     bool AskPassword(std::string& password) override {

@@ -8,16 +8,17 @@
 #include "launcher/ExtractFolder.h"
 #include "launcher/gui/DialogLayout.h"
 #include "launcher/gui/EnterPasswordDlg.h"
+#include "launcher/gui/FolderChooser.h"
 #include "launcher/gui/ProductIcon.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 
 #include <atomic>
 #include <cmath>
@@ -71,7 +72,8 @@ public:
         bar->setValue(0);
         bar->setTextVisible(false);
         cancel = new QPushButton(this);
-        cancel->setAutoDefault(false);
+        // Return on the focused button presses it, as Space does.
+        cancel->setAutoDefault(true);
         QObject::connect(cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
 
         if (layout.pretty)
@@ -165,6 +167,24 @@ private:
             control->setGeometry(r);
         }
         GrowLabelToFit(*this, title);
+        KeepGapBelow(title, status);
+    }
+
+    // A title that wrapped onto more lines must not touch the status text under it.
+    void KeepGapBelow(QLabel* above, QLabel* below) {
+        const int spacing =
+            std::max(DluToPixelsY(2), style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+        // The text is top-aligned: it ends where its lines end, not where the label does.
+        const int textBottom =
+            above->y() + std::min(above->height(), above->heightForWidth(above->width()));
+        const int gap = below->y() - textBottom;
+        if (gap >= spacing)
+            return;
+        const int shift = spacing - gap;
+        for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child != above && child->y() >= below->y())
+                child->move(child->x(), child->y() + shift);
+        setFixedSize(width(), height() + shift);
     }
 
     std::function<void()> onCancel_;
@@ -349,14 +369,8 @@ bool CProgressWindow::AskPassword(std::string& password) {
 
 std::string CProgressWindow::PickFolder(const std::string& initialFolder,
                                         const std::string& title) {
-    // The platform's own folder chooser (a desktop portal or the desktop's dialog) where it
-    // offers one.
-    const QString folder = QFileDialog::getExistingDirectory(
-        dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr, QString::fromStdString(title),
-        QString::fromStdString(initialFolder), QFileDialog::ShowDirsOnly);
-    if (folder.isEmpty())
-        return {};
-    return AddTrailingSlash(folder.toStdString());
+    return ChooseFolder(dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr, title,
+                        initialFolder);
 }
 
 void CProgressWindow::ShowExtractSuccess(const cptlib::MessageBoxContent& box,

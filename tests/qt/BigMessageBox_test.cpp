@@ -5,9 +5,13 @@
 #include "cptlib/ui/qt/QtMessageBoxPresenter.h"
 #include "support/QtApp.h"
 #include "support/StringTables.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -599,6 +604,60 @@ std::shared_ptr<MemStringResources> Table(const std::string& file) {
     return strings;
 }
 
+// An icon theme of one icon, "dialog-error", drawn in plain red; the previous theme comes back
+// afterwards.
+class OneIconTheme {
+public:
+    OneIconTheme() : paths_(QIcon::themeSearchPaths()), name_(QIcon::themeName()) {
+        const QString root = QString::fromStdString(dir_.path().string());
+        QDir().mkpath(root + "/one/48x48");
+        std::ofstream(dir_.path() / "one" / "index.theme")
+            << "[Icon Theme]\nName=one\nDirectories=48x48\n\n[48x48]\nSize=48\n";
+        QImage red(48, 48, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        red.save(root + "/one/48x48/dialog-error.png");
+        QIcon::setThemeSearchPaths({root});
+        QIcon::setThemeName(QStringLiteral("one"));
+    }
+    ~OneIconTheme() {
+        QIcon::setThemeSearchPaths(paths_);
+        QIcon::setThemeName(name_);
+    }
+    OneIconTheme(const OneIconTheme&) = delete;
+    OneIconTheme& operator=(const OneIconTheme&) = delete;
+
+private:
+    testsupport::TempDir dir_;
+    QStringList paths_;
+    QString name_;
+};
+
+// The icons come from the desktop's theme; what the theme lacks, the style draws. Either way
+// the picture has the screen's pixels, not a scaled-up smaller one.
+TEST(BigMessageBox, IconsFromTheDesktopThemeWithTheStyleAsFallback) {
+    testsupport::EnsureQApplication();
+    const OneIconTheme theme;
+    struct Case {
+        std::uint32_t type;
+        bool themed;
+    };
+    for (const Case& c : {Case{MB_ICONERROR, true}, Case{MB_ICONQUESTION, false},
+                          Case{MB_ICONINFORMATION, false}, Case{MB_ICONWARNING, false}}) {
+        SCOPED_TRACE(c.type);
+        const auto box = Show(Content("Something happened.", MB_OK | c.type));
+        const QIcon icon = CBigMessageBox::MessageIcon(IconKindFromType(c.type), box.get());
+        EXPECT_EQ(icon.name().isEmpty(), !c.themed) << icon.name().toStdString();
+        const QPixmap shown = box->IconControl()->pixmap();
+        ASSERT_FALSE(shown.isNull());
+        const QImage image = shown.toImage();
+        const QColor middle = image.pixelColor(image.width() / 2, image.height() / 2);
+        EXPECT_EQ(middle == QColor(Qt::red), c.themed);
+        EXPECT_EQ(shown.devicePixelRatio(), box->devicePixelRatioF());
+        EXPECT_EQ(shown.size(), QSize(box->Metrics().iconWidth, box->Metrics().iconHeight) *
+                                    box->devicePixelRatioF());
+    }
+}
+
 void Screenshot(CBigMessageBox& box, const std::string& name) {
     box.SetPixelsPerInch(96);
     box.show();
@@ -657,6 +716,27 @@ TEST(BigMessageBoxScreenshots, Japanese) {
         Content(strings->GetText("SfxErrorBadArchive") + "\n\n" + strings->GetText("VerifyCancel"),
                 MB_YESNO | MB_ICONQUESTION, 0x42, strings.get()));
     Screenshot(box, "messagebox_japanese");
+}
+
+// Each window kind a box takes, in the languages the screenshots show.
+TEST(BigMessageBoxScreenshots, EachLanguage) {
+    for (const char* table : {"en-US.xml", "de.xml", "ja-JP.xml", "el-GR.xml"}) {
+        SCOPED_TRACE(table);
+        const auto strings = Table(table);
+        const std::string language = std::filesystem::path(table).stem().string();
+        CBigMessageBox question(Content(strings->GetText("VerifyCancel"),
+                                        MB_YESNO | MB_ICONQUESTION, 0, strings.get()));
+        Screenshot(question, "messagebox-question-" + language);
+        CBigMessageBox error(Content(strings->GetText("SfxErrorBadArchive"), MB_OK | MB_ICONERROR,
+                                     0, strings.get()));
+        Screenshot(error, "messagebox-error-" + language);
+        MessageBoxContent success = Content("", MB_OK | MB_ICONINFORMATION, 0, strings.get());
+        success.mainInstruction = strings->GetText("ExtractSuccess");
+        success.content =
+            "<LINK /home/user/Demo Product 2026/|file:///home/user/Demo%20Product%202026/>";
+        CBigMessageBox successBox(success);
+        Screenshot(successBox, "messagebox-success-" + language);
+    }
 }
 
 } // namespace

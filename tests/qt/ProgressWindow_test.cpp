@@ -17,12 +17,15 @@
 #include "support/TempDir.h"
 #include "support/Watchdog.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -130,6 +133,11 @@ TEST_F(ProgressWindowTest, CancelAsksFirstAndCancelsOnlyOnYes) {
         {"button", [](CProgressWindow& w) { QTest::mouseClick(w.CancelButton(), Qt::LeftButton); }},
         {"escape", [](CProgressWindow& w) { QTest::keyClick(w.Window(), Qt::Key_Escape); }},
         {"close box", [](CProgressWindow& w) { w.Window()->close(); }},
+        {"return on the button",
+         [](CProgressWindow& w) {
+             w.CancelButton()->setFocus();
+             QTest::keyClick(w.CancelButton(), Qt::Key_Return);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -476,7 +484,102 @@ void ExpectNothingCutOff(CProgressWindow& view) {
     EXPECT_LE(view.CancelButton()->sizeHint().width(), view.CancelButton()->width());
 }
 
-TEST_F(ProgressWindowTest, LayoutsInThreeLanguages) {
+// Without a desktop chooser (as on the offscreen platform) Qt's dialog shows folders only, as a
+// plain list; the native dialog is never switched off, so a desktop's chooser takes over.
+TEST_F(ProgressWindowTest, TheChooserPicksFoldersOnly) {
+    ASSERT_TRUE(window.Create({false, "", {}}));
+    bool checked = false;
+    testsupport::WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        EXPECT_TRUE(dialog->testOption(QFileDialog::ShowDirsOnly));
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        EXPECT_EQ(dialog->viewMode(), QFileDialog::List);
+        checked = true;
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    EXPECT_EQ(window.PickFolder(temp.string() + "/", "Demo - Choose"), "");
+    EXPECT_TRUE(checked);
+}
+
+// Windows sit in the middle of the screen's free area, frame included; a box over a showing
+// window sits in the middle of that window.
+TEST_F(ProgressWindowTest, WindowsAreCentredWithTheirFrame) {
+    const auto expectCentred = [](QWidget* widget, const QRect& area) {
+        const QPoint offset = widget->frameGeometry().center() - area.center();
+        EXPECT_LE(std::abs(offset.x()), 2) << offset.x();
+        EXPECT_LE(std::abs(offset.y()), 2) << offset.y();
+    };
+    for (const bool pretty : {true, false}) {
+        SCOPED_TRACE(pretty);
+        CProgressWindow view;
+        ASSERT_TRUE(view.Create({pretty, "Demo Product", {}}));
+        view.Show(true);
+        QApplication::processEvents();
+        expectCentred(view.Window(), view.Window()->screen()->availableGeometry());
+
+        cptlib::MessageBoxContent content;
+        content.caption = "Demo";
+        content.content = "A question over the window.";
+        content.iconKind = cptlib::IconKind::Question;
+        cptlib::CBigMessageBox box(content, view.Window());
+        box.show();
+        QApplication::processEvents();
+        expectCentred(&box, view.Window()->frameGeometry());
+        box.hide();
+        view.Show(false);
+    }
+}
+
+// A product name of three lines ends at least the style's spacing above the status text.
+TEST_F(ProgressWindowTest, ALongTitleKeepsItsDistanceFromTheStatus) {
+    CProgressWindow view;
+    const std::string product =
+        "Demo Product with a rather long name that the window has to wrap onto three lines "
+        "of its title, 2026 edition";
+    ASSERT_TRUE(view.Create({true, product, {}}));
+    view.SetText("Extracting the files of the product...");
+    view.Show(true);
+    QLabel* title = view.TitleLabel();
+    const int textHeight = title->heightForWidth(title->width());
+    ASSERT_GE(textHeight, 3 * title->fontMetrics().lineSpacing()) << "the title needs 3 lines";
+    const int spacing = view.Window()->style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing);
+    EXPECT_GE(view.StatusLabel()->y() - (title->y() + textHeight), std::max(spacing, 3));
+    ExpectNothingCutOff(view);
+    EXPECT_GT(view.ProgressBar()->y(), view.StatusLabel()->geometry().bottom());
+    view.Show(false);
+}
+
+// At the basic levels the confirmation is never asked: Cancel shows as unavailable, and
+// Escape or the close box ask nothing either.
+TEST_F(ProgressWindowTest, CancelIsShownUnavailableAtTheBasicLevel) {
+    settings.uiLevel = 2;
+    // The success box of extract-only mode still comes at this level.
+    testsupport::WhenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
+    bool enabled = true;
+    std::atomic<bool> seen = false;
+    WhenReady([&] { return window.ProgressBar() && window.ProgressBar()->value() > 0; },
+              [&] {
+                  enabled = window.CancelButton()->isEnabled();
+                  QTest::keyClick(window.Window(), Qt::Key_Escape);
+                  window.Window()->close();
+                  seen = true;
+              });
+    const std::uint32_t exitCode = Run([&](ScriptThread& w) {
+        w.Progress(100);
+        while (!seen && !w.IsCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        w.Progress(999);
+        w.Post(WM_SFX_EXTRACT_DONE);
+    });
+    EXPECT_FALSE(enabled);
+    EXPECT_TRUE(boxes.presenter->shown.empty() ||
+                boxes.presenter->shown.front().content != T("VerifyCancel"));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(ProgressWindowTest, LayoutsInEachLanguage) {
     struct Case {
         const char* table;
         const char* product;
@@ -485,6 +588,7 @@ TEST_F(ProgressWindowTest, LayoutsInThreeLanguages) {
         {"en-US.xml", "Demo Product 2026"},
         {"de.xml", "Demo-Produkt mit einem recht langen Namen für die Titelzeile 2026"},
         {"ja-JP.xml", "デモ製品 2026"},
+        {"el-GR.xml", "Προϊόν επίδειξης 2026"},
     };
     for (const Case& c : cases) {
         for (const bool pretty : {true, false}) {

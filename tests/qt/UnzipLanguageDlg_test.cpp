@@ -119,7 +119,7 @@ TEST_F(UnzipLanguageDlgTest, UnnamedCulturesShareTheEmptyLine) {
 }
 
 TEST_F(UnzipLanguageDlgTest, GermanAndJapaneseTextsFit) {
-    for (const char* table : {"de.xml", "ja-JP.xml"}) {
+    for (const char* table : {"en-US.xml", "de.xml", "ja-JP.xml", "el-GR.xml"}) {
         SCOPED_TRACE(table);
         const auto texts = testsupport::LoadStringTable(table);
         CUnzipLanguageDlg dialog(nullptr, Offer({"en-US", "de-DE", "ja-JP"}), "ja-JP", *texts);

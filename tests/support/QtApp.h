@@ -23,9 +23,13 @@ inline QApplication& EnsureQApplication() {
     return *app;
 }
 
-// Saves what the widget draws as build/screenshots/<name>.png; returns the file's path.
+// Saves what the widget draws as build/screenshots/<name>.png (or in $SFX_SCREENSHOT_DIR);
+// returns the file's path.
 inline std::string SaveScreenshot(QWidget& widget, const std::string& name) {
-    const QString folder = QStringLiteral(SFX_SCREENSHOT_DIR);
+    // `make screenshots` gives each density a folder of its own.
+    const QString folder = qEnvironmentVariableIsEmpty("SFX_SCREENSHOT_DIR")
+                               ? QStringLiteral(SFX_SCREENSHOT_DIR)
+                               : qEnvironmentVariable("SFX_SCREENSHOT_DIR");
     QDir().mkpath(folder);
     const QString path = folder + "/" + QString::fromStdString(name) + ".png";
     widget.grab().save(path);

@@ -17,7 +17,13 @@ class LocaleEnvironment {
 public:
     static constexpr const char* kVariables[] = {"LC_ALL", "LC_MESSAGES", "LC_CTYPE", "LANG"};
 
-    LocaleEnvironment() { Use(nullptr, nullptr, nullptr, nullptr); }
+    LocaleEnvironment() {
+        Use(nullptr, nullptr, nullptr, nullptr);
+        env.Set("LANGUAGE", std::nullopt);
+    }
+    void UseLanguageList(const char* list) {
+        env.Set("LANGUAGE", list ? std::optional<std::string>(list) : std::nullopt);
+    }
     // Only the variables given are set; the others stay unset.
     void Use(const char* all, const char* messages, const char* ctype, const char* lang) {
         const char* values[] = {all, messages, ctype, lang};
@@ -208,6 +214,42 @@ TEST(CultureSelection, ChineseHongKongUser) {
     locale.Use(nullptr, nullptr, nullptr, "zh_HK.UTF-8");
     EXPECT_EQ(FindCultures({"LANG_en-US", "LANG_zh-CN", "LANG_zh-Hant"}, "").selected, "zh-Hant");
     EXPECT_EQ(FindCultures({"LANG_en-US", "LANG_zh-CN"}, "").selected, "zh-CN");
+}
+
+// LANGUAGE lists the interface languages in order, as GNU programs read it: each entry's own
+// cultures come before the next entry, English fallbacks only after all of them.
+TEST(CultureSelection, LanguageListChoosesTheSection) {
+    struct Case {
+        const char* language; // LANGUAGE
+        const char* lang;     // LANG
+        Names sections;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"fr:de", "de_DE.UTF-8", {"LANG_en-US", "LANG_de-DE"}, "de-DE"},
+        {"fr:de", "de_DE.UTF-8", {"LANG_en-US", "LANG_de-DE", "LANG_fr-FR"}, "fr-FR"},
+        {"pt_BR:en", "en_US.UTF-8", {"LANG_pt-PT", "LANG_en-GB", "LANG_pt-BR"}, "pt-BR"},
+        {"eo", "de_DE.UTF-8", {"LANG_en-US", "LANG_de-DE"}, "de-DE"},
+        {"zh_HK", "en_US.UTF-8", {"LANG_zh-Hans", "LANG_zh-Hant", "LANG_en-US"}, "zh-Hant"},
+        {"zh_MO:en", "en_US.UTF-8", {"LANG_en-US", "LANG_zh-CN", "LANG_zh-TW"}, "zh-TW"},
+        {"zh_SG", "en_US.UTF-8", {"LANG_zh-Hant", "LANG_zh-Hans", "LANG_en-US"}, "zh-Hans"},
+        // The C locale: untranslated, whatever LANGUAGE says.
+        {"fr:de", "C", {"LANG_de-DE", "LANG_en-US", "LANG_fr-FR"}, "en-US"},
+        {"fr:de", nullptr, {"LANG_de-DE", "LANG_en-US", "LANG_fr-FR"}, "en-US"},
+    };
+    LocaleEnvironment locale;
+    for (const auto& c : cases) {
+        locale.Use(nullptr, nullptr, nullptr, c.lang);
+        locale.UseLanguageList(c.language);
+        EXPECT_EQ(FindCultures(c.sections, "").selected, c.expected)
+            << c.language << " / " << (c.lang ? c.lang : "-");
+    }
+}
+
+TEST(CultureSelection, ChineseRegionsReachTheirScriptsSection) {
+    EXPECT_EQ(MatchCulture({"zh-CN", "zh-TW"}, "zh-HK"), "zh-TW");
+    EXPECT_EQ(MatchCulture({"zh-CN", "zh-TW"}, "zh-MO"), "zh-TW");
+    EXPECT_EQ(MatchCulture({"zh-TW", "zh-CN"}, "zh-SG"), "zh-CN");
 }
 
 } // namespace

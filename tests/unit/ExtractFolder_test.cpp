@@ -3,6 +3,7 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/localization/MemStringResources.h"
 #include "cptlib/platform/Disk.h"
+#include "cptlib/platform/Locale.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ExtractFolder.h"
@@ -95,6 +96,54 @@ TEST(FormatByteSize, DecimalSeparatorOfTheUserLocale) {
     ASSERT_NE(selected, nullptr);
     EXPECT_EQ(text, "3,00 GB");
     EXPECT_EQ(FormatByteSize(3221225472ull), "3.00 GB");
+}
+
+// The user's separator comes from the environment's numeric locale, read without setting the
+// process locale, so that numbers the process reads keep their C form.
+TEST(FormatByteSize, DecimalSeparatorFromTheUsersEnvironment) {
+    testsupport::TempDir locales;
+    for (const char* name : {"de_DE", "en_US"}) {
+        const std::string command =
+            std::string("localedef -i ") + name + " -f UTF-8 " +
+            testsupport::ShellQuote((locales / (std::string(name) + ".UTF-8")).string()) +
+            " >/dev/null 2>&1";
+        if (testsupport::RunShell(command).status != 0)
+            GTEST_SKIP() << "localedef cannot build " << name << " here";
+    }
+    const testsupport::ScopedEnv locpath("LOCPATH", locales.path().string());
+    struct Case {
+        const char* all;
+        const char* numeric;
+        const char* lang;
+        std::string separator;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "de_DE.UTF-8", ","},
+        {nullptr, "de_DE.UTF-8", "en_US.UTF-8", ","},
+        {nullptr, "en_US.UTF-8", "de_DE.UTF-8", "."},
+        {"en_US.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8", "."},
+        {nullptr, nullptr, "C", "."},
+        {nullptr, nullptr, nullptr, "."},
+        // A locale the system lacks: the C form rather than nothing.
+        {nullptr, nullptr, "xx_YY.UTF-8", "."},
+    };
+    const auto value = [](const char* text) {
+        return text ? std::optional<std::string>(text) : std::nullopt;
+    };
+    for (const auto& c : cases) {
+        testsupport::ScopedEnv env;
+        env.Set("LC_ALL", value(c.all));
+        env.Set("LC_NUMERIC", value(c.numeric));
+        env.Set("LANG", value(c.lang));
+        const std::string separator = cptlib::platform::UserDecimalSeparator();
+        EXPECT_EQ(separator, c.separator) << (c.lang ? c.lang : "-");
+        EXPECT_EQ(FormatByteSize(3221225472ull, {}, separator), "3" + c.separator + "00 GB");
+        EXPECT_EQ(FormatByteSize(1572864, {"KiB", "MiB"}, separator), "1" + c.separator + "5 MiB");
+        EXPECT_STREQ(std::localeconv()->decimal_point, ".");
+    }
+    EXPECT_EQ(cptlib::platform::DecimalSeparatorOf("de_DE.UTF-8"), ",");
+    // A separator of more than one byte takes the place of the C runtime's.
+    EXPECT_EQ(FormatByteSize(1572864, {"KiB", "MiB"}, "\u066B"), "1\u066B5 MiB");
 }
 
 TEST(MountTable, LocalDiskFileSystemsOnly) {

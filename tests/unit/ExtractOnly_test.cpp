@@ -47,7 +47,7 @@ TEST(FolderUrl, LinkTextOrThePlainFolder) {
     fs::create_directories(folder);
     const std::string name = folder.filename().string();
     EXPECT_EQ(ExtractFolderLinkText(folder.string() + "/"),
-              "<LINK " + name + "|" + PathToUrl(folder.string() + "/") + ">");
+              "<LINK " + folder.string() + "/|" + PathToUrl(folder.string() + "/") + ">");
     EXPECT_EQ(GetDisplayName(folder.string()), name);
     fs::remove(folder);
 

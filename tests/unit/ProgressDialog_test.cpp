@@ -411,6 +411,20 @@ TEST_F(ProgressDialogTest, TheViewIsShownAboveLevelOneOnly) {
     }
 }
 
+// The basic levels never ask the confirmation, so Cancel shows as unavailable from the start.
+TEST_F(ProgressDialogTest, CancelIsUnavailableFromTheStartAtTheBasicLevels) {
+    for (int level : {2, 3, 4}) {
+        SCOPED_TRACE(level);
+        view = ScriptedView();
+        settings.uiLevel = level;
+        Run({[](FakeThread& w) { w.Done(); }});
+        const auto& calls = view.calls;
+        const auto show = std::find(calls.begin(), calls.end(), "show");
+        ASSERT_NE(show, calls.end());
+        EXPECT_EQ(std::find(calls.begin(), show, "cancel off") != show, level < 4);
+    }
+}
+
 TEST_F(ProgressDialogTest, AnExistingFolderOfTheDrawnNameIsNeverUsed) {
     const std::string taken = settings.extractDir;
     fs::create_directories(taken);
@@ -963,7 +977,8 @@ TEST_F(ProgressDialogTest, ExtractOnlyAsksForTheTargetFirst) {
     EXPECT_TRUE(fs::exists(picked));
     ASSERT_TRUE(view.success.has_value());
     EXPECT_EQ(view.success->mainInstruction, T("ExtractSuccess"));
-    EXPECT_EQ(view.success->content, "<LINK picked|file://" + picked.string() + "/>");
+    EXPECT_EQ(view.success->content,
+              "<LINK " + picked.string() + "/|file://" + picked.string() + "/>");
     EXPECT_EQ(view.success->iconKind, cptlib::IconKind::Information);
     EXPECT_EQ(view.successFolder, picked.string() + "/");
 }

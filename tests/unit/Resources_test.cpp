@@ -611,6 +611,30 @@ TEST(LanguageCandidates, FollowTheFallbackOrder) {
     EXPECT_EQ(cptlib::LanguageCandidates(1033, std::nullopt), (V{1033, 9}));
 }
 
+TEST(LanguageCandidates, UsersLanguagesInOrderChineseByScriptBareLanguagesWithACountry) {
+    using V = std::vector<std::uint16_t>;
+    struct Case {
+        V userLanguages;
+        V expected;
+    };
+    const Case cases[] = {
+        {{3076}, {3076, 1028, 4, 1033}},          // zh-HK: traditional
+        {{5124}, {5124, 1028, 4, 1033}},          // zh-MO
+        {{0x7C04}, {0x7C04, 1028, 4, 1033}},      // zh-Hant
+        {{4100}, {4100, 2052, 4, 1033}},          // zh-SG: simplified
+        {{4}, {4, 2052, 1033}},                   // zh-Hans
+        {{0x11, 7}, {0x11, 1041, 7, 1031, 1033}}, // ja, de
+        {{0x7C14}, {0x7C14, 1044, 0x14, 1033}},   // nb
+        {{3079, 1041}, {3079, 7, 1041, 0x11, 1033}},
+        {{}, {1033}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cptlib::LanguageCandidates(std::nullopt, c.userLanguages), c.expected)
+            << c.userLanguages.size();
+    // A language given wins over the user's.
+    EXPECT_EQ(cptlib::LanguageCandidates(3076, V{1031}), (V{3076, 1028, 4, 1033}));
+}
+
 // --- damaged and hostile files -------------------------------------------------------------
 
 struct Damage {

@@ -4,6 +4,7 @@
 #include "cptlib/localization/MemStringResources.h"
 #include "cptlib/localization/XmlStringResourcesLoader.h"
 #include "support/Files.h"
+#include "support/ScopedEnv.h"
 #include "support/StringTables.h"
 
 #include <boost/exception/get_error_info.hpp>
@@ -338,6 +339,61 @@ TEST(XmlAppStringResourceLoader, ReadsTheCarriedTable) {
         }
         for (const auto& entry : english)
             EXPECT_EQ(loaded.count(entry.first), 1u) << culture << ": " << entry.first;
+    }
+}
+
+// A culture of either Chinese script reaches that script's table; without a culture the user's
+// languages decide, LANGUAGE first unless the messages locale is C.
+TEST(XmlAppStringResourceLoader, ChineseScriptsAndTheUsersLanguageList) {
+    const auto table = [](const char* file) {
+        return Load(testsupport::ReadFile(testsupport::StringTableFile(file)));
+    };
+    const StringMap traditional = table("zh-TW.xml");
+    const StringMap simplified = table("zh-CN.xml");
+    const StringMap german = table("de.xml");
+    const StringMap japanese = table("ja-JP.xml");
+    const StringMap english = table("en-US.xml");
+    ASSERT_NE(traditional, simplified);
+
+    struct Case {
+        const char* culture;
+        const char* language; // LANGUAGE
+        const char* lang;     // LANG
+        const StringMap* expected;
+    };
+    const Case cases[] = {
+        {"zh-TW", nullptr, nullptr, &traditional},
+        {"zh-HK", nullptr, nullptr, &traditional},
+        {"zh-MO", nullptr, nullptr, &traditional},
+        {"zh-Hant", nullptr, nullptr, &traditional},
+        {"zh-CN", nullptr, nullptr, &simplified},
+        {"zh-SG", nullptr, nullptr, &simplified},
+        {"zh-Hans", nullptr, nullptr, &simplified},
+        {"", nullptr, "zh_HK.UTF-8", &traditional},
+        {"", nullptr, "zh_MO.UTF-8", &traditional},
+        {"", nullptr, "zh_SG.UTF-8", &simplified},
+        {"", nullptr, "de_DE.UTF-8", &german},
+        {"", "ja:de", "de_DE.UTF-8", &japanese},
+        {"", "zh_HK:ja", "en_US.UTF-8", &traditional},
+        // Entries without a table are passed over; an unknown country keeps its language.
+        {"", "eo:de_XX", "en_US.UTF-8", &german},
+        {"", "", "de_DE.UTF-8", &german},
+        // Under the C locale (also when nothing is set) LANGUAGE does not count.
+        {"", "ja", "C", &english},
+        {"", "ja", "POSIX", &english},
+        {"", "ja", nullptr, &english},
+    };
+    for (const auto& c : cases) {
+        testsupport::ScopedEnv env;
+        env.Set("LC_ALL", std::nullopt);
+        env.Set("LC_MESSAGES", std::nullopt);
+        env.Set("LANGUAGE", c.language ? std::optional<std::string>(c.language) : std::nullopt);
+        env.Set("LANG", c.lang ? std::optional<std::string>(c.lang) : std::nullopt);
+        StringMap loaded;
+        XmlAppStringResourceLoader().LoadInto(loaded, c.culture);
+        EXPECT_TRUE(loaded == *c.expected)
+            << "culture '" << c.culture << "' LANGUAGE " << (c.language ? c.language : "-")
+            << " LANG " << (c.lang ? c.lang : "-");
     }
 }
 

@@ -29,6 +29,20 @@ namespace cptlib {
 
 namespace {
 
+// The desktop theme's name for the icon of `kind`.
+QString ThemeIconName(IconKind kind) {
+    switch (kind) {
+    case IconKind::Information:
+        return QStringLiteral("dialog-information");
+    case IconKind::Warning:
+        return QStringLiteral("dialog-warning");
+    case IconKind::Error:
+        return QStringLiteral("dialog-error");
+    default:
+        return QStringLiteral("dialog-question");
+    }
+}
+
 QStyle::StandardPixmap IconFor(IconKind kind) {
     switch (kind) {
     case IconKind::Information:
@@ -178,13 +192,7 @@ void CBigMessageBox::OnInitDialog() {
         icon_ = new QLabel(this);
         icon_->setProperty("controlId", kIconControlId);
         icon_->setObjectName(QStringLiteral("icon"));
-        const QIcon icon = style()->standardIcon(IconFor(iconKind_), nullptr, this);
-        const QSize size(m.iconWidth, m.iconHeight);
-        QPixmap pixmap = icon.pixmap(size);
-        // Styles carry few sizes; a dense screen gets the largest one scaled up.
-        if (!pixmap.isNull() && pixmap.size() != size)
-            pixmap = pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        icon_->setPixmap(pixmap);
+        icon_->setPixmap(MessageIconPixmap(iconKind_, QSize(m.iconWidth, m.iconHeight)));
         icon_->setAlignment(Qt::AlignCenter);
     }
 
@@ -302,6 +310,27 @@ void CBigMessageBox::OnInitDialog() {
     text_->verticalScrollBar()->setValue(0);
     text_->moveCursor(QTextCursor::Start);
     text_->SetLinkNotifications(true);
+}
+
+QIcon CBigMessageBox::MessageIcon(IconKind kind, const QWidget* widget) {
+    // The desktop's current icons first; the style's own drawings where the theme has none.
+    const QIcon themed = QIcon::fromTheme(ThemeIconName(kind));
+    if (!themed.isNull())
+        return themed;
+    const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    return style->standardIcon(IconFor(kind), nullptr, widget);
+}
+
+QPixmap CBigMessageBox::MessageIconPixmap(IconKind kind, const QSize& size) const {
+    // Drawn for the screen's pixels rather than scaled up from a smaller picture.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap = MessageIcon(kind, this).pixmap(size, ratio);
+    const QSize device = size * ratio;
+    if (!pixmap.isNull() && pixmap.size() != device) {
+        pixmap = pixmap.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pixmap.setDevicePixelRatio(ratio);
+    }
+    return pixmap;
 }
 
 int CBigMessageBox::ScreenTextHeightLimit() const {

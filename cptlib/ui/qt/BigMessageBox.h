@@ -8,6 +8,8 @@
 #include "cptlib/ui/qt/RichEditCtrlEx.h"
 #include "cptlib/ui/qt/VistaDialog.h"
 
+#include <QIcon>
+#include <QPixmap>
 #include <QPointer>
 
 #include <functional>
@@ -90,6 +92,8 @@ public:
     std::vector<QPushButton*> ButtonControls() const;
     // The pressed-button id a button control stands for.
     static int ButtonId(const QPushButton* button);
+    // The icon a box of `kind` shows: the desktop theme's, else the style's.
+    static QIcon MessageIcon(IconKind kind, const QWidget* widget = nullptr);
     QSize MinTrackSize() const { return minTrackSize_; }
     // The whole text as Ctrl+C copies it.
     QString PlainText() const;
@@ -109,6 +113,7 @@ private:
     void CopyAllText();
     // The tallest text that keeps the box and its buttons on the screen.
     int ScreenTextHeightLimit() const;
+    QPixmap MessageIconPixmap(IconKind kind, const QSize& size) const;
     QFont DialogFont() const;
 
     std::string caption_;

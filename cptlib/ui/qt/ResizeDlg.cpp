@@ -3,9 +3,14 @@
 #include "cptlib/ui/qt/DialogUnits.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSizeGrip>
 #include <QStyle>
+
+#include <algorithm>
 
 namespace cptlib {
 
@@ -160,7 +165,41 @@ void CResizeDlg::setVisible(bool visible) {
         initialized_ = true;
         OnInitDialog();
     }
+    if (visible && !centred_ && !isVisible()) {
+        centred_ = true;
+        CentreWindow();
+    }
     QDialog::setVisible(visible);
+}
+
+void CResizeDlg::CentreWindow() {
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    QScreen* where = owner != nullptr ? owner->screen() : screen();
+    if (where == nullptr)
+        where = QGuiApplication::primaryScreen();
+    if (where == nullptr)
+        return;
+    const QRect free = where->availableGeometry();
+    const QRect area = owner != nullptr && owner->isVisible() ? owner->frameGeometry() : free;
+    // The frame is known once the window manager has framed the window; until then it
+    // equals the client area.
+    const QRect frame = frameGeometry();
+    QPoint topLeft(area.left() + (area.width() - frame.width()) / 2,
+                   area.top() + (area.height() - frame.height()) / 2);
+    // Over an owner near the edge the window still stays on the screen, its title bar first.
+    topLeft.setX(std::max(free.left(), std::min(topLeft.x(), free.right() + 1 - frame.width())));
+    topLeft.setY(std::max(free.top(), std::min(topLeft.y(), free.bottom() + 1 - frame.height())));
+    // A window's position is that of its frame.
+    move(topLeft);
+}
+
+void CResizeDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // The first placement could not count a frame the window manager adds later.
+    if (centred_ && !centredWithFrame_ && isVisible() && frameGeometry() != geometry()) {
+        centredWithFrame_ = true;
+        CentreWindow();
+    }
 }
 
 void CResizeDlg::OnInitDialog() {

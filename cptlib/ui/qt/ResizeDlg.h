@@ -105,6 +105,10 @@ public:
 
     void setVisible(bool visible) override;
 
+    // Puts the window, frame included, in the middle of its visible owner window, else of the
+    // screen's free area. Done by itself on the first show.
+    void CentreWindow();
+
 protected:
     // Called once, right before the dialog is shown for the first time; derived dialogs create
     // and place their controls here and call the base first.
@@ -113,6 +117,7 @@ protected:
 
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void UpdateGrip();
@@ -124,6 +129,8 @@ private:
     bool resizable_ = true;
     bool hasGrip_ = false;
     bool initialized_ = false;
+    bool centred_ = false;
+    bool centredWithFrame_ = false;
     QRect lastClientRect_;
     QSizeGrip* grip_ = nullptr;
 };
