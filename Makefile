@@ -43,11 +43,15 @@ asan-test: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure -j $(JOBS)
 
-# The window tests on Qt's offscreen platform; they save what the windows draw as PNG files.
+# The window tests on Qt's offscreen platform save what the windows draw as PNG files; the
+# terminal tests save the screens they leave as text files.
 screenshots: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests integration_tests
 	ctest --test-dir $(BUILD_DIR) -L qt --output-on-failure -j $(JOBS)
+	# The terminal's screens as text: progress at 40 and 80 columns, each prompt.
+	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots" \
+		ctest --test-dir $(BUILD_DIR) -R 'TerminalFace' --output-on-failure
 	@echo "Screenshots in $(BUILD_DIR)/screenshots:"; ls $(BUILD_DIR)/screenshots
 
 demo: build
