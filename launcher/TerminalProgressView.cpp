@@ -48,7 +48,9 @@ void TerminalProgressView::Show(bool visible) {
 
 void TerminalProgressView::SetTitle(const std::string& title) {
     title_ = title;
-    Redraw();
+    // The progress has ended; only a new status is worth a line.
+    if (!statusOnly_)
+        Redraw();
 }
 
 void TerminalProgressView::SetText(const std::string& text) {

@@ -153,11 +153,13 @@ TEST_F(TerminalFace, ProgressIsOneRedrawnLineInEveryLanguage) {
                 ++draws;
             }
             EXPECT_GE(draws, 10u) << progress;
-            // In the user's language.
-            EXPECT_NE(Screen(progress).find(cptlib::platform::FitToColumns(
-                          strings->GetText("StartSetup"), columns - 1)),
-                      std::string::npos)
-                << Screen(progress);
+            // In the user's language, cut to the window.
+            std::string title = strings->GetText("SfxProgressTitle");
+            title.replace(title.find("%d"), 2, "100");
+            title.replace(title.find("%%"), 2, "%");
+            const std::string last = cptlib::platform::FitToColumns(
+                title + "  " + strings->GetText("StartSetup"), columns - 1);
+            EXPECT_EQ(Screen(progress), last + "\n\n") << progress;
             if (culture == "en-US" || culture == "de" || culture == "ja-JP" || culture == "it")
                 Capture("progress-" + culture + "-" + std::to_string(columns), output);
         }

@@ -250,8 +250,9 @@ TEST(PickFolderAtTerminal, EnterTakesTheProposalShownInBrackets) {
         std::istringstream in(c.input);
         std::ostringstream out;
         EXPECT_EQ(PickFolderAtTerminal(&in, out, c.proposal, "t"), c.result);
-        if (!c.proposal.empty())
+        if (!c.proposal.empty()) {
             EXPECT_NE(out.str().find("[" + c.proposal + "]"), std::string::npos) << out.str();
+        }
         // A cancelled prompt says so.
         EXPECT_EQ(out.str().find("Cancelled.") != std::string::npos, c.result.empty()) << out.str();
     }

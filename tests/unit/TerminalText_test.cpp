@@ -41,15 +41,15 @@ TEST(TerminalText, FitsTextToColumnsCountingWideCharacters) {
     };
     const Case cases[] = {
         {"C.UTF-8", "0 % Extracting...", 40, "0 % Extracting..."},
-        {"C.UTF-8", "0 % Extracting...", 10, "0 % Extr\u2026"},
-        {"C", "0 % Extracting...", 10, "0 % Ex..."},
+        {"C.UTF-8", "0 % Extracting...", 10, "0 % Extra\u2026"},
+        {"C", "0 % Extracting...", 10, "0 % Ext..."},
         // Two columns each: four of them and the ellipsis take nine.
         {"C.UTF-8", "\u5c55\u958b\u4e2d\u3067\u3059", 9, "\u5c55\u958b\u4e2d\u3067\u2026"},
         {"C.UTF-8", "\u5c55\u958b\u4e2d\u3067\u3059", 10, "\u5c55\u958b\u4e2d\u3067\u3059"},
         // A wide character that does not fit is not split.
         {"C.UTF-8", "ab\u5c55\u958b", 4, "ab\u2026"},
         // A combining mark stays with its letter.
-        {"C.UTF-8", "abe\u0301cdef", 5, "abe\u0301\u2026"},
+        {"C.UTF-8", "abe\u0301cdef", 4, "abe\u0301\u2026"},
         {"C.UTF-8", "whatever", 0, "whatever"},
     };
     for (const auto& c : cases) {
@@ -57,8 +57,9 @@ TEST(TerminalText, FitsTextToColumnsCountingWideCharacters) {
         CtypeLocale locale(c.locale);
         const std::string fitted = platform::FitToColumns(c.text, c.columns);
         EXPECT_EQ(fitted, c.fitted);
-        if (c.columns > 0)
+        if (c.columns > 0) {
             EXPECT_LE(platform::DisplayColumns(fitted), c.columns);
+        }
     }
 }
 
