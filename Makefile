@@ -43,10 +43,11 @@ asan-test: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure -j $(JOBS)
 
-# The window tests on Qt's offscreen platform; they save what the windows draw as PNG files.
+# The window tests on Qt's offscreen platform save what the windows draw as PNG files; the
+# terminal tests save the screens they leave as text files.
 screenshots: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests integration_tests
 	@# All window tests at 96 dpi; the ones that save pictures (English, German, Japanese,
 	@# Greek) again at 144 dpi, 1.5 device pixels a pixel. A folder for each density.
 	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/96" \
@@ -54,7 +55,10 @@ screenshots: deps
 	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/144" QT_SCALE_FACTOR=1.5 \
 		QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/qt_tests \
 		--gtest_filter='*Screenshots*:*LayoutsInEachLanguage*:*TextsFit*:*EnterAcceptsTheHiddenEntry*:*IconsFromTheDesktopTheme*'
-	@echo "Screenshots in $(BUILD_DIR)/screenshots/96 and /144:"; ls $(BUILD_DIR)/screenshots/144
+	@# The terminal's screens as text: progress at 40 and 80 columns, each prompt.
+	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/terminal" \
+		ctest --test-dir $(BUILD_DIR) -R 'TerminalFace' --output-on-failure
+	@echo "Screenshots in $(BUILD_DIR)/screenshots/96, /144 and /terminal"
 
 demo: build
 	./examples/demo.sh $(BUILD_DIR)

@@ -38,6 +38,9 @@ CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPat
       startedAs(startedAs_.empty() ? programPath : std::move(startedAs_)),
       gui(std::make_unique<GuiHost>(std::string_view())) {
     SetAppName(kAppName);
+    // Boxes at the terminal speak the run's language too.
+    cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::TerminalMessageBox>(&strings));
+    presenterInstalled = true;
 }
 
 CApp::~CApp() {
@@ -50,7 +53,7 @@ CApp::~CApp() {
 void CApp::UseGuiModule(std::string_view image) {
     gui = std::make_unique<GuiHost>(image);
     cptlib::SetMessageBoxPresenter(std::make_shared<GuiMessageBoxPresenter>(
-        *gui, [this] { return state.UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>()));
+        *gui, [this] { return state.UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>(&strings)));
     presenterInstalled = true;
 }
 
@@ -253,7 +256,7 @@ bool CApp::ChooseExtractFolder() {
 std::uint32_t CApp::RunSetupSequence() {
     try {
         const auto view =
-            MakeProgressView(*gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel));
+            MakeProgressView(*gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel, &strings));
         ProgressDialogSettings record = ComposeProgressDialogSettings(state, programPath, settings,
                                                                       CurrentSetupCommandSystem());
         record.startedAs = startedAs.string();

@@ -1,7 +1,9 @@
 #include "launcher/ExtractFolder.h"
 
+#include "cptlib/DisplayText.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/XdgFolders.h"
+#include "cptlib/ui/TerminalMessageBox.h"
 #include "launcher/Format.h"
 #include "launcher/TemporaryFolder.h"
 
@@ -117,32 +119,44 @@ bool AskTargetFolder(const FolderQuestion& question, const std::string& initialF
 }
 
 std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
-                                 const std::string& initialFolder, const std::string& title) {
+                                 const std::string& initialFolder, const std::string& title,
+                                 const cptlib::IStringResources* strings) {
     if (in == nullptr)
         return {};
     out << "\n";
     if (!title.empty())
-        out << "[" << title << "]\n";
+        out << "[" << cptlib::DisplayName(title) << "]\n";
+    const auto cancelled = [&] {
+        out << cptlib::TerminalText(strings, "TerminalCancelled", "Cancelled.") << "\n";
+        return std::string();
+    };
     for (;;) {
-        out << "Folder";
+        out << cptlib::TerminalText(strings, "TerminalFolder", "Folder:");
+        // Enter takes the proposal, as with any suggested answer at a prompt.
         if (!initialFolder.empty())
-            out << " (for example " << initialFolder << ")";
-        out << ", empty to cancel: ";
+            out << " [" << cptlib::DisplayName(initialFolder) << "]";
+        out << " ";
         out.flush();
         std::string line;
         // A prompt that Ctrl+C ended before leaves the stream at its end.
         in->clear();
         if (!std::getline(*in, line)) {
             out << "\n";
-            return {};
+            return cancelled();
         }
-        if (line.empty())
-            return {};
+        if (line.empty()) {
+            if (initialFolder.empty())
+                return cancelled();
+            line = initialFolder;
+        }
         const std::string path =
             IsAbsolutePath(line) ? line : JoinPath(cptlib::platform::GetCurrentDirectory(), line);
         if (cptlib::platform::IsDirectory(path))
             return AddTrailingSlash(path);
-        out << "Not a folder: " << path << "\n";
+        out << cptlib::FillIn(
+                   cptlib::TerminalText(strings, "TerminalNotAFolder", "Not a folder: %s"),
+                   {cptlib::DisplayName(path)})
+            << "\n";
     }
 }
 

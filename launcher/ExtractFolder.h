@@ -58,9 +58,11 @@ bool AskTargetFolder(const FolderQuestion& question, const std::string& initialF
                      std::string& extractDir);
 
 // The folder chooser of a terminal: asks for a path on `out` until it names an existing folder;
-// an empty line or the end of input cancels, and so does a null `in` (nobody can answer).
-// Relative paths are taken from the current folder.
+// an empty line takes `initialFolder` (cancels when there is none); the end of input cancels,
+// and so does a null `in` (nobody can answer). Relative paths are taken from the current
+// folder. `strings` (may be null: English) words the prompt.
 std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
-                                 const std::string& initialFolder, const std::string& title);
+                                 const std::string& initialFolder, const std::string& title,
+                                 const cptlib::IStringResources* strings = nullptr);
 
 } // namespace sfx

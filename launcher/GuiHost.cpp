@@ -121,6 +121,8 @@ public:
     void SetTaskbarProgress(int permille) override { inner_->SetTaskbarProgress(permille); }
     void SetTaskbarState(ProgressBarState state) override { inner_->SetTaskbarState(state); }
     void FlashIfNotForeground() override { inner_->FlashIfNotForeground(); }
+    void EndStatusLine(bool progressGoesOn) override { inner_->EndStatusLine(progressGoesOn); }
+    void RedrawStatus() override { inner_->RedrawStatus(); }
     bool CanAsk() override { return host_.Get(uiLevel_) != nullptr || inner_->CanAsk(); }
     int AskOverwrite(const cptlib::MessageBoxContent& question) override {
         return inner_->AskOverwrite(question);

@@ -358,6 +358,7 @@ void CSelfExtractingDlg::OnExtractError(const ExtractionError& error) {
     if (!settings_.extractOnly && error.kind == ExtractionErrorKind::SystemError &&
         error.code == static_cast<std::uint32_t>(cptlib::HRESULT_DISK_FULL) &&
         settings_.uiLevel == UiNormal && view_.CanAsk()) {
+        view_.EndStatusLine(true);
         asking_ = true;
         retry_ = ChooseFolderAfterDiskFull(MakeFolderQuestion(), error.requiredSize,
                                            settings_.extractDir);
@@ -444,6 +445,8 @@ void CSelfExtractingDlg::OnExtractDone() {
 
 void CSelfExtractingDlg::StartSetup() {
     view_.SetText(Text("StartSetup"));
+    // The setup's own output starts on a line of its own.
+    view_.EndStatusLine(false);
     view_.EnableCancel(false);
     // The folder made for this run is reached through its handle, never its name.
     SetupLaunchInfo info = ComposeSetupLaunch(
@@ -551,6 +554,8 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
     // Ctrl+C asks first, where somebody can be asked; a second one, or one that nobody can
     // confirm (the silent levels, no terminal and no display), cancels at once.
     if (kind == kStopInterrupt) {
+        // The terminal echoed "^C" into the status line.
+        view_.RedrawStatus();
         // At an open question it is that question's Escape.
         if (asking_) {
             view_.CloseQuestions();
@@ -580,6 +585,8 @@ void CSelfExtractingDlg::ShowError(const std::string& text) {
         return;
     }
     SetProgressBarState(ProgressBarState::Error);
+    // The report and what follows it (the folder's removal) are no progress.
+    view_.EndStatusLine(false);
     view_.FlashIfNotForeground();
     cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, settings_.uiLevel, &strings_);
     SetProgressBarState(ProgressBarState::Normal);

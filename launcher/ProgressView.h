@@ -71,6 +71,13 @@ public:
     // questions block the dialog's thread has none open when this is called.
     virtual void CloseQuestions() {}
 
+    // Other output follows (the setup's, an error report, a question): a terminal view ends its
+    // progress line. Without `progressGoesOn` the next status starts a line of its own, without
+    // the progress title.
+    virtual void EndStatusLine(bool /*progressGoesOn*/) {}
+    // Draws the open status line again: a terminal echoed Ctrl+C into it.
+    virtual void RedrawStatus() {}
+
     // Runs the dialog's messages until `ended` holds. A windowed view runs its own event loop
     // and processes the inbox when it wakes.
     virtual void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) {

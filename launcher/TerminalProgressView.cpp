@@ -13,20 +13,25 @@
 namespace sfx {
 
 TerminalProgressView::TerminalProgressView(bool drawProgress, std::istream* in, std::ostream& out,
-                                           LineReader readPassword)
-    : drawProgress_(drawProgress), in_(in), out_(out), readPassword_(std::move(readPassword)) {}
+                                           LineReader readPassword,
+                                           const cptlib::IStringResources* strings,
+                                           WidthReader width)
+    : drawProgress_(drawProgress), in_(in), out_(out), readPassword_(std::move(readPassword)),
+      strings_(strings), width_(std::move(width)) {}
 
 TerminalProgressView::~TerminalProgressView() {
     EndLine();
 }
 
-std::unique_ptr<TerminalProgressView> TerminalProgressView::ForProcess(int uiLevel) {
+std::unique_ptr<TerminalProgressView>
+TerminalProgressView::ForProcess(int uiLevel, const cptlib::IStringResources* strings) {
     namespace platform = cptlib::platform;
     const bool interactive = platform::StdinIsTerminal() && platform::StderrIsTerminal();
     return std::make_unique<TerminalProgressView>(
         uiLevel > UiHidden && platform::StderrIsTerminal(),
         interactive ? &platform::TerminalIn() : nullptr, std::cerr,
-        interactive ? LineReader(platform::ReadHiddenLine) : LineReader());
+        interactive ? LineReader(platform::ReadHiddenLine) : LineReader(), strings,
+        platform::StderrColumns);
 }
 
 bool TerminalProgressView::Create(const ProgressViewLayout&) {
@@ -43,7 +48,9 @@ void TerminalProgressView::Show(bool visible) {
 
 void TerminalProgressView::SetTitle(const std::string& title) {
     title_ = title;
-    Redraw();
+    // The progress has ended; only a new status is worth a line.
+    if (!statusOnly_)
+        Redraw();
 }
 
 void TerminalProgressView::SetText(const std::string& text) {
@@ -51,23 +58,35 @@ void TerminalProgressView::SetText(const std::string& text) {
     Redraw();
 }
 
-void TerminalProgressView::Redraw() {
+void TerminalProgressView::Redraw(bool force) {
     // The progress line would overwrite the open prompt.
     if (!visible_ || !drawProgress_ || confirming_)
         return;
-    std::string line = cptlib::DisplayName(title_);
+    std::string line = statusOnly_ ? std::string() : cptlib::DisplayName(title_);
     if (!text_.empty())
         line += (line.empty() ? "" : "  ") + cptlib::DisplayName(text_);
+    // One column stays free: a line that fills the last one wraps on some terminals, and every
+    // redraw would then start a new line.
+    const int width = width_ ? width_() : 0;
+    line = cptlib::platform::FitToColumns(line, width > 1 ? width - 1 : 0);
     // Progress arrives far more often than the whole percent in the title changes.
-    if (line == drawn_ && (lineOpen_ || line.empty()))
+    if (!force && line == drawn_ && (lineOpen_ || line.empty()))
         return;
-    std::string padding;
-    if (line.size() < drawn_.size())
-        padding.assign(drawn_.size() - line.size(), ' ');
-    out_ << '\r' << line << padding;
+    // Erase to the end of the line: the previous text may have been longer.
+    out_ << '\r' << line << "\x1b[K";
     out_.flush();
     drawn_ = line;
     lineOpen_ = true;
+}
+
+void TerminalProgressView::EndStatusLine(bool progressGoesOn) {
+    EndLine();
+    statusOnly_ = !progressGoesOn;
+}
+
+void TerminalProgressView::RedrawStatus() {
+    if (lineOpen_)
+        Redraw(true);
 }
 
 void TerminalProgressView::EndLine() {
@@ -107,7 +126,7 @@ int TerminalProgressView::AskCancel(const cptlib::MessageBoxContent& question) {
     wake->Wake();
     int answer = 0;
     try {
-        answer = cptlib::TerminalMessageBox(prompt.get(), out_).Show(question);
+        answer = cptlib::TerminalMessageBox(prompt.get(), out_, strings_).Show(question);
     } catch (...) {
         inbox_->SetWakeCallback({});
         confirming_ = false;
@@ -125,7 +144,9 @@ void TerminalProgressView::CloseQuestions() {
     if (!confirming_ || confirmationClosed_)
         return;
     confirmationClosed_ = true;
-    out_ << "\nThe question was closed: it no longer applies.";
+    out_ << "\n"
+         << cptlib::TerminalText(strings_, "TerminalQuestionClosed",
+                                 "The question was closed: it no longer applies.");
     out_.flush();
 }
 
@@ -150,7 +171,7 @@ bool TerminalProgressView::AskPassword(std::string& password) {
                "enter it; the run ends as cancelled.";
         return false;
     }
-    out_ << "Enter password: ";
+    out_ << cptlib::TerminalText(strings_, "TerminalPassword", "Enter password:") << ' ';
     out_.flush();
     if (readPassword_)
         return readPassword_(password);
@@ -161,7 +182,7 @@ bool TerminalProgressView::AskPassword(std::string& password) {
 std::string TerminalProgressView::PickFolder(const std::string& initialFolder,
                                              const std::string& title) {
     EndLine();
-    return PickFolderAtTerminal(in_, out_, initialFolder, title);
+    return PickFolderAtTerminal(in_, out_, initialFolder, title, strings_);
 }
 
 void TerminalProgressView::ShowExtractSuccess(const cptlib::MessageBoxContent& box,

@@ -13,17 +13,22 @@ namespace sfx {
 class TerminalProgressView : public IProgressView {
 public:
     using LineReader = std::function<bool(std::string& line)>;
+    // The terminal's width now; 0 when unknown.
+    using WidthReader = std::function<int()>;
 
     // `drawProgress`: title and status on one line of `out`, redrawn in place. `in` null: nobody
     // can answer, so questions are declined. `readPassword` reads without echo; by default a
-    // plain line of `in`.
+    // plain line of `in`. `strings` (may be null: English) words the prompts; `width` is asked
+    // at each redraw, so the line follows a resized window.
     TerminalProgressView(bool drawProgress, std::istream* in, std::ostream& out,
-                         LineReader readPassword = {});
+                         LineReader readPassword = {},
+                         const cptlib::IStringResources* strings = nullptr, WidthReader width = {});
     ~TerminalProgressView() override;
 
     // The view of this process at a level: the progress line from level 2 up when stderr is a
     // terminal; answers from stdin when stdin and stderr are terminals.
-    static std::unique_ptr<TerminalProgressView> ForProcess(int uiLevel);
+    static std::unique_ptr<TerminalProgressView>
+    ForProcess(int uiLevel, const cptlib::IStringResources* strings);
 
     bool Create(const ProgressViewLayout& layout) override;
     void Show(bool visible) override;
@@ -45,10 +50,12 @@ public:
     void ShowExtractSuccess(const cptlib::MessageBoxContent& box,
                             const std::string& folder) override;
     void CloseQuestions() override;
+    void EndStatusLine(bool progressGoesOn) override;
+    void RedrawStatus() override;
     void RunModalLoop(cptlib::MessageInbox& inbox, const std::function<bool()>& ended) override;
 
 private:
-    void Redraw();
+    void Redraw(bool force = false);
     // Leaves the progress line before anything else is written.
     void EndLine();
 
@@ -56,6 +63,10 @@ private:
     std::istream* in_;
     std::ostream& out_;
     LineReader readPassword_;
+    const cptlib::IStringResources* strings_;
+    WidthReader width_;
+    // After EndStatusLine, statuses are shown without the progress title.
+    bool statusOnly_ = false;
     bool visible_ = false;
     std::string title_;
     std::string text_;

@@ -5,24 +5,38 @@
 #include "cptlib/ui/MessageBox.h"
 
 #include <iosfwd>
+#include <string>
 
 namespace cptlib {
 
 class TerminalMessageBox : public IMessageBoxPresenter {
 public:
-    // stderr, with stdin as the prompt when both are terminals.
-    TerminalMessageBox();
+    // stderr, with stdin as the prompt when both are terminals. `strings` (may be null: English)
+    // words the frame and the prompt in the run's language.
+    explicit TerminalMessageBox(const IStringResources* strings = nullptr);
     // `in` null: nobody can answer.
-    TerminalMessageBox(std::istream* in, std::ostream& out);
+    TerminalMessageBox(std::istream* in, std::ostream& out,
+                       const IStringResources* strings = nullptr);
 
     int Show(const MessageBoxContent& box) override;
 
 private:
     std::istream* in_;
     std::ostream& out_;
+    const IStringResources* strings_;
 };
 
 // The text of a button caption without its "&" accelerator marker ("&&" stays one "&").
 std::string StripAccelerator(const std::string& caption);
+
+// The text of `id` in `strings`, or `english` where there is none.
+std::string TerminalText(const IStringResources* strings, const char* id, const char* english);
+
+// `format` with each "%s" (or "%d") replaced by the next of `values`, "%%" by "%".
+std::string FillIn(const std::string& format, const std::vector<std::string>& values);
+
+// Whether `answer` is the word `caption` (without its accelerator) or its first letter, ignoring
+// case.
+bool AnswersCaption(const std::string& answer, const std::string& caption);
 
 } // namespace cptlib

@@ -141,8 +141,9 @@ TEST_F(StopSignals, PromptsEndAtCtrlCAndAtSigterm) {
                         "DefaultExtractDir=" +
                             (dir / "mine").string() + "\n"),
          {},
-         "empty to cancel: ",
-         "\n"},
+         "Folder: [" + (dir / "mine").string(),
+         // Ctrl+D: the end of input.
+         "\x04"},
         {"overwrite",
          Make("over", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"),
          {"/x", (dir / "mine").string()},
@@ -277,7 +278,7 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
         Start(terminal, launcher);
         ASSERT_TRUE(WaitForExtraction());
         terminal.Type("\x03");
-        ASSERT_TRUE(terminal.WaitFor("Choose 1-2", 10s)) << terminal.Output();
+        ASSERT_TRUE(terminal.WaitFor("Answer (Y/N)", 10s)) << terminal.Output();
         EXPECT_NE(terminal.Output().find("Do you really want to cancel the installation?"),
                   std::string::npos);
         // At once: the extraction goes on meanwhile, and its end would close the question.

@@ -260,7 +260,8 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
              "/sub dir/\n",
          scratch.path().string() + "/sub dir/", 2},
         {relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0},
-        {"\n" + scratch.path().string() + "\n", "", 0},
+        // Enter takes the proposal, which here is no folder.
+        {"\n" + scratch.path().string() + "\n", scratch.path().string() + "/", 1},
         {"/nonexistent/x\n", "", 1},
         {"", "", 0},
     };
@@ -278,6 +279,32 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
     }
     std::ostringstream out;
     EXPECT_EQ(PickFolderAtTerminal(nullptr, out, "/start/", "t"), "");
+}
+
+TEST(PickFolderAtTerminal, EnterTakesTheProposalShownInBrackets) {
+    testsupport::TempDir scratch;
+    const std::string proposal = scratch.path().string() + "/";
+    struct Case {
+        std::string proposal;
+        std::string input;
+        std::string result;
+    };
+    const Case cases[] = {
+        {proposal, "\n", proposal},
+        {"", "\n", ""},
+        {proposal, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.proposal + "|" + c.input);
+        std::istringstream in(c.input);
+        std::ostringstream out;
+        EXPECT_EQ(PickFolderAtTerminal(&in, out, c.proposal, "t"), c.result);
+        if (!c.proposal.empty()) {
+            EXPECT_NE(out.str().find("[" + c.proposal + "]"), std::string::npos) << out.str();
+        }
+        // A cancelled prompt says so.
+        EXPECT_EQ(out.str().find("Cancelled.") != std::string::npos, c.result.empty()) << out.str();
+    }
 }
 
 } // namespace

@@ -99,8 +99,10 @@ TEST(TerminalProgressView, OneLineRedrawnInPlaceOnlyWhenAsked) {
         const std::string second = "0 % Extracting...  Preparing files for installation...";
         const std::string third = "5 % Extracting...  Preparing files for installation...";
         const std::string fourth = "5 % Extracting...  Go";
-        EXPECT_EQ(out.str(), "\r" + first + "\r" + second + "\r" + third + "\r" + fourth +
-                                 std::string(third.size() - fourth.size(), ' ') + "\n");
+        // Each draw erases what a longer one before it left.
+        const std::string erase = "\x1b[K";
+        EXPECT_EQ(out.str(), "\r" + first + erase + "\r" + second + erase + "\r" + third + erase +
+                                 "\r" + fourth + erase + "\n");
     }
 }
 
@@ -116,7 +118,7 @@ TEST(TerminalProgressView, QuestionsAtThePromptOrDeclined) {
     EXPECT_TRUE(view.AskPassword(password));
     EXPECT_EQ(password, "secret word");
     // The progress line is left before the prompt.
-    EXPECT_EQ(out.str(), "\r1 % Extracting...\nEnter password: ");
+    EXPECT_EQ(out.str(), "\r1 % Extracting...\x1b[K\nEnter password: ");
     EXPECT_FALSE(view.AskPassword(password));
     EXPECT_EQ(view.PickFolder("/", "t"), "");
 

@@ -190,6 +190,29 @@ TEST(StringTables, AcceleratorsAreUsableInEveryTable) {
     }
 }
 
+// A terminal's Yes/No prompt takes the words' first letters besides y and n: they must tell the
+// two answers apart.
+TEST(StringTables, YesAndNoStartWithLettersThatTellThemApart) {
+    const auto first = [](const std::string& caption) {
+        std::string word;
+        for (const char c : caption)
+            if (c != '&')
+                word += c;
+        const std::u32string points = DecodeUtf8(word).value_or(U"");
+        return points.empty() ? U'\0' : LowerLetter(points[0]);
+    };
+    for (const auto& [culture, path] : TableFiles()) {
+        SCOPED_TRACE(culture);
+        StringMap table = LoadTable(path);
+        const char32_t yes = first(table["Yes"]);
+        const char32_t no = first(table["No"]);
+        EXPECT_NE(yes, U'\0');
+        EXPECT_NE(yes, no);
+        EXPECT_NE(yes, U'n');
+        EXPECT_NE(no, U'y');
+    }
+}
+
 TEST(StringTables, EveryTableKeepsTheLineLayoutOfEnUs) {
     const auto files = TableFiles();
     const StringMap reference = LoadTable(files.at("en-US"));

@@ -1,0 +1,222 @@
+// The launcher at a terminal, as a user sees it: one progress line redrawn in place at any width
+// and in every language, and prompts in the run's language.
+
+#include "cptlib/Utf.h"
+#include "cptlib/platform/Terminal.h"
+#include "support/Files.h"
+#include "support/LauncherFile.h"
+#include "support/PseudoTerminal.h"
+#include "support/StringTables.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kSetupMark = "SETUP-OUTPUT";
+
+// The screen that `output` leaves: carriage returns, erase-to-end and line feeds applied.
+std::string Screen(const std::string& output) {
+    std::vector<std::u32string> lines(1);
+    std::size_t column = 0;
+    const std::u32string points = cptlib::DecodeUtf8(output).value_or(U"");
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        std::u32string& line = lines.back();
+        if (points[i] == U'\r') {
+            column = 0;
+        } else if (points[i] == U'\n') {
+            lines.emplace_back();
+            column = 0;
+        } else if (points[i] == U'\x1b' && i + 2 < points.size() && points[i + 1] == U'[' &&
+                   points[i + 2] == U'K') {
+            line.resize(std::min(line.size(), column));
+            i += 2;
+        } else {
+            if (column < line.size())
+                line[column] = points[i];
+            else
+                line.push_back(points[i]);
+            ++column;
+        }
+    }
+    std::string screen;
+    for (const auto& line : lines)
+        screen += cptlib::EncodeUtf8(line) + "\n";
+    return screen;
+}
+
+// Where the environment names a folder in SFX_SCREENSHOT_DIR (make screenshots), the screen a
+// run left, as a text file.
+void Capture(const std::string& name, const std::string& output) {
+    const char* folder = std::getenv("SFX_SCREENSHOT_DIR");
+    if (folder == nullptr || *folder == '\0')
+        return;
+    fs::create_directories(folder);
+    WriteFile(fs::path(folder) / ("terminal-" + name + ".txt"), Screen(output));
+}
+
+// The user's language as LANG names it: "de" -> "de_DE", "pt-BR" -> "pt_BR".
+std::string LangOf(const std::string& culture) {
+    if (culture.find('-') != std::string::npos) {
+        std::string lang = culture;
+        std::replace(lang.begin(), lang.end(), '-', '_');
+        return lang;
+    }
+    std::string region = culture;
+    std::transform(region.begin(), region.end(), region.begin(), ::toupper);
+    return culture + "_" + (culture == "en" ? "IE" : region);
+}
+
+class TerminalFace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        stub = SmallStub(dir.path());
+        fs::create_directories(dir / "tmp");
+        // Big enough for many whole percents.
+        for (int i = 0; i < 24; ++i)
+            WriteFile(dir / "product" / ("part" + std::to_string(i)),
+                      IncompressibleBytes(256 * 1024));
+        WriteExecutable(dir / "product/setup.sh", "#!/bin/sh\necho " + kSetupMark + "\nexit 0\n");
+    }
+
+    fs::path Make(const std::string& name, const std::string& config) {
+        WriteFile(dir / (name + ".cfg"), config);
+        const fs::path out = dir / name;
+        auto r = CreateLauncher(dir / (name + ".cfg"), dir / "product", out, stub);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return out;
+    }
+
+    std::map<std::string, std::string> Environment(const std::string& culture) const {
+        return {{"PATH", "/usr/bin:/bin"},
+                {"HOME", dir.path().string()},
+                {"LANG", LangOf(culture) + ".UTF-8"},
+                // The one UTF-8 locale every system has, for the characters.
+                {"LC_CTYPE", "C.UTF-8"},
+                {"TERM", "xterm"},
+                {"TMPDIR", (dir / "tmp").string()},
+                {"SFX_LOG", (dir / "log").string()}};
+    }
+
+    TempDir dir;
+    fs::path stub;
+};
+
+std::vector<std::string> Cultures() {
+    std::vector<std::string> cultures;
+    for (const auto& entry : fs::directory_iterator(StringTableFile("")))
+        if (entry.path().extension() == ".xml")
+            cultures.push_back(entry.path().stem().string());
+    std::sort(cultures.begin(), cultures.end());
+    return cultures;
+}
+
+// Up to the setup's first output the launcher writes one line, redrawn in place and never wider
+// than the terminal; the setup's output starts a line of its own.
+TEST_F(TerminalFace, ProgressIsOneRedrawnLineInEveryLanguage) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher = Make("plain", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    const auto cultures = Cultures();
+    ASSERT_EQ(cultures.size(), 27u);
+    for (const int columns : {40, 80}) {
+        for (const auto& culture : cultures) {
+            SCOPED_TRACE(culture + " at " + std::to_string(columns) + " columns");
+            const auto strings = LoadStringTable(culture + ".xml");
+            PseudoTerminal terminal(static_cast<unsigned short>(columns));
+            terminal.Start({launcher.string()}, Environment(culture), dir.path().string());
+            ASSERT_EQ(terminal.WaitForExit(60s), 0) << terminal.Output() << ReadFile(dir / "log");
+            const std::string& output = terminal.Output();
+            const std::size_t mark = output.find(kSetupMark);
+            ASSERT_NE(mark, std::string::npos) << output;
+            const std::string progress = output.substr(0, mark);
+            // The terminal turns "\n" into "\r\n".
+            EXPECT_EQ(std::count(progress.begin(), progress.end(), '\n'), 1) << progress;
+            EXPECT_TRUE(progress.ends_with("\n")) << progress;
+            std::size_t draws = 0;
+            for (std::size_t at = progress.find('\r'); at != std::string::npos;
+                 at = progress.find('\r', at + 1)) {
+                const std::size_t end = progress.find("\x1b[K", at);
+                if (end == std::string::npos)
+                    break;
+                EXPECT_LT(cptlib::platform::DisplayColumns(progress.substr(at + 1, end - at - 1)),
+                          columns);
+                ++draws;
+            }
+            EXPECT_GE(draws, 10u) << progress;
+            // In the user's language, cut to the window.
+            std::string title = strings->GetText("SfxProgressTitle");
+            title.replace(title.find("%d"), 2, "100");
+            title.replace(title.find("%%"), 2, "%");
+            const std::string last = cptlib::platform::FitToColumns(
+                title + "  " + strings->GetText("StartSetup"), columns - 1);
+            EXPECT_EQ(Screen(progress), last + "\n\n") << progress;
+            if (culture == "en-US" || culture == "de" || culture == "ja-JP" || culture == "it")
+                Capture("progress-" + culture + "-" + std::to_string(columns), output);
+        }
+    }
+}
+
+// The prompts in English, German and Japanese: the words of the language, Enter takes the
+// proposed folder, a cancelled prompt says so in one line.
+TEST_F(TerminalFace, PromptsSpeakTheRunsLanguage) {
+    fs::create_directories(dir / "target");
+    const fs::path folderLauncher =
+        Make("folder", "[main]\nProductName=Demo\nSetupFileName=setup.sh\nExtractOnly=1\n"
+                       "DefaultExtractDir=" +
+                           (dir / "target").string() + "\n");
+    const fs::path plain = Make("plain", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    for (const std::string culture : {"en-US", "de", "ja-JP"}) {
+        SCOPED_TRACE(culture);
+        const auto strings = LoadStringTable(culture + ".xml");
+        const auto text = [&](const char* id) { return strings->GetText(id); };
+        // Enter at the folder prompt: extracted into the proposal.
+        {
+            fs::remove_all(dir / "target");
+            fs::create_directories(dir / "target");
+            PseudoTerminal terminal;
+            terminal.Start({folderLauncher.string()}, Environment(culture), dir.path().string());
+            ASSERT_TRUE(
+                terminal.WaitFor(text("TerminalFolder") + " [" + (dir / "target").string(), 20s))
+                << terminal.Output();
+            std::this_thread::sleep_for(100ms);
+            terminal.Type("\n");
+            EXPECT_EQ(terminal.WaitForExit(60s), 0) << terminal.Output();
+            EXPECT_TRUE(fs::exists(dir / "target/part0")) << terminal.Output();
+            Capture("folder-" + culture, terminal.Output());
+        }
+        // The overwrite question, cancelled with Ctrl+D.
+        {
+            PseudoTerminal terminal;
+            terminal.Start({plain.string(), "/x", (dir / "target").string()}, Environment(culture),
+                           dir.path().string());
+            ASSERT_TRUE(terminal.WaitFor("[2]", 60s)) << terminal.Output();
+            std::this_thread::sleep_for(100ms);
+            terminal.Type("\x04");
+            terminal.WaitForExit(60s);
+            const std::string screen = Screen(terminal.Output());
+            for (const char* id : {"TerminalWarning", "TerminalDefault", "OverwriteAllButton",
+                                   "TerminalCancelled"}) {
+                EXPECT_NE(screen.find(text(id)), std::string::npos) << id << "\n" << screen;
+            }
+            EXPECT_NE(screen.find("\n" + text("TerminalCancelled") + "\n"), std::string::npos)
+                << screen;
+            if (culture != "en-US") {
+                for (const char* english : {"(default)", "Choose", "Cancelled", "Question"})
+                    EXPECT_EQ(screen.find(english), std::string::npos) << english << "\n" << screen;
+            }
+            Capture("overwrite-" + culture, terminal.Output());
+        }
+    }
+}
+
+} // namespace
