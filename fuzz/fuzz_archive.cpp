@@ -1,13 +1,14 @@
 // The whole archive-reading path over arbitrary archive bytes: the launcher's extraction worker
 // reads a scratch archive file through the archive reader and writes the items into a scratch
 // folder; nothing may appear outside that folder.
+#include "ScratchFolder.h"
 #include "launcher/ExtractThread.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <system_error>
 
@@ -21,13 +22,8 @@ constexpr std::uint64_t kFreeSpace = 16u << 20;
 
 // root/archive.7z, root/out/ (the extract folder), and nothing else in root.
 const fs::path& Root() {
-    static const fs::path root = [] {
-        const auto folder = fs::temp_directory_path() /
-                            ("sfx-fuzz-archive-" + std::to_string(std::random_device{}()));
-        fs::create_directories(folder);
-        return folder;
-    }();
-    return root;
+    static const fuzz::ScratchFolder root("sfx-fuzz-archive-");
+    return root.Path();
 }
 
 void CheckNothingOutside(const fs::path& root) {

@@ -1,5 +1,6 @@
 // The data block near a launcher file's end (marker search, payload, "key=value&..." query),
 // the file-name tag, and the values file written from what was read.
+#include "ScratchFolder.h"
 #include "format/DataBlock.h"
 #include "launcher/Forwarding.h"
 
@@ -8,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -18,12 +18,8 @@ namespace {
 
 // One values file for the whole run, in a folder of this process's own.
 const std::filesystem::path& ValuesFile() {
-    static const std::filesystem::path file = [] {
-        const auto folder = std::filesystem::temp_directory_path() /
-                            ("sfx-fuzz-values-" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(folder);
-        return folder / "SetupValues.dat";
-    }();
+    static const fuzz::ScratchFolder folder("sfx-fuzz-values-");
+    static const std::filesystem::path file = folder.Path() / "SetupValues.dat";
     return file;
 }
 
