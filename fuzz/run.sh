@@ -27,11 +27,12 @@ for target in $targets; do
     dict=
     [ -f "$here/$target.dict" ] && dict="-dict=$here/$target.dict"
     log="$fuzzdir/logs/$target.log"
-    # -timeout: an input that takes this long is a hang; -rss_limit_mb: memory beyond this is
+    # -timeout: an input that takes this long is a hang (generous: a loaded machine stalls the
+    # sanitizer allocator for seconds); -rss_limit_mb: memory beyond this is
     # exhaustion; -max_len: inputs above it are cut (the archive seeds are a few KiB).
     # shellcheck disable=SC2086 # $dict is empty or one word
     "$fuzzdir/fuzz/$target" "$corpus" "$fuzzdir/seeds/$target" $dict \
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65536 \
         -print_final_stats=1 -artifact_prefix="$fuzzdir/findings/$target-" >"$log" 2>&1
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
