@@ -3,6 +3,8 @@
 
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
@@ -13,8 +15,10 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux
+# Only `make fuzz` needs these: clang with its libFuzzer runtime.
+FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps build test unit-test asan-test demo bench screenshots install deb clean
+.PHONY: all deps fuzz-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
 
 all: build
 
@@ -29,6 +33,9 @@ deps:
 		DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -42,6 +49,14 @@ asan-test: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure -j $(JOBS)
+
+# Every libFuzzer target in fuzz/ built with clang and the sanitizers, then each run for
+# FUZZ_SECONDS from seeds made by the ordinary build; fails when one finds a fault.
+fuzz: build fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DSFX_FUZZ=ON >/dev/null
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
+	./fuzz/run.sh $(BUILD_DIR) $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # The window tests on Qt's offscreen platform save what the windows draw as PNG files; the
 # terminal tests save the screens they leave as text files.
@@ -80,4 +95,4 @@ deb: deps
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -11,6 +11,7 @@
 #include <boost/property_tree/xml_parser.hpp>
 
 #include <sstream>
+#include <string>
 #include <string_view>
 
 namespace cptlib {
@@ -20,6 +21,59 @@ namespace {
 namespace pt = boost::property_tree;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// A table is three levels deep at most (root, String, an inline element in a text). The XML
+// reader recurses once per level, so a hostile table nested thousands deep would exhaust the
+// stack; deeper documents are refused before they are parsed.
+constexpr std::size_t kMaxXmlNesting = 64;
+
+// Whether elements nest deeper than `limit`, by a scan of the tags alone (comments, CDATA
+// sections, declarations and processing instructions do not count).
+bool NestedDeeperThan(std::string_view xml, std::size_t limit) {
+    std::size_t depth = 0;
+    std::size_t i = 0;
+    const auto skipPast = [&](std::size_t from, std::string_view end) {
+        const std::size_t found = xml.find(end, from);
+        return found == std::string_view::npos ? xml.size() : found + end.size();
+    };
+    while ((i = xml.find('<', i)) != std::string_view::npos) {
+        const std::string_view rest = xml.substr(i);
+        if (rest.starts_with("<!--")) {
+            i = skipPast(i + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = skipPast(i + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            i = skipPast(i + 2, "?>");
+        } else if (rest.starts_with("<!")) {
+            i = skipPast(i + 2, ">");
+        } else if (rest.starts_with("</")) {
+            if (depth > 0)
+                --depth;
+            i = skipPast(i + 2, ">");
+        } else {
+            // The tag ends at the first '>' outside a quoted attribute value.
+            char quote = 0;
+            std::size_t j = i + 1;
+            for (; j < xml.size(); ++j) {
+                const char c = xml[j];
+                if (quote != 0) {
+                    if (c == quote)
+                        quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (j == xml.size() || xml[j - 1] != '/') {
+                if (++depth > limit)
+                    return true;
+            }
+            i = j;
+        }
+    }
+    return false;
+}
 
 [[noreturn]] void ThrowXmlError(PtreeError code, const std::string& message) {
     CPT_THROW(SystemError(make_error_code(code), message));
@@ -52,6 +106,9 @@ void LoadXmlStringResources(StringMap* strings, std::istream& xml, const std::st
     std::string data = ReadAll(xml);
     if (data.starts_with(kUtf8Bom))
         data.erase(0, kUtf8Bom.size());
+    if (NestedDeeperThan(data, kMaxXmlNesting))
+        ThrowXmlError(PtreeError::BadData, "XML error: elements nested deeper than " +
+                                               std::to_string(kMaxXmlNesting) + " levels");
     std::istringstream document(std::move(data));
     pt::ptree tree;
     pt::read_xml(document, tree, pt::xml_parser::trim_whitespace | pt::xml_parser::no_comments);

@@ -163,6 +163,13 @@ std::string Table(const std::string& body, const std::string& root = "VrnSetupLo
            root + rootAttributes + ">\r\n\t<!-- group -->\r\n" + body + "\r\n</" + root + ">\r\n";
 }
 
+std::string Repeat(const std::string& piece, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i)
+        text += piece;
+    return text;
+}
+
 StringMap Load(const std::string& xml, const std::string& root = "") {
     StringMap strings;
     std::istringstream in(xml);
@@ -217,6 +224,17 @@ TEST(LoadXmlStringResources, TakesOnlyDirectStringChildrenOfTheRoot) {
     EXPECT_EQ(Load(Table(body, "Strings"), "Strings"), expected);
 }
 
+TEST(LoadXmlStringResources, ReadsTablesNestedUpToTheLimit) {
+    // With the root 64 levels; tags in comments, CDATA sections and attribute values and
+    // empty elements do not count.
+    const std::string body = "<!-- " + Repeat("<a>", 100) + " -->" + Repeat("<e/>", 100) +
+                             "<String Id=\"D\" x='a>b'>d<![CDATA[" + Repeat("<c>", 100) +
+                             "]]></String>" + Repeat("<g>", 63) + Repeat("</g>", 63);
+    const StringMap strings = Load(Table(body));
+    ASSERT_EQ(strings.count("D"), 1u);
+    EXPECT_EQ(strings.at("D"), "d" + Repeat("<c>", 100));
+}
+
 TEST(LoadXmlStringResources, ReportsBadTablesAsXmlErrors) {
     struct Case {
         std::string name;
@@ -236,6 +254,11 @@ TEST(LoadXmlStringResources, ReportsBadTablesAsXmlErrors) {
          "XML error: invalid UTF-8 text"},
         {"surrogate reference", Table("<String Id=\"A\">&#xD800;</String>"), "", 3,
          "XML error: invalid UTF-8 text"},
+        // The reader recurses per level: such a table used to overflow the stack.
+        {"nested too deep", Table(Repeat("<a>", 100000) + Repeat("</a>", 100000)), "", 3,
+         "XML error: elements nested deeper than 64 levels"},
+        {"unclosed nesting", Repeat("<a x='>'>", 65), "", 3,
+         "XML error: elements nested deeper than 64 levels"},
     };
     for (const auto& c : cases) {
         StringMap strings;
