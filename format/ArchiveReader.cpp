@@ -23,20 +23,6 @@ namespace {
 constexpr std::size_t kReadSize = 1 << 20;
 // Headers larger than this are damage, not archives we could have built.
 constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
-// What a packed header may claim to decode to, before anything is decoded: names that share
-// long folder paths pack above 1000:1 (20,000 empty files eight folders deep: 8 KB packed,
-// 9.5 MB decoded), so a small archive may still have a header of some megabytes; beyond the
-// floor it grows with the archive, so that a claim cannot make a small archive cost more
-// memory than its payload could fill.
-constexpr std::uint64_t kEncodedHeaderFloor = 16u << 20;
-constexpr std::uint64_t kEncodedHeaderPerArchiveByte = 8;
-
-std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize) {
-    return std::min(kMaxHeaderSize,
-                    kEncodedHeaderFloor +
-                        kEncodedHeaderPerArchiveByte * std::min(archiveSize, kMaxHeaderSize));
-}
-
 std::string_view WithoutTrailingSlash(std::string_view name) {
     while (!name.empty() && name.back() == '/')
         name.remove_suffix(1);
@@ -243,7 +229,8 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
     if (done != header.size() || sevenzip::Crc32(header) != start.nextHeaderCrc)
         return damaged;
     sevenzip::EncodedHeader encoded;
-    switch (sevenzip::ParseHeader(header, index, encoded)) {
+    const std::size_t maxItems = sevenzip::MaxItemsFor(source_.size);
+    switch (sevenzip::ParseHeader(header, index, encoded, nullptr, maxItems)) {
     case sevenzip::HeaderKind::Plain:
         return {};
     case sevenzip::HeaderKind::Encoded: {
@@ -251,7 +238,8 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
         if (ArchiveStatus status = DecodeHeader(encoded, decoded); !status.Ok())
             return status.text.empty() ? status : HeaderFailureInWords(status);
         sevenzip::EncodedHeader again;
-        if (sevenzip::ParseHeader(decoded, index, again) == sevenzip::HeaderKind::Plain)
+        if (sevenzip::ParseHeader(decoded, index, again, nullptr, maxItems) ==
+            sevenzip::HeaderKind::Plain)
             return {};
         return damaged;
     }
@@ -278,8 +266,9 @@ ArchiveStatus LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& enco
     const ArchiveStatus damaged{cptlib::HRESULT_INVALID_DATA, {}};
     const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
     // Refused on its claim, before any memory is spent on it.
-    if (encoded.unpackSize > EncodedHeaderCap(source_.size) || encoded.packSize > kMaxHeaderSize ||
-        encoded.packPosition > available || encoded.packSize > available - encoded.packPosition)
+    if (encoded.unpackSize > sevenzip::EncodedHeaderCap(source_.size) ||
+        encoded.packSize > kMaxHeaderSize || encoded.packPosition > available ||
+        encoded.packSize > available - encoded.packPosition)
         return damaged;
     std::vector<std::uint8_t> packed(static_cast<std::size_t>(encoded.packSize));
     std::size_t done = 0;

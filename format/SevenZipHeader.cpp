@@ -8,6 +8,34 @@
 namespace sfx::sevenzip {
 
 namespace {
+// Headers larger than this are damage, not archives we could have built.
+constexpr std::uint64_t kMaxHeaderBytes = 256u << 20;
+// More items than any payload has; it bounds the memory a damaged count can claim.
+constexpr std::size_t kMaxFiles = std::size_t(1) << 22;
+// What a packed header may claim to decode to, before anything is decoded: names that share
+// long folder paths pack above 1000:1 (20,000 empty files eight folders deep: 8 KB packed,
+// 9.5 MB decoded), so a small archive may still have a header of some megabytes; beyond the
+// floor it grows with the archive, so that a claim cannot make a small archive cost more
+// memory than its payload could fill.
+constexpr std::uint64_t kEncodedHeaderFloor = 16u << 20;
+constexpr std::uint64_t kEncodedHeaderPerArchiveByte = 8;
+
+} // namespace
+
+std::size_t MaxItemsFor(std::uint64_t archiveSize) {
+    // About 300 bytes of memory an item in the readers' lists: a small archive cannot list more
+    // than its size pays for, while 65,536 items are always allowed.
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(kMaxFiles, (std::uint64_t(1) << 16) + archiveSize / 16));
+}
+
+std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize) {
+    return std::min(kMaxHeaderBytes,
+                    kEncodedHeaderFloor +
+                        kEncodedHeaderPerArchiveByte * std::min(archiveSize, kMaxHeaderBytes));
+}
+
+namespace {
 
 // Property ids of the header.
 enum : std::uint8_t {
@@ -46,14 +74,16 @@ constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
 // Coders and streams per folder are few; anything larger is damage.
 constexpr std::uint64_t kMaxCoderStreams = 64;
-// More items than any payload has; it bounds the memory a damaged count can claim.
-constexpr std::size_t kMaxFiles = std::size_t(1) << 22;
 
 struct Malformed {};
 
 class ByteReader {
 public:
-    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t maxItems = kMaxFiles)
+        : bytes_(bytes), maxItems_(maxItems) {}
+
+    // Items, folders and streams each cost memory that the header's few bytes do not pay for.
+    std::size_t MaxItems() const { return maxItems_; }
 
     std::size_t Position() const { return pos_; }
     std::size_t Remaining() const { return bytes_.size() - pos_; }
@@ -136,6 +166,7 @@ public:
     }
 
 private:
+    std::size_t maxItems_;
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
 };
@@ -240,7 +271,7 @@ FolderInfo ReadFolder(ByteReader& in) {
 void ReadUnpackInfo(ByteReader& in, StreamLayout& layout) {
     in.Expect(kFolder);
     const std::size_t count = in.Count();
-    if (count > kMaxFiles)
+    if (count > in.MaxItems())
         throw Malformed{};
     if (in.Byte() != 0) // folders kept in another stream
         throw Malformed{};
@@ -297,6 +328,8 @@ void ReadSubStreamsInfo(ByteReader& in, StreamLayout& layout) {
             for (std::uint64_t j = 1; j < folder.streams; ++j) {
                 const std::uint64_t size = in.Number();
                 sum = CheckedAdd(sum, size);
+                if (sizes.size() >= in.MaxItems())
+                    throw Malformed{};
                 sizes.push_back(size);
             }
         }
@@ -382,7 +415,7 @@ std::string ReadName(ByteReader& in) {
 void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes,
                    ArchiveIndex& index, std::vector<std::optional<std::size_t>>& itemStreams) {
     const std::size_t files = in.Count();
-    if (files > kMaxFiles)
+    if (files > in.MaxItems())
         throw Malformed{};
     std::vector<bool> emptyStream(files, false);
     std::vector<bool> emptyFile;
@@ -561,9 +594,9 @@ std::uint64_t StreamLayout::PackOffset(std::size_t packStream) const {
 }
 
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
-                       EncodedHeader& encoded, ArchiveLayout* layout) {
+                       EncodedHeader& encoded, ArchiveLayout* layout, std::size_t maxItems) {
     try {
-        ByteReader in(bytes);
+        ByteReader in(bytes, maxItems == 0 ? kMaxFiles : std::min(maxItems, kMaxFiles));
         const std::uint8_t id = in.Byte();
         if (id == kHeader) {
             ArchiveIndex parsed;

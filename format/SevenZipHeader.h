@@ -81,6 +81,12 @@ struct EncodedHeader {
     StreamLayout layout;                   // the same, as positions in the archive
 };
 
+// What a packed header may claim to decode to in an archive of `archiveSize` bytes; above it the
+// archive is damaged, before anything is decoded.
+std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize);
+// How many items, folders or streams the headers of an archive of `archiveSize` bytes may list.
+std::size_t MaxItemsFor(std::uint64_t archiveSize);
+
 enum class HeaderKind { Plain, Encoded, Invalid };
 
 // Reads the next header: a plain one fills `index`, an encoded one `encoded` (its decoded bytes
@@ -88,7 +94,8 @@ enum class HeaderKind { Plain, Encoded, Invalid };
 // external data).
 // With `layout`, a plain header also fills it.
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
-                       EncodedHeader& encoded, ArchiveLayout* layout = nullptr);
+                       EncodedHeader& encoded, ArchiveLayout* layout = nullptr,
+                       std::size_t maxItems = 0);
 
 // A 7z archive whose only file is the decoded header, for the library to decode with whatever
 // coders the header names.

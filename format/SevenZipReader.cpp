@@ -78,7 +78,8 @@ public:
         if (Crc32(header) != start.nextHeaderCrc)
             return {HRESULT_CRC_ERROR, {}};
         EncodedHeader encoded;
-        switch (ParseHeader(header, headers.index, encoded, &headers.layout)) {
+        const std::size_t maxItems = MaxItemsFor(available);
+        switch (ParseHeader(header, headers.index, encoded, &headers.layout, maxItems)) {
         case HeaderKind::Plain:
             return {};
         case HeaderKind::Invalid:
@@ -94,7 +95,8 @@ public:
         if (ArchiveStatus status = Decode(encoded.layout, decoded); !status.Ok())
             return status;
         EncodedHeader again;
-        if (ParseHeader(decoded, headers.index, again, &headers.layout) != HeaderKind::Plain)
+        if (ParseHeader(decoded, headers.index, again, &headers.layout, maxItems) !=
+            HeaderKind::Plain)
             return DataError();
         return {};
     }
@@ -102,7 +104,7 @@ public:
 private:
     ArchiveStatus Decode(const StreamLayout& layout, std::vector<std::uint8_t>& bytes) {
         const std::uint64_t size = layout.folders.front().UnpackSize();
-        if (size > kMaxHeaderSize)
+        if (size > EncodedHeaderCap(size_ > offset_ ? size_ - offset_ : 0))
             return DataError();
         std::unique_ptr<ByteStream> stream;
         AesKeyCache keys;
@@ -142,6 +144,11 @@ public:
     ArchiveStatus ReadIndex(ArchiveIndex& index) override {
         if (ArchiveStatus status = Load(); !status.Ok())
             return status;
+        // A link target is held in memory whole; one the system could not follow is damage.
+        for (const ArchiveItem& item : headers_.index.items)
+            if (item.type == ArchiveItemType::Symlink &&
+                item.size > cptlib::platform::MaxLinkTargetSize())
+                return DataError();
         index = headers_.index;
         return {};
     }

@@ -154,6 +154,26 @@ inline Bytes LongLinkTarget(std::size_t targetSize) {
         target, PlainHeader(StoredStreams(target.size(), target.size()), OneFile("link", 0120777)));
 }
 
+// `count` empty folders, each named "a", in a plain header and no packed data: about four
+// bytes a folder, the least an item can cost in the headers.
+inline Bytes ManyEmptyFolders(std::size_t count) {
+    Bytes files = {0x05};
+    PutNumber(files, count);
+    files.push_back(0x0E); // empty streams: every item
+    PutNumber(files, (count + 7) / 8);
+    files.insert(files.end(), (count + 7) / 8, 0xFF);
+    files.push_back(0x11); // names
+    PutNumber(files, 1 + count * 4);
+    files.push_back(0x00);
+    for (std::size_t i = 0; i < count; ++i)
+        files.insert(files.end(), {'a', 0, 0, 0});
+    files.push_back(0x00);
+    Bytes header = {0x01};
+    header.insert(header.end(), files.begin(), files.end());
+    header.push_back(0x00);
+    return Assemble({}, header);
+}
+
 // An encoded header (stored) that claims to decode to `claimed` bytes.
 inline Bytes HugeEncodedHeader(std::uint64_t claimed) {
     const Bytes packed(64, 0x01);

@@ -6,6 +6,7 @@
 #include "format/SevenZipHeader.h"
 #include "support/Archive.h"
 #include "support/Files.h"
+#include "support/HostileArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,25 @@ TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {
     const ArchiveStatus status = reader->ReadIndex(index);
     EXPECT_EQ(status.code, cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(status.text.empty());
+}
+
+// Every listed item costs the readers memory whatever the headers paid for it; an archive lists
+// only as many as its size allows beyond a fixed allowance, so a small archive stays small.
+TEST(ArchiveReader, ListsNoMoreItemsThanTheArchiveSizeAllows) {
+    TempDir dir;
+    const struct {
+        std::size_t folders;
+        bool listed;
+    } cases[] = {{1'000, true}, {70'000, true}, {120'000, false}};
+    for (const auto& c : cases) {
+        const auto bytes = testsupport::hostile::ManyEmptyFolders(c.folders);
+        const fs::path archive = dir.path() / "many.7z";
+        WriteFile(archive, std::string(bytes.begin(), bytes.end()));
+        ArchiveIndex index;
+        const ArchiveStatus status = MakeArchiveReader(archive.string(), 0)->ReadIndex(index);
+        EXPECT_EQ(status.Ok(), c.listed) << c.folders << " folders in " << bytes.size() << " bytes";
+        EXPECT_EQ(index.items.size(), c.listed ? c.folders : 0u) << c.folders;
+    }
 }
 
 } // namespace
