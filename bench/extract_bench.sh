@@ -55,10 +55,10 @@ echo "payload: $((unpacked / 1024 / 1024)) MiB in $(find "$payload" | wc -l) ite
 
 printf '[main]\nProductName=Bench\n' >"$work/config.txt"
 setup=$work/bench-setup
-"$bin/sfxbuild" create --config "$work/config.txt" --dir "$payload" -o "$setup"
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$payload" -o "$setup"
 password=bench-password
 printf '%s\n' "$password" >"$work/password"
-"$bin/sfxbuild" create --config "$work/config.txt" --dir "$payload" \
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$payload" \
     --password-file "$work/password" -o "$work/bench-setup-pw" >/dev/null
 rm -rf "$payload"
 # The same archive for 7zz, cut out of the launcher file.

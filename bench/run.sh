@@ -15,8 +15,8 @@ printf '[main]\nProductName=Bench\n' > "$work/config.txt"
 # Incompressible data stored as it is keeps the archive at the payload's size.
 7zz a -bd -t7z -mx0 "$work/large.7z" "$work/large/data.bin" >/dev/null
 7zz a -bd -t7z -mx0 "$work/small.7z" "$work/small/data.bin" >/dev/null
-"$bin/sfxbuild" create --config "$work/config.txt" --archive "$work/large.7z" -o "$work/large-setup"
-"$bin/sfxbuild" create --config "$work/config.txt" --archive "$work/small.7z" -o "$work/small-setup"
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --archive "$work/large.7z" -o "$work/large-setup"
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --archive "$work/small.7z" -o "$work/small-setup"
 "$bin/startup_bench" "$work/large-setup" "$work/small-setup" || status=1
 
 # Start-up to the setup's start, against starting the sample setup directly. The probe is the
@@ -27,7 +27,7 @@ mkdir -p "$work/empty"
 chmod +x "$work/probe.sh"
 printf '[main]\nProductName=Bench\nSetupFileName=%s\n' "$work/probe.sh" > "$work/setup-config.txt"
 (cd "$work/empty" && 7zz a -bd -t7z "$work/empty.7z" . >/dev/null)
-"$bin/sfxbuild" create --config "$work/setup-config.txt" --archive "$work/empty.7z" \
+"$bin/sfxbuild" create --no-checks --config "$work/setup-config.txt" --archive "$work/empty.7z" \
     -o "$work/setup-start"
 "$bin/setup_start_bench" "$work/setup-start" "$work/probe.sh" 30 "$bin/spawn_only" 2>/dev/null \
     | grep '^setup start' || status=1
