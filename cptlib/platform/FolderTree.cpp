@@ -80,18 +80,27 @@ std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
     return 0;
 }
 
-std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
-    folder.Close();
+// The folder that holds the last component of `path` (an absolute path), and that component.
+std::uint32_t OpenParentOf(const std::string& path, FolderHandle& parent, std::string& name) {
     const auto cut = path.rfind('/');
     if (cut == std::string::npos || cut + 1 == path.size())
         return ERROR_INVALID_PARAMETER;
-    const std::string name = path.substr(cut + 1);
-    FolderHandle parent;
-    const int parentFd =
+    name = path.substr(cut + 1);
+    const int fd =
         ::open(cut == 0 ? "/" : path.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0)
+    if (fd < 0)
         return LastWin32Error();
-    parent.fd_ = parentFd;
+    parent.fd_ = fd;
+    return 0;
+}
+
+std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
+    folder.Close();
+    std::string name;
+    FolderHandle parent;
+    if (const std::uint32_t error = OpenParentOf(path, parent, name); error != 0)
+        return error;
+    const int parentFd = DescriptorOf(&parent);
     if (::mkdirat(parentFd, name.c_str(), 0700) != 0)
         return errno == EEXIST ? ERROR_ALREADY_EXISTS : LastWin32Error();
     const int fd =
@@ -119,16 +128,11 @@ std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy) {
 }
 
 std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder) {
-    const auto cut = path.rfind('/');
-    if (cut == std::string::npos || cut + 1 == path.size())
-        return ERROR_INVALID_PARAMETER;
-    const std::string name = path.substr(cut + 1);
+    std::string name;
     FolderHandle parent;
-    const int parentFd =
-        ::open(cut == 0 ? "/" : path.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0)
-        return LastWin32Error();
-    parent.fd_ = parentFd;
+    if (const std::uint32_t error = OpenParentOf(path, parent, name); error != 0)
+        return error;
+    const int parentFd = DescriptorOf(&parent);
     struct stat own {};
     struct stat named {};
     if (::fstat(DescriptorOf(&folder), &own) != 0)

@@ -33,6 +33,8 @@ public:
 
 private:
     friend int DescriptorOf(const FolderHandle* folder);
+    friend std::uint32_t OpenParentOf(const std::string& path, FolderHandle& parent,
+                                      std::string& name);
     friend std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
     friend std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy);
     friend std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder);
