@@ -157,7 +157,9 @@ inline Bytes LongLinkTarget(std::size_t targetSize) {
 // `count` empty folders, each named "a", in a plain header and no packed data: about four
 // bytes a folder, the least an item can cost in the headers.
 inline Bytes ManyEmptyFolders(std::size_t count) {
-    Bytes files = {0x05};
+    Bytes files;
+    files.reserve(16 + count / 8 + count * 4);
+    files.push_back(0x05);
     PutNumber(files, count);
     files.push_back(0x0E); // empty streams: every item
     PutNumber(files, (count + 7) / 8);
@@ -168,10 +170,9 @@ inline Bytes ManyEmptyFolders(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         files.insert(files.end(), {'a', 0, 0, 0});
     files.push_back(0x00);
-    Bytes header = {0x01};
-    header.insert(header.end(), files.begin(), files.end());
-    header.push_back(0x00);
-    return Assemble({}, header);
+    files.push_back(0x00);
+    files.insert(files.begin(), 0x01); // a plain header of the files part alone
+    return Assemble({}, files);
 }
 
 // An encoded header (stored) that claims to decode to `claimed` bytes.
