@@ -166,8 +166,8 @@ public:
     }
 
 private:
-    std::size_t maxItems_;
     std::span<const std::uint8_t> bytes_;
+    std::size_t maxItems_;
     std::size_t pos_ = 0;
 };
 

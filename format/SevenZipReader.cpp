@@ -38,7 +38,7 @@ public:
             opened_ = cptlib::platform::QueryFileSize(file_, size_);
     }
     HeaderSource(cptlib::platform::FileDescriptor file, std::uint64_t offset)
-        : file_(std::move(file)), offset_(offset) {
+        : offset_(offset), file_(std::move(file)) {
         opened_ = cptlib::platform::QueryFileSize(file_, size_);
     }
 
