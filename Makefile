@@ -48,6 +48,7 @@ asan-test: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DSFX_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		LSAN_OPTIONS=suppressions=$(abspath tests/lsan.supp) \
 		ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure -j $(JOBS)
 
 # Every libFuzzer target in fuzz/ built with clang and the sanitizers, then each run for
