@@ -53,7 +53,8 @@ CApp::~CApp() {
 void CApp::UseGuiModule(std::string_view image) {
     gui = std::make_unique<GuiHost>(image);
     cptlib::SetMessageBoxPresenter(std::make_shared<GuiMessageBoxPresenter>(
-        *gui, [this] { return state.UiLevel; }, std::make_shared<cptlib::TerminalMessageBox>(&strings)));
+        *gui, [this] { return state.UiLevel; },
+        std::make_shared<cptlib::TerminalMessageBox>(&strings)));
     presenterInstalled = true;
 }
 
@@ -255,8 +256,8 @@ bool CApp::ChooseExtractFolder() {
 
 std::uint32_t CApp::RunSetupSequence() {
     try {
-        const auto view =
-            MakeProgressView(*gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel, &strings));
+        const auto view = MakeProgressView(
+            *gui, state.UiLevel, TerminalProgressView::ForProcess(state.UiLevel, &strings));
         ProgressDialogSettings record = ComposeProgressDialogSettings(state, programPath, settings,
                                                                       CurrentSetupCommandSystem());
         record.startedAs = startedAs.string();

@@ -129,8 +129,7 @@ TEST(TerminalText, BoxesSpeakTheRunsLanguage) {
         {"en-US", {"[Setup - Question]", "1) Overwrite all (default)", "Choose 1-3 [1]: "}},
         {"de",
          {"[Setup - Frage]", "1) Alle \u00fcberschreiben (Standard)", "W\u00e4hlen Sie 1-3 [1]: "}},
-        {"ja-JP",
-         {"[Setup - \u78ba\u8a8d]", "(\u65e2\u5b9a)", "1-3 \u304b\u3089\u9078\u629e"}},
+        {"ja-JP", {"[Setup - \u78ba\u8a8d]", "(\u65e2\u5b9a)", "1-3 \u304b\u3089\u9078\u629e"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.culture);
