@@ -27,6 +27,15 @@ bool IsExecutableRegularFile(const std::string& path) {
            (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
+SpawnRequest RequestFor(const std::string& file, const std::vector<std::string>& arguments,
+                        const std::string& directory) {
+    SpawnRequest request;
+    request.program = file;
+    request.arguments = arguments;
+    request.directory = directory;
+    return request;
+}
+
 } // namespace
 
 bool IsProgramFile(const std::string& path) {
@@ -36,20 +45,13 @@ bool IsProgramFile(const std::string& path) {
 std::uint32_t ChildProcess::Start(const std::string& file,
                                   const std::vector<std::string>& arguments,
                                   const std::string& directory) {
-    SpawnRequest request;
-    request.program = file;
-    request.arguments = arguments;
-    request.directory = directory;
-    return Start(std::move(request));
+    return Start(RequestFor(file, arguments, directory));
 }
 
 std::uint32_t ChildProcess::StartIn(const FolderHandle& folder, const std::string& file,
                                     const std::vector<std::string>& arguments,
                                     const std::string& directory) {
-    SpawnRequest request;
-    request.program = file;
-    request.arguments = arguments;
-    request.directory = directory;
+    SpawnRequest request = RequestFor(file, arguments, directory);
     request.directoryDescriptor = DescriptorOf(&folder);
     return Start(std::move(request));
 }
