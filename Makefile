@@ -12,14 +12,28 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
-	fonts-ipafont-gothic man-db python3 util-linux
+	fonts-ipafont-gothic man-db python3 util-linux xz-utils
 
-.PHONY: all deps build test unit-test asan-test demo bench screenshots install deb clean
+.PHONY: all deps bench-deps build test unit-test asan-test demo bench screenshots install deb clean
 
 all: build
 
+# Peers the benchmarks time against; not needed to build or test.
+BENCH_PACKAGES = makeself
+
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing: $$missing"; \
+		if [ "$$(id -u)" -ne 0 ]; then SUDO=sudo; fi; \
+		$$SUDO apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+bench-deps: deps
+	@missing=$$(for p in $(BENCH_PACKAGES); do \
 		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
 	done); \
 	if [ -n "$$missing" ]; then \
@@ -53,7 +67,7 @@ screenshots: deps
 demo: build
 	./examples/demo.sh $(BUILD_DIR)
 
-bench: build
+bench: build bench-deps
 	./bench/run.sh $(BUILD_DIR)
 
 # sfxbuild in $(PREFIX)/bin, the stub in $(PREFIX)/lib/sfx, manual pages in
