@@ -381,8 +381,8 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
                                                   PasswordSource password) {
-    // The library cannot decipher; archives without a cipher keep its speed.
-    if (auto reader = sevenzip::MakeEncipheredArchiveReader(path, offset, std::move(password)))
+    // Ours deciphers and decodes folders side by side; the library has more methods.
+    if (auto reader = sevenzip::MakeSevenZipReader(path, offset, std::move(password)))
         return reader;
     return std::make_unique<LibArchiveReader>(path, offset);
 }
