@@ -56,9 +56,9 @@ echo "payload: $((unpacked / 1024 / 1024)) MiB in $(find "$payload" | wc -l) ite
 
 printf '[main]\nProductName=Bench\n' >"$work/config.txt"
 setup=$work/bench-setup
-"$bin/sfxbuild" create --config "$work/config.txt" --dir "$payload" -o "$setup"
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$payload" -o "$setup"
 # The same folder in one solid block, for the size the blocks cost.
-"$bin/sfxbuild" create --config "$work/config.txt" --dir "$payload" --solid-block-size 1t \
+"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$payload" --solid-block-size 1t \
     -o "$work/one-block"
 makeself --quiet --xz --nox11 "$payload" "$work/peer.run" Bench true >/dev/null
 rm -rf "$payload"
