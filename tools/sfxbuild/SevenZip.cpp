@@ -52,11 +52,11 @@ std::uint64_t FolderBytes(const std::filesystem::path& folder) {
 
 } // namespace
 
-// Measured on a 201 MiB folder of programs, libraries, text and random data (bench/), LZMA2
-// at 7zz's default level: against one block the archive grows by 0.00 % with 2 blocks, 0.01 %
-// with 4 and 0.03 % with 8 (SIZES TO FILL). Four blocks keep the cores of 2- to 4-core machines
-// busy with work to spare for the uneven block, at no measurable cost; blocks below 32 MiB
-// (twice the default dictionary) would lose more than they gain.
+// Four blocks: as many as the launcher decodes at once (one per core, up to four), so that
+// 2- to 8-core machines keep every decoder busy; each block of a large folder is many times the
+// 16 MiB dictionary of the default level, so few matches are lost at block bounds
+// (bench/extract_bench.sh prints the growth against one block, target at most 2 %). Blocks
+// below 32 MiB would lose more than they gain.
 std::string DefaultSolidBlockSize(std::uint64_t bytes) {
     constexpr std::uint64_t kBlocks = 4;
     constexpr std::uint64_t kSmallestBlock = std::uint64_t{32} << 20;
