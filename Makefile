@@ -14,13 +14,16 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
 	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool dbus-daemon fonts-dejavu-core \
-	fonts-ipafont-gothic man-db python3 util-linux
+	fonts-ipafont-gothic man-db python3 util-linux xz-utils
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
+.PHONY: all deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
 
 all: build
+
+# Peers the benchmarks time against; not needed to build or test.
+BENCH_PACKAGES = makeself
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -35,6 +38,9 @@ deps:
 
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+
+bench-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
 
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -79,7 +85,7 @@ screenshots: deps
 demo: build
 	./examples/demo.sh $(BUILD_DIR)
 
-bench: build
+bench: build bench-deps
 	./bench/run.sh $(BUILD_DIR)
 
 # sfxbuild in $(PREFIX)/bin, the stub in $(PREFIX)/lib/sfx, manual pages in

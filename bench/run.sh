@@ -19,8 +19,9 @@ printf '[main]\nProductName=Bench\n' > "$work/config.txt"
 "$bin/sfxbuild" create --no-checks --config "$work/config.txt" --archive "$work/small.7z" -o "$work/small-setup"
 "$bin/startup_bench" "$work/large-setup" "$work/small-setup" || status=1
 
-# Start-up to the setup's start, against starting the sample setup directly. The probe is the
-# sample setup with one byte written to descriptor 3 first, so the clock stops as it starts.
+# Start-up to the setup's start on an empty payload, against makeself (--xz) starting the same
+# setup and against the static spawn-only floor. The probe is the sample setup with one byte
+# written to descriptor 3 first, so the clock stops as it starts.
 mkdir -p "$work/empty"
 { echo '#!/bin/sh'; echo 'printf x >&3'; tail -n +2 "$(dirname "$0")/../examples/sample-product/setup.sh"; } \
     > "$work/probe.sh"
@@ -29,8 +30,10 @@ printf '[main]\nProductName=Bench\nSetupFileName=%s\n' "$work/probe.sh" > "$work
 (cd "$work/empty" && 7zz a -bd -t7z "$work/empty.7z" . >/dev/null)
 "$bin/sfxbuild" create --no-checks --config "$work/setup-config.txt" --archive "$work/empty.7z" \
     -o "$work/setup-start"
-"$bin/setup_start_bench" "$work/setup-start" "$work/probe.sh" 30 "$bin/spawn_only" 2>/dev/null \
-    | grep '^setup start' || status=1
+makeself --quiet --xz --nox11 "$work/empty" "$work/setup-start.run" Bench "$work/probe.sh" \
+    >/dev/null
+"$bin/setup_start_bench" "$work/setup-start" "$work/setup-start.run" "$bin/spawn_only" \
+    "$work/probe.sh" 30 2>/dev/null | grep '^setup start' || status=1
 
 # Extraction of a 200 MiB payload against 7zz x of the same archive.
 "$(dirname "$0")/extract_bench.sh" "$build" || status=1

@@ -404,8 +404,8 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
 
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
                                                   PasswordSource password) {
-    // The library cannot decipher; archives without a cipher keep its speed.
-    if (auto reader = sevenzip::MakeEncipheredArchiveReader(path, offset, std::move(password)))
+    // Ours deciphers and decodes folders side by side; the library has more methods.
+    if (auto reader = sevenzip::MakeSevenZipReader(path, offset, std::move(password)))
         return reader;
     return std::make_unique<LibArchiveReader>(path, offset);
 }
@@ -414,8 +414,8 @@ std::unique_ptr<IArchiveReader> MakeArchiveReader(const cptlib::platform::FileDe
                                                   std::uint64_t offset, PasswordSource password) {
     cptlib::platform::FileDescriptor probe;
     if (cptlib::Succeeded(cptlib::platform::ReopenFile(file, probe)))
-        if (auto reader = sevenzip::MakeEncipheredArchiveReader(std::move(probe), offset,
-                                                                std::move(password)))
+        if (auto reader =
+                sevenzip::MakeSevenZipReader(std::move(probe), offset, std::move(password)))
             return reader;
     cptlib::platform::FileDescriptor own;
     // A reader that cannot have the file reads nothing: the failure shows at its first read.

@@ -9,6 +9,11 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace sfx::sevenzip {
 
@@ -19,9 +24,135 @@ constexpr std::size_t kBlockSize = 1 << 20;
 constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
 // Longer link targets are damage; no file system takes them.
 constexpr std::uint64_t kMaxLinkTarget = 1 << 16;
+// Decoded data a folder decoding ahead may hold before it waits for the consumer: enough to
+// ride out the consumer's pauses for writing and asking, small beside a dictionary.
+constexpr std::size_t kPiecesAhead = 8; // of kBlockSize each
+// Folders decoding at once: beyond a few, the one consumer writing the files sets the pace,
+// while each decoder adds its dictionary to the peak memory.
+constexpr unsigned kMaxDecoders = 4;
 
 ArchiveStatus DataError() {
     return {cptlib::HRESULT_INVALID_DATA, {}};
+}
+
+// A folder decoded on a thread of its own into a bounded queue of pieces, read in order.
+class AheadStream final : public ByteStream {
+public:
+    explicit AheadStream(std::unique_ptr<ByteStream> source)
+        : source_(std::move(source)), thread_([this] { Run(); }) {}
+
+    ~AheadStream() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    AheadStream(const AheadStream&) = delete;
+    AheadStream& operator=(const AheadStream&) = delete;
+
+    ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        if (position_ == current_.size) {
+            std::unique_lock lock(mutex_);
+            if (current_.data)
+                spare_.push_back(std::move(current_.data));
+            current_ = {};
+            position_ = 0;
+            changed_.wait(lock, [this] { return !ready_.empty() || ended_; });
+            if (ready_.empty())
+                return failure_;
+            current_ = std::move(ready_.front());
+            ready_.pop_front();
+            lock.unlock();
+            changed_.notify_all();
+        }
+        done = std::min(size, current_.size - position_);
+        std::copy_n(current_.data.get() + position_, done, out);
+        position_ += done;
+        return {};
+    }
+
+private:
+    struct Piece {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size = 0;
+    };
+
+    void Run() {
+        for (;;) {
+            Piece piece;
+            {
+                std::unique_lock lock(mutex_);
+                // The piece being filled counts against the budget.
+                changed_.wait(lock, [this] { return stop_ || ready_.size() + 1 < kPiecesAhead; });
+                if (stop_)
+                    return;
+                if (!spare_.empty()) {
+                    piece.data = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            if (!piece.data)
+                piece.data = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+            ArchiveStatus status;
+            bool end = false;
+            while (piece.size < kBlockSize) {
+                std::size_t done = 0;
+                status =
+                    source_->Read(piece.data.get() + piece.size, kBlockSize - piece.size, done);
+                if (!status.Ok() || done == 0) {
+                    end = true;
+                    break;
+                }
+                piece.size += done;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                if (piece.size > 0)
+                    ready_.push_back(std::move(piece));
+                if (end) {
+                    ended_ = true;
+                    failure_ = std::move(status);
+                }
+            }
+            changed_.notify_all();
+            if (end)
+                return;
+        }
+    }
+
+    std::unique_ptr<ByteStream> source_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Piece> ready_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
+    bool stop_ = false;
+    bool ended_ = false;
+    ArchiveStatus failure_;
+    // The consumer's own.
+    Piece current_;
+    std::size_t position_ = 0;
+    // Last: it starts once everything above is in place.
+    std::thread thread_;
+};
+
+bool Decodable(const FolderInfo& folder) {
+    return std::all_of(folder.coders.begin(), folder.coders.end(), [](const CoderInfo& coder) {
+        switch (coder.method) {
+        case kMethodCopy:
+        case kMethodLzma:
+        case kMethodLzma2:
+        case kMethodBcj:
+        case kMethodBcj2:
+        case kMethodAes:
+            return true;
+        default:
+            return false;
+        }
+    });
 }
 
 struct Headers {
@@ -138,7 +269,16 @@ private:
 class SevenZipReader final : public IArchiveReader {
 public:
     SevenZipReader(HeaderSource source, Headers headers, PasswordSource password)
-        : source_(std::move(source)), password_(std::move(password)), headers_(std::move(headers)) {
+        : source_(std::move(source)), password_(std::move(password)), headers_(std::move(headers)),
+          started_(Streams().folders.size(), false) {
+        // One folder decodes as before, on the consumer's thread.
+        if (Streams().folders.size() > 1)
+            decoders_ = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxDecoders);
+        for (const auto& stream : headers_.layout.itemStreams) {
+            const auto folder = stream ? FolderOf(*stream) : std::nullopt;
+            if (folder && (folderOrder_.empty() || folderOrder_.back() != *folder))
+                folderOrder_.push_back(*folder);
+        }
     }
 
     ArchiveStatus ReadIndex(ArchiveIndex& index) override {
@@ -165,6 +305,9 @@ private:
     }
 
     const StreamLayout& Streams() const { return headers_.layout.streams; }
+    std::optional<std::size_t> FolderOf(std::size_t stream) const;
+    // Starts decoding of the plain folders that follow `folder`, as far as the decoders go.
+    void StartAhead(std::size_t folder);
     ArchiveStatus StartStream(std::size_t stream);
     ArchiveStatus Pull(std::uint8_t* out, std::size_t size);
     // What a failure while decoding means: with a password, most likely that it is wrong.
@@ -184,7 +327,41 @@ private:
     std::uint32_t crc_ = 0;
     std::optional<std::uint32_t> expectedCrc_;
     std::unique_ptr<std::uint8_t[]> block_;
+
+    unsigned decoders_ = 1;                // folders decoding at once, the consumer's own included
+    std::vector<bool> started_;            // folders whose decoding has begun
+    std::vector<std::size_t> folderOrder_; // folders in the order the items reach them
+    std::map<std::size_t, std::unique_ptr<ByteStream>> ahead_; // folders decoding ahead
 };
+
+std::optional<std::size_t> SevenZipReader::FolderOf(std::size_t stream) const {
+    const auto& folders = Streams().folders;
+    const auto owner = std::find_if(folders.begin(), folders.end(), [&](const FolderInfo& f) {
+        return f.streams > 0 && stream >= f.firstStream && stream < f.firstStream + f.streams;
+    });
+    if (owner == folders.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(owner - folders.begin());
+}
+
+void SevenZipReader::StartAhead(std::size_t folder) {
+    if (decoders_ <= 1)
+        return;
+    auto next = std::find(folderOrder_.begin(), folderOrder_.end(), folder);
+    for (; next != folderOrder_.end() && ahead_.size() + 1 < decoders_; ++next) {
+        const std::size_t candidate = *next;
+        // Enciphered folders wait for their password, asked when the consumer gets there.
+        if (started_[candidate] || Streams().folders[candidate].Enciphered())
+            continue;
+        std::unique_ptr<ByteStream> stream;
+        if (!sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), candidate, {},
+                                  keys_, stream)
+                 .Ok())
+            break; // fails again, in its place, when the consumer opens it
+        started_[candidate] = true;
+        ahead_.emplace(candidate, std::make_unique<AheadStream>(std::move(stream)));
+    }
+}
 
 ArchiveStatus SevenZipReader::Decoding(ArchiveStatus status) const {
     if (enciphered_ &&
@@ -214,14 +391,22 @@ ArchiveStatus SevenZipReader::Pull(std::uint8_t* out, std::size_t size) {
 }
 
 ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
-    const auto& folders = Streams().folders;
-    const auto owner = std::find_if(folders.begin(), folders.end(), [&](const FolderInfo& f) {
-        return f.streams > 0 && stream >= f.firstStream && stream < f.firstStream + f.streams;
-    });
-    if (owner == folders.end())
+    const auto found = FolderOf(stream);
+    if (!found)
         return DataError();
-    const auto folder = static_cast<std::size_t>(owner - folders.begin());
-    if (!folderStream_ || folder != folder_ || stream < nextStream_) {
+    const std::size_t folder = *found;
+    const FolderInfo* owner = &Streams().folders[folder];
+    if (folderStream_ && folder == folder_ && stream >= nextStream_) {
+        // The current folder goes on.
+    } else if (const auto ahead = ahead_.find(folder);
+               ahead != ahead_.end() && (folder != folder_ || !folderStream_)) {
+        folderStream_ = std::move(ahead->second);
+        ahead_.erase(ahead);
+        folder_ = folder;
+        nextStream_ = owner->firstStream;
+        enciphered_ = false;
+        StartAhead(folder);
+    } else {
         folderStream_.reset();
         folder_ = folder;
         nextStream_ = owner->firstStream;
@@ -245,6 +430,10 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             folderStream_.reset();
             return status;
         }
+        if (!started_[folder] && !enciphered_ && decoders_ > 1)
+            folderStream_ = std::make_unique<AheadStream>(std::move(folderStream_));
+        started_[folder] = true;
+        StartAhead(folder);
     }
     // Streams of the folder that no listed item takes (anti-items) are passed over.
     if (!block_)
@@ -321,14 +510,12 @@ ArchiveStatus SevenZipReader::ReadBlock(std::span<const std::uint8_t>& block) {
 
 namespace {
 
-std::unique_ptr<IArchiveReader> ReaderIfEnciphered(HeaderSource probe, PasswordSource password) {
+std::unique_ptr<IArchiveReader> ReaderIfOurs(HeaderSource probe, PasswordSource password) {
     Headers headers;
     if (!probe.Read(headers).Ok())
         return nullptr;
     const auto& folders = headers.layout.streams.folders;
-    if (!headers.encipheredHeader &&
-        std::none_of(folders.begin(), folders.end(),
-                     [](const FolderInfo& folder) { return folder.Enciphered(); }))
+    if (!headers.encipheredHeader && !std::all_of(folders.begin(), folders.end(), Decodable))
         return nullptr;
     return std::make_unique<SevenZipReader>(std::move(probe), std::move(headers),
                                             std::move(password));
@@ -336,16 +523,14 @@ std::unique_ptr<IArchiveReader> ReaderIfEnciphered(HeaderSource probe, PasswordS
 
 } // namespace
 
-std::unique_ptr<IArchiveReader> MakeEncipheredArchiveReader(const std::string& path,
-                                                            std::uint64_t offset,
-                                                            PasswordSource password) {
-    return ReaderIfEnciphered(HeaderSource(path, offset), std::move(password));
+std::unique_ptr<IArchiveReader> MakeSevenZipReader(const std::string& path, std::uint64_t offset,
+                                                   PasswordSource password) {
+    return ReaderIfOurs(HeaderSource(path, offset), std::move(password));
 }
 
-std::unique_ptr<IArchiveReader> MakeEncipheredArchiveReader(cptlib::platform::FileDescriptor file,
-                                                            std::uint64_t offset,
-                                                            PasswordSource password) {
-    return ReaderIfEnciphered(HeaderSource(std::move(file), offset), std::move(password));
+std::unique_ptr<IArchiveReader> MakeSevenZipReader(cptlib::platform::FileDescriptor file,
+                                                   std::uint64_t offset, PasswordSource password) {
+    return ReaderIfOurs(HeaderSource(std::move(file), offset), std::move(password));
 }
 
 } // namespace sfx::sevenzip

@@ -4,9 +4,48 @@
 #include "cptlib/ErrorText.h"
 #include "launcher/StartupState.h"
 
+#include <lzma.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 namespace sfx {
+
+namespace {
+
+// The module is carried xz-compressed (a third of its size); its bytes are unpacked only when
+// a window is wanted. False when the bytes are damaged or would need more than `limit`.
+bool UnpackXz(std::string_view packed, std::string& image, std::size_t limit) {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (lzma_stream_decoder(&stream, UINT64_MAX, 0) != LZMA_OK)
+        return false;
+    // The decoder's state is released on every way out.
+    const std::unique_ptr<lzma_stream, void (*)(lzma_stream*)> owner(&stream, &lzma_end);
+    stream.next_in = reinterpret_cast<const std::uint8_t*>(packed.data());
+    stream.avail_in = packed.size();
+    image.clear();
+    lzma_ret ret = LZMA_OK;
+    while (ret == LZMA_OK) {
+        const std::size_t done = image.size();
+        if (done >= limit)
+            return false;
+        image.resize(std::min(limit, done + std::max<std::size_t>(done, 1 << 20)));
+        stream.next_out = reinterpret_cast<std::uint8_t*>(image.data() + done);
+        stream.avail_out = image.size() - done;
+        ret = lzma_code(&stream, LZMA_FINISH);
+        image.resize(image.size() - stream.avail_out);
+    }
+    return ret == LZMA_STREAM_END && stream.avail_in == 0;
+}
+
+bool IsXz(std::string_view bytes) {
+    constexpr char kMagic[] = {'\xFD', '7', 'z', 'X', 'Z', '\0'};
+    return bytes.substr(0, sizeof kMagic) == std::string_view(kMagic, sizeof kMagic);
+}
+
+} // namespace
 
 GuiHost::GuiHost(std::string_view image, EnvReader getenv)
     : image_(image), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
@@ -57,8 +96,14 @@ IGuiModule* GuiHost::Load() {
         Refuse("no display (neither DISPLAY nor WAYLAND_DISPLAY is set).");
         return nullptr;
     }
+    std::string unpacked;
+    const bool packed = IsXz(image_);
+    if (packed && !UnpackXz(image_, unpacked, kMaxModuleSize)) {
+        Refuse("the module cannot be unpacked: its bytes are damaged.");
+        return nullptr;
+    }
     try {
-        library_.emplace(image_, "sfxgui");
+        library_.emplace(packed ? std::string_view(unpacked) : image_, "sfxgui");
     } catch (const std::exception&) {
         Refuse("the module cannot be loaded: " + cptlib::ErrorText(0));
         return nullptr;

@@ -21,7 +21,8 @@ class GuiHost {
 public:
     using EnvReader = std::function<const char*(const char*)>;
 
-    // `image`: the module's bytes (empty: the program carries none); they must outlive the host.
+    // `image`: the module's bytes, as they are or xz-compressed (empty: the program carries
+    // none); they must outlive the host.
     explicit GuiHost(std::string_view image, EnvReader getenv = {});
     ~GuiHost();
     GuiHost(const GuiHost&) = delete;
@@ -36,6 +37,9 @@ public:
     IGuiModule* Loaded() const { return loaded_.load(); }
     // Why the module is not in use; empty while it is, or before it was first wanted.
     const std::string& WhyNot() const { return whyNot_; }
+
+    // Unpacked modules larger than this are refused as damaged.
+    static constexpr std::size_t kMaxModuleSize = std::size_t{64} << 20;
 
 private:
     IGuiModule* Load();

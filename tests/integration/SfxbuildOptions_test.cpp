@@ -163,6 +163,17 @@ TEST_F(SfxbuildOptionsTest, PackingOptionsReachThePacker) {
               0);
     EXPECT_NE(ArchiveListing(folder_ / "solid").find("Blocks = 1"), std::string::npos);
 
+    // Without a size, a large folder goes into blocks of balanced size (zeros pack fast).
+    const fs::path large = folder_ / "large";
+    fs::create_directories(large);
+    for (const char* name : {"1", "2", "3", "4"}) {
+        WriteFile(large / name, "");
+        fs::resize_file(large / name, std::uintmax_t{20} << 20);
+    }
+    ASSERT_EQ(Create({"--dir", large.string(), "-o", (folder_ / "blocks").string()}).status, 0);
+    EXPECT_NE(ArchiveListing(folder_ / "blocks").find("Blocks = 2"), std::string::npos)
+        << ArchiveListing(folder_ / "blocks");
+
     struct Case {
         std::vector<std::string> args;
         std::string message;

@@ -8,7 +8,9 @@
 #include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
+#include <cstdint>
 #include <map>
 
 namespace {
@@ -177,6 +179,35 @@ TEST_F(GuiHostTest, ProgressFallsBackToTheTerminalView) {
 } // namespace
 
 namespace {
+
+// The module as the stub carries it: xz-compressed, unpacked when a window is first wanted.
+// Damaged or cut-off compressed bytes are a reason not to use it, not a crash.
+TEST_F(GuiHostTest, ACompressedModuleIsUnpackedAndDamageIsRefused) {
+    const std::string image = testsupport::ReadFile(SFX_FAKE_GUI_MODULE);
+    ASSERT_FALSE(image.empty());
+    std::string packed(lzma_stream_buffer_bound(image.size()), '\0');
+    std::size_t size = 0;
+    ASSERT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC32, nullptr,
+                                      reinterpret_cast<const std::uint8_t*>(image.data()),
+                                      image.size(), reinterpret_cast<std::uint8_t*>(packed.data()),
+                                      &size, packed.size()),
+              LZMA_OK);
+    packed.resize(size);
+    ASSERT_LT(packed.size(), image.size());
+    testsupport::ScopedEnv mode("FAKE_GUI_MODULE", "windows");
+    {
+        GuiHost host(packed, Env());
+        EXPECT_NE(host.Get(4), nullptr) << host.WhyNot();
+    }
+    std::string flipped = packed;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
+    for (const std::string& damaged : {flipped, packed.substr(0, packed.size() / 2),
+                                       packed.substr(0, 12), packed + "trailing"}) {
+        GuiHost host(damaged, Env());
+        EXPECT_EQ(host.Get(4), nullptr) << damaged.size();
+        EXPECT_NE(host.WhyNot().find("cannot be unpacked"), std::string::npos) << host.WhyNot();
+    }
+}
 
 // Through a module loaded from its bytes: its answers reach the launcher, its refusal is the
 // logged reason.

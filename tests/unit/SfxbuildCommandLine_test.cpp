@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+
 namespace {
 
 using sfxbuild::cli::Command;
@@ -118,6 +121,30 @@ TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
               joined({"-mx=0", "-ms=64m", "-mmt=3"}));
     EXPECT_EQ(sfxbuild::PackArguments({}, true, "/a.7z"),
               joined({"-mtm=on", "-mtc=off", "-mta=off"}));
+}
+
+TEST(SfxbuildPackArguments, LargeFoldersGetBalancedBlocksSmallOnesOne) {
+    constexpr std::uint64_t MiB = 1 << 20;
+    const struct Case {
+        std::uint64_t bytes;
+        std::uint64_t blocks; // 0: no size given, 7zz's one block
+    } cases[] = {
+        {0, 0},         {1, 0},         {64 * MiB - 1, 0}, {64 * MiB, 2},
+        {100 * MiB, 3}, {128 * MiB, 4}, {201 * MiB, 4},    {std::uint64_t{1} << 40, 4},
+    };
+    for (const Case& c : cases) {
+        const std::string size = sfxbuild::DefaultSolidBlockSize(c.bytes);
+        if (c.blocks == 0) {
+            EXPECT_EQ(size, "") << c.bytes;
+            continue;
+        }
+        ASSERT_FALSE(size.empty()) << c.bytes;
+        ASSERT_EQ(size.back(), 'b') << size;
+        const std::uint64_t limit = std::stoull(size);
+        // The blocks hold the whole folder, and one block fewer would not.
+        EXPECT_GE(limit * c.blocks, c.bytes) << size;
+        EXPECT_LT(limit * (c.blocks - 1), c.bytes) << size;
+    }
 }
 
 TEST(SfxbuildDerivedIv, FollowsEveryInput) {

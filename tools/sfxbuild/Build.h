@@ -58,6 +58,11 @@ struct Reproducible {
     std::optional<std::int64_t> latestTime;
 };
 
+// The solid block size sfxbuild asks of 7zz for a folder of `bytes` in plain files when none
+// is given: blocks of balanced size that the launcher can decode side by side, or empty (one
+// block, 7zz's own default) where the folder is too small to gain from it.
+std::string DefaultSolidBlockSize(std::uint64_t bytes);
+
 // The 7zz arguments for packing the current folder into `archive`.
 std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducible,
                                        const std::string& archive);

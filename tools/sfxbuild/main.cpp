@@ -241,7 +241,9 @@ const std::vector<Command>& Commands() {
              {"--solid-block-size", "", "SIZE",
               "largest solid block (-ms): bytes, or with k, m,\n"
               "g, t (e.g. 64m), or off for one block per file;\n"
-              "default: 7zz's own for the level"},
+              "default: up to 4 blocks of balanced size from\n"
+              "64 MiB of files on, so the launcher unpacks\n"
+              "them side by side; one block below that"},
              {"--threads", "", "N",
               "threads 7zz uses (-mmt); default: one per\n"
               "processor"},
