@@ -182,9 +182,13 @@ TEST_F(SharedMachine, TheNextRunRemovesFoldersOfKilledRunsOnly) {
     PseudoTerminal terminal;
     terminal.Start({launcher.string()}, Environment(), dir.path().string());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!fs::exists(pidFile) && std::chrono::steady_clock::now() < deadline)
+    // The shell makes the file before it writes the number into it.
+    const auto written = [&] {
+        return fs::exists(pidFile) && ReadFile(pidFile).ends_with('\n');
+    };
+    while (!written() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(fs::exists(pidFile)) << terminal.Output();
+    ASSERT_TRUE(written()) << terminal.Output();
     terminal.Signal(SIGKILL);
     EXPECT_EQ(terminal.WaitForExit(5s), 128 + SIGKILL);
     ::kill(std::stoi(ReadFile(pidFile)), SIGKILL);
