@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -263,12 +264,17 @@ TEST_F(ExtractRun, SigtermDuringExtractionEndsWith130AndLeavesNoTemporaryFolder)
     const fs::path product = dir / "product";
     fs::create_directories(product);
     // Incompressible data, stored, so that building is quick and writing takes a while.
-    WriteFile(product / "big.bin", IncompressibleBytes(128 * 1024 * 1024));
-    const fs::path launcher = Launcher(Pack(product, "big.7z", "-mx=0"), "big-setup");
+    WriteFile(product / "big.bin", IncompressibleBytes(96 * 1024 * 1024));
+    WriteFile(product / "big2.bin", IncompressibleBytes(32 * 1024 * 1024));
+    // One block, and blocks decoded side by side.
+    const fs::path launchers[] = {Launcher(Pack(product, "big.7z", "-mx=0"), "big-setup"),
+                                  Launcher(Pack(product, "many.7z", "-mx=0 -ms=1f"), "many-setup")};
     fs::remove_all(product);
 
-    for (const int number : {SIGTERM, SIGHUP}) {
+    for (const auto& [number, launcher] :
+         {std::pair{SIGTERM, launchers[0]}, {SIGHUP, launchers[0]}, {SIGTERM, launchers[1]}}) {
         SCOPED_TRACE(number);
+        SCOPED_TRACE(launcher.filename().string());
         RunningLauncher run({launcher.string(), "/q"}, Environment(), dir.path());
         // Wait until the data is being written into the temporary folder.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -285,6 +291,121 @@ TEST_F(ExtractRun, SigtermDuringExtractionEndsWith130AndLeavesNoTemporaryFolder)
         EXPECT_EQ(run.Wait(), 130) << run.Err();
         EXPECT_TRUE(TmpIsEmpty());
     }
+}
+
+// Text of `lines` lines that differs with `seed`, so that blocks do not repeat each other.
+std::string Lines(int lines, int seed) {
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+        text += "line " + std::to_string(i * 7919 % 10007 + seed) + " of part " +
+                std::to_string(seed) + "\n";
+    return text;
+}
+
+// Many solid blocks, decoded side by side, extract exactly as the reference archiver does.
+TEST_F(ExtractRun, ManyBlocksExtractAsTheReferenceArchiverDoes) {
+    const fs::path product = dir / "product";
+    for (int i = 0; i < 10; ++i) {
+        const fs::path name =
+            product / ("part" + std::to_string(i % 3)) / ("f" + std::to_string(i));
+        WriteFile(name, i % 4 == 0 ? IncompressibleBytes((1 << 20) + i * 513) : Lines(40000, i));
+        fs::permissions(name, i % 2 ? fs::perms(0640) : fs::perms(0755));
+    }
+    fs::copy_file("/bin/ls", product / "ls");
+    fs::create_symlink("part0/f0", product / "link");
+    fs::create_directories(product / "empty");
+    for (const std::string options : {"-ms=1m", "-ms=1f -mf=BCJ2", "-ms=e -m0=lzma"}) {
+        SCOPED_TRACE(options);
+        fs::remove_all(dir / "ours");
+        fs::remove_all(dir / "reference");
+        fs::remove(dir / "product.7z");
+        const fs::path archive = Pack(product, "product.7z", options);
+        const fs::path launcher = Launcher(archive, "demo-setup");
+        auto r = Run(launcher, {"/q", "/x", (dir / "ours").string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = RunShell("7zz x -snl -bso0 -bsp0 -o" + ShellQuote((dir / "reference").string()) + " " +
+                     ShellQuote(archive.string()));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::size_t entries = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "reference")) {
+            ++entries;
+            const fs::path relative = entry.path().lexically_relative(dir / "reference");
+            const fs::path copy = dir / "ours" / relative;
+            SCOPED_TRACE(relative.string());
+            ASSERT_TRUE(fs::exists(fs::symlink_status(copy)));
+            EXPECT_EQ(ModeOf(copy), ModeOf(entry.path()));
+            if (entry.is_symlink()) {
+                EXPECT_EQ(fs::read_symlink(copy), fs::read_symlink(entry.path()));
+            } else if (entry.is_regular_file()) {
+                EXPECT_EQ(ReadFile(copy), ReadFile(entry.path()));
+            }
+        }
+        std::size_t ours = 0;
+        for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(dir / "ours"))
+            ++ours;
+        EXPECT_EQ(ours, entries);
+        EXPECT_EQ(entries, 16u);
+    }
+}
+
+// A damaged block between sound ones fails as a damaged one-block archive does.
+TEST_F(ExtractRun, ADamagedBlockBetweenSoundOnesEndsWith65) {
+    const fs::path product = dir / "product";
+    for (int i = 0; i < 6; ++i)
+        WriteFile(product / ("f" + std::to_string(i) + ".txt"), Lines(30000, i));
+    // Stored blocks of one file each: the fourth file's bytes lie at a known place.
+    const fs::path archive = Pack(product, "product.7z", "-ms=1f -mx=0");
+    std::string bytes = ReadFile(archive);
+    const std::string fourth = ReadFile(product / "f3.txt");
+    const auto at = bytes.find(fourth.substr(0, 4096));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 1000] = static_cast<char>(bytes[at + 1000] ^ 0x55);
+    WriteFile(archive, bytes);
+    const fs::path launcher = Launcher(archive, "damaged-setup");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"/qm"}, {"/qm", "/x", (dir / "out").string()}}) {
+        SCOPED_TRACE(args.size());
+        args.insert(args.begin(), launcher.string());
+        auto r = RunProcess(args, Environment(), dir.path().string());
+        EXPECT_EQ(r.status, 65);
+        EXPECT_NE(r.err.find(kBadArchive + "\n\nf3.txt"), std::string::npos) << r.err;
+        EXPECT_TRUE(TmpIsEmpty());
+    }
+    // Items after the damaged one are never written.
+    for (const char* after : {"f4.txt", "f5.txt"})
+        EXPECT_FALSE(fs::exists(dir / "out" / after)) << after;
+}
+
+// Peak memory of an archive of many large blocks: the decoders' dictionaries and their buffers
+// on top of what a tiny archive takes.
+TEST_F(ExtractRun, PeakMemoryOfManyLargeBlocksStaysWithinTheDecodersBudget) {
+    if (!fs::exists("/usr/bin/time"))
+        GTEST_SKIP() << "no /usr/bin/time to measure the peak";
+    const fs::path tiny = dir / "tiny";
+    WriteFile(tiny / "a.txt", "a\n");
+    const fs::path product = dir / "product";
+    for (int i = 0; i < 12; ++i)
+        WriteFile(product / ("f" + std::to_string(i) + ".txt"), Lines(250000, i));
+    constexpr std::int64_t kDictionaryKiB = 8 << 10;
+    const fs::path launchers[] = {
+        Launcher(Pack(tiny, "tiny.7z"), "tiny-setup"),
+        Launcher(Pack(product, "many.7z", "-mx=1 -md=8m -ms=1f"), "many-setup")};
+    std::int64_t peak[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const fs::path out = dir / ("out" + std::to_string(i));
+        auto r = RunProcess(
+            {"/usr/bin/time", "-f", "peak %M", launchers[i].string(), "/q", "/x", out.string()},
+            Environment(), dir.path().string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto mark = r.err.rfind("peak ");
+        ASSERT_NE(mark, std::string::npos) << r.err;
+        peak[i] = std::stoll(r.err.substr(mark + 5));
+    }
+    // A decoder per core, four at most, each with its dictionary, 8 MiB of pieces ahead, the
+    // piece being read and the consumer's block; 16 MiB for allocator slack.
+    const std::int64_t decoders = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    const std::int64_t budgetKiB = decoders * (kDictionaryKiB + 10 * 1024) + 16 * 1024;
+    EXPECT_LE(peak[1], peak[0] + budgetKiB) << "tiny " << peak[0] << " KiB";
 }
 
 } // namespace

@@ -620,6 +620,34 @@ TEST_F(ExtractThreadTest, ExistingFilesAreReplacedOrKeptAsTheDialogAnswers) {
     }
 }
 
+// Blocks decoded side by side: the questions still come one at a time in the items' order, the
+// progress never goes back, and every file is whole.
+TEST_F(ExtractThreadTest, ManyBlocksAskInItemOrderWithProgressThatOnlyGrows) {
+    const fs::path stage = dir / "stage";
+    for (int i = 0; i < 9; ++i)
+        WriteFile(stage / ("f" + std::to_string(i) + ".bin"), Noise(400000 + i * 1111, i + 1));
+    const fs::path archive = dir / "product.7z";
+    Pack7z(stage, archive, "-ms=1f");
+    const fs::path out = dir / "out";
+    for (int i = 0; i < 9; ++i)
+        WriteFile(out / ("f" + std::to_string(i) + ".bin"), "old");
+    dialog.onOverwrite = [](const std::string&) { return kOverwriteYes; };
+
+    const ExtractionJob job = Job(archive, out, false);
+    const Outcome outcome = dialog.Run(thread, job);
+    ExpectProtocol(outcome, false);
+    ASSERT_EQ(outcome.final, WM_SFX_EXTRACT_DONE);
+    EXPECT_EQ(outcome.Progress().back(), 1000);
+    std::vector<std::string> inOrder;
+    for (const std::string& name : ListedNames(archive))
+        inOrder.push_back(job.extractFolder + name);
+    EXPECT_EQ(outcome.asked, inOrder);
+    for (int i = 0; i < 9; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        EXPECT_EQ(ReadFile(out / name), ReadFile(stage / name)) << name;
+    }
+}
+
 TEST_F(ExtractThreadTest, AFolderThatCannotBeCreatedIsASystemErrorNamingIt) {
     const fs::path stage = dir / "stage";
     WriteFile(stage / "a.txt", "a");
