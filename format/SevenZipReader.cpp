@@ -24,9 +24,15 @@ constexpr std::size_t kBlockSize = 1 << 20;
 constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
 // Longer link targets are damage; no file system takes them.
 constexpr std::uint64_t kMaxLinkTarget = 1 << 16;
-// Decoded data a folder decoding ahead may hold before it waits for the consumer: enough to
-// ride out the consumer's pauses for writing and asking, small beside a dictionary.
-constexpr std::size_t kPiecesAhead = 8; // of kBlockSize each
+// Decoded data a folder decoding may hold of its own before it waits for the consumer: enough
+// to ride out the consumer's pauses for writing and asking, small beside a dictionary.
+constexpr std::size_t kPiecesAhead = 4; // of kBlockSize each
+// Decoded data the folders decoding at once may hold between them beyond their own: the
+// consumer writes one folder at a time, so the next folder is decoded into memory meanwhile.
+// 48 MiB takes in most of a block of a balanced four-block archive of about 200 MiB, where the
+// gain of decoding side by side is; larger blocks then go on at the consumer's pace. Two
+// decoders of the default 32 MiB dictionary and this stay near 1.3 times 7zz's peak memory.
+constexpr std::size_t kSharedPieces = 48;
 // Folders decoding at once: beyond a few, the one consumer writing the files sets the pace,
 // while each decoder adds its dictionary to the peak memory.
 constexpr unsigned kMaxDecoders = 4;
@@ -35,19 +41,34 @@ ArchiveStatus DataError() {
     return {cptlib::HRESULT_INVALID_DATA, {}};
 }
 
+// The lock and the shared pieces of the folders that one reader decodes at once. Read pieces
+// wait in `spare` for the next decoder to fill them: the memory stays what the budgets allow,
+// touched once.
+struct AheadPool {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t shared = kSharedPieces;
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare;
+};
+
 // A folder decoded on a thread of its own into a bounded queue of pieces, read in order.
 class AheadStream final : public ByteStream {
 public:
-    explicit AheadStream(std::unique_ptr<ByteStream> source)
-        : source_(std::move(source)), thread_([this] { Run(); }) {}
+    AheadStream(std::unique_ptr<ByteStream> source, std::shared_ptr<AheadPool> pool)
+        : source_(std::move(source)), pool_(std::move(pool)), thread_([this] { Run(); }) {}
 
     ~AheadStream() override {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(pool_->mutex);
             stop_ = true;
         }
-        changed_.notify_all();
+        pool_->changed.notify_all();
         thread_.join();
+        {
+            std::lock_guard lock(pool_->mutex);
+            pool_->shared += borrowed_;
+        }
+        pool_->changed.notify_all();
     }
 
     AheadStream(const AheadStream&) = delete;
@@ -56,18 +77,23 @@ public:
     ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
         done = 0;
         if (position_ == current_.size) {
-            std::unique_lock lock(mutex_);
-            if (current_.data)
-                spare_.push_back(std::move(current_.data));
+            std::unique_lock lock(pool_->mutex);
+            if (current_.data) {
+                pool_->spare.push_back(std::move(current_.data));
+                if (borrowed_ > 0) {
+                    --borrowed_;
+                    ++pool_->shared;
+                }
+            }
             current_ = {};
             position_ = 0;
-            changed_.wait(lock, [this] { return !ready_.empty() || ended_; });
+            pool_->changed.wait(lock, [this] { return !ready_.empty() || ended_; });
             if (ready_.empty())
                 return failure_;
             current_ = std::move(ready_.front());
             ready_.pop_front();
             lock.unlock();
-            changed_.notify_all();
+            pool_->changed.notify_all();
         }
         done = std::min(size, current_.size - position_);
         std::copy_n(current_.data.get() + position_, done, out);
@@ -85,14 +111,21 @@ private:
         for (;;) {
             Piece piece;
             {
-                std::unique_lock lock(mutex_);
-                // The piece being filled counts against the budget.
-                changed_.wait(lock, [this] { return stop_ || ready_.size() + 1 < kPiecesAhead; });
+                std::unique_lock lock(pool_->mutex);
+                // The piece being filled counts: its own pieces first, then the pool's.
+                pool_->changed.wait(lock, [this] {
+                    return stop_ || ready_.size() + 1 < kPiecesAhead + borrowed_ ||
+                           pool_->shared > 0;
+                });
                 if (stop_)
                     return;
-                if (!spare_.empty()) {
-                    piece.data = std::move(spare_.back());
-                    spare_.pop_back();
+                if (ready_.size() + 1 >= kPiecesAhead + borrowed_) {
+                    --pool_->shared;
+                    ++borrowed_;
+                }
+                if (!pool_->spare.empty()) {
+                    piece.data = std::move(pool_->spare.back());
+                    pool_->spare.pop_back();
                 }
             }
             if (!piece.data)
@@ -110,7 +143,7 @@ private:
                 piece.size += done;
             }
             {
-                std::lock_guard lock(mutex_);
+                std::lock_guard lock(pool_->mutex);
                 if (piece.size > 0)
                     ready_.push_back(std::move(piece));
                 if (end) {
@@ -118,17 +151,17 @@ private:
                     failure_ = std::move(status);
                 }
             }
-            changed_.notify_all();
+            pool_->changed.notify_all();
             if (end)
                 return;
         }
     }
 
     std::unique_ptr<ByteStream> source_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    std::shared_ptr<AheadPool> pool_;
+    // Under the pool's lock.
     std::deque<Piece> ready_;
-    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
+    std::size_t borrowed_ = 0; // pieces taken from the pool and not yet read
     bool stop_ = false;
     bool ended_ = false;
     ArchiveStatus failure_;
@@ -332,6 +365,7 @@ private:
     std::vector<bool> started_;            // folders whose decoding has begun
     std::vector<std::size_t> folderOrder_; // folders in the order the items reach them
     std::map<std::size_t, std::unique_ptr<ByteStream>> ahead_; // folders decoding ahead
+    std::shared_ptr<AheadPool> pool_ = std::make_shared<AheadPool>();
 };
 
 std::optional<std::size_t> SevenZipReader::FolderOf(std::size_t stream) const {
@@ -359,7 +393,7 @@ void SevenZipReader::StartAhead(std::size_t folder) {
                  .Ok())
             break; // fails again, in its place, when the consumer opens it
         started_[candidate] = true;
-        ahead_.emplace(candidate, std::make_unique<AheadStream>(std::move(stream)));
+        ahead_.emplace(candidate, std::make_unique<AheadStream>(std::move(stream), pool_));
     }
 }
 
@@ -431,7 +465,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             return status;
         }
         if (!started_[folder] && !enciphered_ && decoders_ > 1)
-            folderStream_ = std::make_unique<AheadStream>(std::move(folderStream_));
+            folderStream_ = std::make_unique<AheadStream>(std::move(folderStream_), pool_);
         started_[folder] = true;
         StartAhead(folder);
     }
