@@ -349,6 +349,9 @@ private:
     HeaderSource source_;
     PasswordSource password_;
     AesKeyCache keys_;
+    // What the password source last gave: enciphered folders further on decode ahead with it,
+    // as the source gives it again when the consumer gets there (an empty one it asks again).
+    std::optional<std::u16string> given_;
     Headers headers_;
     std::size_t nextItem_ = 0;
 
@@ -384,12 +387,13 @@ void SevenZipReader::StartAhead(std::size_t folder) {
     auto next = std::find(folderOrder_.begin(), folderOrder_.end(), folder);
     for (; next != folderOrder_.end() && ahead_.size() + 1 < decoders_; ++next) {
         const std::size_t candidate = *next;
-        // Enciphered folders wait for their password, asked when the consumer gets there.
-        if (started_[candidate] || Streams().folders[candidate].Enciphered())
+        // Enciphered folders wait until the consumer has been given the password.
+        const bool enciphered = Streams().folders[candidate].Enciphered();
+        if (started_[candidate] || (enciphered && !given_))
             continue;
         std::unique_ptr<ByteStream> stream;
-        if (!sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), candidate, {},
-                                  keys_, stream)
+        if (!sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), candidate,
+                                  enciphered ? *given_ : std::u16string(), keys_, stream)
                  .Ok())
             break; // fails again, in its place, when the consumer opens it
         started_[candidate] = true;
@@ -438,7 +442,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
         ahead_.erase(ahead);
         folder_ = folder;
         nextStream_ = owner->firstStream;
-        enciphered_ = false;
+        enciphered_ = owner->Enciphered();
         StartAhead(folder);
     } else {
         folderStream_.reset();
@@ -456,6 +460,8 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             if (!wide)
                 return {HRESULT_WRONG_PASSWORD, {}};
             password = std::move(*wide);
+            if (!password.empty())
+                given_ = password;
         }
         if (ArchiveStatus status =
                 sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), folder,
@@ -464,7 +470,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             folderStream_.reset();
             return status;
         }
-        if (!started_[folder] && !enciphered_ && decoders_ > 1)
+        if (!started_[folder] && decoders_ > 1)
             folderStream_ = std::make_unique<AheadStream>(std::move(folderStream_), pool_);
         started_[folder] = true;
         StartAhead(folder);

@@ -186,6 +186,17 @@ TEST_F(PasswordRun, TheRightPasswordExtractsEveryLayoutAskedOnce) {
     }
 }
 
+// One file per solid block: folders further on are deciphered ahead with the password given
+// once, and the tree is the product's, asked once.
+TEST_F(PasswordRun, ManyEncipheredBlocksAreAskedOnceAndExtractWhole) {
+    const fs::path launcher = Enciphered("blocks-setup", "-ms=1f -m0=BCJ -m1=LZMA2");
+    const fs::path out = dir / "out";
+    const TerminalRun run = AtTerminal(launcher, {"/x", out.string()}, {kPassword + "\n"});
+    EXPECT_EQ(run.status, 0) << run.output << Log();
+    EXPECT_EQ(run.prompts, 1) << run.output;
+    ExpectProductIn(out);
+}
+
 // The normal run into a temporary folder, at the normal and the silent level: asked, then the
 // setup runs, and no temporary folder stays.
 TEST_F(PasswordRun, TheRightPasswordRunsTheSetupAtEveryLevel) {
