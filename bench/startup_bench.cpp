@@ -2,6 +2,8 @@
 // with a tiny one, alternating runs in one process. The large payload must not slow start-up:
 // the marker search and the self-check read only what they need.
 
+#include "cptlib/platform/File.h"
+#include "cptlib/platform/OwnImage.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/App.h"
 
@@ -23,6 +25,14 @@ public:
 double RunOnce(const char* path) {
     const auto start = std::chrono::steady_clock::now();
     sfx::CApp app({"/q"}, path);
+    // The launcher reads its own file through the descriptor opened at start; this program
+    // is not that file, so it opens the one under test in its place.
+    cptlib::platform::FileDescriptor file;
+    if (cptlib::Failed(cptlib::platform::OpenRegularFileForRead(file, path))) {
+        std::fprintf(stderr, "cannot open %s\n", path);
+        std::exit(2);
+    }
+    app.state.ownFile = std::make_shared<const cptlib::platform::FileDescriptor>(std::move(file));
     if (!app.RunStartupSteps()) {
         std::fprintf(stderr, "start-up failed for %s: exit code 0x%X\n", path, app.exitCode);
         std::exit(2);

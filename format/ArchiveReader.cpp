@@ -217,6 +217,9 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
     if (done != sizeof signature || !sevenzip::ParseSignatureHeader(signature, start))
         return damaged;
     const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
+    // What 7zz makes of an empty folder: no header at all.
+    if (start.nextHeaderSize == 0 && start.nextHeaderOffset == 0 && start.nextHeaderCrc == 0)
+        return {};
     if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
         start.nextHeaderSize > available ||
         start.nextHeaderOffset > available - start.nextHeaderSize)

@@ -232,6 +232,9 @@ public:
         if (!ParseSignatureHeader(signature, start))
             return DataError();
         const std::uint64_t rest = available - kSignatureHeaderSize;
+        // What 7zz makes of an empty folder: no header at all.
+        if (start.nextHeaderSize == 0 && start.nextHeaderOffset == 0 && start.nextHeaderCrc == 0)
+            return {};
         if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
             start.nextHeaderSize > rest || start.nextHeaderOffset > rest - start.nextHeaderSize)
             return DataError();

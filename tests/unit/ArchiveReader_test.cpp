@@ -270,6 +270,17 @@ TEST_F(ArchiveReaderTest, AnArchiveWithoutPermissionsSaysSo) {
     EXPECT_EQ(passes.extracted, expected);
 }
 
+// 7zz packs an empty folder into the 32-byte signature alone: an archive of nothing, not damage.
+TEST_F(ArchiveReaderTest, AnArchiveOfAnEmptyFolderListsAndExtractsNothing) {
+    fs::create_directories(dir / "stage");
+    const fs::path archive = Pack("");
+    ASSERT_EQ(fs::file_size(archive), 32u);
+    const Passes passes = ReadBothPasses(archive);
+    EXPECT_TRUE(passes.ok);
+    EXPECT_TRUE(passes.index.items.empty());
+    EXPECT_TRUE(passes.extracted.empty());
+}
+
 TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {
     const auto reader = MakeArchiveReader((dir / "missing.7z").string(), 0);
     ArchiveIndex index;
