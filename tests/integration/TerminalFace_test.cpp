@@ -15,6 +15,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -217,6 +218,105 @@ TEST_F(TerminalFace, PromptsSpeakTheRunsLanguage) {
             Capture("overwrite-" + culture, terminal.Output());
         }
     }
+}
+
+// A payload that takes a while to unpack, so that the run can be resized or stopped meanwhile.
+class TerminalFaceLongRun : public TerminalFace {
+protected:
+    static void SetUpTestSuite() {
+        big_ = std::make_unique<TempDir>();
+        const fs::path product = *big_ / "product";
+        for (int i = 0; i < 4; ++i)
+            WriteFile(product / ("part" + std::to_string(i) + ".bin"),
+                      IncompressibleBytes(32 << 20));
+        WriteExecutable(product / "setup.sh", "#!/bin/sh\necho " + kSetupMark + "\nexit 0\n");
+        // Stored, so that making it is quick; unpacking it still takes a moment.
+        RunProcess({"/usr/bin/7zz", "a", "-t7z", "-mx0", "-bso0", (*big_ / "big.7z").string(),
+                    (product / ".").string()});
+        fs::remove_all(product);
+    }
+    static void TearDownTestSuite() { big_.reset(); }
+
+    fs::path MakeBig() {
+        WriteFile(dir / "big.cfg", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+        const fs::path out = dir / "big";
+        auto r = RunProcess({BinPath("sfxbuild"), "create", "--config", (dir / "big.cfg").string(),
+                             "--archive", (*big_ / "big.7z").string(), "--stub", stub.string(),
+                             "-o", out.string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return out;
+    }
+
+    // Waits until the progress line has been drawn a few times.
+    static bool WaitForDraws(PseudoTerminal& terminal, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (!terminal.WaitFor("\x1b[K", 20s))
+                return false;
+        return true;
+    }
+
+    static std::unique_ptr<TempDir> big_;
+};
+
+std::unique_ptr<TempDir> TerminalFaceLongRun::big_;
+
+// Ctrl+C at /qb cancels; the terminal's echo of it does not stay in the line that follows.
+TEST_F(TerminalFaceLongRun, CtrlCAtTheBasicLevelLeavesNoMarkInTheLine) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher = MakeBig();
+    PseudoTerminal terminal;
+    terminal.Start({launcher.string(), "/qb"}, Environment("en-US"), dir.path().string());
+    ASSERT_TRUE(WaitForDraws(terminal, 3)) << terminal.Output();
+    terminal.Type("\x03");
+    EXPECT_EQ(terminal.WaitForExit(30s), 130) << terminal.Output();
+    const std::string screen = Screen(terminal.Output());
+    EXPECT_EQ(screen.find("^C"), std::string::npos) << screen;
+    // The line was drawn again after the echo, and it is still the only one.
+    const std::size_t echo = terminal.Output().find("^C");
+    ASSERT_NE(echo, std::string::npos) << "the terminal echoes Ctrl+C:\n" << terminal.Output();
+    EXPECT_NE(terminal.Output().find('\r', echo), std::string::npos) << terminal.Output();
+    EXPECT_LE(std::count(screen.begin(), screen.end(), '\n'), 2) << screen;
+    EXPECT_NE(screen.find_first_not_of('\n'), std::string::npos) << "an empty screen";
+    Capture("ctrl-c-qb", terminal.Output());
+}
+
+// A window made narrower while the files are unpacked: the line fits the new width at once and
+// stays one line.
+TEST_F(TerminalFaceLongRun, AResizedWindowGetsALineOfItsWidth) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher = MakeBig();
+    const auto strings = LoadStringTable("it.xml");
+    PseudoTerminal terminal(80);
+    terminal.Start({launcher.string()}, Environment("it"), dir.path().string());
+    ASSERT_TRUE(WaitForDraws(terminal, 3)) << terminal.Output();
+    const std::size_t before = terminal.Output().size();
+    terminal.Resize(30);
+    ASSERT_EQ(terminal.WaitForExit(60s), 0) << terminal.Output() << ReadFile(dir / "log");
+    const std::string& output = terminal.Output();
+    const std::size_t mark = output.find(kSetupMark);
+    ASSERT_NE(mark, std::string::npos) << output;
+    const std::string progress = output.substr(0, mark);
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), '\n'), 1) << progress;
+    // A draw that began before the resize may still end after it; every later one fits.
+    std::size_t draws = 0;
+    for (std::size_t at = progress.find('\r', before); at != std::string::npos;
+         at = progress.find('\r', at + 1)) {
+        const std::size_t end = progress.find("\x1b[K", at);
+        if (end == std::string::npos)
+            break;
+        if (draws++ == 0)
+            continue;
+        EXPECT_LT(cptlib::platform::DisplayColumns(progress.substr(at + 1, end - at - 1)), 30)
+            << progress.substr(at + 1, end - at - 1);
+    }
+    EXPECT_GE(draws, 3u) << progress.substr(before);
+    std::string title = strings->GetText("SfxProgressTitle");
+    title.replace(title.find("%d"), 2, "100");
+    title.replace(title.find("%%"), 2, "%");
+    EXPECT_EQ(Screen(progress),
+              cptlib::platform::FitToColumns(title + "  " + strings->GetText("StartSetup"), 29) +
+                  "\n\n")
+        << progress;
 }
 
 } // namespace

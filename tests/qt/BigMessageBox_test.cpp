@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -143,7 +144,9 @@ TEST_P(MessageBoxSize, FollowsTheTextAndTheDensity) {
     if (box->IconControl() != nullptr) {
         EXPECT_EQ(box->IconControl()->geometry(),
                   QRect(m.horizontalMargin, m.verticalMargin, m.iconWidth, m.iconHeight));
-        EXPECT_EQ(box->IconControl()->pixmap().size(), QSize(m.iconWidth, m.iconHeight));
+        // Drawn for the screen's pixels, whatever their ratio.
+        EXPECT_EQ(box->IconControl()->pixmap().size(),
+                  QSize(m.iconWidth, m.iconHeight) * box->devicePixelRatioF());
     }
     EXPECT_EQ(box->MinTrackSize(), box->size());
 
@@ -216,7 +219,7 @@ TEST(BigMessageBox, TextBesideTheIconAndButtonsMeasuredFromTheirCaptions) {
     EXPECT_EQ(box.width(), buttons[0]->width() + 8 + 90 + 2 * 12);
     ASSERT_NE(box.IconControl(), nullptr);
     EXPECT_EQ(box.IconControl()->geometry(), QRect(12, 12, 32, 32));
-    EXPECT_EQ(box.IconControl()->pixmap().size(), QSize(32, 32));
+    EXPECT_EQ(box.IconControl()->pixmap().size(), QSize(32, 32) * box.devicePixelRatioF());
     EXPECT_EQ(box.TextControl()->x(), 12 + 32 + 12);
     EXPECT_FALSE(box.IconControl()->pixmap().isNull());
     EXPECT_EQ(box.windowTitle().toStdString(), GetAppName());
@@ -565,9 +568,15 @@ TEST(BigMessageBox, LabelShowsTheHandOnlyOverLinksAndReportsTheWholeLink) {
     EXPECT_EQ(text->focusPolicy(), Qt::NoFocus);
     const QPoint link = PointOf(text, "our site", 4);
     const QPoint plain = PointOf(text, "today");
-    QTest::mouseMove(text->viewport(), link);
+    // Sent to the viewport itself: QTest's move lands elsewhere when Qt scales the screen.
+    const auto moveTo = [&](const QPoint& at) {
+        QMouseEvent move(QEvent::MouseMove, at, text->viewport()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(text->viewport(), &move);
+    };
+    moveTo(link);
     EXPECT_EQ(text->viewport()->cursor().shape(), Qt::PointingHandCursor);
-    QTest::mouseMove(text->viewport(), plain);
+    moveTo(plain);
     EXPECT_EQ(text->viewport()->cursor().shape(), Qt::ArrowCursor);
 
     const QPoint inControl = text->viewport()->mapTo(text, link);

@@ -42,7 +42,8 @@ TEST(ProductIcon, CarriesTheDrawnImagesAtEverySize) {
 
     QDir().mkpath(QStringLiteral(SFX_SCREENSHOT_DIR));
     for (int size : icongen::IconSizes()) {
-        const QImage shown = icon.pixmap(QSize(size, size)).toImage();
+        // At a ratio of one: the drawn image itself, not one scaled for the screen.
+        const QImage shown = icon.pixmap(QSize(size, size), 1.0).toImage();
         ASSERT_EQ(shown.size(), QSize(size, size));
         // Same picture as the drawing program makes now: rows in order, colours in place, the
         // icon in the tree redrawn after a change to the drawing.

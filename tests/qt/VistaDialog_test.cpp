@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 using namespace cptlib;
@@ -93,10 +95,16 @@ TEST(VistaDialog, ControlsTakeTheColourOfTheirArea) {
     // Painted: body, one separator row, footer.
     dialog.SetSeparatorColor(QColor(255, 0, 0));
     const QImage image = dialog.grab().toImage();
-    EXPECT_EQ(image.pixelColor(150, body.bottom() - 1), QColor(250, 250, 250));
-    EXPECT_EQ(image.pixelColor(150, footer.top()), QColor(255, 0, 0));
-    EXPECT_EQ(image.pixelColor(150, footer.top() + 1), QColor(200, 210, 220));
-    EXPECT_EQ(image.pixelColor(150, 199), QColor(200, 210, 220));
+    // The middle of a pixel of the window, in the picture's own pixels.
+    const auto at = [&](int x, int y) {
+        const qreal ratio = image.devicePixelRatio();
+        return image.pixelColor(static_cast<int>(std::floor((x + 0.5) * ratio)),
+                                static_cast<int>(std::floor((y + 0.5) * ratio)));
+    };
+    EXPECT_EQ(at(150, body.bottom() - 1), QColor(250, 250, 250));
+    EXPECT_EQ(at(150, footer.top()), QColor(255, 0, 0));
+    EXPECT_EQ(at(150, footer.top() + 1), QColor(200, 210, 220));
+    EXPECT_EQ(at(150, 199), QColor(200, 210, 220));
 }
 
 TEST(VistaDialog, FooterHeightInPixelsOverridesTheDialogUnits) {

@@ -1,7 +1,7 @@
 #pragma once
 // A program run on a pseudo-terminal of its own, as a user at a terminal runs it: the terminal
 // is its standard streams and its controlling terminal (so Ctrl+C written to it raises SIGINT
-// in the program), 80 columns wide.
+// in the program), 80 columns wide unless told otherwise.
 
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/Spawn.h"
@@ -76,6 +76,15 @@ public:
     }
 
     void Signal(int number) const { ::kill(pid_, number); }
+
+    // The window resized, as a terminal emulator does it: the new size, then SIGWINCH.
+    void Resize(unsigned short columns, unsigned short rows = 24) const {
+        winsize size{};
+        size.ws_col = columns;
+        size.ws_row = rows;
+        ::ioctl(master_, TIOCSWINSZ, &size);
+        Signal(SIGWINCH);
+    }
 
     // Collects output until `text` has appeared after what was seen before (true) or time is up.
     bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
