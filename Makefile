@@ -77,6 +77,13 @@ screenshots: deps
 	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/144" QT_SCALE_FACTOR=1.5 \
 		QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/qt_tests \
 		--gtest_filter='*Screenshots*:*LayoutsInEachLanguage*:*TextsFit*:*EnterAcceptsTheHiddenEntry*:*IconsFromTheDesktopTheme*'
+	@# The same pictures once more as on a GNOME desktop (X server, the desktop's icon theme),
+	@# in place of the bare ones: message boxes with the theme's icons.
+	for d in 96:1 144:1.5; do \
+		SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/$${d%%:*}" QT_SCALE_FACTOR=$${d#*:} \
+		XDG_CURRENT_DESKTOP=GNOME QT_QPA_PLATFORM=xcb xvfb-run -a -s '-screen 0 1600x1200x24' \
+		$(BUILD_DIR)/bin/qt_tests --gtest_filter='*Screenshots*:*IconsFromTheDesktopTheme*' || exit 1; \
+	done
 	@# The terminal's screens as text: progress at 40 and 80 columns, each prompt.
 	SFX_SCREENSHOT_DIR="$(abspath $(BUILD_DIR))/screenshots/terminal" \
 		ctest --test-dir $(BUILD_DIR) -R 'TerminalFace' --output-on-failure
