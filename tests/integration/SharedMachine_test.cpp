@@ -183,9 +183,7 @@ TEST_F(SharedMachine, TheNextRunRemovesFoldersOfKilledRunsOnly) {
     terminal.Start({launcher.string()}, Environment(), dir.path().string());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     // The shell makes the file before it writes the number into it.
-    const auto written = [&] {
-        return fs::exists(pidFile) && ReadFile(pidFile).ends_with('\n');
-    };
+    const auto written = [&] { return fs::exists(pidFile) && ReadFile(pidFile).ends_with('\n'); };
     while (!written() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     ASSERT_TRUE(written()) << terminal.Output();
