@@ -217,13 +217,14 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
     if (done != sizeof signature || !sevenzip::ParseSignatureHeader(signature, start))
         return damaged;
     const std::uint64_t available = source_.size - sevenzip::kSignatureHeaderSize;
-    // What 7zz makes of an empty folder: no header at all.
-    if (start.nextHeaderSize == 0 && start.nextHeaderOffset == 0 && start.nextHeaderCrc == 0)
+    switch (sevenzip::PlaceOfNextHeader(start, available)) {
+    case sevenzip::NextHeaderPlace::None:
         return {};
-    if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
-        start.nextHeaderSize > available ||
-        start.nextHeaderOffset > available - start.nextHeaderSize)
+    case sevenzip::NextHeaderPlace::Damaged:
         return damaged;
+    case sevenzip::NextHeaderPlace::Within:
+        break;
+    }
     std::vector<std::uint8_t> header(static_cast<std::size_t>(start.nextHeaderSize));
     if (const std::uint32_t error =
             source_.ReadAt(sevenzip::kSignatureHeaderSize + start.nextHeaderOffset, header.data(),

@@ -20,8 +20,6 @@ namespace sfx::sevenzip {
 namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
-// Headers larger than this are damage, not archives we could have built.
-constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
 // Longer link targets are damage; no file system takes them.
 constexpr std::uint64_t kMaxLinkTarget = 1 << 16;
 // Decoded data a folder decoding may hold of its own before it waits for the consumer: enough
@@ -232,12 +230,14 @@ public:
         if (!ParseSignatureHeader(signature, start))
             return DataError();
         const std::uint64_t rest = available - kSignatureHeaderSize;
-        // What 7zz makes of an empty folder: no header at all.
-        if (start.nextHeaderSize == 0 && start.nextHeaderOffset == 0 && start.nextHeaderCrc == 0)
+        switch (PlaceOfNextHeader(start, rest)) {
+        case NextHeaderPlace::None:
             return {};
-        if (start.nextHeaderSize == 0 || start.nextHeaderSize > kMaxHeaderSize ||
-            start.nextHeaderSize > rest || start.nextHeaderOffset > rest - start.nextHeaderSize)
+        case NextHeaderPlace::Damaged:
             return DataError();
+        case NextHeaderPlace::Within:
+            break;
+        }
         std::vector<std::uint8_t> header(static_cast<std::size_t>(start.nextHeaderSize));
         if (ArchiveStatus status = ReadAt(kSignatureHeaderSize + start.nextHeaderOffset, header);
             !status.Ok())

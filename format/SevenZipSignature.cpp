@@ -29,6 +29,17 @@ bool ParseSignatureHeader(std::span<const std::uint8_t> bytes, SignatureHeader& 
     return true;
 }
 
+NextHeaderPlace PlaceOfNextHeader(const SignatureHeader& header, std::uint64_t behind) {
+    // Headers larger than this are damage, not archives we could have built.
+    constexpr std::uint64_t kMaxHeaderSize = 256u << 20;
+    if (header.nextHeaderSize == 0 && header.nextHeaderOffset == 0 && header.nextHeaderCrc == 0)
+        return NextHeaderPlace::None;
+    if (header.nextHeaderSize == 0 || header.nextHeaderSize > kMaxHeaderSize ||
+        header.nextHeaderSize > behind || header.nextHeaderOffset > behind - header.nextHeaderSize)
+        return NextHeaderPlace::Damaged;
+    return NextHeaderPlace::Within;
+}
+
 std::optional<std::uint64_t> ArchiveSize(std::span<const std::uint8_t> header) {
     SignatureHeader parsed;
     if (!ParseSignatureHeader(header, parsed) || parsed.majorVersion != 0)

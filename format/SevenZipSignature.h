@@ -26,6 +26,12 @@ bool ParseSignatureHeader(std::span<const std::uint8_t> bytes, SignatureHeader& 
 // size); nullopt when `header` does not begin with a valid signature header of major version 0.
 std::optional<std::uint64_t> ArchiveSize(std::span<const std::uint8_t> header);
 
+// Where the next header lies, checked against the `behind` bytes that follow the signature
+// header: none (what 7zz makes of an empty folder), within them, or nowhere sound (too large to
+// be one we could have built, or beyond the end).
+enum class NextHeaderPlace { None, Within, Damaged };
+NextHeaderPlace PlaceOfNextHeader(const SignatureHeader& header, std::uint64_t behind);
+
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
 } // namespace sfx::sevenzip
