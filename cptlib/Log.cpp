@@ -41,12 +41,12 @@ private:
 bool AttachLogFile(const std::string& path, const std::string& firstRecord, std::string& whyNot) {
     platform::FileDescriptor file;
     std::uint32_t error = platform::OpenLogFile(file, path);
-    if (error == ERROR_SUCCESS) {
+    if (error == kErrorSuccess) {
         const std::string line =
             "[" + std::to_string(static_cast<int>(Severity::Normal)) + "] " + firstRecord + "\n";
         error = platform::AppendToFile(file, line.data(), line.size());
     }
-    if (error != ERROR_SUCCESS) {
+    if (error != kErrorSuccess) {
         whyNot = SystemErrorText(error);
         return false;
     }

@@ -11,61 +11,65 @@ namespace cptlib {
 
 using HRESULT = std::int32_t;
 
-constexpr std::uint32_t ERROR_SUCCESS = 0;
-constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
-constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
-constexpr std::uint32_t ERROR_TOO_MANY_OPEN_FILES = 4;
-constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr std::uint32_t ERROR_INVALID_DATA = 13;
-constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
-constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
-constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
-constexpr std::uint32_t ERROR_HANDLE_EOF = 38;
-constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
-constexpr std::uint32_t ERROR_FILE_EXISTS = 80;
-constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-constexpr std::uint32_t ERROR_DISK_FULL = 112;
-constexpr std::uint32_t ERROR_CALL_NOT_IMPLEMENTED = 120;
-constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr std::uint32_t ERROR_INVALID_NAME = 123;
-constexpr std::uint32_t ERROR_DIR_NOT_EMPTY = 145;
-constexpr std::uint32_t ERROR_ALREADY_EXISTS = 183;
-constexpr std::uint32_t ERROR_BAD_EXE_FORMAT = 193;
-constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
-constexpr std::uint32_t ERROR_DIRECTORY = 267;
-constexpr std::uint32_t ERROR_NO_ASSOCIATION = 1155;
-constexpr std::uint32_t ERROR_CANCELLED = 1223;
-constexpr std::uint32_t ERROR_INSTALL_USEREXIT = 1602;
-constexpr std::uint32_t ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
-constexpr std::uint32_t ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
-constexpr std::uint32_t ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
-constexpr std::uint32_t ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+constexpr std::uint32_t kErrorSuccess = 0;
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorInvalidData = 13;
+constexpr std::uint32_t kErrorOutOfMemory = 14;
+constexpr std::uint32_t kErrorWriteProtect = 19;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorHandleEof = 38;
+constexpr std::uint32_t kErrorNotSupported = 50;
+constexpr std::uint32_t kErrorFileExists = 80;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorDiskFull = 112;
+constexpr std::uint32_t kErrorCallNotImplemented = 120;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorDirNotEmpty = 145;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorBadExeFormat = 193;
+constexpr std::uint32_t kErrorFilenameExcedRange = 206;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kErrorDirectory = 267;
+constexpr std::uint32_t kErrorNoAssociation = 1155;
+constexpr std::uint32_t kErrorCancelled = 1223;
+constexpr std::uint32_t kErrorInstallUserExit = 1602;
+constexpr std::uint32_t kErrorResourceDataNotFound = 1812;
+constexpr std::uint32_t kErrorResourceTypeNotFound = 1813;
+constexpr std::uint32_t kErrorResourceNameNotFound = 1814;
+constexpr std::uint32_t kErrorResourceLangNotFound = 1815;
 
 // errno values without a Win32 counterpart live in the customer range, 0x20000000 + errno, so
 // that their text is still the system's.
 constexpr std::uint32_t ERRNO_CODE_BASE = 0x20000000;
 
-constexpr HRESULT S_OK = 0;
+constexpr HRESULT kHrOk = 0;
 constexpr HRESULT HRESULT_INVALID_DATA = static_cast<HRESULT>(0x8007000D);
 constexpr HRESULT HRESULT_NO_MORE_ITEMS = static_cast<HRESULT>(0x80070103);
 constexpr HRESULT HRESULT_SHARING_VIOLATION = static_cast<HRESULT>(0x80070020);
 constexpr HRESULT HRESULT_DISK_FULL = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT HRESULT_RESOURCE_DATA_NOT_FOUND = static_cast<HRESULT>(0x80070714);
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
-constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT kHrFail = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT kHrOutOfMemory = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT kHrInvalidArg = static_cast<HRESULT>(0x80070057);
 
 constexpr HRESULT HResultFromWin32(std::uint32_t code) {
     return static_cast<std::int32_t>(code) <= 0
                ? static_cast<HRESULT>(code)
                : static_cast<HRESULT>((code & 0x0000FFFFu) | 0x80070000u);
 }
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Failed(HRESULT hr) {
+    return hr < 0;
+}
+constexpr bool Succeeded(HRESULT hr) {
+    return hr >= 0;
+}
 
 // The category named "system" whose values are Win32 error numbers (and HRESULTs).
 const std::error_category& win32_category() noexcept;
@@ -76,8 +80,12 @@ inline std::error_code MakeWin32Error(std::uint32_t code) {
 std::uint32_t Win32FromErrno(int err) noexcept;
 // The Win32 number for the current errno.
 std::uint32_t LastWin32Error() noexcept;
-inline HRESULT HResultFromErrno(int err) noexcept { return HResultFromWin32(Win32FromErrno(err)); }
-inline std::error_code ErrnoToWin32Error(int err) { return MakeWin32Error(Win32FromErrno(err)); }
+inline HRESULT HResultFromErrno(int err) noexcept {
+    return HResultFromWin32(Win32FromErrno(err));
+}
+inline std::error_code ErrnoToWin32Error(int err) {
+    return MakeWin32Error(Win32FromErrno(err));
+}
 
 // The system's English message for a Win32 code or an HRESULT, trailing white space removed;
 // empty when the system has no text for it.

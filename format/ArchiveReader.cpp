@@ -173,7 +173,7 @@ ArchiveStatus LibArchiveReader::Open(ArchivePtr& archive) {
         return status;
     archive = NewSevenZipReader();
     if (!archive)
-        return {cptlib::E_OUTOFMEMORY, {}};
+        return {cptlib::kHrOutOfMemory, {}};
     source_.position = 0;
     source_.ioError = 0;
     struct archive* a = archive.get();
@@ -285,7 +285,7 @@ ArchiveStatus LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& enco
     const std::vector<std::uint8_t> bytes = sevenzip::MakeHeaderArchive(encoded, packed);
     ArchivePtr archive = NewSevenZipReader();
     if (!archive)
-        return {cptlib::E_OUTOFMEMORY, {}};
+        return {cptlib::kHrOutOfMemory, {}};
     struct archive_entry* entry = nullptr;
     if (archive_read_open_memory(archive.get(), bytes.data(), bytes.size()) != ARCHIVE_OK ||
         archive_read_next_header(archive.get(), &entry) != ARCHIVE_OK)
@@ -396,11 +396,11 @@ ArchiveStatus LibArchiveReader::Failure(struct archive* archive, struct archive_
     // Encrypted content: refused with the library's words until passwords are served.
     if ((entry != nullptr && archive_entry_is_encrypted(entry) != 0) ||
         Contains(text, "encrypted") || Contains(text, "Crypto"))
-        return {cptlib::S_OK, text.empty() ? "The archive is encrypted." : text};
+        return {cptlib::kHrOk, text.empty() ? "The archive is encrypted." : text};
     if (archive_errno(archive) == ENOMEM)
-        return {cptlib::S_OK, text.empty() ? "Out of memory." : text};
+        return {cptlib::kHrOk, text.empty() ? "Out of memory." : text};
     if (Contains(text, "codec") || Contains(text, "nsupported") || Contains(text, "not supported"))
-        return {E_NOTIMPL, {}};
+        return {kHrNotImpl, {}};
     return {cptlib::HRESULT_INVALID_DATA, {}};
 }
 

@@ -15,23 +15,23 @@
 
 namespace sfx {
 
-constexpr cptlib::HRESULT E_ABORT = static_cast<cptlib::HRESULT>(0x80004004);
-constexpr cptlib::HRESULT E_NOTIMPL = static_cast<cptlib::HRESULT>(0x80004001);
-constexpr cptlib::HRESULT E_UNEXPECTED = static_cast<cptlib::HRESULT>(0x8000FFFF);
+constexpr cptlib::HRESULT kHrAbort = static_cast<cptlib::HRESULT>(0x80004004);
+constexpr cptlib::HRESULT kHrNotImpl = static_cast<cptlib::HRESULT>(0x80004001);
+constexpr cptlib::HRESULT kHrUnexpected = static_cast<cptlib::HRESULT>(0x8000FFFF);
 constexpr cptlib::HRESULT HRESULT_CRC_ERROR = static_cast<cptlib::HRESULT>(0x80070017);
-// Enciphered item data did not decode with the password given (ERROR_INVALID_PASSWORD).
+// Enciphered item data did not decode with the password given (kErrorInvalidPassword).
 constexpr cptlib::HRESULT HRESULT_WRONG_PASSWORD = static_cast<cptlib::HRESULT>(0x80070056);
 // The headers themselves are enciphered; nothing can be listed without a password
-// (ERROR_FILE_ENCRYPTED).
+// (kErrorFileEncrypted).
 constexpr cptlib::HRESULT HRESULT_HEADERS_ENCRYPTED = static_cast<cptlib::HRESULT>(0x80071772);
 
 // The outcome of a reading step. A failure carries either a code (data error, CRC error,
 // unsupported method, or a system error reading the file) or, with code 0, the library's text.
 struct ArchiveStatus {
-    cptlib::HRESULT code = cptlib::S_OK;
+    cptlib::HRESULT code = cptlib::kHrOk;
     std::string text;
 
-    bool Ok() const { return code == cptlib::S_OK && text.empty(); }
+    bool Ok() const { return code == cptlib::kHrOk && text.empty(); }
 };
 
 enum class ArchiveItemType { File, Folder, Symlink, HardLink };
@@ -67,13 +67,13 @@ public:
     virtual ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) = 0;
 };
 
-// Asked for the password each time a folder of enciphered items begins: S_OK with the password
-// in `password`, or a failure (E_ABORT when the user refused) that ends the extraction.
+// Asked for the password each time a folder of enciphered items begins: kHrOk with the password
+// in `password`, or a failure (kHrAbort when the user refused) that ends the extraction.
 using PasswordSource = std::function<cptlib::HRESULT(std::string& password)>;
 
 // A reader of the 7z archive that fills the file from `offset` on (data may follow it). Call
 // it from one thread only.
-// Without a password source, enciphered items fail with E_ABORT.
+// Without a password source, enciphered items fail with kHrAbort.
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
                                                   PasswordSource password = {});
 // The same for a file opened before; the reader reads it through a descriptor of its own that

@@ -32,7 +32,7 @@ cptlib::HRESULT DecipherBlock(const MappedPayload& payload, std::string& text,
     text = std::move(plain);
     if (layout != nullptr)
         *layout = payload.layout;
-    return cptlib::S_OK;
+    return cptlib::kHrOk;
 }
 
 } // namespace

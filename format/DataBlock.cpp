@@ -107,16 +107,16 @@ cptlib::HRESULT FindDataBlock(const cptlib::platform::FileDescriptor& file, std:
     if (const std::uint32_t error =
             cptlib::platform::SeekFile(file, -static_cast<std::int64_t>(kDataBlockWindow),
                                        cptlib::platform::SeekOrigin::End, at);
-        error != cptlib::ERROR_SUCCESS)
+        error != cptlib::kErrorSuccess)
         return cptlib::HResultFromWin32(error);
     std::vector<std::uint8_t> window(kDataBlockWindow);
     std::uint32_t read = 0;
     if (const std::uint32_t error =
             cptlib::platform::ReadFile(file, window.data(), kDataBlockWindow, read);
-        error != cptlib::ERROR_SUCCESS)
+        error != cptlib::kErrorSuccess)
         return cptlib::HResultFromWin32(error);
     if (read < kDataBlockWindow)
-        return cptlib::HResultFromWin32(cptlib::ERROR_HANDLE_EOF);
+        return cptlib::HResultFromWin32(cptlib::kErrorHandleEof);
     DataBlockPosition position;
     switch (FindDataBlockIn(window, position)) {
     case DataBlockSearch::NoStartMarker:
@@ -132,7 +132,7 @@ cptlib::HRESULT FindDataBlock(const cptlib::platform::FileDescriptor& file, std:
         *offset = at + position.payload;
     if (length != nullptr)
         *length = position.length;
-    return cptlib::S_OK;
+    return cptlib::kHrOk;
 }
 
 } // namespace sfx

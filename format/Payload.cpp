@@ -100,7 +100,7 @@ cptlib::HRESULT MapPayload(const cptlib::platform::FileDescriptor& file, MappedP
     if (!found)
         return cptlib::HRESULT_INVALID_DATA;
     payload.layout = *found;
-    return cptlib::S_OK;
+    return cptlib::kHrOk;
 }
 
 cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload) {

@@ -70,9 +70,9 @@ public:
         options_ = std::move(options);
         const lzma_ret result = lzma_raw_decoder(&stream_, filters);
         if (result == LZMA_MEM_ERROR)
-            return {cptlib::E_OUTOFMEMORY, {}};
+            return {cptlib::kHrOutOfMemory, {}};
         if (result != LZMA_OK)
-            return {E_NOTIMPL, {}};
+            return {kHrNotImpl, {}};
         return {};
     }
 
@@ -99,7 +99,7 @@ protected:
                 break;
             }
             if (result == LZMA_MEM_ERROR)
-                return {cptlib::E_OUTOFMEMORY, {}};
+                return {cptlib::kHrOutOfMemory, {}};
             if (result != LZMA_OK)
                 return DataError();
         }
@@ -325,7 +325,7 @@ ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bo
     OptionsPtr options(filter.options);
     auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
     if (lzma->dict_size > kMaxDictionarySize)
-        return {E_NOTIMPL, {}};
+        return {kHrNotImpl, {}};
     if (!lzma2) {
         // A known size ends the stream, so that the x86 converter gives out its last bytes.
         filter.id = LZMA_FILTER_LZMA1EXT;
@@ -354,7 +354,7 @@ ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
     if (!ParseAesProperties(properties, parsed))
         return DataError();
     if (parsed.cyclesPower > kMaxAesCyclesPower && parsed.cyclesPower != kAesCyclesPowerPlainKey)
-        return {E_NOTIMPL, {}};
+        return {kHrNotImpl, {}};
     const auto key = keys.Key(parsed.cyclesPower, parsed.salt, password);
     stream = std::make_unique<AesStream>(std::move(input), size, key, parsed.iv);
     return {};

@@ -34,7 +34,7 @@ public:
         const CoderInfo& coder = folder_.coders[index];
         const std::uint64_t size = folder_.unpackSizes[out];
         if (coder.outStreams != 1)
-            return {E_NOTIMPL, {}};
+            return {kHrNotImpl, {}};
         std::unique_ptr<ByteStream> input;
         switch (coder.method) {
         case kMethodCopy:
@@ -83,7 +83,7 @@ public:
             return MakeAesStream(coder.properties, password_, keys_, std::move(input), size,
                                  stream);
         default:
-            return {E_NOTIMPL, {}};
+            return {kHrNotImpl, {}};
         }
     }
 

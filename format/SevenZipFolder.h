@@ -26,7 +26,7 @@ public:
 constexpr std::uint64_t kMaxDictionarySize = std::uint64_t(1536) << 20;
 
 // The folder's data, as a stream of exactly its unpacked size; a stream that ends early or
-// does not decode fails with HRESULT_INVALID_DATA, a method we lack with E_NOTIMPL.
+// does not decode fails with HRESULT_INVALID_DATA, a method we lack with kHrNotImpl.
 // `packBase` is the file offset that pack positions count from; `password` (UTF-16) is used
 // by the cipher's coders, with keys kept in `keys`.
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,

@@ -204,7 +204,7 @@ public:
         opened_ = cptlib::platform::QueryFileSize(file_, size_);
     }
 
-    ArchiveStatus Opened() const { return {cptlib::Failed(opened_) ? opened_ : cptlib::S_OK, {}}; }
+    ArchiveStatus Opened() const { return {cptlib::Failed(opened_) ? opened_ : cptlib::kHrOk, {}}; }
     cptlib::platform::FileDescriptor& File() { return file_; }
     std::uint64_t PackBase() const { return offset_ + kSignatureHeaderSize; }
 
@@ -298,7 +298,7 @@ private:
 
     std::uint64_t offset_;
     cptlib::platform::FileDescriptor file_;
-    cptlib::HRESULT opened_ = cptlib::S_OK;
+    cptlib::HRESULT opened_ = cptlib::kHrOk;
     std::uint64_t size_ = 0;
 };
 
@@ -456,9 +456,9 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
         if (enciphered_) {
             std::string given;
             if (!password_)
-                return {E_ABORT, {}};
-            if (const cptlib::HRESULT asked = password_(given); asked != cptlib::S_OK)
-                return {cptlib::Failed(asked) ? asked : E_ABORT, {}};
+                return {kHrAbort, {}};
+            if (const cptlib::HRESULT asked = password_(given); asked != cptlib::kHrOk)
+                return {cptlib::Failed(asked) ? asked : kHrAbort, {}};
             auto wide = cptlib::Utf8ToUtf16(given);
             if (!wide)
                 return {HRESULT_WRONG_PASSWORD, {}};

@@ -10,7 +10,7 @@ std::optional<std::uint64_t> SizeSlotOffset(std::span<const std::uint8_t> image)
     cptlib::ResourceTree tree;
     cptlib::ResourceData data;
     if (cptlib::Failed(cptlib::ResourceTree::Open(image, tree)) ||
-        cptlib::Failed(tree.Find(cptlib::RT_RCDATA, std::string(kSizeSlotName), {}, data)) ||
+        cptlib::Failed(tree.Find(cptlib::kRtRcData, std::string(kSizeSlotName), {}, data)) ||
         data.size != kSizeSlotSize)
         return std::nullopt;
     return data.offset;

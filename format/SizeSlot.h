@@ -1,5 +1,5 @@
 #pragma once
-// The size slot: the zero-filled 8-byte RT_RCDATA resource "_VRN_VERIFY" of the stub, where the
+// The size slot: the zero-filled 8-byte kRtRcData resource "_VRN_VERIFY" of the stub, where the
 // build tool writes the final length of the launcher file (little-endian) for the self-check.
 
 #include "cptlib/platform/File.h"

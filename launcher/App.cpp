@@ -166,7 +166,7 @@ bool CApp::LoadStrings(const std::string& newCulture) {
         }
     } catch (const std::exception&) {
         DoMessageBox("Could not load string resources.\n" + cptlib::ErrorText(0),
-                     cptlib::MB_ICONERROR, 0);
+                     cptlib::kMbIconError, 0);
         return false;
     }
     return true;
@@ -175,7 +175,7 @@ bool CApp::LoadStrings(const std::string& newCulture) {
 void CApp::ShowCommandLineHelp() {
     const std::string caption = GetText("SfxAppTitle");
     cptlib::ShowBigMessageBox(&strings, &caption, nullptr, GetText("SfxCommandLineHelp"),
-                              cptlib::MB_OK | cptlib::MB_ICONINFORMATION, 0);
+                              cptlib::kMbOk | cptlib::kMbIconInformation, 0);
 }
 
 bool CApp::LoadSettings() {
@@ -183,17 +183,17 @@ bool CApp::LoadSettings() {
     PayloadLayout layout;
     // The first read of the own file opens it for the whole run.
     cptlib::HRESULT hr =
-        state.ownFile ? cptlib::S_OK : cptlib::platform::OpenRunningImage(state.ownFile);
+        state.ownFile ? cptlib::kHrOk : cptlib::platform::OpenRunningImage(state.ownFile);
     if (cptlib::Succeeded(hr))
         hr = ReadConfigurationBlock(*state.ownFile, text, &layout);
     if (hr == cptlib::HRESULT_INVALID_DATA) {
-        DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::MB_ICONERROR, 0);
+        DoMessageBox(GetText("SfxErrorBadArchive"), cptlib::kMbIconError, 0);
         return false;
     }
     if (cptlib::Failed(hr)) {
         DoMessageBox(cptlib::SystemErrorText(static_cast<std::uint32_t>(hr)) + "\n\n" +
                          programPath.string(),
-                     cptlib::MB_ICONERROR, 0);
+                     cptlib::kMbIconError, 0);
         return false;
     }
     settings.Parse(text);
@@ -229,7 +229,7 @@ bool CApp::CheckOwnFile() {
                                               : VerifyOwnFileSize(programPath, strings);
     if (message.empty())
         return true;
-    DoMessageBox(message, cptlib::MB_ICONERROR, 0);
+    DoMessageBox(message, cptlib::kMbIconError, 0);
     return false;
 }
 
@@ -243,12 +243,12 @@ bool CApp::ChooseExtractFolder() {
         SetupFileName(settings, state.culture, cptlib::platform::Is32BitProcessOn64BitKernel()));
     const std::uint32_t error = ChooseTemporaryFolder(state.extractDir, mustExecute);
     if (error == kErrorNoExecutableTempFolder) {
-        DoMessageBox(NoExecutableTempFolderText(), cptlib::MB_ICONERROR, 0);
+        DoMessageBox(NoExecutableTempFolderText(), cptlib::kMbIconError, 0);
         return false;
     }
     if (error != 0) {
         DoMessageBox("Could not get temp directory path.\n\n" + cptlib::SystemErrorText(error),
-                     cptlib::MB_ICONERROR, 0);
+                     cptlib::kMbIconError, 0);
         return false;
     }
     return true;
@@ -265,7 +265,7 @@ std::uint32_t CApp::RunSetupSequence() {
                                  std::make_unique<ExtractionWorker<CExtractThread>>(), nullptr,
                                  stops.get());
     } catch (const std::exception&) {
-        DoMessageBox(cptlib::ErrorText(), cptlib::MB_ICONERROR, 0);
+        DoMessageBox(cptlib::ErrorText(), cptlib::kMbIconError, 0);
         return kExitBadArchive;
     }
 }
@@ -283,7 +283,7 @@ bool CApp::ChooseCulture() {
         if (state.UiLevel == UiNormal && state.showLanguageDialog &&
             state.requestedCulture.empty()) {
             std::string selected;
-            if (RunLanguageDialog(offer, selected) != cptlib::IDOK)
+            if (RunLanguageDialog(offer, selected) != cptlib::kIdOk)
                 return false;
             LoadStrings(selected);
         }
@@ -309,7 +309,7 @@ int CApp::RunLanguageDialog(const cptlib::CultureOffer& offer, std::string& sele
                            ? module->RunLanguageDialog(offer.cultures, selected, strings)
                            : sfx::RunLanguageDialog(offer.cultures, selected, strings);
     // A signal that came outside the prompt's read still stops the run.
-    return signals.Requested() ? cptlib::IDCANCEL : answer;
+    return signals.Requested() ? cptlib::kIdCancel : answer;
 }
 
 } // namespace sfx

@@ -37,21 +37,21 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
                                                 const cptlib::IStringResources& strings) {
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();
-    box.mainInstruction = cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS);
+    box.mainInstruction = cptlib::Win32MessageText(cptlib::kErrorFileExists);
     box.content = "\"" + cptlib::DisplayName(LastPathComponent(existingName)) + "\"\n\n" +
                   strings.GetText("OverwriteAllQuestion");
     box.iconKind = cptlib::IconKind::Warning;
     box.flags = cptlib::MBF_ATTENTION;
-    box.buttons = {{cptlib::IDOK, false, strings.GetText("OverwriteAllButton")},
-                   {cptlib::IDCANCEL, true, strings.GetText("Cancel")}};
+    box.buttons = {{cptlib::kIdOk, false, strings.GetText("OverwriteAllButton")},
+                   {cptlib::kIdCancel, true, strings.GetText("Cancel")}};
     return box;
 }
 
 std::string GetDisplayName(const std::string& path) {
     bool isFolder = false;
-    const std::uint32_t error = path.empty() ? cptlib::ERROR_INVALID_PARAMETER
+    const std::uint32_t error = path.empty() ? cptlib::kErrorInvalidParameter
                                              : cptlib::platform::QueryIsFolder(path, isFolder);
-    if (error != cptlib::ERROR_SUCCESS)
+    if (error != cptlib::kErrorSuccess)
         ThrowSystemError(error, "Could not get display name from path");
     const std::string name = LastPathComponent(path);
     return name.empty() ? "/" : name;
@@ -59,7 +59,7 @@ std::string GetDisplayName(const std::string& path) {
 
 std::string PathToUrl(const std::string& path) {
     if (!IsAbsolutePath(path))
-        ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create URL from path");
+        ThrowSystemError(cptlib::kErrorInvalidParameter, "Could not create URL from path");
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string url = "file://";
     for (const char ch : path) {
@@ -79,7 +79,7 @@ std::string UrlToPath(const std::string& url) {
     constexpr std::string_view kScheme = "file://";
     if (url.size() <= kScheme.size() || url.compare(0, kScheme.size(), kScheme) != 0 ||
         url[kScheme.size()] != '/')
-        ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create path from URL");
+        ThrowSystemError(cptlib::kErrorInvalidParameter, "Could not create path from URL");
     std::string path;
     for (std::size_t i = kScheme.size(); i < url.size(); ++i) {
         if (url[i] != '%') {
@@ -89,7 +89,7 @@ std::string UrlToPath(const std::string& url) {
         const int high = i + 2 < url.size() ? HexValue(url[i + 1]) : -1;
         const int low = high >= 0 ? HexValue(url[i + 2]) : -1;
         if (low < 0)
-            ThrowSystemError(cptlib::ERROR_INVALID_PARAMETER, "Could not create path from URL");
+            ThrowSystemError(cptlib::kErrorInvalidParameter, "Could not create path from URL");
         path += static_cast<char>(high * 16 + low);
         i += 2;
     }
@@ -121,7 +121,7 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
     box.content = ExtractFolderLinkText(extractDir);
     box.iconKind = cptlib::IconKind::Information;
     box.flags = cptlib::MBF_ATTENTION;
-    box.buttons = {{cptlib::IDOK, false, strings.GetText("OK")}};
+    box.buttons = {{cptlib::kIdOk, false, strings.GetText("OK")}};
     box.linkHandler = [&](const std::string&) {
         return view.OpenExtractFolder(extractDir, extractedNames);
     };

@@ -11,7 +11,7 @@
 
 namespace sfx {
 
-// The question box for an existing file: "Overwrite all" (IDOK) or "Cancel" (IDCANCEL, the
+// The question box for an existing file: "Overwrite all" (kIdOk) or "Cancel" (kIdCancel, the
 // default).
 cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
                                                 const cptlib::IStringResources& strings);

@@ -142,7 +142,7 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
             break;
         if (item.type != ArchiveItemType::File)
             target_.TouchNow(parts); // files get their time when written; failures do not matter
-        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::S_OK) {
+        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::kHrOk) {
             result = {hr, {}};
             break;
         }
@@ -156,7 +156,7 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
         return result;
     }
     ApplyFolderModes();
-    if (const HRESULT hr = owner_.ReportCompleted(owner_.total_); hr != cptlib::S_OK)
+    if (const HRESULT hr = owner_.ReportCompleted(owner_.total_); hr != cptlib::kHrOk)
         return {hr, {}};
     return {};
 }
@@ -171,11 +171,11 @@ CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
     if (existing == TargetEntry::None)
         return {};
     if (existing == TargetEntry::Folder)
-        return CreationFailure(cptlib::ERROR_ALREADY_EXISTS, parts);
-    HRESULT hr = cptlib::S_OK;
+        return CreationFailure(cptlib::kErrorAlreadyExists, parts);
+    HRESULT hr = cptlib::kHrOk;
     const bool replace =
         owner_.AskOverwrite(JoinPath(owner_.job_.extractFolder, JoinParts(parts)), hr);
-    if (hr != cptlib::S_OK)
+    if (hr != cptlib::kHrOk)
         return {hr, {}};
     if (!replace) {
         skip = true;
@@ -194,7 +194,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     // Private until its data is written; an archive without permissions gets the umask's.
     const std::uint32_t mode = item.hasMode ? 0600 : 0666;
     std::uint32_t error = target_.CreateFile(parts, mode, file);
-    if (error == cptlib::ERROR_FILE_EXISTS) {
+    if (error == cptlib::kErrorFileExists) {
         bool skip = false;
         if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
             return room;
@@ -214,7 +214,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
             break;
         if (!writer_.Append(block))
             return WriteFailure();
-        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::S_OK)
+        if (const HRESULT hr = owner_.ReportCompleted(Completed()); hr != cptlib::kHrOk)
             return {hr, {}};
     }
     if (!writer_.End())
@@ -239,7 +239,7 @@ CExtractThread::Items::ExtractSymlink(const ArchiveItem& item,
     if (!LinkStaysInside(parts, item.linkTarget))
         return {cptlib::HRESULT_INVALID_DATA, {}};
     std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget);
-    if (error == cptlib::ERROR_FILE_EXISTS) {
+    if (error == cptlib::kErrorFileExists) {
         bool skip = false;
         if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
             return room;
@@ -262,14 +262,14 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
     if (writer_.Drain() != 0)
         return WriteFailure();
     std::uint32_t error = target_.MakeHardLink(parts, source);
-    if (error == cptlib::ERROR_FILE_EXISTS) {
+    if (error == cptlib::kErrorFileExists) {
         bool skip = false;
         if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
             return room;
         error = target_.MakeHardLink(parts, source);
     }
     if (error != 0) {
-        if (error == cptlib::platform::ERROR_STOPPED_ON_SYMLINK && UnderExtractedLink(source))
+        if (error == cptlib::platform::kErrorStoppedOnSymlink && UnderExtractedLink(source))
             return {cptlib::HRESULT_INVALID_DATA, {}};
         return CreationFailure(error, parts);
     }
@@ -288,22 +288,22 @@ bool CExtractThread::Items::UnderExtractedLink(const std::vector<std::string>& p
 CExtractThread::Result
 CExtractThread::Items::CreationFailure(std::uint32_t error,
                                        const std::vector<std::string>& parts) const {
-    if (error == cptlib::ERROR_DISK_FULL)
+    if (error == cptlib::kErrorDiskFull)
         return {cptlib::HRESULT_DISK_FULL, {}};
     const std::string path = JoinPath(owner_.job_.extractFolder, JoinParts(parts));
-    if (error == cptlib::platform::ERROR_STOPPED_ON_SYMLINK) {
+    if (error == cptlib::platform::kErrorStoppedOnSymlink) {
         // Through a link of the archive's own making: the archive tries to write elsewhere.
         if (UnderExtractedLink(parts))
             return {cptlib::HRESULT_INVALID_DATA, {}};
-        return {cptlib::E_FAIL, "Cannot create \"" + path + "\": a symbolic link is in the way."};
+        return {cptlib::kHrFail, "Cannot create \"" + path + "\": a symbolic link is in the way."};
     }
-    return {cptlib::E_FAIL, "Cannot create \"" + path + "\": " + cptlib::SystemErrorText(error)};
+    return {cptlib::kHrFail, "Cannot create \"" + path + "\": " + cptlib::SystemErrorText(error)};
 }
 
 CExtractThread::Result CExtractThread::Items::WriteFailure() {
     const std::uint32_t error = writer_.Drain();
     owner_.currentItem_ = writer_.ErrorName();
-    return {cptlib::HResultFromWin32(error != 0 ? error : cptlib::ERROR_INVALID_FUNCTION), {}};
+    return {cptlib::HResultFromWin32(error != 0 ? error : cptlib::kErrorInvalidFunction), {}};
 }
 
 void CExtractThread::Items::RemoveIncompleteFiles() {
@@ -347,13 +347,13 @@ std::uint32_t CExtractThread::Run() {
     try {
         result = Extract();
     } catch (const std::bad_alloc&) {
-        result = {cptlib::E_FAIL, "Not enough memory to extract the files."};
+        result = {cptlib::kHrFail, "Not enough memory to extract the files."};
     } catch (const std::system_error& e) {
         result = {cptlib::HResultFromWin32(static_cast<std::uint32_t>(e.code().value())), {}};
         if (e.code().category() != cptlib::win32_category())
             result.code = cptlib::HResultFromErrno(e.code().value());
     } catch (const std::exception& e) {
-        result = {cptlib::E_FAIL, e.what()};
+        result = {cptlib::kHrFail, e.what()};
     }
     Finish(result);
     return 0;
@@ -391,7 +391,7 @@ CExtractThread::Result CExtractThread::Extract() {
             return {cptlib::HRESULT_INVALID_DATA, {}};
         }
     }
-    if (const HRESULT hr = ReportTotal(index.totalSize); hr != cptlib::S_OK)
+    if (const HRESULT hr = ReportTotal(index.totalSize); hr != cptlib::kHrOk)
         return {hr, {}};
     Items items(*this, *reader);
     if (Result opened = items.Open(); !opened.Ok())
@@ -405,7 +405,7 @@ void CExtractThread::Finish(const Result& result) {
         inbox.Post(WM_SFX_EXTRACT_DONE);
         return;
     }
-    if (result.text.empty() && result.code == E_ABORT) {
+    if (result.text.empty() && result.code == kHrAbort) {
         CleanUp();
         inbox.Post(WM_SFX_EXTRACT_CANCELLED);
         return;
@@ -450,7 +450,7 @@ HRESULT CExtractThread::ReportTotal(std::uint64_t total) {
     if (total > std::numeric_limits<std::uint64_t>::max() - kFreeSpaceMargin ||
         free < total + kFreeSpaceMargin)
         return cptlib::HRESULT_DISK_FULL;
-    return IsCancelled() ? E_ABORT : cptlib::S_OK;
+    return IsCancelled() ? kHrAbort : cptlib::kHrOk;
 }
 
 HRESULT CExtractThread::ReportCompleted(std::uint64_t completed) {
@@ -467,11 +467,11 @@ HRESULT CExtractThread::ReportCompleted(std::uint64_t completed) {
             job_.notifyWindow.Send(WM_SFX_PROGRESS, 0, static_cast<cptlib::LParam>(permille));
         }
     }
-    return IsCancelled() ? E_ABORT : cptlib::S_OK;
+    return IsCancelled() ? kHrAbort : cptlib::kHrOk;
 }
 
 bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) {
-    hr = cptlib::S_OK;
+    hr = cptlib::kHrOk;
     if (overwriteAll_)
         return true;
     if (skipAll_ || !job_.notifyWindow)
@@ -488,7 +488,7 @@ bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) 
         skipAll_ = true;
         return false;
     case kOverwriteCancel:
-        hr = E_ABORT;
+        hr = kHrAbort;
         return false;
     default:
         return false;
@@ -498,19 +498,19 @@ bool CExtractThread::AskOverwrite(const std::string& existingPath, HRESULT& hr) 
 HRESULT CExtractThread::GetPassword(std::string& password) {
     if (password_.empty()) {
         if (!job_.notifyWindow)
-            return E_ABORT;
+            return kHrAbort;
         std::string buffer(kPasswordCapacity, '\0');
         const cptlib::LResult reply = job_.notifyWindow.Send(
             WM_SFX_ASK_PASSWORD, reinterpret_cast<cptlib::WParam>(buffer.data()),
             static_cast<cptlib::LParam>(buffer.size()));
         if (reply != kPasswordEntered)
-            return E_ABORT;
+            return kHrAbort;
         if (const std::size_t end = buffer.find('\0'); end != std::string::npos)
             buffer.resize(end);
         password_ = std::move(buffer);
     }
     password = password_;
-    return cptlib::S_OK;
+    return cptlib::kHrOk;
 }
 
 void CExtractThread::BeginItem(const std::string& name, bool folder) {

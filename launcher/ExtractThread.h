@@ -46,9 +46,9 @@ protected:
 
 private:
     struct Result {
-        cptlib::HRESULT code = cptlib::S_OK; // or a Win32 number from creating the folder
-        std::string text;                    // a failure described in words
-        bool Ok() const { return code == cptlib::S_OK && text.empty(); }
+        cptlib::HRESULT code = cptlib::kHrOk; // or a Win32 number from creating the folder
+        std::string text;                     // a failure described in words
+        bool Ok() const { return code == cptlib::kHrOk && text.empty(); }
     };
     class Items;
 
@@ -58,7 +58,7 @@ private:
 
     cptlib::HRESULT ReportTotal(std::uint64_t total);
     cptlib::HRESULT ReportCompleted(std::uint64_t completed);
-    // The dialog's answer for an existing file: true to replace it; E_ABORT in `hr` to stop.
+    // The dialog's answer for an existing file: true to replace it; kHrAbort in `hr` to stop.
     bool AskOverwrite(const std::string& existingPath, cptlib::HRESULT& hr);
     void BeginItem(const std::string& name, bool folder);
     // The reader's password source: the remembered password, or the dialog's answer when none

@@ -127,7 +127,7 @@ bool IsCompoundFile(const ValueSource& source) {
         std::array<std::uint8_t, kCompoundFileSignature.size()> head{};
         std::size_t read = 0;
         return cptlib::platform::ReadFileAt(*source.file, 0, head.data(), head.size(), read) ==
-                   cptlib::ERROR_SUCCESS &&
+                   cptlib::kErrorSuccess &&
                read == head.size() &&
                std::equal(head.begin(), head.end(), kCompoundFileSignature.begin());
     }
@@ -159,7 +159,7 @@ HRESULT ReadFromResources(const ValueSource& source, ForwardedValues& values) {
         bytes.resize(std::min(bytes.size(), bytes.find('\0')));
         values.insert_or_assign(name, SanitizeUtf8(bytes));
     }
-    return values.empty() ? cptlib::HRESULT_NO_MORE_ITEMS : cptlib::S_OK;
+    return values.empty() ? cptlib::HRESULT_NO_MORE_ITEMS : cptlib::kHrOk;
 }
 
 HRESULT ReadFromDataBlock(const ValueSource& source, ForwardedValues& values) {
@@ -173,7 +173,7 @@ HRESULT ReadFromDataBlock(const ValueSource& source, ForwardedValues& values) {
     std::u16string payload;
     if (cptlib::Failed(hr = FindDataBlock(file, &payload, nullptr, nullptr)))
         return hr;
-    return ParseDataBlock(values, payload) ? cptlib::S_OK : cptlib::HRESULT_INVALID_DATA;
+    return ParseDataBlock(values, payload) ? cptlib::kHrOk : cptlib::HRESULT_INVALID_DATA;
 }
 
 // The first column of the first row of a query, if there is a row.
@@ -221,7 +221,7 @@ HRESULT ReadFromDatabase(const std::filesystem::path& path, ForwardedValues& val
         if (names.contains(property))
             values.insert_or_assign(SanitizeUtf8(property), SanitizeUtf8(record.GetString(2)));
     }
-    return cptlib::S_OK;
+    return cptlib::kHrOk;
 }
 
 HRESULT ReadWith(ForwardingMethod method, const ValueSource& source, ForwardedValues& values) {
@@ -235,7 +235,7 @@ HRESULT ReadWith(ForwardingMethod method, const ValueSource& source, ForwardedVa
     case ForwardingMethod::Automatic:
         break;
     }
-    return cptlib::E_INVALIDARG;
+    return cptlib::kHrInvalidArg;
 }
 
 bool AllValuesEmpty(const ForwardedValues& values) {
@@ -249,7 +249,7 @@ HRESULT HResultFromSystemError(const std::system_error& e) {
         return cptlib::HResultFromWin32(static_cast<std::uint32_t>(code.value()));
     if (code.category() == std::system_category())
         return cptlib::HResultFromErrno(code.value());
-    return cptlib::E_FAIL;
+    return cptlib::kHrFail;
 }
 
 std::optional<std::string> MatchTag(const std::string& name) {
@@ -280,7 +280,7 @@ HRESULT ReadValues(const ValueSource& path, ForwardedValues& values, ForwardingM
         if (usedMethod != nullptr)
             *usedMethod = m;
     };
-    HRESULT hr = cptlib::S_OK;
+    HRESULT hr = cptlib::kHrOk;
     try {
         if (method == ForwardingMethod::Automatic)
             tried(IsCompoundFile(path) ? ForwardingMethod::InstallerDatabase
@@ -307,7 +307,7 @@ HRESULT ReadValues(const ValueSource& path, ForwardedValues& values, ForwardingM
     } catch (const std::system_error& e) {
         return HResultFromSystemError(e);
     } catch (const std::exception&) {
-        return cptlib::E_FAIL;
+        return cptlib::kHrFail;
     }
     if (cptlib::Succeeded(hr) && (flags & kForwardDropEmptyValues) != 0)
         std::erase_if(values, [](const auto& entry) { return entry.second.empty(); });

@@ -1,5 +1,5 @@
 #pragma once
-// Identification values that a launcher file carries for the setup program: in its RT_RCDATA
+// Identification values that a launcher file carries for the setup program: in its kRtRcData
 // slots, in a data block near its end, or in a tag in its file name; an installer database
 // carries them in its Property table. They reach the setup as lines of SetupValues.dat.
 
@@ -27,7 +27,7 @@ using ForwardedValues = std::map<std::string, std::string, Utf16CodeUnitLess>;
 
 enum class ForwardingMethod : int {
     Automatic = 0,
-    Resources = 1,         // RT_RCDATA resources named VRN... or ZQ_...
+    Resources = 1,         // kRtRcData resources named VRN... or ZQ_...
     DataBlock = 2,         // "##DATA##" query "##ENDDATA##" in the last 64 KiB
     InstallerDatabase = 3, // the Property table
 };
@@ -38,7 +38,7 @@ constexpr std::uint32_t kForwardDropEmptyValues = 1;
 // Reads the values `path` forwards. Resources and DataBlock empty `values` first,
 // InstallerDatabase adds to it. Automatic takes an installer database (compound-file signature)
 // as such, reads other files' resources and falls back to the data block when they have no
-// RT_RCDATA resource or only empty ones. `usedMethod` receives the method whose result is
+// kRtRcData resource or only empty ones. `usedMethod` receives the method whose result is
 // returned. Failures are returned as HRESULTs and leave what was collected so far.
 cptlib::HRESULT ReadForwardedValues(const std::filesystem::path& path, ForwardedValues& values,
                                     ForwardingMethod method = ForwardingMethod::Automatic,

@@ -26,7 +26,7 @@ public:
     virtual std::shared_ptr<cptlib::IMessageBoxPresenter> CreateMessageBoxPresenter() = 0;
     // A progress window; null when the module has none.
     virtual std::unique_ptr<IProgressView> CreateProgressView() = 0;
-    // The language dialog: IDOK with `selected` set, or IDCANCEL.
+    // The language dialog: kIdOk with `selected` set, or kIdCancel.
     virtual int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selected,
                                   const cptlib::IStringResources& strings) = 0;
     // The folder chooser: the folder with a trailing "/", or empty when cancelled.

@@ -80,7 +80,7 @@ int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedC
     const std::vector<std::string> names = SortedDisplayNames(cultures);
     // Nothing to choose from: the automatic choice stands rather than ending the run.
     if (names.empty())
-        return cptlib::IDOK;
+        return cptlib::kIdOk;
     const std::size_t defaultLine = DefaultLine(names, cultures, selectedCulture);
 
     out << "\n[" << strings.GetText("LanguageSelectionTitle") << "]\n"
@@ -97,13 +97,13 @@ int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedC
         in.clear();
         if (!std::getline(in, line)) {
             out << "\n";
-            return cptlib::IDCANCEL;
+            return cptlib::kIdCancel;
         }
         const std::string answer = Trimmed(line);
         if (answer.empty()) {
             chosen = defaultLine;
         } else if (answer == "q" || answer == "Q") {
-            return cptlib::IDCANCEL;
+            return cptlib::kIdCancel;
         } else {
             std::size_t number = 0;
             const auto [end, error] =
@@ -118,7 +118,7 @@ int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedC
     // shares its display name (two unknown cultures both show an empty line).
     if (const auto it = cultures.find(selectedCulture);
         it != cultures.end() && it->second == names[chosen])
-        return cptlib::IDOK;
+        return cptlib::kIdOk;
     selectedCulture.clear();
     for (const auto& [culture, displayName] : cultures) {
         if (displayName == names[chosen]) {
@@ -126,13 +126,13 @@ int PromptForLanguage(const cptlib::CultureMap& cultures, std::string& selectedC
             break;
         }
     }
-    return cptlib::IDOK;
+    return cptlib::kIdOk;
 }
 
 int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selectedCulture,
                       const cptlib::IStringResources& strings) {
     if (!cptlib::platform::StdinIsTerminal() || !cptlib::platform::StderrIsTerminal())
-        return cptlib::IDOK;
+        return cptlib::kIdOk;
     return PromptForLanguage(cultures, selectedCulture, strings, cptlib::platform::TerminalIn(),
                              std::cerr);
 }

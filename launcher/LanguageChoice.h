@@ -16,7 +16,7 @@ namespace sfx {
 std::vector<std::string> SortedDisplayNames(const cptlib::CultureMap& cultures);
 
 // Asks at the terminal when stdin and stderr are terminals; without one the automatic choice
-// stands and the result is IDOK. Returns IDOK (selectedCulture holds the choice) or IDCANCEL.
+// stands and the result is kIdOk. Returns kIdOk (selectedCulture holds the choice) or kIdCancel.
 int RunLanguageDialog(const cptlib::CultureMap& cultures, std::string& selectedCulture,
                       const cptlib::IStringResources& strings);
 

@@ -63,7 +63,7 @@ std::string ExtractionFailureText(const ExtractionError& error,
 }
 
 std::string UnansweredOverwriteText(const std::string& existingPath) {
-    return cptlib::Win32MessageText(cptlib::ERROR_FILE_EXISTS) + "\n\n\"" +
+    return cptlib::Win32MessageText(cptlib::kErrorFileExists) + "\n\n\"" +
            cptlib::DisplayName(existingPath) +
            "\"\n\nNobody can be asked whether to replace it. Start the program with "
            "/overwriteanswer YesToAll to replace existing files, or with /overwriteanswer No to "
@@ -113,7 +113,7 @@ int CSelfExtractingDlg::DoModal() {
     layout.onCancel = [this] { OnCancel(); };
     if (!view_.Create(layout)) {
         // Nothing was extracted: never report that as success.
-        cptlib::ShowMessageBox("The progress window could not be created.", cptlib::MB_ICONERROR, 0,
+        cptlib::ShowMessageBox("The progress window could not be created.", cptlib::kMbIconError, 0,
                                settings_.uiLevel, &strings_);
         exitCode_ = kExitBadArchive;
         return 0;
@@ -318,7 +318,7 @@ cptlib::LResult CSelfExtractingDlg::OnAskOverwrite(const char* existingName) {
     if (forced_)
         return kOverwriteCancel;
     if (button != 0)
-        return button == cptlib::IDOK ? kOverwriteYesToAll : kOverwriteCancel;
+        return button == cptlib::kIdOk ? kOverwriteYesToAll : kOverwriteCancel;
     // Nobody could be asked.
     if (settings_.overwriteAnswerGiven)
         return settings_.overwriteAnswer;
@@ -480,7 +480,7 @@ void CSelfExtractingDlg::OnSetupDone(cptlib::WParam exitCode, cptlib::LParam sta
         break;
     case kSetupFailed:
         if (const std::exception_ptr error = setupWorker_->StoredException())
-            cptlib::ShowMessageBox(cptlib::ErrorText(error), cptlib::MB_ICONERROR, 0,
+            cptlib::ShowMessageBox(cptlib::ErrorText(error), cptlib::kMbIconError, 0,
                                    settings_.uiLevel, &strings_);
         exitCode_ = kExitSetupFailed;
         break;
@@ -513,7 +513,7 @@ bool CSelfExtractingDlg::AskCancel() {
     int answer = 0;
     try {
         answer =
-            cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::MB_YESNO | cptlib::MB_ICONQUESTION,
+            cptlib::ShowMessageBox(Text("VerifyCancel"), cptlib::kMbYesNo | cptlib::kMbIconQuestion,
                                    0, settings_.uiLevel, &strings_, &presenter);
     } catch (...) {
         confirming_ = false;
@@ -523,7 +523,7 @@ bool CSelfExtractingDlg::AskCancel() {
     if (answer == 0)
         return false;
     // A question closed because the run went on past it answers nothing.
-    if (answer != cptlib::IDYES || ended_ || forced_ || !extracting_)
+    if (answer != cptlib::kIdYes || ended_ || forced_ || !extracting_)
         return true;
     worker_->RequestCancel(false);
     ArmForcedEnd();
@@ -581,14 +581,14 @@ void CSelfExtractingDlg::OnStopRequest(cptlib::WParam kind, cptlib::LParam detai
 
 void CSelfExtractingDlg::ShowError(const std::string& text) {
     if (settings_.uiLevel == UiSilent) {
-        cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, settings_.uiLevel, &strings_);
+        cptlib::ShowMessageBox(text, cptlib::kMbIconError, 0, settings_.uiLevel, &strings_);
         return;
     }
     SetProgressBarState(ProgressBarState::Error);
     // The report and what follows it (the folder's removal) are no progress.
     view_.EndStatusLine(false);
     view_.FlashIfNotForeground();
-    cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, settings_.uiLevel, &strings_);
+    cptlib::ShowMessageBox(text, cptlib::kMbIconError, 0, settings_.uiLevel, &strings_);
     SetProgressBarState(ProgressBarState::Normal);
 }
 

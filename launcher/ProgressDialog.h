@@ -23,7 +23,7 @@ namespace sfx {
 
 // Posted to the dialog when the process is asked to stop (wParam: kStopInterrupt for Ctrl+C,
 // kStopTerminate for SIGTERM and SIGHUP).
-constexpr cptlib::MessageId WM_SFX_STOP_REQUEST = WM_APP + 0x40;
+constexpr cptlib::MessageId WM_SFX_STOP_REQUEST = kWmApp + 0x40;
 constexpr cptlib::WParam kStopInterrupt = 0;
 constexpr cptlib::WParam kStopTerminate = 1;
 
@@ -131,7 +131,7 @@ public:
 
     // Posted to itself when the folder question was declined: a stop signal that closed the
     // question is handled first.
-    static constexpr cptlib::MessageId kTargetDeclined = WM_APP + 0x41;
+    static constexpr cptlib::MessageId kTargetDeclined = kWmApp + 0x41;
 
 private:
     cptlib::LResult OnMessage(const cptlib::Message& message);

@@ -43,10 +43,10 @@ public:
     // terminal to answer at.
     virtual bool CanAsk() { return true; }
     // The overwrite question box, modal over the dialog; the id of the pressed button, or
-    // IDCANCEL when closed otherwise (0 when nobody could answer).
+    // kIdCancel when closed otherwise (0 when nobody could answer).
     virtual int AskOverwrite(const cptlib::MessageBoxContent& question) = 0;
     // The cancel confirmation, modal over the dialog, whose messages go on meanwhile; the id of
-    // the pressed button, IDCANCEL when closed otherwise, 0 when nobody could answer.
+    // the pressed button, kIdCancel when closed otherwise, 0 when nobody could answer.
     virtual int AskCancel(const cptlib::MessageBoxContent& question) {
         return cptlib::GetMessageBoxPresenter().Show(question);
     }

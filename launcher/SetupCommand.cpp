@@ -100,7 +100,7 @@ std::string Extension(const std::string& path) {
 
 bool IsFolderOrMissing(const std::string& path) {
     bool isFolder = false;
-    return cptlib::platform::QueryIsFolder(path, isFolder) != cptlib::ERROR_SUCCESS || isFolder;
+    return cptlib::platform::QueryIsFolder(path, isFolder) != cptlib::kErrorSuccess || isFolder;
 }
 
 // The program that installs installer databases; its bare name when none is installed: a bare

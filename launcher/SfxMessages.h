@@ -7,31 +7,31 @@
 
 namespace sfx {
 
-constexpr cptlib::MessageId WM_APP = 0x8000;
+constexpr cptlib::MessageId kWmApp = 0x8000;
 
 // Posted by the dialog to itself.
-constexpr cptlib::MessageId WM_SFX_START_EXTRACT = WM_APP + 1;
+constexpr cptlib::MessageId WM_SFX_START_EXTRACT = kWmApp + 1;
 // Posted by the setup worker once the setup program runs.
-constexpr cptlib::MessageId WM_SFX_HIDE = WM_APP + 2;
+constexpr cptlib::MessageId WM_SFX_HIDE = kWmApp + 2;
 // Posted by the setup worker last: wParam = setup exit code, lParam = SetupOutcome.
-constexpr cptlib::MessageId WM_SFX_SETUP_DONE = WM_APP + 3;
+constexpr cptlib::MessageId WM_SFX_SETUP_DONE = kWmApp + 3;
 // Posted by the extraction worker; exactly one of these three ends a run.
-constexpr cptlib::MessageId WM_SFX_EXTRACT_DONE = WM_APP + 4;
-constexpr cptlib::MessageId WM_SFX_EXTRACT_CANCELLED = WM_APP + 5;
-constexpr cptlib::MessageId WM_SFX_EXTRACT_FAILED = WM_APP + 6;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_DONE = kWmApp + 4;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_CANCELLED = kWmApp + 5;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_FAILED = kWmApp + 6;
 // Sent: wParam = address of the ExtractionError, valid during the send; reply ignored.
-constexpr cptlib::MessageId WM_SFX_EXTRACT_ERROR = WM_APP + 7;
+constexpr cptlib::MessageId WM_SFX_EXTRACT_ERROR = kWmApp + 7;
 // Sent: lParam = progress in tenths of a percent (0..1000); reply ignored.
-constexpr cptlib::MessageId WM_SFX_PROGRESS = WM_APP + 8;
+constexpr cptlib::MessageId WM_SFX_PROGRESS = kWmApp + 8;
 // Sent: lParam = address of the existing file's name (const char*, UTF-8, NUL-terminated); reply
 // is an OverwriteAnswer.
-constexpr cptlib::MessageId WM_SFX_ASK_OVERWRITE = WM_APP + 9;
+constexpr cptlib::MessageId WM_SFX_ASK_OVERWRITE = kWmApp + 9;
 // Posted before the extract folder is deleted.
-constexpr cptlib::MessageId WM_SFX_DELETING = WM_APP + 10;
+constexpr cptlib::MessageId WM_SFX_DELETING = kWmApp + 10;
 // Sent: wParam = address of the password buffer (char*, filled with UTF-8 and a NUL), lParam =
 // its capacity in bytes; reply kPasswordEntered when the buffer holds the password, else
 // kPasswordRefused.
-constexpr cptlib::MessageId WM_SFX_ASK_PASSWORD = WM_APP + 11;
+constexpr cptlib::MessageId WM_SFX_ASK_PASSWORD = kWmApp + 11;
 
 // Replies to WM_SFX_ASK_OVERWRITE, and the preset answer of /overwriteanswer (named there in
 // this order).

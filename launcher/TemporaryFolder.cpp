@@ -72,7 +72,7 @@ bool TreeDeleter::Unlock(const FolderHandle* parent, const std::string& name,
         return true;
     }
     if (status.readOnly) {
-        Fail(cptlib::ERROR_ACCESS_DENIED);
+        Fail(cptlib::kErrorAccessDenied);
         return false;
     }
     return true;
@@ -123,7 +123,7 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
             level.pending.pop_back();
             EntryStatus status;
             if (const auto code = platform::GetEntryStatus(&current, name, status)) {
-                if (code == cptlib::ERROR_FILE_NOT_FOUND)
+                if (code == cptlib::kErrorFileNotFound)
                     continue; // gone meanwhile
                 Fail(code);
                 if (failed())
@@ -169,7 +169,7 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
             code = platform::GetEntryStatus(&parent, ".", parentStatus);
         if (code == 0 && (parentStatus.device != levels.back().device ||
                           parentStatus.inode != levels.back().inode))
-            code = cptlib::ERROR_ACCESS_DENIED; // the folder was moved meanwhile
+            code = cptlib::kErrorAccessDenied; // the folder was moved meanwhile
         if (code != 0) {
             Fail(code);
             return false;
@@ -206,18 +206,18 @@ bool DeleteFolderTree(const std::string& folder, std::uint32_t mode, std::uint32
 
     const std::string path = NormalisedFolder(folder);
     if (path.empty()) {
-        deleter.Fail(cptlib::ERROR_INVALID_PARAMETER);
+        deleter.Fail(cptlib::kErrorInvalidParameter);
         return finish(false);
     }
 
     EntryStatus status;
     auto code = cptlib::platform::GetEntryStatus(nullptr, path, status);
     if (code == 0 && status.kind != EntryKind::Folder)
-        code = cptlib::ERROR_DIRECTORY;
+        code = cptlib::kErrorDirectory;
     if (code != 0) {
         // A missing folder has no contents left; it only fails when it was to be removed.
         const bool missing =
-            code == cptlib::ERROR_FILE_NOT_FOUND || code == cptlib::ERROR_PATH_NOT_FOUND;
+            code == cptlib::kErrorFileNotFound || code == cptlib::kErrorPathNotFound;
         if (missing && !deleter.Has(kDeleteRemoveRoot))
             return finish(true);
         deleter.Fail(code);
@@ -358,16 +358,16 @@ std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
         std::uint32_t error = cptlib::platform::CreateOwnFolder(path, handle);
         // A later run's sweep may take the folder between its making and its lock.
         if (error == 0 && lock != nullptr &&
-            cptlib::platform::LockOwnFolder(path, *lock) == cptlib::ERROR_FILE_NOT_FOUND)
-            error = cptlib::ERROR_ALREADY_EXISTS;
-        if (error != cptlib::ERROR_ALREADY_EXISTS) {
+            cptlib::platform::LockOwnFolder(path, *lock) == cptlib::kErrorFileNotFound)
+            error = cptlib::kErrorAlreadyExists;
+        if (error != cptlib::kErrorAlreadyExists) {
             if (error == 0)
                 folder = slash ? path + '/' : path;
             return error;
         }
         path = parent + MakeRandomFolderName();
     }
-    return cptlib::ERROR_ALREADY_EXISTS;
+    return cptlib::kErrorAlreadyExists;
 }
 
 bool FindRoomiestFolder(const std::vector<std::string>& candidates, const FreeSpaceQuery& query,
@@ -429,8 +429,8 @@ bool ChooseFolderAfterDiskFull(const FolderQuestion& question, std::uint64_t req
     const std::string message =
         FormatText(Text(question, "ChooseTempDir"),
                    FormatByteSize(requiredSize, units, cptlib::platform::UserDecimalSeparator()));
-    if (cptlib::ShowMessageBox(message, cptlib::MB_OK, 0, question.uiLevel, question.strings) !=
-        cptlib::IDOK)
+    if (cptlib::ShowMessageBox(message, cptlib::kMbOk, 0, question.uiLevel, question.strings) !=
+        cptlib::kIdOk)
         return false;
     return AskTargetFolder(question, initial, extractDir);
 }
@@ -439,7 +439,7 @@ bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle
     std::uint32_t error = 0;
     if (handle == nullptr || !handle->IsOpen()) {
         if (DeleteFolderTree(folder, kDeleteTempFolder, &error) ||
-            error == cptlib::ERROR_FILE_NOT_FOUND || error == cptlib::ERROR_PATH_NOT_FOUND)
+            error == cptlib::kErrorFileNotFound || error == cptlib::kErrorPathNotFound)
             return true;
     } else {
         // Through the descriptor: another user's entry put in its place is never touched.
@@ -452,7 +452,7 @@ bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle
                                                              *handle);
             else
                 error = cptlib::platform::RemoveFolderIfSame(folder, *handle);
-            if (error == 0 || error == cptlib::ERROR_FILE_NOT_FOUND)
+            if (error == 0 || error == cptlib::kErrorFileNotFound)
                 return true;
         }
     }

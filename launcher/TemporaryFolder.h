@@ -91,7 +91,7 @@ constexpr std::uint32_t kDeleteTempFolder = kDeleteRemoveRoot | kDeleteRecurse |
 // folder itself. Symbolic links are removed as links, never followed. A file or folder without
 // the owner's write permission is read-only. True when everything asked for was deleted;
 // `lastError` (when given) receives the Win32 code of the first failure, or 0. A relative path,
-// or one that names the root folder, is refused with ERROR_INVALID_PARAMETER and nothing is
+// or one that names the root folder, is refused with kErrorInvalidParameter and nothing is
 // touched.
 bool DeleteFolderTree(const std::string& folder, std::uint32_t mode,
                       std::uint32_t* lastError = nullptr);

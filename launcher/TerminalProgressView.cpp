@@ -137,7 +137,7 @@ int TerminalProgressView::AskCancel(const cptlib::MessageBoxContent& question) {
     const bool closed = confirmationClosed_;
     confirmationClosed_ = false;
     Redraw();
-    return closed ? cptlib::IDCANCEL : answer;
+    return closed ? cptlib::kIdCancel : answer;
 }
 
 void TerminalProgressView::CloseQuestions() {

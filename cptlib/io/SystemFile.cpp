@@ -49,7 +49,7 @@ std::streampos FileDeviceBase<Ch>::open(const std::filesystem::path& path, FileO
     // POSIX has no share modes; they are kept for the error information.
     auto file = std::make_shared<CurrentFile>();
     if (const std::uint32_t error = platform::OpenFile(file->handle, path, access, disposition);
-        error != ERROR_SUCCESS) {
+        error != kErrorSuccess) {
         FileException e =
             OpenError("Could not open file", MakeWin32Error(error), path, mode, share);
         CPT_THROW(e << boost::errinfo_api_function("CreateFile"));
@@ -79,7 +79,7 @@ std::streampos FileDeviceBase<Ch>::seek(boost::iostreams::stream_offset offset,
     std::uint64_t position = 0;
     if (const std::uint32_t error =
             platform::SeekFile(current_ ? current_->handle : none, offset, origin, position);
-        error != ERROR_SUCCESS) {
+        error != kErrorSuccess) {
         FileException e("Could not seek in file", MakeWin32Error(error));
         AddFileInfo(e);
         CPT_THROW(e << boost::errinfo_api_function("SetFilePointerEx")
@@ -92,7 +92,7 @@ std::streampos FileDeviceBase<Ch>::seek(boost::iostreams::stream_offset offset,
 template <class Ch> bool FileDeviceBase<Ch>::flush() {
     static const platform::FileDescriptor none;
     if (const std::uint32_t error = platform::FlushFile(current_ ? current_->handle : none);
-        error != ERROR_SUCCESS) {
+        error != kErrorSuccess) {
         FileException e("Could not flush file", MakeWin32Error(error));
         AddFileInfo(e);
         CPT_THROW(e << boost::errinfo_api_function("FlushFileBuffers")
@@ -145,7 +145,7 @@ template <class Ch> std::streamsize FileDeviceIn<Ch>::read(Ch* buffer, std::stre
     std::uint32_t read = 0;
     if (const std::uint32_t error =
             platform::ReadFile(file->handle, buffer, static_cast<std::uint32_t>(count), read);
-        error != ERROR_SUCCESS) {
+        error != kErrorSuccess) {
         FileException e("Could not read file", MakeWin32Error(error));
         this->AddFileInfo(e);
         CPT_THROW(e << boost::errinfo_api_function("ReadFile")
@@ -174,7 +174,7 @@ void CStdioFileA::Open(const std::filesystem::path& path) {
 }
 
 FileException CStdioFileA::WriteFailed() const {
-    FileException e("Could not write file", MakeWin32Error(ERROR_DISK_FULL));
+    FileException e("Could not write file", MakeWin32Error(kErrorDiskFull));
     e << tag_errinfo_file_op(FileOp::Write) << tag_errinfo_path(path_);
     return e;
 }
@@ -187,7 +187,7 @@ void CStdioFileA::WriteString(const char* text) {
 
 void CStdioFileA::WriteString(std::string_view text) {
     if (!file_) {
-        FileException e("Could not write file", MakeWin32Error(ERROR_INVALID_HANDLE));
+        FileException e("Could not write file", MakeWin32Error(kErrorInvalidHandle));
         CPT_THROW(e << tag_errinfo_file_op(FileOp::Write) << tag_errinfo_path(path_));
     }
     std::size_t begin = 0;

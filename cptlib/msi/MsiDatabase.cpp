@@ -63,11 +63,11 @@ const MsiLibrary& Msi() {
     return library;
 }
 
-constexpr std::uint32_t ERROR_MOD_NOT_FOUND = 126;
+constexpr std::uint32_t kErrorModNotFound = 126;
 
 void RequireLibrary(const std::string& message) {
     if (!Msi().loaded)
-        CPT_THROW(Exception(ERROR_MOD_NOT_FOUND,
+        CPT_THROW(Exception(kErrorModNotFound,
                             message + ": the installer database library could not be loaded"));
 }
 
@@ -75,23 +75,23 @@ void RequireLibrary(const std::string& message) {
 std::uint32_t Win32FromResultError(int code) {
     switch (code) {
     case LIBMSI_RESULT_ACCESS_DENIED:
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
     case LIBMSI_RESULT_INVALID_HANDLE:
-        return ERROR_INVALID_HANDLE;
+        return kErrorInvalidHandle;
     case LIBMSI_RESULT_NOT_ENOUGH_MEMORY:
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return kErrorNotEnoughMemory;
     case LIBMSI_RESULT_INVALID_DATA:
-        return ERROR_INVALID_DATA;
+        return kErrorInvalidData;
     case LIBMSI_RESULT_OUTOFMEMORY:
-        return ERROR_OUTOFMEMORY;
+        return kErrorOutOfMemory;
     case LIBMSI_RESULT_INVALID_PARAMETER:
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     case LIBMSI_RESULT_OPEN_FAILED:
-        return ERROR_OPEN_FAILED;
+        return kErrorOpenFailed;
     case LIBMSI_RESULT_CALL_NOT_IMPLEMENTED:
-        return ERROR_CALL_NOT_IMPLEMENTED;
+        return kErrorCallNotImplemented;
     case LIBMSI_RESULT_MORE_DATA:
-        return ERROR_MORE_DATA;
+        return kErrorMoreData;
     case LIBMSI_RESULT_NOT_FOUND:
         return 1168;
     case LIBMSI_RESULT_CONTINUE:
@@ -99,7 +99,7 @@ std::uint32_t Win32FromResultError(int code) {
     case LIBMSI_RESULT_UNKNOWN_PROPERTY:
         return 1608;
     case LIBMSI_RESULT_BAD_QUERY_SYNTAX:
-        return ERROR_BAD_QUERY_SYNTAX;
+        return kErrorBadQuerySyntax;
     case LIBMSI_RESULT_INVALID_FIELD:
         return 1616;
     case LIBMSI_RESULT_INVALID_TABLE:
@@ -109,7 +109,7 @@ std::uint32_t Win32FromResultError(int code) {
     case LIBMSI_RESULT_INVALID_DATATYPE:
         return 1804;
     default:
-        return ERROR_FUNCTION_FAILED;
+        return kErrorFunctionFailed;
     }
 }
 
@@ -131,7 +131,7 @@ public:
         if (error_ == nullptr)
             return fallback;
         return error_->domain == Msi().result_error_quark() ? Win32FromResultError(error_->code)
-                                                            : ERROR_FUNCTION_FAILED;
+                                                            : kErrorFunctionFailed;
     }
 
     // Without a report from the library the record has no handle.
@@ -230,20 +230,20 @@ Record Record::Create(unsigned fieldCount) {
 void Record::SetString(unsigned field, std::string_view text) {
     if (!handle_ || !Msi().record_set_string(handle_.get(), field, std::string(text).c_str()))
         CPT_THROW(
-            Exception(handle_ ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE,
+            Exception(handle_ ? kErrorInvalidParameter : kErrorInvalidHandle,
                       "Failed to set record field string for index " + std::to_string(field)));
 }
 
 std::string Record::GetString(unsigned field) const {
     if (!handle_)
-        CPT_THROW(Exception(ERROR_INVALID_HANDLE, "Failed to get record field string for index " +
-                                                      std::to_string(field)));
+        CPT_THROW(Exception(kErrorInvalidHandle, "Failed to get record field string for index " +
+                                                     std::to_string(field)));
     LibraryString text{Msi().record_get_string(handle_.get(), field)};
     return text.str();
 }
 
 std::string FormatRecord(const Record& record) {
-    std::uint32_t code = ERROR_INVALID_HANDLE;
+    std::uint32_t code = kErrorInvalidHandle;
     if (record) {
         const std::string pattern = record.GetString(0);
         std::string text;
@@ -256,7 +256,7 @@ std::string FormatRecord(const Record& record) {
         }
         if (!text.empty())
             return Trim(text);
-        code = ERROR_SUCCESS;
+        code = kErrorSuccess;
     }
     return "MsiFormatRecordW error " + std::to_string(code);
 }
@@ -276,11 +276,11 @@ void Database::Open(const std::filesystem::path& path, std::uint32_t persist) {
     const auto flags = DatabaseFlags(persist);
     CallError error;
     if (!flags)
-        CPT_THROW(Exception(error.LastErrorRecord(), ERROR_INVALID_PARAMETER, message));
+        CPT_THROW(Exception(error.LastErrorRecord(), kErrorInvalidParameter, message));
     RequireLibrary(message);
     LibmsiDatabase* database = Msi().database_new(path.c_str(), *flags, nullptr, error.out());
     if (database == nullptr)
-        CPT_THROW(Exception(error.LastErrorRecord(), error.Code(ERROR_OPEN_FAILED), message));
+        CPT_THROW(Exception(error.LastErrorRecord(), error.Code(kErrorOpenFailed), message));
     handle_.reset(database);
     path_ = path;
 }
@@ -293,7 +293,7 @@ void View::Open(const Database& database, std::string_view sql) {
         query = Msi().query_new(database.get(), std::string(sql).c_str(), error.out());
     if (query == nullptr)
         CPT_THROW(Exception(error.LastErrorRecord(),
-                            error.Code(database ? ERROR_BAD_QUERY_SYNTAX : ERROR_INVALID_HANDLE),
+                            error.Code(database ? kErrorBadQuerySyntax : kErrorInvalidHandle),
                             "Failed to open view"));
     handle_.reset(query);
 }
@@ -306,7 +306,7 @@ void View::Execute(const Record* parameters) {
                             error.out());
     if (!done)
         CPT_THROW(Exception(error.LastErrorRecord(),
-                            error.Code(handle_ ? ERROR_FUNCTION_FAILED : ERROR_INVALID_HANDLE),
+                            error.Code(handle_ ? kErrorFunctionFailed : kErrorInvalidHandle),
                             "Failed to execute view"));
 }
 
@@ -321,7 +321,7 @@ bool View::Fetch(Record& place) {
         place.reset();
         return false;
     }
-    CPT_THROW(Exception(error.Code(ERROR_INVALID_HANDLE), "Failed to fetch record from view"));
+    CPT_THROW(Exception(error.Code(kErrorInvalidHandle), "Failed to fetch record from view"));
 }
 
 } // namespace cptlib::msi

@@ -20,11 +20,11 @@ typedef struct _LibmsiRecord LibmsiRecord;
 namespace cptlib::msi {
 
 // Return codes the layer produces besides those of the library's errors.
-constexpr std::uint32_t ERROR_OPEN_FAILED = 110;
-constexpr std::uint32_t ERROR_MORE_DATA = 234;
-constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
-constexpr std::uint32_t ERROR_BAD_QUERY_SYNTAX = 1615;
-constexpr std::uint32_t ERROR_FUNCTION_FAILED = 1627;
+constexpr std::uint32_t kErrorOpenFailed = 110;
+constexpr std::uint32_t kErrorMoreData = 234;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kErrorBadQuerySyntax = 1615;
+constexpr std::uint32_t kErrorFunctionFailed = 1627;
 
 // The installer's predefined persist values.
 constexpr std::uint32_t kPersistReadOnly = 0;

@@ -59,7 +59,7 @@ std::uint32_t ChildProcess::StartIn(const FolderHandle& folder, const std::strin
 std::uint32_t ChildProcess::Start(SpawnRequest request) {
     std::lock_guard lock(mutex_);
     if (pid_ > 0)
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     // What the launcher was given without close-on-exec goes on to the setup, as a shell
     // passes it on.
     request.passOnInheritable = true;

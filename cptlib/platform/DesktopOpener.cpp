@@ -23,18 +23,18 @@ namespace {
 constexpr const char* kOpenerName = "xdg-open";
 
 // Exit statuses of xdg-open mapped to the nearest system error.
-constexpr std::uint32_t ERROR_OPEN_FAILED = 110;
+constexpr std::uint32_t kErrorOpenFailed = 110;
 
 std::uint32_t OpenerStatusCode(int status) {
     switch (status) {
     case 1: // syntax error
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     case 2: // the file does not exist
-        return ERROR_FILE_NOT_FOUND;
+        return kErrorFileNotFound;
     case 3: // no tool for the file
-        return ERROR_NO_ASSOCIATION;
+        return kErrorNoAssociation;
     default: // the action failed
-        return ERROR_OPEN_FAILED;
+        return kErrorOpenFailed;
     }
 }
 
@@ -191,13 +191,13 @@ std::optional<UserAccount> DelegatingUser(const Environment& environment,
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), uid);
         if (text.empty() || ec != std::errc() || end != text.data() + text.size())
             CPT_THROW(
-                SystemError(MakeWin32Error(ERROR_INVALID_DATA),
+                SystemError(MakeWin32Error(kErrorInvalidData),
                             std::string(name) + " does not hold a user id: \"" + text + "\""));
         if (uid == 0)
             continue;
         auto account = LookUpAccount(uid);
         if (!account)
-            CPT_THROW(SystemError(MakeWin32Error(ERROR_INVALID_DATA),
+            CPT_THROW(SystemError(MakeWin32Error(kErrorInvalidData),
                                   std::string(name) + " names no user account: " + text));
         return account;
     }
@@ -235,7 +235,7 @@ std::uint32_t ShareWithDelegatingUser(const std::string& folder, const std::stri
         base.pop_back();
     if (base.empty() || base.front() != '/' || file.size() <= base.size() + 1 ||
         file.compare(0, base.size(), base) != 0 || file[base.size()] != '/')
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
 
     // The folder, each folder below it on the way, then the file; none may be a link.
     std::vector<std::string> chain = {base};
@@ -250,7 +250,7 @@ std::uint32_t ShareWithDelegatingUser(const std::string& folder, const std::stri
         if (::lstat(chain[i].c_str(), &st) != 0)
             return LastWin32Error();
         if (S_ISLNK(st.st_mode) || (!isFile && !S_ISDIR(st.st_mode)))
-            return ERROR_ACCESS_DENIED;
+            return kErrorAccessDenied;
         const std::uint16_t perm = isFile ? 4 : 5; // read; read and search
         int error = GrantUser(chain[i], st.st_mode, user->uid, perm);
         if (error == EOPNOTSUPP || error == ENOTSUP) {
@@ -284,7 +284,7 @@ void OpenWithDesktop(const std::string& target, const std::string& workingDirect
     const std::string opener =
         FindProgram(kOpenerName, path != environment.end() ? path->second : std::string());
     if (opener.empty())
-        CPT_THROW(SystemError(MakeWin32Error(ERROR_FILE_NOT_FOUND),
+        CPT_THROW(SystemError(MakeWin32Error(kErrorFileNotFound),
                               std::string("The desktop opener ") + kOpenerName +
                                   " was not found on PATH"));
 
@@ -321,7 +321,7 @@ void OpenWithDesktop(const std::string& target, const std::string& workingDirect
             MakeWin32Error(OpenerStatusCode(outcome.value)),
             "The desktop opener failed with exit status " + std::to_string(outcome.value), opener);
     case DetachedOutcome::Kind::Signaled:
-        ThrowOpenerError(MakeWin32Error(ERROR_OPEN_FAILED),
+        ThrowOpenerError(MakeWin32Error(kErrorOpenFailed),
                          "The desktop opener was ended by signal " + std::to_string(outcome.value),
                          opener);
     case DetachedOutcome::Kind::StillRunning:
@@ -330,7 +330,7 @@ void OpenWithDesktop(const std::string& target, const std::string& workingDirect
         break;
     }
     const std::error_code code =
-        outcome.error != 0 ? ErrnoToWin32Error(outcome.error) : MakeWin32Error(ERROR_OPEN_FAILED);
+        outcome.error != 0 ? ErrnoToWin32Error(outcome.error) : MakeWin32Error(kErrorOpenFailed);
     if (outcome.step == SpawnStep::Prepare)
         ThrowOpenerError(code, "The desktop opener could not be started", opener);
     std::string message = std::string("The desktop opener could not be started: ") +

@@ -36,7 +36,7 @@ Environment EnvironmentForUser(Environment environment, const UserAccount& user,
 // `file` and pass through the folders from `folder` (included) down to it, by a POSIX ACL entry
 // for that user alone, or, where the file system has no ACLs, by giving the user those entries.
 // Nothing else is opened to anyone. A file outside `folder`, or a symbolic link on the way, is
-// refused (ERROR_ACCESS_DENIED). Returns a Win32 error number, 0 on success or when there is no
+// refused (kErrorAccessDenied). Returns a Win32 error number, 0 on success or when there is no
 // such user.
 std::uint32_t ShareWithDelegatingUser(const std::string& folder, const std::string& file);
 

@@ -153,7 +153,7 @@ std::uint32_t CreatePrivateFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0)
         return 0;
     const int error = errno;
-    return error == EEXIST ? ERROR_ALREADY_EXISTS : Win32FromErrno(error);
+    return error == EEXIST ? kErrorAlreadyExists : Win32FromErrno(error);
 }
 
 } // namespace cptlib::platform

@@ -38,7 +38,7 @@ std::uint32_t QueryAllowsExecution(const std::string& path, bool& allowed);
 bool CanWriteFolder(const std::string& path);
 
 // Creates one folder with mode 0700 that must not exist yet (no parents, no reuse of an existing
-// entry of any kind): ERROR_ALREADY_EXISTS when something has that name.
+// entry of any kind): kErrorAlreadyExists when something has that name.
 std::uint32_t CreatePrivateFolder(const std::string& path);
 
 } // namespace cptlib::platform

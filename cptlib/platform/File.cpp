@@ -60,9 +60,9 @@ HRESULT OpenOnce(FileDescriptor& file, const std::filesystem::path& path, int fl
     if (::fstat(fd, &st) != 0)
         return HResultFromErrno(errno);
     if (S_ISDIR(st.st_mode))
-        return HResultFromWin32(ERROR_ACCESS_DENIED);
+        return HResultFromWin32(kErrorAccessDenied);
     file = std::move(opened);
-    return S_OK;
+    return kHrOk;
 }
 
 } // namespace
@@ -75,7 +75,7 @@ void FileDescriptor::reset(int fd) noexcept {
 
 HRESULT RetryOnSharingViolation(const std::function<HRESULT()>& attempt,
                                 const std::function<void()>& pause) {
-    HRESULT hr = S_OK;
+    HRESULT hr = kHrOk;
     for (int i = 0; i < kOpenAttempts; ++i) {
         if (i > 0)
             pause();
@@ -105,7 +105,7 @@ HRESULT OpenRegularFileForRead(FileDescriptor& file, const std::filesystem::path
     if (!S_ISREG(st.st_mode))
         return HRESULT_INVALID_DATA;
     file = std::move(opened);
-    return S_OK;
+    return kHrOk;
 }
 
 std::uint64_t MaxLinkTargetSize() {
@@ -119,7 +119,7 @@ HRESULT QueryFileSize(const FileDescriptor& file, std::uint64_t& size) {
     if (::fstat(file.get(), &st) != 0)
         return HResultFromErrno(errno);
     size = static_cast<std::uint64_t>(st.st_size);
-    return S_OK;
+    return kHrOk;
 }
 
 HRESULT QueryFileSize(const std::filesystem::path& path, std::uint64_t& size) {
@@ -128,7 +128,7 @@ HRESULT QueryFileSize(const std::filesystem::path& path, std::uint64_t& size) {
     if (::stat(path.c_str(), &st) != 0)
         return HResultFromErrno(errno);
     size = static_cast<std::uint64_t>(st.st_size);
-    return S_OK;
+    return kHrOk;
 }
 
 std::uint32_t QueryIsFolder(const std::filesystem::path& path, bool& isFolder) {
@@ -137,7 +137,7 @@ std::uint32_t QueryIsFolder(const std::filesystem::path& path, bool& isFolder) {
     if (::stat(path.c_str(), &st) != 0)
         return LastWin32Error();
     isFolder = S_ISDIR(st.st_mode);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 } // namespace cptlib::platform

@@ -61,7 +61,7 @@ HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path,
 
 // Opens `path` for reading as a data file: without waiting for a writer (a FIFO would block
 // the open), then refused unless it is a regular file; a folder with access denied, anything
-// else with ERROR_INVALID_DATA.
+// else with kErrorInvalidData.
 HRESULT OpenRegularFileForRead(FileDescriptor& file, const std::filesystem::path& path);
 
 // The longest symbolic link target the system can follow, in bytes.
@@ -78,7 +78,7 @@ HRESULT QueryFileSize(const FileDescriptor& file, std::uint64_t& size);
 HRESULT QueryFileSize(const std::filesystem::path& path, std::uint64_t& size);
 
 // Whether `path` names a folder, following links. Returns a Win32 error number, 0 on success;
-// a path that names nothing fails with ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND.
+// a path that names nothing fails with kErrorFileNotFound or kErrorPathNotFound.
 std::uint32_t QueryIsFolder(const std::filesystem::path& path, bool& isFolder);
 
 } // namespace cptlib::platform

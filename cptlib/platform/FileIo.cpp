@@ -51,9 +51,9 @@ std::uint32_t OpenFile(FileDescriptor& file, const std::filesystem::path& path,
     if (::fstat(fd, &st) != 0)
         return LastWin32Error();
     if (S_ISDIR(st.st_mode))
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
     file = std::move(opened);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 std::uint32_t SeekFile(const FileDescriptor& file, std::int64_t offset, SeekOrigin origin,
@@ -67,7 +67,7 @@ std::uint32_t SeekFile(const FileDescriptor& file, std::int64_t offset, SeekOrig
     if (result < 0)
         return LastWin32Error();
     position = static_cast<std::uint64_t>(result);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 namespace {
@@ -87,7 +87,7 @@ std::uint32_t ReadUntilFullOrEnd(Count count, Count& read, ReadSome readSome) {
             break;
         read += static_cast<Count>(n);
     }
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 } // namespace
@@ -111,7 +111,7 @@ std::uint32_t ReadFileAt(const FileDescriptor& file, std::uint64_t offset, void*
 std::uint32_t FlushFile(const FileDescriptor& file) {
     if (::fsync(file.get()) != 0)
         return LastWin32Error();
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 } // namespace cptlib::platform

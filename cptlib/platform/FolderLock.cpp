@@ -41,7 +41,7 @@ std::uint32_t LockOwnFolder(const std::string& path, FolderLock& lock) {
     struct stat opened {};
     FileDescriptor folder = OpenOwnFolder(path, opened);
     if (!folder)
-        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
     // A later run that found the folder unlocked between its making and this lock may be
     // removing it: wait for that run, then make sure the name still leads here.
     if (Flock(folder.get(), LOCK_EX) != 0)
@@ -49,7 +49,7 @@ std::uint32_t LockOwnFolder(const std::string& path, FolderLock& lock) {
     struct stat named {};
     if (::lstat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
         named.st_ino != opened.st_ino)
-        return ERROR_FILE_NOT_FOUND;
+        return kErrorFileNotFound;
     lock.folder_ = std::move(folder);
     return 0;
 }

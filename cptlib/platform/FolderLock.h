@@ -24,7 +24,7 @@ private:
 
 // Locks the folder `path` that this process has just made, waiting while another process holds
 // it, and then checks that `path` still names that folder (the current user's own, not a
-// link). Returns a Win32 error number, 0 on success; ERROR_FILE_NOT_FOUND when the folder went
+// link). Returns a Win32 error number, 0 on success; kErrorFileNotFound when the folder went
 // away meanwhile.
 std::uint32_t LockOwnFolder(const std::string& path, FolderLock& lock);
 

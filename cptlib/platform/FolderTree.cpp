@@ -84,7 +84,7 @@ std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
 std::uint32_t OpenParentOf(const std::string& path, FolderHandle& parent, std::string& name) {
     const auto cut = path.rfind('/');
     if (cut == std::string::npos || cut + 1 == path.size())
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     name = path.substr(cut + 1);
     const int fd =
         ::open(cut == 0 ? "/" : path.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -102,18 +102,18 @@ std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
         return error;
     const int parentFd = DescriptorOf(&parent);
     if (::mkdirat(parentFd, name.c_str(), 0700) != 0)
-        return errno == EEXIST ? ERROR_ALREADY_EXISTS : LastWin32Error();
+        return errno == EEXIST ? kErrorAlreadyExists : LastWin32Error();
     const int fd =
         ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ELOOP || errno == ENOTDIR ? ERROR_ACCESS_DENIED : LastWin32Error();
+        return errno == ELOOP || errno == ENOTDIR ? kErrorAccessDenied : LastWin32Error();
     folder.fd_ = fd;
     struct stat st {};
     // Another user may have put their own folder in place of the new one in between.
     if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
         (st.st_mode & 077) != 0) {
         folder.Close();
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
     }
     return 0;
 }
@@ -140,7 +140,7 @@ std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& fo
     if (::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
         return LastWin32Error();
     if (named.st_dev != own.st_dev || named.st_ino != own.st_ino)
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
     return Result(::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR));
 }
 

@@ -48,12 +48,12 @@ int DescriptorOf(const FolderHandle* folder);
 
 // Makes a new folder (mode 0700) at an absolute path and opens it, checked to be a folder of
 // this user, so that later work cannot be redirected by a change of the name.
-// ERROR_ALREADY_EXISTS when the name is taken.
+// kErrorAlreadyExists when the name is taken.
 std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
 // A second handle on the same folder.
 std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy);
 // Removes the empty folder at an absolute path only while it is still `folder`;
-// ERROR_FILE_NOT_FOUND when it is gone, ERROR_ACCESS_DENIED when another entry has its name.
+// kErrorFileNotFound when it is gone, kErrorAccessDenied when another entry has its name.
 std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder);
 // A path to `name` in the folder that resolves through the open descriptor, whatever the
 // folder is called meanwhile; valid while the handle stays open.

@@ -14,14 +14,14 @@ std::uint32_t ProbeLocalSocket(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
-        return ERROR_FILENAME_EXCED_RANGE;
+        return kErrorFilenameExcedRange;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd)
         return LastWin32Error();
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return LastWin32Error();
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 } // namespace cptlib::platform

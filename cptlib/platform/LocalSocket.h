@@ -8,7 +8,7 @@
 namespace cptlib::platform {
 
 // Connects to the stream socket at `path` and lets the connection go again. Returns a Win32
-// error number, 0 when a server accepted; ERROR_FILENAME_EXCED_RANGE when the path does not fit
+// error number, 0 when a server accepted; kErrorFilenameExcedRange when the path does not fit
 // a socket address.
 std::uint32_t ProbeLocalSocket(const std::string& path);
 

@@ -22,9 +22,9 @@ std::uint32_t OpenLogFile(FileDescriptor& file, const std::filesystem::path& pat
     if (::fstat(fd, &st) != 0)
         return Win32FromErrno(errno);
     if (S_ISDIR(st.st_mode))
-        return ERROR_ACCESS_DENIED;
+        return kErrorAccessDenied;
     file = std::move(opened);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 std::uint32_t AppendToFile(const FileDescriptor& file, const void* data, std::size_t size) {
@@ -41,7 +41,7 @@ std::uint32_t AppendToFile(const FileDescriptor& file, const void* data, std::si
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
 }
 
 } // namespace cptlib::platform

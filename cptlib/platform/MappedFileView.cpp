@@ -48,7 +48,7 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
     const bool writable = protection == PageProtection::ReadWrite;
     if (fileSize < requestedSize) {
         if (!writable)
-            return HResultFromWin32(ERROR_HANDLE_EOF);
+            return HResultFromWin32(kErrorHandleEof);
         if (::ftruncate(file.get(), static_cast<off_t>(requestedSize)) != 0)
             return HResultFromErrno(errno);
         fileSize = requestedSize;
@@ -58,7 +58,7 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
                                                       : static_cast<std::uint32_t>(fileSize) -
                                                             static_cast<std::uint32_t>(offset);
     if (viewSize == 0 || offset > fileSize || fileSize - offset < viewSize)
-        return HResultFromWin32(ERROR_HANDLE_EOF);
+        return HResultFromWin32(kErrorHandleEof);
 
     int prot = PROT_READ;
     int flags = MAP_SHARED;
@@ -67,7 +67,7 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
         flags = MAP_PRIVATE;
     } else if (access == ViewAccess::Write) {
         if (!writable)
-            return HResultFromWin32(ERROR_ACCESS_DENIED);
+            return HResultFromWin32(kErrorAccessDenied);
         prot |= PROT_WRITE;
     }
 
@@ -86,7 +86,7 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
     viewSize_ = viewSize;
     offset_ = offset;
     access_ = access;
-    return S_OK;
+    return kHrOk;
 }
 
 } // namespace cptlib::platform

@@ -25,7 +25,7 @@ public:
 
     // Maps `requestedSize` bytes at `offset`; a requested size of 0 maps from the offset to the
     // end of the file (low 32 bits of both). A writable mapping grows a shorter file to the
-    // requested size; a read-only one refuses it (ERROR_HANDLE_EOF), since touching bytes past
+    // requested size; a read-only one refuses it (kErrorHandleEof), since touching bytes past
     // the end of a file would kill the process. Any offset is accepted. Releases a previous view.
     HRESULT Map(const FileDescriptor& file, std::uint32_t requestedSize, std::uint64_t offset = 0,
                 PageProtection protection = PageProtection::ReadOnly,

@@ -17,9 +17,9 @@ HRESULT OpenRunningImage(SharedFile& file) {
     if (::fstat(opened.get(), &status) != 0)
         return HResultFromErrno(errno);
     if (!S_ISREG(status.st_mode))
-        return HResultFromWin32(ERROR_ACCESS_DENIED);
+        return HResultFromWin32(kErrorAccessDenied);
     file = std::make_shared<const FileDescriptor>(std::move(opened));
-    return S_OK;
+    return kHrOk;
 }
 
 HRESULT ReopenFile(const FileDescriptor& file, FileDescriptor& copy) {
@@ -29,7 +29,7 @@ HRESULT ReopenFile(const FileDescriptor& file, FileDescriptor& copy) {
     if (!duplicate)
         return HResultFromErrno(errno);
     copy = std::move(duplicate);
-    return S_OK;
+    return kHrOk;
 }
 
 } // namespace cptlib::platform

@@ -52,7 +52,7 @@ std::uint32_t GetTempPath(std::string& path) {
         path = "/tmp";
     else {
         path.clear();
-        return ERROR_PATH_NOT_FOUND;
+        return kErrorPathNotFound;
     }
     if (path.back() != '/')
         path += '/';

@@ -25,7 +25,7 @@ bool IsLinkAt(int folder, const std::string& name) {
 // The error for an entry that cannot be opened as a folder: a link is named as such.
 std::uint32_t NotAFolder(int folder, const std::string& name, int error) {
     if ((error == ELOOP || error == ENOTDIR) && IsLinkAt(folder, name))
-        return ERROR_STOPPED_ON_SYMLINK;
+        return kErrorStoppedOnSymlink;
     return Win32FromErrno(error);
 }
 
@@ -95,7 +95,7 @@ std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor&
 
 std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, int& folder) {
     if (name.empty())
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     const NameParts parents = name.first(name.size() - 1);
     if (!cached_ ||
         !std::equal(parents.begin(), parents.end(), cachedParent_.begin(), cachedParent_.end())) {
@@ -119,7 +119,7 @@ std::uint32_t TargetFolder::Lookup(NameParts name, TargetEntry& entry) {
     entry = TargetEntry::None;
     int folder = -1;
     if (const std::uint32_t error = OpenParent(name, false, folder))
-        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+        return error == kErrorFileNotFound ? 0 : error;
     struct stat st {};
     if (::fstatat(folder, name.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? 0 : LastWin32Error();
@@ -144,7 +144,7 @@ std::uint32_t TargetFolder::MakeFolder(NameParts name, std::uint32_t mode) {
         return LastWin32Error();
     if (S_ISDIR(st.st_mode))
         return 0;
-    return S_ISLNK(st.st_mode) ? ERROR_STOPPED_ON_SYMLINK : ERROR_ALREADY_EXISTS;
+    return S_ISLNK(st.st_mode) ? kErrorStoppedOnSymlink : kErrorAlreadyExists;
 }
 
 std::uint32_t TargetFolder::CreateFile(NameParts name, std::uint32_t mode, FileDescriptor& file) {
@@ -173,7 +173,7 @@ std::uint32_t TargetFolder::MakeSymlink(NameParts name, const std::string& targe
 
 std::uint32_t TargetFolder::MakeHardLink(NameParts name, NameParts existing) {
     if (existing.empty())
-        return ERROR_INVALID_PARAMETER;
+        return kErrorInvalidParameter;
     FileDescriptor from;
     if (const std::uint32_t error = Walk(existing.first(existing.size() - 1), false, from))
         return error;
@@ -216,7 +216,7 @@ std::uint32_t CreateFolderTree(const std::string& path) {
             ends.push_back(i + 1);
     }
     if (ends.empty())
-        return ERROR_PATH_NOT_FOUND;
+        return kErrorPathNotFound;
     for (std::size_t k = 0; k < ends.size(); ++k) {
         const std::string prefix = path.substr(0, ends[k]);
         if (::mkdir(prefix.c_str(), 0777) == 0)
@@ -225,7 +225,7 @@ std::uint32_t CreateFolderTree(const std::string& path) {
         if (error != EEXIST)
             return Win32FromErrno(error);
         if (!IsDirectory(prefix))
-            return k + 1 == ends.size() ? ERROR_FILE_EXISTS : ERROR_PATH_NOT_FOUND;
+            return k + 1 == ends.size() ? kErrorFileExists : kErrorPathNotFound;
     }
     return 0;
 }

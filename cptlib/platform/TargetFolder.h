@@ -17,7 +17,7 @@
 namespace cptlib::platform {
 
 // A symbolic link stands where a folder is needed.
-constexpr std::uint32_t ERROR_STOPPED_ON_SYMLINK = 681;
+constexpr std::uint32_t kErrorStoppedOnSymlink = 681;
 
 enum class TargetEntry { None, Folder, File, Link, Other };
 
@@ -38,10 +38,10 @@ public:
     std::uint32_t Lookup(NameParts name, TargetEntry& entry);
 
     // Creates the folder and the missing ones on its way; an existing folder is fine, anything
-    // else in its place is ERROR_ALREADY_EXISTS (a link: ERROR_STOPPED_ON_SYMLINK).
+    // else in its place is kErrorAlreadyExists (a link: kErrorStoppedOnSymlink).
     std::uint32_t MakeFolder(NameParts name, std::uint32_t mode);
 
-    // Creates a new file for writing, and the folders on its way; ERROR_FILE_EXISTS when
+    // Creates a new file for writing, and the folders on its way; kErrorFileExists when
     // something has the name already.
     std::uint32_t CreateFile(NameParts name, std::uint32_t mode, FileDescriptor& file);
 
@@ -72,7 +72,7 @@ private:
 };
 
 // Creates a folder and the missing ones above it, with the permissions of the umask; the Win32
-// number of the failure (ERROR_FILE_EXISTS when a file has the folder's name).
+// number of the failure (kErrorFileExists when a file has the folder's name).
 std::uint32_t CreateFolderTree(const std::string& path);
 
 // The process's file-mode creation mask, read without changing it.

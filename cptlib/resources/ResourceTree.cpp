@@ -16,7 +16,7 @@ constexpr std::size_t kDirectorySize = 16;
 constexpr std::size_t kEntrySize = 8;
 constexpr std::size_t kDataEntrySize = 16;
 
-const HRESULT kBadFormat = HResultFromWin32(ERROR_BAD_EXE_FORMAT);
+const HRESULT kBadFormat = HResultFromWin32(kErrorBadExeFormat);
 
 // off + len <= total without overflow.
 bool InRange(std::uint64_t off, std::uint64_t len, std::uint64_t total) {
@@ -107,7 +107,7 @@ public:
             const std::uint64_t at = offset + kDirectorySize + i * kEntrySize;
             entries.push_back({bytes_.U32(at), bytes_.U32(at + 4)});
         }
-        return S_OK;
+        return kHrOk;
     }
 
     // The subdirectory an entry of the first two levels points to.
@@ -115,7 +115,7 @@ public:
         if ((entry.target & kHighBit) == 0)
             return HRESULT_INVALID_DATA;
         offset = entry.target & ~kHighBit;
-        return S_OK;
+        return kHrOk;
     }
 
     HRESULT Name(std::uint32_t field, std::u16string& name) const {
@@ -128,17 +128,17 @@ public:
         name.resize(length);
         for (std::uint16_t i = 0; i < length; ++i)
             name[i] = static_cast<char16_t>(bytes_.U16(at + 2 + 2 * std::uint64_t{i}));
-        return S_OK;
+        return kHrOk;
     }
 
     HRESULT Matches(const Entry& entry, const Key& key, bool& match) const {
         match = false;
         if ((entry.name & kHighBit) == 0) {
             match = !key.byName && entry.name == key.id;
-            return S_OK;
+            return kHrOk;
         }
         if (!key.byName)
-            return S_OK;
+            return kHrOk;
         std::u16string name;
         const HRESULT hr = Name(entry.name, name);
         if (Failed(hr))
@@ -146,7 +146,7 @@ public:
         match = name.size() == key.name.size() &&
                 std::equal(name.begin(), name.end(), key.name.begin(),
                            [](char16_t a, char16_t b) { return FoldAscii(a) == b; });
-        return S_OK;
+        return kHrOk;
     }
 
     HRESULT Find(std::uint32_t directory, const Key& key, HRESULT notFound, Entry& found) {
@@ -161,7 +161,7 @@ public:
                 return hr;
             if (match) {
                 found = entry;
-                return S_OK;
+                return kHrOk;
             }
         }
         return notFound;
@@ -170,7 +170,7 @@ public:
     HRESULT ToId(std::uint32_t field, ResourceId& id) const {
         if ((field & kHighBit) == 0) {
             id = ResourceId(static_cast<std::uint16_t>(field));
-            return field <= 0xFFFF ? S_OK : HRESULT_INVALID_DATA;
+            return field <= 0xFFFF ? kHrOk : HRESULT_INVALID_DATA;
         }
         std::u16string name;
         const HRESULT hr = Name(field, name);
@@ -180,7 +180,7 @@ public:
         if (!utf8)
             return HRESULT_INVALID_DATA;
         id = ResourceId(std::move(*utf8));
-        return S_OK;
+        return kHrOk;
     }
 
     HRESULT DataEntry(const Entry& entry, std::uint32_t& rva, std::uint32_t& size) const {
@@ -188,7 +188,7 @@ public:
             return HRESULT_INVALID_DATA;
         rva = bytes_.U32(entry.target);
         size = bytes_.U32(entry.target + 4);
-        return S_OK;
+        return kHrOk;
     }
 
 private:
@@ -257,7 +257,7 @@ HRESULT OpenElf(std::span<const std::uint8_t> image, std::span<const std::uint8_
         if (!b.Has(offset, size) || size > 0xFFFFFFFFu)
             return kBadFormat;
         tree = image.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-        return S_OK;
+        return kHrOk;
     }
     return HRESULT_RESOURCE_DATA_NOT_FOUND;
 }
@@ -335,7 +335,7 @@ HRESULT ResourceTree::Open(std::span<const std::uint8_t> image, ResourceTree& tr
     }
     }
     tree = std::move(result);
-    return S_OK;
+    return kHrOk;
 }
 
 ResourceTree ResourceTree::FromSection(std::span<const std::uint8_t> section) {
@@ -351,7 +351,7 @@ HRESULT ResourceTree::MapData(std::uint32_t rva, std::uint32_t size, ResourceDat
             return HRESULT_INVALID_DATA;
         data.offset = static_cast<std::uint64_t>(tree_.data() - image_.data()) + rva;
         data.size = size;
-        return S_OK;
+        return kHrOk;
     }
     for (const Section& s : sections_) {
         if (rva < s.virtualAddress || rva - s.virtualAddress >= s.rawSize)
@@ -361,7 +361,7 @@ HRESULT ResourceTree::MapData(std::uint32_t rva, std::uint32_t size, ResourceDat
             return HRESULT_INVALID_DATA;
         data.offset = s.rawOffset + within;
         data.size = size;
-        return S_OK;
+        return kHrOk;
     }
     return HRESULT_INVALID_DATA;
 }
@@ -370,19 +370,17 @@ HRESULT ResourceTree::Find(const ResourceId& type, const ResourceId& name,
                            std::span<const std::uint16_t> languages, ResourceData& data) const {
     const auto typeKey = MakeKey(type);
     if (!typeKey)
-        return HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return HResultFromWin32(kErrorResourceTypeNotFound);
     const auto nameKey = MakeKey(name);
     Walker walker(tree_);
     Entry typeEntry, nameEntry;
     std::uint32_t directory = 0;
-    HRESULT hr =
-        walker.Find(0, *typeKey, HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND), typeEntry);
+    HRESULT hr = walker.Find(0, *typeKey, HResultFromWin32(kErrorResourceTypeNotFound), typeEntry);
     if (Failed(hr) || Failed(hr = Walker::Subdirectory(typeEntry, directory)))
         return hr;
     if (!nameKey)
-        return HResultFromWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
-    hr = walker.Find(directory, *nameKey, HResultFromWin32(ERROR_RESOURCE_NAME_NOT_FOUND),
-                     nameEntry);
+        return HResultFromWin32(kErrorResourceNameNotFound);
+    hr = walker.Find(directory, *nameKey, HResultFromWin32(kErrorResourceNameNotFound), nameEntry);
     if (Failed(hr) || Failed(hr = Walker::Subdirectory(nameEntry, directory)))
         return hr;
 
@@ -392,7 +390,7 @@ HRESULT ResourceTree::Find(const ResourceId& type, const ResourceId& name,
     // Languages are numbers; a named entry at this level is not one.
     std::erase_if(entries, [](const Entry& e) { return (e.name & kHighBit) != 0; });
     if (entries.empty())
-        return HResultFromWin32(ERROR_RESOURCE_LANG_NOT_FOUND);
+        return HResultFromWin32(kErrorResourceLangNotFound);
     const Entry* chosen = &entries.front();
     for (const std::uint16_t language : languages) {
         const auto it = std::find_if(entries.begin(), entries.end(),
@@ -410,19 +408,18 @@ HRESULT ResourceTree::Find(const ResourceId& type, const ResourceId& name,
         return hr;
     result.language = static_cast<std::uint16_t>(chosen->name);
     data = result;
-    return S_OK;
+    return kHrOk;
 }
 
 HRESULT ResourceTree::EnumNames(const ResourceId& type, std::vector<ResourceId>& names) const {
     names.clear();
     const auto typeKey = MakeKey(type);
     if (!typeKey)
-        return HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return HResultFromWin32(kErrorResourceTypeNotFound);
     Walker walker(tree_);
     Entry typeEntry;
     std::uint32_t directory = 0;
-    HRESULT hr =
-        walker.Find(0, *typeKey, HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND), typeEntry);
+    HRESULT hr = walker.Find(0, *typeKey, HResultFromWin32(kErrorResourceTypeNotFound), typeEntry);
     if (Failed(hr) || Failed(hr = Walker::Subdirectory(typeEntry, directory)))
         return hr;
     std::vector<Entry> entries;
@@ -436,7 +433,7 @@ HRESULT ResourceTree::EnumNames(const ResourceId& type, std::vector<ResourceId>&
         result.push_back(std::move(id));
     }
     names = std::move(result);
-    return S_OK;
+    return kHrOk;
 }
 
 HRESULT ResourceTree::EnumAll(std::vector<ResourceInfo>& resources) const {
@@ -472,7 +469,7 @@ HRESULT ResourceTree::EnumAll(std::vector<ResourceInfo>& resources) const {
         }
     }
     resources = std::move(result);
-    return S_OK;
+    return kHrOk;
 }
 
 namespace {

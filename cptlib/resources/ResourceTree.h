@@ -36,7 +36,7 @@ struct ResourceInfo {
 class ResourceTree {
 public:
     // Finds the tree of a PE or ELF image. Neither format or no resources:
-    // HRESULT_RESOURCE_DATA_NOT_FOUND; headers that do not fit the bytes: ERROR_BAD_EXE_FORMAT.
+    // HRESULT_RESOURCE_DATA_NOT_FOUND; headers that do not fit the bytes: kErrorBadExeFormat.
     static HRESULT Open(std::span<const std::uint8_t> image, ResourceTree& tree);
 
     // A bare tree whose data offsets count from its own start, such as our .rsrc section as it

@@ -130,13 +130,13 @@ HRESULT ReadResource(const Source& source, const std::string& name, std::string&
     if (Failed(hr))
         return hr;
     ResourceData data;
-    if (Failed(hr = image.tree.Find(RT_RCDATA, name, Candidates(std::nullopt), data)))
+    if (Failed(hr = image.tree.Find(kRtRcData, name, Candidates(std::nullopt), data)))
         return hr;
     const auto found = image.tree.Bytes(data);
     bytes.assign(reinterpret_cast<const char*>(found.data()), found.size());
     if (size != nullptr)
         *size = data.size;
-    return S_OK;
+    return kHrOk;
 }
 
 template <class Source> HRESULT EnumNames(const Source& source, std::vector<std::string>& names) {
@@ -150,14 +150,14 @@ template <class Source> HRESULT EnumNames(const Source& source, std::vector<std:
     if (Failed(hr))
         return hr;
     std::vector<ResourceId> ids;
-    hr = image.tree.EnumNames(RT_RCDATA, ids);
-    if (hr == HResultFromWin32(ERROR_RESOURCE_TYPE_NOT_FOUND))
+    hr = image.tree.EnumNames(kRtRcData, ids);
+    if (hr == HResultFromWin32(kErrorResourceTypeNotFound))
         return HRESULT_NO_MORE_ITEMS;
     if (Failed(hr))
         return hr;
     for (const auto& id : ids)
         names.push_back(id.ToString());
-    return S_OK;
+    return kHrOk;
 }
 
 } // namespace
@@ -192,7 +192,7 @@ HRESULT LocateFileResource(const std::filesystem::path& path, const ResourceId& 
         return hr;
     offset = data.offset;
     size = data.size;
-    return S_OK;
+    return kHrOk;
 }
 
 std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& location,

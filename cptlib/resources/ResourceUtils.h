@@ -16,10 +16,10 @@
 
 namespace cptlib {
 
-constexpr std::uint16_t RT_ICON = 3;
-constexpr std::uint16_t RT_RCDATA = 10;
-constexpr std::uint16_t RT_GROUP_ICON = 14;
-constexpr std::uint16_t RT_MANIFEST = 24;
+constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtRcData = 10;
+constexpr std::uint16_t kRtGroupIcon = 14;
+constexpr std::uint16_t kRtManifest = 24;
 
 // A resource type or name: by string when `name` is not empty, else by number.
 struct ResourceId {
@@ -42,7 +42,7 @@ struct ResourceLocation {
     std::optional<std::uint16_t> language;
 };
 
-// Reads the raw bytes of the RT_RCDATA resource `name` from a program file on disk (the first
+// Reads the raw bytes of the kRtRcData resource `name` from a program file on disk (the first
 // 100 MiB of it). Neither PE ("MZ") nor ELF: HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& name,
                          std::string& bytes, std::uint32_t* size = nullptr);
@@ -50,7 +50,7 @@ HRESULT ReadFileResource(const std::filesystem::path& path, const std::string& n
 HRESULT ReadFileResource(const platform::FileDescriptor& file, const std::string& name,
                          std::string& bytes, std::uint32_t* size = nullptr);
 
-// Names of the RT_RCDATA resources of a program file, in directory order; numbers as "#12".
+// Names of the kRtRcData resources of a program file, in directory order; numbers as "#12".
 // A file without that type (or without resources) gives HRESULT_NO_MORE_ITEMS; a file that is
 // neither PE ("MZ") nor ELF gives HRESULT_RESOURCE_DATA_NOT_FOUND.
 HRESULT EnumRcDataNames(const std::filesystem::path& path, std::vector<std::string>& names);

@@ -23,7 +23,7 @@ void ShellExecuteFromExplorer(const char* file, const char* parameters, const ch
             return;
         }
         if (operation != nullptr && *operation != '\0' && std::strcmp(operation, "open") != 0)
-            CPT_THROW(SystemError(MakeWin32Error(ERROR_NO_ASSOCIATION),
+            CPT_THROW(SystemError(MakeWin32Error(kErrorNoAssociation),
                                   std::string("The desktop opener has no operation \"") +
                                       operation + "\""));
         if (parameters != nullptr && *parameters != '\0')

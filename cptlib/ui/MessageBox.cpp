@@ -22,9 +22,9 @@ UiState& State() {
 
 Severity SeverityForType(std::uint32_t type) {
     switch (type & 0xF0) {
-    case MB_ICONERROR:
+    case kMbIconError:
         return Severity::Error;
-    case MB_ICONWARNING:
+    case kMbIconWarning:
         return Severity::Warning;
     default:
         return Severity::Normal;
@@ -34,25 +34,25 @@ Severity SeverityForType(std::uint32_t type) {
 std::string ButtonText(int id, const IStringResources* strings) {
     const char* stringId = "OK";
     switch (id) {
-    case IDOK:
+    case kIdOk:
         stringId = "OK";
         break;
-    case IDCANCEL:
-    case IDABORT:
+    case kIdCancel:
+    case kIdAbort:
         stringId = "Cancel";
         break;
-    case IDRETRY:
-    case IDTRYAGAIN:
+    case kIdRetry:
+    case kIdTryAgain:
         stringId = "Retry";
         break;
-    case IDIGNORE:
-    case IDCONTINUE:
+    case kIdIgnore:
+    case kIdContinue:
         stringId = "Ignore";
         break;
-    case IDYES:
+    case kIdYes:
         stringId = "Yes";
         break;
-    case IDNO:
+    case kIdNo:
         stringId = "No";
         break;
     }
@@ -86,13 +86,13 @@ std::string GetAppName() {
 
 IconKind IconKindFromType(std::uint32_t type) {
     switch (type & 0xF0) {
-    case MB_ICONERROR:
+    case kMbIconError:
         return IconKind::Error;
-    case MB_ICONQUESTION:
+    case kMbIconQuestion:
         return IconKind::Question;
-    case MB_ICONWARNING:
+    case kMbIconWarning:
         return IconKind::Warning;
-    case MB_ICONINFORMATION:
+    case kMbIconInformation:
         return IconKind::Information;
     default:
         return IconKind::None;
@@ -101,13 +101,13 @@ IconKind IconKindFromType(std::uint32_t type) {
 
 std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResources* strings) {
     static const std::vector<int> kButtonIds[] = {
-        {IDOK},
-        {IDOK, IDCANCEL},
-        {IDABORT, IDRETRY, IDIGNORE},
-        {IDYES, IDNO, IDCANCEL},
-        {IDYES, IDNO},
-        {IDRETRY, IDCANCEL},
-        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
+        {kIdOk},
+        {kIdOk, kIdCancel},
+        {kIdAbort, kIdRetry, kIdIgnore},
+        {kIdYes, kIdNo, kIdCancel},
+        {kIdYes, kIdNo},
+        {kIdRetry, kIdCancel},
+        {kIdCancel, kIdTryAgain, kIdContinue},
     };
     std::vector<ButtonSpec> buttons;
     const std::uint32_t set = type & 0xF;
@@ -118,7 +118,7 @@ std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResource
             buttons.push_back({ids[i], i == defaultPosition, ButtonText(ids[i], strings)});
     }
     if (buttons.empty())
-        buttons.push_back({IDOK, true, ButtonText(IDOK, strings)});
+        buttons.push_back({kIdOk, true, ButtonText(kIdOk, strings)});
     return buttons;
 }
 
@@ -145,7 +145,7 @@ int ShowMessageBox(const std::string& text, std::uint32_t type, unsigned /*helpI
         return 0;
     }
     const std::uint32_t icon = type & 0xF0;
-    if (uiLevel != 4 && icon != MB_ICONERROR && icon != MB_ICONWARNING) {
+    if (uiLevel != 4 && icon != kMbIconError && icon != kMbIconWarning) {
         SETUP_LOG(severity)
             << "Skipping MessageBox because UiLevel is not Normal and message is neither error "
                "nor warning.";

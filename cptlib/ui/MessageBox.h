@@ -13,29 +13,29 @@
 namespace cptlib {
 
 // Message-box type bits.
-constexpr std::uint32_t MB_OK = 0x0;
-constexpr std::uint32_t MB_OKCANCEL = 0x1;
-constexpr std::uint32_t MB_ABORTRETRYIGNORE = 0x2;
-constexpr std::uint32_t MB_YESNOCANCEL = 0x3;
-constexpr std::uint32_t MB_YESNO = 0x4;
-constexpr std::uint32_t MB_RETRYCANCEL = 0x5;
-constexpr std::uint32_t MB_CANCELTRYCONTINUE = 0x6;
-constexpr std::uint32_t MB_ICONERROR = 0x10;
-constexpr std::uint32_t MB_ICONQUESTION = 0x20;
-constexpr std::uint32_t MB_ICONWARNING = 0x30;
-constexpr std::uint32_t MB_ICONINFORMATION = 0x40;
-constexpr std::uint32_t MB_DEFBUTTON2 = 0x100;
-constexpr std::uint32_t MB_DEFBUTTON3 = 0x200;
+constexpr std::uint32_t kMbOk = 0x0;
+constexpr std::uint32_t kMbOkCancel = 0x1;
+constexpr std::uint32_t kMbAbortRetryIgnore = 0x2;
+constexpr std::uint32_t kMbYesNoCancel = 0x3;
+constexpr std::uint32_t kMbYesNo = 0x4;
+constexpr std::uint32_t kMbRetryCancel = 0x5;
+constexpr std::uint32_t kMbCancelTryContinue = 0x6;
+constexpr std::uint32_t kMbIconError = 0x10;
+constexpr std::uint32_t kMbIconQuestion = 0x20;
+constexpr std::uint32_t kMbIconWarning = 0x30;
+constexpr std::uint32_t kMbIconInformation = 0x40;
+constexpr std::uint32_t kMbDefButton2 = 0x100;
+constexpr std::uint32_t kMbDefButton3 = 0x200;
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDABORT = 3;
-constexpr int IDRETRY = 4;
-constexpr int IDIGNORE = 5;
-constexpr int IDYES = 6;
-constexpr int IDNO = 7;
-constexpr int IDTRYAGAIN = 10;
-constexpr int IDCONTINUE = 11;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdAbort = 3;
+constexpr int kIdRetry = 4;
+constexpr int kIdIgnore = 5;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+constexpr int kIdTryAgain = 10;
+constexpr int kIdContinue = 11;
 
 enum class IconKind : int { None = 0, Information = 1, Warning = 2, Error = 3, Question = 4 };
 
@@ -48,13 +48,13 @@ constexpr std::uint32_t MBF_TASKBAR_BUTTON = 0x20;
 constexpr std::uint32_t MBF_ATTENTION = 0x40;
 
 struct ButtonSpec {
-    int id = IDOK;
+    int id = kIdOk;
     bool isDefault = false;
     std::string text;
 };
 
 // Everything a box shows; a presenter draws it and returns the pressed button's id, or
-// IDCANCEL for Esc and the close box.
+// kIdCancel for Esc and the close box.
 struct MessageBoxContent {
     std::string caption;
     std::string mainInstruction;

@@ -44,7 +44,7 @@ std::string FirstLetterOf(const std::string& word, const char* fallback) {
 }
 
 bool IsYesNo(const std::vector<ButtonSpec>& buttons) {
-    return buttons.size() == 2 && buttons[0].id == IDYES && buttons[1].id == IDNO;
+    return buttons.size() == 2 && buttons[0].id == kIdYes && buttons[1].id == kIdNo;
 }
 
 std::size_t DefaultIndex(const std::vector<ButtonSpec>& buttons) {
@@ -120,7 +120,7 @@ TerminalMessageBox::TerminalMessageBox(std::istream* in, std::ostream& out,
 int TerminalMessageBox::Show(const MessageBoxContent& box) {
     std::vector<ButtonSpec> buttons = box.buttons;
     if (buttons.empty())
-        buttons.push_back({IDOK, false, TerminalText(strings_, "OK", "OK")});
+        buttons.push_back({kIdOk, false, TerminalText(strings_, "OK", "OK")});
 
     std::string title = box.caption;
     if (const std::string word = IconWord(box.iconKind, strings_); !word.empty())
@@ -171,7 +171,7 @@ int TerminalMessageBox::Show(const MessageBoxContent& box) {
                 return 0;
             }
             out_ << "\n" << TerminalText(strings_, "TerminalCancelled", "Cancelled.") << "\n";
-            return IDCANCEL;
+            return kIdCancel;
         }
         if (line.empty())
             return buttons[defaultIndex].id;
@@ -184,10 +184,10 @@ int TerminalMessageBox::Show(const MessageBoxContent& box) {
         if (yesNo) {
             if (EqualsNoCase(line, "y") || EqualsNoCase(line, "yes") ||
                 AnswersCaption(line, buttons[0].text))
-                return IDYES;
+                return kIdYes;
             if (EqualsNoCase(line, "n") || EqualsNoCase(line, "no") ||
                 AnswersCaption(line, buttons[1].text))
-                return IDNO;
+                return kIdNo;
         }
         // The caption itself is an answer too.
         for (const auto& button : buttons)

@@ -47,7 +47,7 @@ void CheckExists(const std::string& path, const char* text) {
     if (!error && std::filesystem::exists(status))
         return;
     CPT_THROW(cptlib::SystemError(error ? cptlib::ErrnoToWin32Error(error.value())
-                                        : cptlib::MakeWin32Error(cptlib::ERROR_FILE_NOT_FOUND),
+                                        : cptlib::MakeWin32Error(cptlib::kErrorFileNotFound),
                                   text + Quoted(path)));
 }
 
@@ -179,7 +179,7 @@ void OpenExtractFolder(const std::string& extractDir,
     } catch (...) {
         const std::string text = cptlib::ErrorText();
         SETUP_LOG(cptlib::Severity::Error) << "Could not show the extracted files: " << text;
-        cptlib::ShowMessageBox(text, cptlib::MB_ICONERROR, 0, 4, nullptr);
+        cptlib::ShowMessageBox(text, cptlib::kMbIconError, 0, 4, nullptr);
     }
 }
 

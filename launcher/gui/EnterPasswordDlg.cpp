@@ -65,7 +65,7 @@ void CEnterPasswordDlg::accept() {
         cptlib::ShowBigMessageBox(nullptr, nullptr, nullptr,
                                   "The password is too long. At most " +
                                       std::to_string(kMaxPasswordBytes) + " bytes can be used.",
-                                  cptlib::MB_ICONWARNING, 0);
+                                  cptlib::kMbIconWarning, 0);
         edit_->setFocus();
         edit_->selectAll();
         return;

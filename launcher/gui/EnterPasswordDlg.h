@@ -20,7 +20,7 @@ public:
     explicit CEnterPasswordDlg(QWidget* parent = nullptr);
     ~CEnterPasswordDlg() override;
 
-    // After IDOK.
+    // After kIdOk.
     std::string Password() const { return password_; }
 
     QLineEdit* Edit() const { return edit_; }

@@ -64,11 +64,11 @@ bool CanOpenWayland(std::string& whyNot) {
     const std::string path =
         display.front() == '/' ? display : Env("XDG_RUNTIME_DIR") + "/" + display;
     const std::uint32_t error = cptlib::platform::ProbeLocalSocket(path);
-    if (error == cptlib::ERROR_FILENAME_EXCED_RANGE) {
+    if (error == cptlib::kErrorFilenameExcedRange) {
         whyNot = "the Wayland socket path is too long.";
         return false;
     }
-    if (error != cptlib::ERROR_SUCCESS) {
+    if (error != cptlib::kErrorSuccess) {
         whyNot = "the Wayland display \"" + path + "\" cannot be opened.";
         return false;
     }
@@ -187,7 +187,7 @@ public:
 
     bool AskPassword(std::string& password) override {
         CEnterPasswordDlg dialog;
-        if (dialog.DoModal() != cptlib::IDOK)
+        if (dialog.DoModal() != cptlib::kIdOk)
             return false;
         password = dialog.Password();
         return true;

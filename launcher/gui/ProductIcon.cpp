@@ -56,13 +56,13 @@ QImage DecodeImage(const std::string& groupEntry, const std::string& data) {
 QIcon ProductIcon() {
     QIcon icon;
     try {
-        const std::string group = ReadResource(cptlib::RT_GROUP_ICON, kProductIconId);
+        const std::string group = ReadResource(cptlib::kRtGroupIcon, kProductIconId);
         constexpr std::size_t kHeader = 6, kEntry = 14;
         const std::size_t count = group.size() >= kHeader ? Le(group, 4, 2) : 0;
         for (std::size_t i = 0; i < count && kHeader + (i + 1) * kEntry <= group.size(); ++i) {
             const std::string entry = group.substr(kHeader + i * kEntry, kEntry);
             const auto id = static_cast<std::uint16_t>(Le(entry, 12, 2));
-            const QImage image = DecodeImage(entry, ReadResource(cptlib::RT_ICON, id));
+            const QImage image = DecodeImage(entry, ReadResource(cptlib::kRtIcon, id));
             if (!image.isNull())
                 icon.addPixmap(QPixmap::fromImage(image));
         }

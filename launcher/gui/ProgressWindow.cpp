@@ -361,7 +361,7 @@ int CProgressWindow::AskOverwrite(const cptlib::MessageBoxContent& question) {
 bool CProgressWindow::AskPassword(std::string& password) {
     // Over the window when it shows; the question comes at the silent levels too.
     CEnterPasswordDlg dialog(dialog_ && dialog_->isVisible() ? dialog_.get() : nullptr);
-    if (dialog.DoModal() != cptlib::IDOK)
+    if (dialog.DoModal() != cptlib::kIdOk)
         return false;
     password = dialog.Password();
     return true;

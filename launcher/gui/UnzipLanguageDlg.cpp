@@ -112,10 +112,10 @@ void CUnzipLanguageDlg::accept() {
 int RunLanguageDialogWindow(const cptlib::CultureMap& cultures, std::string& selected,
                             const cptlib::IStringResources& strings) {
     CUnzipLanguageDlg dialog(nullptr, cultures, selected, strings);
-    if (dialog.DoModal() != cptlib::IDOK)
-        return cptlib::IDCANCEL;
+    if (dialog.DoModal() != cptlib::kIdOk)
+        return cptlib::kIdCancel;
     selected = dialog.SelectedCulture();
-    return cptlib::IDOK;
+    return cptlib::kIdOk;
 }
 
 } // namespace sfx

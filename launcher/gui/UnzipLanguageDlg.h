@@ -29,7 +29,7 @@ public:
                       const cptlib::IStringResources& strings);
     ~CUnzipLanguageDlg() override;
 
-    // The preselection before the run, the choice after IDOK.
+    // The preselection before the run, the choice after kIdOk.
     const std::string& SelectedCulture() const { return selectedCulture_; }
 
     QComboBox* CultureList() const { return cultureList_; }
@@ -48,7 +48,7 @@ private:
     QPushButton* cancel_ = nullptr;
 };
 
-// Runs the dialog modally; IDOK (`selected` holds the choice) or IDCANCEL.
+// Runs the dialog modally; kIdOk (`selected` holds the choice) or kIdCancel.
 int RunLanguageDialogWindow(const cptlib::CultureMap& cultures, std::string& selected,
                             const cptlib::IStringResources& strings);
 

@@ -46,13 +46,13 @@ TEST_F(Forwarding, AFreshLauncherForwardsNothing) {
     const fs::path launcher = Create("setup");
     // The slots are there, zero-filled; _VRN_VERIFY is none of them.
     ForwardedValues values;
-    EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Resources), cptlib::S_OK);
+    EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Resources), cptlib::kHrOk);
     EXPECT_EQ(Entries(values), (Map{{"VRNID", ""}, {"VRNID2", ""}, {"ZQ_BRINDLE_PHASH", ""}}));
 
     ForwardingMethod used = ForwardingMethod::Automatic;
     EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Automatic, &used,
                                   kForwardDropEmptyValues),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(used, ForwardingMethod::Resources);
     EXPECT_TRUE(values.empty());
 
@@ -68,7 +68,7 @@ TEST_F(Forwarding, StampedSlotsAndTheFileNameTagMakeTheValuesFile) {
     ForwardingMethod used = ForwardingMethod::Automatic;
     EXPECT_EQ(ReadForwardedValues(built, values, ForwardingMethod::Automatic, &used,
                                   kForwardDropEmptyValues),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(used, ForwardingMethod::Resources);
     // A value that fills its slot has no terminating zero and is read whole.
     EXPECT_EQ(Entries(values), (Map{{"VRNID", "id-\xc3\xbc"},
@@ -90,12 +90,12 @@ TEST_F(Forwarding, TheDataBlockServesWhenTheSlotsAreEmpty) {
     ForwardingMethod used = ForwardingMethod::Automatic;
     EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Automatic, &used,
                                   kForwardDropEmptyValues),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(used, ForwardingMethod::DataBlock);
     EXPECT_EQ(Entries(values), (Map{{"VRNID", "from block"}, {"k1", "a b"}}));
 
     // Read directly, the empty value stays.
-    EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::DataBlock), cptlib::S_OK);
+    EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::DataBlock), cptlib::kHrOk);
     EXPECT_EQ(Entries(values), (Map{{"VRNID", "from block"}, {"k1", "a b"}, {"k2", ""}}));
 
     WriteSetupValues({launcher}, dir / "SetupValues.dat");
@@ -105,7 +105,7 @@ TEST_F(Forwarding, TheDataBlockServesWhenTheSlotsAreEmpty) {
     Stamp(launcher, {"VRNID2=stamped"});
     EXPECT_EQ(ReadForwardedValues(launcher, values, ForwardingMethod::Automatic, &used,
                                   kForwardDropEmptyValues),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(used, ForwardingMethod::Resources);
     EXPECT_EQ(Entries(values), (Map{{"VRNID2", "stamped"}}));
 }
@@ -133,7 +133,7 @@ TEST_F(Forwarding, ABlockThatBreaksOffKeepsTheValuesBeforeTheBreak) {
         {"a sound block",
          "k3=xyz",
          "k3=xyz",
-         cptlib::S_OK,
+         cptlib::kHrOk,
          ForwardingMethod::DataBlock,
          {{"k1", "one"}, {"k3", "xyz"}, {"k4", "four"}}},
         {"a bad escape in the third part",
@@ -146,7 +146,7 @@ TEST_F(Forwarding, ABlockThatBreaksOffKeepsTheValuesBeforeTheBreak) {
         {"a bad escape in the first part",
          "k1=one",
          "k1=%  ",
-         cptlib::S_OK,
+         cptlib::kHrOk,
          ForwardingMethod::Resources,
          {}},
     };
@@ -182,7 +182,7 @@ TEST_F(Forwarding, OnlyProgramFilesWithoutRcDataFallBackToTheDataBlock) {
     ForwardedValues values;
     ForwardingMethod used = ForwardingMethod::Automatic;
     EXPECT_EQ(ReadForwardedValues(program, values, ForwardingMethod::Automatic, &used),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(used, ForwardingMethod::DataBlock);
     EXPECT_EQ(Entries(values), (Map{{"id", "7"}}));
 

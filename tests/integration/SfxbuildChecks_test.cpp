@@ -251,7 +251,7 @@ TEST_F(SfxbuildChecks, VerifyTellsIntactFromDamaged) {
     const std::string bytes = ReadFile(file);
     sfx::PayloadLayout layout;
     std::string text;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(file, text, &layout), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(file, text, &layout), cptlib::kHrOk);
     ASSERT_GE(layout.blockSize, 64u);
     const auto flipped = [&](std::uint64_t at) {
         std::string copy = bytes;
@@ -332,7 +332,7 @@ TEST_F(SfxbuildChecks, InfoJsonParsesBackToTheFileFacts) {
 
     std::string text;
     sfx::PayloadLayout layout;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(out_, text, &layout), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(out_, text, &layout), cptlib::kHrOk);
     const std::uint64_t size = fs::file_size(out_);
     const std::string expected =
         std::to_string(size) + "|" + std::to_string(layout.startMarker) + "|" +

@@ -66,7 +66,7 @@ protected:
     std::string ArchiveListing(const fs::path& launcher) {
         std::string text;
         sfx::PayloadLayout layout;
-        EXPECT_EQ(sfx::ReadConfigurationBlock(launcher, text, &layout), cptlib::S_OK);
+        EXPECT_EQ(sfx::ReadConfigurationBlock(launcher, text, &layout), cptlib::kHrOk);
         const fs::path archive = folder_ / (launcher.filename().string() + ".7z");
         WriteFile(archive, ReadFile(launcher).substr(layout.archiveOffset));
         const ProcessResult listed =

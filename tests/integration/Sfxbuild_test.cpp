@@ -96,7 +96,7 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     // The launcher finds and deciphers the configuration.
     std::string text;
     sfx::PayloadLayout layout;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text, &layout), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text, &layout), cptlib::kHrOk);
     EXPECT_EQ(text, kConfig);
     const std::string file = ReadFile(out);
     const std::string stub = ReadFile(stub_);
@@ -105,15 +105,15 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     // The image is the stub; only the size slot differs.
     std::uint64_t slot = 0;
     std::uint32_t slotSize = 0;
-    ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::RT_RCDATA, "_VRN_VERIFY", std::nullopt, slot,
+    ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::kRtRcData, "_VRN_VERIFY", std::nullopt, slot,
                                          slotSize),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     std::string image = file.substr(0, stub.size());
     EXPECT_EQ(Le64(image.substr(slot, 8)), file.size());
     image.replace(slot, 8, std::string(8, '\0'));
     EXPECT_TRUE(image == stub);
     std::string verify;
-    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::S_OK);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::kHrOk);
     EXPECT_EQ(Le64(verify), file.size());
 
     // The archive runs to the end of the file, packed as asked, with modes and the link kept.
@@ -156,7 +156,7 @@ TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
 
     std::string text;
     sfx::PayloadLayout layout;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text, &layout), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text, &layout), cptlib::kHrOk);
     const std::string file = ReadFile(out);
     const std::string archiveBytes = ReadFile(archive);
     EXPECT_TRUE(file.substr(layout.archiveOffset, archiveBytes.size()) == archiveBytes);
@@ -164,7 +164,7 @@ TEST_F(SfxbuildTest, TakesAnArchiveAsItIsAndAppendsTheDataBlock) {
     EXPECT_EQ(file.size(), layout.archiveOffset + archiveBytes.size() + block.size());
     EXPECT_EQ(file.substr(file.size() - block.size()), block);
     std::string verify;
-    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::S_OK);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::kHrOk);
     EXPECT_EQ(Le64(verify), file.size());
 
     const ProcessResult info = Sfxbuild({"info", out.string()});
@@ -191,16 +191,16 @@ TEST_F(SfxbuildTest, StampsSlotsInPlace) {
 
     EXPECT_EQ(fs::file_size(out), size);
     std::string bytes;
-    ASSERT_EQ(cptlib::ReadFileResource(out, "VRNID", bytes), cptlib::S_OK);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "VRNID", bytes), cptlib::kHrOk);
     EXPECT_EQ(bytes, "short" + std::string(251, '\0')); // the longer value is gone
-    ASSERT_EQ(cptlib::ReadFileResource(out, "ZQ_BRINDLE_PHASH", bytes), cptlib::S_OK);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "ZQ_BRINDLE_PHASH", bytes), cptlib::kHrOk);
     EXPECT_EQ(bytes, phash);
-    ASSERT_EQ(cptlib::ReadFileResource(out, "VRNID2", bytes), cptlib::S_OK);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "VRNID2", bytes), cptlib::kHrOk);
     EXPECT_EQ(bytes, std::string(256, '\0'));
     // The configuration and the size check are untouched.
     std::string text;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text), cptlib::S_OK);
-    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", bytes), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(out, text), cptlib::kHrOk);
+    ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", bytes), cptlib::kHrOk);
     EXPECT_EQ(Le64(bytes), size);
 
     const ProcessResult info = Sfxbuild({"info", out.string()});

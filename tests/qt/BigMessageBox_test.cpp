@@ -37,7 +37,7 @@ namespace {
 
 using namespace cptlib;
 
-MessageBoxContent Content(const std::string& text, std::uint32_t type = MB_OK,
+MessageBoxContent Content(const std::string& text, std::uint32_t type = kMbOk,
                           std::uint32_t flags = 0, const IStringResources* strings = nullptr) {
     MessageBoxContent box;
     box.caption = "Setup";
@@ -179,24 +179,24 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MessageBoxSize,
     ::testing::Values(
         // One line: the minimum text height and the minimum button-row width.
-        SizeCase{"one_line_96", 96, "Done.", MB_OK, 0, 270, 12 + 60 + 12 + 1 + 26 + 24, false},
-        SizeCase{"one_line_192", 192, "Done.", MB_OK, 0, 540, 24 + 120 + 24 + 2 + 52 + 48, false},
-        SizeCase{"one_line_icon_96", 96, "Done.", MB_OK | MB_ICONERROR, 0, 270, 135, false},
-        SizeCase{"one_line_icon_192", 192, "Done.", MB_OK | MB_ICONERROR, 0, 540, 270, false},
+        SizeCase{"one_line_96", 96, "Done.", kMbOk, 0, 270, 12 + 60 + 12 + 1 + 26 + 24, false},
+        SizeCase{"one_line_192", 192, "Done.", kMbOk, 0, 540, 24 + 120 + 24 + 2 + 52 + 48, false},
+        SizeCase{"one_line_icon_96", 96, "Done.", kMbOk | kMbIconError, 0, 270, 135, false},
+        SizeCase{"one_line_icon_192", 192, "Done.", kMbOk | kMbIconError, 0, 540, 270, false},
         // A long line wraps at the maximum text width.
-        SizeCase{"wrapped_96", 96, kLongLine + "\n" + kLongLine, MB_OK, 0, kWrapped, kFits, false},
-        SizeCase{"wrapped_192", 192, kLongLine + "\n" + kLongLine, MB_OK, 0, kWrapped, kFits,
+        SizeCase{"wrapped_96", 96, kLongLine + "\n" + kLongLine, kMbOk, 0, kWrapped, kFits, false},
+        SizeCase{"wrapped_192", 192, kLongLine + "\n" + kLongLine, kMbOk, 0, kWrapped, kFits,
                  false},
         // Too tall: scrolls in a resizable box, or grows with the no-height-limit flag.
-        SizeCase{"tall_96", 96, TallText(40) + kLongLine, MB_OK, 0, kWrapped, 12 + 360 + 12 + 51,
+        SizeCase{"tall_96", 96, TallText(40) + kLongLine, kMbOk, 0, kWrapped, 12 + 360 + 12 + 51,
                  true},
-        SizeCase{"tall_192", 192, TallText(40) + kLongLine, MB_OK, 0, kWrapped, 24 + 720 + 24 + 102,
+        SizeCase{"tall_192", 192, TallText(40) + kLongLine, kMbOk, 0, kWrapped, 24 + 720 + 24 + 102,
                  true},
-        SizeCase{"tall_no_limit_96", 96, TallText(24) + kLongLine, MB_OK, MBF_NO_HEIGHT_LIMIT,
+        SizeCase{"tall_no_limit_96", 96, TallText(24) + kLongLine, kMbOk, MBF_NO_HEIGHT_LIMIT,
                  kWrapped, kGrows, false},
         // Taller than the screen (800 × 600 offscreen): scrolls all the same, so that the
         // buttons stay reachable.
-        SizeCase{"taller_than_the_screen", 96, TallText(80) + kLongLine, MB_OK, MBF_NO_HEIGHT_LIMIT,
+        SizeCase{"taller_than_the_screen", 96, TallText(80) + kLongLine, kMbOk, MBF_NO_HEIGHT_LIMIT,
                  kWrapped, kOnScreen, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -226,13 +226,13 @@ TEST(BigMessageBox, TextBesideTheIconAndButtonsMeasuredFromTheirCaptions) {
 }
 
 TEST(BigMessageBox, ButtonsInOrderWithTheDefaultFocused) {
-    const auto box = Show(Content("Continue?", MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2));
+    const auto box = Show(Content("Continue?", kMbYesNoCancel | kMbIconQuestion | kMbDefButton2));
     const auto buttons = box->ButtonControls();
     ASSERT_EQ(buttons.size(), 3u);
     std::vector<int> ids;
     for (const QPushButton* b : buttons)
         ids.push_back(CBigMessageBox::ButtonId(b));
-    EXPECT_EQ(ids, (std::vector<int>{IDYES, IDNO, IDCANCEL}));
+    EXPECT_EQ(ids, (std::vector<int>{kIdYes, kIdNo, kIdCancel}));
     EXPECT_LT(buttons[0]->x(), buttons[1]->x());
     EXPECT_LT(buttons[1]->x(), buttons[2]->x());
     EXPECT_EQ(buttons[0]->text(), "Yes");
@@ -247,10 +247,10 @@ TEST(BigMessageBox, WithoutButtonsOneOkButton) {
     content.content = "Nothing to choose.";
     const auto box = Show(content);
     ASSERT_EQ(box->ButtonControls().size(), 1u);
-    EXPECT_EQ(CBigMessageBox::ButtonId(box->ButtonControls()[0]), IDOK);
+    EXPECT_EQ(CBigMessageBox::ButtonId(box->ButtonControls()[0]), kIdOk);
     EXPECT_EQ(box->ButtonControls()[0]->text(), "OK");
     QTest::keyClick(box->focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(box->result(), IDOK);
+    EXPECT_EQ(box->result(), kIdOk);
 }
 
 struct KeyCase {
@@ -270,7 +270,7 @@ class MessageBoxKeys : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(MessageBoxKeys, EndTheBoxWithTheRightId) {
     const KeyCase& c = GetParam();
-    const auto box = Show(Content("Question?", c.type | MB_ICONQUESTION, c.flags));
+    const auto box = Show(Content("Question?", c.type | kMbIconQuestion, c.flags));
     if (c.focusIndex >= 0)
         box->ButtonControls()[c.focusIndex]->setFocus();
     c.act(*box);
@@ -292,28 +292,28 @@ void Key(CBigMessageBox& box, Qt::Key key) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MessageBoxKeys,
     ::testing::Values(
-        KeyCase{"esc", MB_YESNO, 0, -1, [](auto& b) { Key(b, Qt::Key_Escape); }, IDCANCEL},
-        KeyCase{"esc_no_close", MB_YESNO, MBF_NO_CLOSE, -1, [](auto& b) { Key(b, Qt::Key_Escape); },
+        KeyCase{"esc", kMbYesNo, 0, -1, [](auto& b) { Key(b, Qt::Key_Escape); }, kIdCancel},
+        KeyCase{"esc_no_close", kMbYesNo, MBF_NO_CLOSE, -1, [](auto& b) { Key(b, Qt::Key_Escape); },
                 0},
-        KeyCase{"close_box", MB_YESNO, 0, -1, [](auto& b) { b.close(); }, IDCANCEL},
-        KeyCase{"close_box_no_close", MB_YESNO, MBF_NO_CLOSE, -1, [](auto& b) { b.close(); }, 0},
-        KeyCase{"enter_default_second", MB_YESNO | MB_DEFBUTTON2, 0, -1,
-                [](auto& b) { Key(b, Qt::Key_Return); }, IDNO},
-        KeyCase{"enter_focused_first", MB_YESNO | MB_DEFBUTTON2, 0, 0,
-                [](auto& b) { Key(b, Qt::Key_Enter); }, IDYES},
-        KeyCase{"space_on_focused", MB_ABORTRETRYIGNORE, 0, 2,
-                [](auto& b) { Key(b, Qt::Key_Space); }, IDIGNORE},
-        KeyCase{"click_second", MB_YESNOCANCEL, 0, -1,
-                [](auto& b) { QTest::mouseClick(b.ButtonControls()[1], Qt::LeftButton); }, IDNO},
-        KeyCase{"click_ok_with_cancel_focused", MB_OKCANCEL, 0, 1,
-                [](auto& b) { QTest::mouseClick(b.ButtonControls()[0], Qt::LeftButton); }, IDOK}),
+        KeyCase{"close_box", kMbYesNo, 0, -1, [](auto& b) { b.close(); }, kIdCancel},
+        KeyCase{"close_box_no_close", kMbYesNo, MBF_NO_CLOSE, -1, [](auto& b) { b.close(); }, 0},
+        KeyCase{"enter_default_second", kMbYesNo | kMbDefButton2, 0, -1,
+                [](auto& b) { Key(b, Qt::Key_Return); }, kIdNo},
+        KeyCase{"enter_focused_first", kMbYesNo | kMbDefButton2, 0, 0,
+                [](auto& b) { Key(b, Qt::Key_Enter); }, kIdYes},
+        KeyCase{"space_on_focused", kMbAbortRetryIgnore, 0, 2,
+                [](auto& b) { Key(b, Qt::Key_Space); }, kIdIgnore},
+        KeyCase{"click_second", kMbYesNoCancel, 0, -1,
+                [](auto& b) { QTest::mouseClick(b.ButtonControls()[1], Qt::LeftButton); }, kIdNo},
+        KeyCase{"click_ok_with_cancel_focused", kMbOkCancel, 0, 1,
+                [](auto& b) { QTest::mouseClick(b.ButtonControls()[0], Qt::LeftButton); }, kIdOk}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BigMessageBox, DoModalReturnsThePressedId) {
     testsupport::EnsureQApplication();
-    CBigMessageBox box(Content("Overwrite?", MB_YESNO | MB_DEFBUTTON2));
+    CBigMessageBox box(Content("Overwrite?", kMbYesNo | kMbDefButton2));
     QTimer::singleShot(0, &box, [&box] { QTest::keyClick(box.focusWidget(), Qt::Key_Return); });
-    EXPECT_EQ(box.DoModal(), IDNO);
+    EXPECT_EQ(box.DoModal(), kIdNo);
 }
 
 TEST(BigMessageBox, ShowMessageBoxThroughThePresenter) {
@@ -325,13 +325,13 @@ TEST(BigMessageBox, ShowMessageBoxThroughThePresenter) {
         QTest::keyClick(box->focusWidget(), Qt::Key_Escape);
     });
     const int result =
-        ShowMessageBox("Stop the installation?", MB_YESNO | MB_ICONQUESTION, 0, 4, nullptr);
+        ShowMessageBox("Stop the installation?", kMbYesNo | kMbIconQuestion, 0, 4, nullptr);
     SetMessageBoxPresenter(nullptr);
-    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(result, kIdCancel);
 }
 
 TEST(BigMessageBox, CtrlCCopiesTheWholeText) {
-    MessageBoxContent content = Content("First line\nsecond\tline", MB_OK | MB_ICONINFORMATION);
+    MessageBoxContent content = Content("First line\nsecond\tline", kMbOk | kMbIconInformation);
     content.mainInstruction = "Main";
     const auto box = Show(content);
     QApplication::clipboard()->setText("before");
@@ -370,8 +370,8 @@ TEST(BigMessageBox, CtrlCInAFocusedScrollingTextCopiesOnlyTheSelection) {
 
 TEST(BigMessageBox, KeysReachTheBoxFromAFocusedScrollingText) {
     for (const auto& [key, expected] :
-         {std::pair{Qt::Key_Return, IDNO}, std::pair{Qt::Key_Escape, IDCANCEL}}) {
-        const auto box = Show(Content(TallText(40), MB_YESNO | MB_DEFBUTTON2));
+         {std::pair{Qt::Key_Return, kIdNo}, std::pair{Qt::Key_Escape, kIdCancel}}) {
+        const auto box = Show(Content(TallText(40), kMbYesNo | kMbDefButton2));
         ASSERT_TRUE(box->IsScrollMode());
         box->TextControl()->setFocus();
         ASSERT_EQ(box->focusWidget(), box->TextControl());
@@ -382,7 +382,7 @@ TEST(BigMessageBox, KeysReachTheBoxFromAFocusedScrollingText) {
 }
 
 TEST(BigMessageBox, ResizingAScrollingBoxStretchesTheTextAndMovesTheButtons) {
-    const auto box = Show(Content(TallText(40), MB_OKCANCEL));
+    const auto box = Show(Content(TallText(40), kMbOkCancel));
     ASSERT_TRUE(box->IsScrollMode());
     const QRect text = box->TextControl()->geometry();
     const QRect button = box->ButtonControls()[1]->geometry();
@@ -413,7 +413,7 @@ class MessageBoxLinks : public ::testing::TestWithParam<LinkCase> {};
 TEST_P(MessageBoxLinks, ClickStartsTheAddress) {
     const LinkCase& c = GetParam();
     testsupport::EnsureQApplication();
-    CBigMessageBox box(Content(c.text, MB_OK, c.flags));
+    CBigMessageBox box(Content(c.text, kMbOk, c.flags));
     std::vector<std::string> started;
     box.SetLinkStarter([&](const std::string& address) { started.push_back(address); });
     box.SetPixelsPerInch(96);
@@ -520,7 +520,7 @@ class MessageBoxFlags : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(MessageBoxFlags, ShapeTheWindow) {
     const FlagCase& c = GetParam();
-    const auto box = Show(Content("Text", MB_OK, c.flags));
+    const auto box = Show(Content("Text", kMbOk, c.flags));
     EXPECT_EQ(box->windowType(), c.type);
     EXPECT_EQ(box->windowFlags().testFlag(Qt::WindowCloseButtonHint), c.closeButton);
     EXPECT_EQ(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint), c.onTop);
@@ -650,10 +650,10 @@ TEST(BigMessageBox, IconsFromTheDesktopThemeWithTheStyleAsFallback) {
         std::uint32_t type;
         bool themed;
     };
-    for (const Case& c : {Case{MB_ICONERROR, true}, Case{MB_ICONQUESTION, false},
-                          Case{MB_ICONINFORMATION, false}, Case{MB_ICONWARNING, false}}) {
+    for (const Case& c : {Case{kMbIconError, true}, Case{kMbIconQuestion, false},
+                          Case{kMbIconInformation, false}, Case{kMbIconWarning, false}}) {
         SCOPED_TRACE(c.type);
-        const auto box = Show(Content("Something happened.", MB_OK | c.type));
+        const auto box = Show(Content("Something happened.", kMbOk | c.type));
         const QIcon icon = CBigMessageBox::MessageIcon(IconKindFromType(c.type), box.get());
         EXPECT_EQ(icon.name().isEmpty(), !c.themed) << icon.name().toStdString();
         const QPixmap shown = box->IconControl()->pixmap();
@@ -682,14 +682,14 @@ TEST(BigMessageBoxScreenshots, ErrorWithDetails) {
                     "\n\nCould not write the file "
                     "/tmp/vrnk3d9x0qa/product/cab1.cab\n\tThere is not enough space on the disk. "
                     "(112)\n\tFunction: write",
-                MB_OK | MB_ICONERROR, 0x42, strings.get()));
+                kMbOk | kMbIconError, 0x42, strings.get()));
     Screenshot(box, "messagebox_error_details");
 }
 
 TEST(BigMessageBoxScreenshots, Question) {
     const auto strings = Table("en-US.xml");
     CBigMessageBox box(Content(strings->GetText("VerifyCancel"),
-                               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, 0x42, strings.get()));
+                               kMbYesNo | kMbIconQuestion | kMbDefButton2, 0x42, strings.get()));
     Screenshot(box, "messagebox_question");
 }
 
@@ -698,7 +698,7 @@ TEST(BigMessageBoxScreenshots, Link) {
     MessageBoxContent content =
         Content("The files were extracted to <LINK vrnk3d9x0qa|file:///tmp/vrnk3d9x0qa/>.\n"
                 "Release notes: #LINK#example.org/notes#https://example.org/notes##",
-                MB_OK | MB_ICONINFORMATION, 0x42, strings.get());
+                kMbOk | kMbIconInformation, 0x42, strings.get());
     content.mainInstruction = "Extraction complete";
     CBigMessageBox box(content);
     Screenshot(box, "messagebox_link");
@@ -706,7 +706,7 @@ TEST(BigMessageBoxScreenshots, Link) {
 
 TEST(BigMessageBoxScreenshots, Scrolling) {
     testsupport::EnsureQApplication();
-    CBigMessageBox box(Content(TallText(30), MB_RETRYCANCEL | MB_ICONWARNING));
+    CBigMessageBox box(Content(TallText(30), kMbRetryCancel | kMbIconWarning));
     Screenshot(box, "messagebox_scrolling");
     EXPECT_TRUE(box.IsScrollMode());
 }
@@ -715,7 +715,7 @@ TEST(BigMessageBoxScreenshots, German) {
     const auto strings = Table("de.xml");
     CBigMessageBox box(
         Content(strings->GetText("SfxErrorBadArchive") + "\n\n" + strings->GetText("VerifyCancel"),
-                MB_YESNOCANCEL | MB_ICONWARNING, 0x42, strings.get()));
+                kMbYesNoCancel | kMbIconWarning, 0x42, strings.get()));
     Screenshot(box, "messagebox_german");
 }
 
@@ -723,7 +723,7 @@ TEST(BigMessageBoxScreenshots, Japanese) {
     const auto strings = Table("ja-JP.xml");
     CBigMessageBox box(
         Content(strings->GetText("SfxErrorBadArchive") + "\n\n" + strings->GetText("VerifyCancel"),
-                MB_YESNO | MB_ICONQUESTION, 0x42, strings.get()));
+                kMbYesNo | kMbIconQuestion, 0x42, strings.get()));
     Screenshot(box, "messagebox_japanese");
 }
 
@@ -734,12 +734,12 @@ TEST(BigMessageBoxScreenshots, EachLanguage) {
         const auto strings = Table(table);
         const std::string language = std::filesystem::path(table).stem().string();
         CBigMessageBox question(Content(strings->GetText("VerifyCancel"),
-                                        MB_YESNO | MB_ICONQUESTION, 0, strings.get()));
+                                        kMbYesNo | kMbIconQuestion, 0, strings.get()));
         Screenshot(question, "messagebox-question-" + language);
-        CBigMessageBox error(Content(strings->GetText("SfxErrorBadArchive"), MB_OK | MB_ICONERROR,
+        CBigMessageBox error(Content(strings->GetText("SfxErrorBadArchive"), kMbOk | kMbIconError,
                                      0, strings.get()));
         Screenshot(error, "messagebox-error-" + language);
-        MessageBoxContent success = Content("", MB_OK | MB_ICONINFORMATION, 0, strings.get());
+        MessageBoxContent success = Content("", kMbOk | kMbIconInformation, 0, strings.get());
         success.mainInstruction = strings->GetText("ExtractSuccess");
         success.content =
             "<LINK /home/user/Demo Product 2026/|file:///home/user/Demo%20Product%202026/>";

@@ -34,7 +34,7 @@ TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
         testsupport::SaveScreenshot(*password, "password");
         QTest::keyClick(password->Edit(), Qt::Key_Return);
     });
-    EXPECT_EQ(dialog.DoModal(), cptlib::IDOK);
+    EXPECT_EQ(dialog.DoModal(), cptlib::kIdOk);
     EXPECT_EQ(dialog.Password(), "pa55 wörd");
     EXPECT_TRUE(boxes.presenter->shown.empty());
 }
@@ -50,7 +50,7 @@ TEST_F(EnterPasswordDlgTest, EscapeAndCancelRefuse) {
             else
                 QTest::keyClick(password->Edit(), Qt::Key_Escape);
         });
-        EXPECT_NE(dialog.DoModal(), cptlib::IDOK);
+        EXPECT_NE(dialog.DoModal(), cptlib::kIdOk);
         EXPECT_EQ(dialog.Password(), "");
     }
 }

@@ -145,7 +145,7 @@ TEST_F(ProgressWindowTest, CancelAsksFirstAndCancelsOnlyOnYes) {
         SCOPED_TRACE(c.name);
         CProgressWindow view;
         boxes.presenter->shown.clear();
-        std::vector<int> answers = {cptlib::IDNO, cptlib::IDYES};
+        std::vector<int> answers = {cptlib::kIdNo, cptlib::kIdYes};
         boxes.presenter->answer = [&](const MessageBoxContent&) {
             const int answer = answers.front();
             answers.erase(answers.begin());
@@ -191,7 +191,7 @@ TEST_F(ProgressWindowTest, ProgressGoesOnWhileTheConfirmationIsOpen) {
                   [&, box] {
                       whileOpen = window.ProgressBar()->value();
                       for (QPushButton* button : box->ButtonControls())
-                          if (cptlib::CBigMessageBox::ButtonId(button) == cptlib::IDYES)
+                          if (cptlib::CBigMessageBox::ButtonId(button) == cptlib::kIdYes)
                               QTest::mouseClick(button, Qt::LeftButton);
                   });
     });
@@ -245,7 +245,7 @@ TEST_F(ProgressWindowTest, QuestionsCloseWhenTheRunGoesPastThem) {
                 },
                 [] {
                     if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                        box->done(cptlib::IDOK);
+                        box->done(cptlib::kIdOk);
                 });
         });
         auto worker = std::make_unique<ExtractionWorker<ScriptThread>>();
@@ -339,7 +339,7 @@ TEST_F(ProgressWindowTest, OverwriteQuestionPausesTheBar) {
         cptlib::LResult reply;
     };
     for (const Case c :
-         {Case{cptlib::IDOK, kOverwriteYesToAll}, Case{cptlib::IDCANCEL, kOverwriteCancel}}) {
+         {Case{cptlib::kIdOk, kOverwriteYesToAll}, Case{cptlib::kIdCancel, kOverwriteCancel}}) {
         SCOPED_TRACE(c.button);
         CProgressWindow view;
         boxes.presenter->shown.clear();
@@ -376,7 +376,7 @@ TEST_F(ProgressWindowTest, FailureBoxOverARedBarThenTheBarStartsAgain) {
     boxes.presenter->answer = [&](const MessageBoxContent&) {
         duringBox = window.ProgressBar()->palette().color(QPalette::Highlight);
         barDuringBox = window.ProgressBar()->value();
-        return cptlib::IDOK;
+        return cptlib::kIdOk;
     };
     const QColor normal = QProgressBar().palette().color(QPalette::Highlight);
     const std::uint32_t exitCode = Run([](ScriptThread& w) {

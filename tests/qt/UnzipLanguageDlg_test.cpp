@@ -73,7 +73,7 @@ TEST_F(UnzipLanguageDlgTest, SortedNamesPreselectionAndOk) {
         testsupport::SaveScreenshot(*dialog, "language");
         QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
     });
-    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::IDOK);
+    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::kIdOk);
     EXPECT_EQ(selected, "de-DE");
 }
 
@@ -86,7 +86,7 @@ TEST_F(UnzipLanguageDlgTest, KeyboardChoiceAndEnter) {
         EXPECT_EQ(dialog->CultureList()->currentText().toStdString(), "Français (France)");
         QTest::keyClick(dialog->CultureList(), Qt::Key_Return);
     });
-    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::IDOK);
+    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::kIdOk);
     EXPECT_EQ(selected, "fr-FR");
 }
 
@@ -98,7 +98,7 @@ TEST_F(UnzipLanguageDlgTest, EscapeCancelsAndKeepsTheChoice) {
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
     EXPECT_EQ(RunLanguageDialogWindow(Offer({"en-US", "de-DE", "fr-FR"}), selected, *strings),
-              cptlib::IDCANCEL);
+              cptlib::kIdCancel);
     EXPECT_EQ(selected, "en-US");
 }
 
@@ -114,7 +114,7 @@ TEST_F(UnzipLanguageDlgTest, UnnamedCulturesShareTheEmptyLine) {
         EXPECT_EQ(dialog->CultureList()->currentText(), QString());
         QTest::keyClick(dialog->CultureList(), Qt::Key_Return);
     });
-    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::IDOK);
+    EXPECT_EQ(RunLanguageDialogWindow(cultures, selected, *strings), cptlib::kIdOk);
     EXPECT_EQ(selected, "aa-BB");
 }
 

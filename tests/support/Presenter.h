@@ -20,7 +20,7 @@ public:
     std::vector<cptlib::MessageBoxContent> shown;
     // Decides the answer when set; otherwise every box gets `reply`.
     std::function<int(const cptlib::MessageBoxContent&)> answer;
-    int reply = cptlib::IDOK;
+    int reply = cptlib::kIdOk;
     bool mainVisible = false;
 };
 

@@ -285,7 +285,7 @@ TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {
     const auto reader = MakeArchiveReader((dir / "missing.7z").string(), 0);
     ArchiveIndex index;
     const ArchiveStatus status = reader->ReadIndex(index);
-    EXPECT_EQ(status.code, cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(status.code, cptlib::HResultFromWin32(cptlib::kErrorFileNotFound));
     EXPECT_TRUE(status.text.empty());
 }
 

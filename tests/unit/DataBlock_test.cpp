@@ -89,7 +89,7 @@ protected:
     HRESULT Find(const std::string& content) {
         WriteFile(file, content);
         cptlib::platform::FileDescriptor fd;
-        EXPECT_EQ(cptlib::platform::OpenFileForRead(fd, file), cptlib::S_OK);
+        EXPECT_EQ(cptlib::platform::OpenFileForRead(fd, file), cptlib::kHrOk);
         payload = u"unset";
         offset = length = 12345;
         return FindDataBlock(fd, &payload, &offset, &length);
@@ -106,13 +106,13 @@ protected:
 TEST_F(DataBlockFile, FindsThePayloadInTheLast64KiB) {
     const std::string head(100000, 'x');
     const std::string body = Utf16Le(u"k=v&\u00e9=1");
-    EXPECT_EQ(Find(head + start + body + end + "trailer"), cptlib::S_OK);
+    EXPECT_EQ(Find(head + start + body + end + "trailer"), cptlib::kHrOk);
     EXPECT_EQ(payload, u"k=v&\u00e9=1");
     EXPECT_EQ(offset, head.size() + start.size());
     EXPECT_EQ(length, body.size());
 
     // The first start marker counts; an odd-length payload keeps its whole code units.
-    EXPECT_EQ(Find(head + start + "abc" + end + start + end), cptlib::S_OK);
+    EXPECT_EQ(Find(head + start + "abc" + end + start + end), cptlib::kHrOk);
     EXPECT_EQ(payload, std::u16string(1, char16_t('a' | ('b' << 8))));
     EXPECT_EQ(length, 3u);
 }
@@ -137,10 +137,10 @@ TEST_F(DataBlockFile, RejectsMissingMarkersShortFilesAndBlocksOutsideTheWindow) 
         {"block fully in the window",
          std::string(10000, 'x') + start + body + end +
              std::string(65536 - 16 - body.size() - end.size(), 'y'),
-         cptlib::S_OK},
+         cptlib::kHrOk},
         // Shorter than the window: positioning before the start fails.
         {"short file", start + body + end,
-         cptlib::HResultFromWin32(cptlib::ERROR_INVALID_PARAMETER)},
+         cptlib::HResultFromWin32(cptlib::kErrorInvalidParameter)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -31,7 +31,7 @@ TEST(ErrorText, DescribesTheCases) {
          [] { throw std::system_error(MakeWin32Error(0x1234), "open failed"); },
          "Open failed.\n\nDetails:\nunknown error (system:4660)"},
         {"details of the system category, repeated details removed",
-         [] { throw std::system_error(MakeWin32Error(ERROR_FILE_NOT_FOUND), "Could not open file"); },
+         [] { throw std::system_error(MakeWin32Error(kErrorFileNotFound), "Could not open file"); },
          "Could not open file.\n\nDetails:\nThe system cannot find the file specified. (system:2)"},
         {"other category uses its own message",
          [] { throw std::system_error(make_error_code(PtreeError::BadData), "XML error"); },
@@ -56,7 +56,7 @@ TEST(ErrorText, DescribesTheCases) {
 TEST(ErrorText, NestedCauseSharesPathAndIsIndented) {
     auto thrower = [] {
         try {
-            CPT_THROW(FileException("Could not open file", MakeWin32Error(ERROR_ACCESS_DENIED))
+            CPT_THROW(FileException("Could not open file", MakeWin32Error(kErrorAccessDenied))
                       << tag_errinfo_path("/x/setup.exe"));
         } catch (...) {
             CPT_THROW(NestedError<RuntimeError>("Failed to start the setup")
@@ -76,9 +76,9 @@ TEST(ErrorText, IndentPrefixesOwnLines) {
 TEST(SystemErrorText, FormatsSmallAndLargeCodes) {
     EXPECT_EQ(SystemErrorText(112), "There is not enough space on the disk. (112)");
     EXPECT_EQ(SystemErrorText(0x80070070), "There is not enough space on the disk. (0x80070070)");
-    EXPECT_EQ(HResultFromWin32(ERROR_SHARING_VIOLATION), HRESULT_SHARING_VIOLATION);
-    EXPECT_EQ(Win32FromErrno(ENOSPC), ERROR_DISK_FULL);
-    EXPECT_EQ(Win32FromErrno(ENAMETOOLONG), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(HResultFromWin32(kErrorSharingViolation), HRESULT_SHARING_VIOLATION);
+    EXPECT_EQ(Win32FromErrno(ENOSPC), kErrorDiskFull);
+    EXPECT_EQ(Win32FromErrno(ENAMETOOLONG), kErrorFilenameExcedRange);
     // An errno without a counterpart keeps the system's own text.
     EXPECT_EQ(Win32MessageText(Win32FromErrno(EHOSTDOWN)), std::string(strerror(EHOSTDOWN)) + ".");
 }

@@ -232,11 +232,11 @@ TEST_F(FolderQuestionTest, DiskFullMessageThenChoice) {
     EXPECT_TRUE(cptlib::platform::CanWriteFolder(requests[0].first)) << requests[0].first;
     EXPECT_TRUE(dir.starts_with("/data/chosen/vrn"));
 
-    presenter->reply = cptlib::IDCANCEL;
+    presenter->reply = cptlib::kIdCancel;
     EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
     EXPECT_EQ(requests.size(), 1u);
     question.uiLevel = 3;
-    presenter->reply = cptlib::IDOK;
+    presenter->reply = cptlib::kIdOk;
     EXPECT_FALSE(ChooseFolderAfterDiskFull(question, 1, dir));
     EXPECT_EQ(presenter->shown.size(), 2u);
     cptlib::SetMessageBoxPresenter(nullptr);

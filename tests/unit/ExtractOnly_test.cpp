@@ -71,9 +71,9 @@ TEST(OverwriteQuestion, NamesTheFileAndOffersOverwriteAllOrCancel) {
     EXPECT_EQ(box.mainInstruction, "The file exists.");
     EXPECT_EQ(box.content, "\"readme.txt\"\n\nAlles?");
     ASSERT_EQ(box.buttons.size(), 2u);
-    EXPECT_EQ(box.buttons[0].id, cptlib::IDOK);
+    EXPECT_EQ(box.buttons[0].id, cptlib::kIdOk);
     EXPECT_EQ(box.buttons[0].text, "&Alle");
-    EXPECT_EQ(box.buttons[1].id, cptlib::IDCANCEL);
+    EXPECT_EQ(box.buttons[1].id, cptlib::kIdCancel);
     EXPECT_TRUE(box.buttons[1].isDefault);
     EXPECT_EQ(MakeOverwriteQuestion("/x/sub/", strings).content, "\"sub\"\n\nAlles?");
 }
@@ -127,8 +127,8 @@ TEST(TerminalProgressView, QuestionsAtThePromptOrDeclined) {
     view.ShowExtractSuccess(success, "/x/");
     ASSERT_EQ(presenter->shown.size(), 1u);
     EXPECT_EQ(presenter->shown[0].content, "/x/");
-    presenter->reply = cptlib::IDCANCEL;
-    EXPECT_EQ(view.AskOverwrite({}), cptlib::IDCANCEL);
+    presenter->reply = cptlib::kIdCancel;
+    EXPECT_EQ(view.AskOverwrite({}), cptlib::kIdCancel);
 
     std::ostringstream quiet;
     TerminalProgressView nobody(false, nullptr, quiet);

@@ -519,7 +519,7 @@ TEST_F(ExtractThreadTest, FreeSpaceMustExceedTheTotalByOneMebibyte) {
     const Case cases[] = {
         {total + kFreeSpaceMargin, 0, 0},
         {total + kFreeSpaceMargin - 1, 0, kDiskFull},
-        {0, cptlib::ERROR_ACCESS_DENIED, 0x80070005},
+        {0, cptlib::kErrorAccessDenied, 0x80070005},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.free);
@@ -659,8 +659,8 @@ TEST_F(ExtractThreadTest, AFolderThatCannotBeCreatedIsASystemErrorNamingIt) {
         fs::path folder;
         std::uint32_t code;
     };
-    for (const Case& c : {Case{dir / "file/sub", cptlib::ERROR_PATH_NOT_FOUND},
-                          Case{dir / "file", cptlib::ERROR_FILE_EXISTS}}) {
+    for (const Case& c : {Case{dir / "file/sub", cptlib::kErrorPathNotFound},
+                          Case{dir / "file", cptlib::kErrorFileExists}}) {
         SCOPED_TRACE(c.folder.string());
         ExtractionJob job = Job(archive, c.folder, true);
         const Outcome outcome = dialog.Run(thread, job);
@@ -685,7 +685,7 @@ TEST_F(ExtractThreadTest, EncryptedArchivesWithoutAPasswordEndWithoutData) {
         cptlib::HRESULT code;
     };
     for (const Case& c :
-         {Case{"-psecret", WM_SFX_EXTRACT_CANCELLED, cptlib::S_OK},
+         {Case{"-psecret", WM_SFX_EXTRACT_CANCELLED, cptlib::kHrOk},
           Case{"-psecret -mhe=on", WM_SFX_EXTRACT_FAILED, HRESULT_HEADERS_ENCRYPTED}}) {
         SCOPED_TRACE(c.options);
         const fs::path archive = dir / "secret.7z";
@@ -695,7 +695,7 @@ TEST_F(ExtractThreadTest, EncryptedArchivesWithoutAPasswordEndWithoutData) {
         const Outcome outcome = dialog.Run(thread, Job(archive, out, true));
         ExpectProtocol(outcome, true);
         EXPECT_EQ(outcome.final, c.final);
-        if (c.code != cptlib::S_OK) {
+        if (c.code != cptlib::kHrOk) {
             ASSERT_TRUE(outcome.error);
             EXPECT_EQ(outcome.error->code, static_cast<std::uint32_t>(c.code));
         }
@@ -812,7 +812,7 @@ public:
         const Folder& folder = folders_[next_++];
         if (folder.password) {
             std::string password;
-            if (const cptlib::HRESULT hr = source_(password); hr != cptlib::S_OK)
+            if (const cptlib::HRESULT hr = source_(password); hr != cptlib::kHrOk)
                 return {hr, {}};
             received_.push_back(password);
             if (password != *folder.password)

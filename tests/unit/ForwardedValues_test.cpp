@@ -116,7 +116,7 @@ int WriteUnderSizeLimit(const std::filesystem::path& file) {
         WriteValuesFile({{"VRNID", std::string(100, 'v')}}, file);
     } catch (const cptlib::FileException& e) {
         if (!std::filesystem::exists(file) &&
-            e.code() == cptlib::MakeWin32Error(cptlib::ERROR_DISK_FULL))
+            e.code() == cptlib::MakeWin32Error(cptlib::kErrorDiskFull))
             return 0;
     }
     return 1;
@@ -183,11 +183,11 @@ TEST_F(DatabaseForwarding, ForwardsTheListedOrDefaultProperties) {
           {"CAMPAIGN", "spring"},
           {"ZQ_VRNID", "id-1"},
           {"Other", "x"}},
-         cptlib::S_OK,
+         cptlib::kHrOk,
          {{"", ""}, {"CAMPAIGN", "spring"}, {"Keep", "k"}, {"MISSING", ""}, {"ZQ_VRNID", "id-1"}}},
         {"default names",
          {{"ZQ_SetupVersion", "2"}, {"ZQ_VRNID2", "two"}, {"ZQ_BRINDLE_PHASH", "ph"}},
-         cptlib::S_OK,
+         cptlib::kHrOk,
          {{"Keep", "k"}, {"ZQ_BRINDLE_PHASH", "ph"}, {"ZQ_VRNID", ""}, {"ZQ_VRNID2", "two"}}},
         {"no setup version",
          {{"ZQ_VRNID", "id-1"}, {"ZQ_InstIdProperties", "ZQ_VRNID"}},
@@ -217,7 +217,7 @@ TEST_F(DatabaseForwarding, ForwardsTheListedOrDefaultProperties) {
         testsupport::MakePropertyDatabase(file, {{"ZQ_SetupVersion", "2"}, {"ZQ_VRNID2", "two"}}));
     EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::InstallerDatabase, nullptr,
                                   kForwardDropEmptyValues),
-              cptlib::S_OK);
+              cptlib::kHrOk);
     EXPECT_EQ(Entries(values), (Map{{"ZQ_VRNID2", "two"}}));
 }
 
@@ -227,19 +227,19 @@ TEST_F(DatabaseForwarding, FailuresBecomeHResults) {
     ForwardedValues values;
     ForwardingMethod used = ForwardingMethod::Automatic;
     EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::Automatic, &used),
-              cptlib::HResultFromWin32(cptlib::msi::ERROR_OPEN_FAILED));
+              cptlib::HResultFromWin32(cptlib::msi::kErrorOpenFailed));
     EXPECT_EQ(used, ForwardingMethod::InstallerDatabase);
 
     std::filesystem::remove(file);
     ASSERT_NO_FATAL_FAILURE(testsupport::RunMsibuild(
         file, {"CREATE TABLE `Other` (`K` CHAR(10) NOT NULL PRIMARY KEY `K`)"}));
     EXPECT_EQ(ReadForwardedValues(file, values, ForwardingMethod::InstallerDatabase),
-              cptlib::HResultFromWin32(cptlib::msi::ERROR_BAD_QUERY_SYNTAX));
+              cptlib::HResultFromWin32(cptlib::msi::kErrorBadQuerySyntax));
 
     // The signature test opens the file through the file device.
     used = ForwardingMethod::Resources;
     EXPECT_EQ(ReadForwardedValues(dir / "missing", values, ForwardingMethod::Automatic, &used),
-              cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
+              cptlib::HResultFromWin32(cptlib::kErrorFileNotFound));
     EXPECT_EQ(used, ForwardingMethod::Automatic);
 }
 

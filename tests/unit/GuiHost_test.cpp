@@ -110,12 +110,12 @@ TEST_F(GuiHostTest, MessageBoxesFallBackToTheTerminalPresenter) {
     for (int level : {0, 1, 4}) {
         GuiHost host("garbage", Env());
         auto fallback = std::make_shared<testsupport::ScriptedPresenter>();
-        fallback->reply = cptlib::IDRETRY;
+        fallback->reply = cptlib::kIdRetry;
         GuiMessageBoxPresenter presenter(
             host, [level] { return level; }, fallback);
         cptlib::MessageBoxContent box;
         box.content = "Disk full";
-        EXPECT_EQ(presenter.Show(box), cptlib::IDRETRY);
+        EXPECT_EQ(presenter.Show(box), cptlib::kIdRetry);
         ASSERT_EQ(fallback->shown.size(), 1u);
         EXPECT_EQ(fallback->shown[0].content, "Disk full");
         EXPECT_FALSE(presenter.MainWindowVisible());
@@ -138,7 +138,7 @@ public:
     void SetTaskbarState(ProgressBarState) override {}
     void FlashIfNotForeground() override {}
     bool CanAsk() override { return canAsk; }
-    int AskOverwrite(const cptlib::MessageBoxContent&) override { return cptlib::IDNO; }
+    int AskOverwrite(const cptlib::MessageBoxContent&) override { return cptlib::kIdNo; }
     bool AskPassword(std::string& password) override {
         password = "secret";
         return true;
@@ -165,7 +165,7 @@ TEST_F(GuiHostTest, ProgressFallsBackToTheTerminalView) {
         std::string password;
         EXPECT_TRUE(view->AskPassword(password));
         EXPECT_EQ(password, "secret");
-        EXPECT_EQ(view->AskOverwrite({}), cptlib::IDNO);
+        EXPECT_EQ(view->AskOverwrite({}), cptlib::kIdNo);
         EXPECT_EQ(view->PickFolder("/home/u/", "Choose"), "/home/u/picked/");
         view->ShowExtractSuccess({}, "/home/u/out");
         EXPECT_EQ(terminal->calls,
@@ -229,12 +229,12 @@ TEST_F(GuiHostTest, WindowsComeFromTheLoadedModule) {
 
     int level = 4;
     auto fallback = std::make_shared<testsupport::ScriptedPresenter>();
-    fallback->reply = cptlib::IDRETRY;
+    fallback->reply = cptlib::kIdRetry;
     GuiMessageBoxPresenter presenter(
         host, [&level] { return level; }, fallback);
     cptlib::MessageBoxContent box;
     box.content = "Question";
-    EXPECT_EQ(presenter.Show(box), cptlib::IDRETRY);
+    EXPECT_EQ(presenter.Show(box), cptlib::kIdRetry);
     EXPECT_TRUE(fallback->shown.empty());
     EXPECT_TRUE(presenter.MainWindowVisible());
     // The help box shown despite /q stays at the terminal.

@@ -42,7 +42,7 @@ const CultureMap kThree = {
 
 TEST_F(LanguagePromptTest, ListsSortedNamesWithThePreselectionAsDefault) {
     std::string selected = "de-de";
-    EXPECT_EQ(Run(kThree, selected, "\n"), cptlib::IDOK);
+    EXPECT_EQ(Run(kThree, selected, "\n"), cptlib::kIdOk);
     EXPECT_EQ(selected, "de-de");
     EXPECT_EQ(shown, "\n[Installation Language]\n"
                      "Please choose a language for this installation:\n"
@@ -61,14 +61,14 @@ TEST_F(LanguagePromptTest, Answers) {
         int prompts;
     };
     const Case cases[] = {
-        {"4\n", cptlib::IDOK, "fr-FR", 1},
-        {" 1 \n", cptlib::IDOK, "cs-CZ", 1},
-        {"\n", cptlib::IDOK, "en-US", 1},
-        {"q\n", cptlib::IDCANCEL, "en-US", 1},
-        {"Q", cptlib::IDCANCEL, "en-US", 1},
-        {"", cptlib::IDCANCEL, "en-US", 1},
-        {"0\n5\n2x\n-1\nabc\n2\n", cptlib::IDOK, "de-DE", 6},
-        {"9\n", cptlib::IDCANCEL, "en-US", 2},
+        {"4\n", cptlib::kIdOk, "fr-FR", 1},
+        {" 1 \n", cptlib::kIdOk, "cs-CZ", 1},
+        {"\n", cptlib::kIdOk, "en-US", 1},
+        {"q\n", cptlib::kIdCancel, "en-US", 1},
+        {"Q", cptlib::kIdCancel, "en-US", 1},
+        {"", cptlib::kIdCancel, "en-US", 1},
+        {"0\n5\n2x\n-1\nabc\n2\n", cptlib::kIdOk, "de-DE", 6},
+        {"9\n", cptlib::kIdCancel, "en-US", 2},
     };
     for (const auto& c : cases) {
         std::string selected = "en-US";
@@ -90,33 +90,33 @@ TEST_F(LanguagePromptTest, UnknownCulturesShowEmptyLines) {
     };
     // An empty line stands for the first culture of that name in map order...
     std::string selected = "de-DE";
-    EXPECT_EQ(Run(cultures, selected, "2\n"), cptlib::IDOK);
+    EXPECT_EQ(Run(cultures, selected, "2\n"), cptlib::kIdOk);
     EXPECT_EQ(selected, "xx-YY");
     EXPECT_NE(shown.find("  1) \n  2) \n* 3) Deutsch (Deutschland)\n"), std::string::npos);
 
     // ...but confirming the preselection keeps the automatic culture.
     selected = "zz-ZZ";
-    EXPECT_EQ(Run(cultures, selected, "\n"), cptlib::IDOK);
+    EXPECT_EQ(Run(cultures, selected, "\n"), cptlib::kIdOk);
     EXPECT_EQ(selected, "zz-ZZ");
     EXPECT_NE(shown.find("* 2) \n"), std::string::npos);
 
     // The named line is not taken for an empty name's preselection.
     selected = "xx-YY";
     EXPECT_EQ(Run({{"xx-YY", ""}, {"de-DE", "Deutsch (Deutschland)"}}, selected, "\n"),
-              cptlib::IDOK);
+              cptlib::kIdOk);
     EXPECT_EQ(selected, "xx-YY");
 }
 
 TEST_F(LanguagePromptTest, PreselectionOutsideTheOfferTakesTheFirstLine) {
     std::string selected = "ja-JP";
-    EXPECT_EQ(Run(kThree, selected, "\n"), cptlib::IDOK);
+    EXPECT_EQ(Run(kThree, selected, "\n"), cptlib::kIdOk);
     EXPECT_EQ(selected, "cs-CZ");
     EXPECT_NE(shown.find("1-4 [1]"), std::string::npos);
 }
 
 TEST_F(LanguagePromptTest, NothingOfferedKeepsTheChoice) {
     std::string selected = "de-DE";
-    EXPECT_EQ(Run({}, selected, "q\n"), cptlib::IDOK);
+    EXPECT_EQ(Run({}, selected, "q\n"), cptlib::kIdOk);
     EXPECT_EQ(selected, "de-DE");
 }
 
@@ -125,7 +125,7 @@ TEST(LanguageDialog, WithoutATerminalTheAutomaticChoiceStands) {
         GTEST_SKIP() << "runs at a terminal";
     cptlib::MemStringResources strings;
     std::string selected = "de-DE";
-    EXPECT_EQ(sfx::RunLanguageDialog(kThree, selected, strings), cptlib::IDOK);
+    EXPECT_EQ(sfx::RunLanguageDialog(kThree, selected, strings), cptlib::kIdOk);
     EXPECT_EQ(selected, "de-DE");
 }
 

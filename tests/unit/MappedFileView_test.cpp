@@ -18,18 +18,18 @@ using namespace cptlib::platform;
 
 TEST(RetryOnSharingViolation, RetriesOnlySharingViolationsUpToFiveAttempts) {
     const HRESULT sharing = HRESULT_SHARING_VIOLATION;
-    const HRESULT denied = HResultFromWin32(ERROR_ACCESS_DENIED);
+    const HRESULT denied = HResultFromWin32(kErrorAccessDenied);
     struct Case {
         std::vector<HRESULT> results; // of the attempts in order
         int attempts;
         HRESULT expected;
     };
     const Case cases[] = {
-        {{S_OK}, 1, S_OK},
-        {{HResultFromWin32(ERROR_FILE_NOT_FOUND)}, 1, HResultFromWin32(ERROR_FILE_NOT_FOUND)},
-        {{sharing, sharing, S_OK}, 3, S_OK},
-        {{sharing, denied, S_OK}, 2, denied},
-        {{sharing, sharing, sharing, sharing, sharing, S_OK}, 5, sharing},
+        {{kHrOk}, 1, kHrOk},
+        {{HResultFromWin32(kErrorFileNotFound)}, 1, HResultFromWin32(kErrorFileNotFound)},
+        {{sharing, sharing, kHrOk}, 3, kHrOk},
+        {{sharing, denied, kHrOk}, 2, denied},
+        {{sharing, sharing, sharing, sharing, sharing, kHrOk}, 5, sharing},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.attempts);
@@ -66,26 +66,26 @@ protected:
 
 TEST_F(FileTest, OpenReportsSystemErrorsAsHresults) {
     FileDescriptor file;
-    EXPECT_EQ(OpenFileForRead(file, path_), S_OK);
+    EXPECT_EQ(OpenFileForRead(file, path_), kHrOk);
     EXPECT_TRUE(file);
     std::uint64_t size = 0;
-    EXPECT_EQ(QueryFileSize(file, size), S_OK);
+    EXPECT_EQ(QueryFileSize(file, size), kHrOk);
     EXPECT_EQ(size, 10000u);
 
     FileDescriptor other;
-    EXPECT_EQ(OpenFileForRead(other, folder_ / "absent"), HResultFromWin32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(OpenFileForRead(other, folder_ / "absent"), HResultFromWin32(kErrorFileNotFound));
     EXPECT_FALSE(other);
-    EXPECT_EQ(OpenFileForRead(other, folder_), HResultFromWin32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(OpenFileForRead(other, folder_), HResultFromWin32(kErrorAccessDenied));
     EXPECT_FALSE(other);
     EXPECT_EQ(OpenFileForRead(other, path_, FileAccess::ReadWrite, FileShare::None,
                               CreationDisposition::CreateNew),
-              HResultFromWin32(ERROR_FILE_EXISTS));
-    EXPECT_EQ(QueryFileSize(folder_ / "absent", size), HResultFromWin32(ERROR_FILE_NOT_FOUND));
+              HResultFromWin32(kErrorFileExists));
+    EXPECT_EQ(QueryFileSize(folder_ / "absent", size), HResultFromWin32(kErrorFileNotFound));
 }
 
 TEST_F(FileTest, MapsTheRequestedRangeAtAnyOffset) {
     FileDescriptor file;
-    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
+    ASSERT_EQ(OpenFileForRead(file, path_), kHrOk);
     struct Case {
         std::uint32_t requested;
         std::uint64_t offset;
@@ -97,7 +97,7 @@ TEST_F(FileTest, MapsTheRequestedRangeAtAnyOffset) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.requested << "@" << c.offset);
         MappedFileView view;
-        ASSERT_EQ(view.Map(file, c.requested, c.offset), S_OK);
+        ASSERT_EQ(view.Map(file, c.requested, c.offset), kHrOk);
         ASSERT_EQ(view.size(), c.viewSize);
         EXPECT_EQ(view.offset(), c.offset);
         EXPECT_EQ(view.data()[0], ByteAt(c.offset));
@@ -107,8 +107,8 @@ TEST_F(FileTest, MapsTheRequestedRangeAtAnyOffset) {
 
 TEST_F(FileTest, ReadOnlyMappingRefusesBytesPastTheEnd) {
     FileDescriptor file;
-    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
-    const HRESULT eof = HResultFromWin32(ERROR_HANDLE_EOF);
+    ASSERT_EQ(OpenFileForRead(file, path_), kHrOk);
+    const HRESULT eof = HResultFromWin32(kErrorHandleEof);
     MappedFileView view;
     EXPECT_EQ(view.Map(file, 10001), eof);
     EXPECT_EQ(view.Map(file, 100, 9950), eof);
@@ -116,16 +116,16 @@ TEST_F(FileTest, ReadOnlyMappingRefusesBytesPastTheEnd) {
     EXPECT_EQ(view.Map(file, 0, 20000), eof);
     EXPECT_FALSE(view.IsMapped());
     std::uint64_t size = 0;
-    EXPECT_EQ(QueryFileSize(path_, size), S_OK);
+    EXPECT_EQ(QueryFileSize(path_, size), kHrOk);
     EXPECT_EQ(size, 10000u);
 }
 
 TEST_F(FileTest, WritableMappingGrowsTheFileAndWritesThrough) {
     FileDescriptor file;
-    ASSERT_EQ(OpenFileForRead(file, path_, FileAccess::ReadWrite), S_OK);
+    ASSERT_EQ(OpenFileForRead(file, path_, FileAccess::ReadWrite), kHrOk);
     {
         MappedFileView view;
-        ASSERT_EQ(view.Map(file, 12000, 0, PageProtection::ReadWrite, ViewAccess::Write), S_OK);
+        ASSERT_EQ(view.Map(file, 12000, 0, PageProtection::ReadWrite, ViewAccess::Write), kHrOk);
         view.data()[11999] = 0xAB;
         MappedFileView moved = std::move(view);
         EXPECT_FALSE(view.IsMapped());
@@ -140,10 +140,10 @@ TEST_F(FileTest, WritableMappingGrowsTheFileAndWritesThrough) {
 
 TEST_F(FileTest, WriteViewOfAReadOnlyMappingIsRefused) {
     FileDescriptor file;
-    ASSERT_EQ(OpenFileForRead(file, path_), S_OK);
+    ASSERT_EQ(OpenFileForRead(file, path_), kHrOk);
     MappedFileView view;
     EXPECT_EQ(view.Map(file, 100, 0, PageProtection::ReadOnly, ViewAccess::Write),
-              HResultFromWin32(ERROR_ACCESS_DENIED));
+              HResultFromWin32(kErrorAccessDenied));
 }
 
 } // namespace

@@ -66,19 +66,19 @@ TEST_F(MessageBoxTest, UiLevelDecidesAndEveryCallIsLogged) {
     const char* notNormal = "Skipping MessageBox because UiLevel is not Normal and message is "
                             "neither error nor warning.";
     const Case cases[] = {
-        {0, MB_ICONERROR, false, 4, silent},
-        {1, MB_ICONERROR, true, 4, nullptr},
-        {2, MB_ICONWARNING, true, 3, nullptr},
-        {3, MB_ICONINFORMATION, false, 1, notNormal},
-        {1, MB_OK, false, 1, notNormal},
-        {4, MB_OK, true, 1, nullptr},
-        {4, MB_ICONQUESTION | MB_YESNO, true, 1, nullptr},
+        {0, kMbIconError, false, 4, silent},
+        {1, kMbIconError, true, 4, nullptr},
+        {2, kMbIconWarning, true, 3, nullptr},
+        {3, kMbIconInformation, false, 1, notNormal},
+        {1, kMbOk, false, 1, notNormal},
+        {4, kMbOk, true, 1, nullptr},
+        {4, kMbIconQuestion | kMbYesNo, true, 1, nullptr},
     };
     for (const auto& c : cases) {
         backend->records.clear();
         presenter->shown.clear();
         const int result = ShowMessageBox("hello", c.type, 0, c.level, nullptr);
-        EXPECT_EQ(result, c.shown ? IDOK : 0) << c.level << "/" << c.type;
+        EXPECT_EQ(result, c.shown ? kIdOk : 0) << c.level << "/" << c.type;
         EXPECT_EQ(presenter->shown.size(), c.shown ? 1u : 0u);
         std::vector<Record> expected = {
             {c.severity, "MessageBox: text='hello', type=" + std::to_string(c.type)}};
@@ -92,26 +92,26 @@ TEST_F(MessageBoxTest, UiLevelDecidesAndEveryCallIsLogged) {
 
 TEST_F(MessageBoxTest, ButtonsCaptionIconAndFlags) {
     presenter->mainVisible = false;
-    ShowMessageBox("q?", MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2, 0, 4, nullptr);
+    ShowMessageBox("q?", kMbYesNoCancel | kMbIconQuestion | kMbDefButton2, 0, 4, nullptr);
     ASSERT_EQ(presenter->shown.size(), 1u);
     const auto& box = presenter->shown[0];
     EXPECT_EQ(box.caption, "Product X");
     EXPECT_EQ(box.iconKind, IconKind::Question);
     EXPECT_EQ(box.flags, 0x62u);
     ASSERT_EQ(box.buttons.size(), 3u);
-    EXPECT_EQ(box.buttons[0].id, IDYES);
-    EXPECT_EQ(box.buttons[1].id, IDNO);
-    EXPECT_EQ(box.buttons[2].id, IDCANCEL);
+    EXPECT_EQ(box.buttons[0].id, kIdYes);
+    EXPECT_EQ(box.buttons[1].id, kIdNo);
+    EXPECT_EQ(box.buttons[2].id, kIdCancel);
     EXPECT_TRUE(box.buttons[1].isDefault);
     EXPECT_FALSE(box.buttons[0].isDefault);
     // Without a string table the Id stands in for the text.
     EXPECT_EQ(box.buttons[0].text, "Yes");
 
     presenter->mainVisible = true;
-    ShowMessageBox("x", 9 | MB_ICONERROR, 0, 4, nullptr);
+    ShowMessageBox("x", 9 | kMbIconError, 0, 4, nullptr);
     EXPECT_EQ(presenter->shown[1].flags, 0x42u);
     ASSERT_EQ(presenter->shown[1].buttons.size(), 1u);
-    EXPECT_EQ(presenter->shown[1].buttons[0].id, IDOK);
+    EXPECT_EQ(presenter->shown[1].buttons[0].id, kIdOk);
     EXPECT_TRUE(presenter->shown[1].buttons[0].isDefault);
 }
 
@@ -120,7 +120,7 @@ TEST(TerminalMessageBox, PromptsForAChoiceAndFallsBackWithoutAnswer) {
     box.caption = "Setup";
     box.content = "Overwrite?";
     box.iconKind = IconKind::Question;
-    box.buttons = {{IDYES, false, "&Yes"}, {IDNO, true, "&No"}};
+    box.buttons = {{kIdYes, false, "&Yes"}, {kIdNo, true, "&No"}};
 
     struct Case {
         const char* input;
@@ -128,8 +128,8 @@ TEST(TerminalMessageBox, PromptsForAChoiceAndFallsBackWithoutAnswer) {
         int expected;
     };
     const Case cases[] = {
-        {"1\n", true, IDYES}, {"\n", true, IDNO}, {"7\nyes\n", true, IDYES},
-        {"", true, IDCANCEL}, {"1\n", false, 0},
+        {"1\n", true, kIdYes}, {"\n", true, kIdNo}, {"7\nyes\n", true, kIdYes},
+        {"", true, kIdCancel}, {"1\n", false, 0},
     };
     for (const auto& c : cases) {
         std::istringstream in(c.input);

@@ -77,28 +77,28 @@ TEST_F(MsiDatabase, FailuresCarryTheReturnCodeAndTheInstallersDetails) {
         bool withRecord;
     };
     const Case cases[] = {
-        {"missing file", [&] { Database().Open(missing); }, ERROR_OPEN_FAILED,
+        {"missing file", [&] { Database().Open(missing); }, kErrorOpenFailed,
          "MSI error: Failed to open database \"" + missing.string() + "\"", true},
-        {"no database", [&] { Database().Open(notADatabase); }, ERROR_OPEN_FAILED,
+        {"no database", [&] { Database().Open(notADatabase); }, kErrorOpenFailed,
          "MSI error: Failed to open database \"" + notADatabase.string() + "\"", true},
-        {"unknown persist value", [&] { Database().Open(file, 9); }, ERROR_INVALID_PARAMETER,
+        {"unknown persist value", [&] { Database().Open(file, 9); }, kErrorInvalidParameter,
          "MSI error: Failed to open database", true},
         {"missing table", [&] { View().Open(database, "SELECT `Value` FROM `NoSuchTable`"); },
-         ERROR_BAD_QUERY_SYNTAX, "MSI error: Failed to open view {", true},
-        {"bad SQL", [&] { View().Open(database, "SELEKT everything"); }, ERROR_BAD_QUERY_SYNTAX,
+         kErrorBadQuerySyntax, "MSI error: Failed to open view {", true},
+        {"bad SQL", [&] { View().Open(database, "SELEKT everything"); }, kErrorBadQuerySyntax,
          "MSI error: Failed to open view {", true},
         {"view on closed database",
-         [&] { View().Open(Database(), "SELECT `Value` FROM `Property`"); }, ERROR_INVALID_HANDLE,
+         [&] { View().Open(Database(), "SELECT `Value` FROM `Property`"); }, kErrorInvalidHandle,
          "MSI error: Failed to open view", true},
-        {"execute without view", [&] { View().Execute(); }, ERROR_INVALID_HANDLE,
+        {"execute without view", [&] { View().Execute(); }, kErrorInvalidHandle,
          "MSI error: Failed to execute view", true},
         {"fetch without view",
          [&] {
              Record record;
              View().Fetch(record);
          },
-         ERROR_INVALID_HANDLE, "MSI error: Failed to fetch record from view", false},
-        {"field of no record", [&] { Record().GetString(3); }, ERROR_INVALID_HANDLE,
+         kErrorInvalidHandle, "MSI error: Failed to fetch record from view", false},
+        {"field of no record", [&] { Record().GetString(3); }, kErrorInvalidHandle,
          "MSI error: Failed to get record field string for index 3", false},
     };
     for (const Case& c : cases) {

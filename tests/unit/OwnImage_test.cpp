@@ -28,10 +28,10 @@ std::string ReadAll(const FileDescriptor& file) {
 
 TEST(OwnImage, IsTheRunningProgram) {
     SharedFile image;
-    ASSERT_EQ(OpenRunningImage(image), cptlib::S_OK);
+    ASSERT_EQ(OpenRunningImage(image), cptlib::kHrOk);
     ASSERT_TRUE(image && *image);
     std::uint64_t size = 0;
-    ASSERT_EQ(QueryFileSize(*image, size), cptlib::S_OK);
+    ASSERT_EQ(QueryFileSize(*image, size), cptlib::kHrOk);
     EXPECT_EQ(size, fs::file_size(GetModulePath()));
 }
 
@@ -41,11 +41,11 @@ TEST_F(ReopenedFile, IsTheOpenFileEvenAfterAnotherTookItsName) {
     WriteFile(folder_ / "launcher", "the first file");
     WriteFile(folder_ / "other", "another file");
     FileDescriptor first;
-    ASSERT_EQ(OpenFileForRead(first, folder_ / "launcher"), cptlib::S_OK);
+    ASSERT_EQ(OpenFileForRead(first, folder_ / "launcher"), cptlib::kHrOk);
     fs::rename(folder_ / "other", folder_ / "launcher");
 
     FileDescriptor again;
-    ASSERT_EQ(ReopenFile(first, again), cptlib::S_OK);
+    ASSERT_EQ(ReopenFile(first, again), cptlib::kHrOk);
     first.reset();
     EXPECT_EQ(ReadAll(again), "the first file");
 }

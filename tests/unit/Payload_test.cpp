@@ -185,7 +185,7 @@ TEST_F(ReadConfigurationBlockTest, DeciphersTheConfiguration) {
     const auto path = Write(Bytes(1000, 0x90), block);
     std::string text = "stale";
     sfx::PayloadLayout layout;
-    ASSERT_EQ(sfx::ReadConfigurationBlock(path, text, &layout), cptlib::S_OK);
+    ASSERT_EQ(sfx::ReadConfigurationBlock(path, text, &layout), cptlib::kHrOk);
     EXPECT_EQ(text, config);
     EXPECT_EQ(layout.startMarker, 1000u);
     EXPECT_EQ(layout.blockOffset, 1018u);
@@ -209,7 +209,7 @@ TEST_F(ReadConfigurationBlockTest, BlocksThatGiveNoTextMeanAllDefaults) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string text = "stale";
-        EXPECT_EQ(sfx::ReadConfigurationBlock(Write(Bytes(64, 0), c.block), text), cptlib::S_OK);
+        EXPECT_EQ(sfx::ReadConfigurationBlock(Write(Bytes(64, 0), c.block), text), cptlib::kHrOk);
         EXPECT_EQ(text, "");
     }
 }
@@ -226,9 +226,8 @@ TEST_F(ReadConfigurationBlockTest, FailuresLeaveTheTextEmpty) {
         cptlib::HRESULT expected;
     };
     const Case cases[] = {
-        {"missing file", folder_ / "absent",
-         cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND)},
-        {"a folder", folder_, cptlib::HResultFromWin32(cptlib::ERROR_ACCESS_DENIED)},
+        {"missing file", folder_ / "absent", cptlib::HResultFromWin32(cptlib::kErrorFileNotFound)},
+        {"a folder", folder_, cptlib::HResultFromWin32(cptlib::kErrorAccessDenied)},
         {"empty file", WriteRaw({}), cptlib::HRESULT_INVALID_DATA},
         {"start marker without end marker", WriteRaw(startOnly), cptlib::HRESULT_INVALID_DATA},
         {"empty block", Write(Bytes(10, 0), {}), cptlib::HRESULT_INVALID_DATA},
@@ -264,7 +263,7 @@ TEST_F(ReadConfigurationBlockTest, SearchesOnlyTheFirst20MiB) {
         const auto path = Write(Bytes(imageSize, 0x90), block, 4096);
         std::string text;
         EXPECT_EQ(sfx::ReadConfigurationBlock(path, text),
-                  c.found ? cptlib::S_OK : cptlib::HRESULT_INVALID_DATA);
+                  c.found ? cptlib::kHrOk : cptlib::HRESULT_INVALID_DATA);
         EXPECT_EQ(text, c.found ? "[main]\nA=1\n" : "");
         std::filesystem::remove(path);
     }

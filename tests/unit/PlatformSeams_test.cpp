@@ -47,14 +47,14 @@ TEST(ReadFileAt, ReadsAtTheOffsetShortOnlyAtTheEndAndLeavesThePosition) {
         SCOPED_TRACE(c.offset);
         std::string buffer(c.count, '\0');
         std::size_t read = 99;
-        EXPECT_EQ(ReadFileAt(fd, c.offset, buffer.data(), c.count, read), ERROR_SUCCESS);
+        EXPECT_EQ(ReadFileAt(fd, c.offset, buffer.data(), c.count, read), kErrorSuccess);
         EXPECT_EQ(buffer.substr(0, read), c.expected);
     }
     EXPECT_EQ(::lseek(fd.get(), 0, SEEK_CUR), 0);
 
     char byte = 0;
     std::size_t read = 99;
-    EXPECT_EQ(ReadFileAt(FileDescriptor(), 0, &byte, 1, read), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(ReadFileAt(FileDescriptor(), 0, &byte, 1, read), kErrorInvalidHandle);
     EXPECT_EQ(read, 0u);
 }
 
@@ -70,10 +70,10 @@ TEST(QueryIsFolder, FollowsLinksAndMapsFailures) {
         bool isFolder;
     };
     for (const Case& c :
-         {Case{folder.path() / "sub", ERROR_SUCCESS, true}, Case{file, ERROR_SUCCESS, false},
-          Case{folder.path() / "link", ERROR_SUCCESS, true},
-          Case{folder.path() / "missing", ERROR_FILE_NOT_FOUND, false},
-          Case{file / "below", ERROR_PATH_NOT_FOUND, false}}) {
+         {Case{folder.path() / "sub", kErrorSuccess, true}, Case{file, kErrorSuccess, false},
+          Case{folder.path() / "link", kErrorSuccess, true},
+          Case{folder.path() / "missing", kErrorFileNotFound, false},
+          Case{file / "below", kErrorPathNotFound, false}}) {
         SCOPED_TRACE(c.path);
         bool isFolder = !c.isFolder;
         EXPECT_EQ(QueryIsFolder(c.path, isFolder), c.error);
@@ -120,11 +120,11 @@ TEST(ProbeLocalSocket, SucceedsOnlyWhereAServerListens) {
     const fs::path file = folder.path() / "file";
     testsupport::WriteFile(file, "x");
 
-    EXPECT_EQ(ProbeLocalSocket(socketPath), ERROR_SUCCESS);
-    EXPECT_EQ(ProbeLocalSocket((folder.path() / "missing").string()), ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(ProbeLocalSocket(file.string()), ERROR_SUCCESS);
+    EXPECT_EQ(ProbeLocalSocket(socketPath), kErrorSuccess);
+    EXPECT_EQ(ProbeLocalSocket((folder.path() / "missing").string()), kErrorFileNotFound);
+    EXPECT_NE(ProbeLocalSocket(file.string()), kErrorSuccess);
     EXPECT_EQ(ProbeLocalSocket("/" + std::string(sizeof address.sun_path, 'x')),
-              ERROR_FILENAME_EXCED_RANGE);
+              kErrorFilenameExcedRange);
 }
 
 TEST(SharedLibrary, LoadsBindsAndReportsTheLoadersReason) {

@@ -202,7 +202,7 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (closed_)
-            return cptlib::IDCANCEL;
+            return cptlib::kIdCancel;
         return IProgressView::AskCancel(question);
     }
     void CloseQuestions() override {
@@ -239,7 +239,7 @@ public:
     std::optional<MessageBoxContent> success;
     std::string successFolder;
     bool canCreate = true;
-    int overwriteButton = cptlib::IDOK;
+    int overwriteButton = cptlib::kIdOk;
     bool canAsk = true; // false: neither window nor terminal to answer at
     std::optional<std::string> password_;
     std::deque<std::string> folders;
@@ -482,22 +482,22 @@ TEST_F(ProgressDialogTest, OverwriteAnswers) {
         bool presetGiven = false;
     };
     const Case cases[] = {
-        {false, 4, 1, cptlib::IDOK, kOverwriteNo, false, kExitSuccess},
-        {false, 0, 0, cptlib::IDOK, kOverwriteNo, false, kExitSuccess},
-        {true, 0, kOverwriteNoToAll, cptlib::IDOK, kOverwriteNoToAll, false, kExitSuccess},
-        {true, 0, kOverwriteYesToAll, cptlib::IDCANCEL, kOverwriteYesToAll, false, kExitSuccess},
-        {true, 1, 3, cptlib::IDOK, kOverwriteYesToAll, true, kExitSuccess},
-        {true, 4, 1, cptlib::IDCANCEL, kOverwriteCancel, true, kExitCancelled},
+        {false, 4, 1, cptlib::kIdOk, kOverwriteNo, false, kExitSuccess},
+        {false, 0, 0, cptlib::kIdOk, kOverwriteNo, false, kExitSuccess},
+        {true, 0, kOverwriteNoToAll, cptlib::kIdOk, kOverwriteNoToAll, false, kExitSuccess},
+        {true, 0, kOverwriteYesToAll, cptlib::kIdCancel, kOverwriteYesToAll, false, kExitSuccess},
+        {true, 1, 3, cptlib::kIdOk, kOverwriteYesToAll, true, kExitSuccess},
+        {true, 4, 1, cptlib::kIdCancel, kOverwriteCancel, true, kExitCancelled},
         // Nobody answered a question about a folder somebody chose: a failure, not a cancel.
         {true, 4, 1, 0, kOverwriteCancel, true, kExitBadArchive},
-        {true, 4, 1, cptlib::IDOK, kOverwriteCancel, false, kExitBadArchive, false, false},
-        {true, 2, 1, cptlib::IDOK, kOverwriteYesToAll, false, kExitSuccess, false, false, true},
+        {true, 4, 1, cptlib::kIdOk, kOverwriteCancel, false, kExitBadArchive, false, false},
+        {true, 2, 1, cptlib::kIdOk, kOverwriteYesToAll, false, kExitSuccess, false, false, true},
         // A folder nobody chose keeps the user's files, and the run does not report success.
-        {true, 0, kOverwriteYesToAll, cptlib::IDOK, kOverwriteNo, false, kExitBadArchive, true},
-        {true, 4, 1, cptlib::IDOK, kOverwriteNo, false, kExitBadArchive, true, false},
-        {true, 0, kOverwriteYesToAll, cptlib::IDOK, kOverwriteYesToAll, false, kExitSuccess, true,
+        {true, 0, kOverwriteYesToAll, cptlib::kIdOk, kOverwriteNo, false, kExitBadArchive, true},
+        {true, 4, 1, cptlib::kIdOk, kOverwriteNo, false, kExitBadArchive, true, false},
+        {true, 0, kOverwriteYesToAll, cptlib::kIdOk, kOverwriteYesToAll, false, kExitSuccess, true,
          true, true},
-        {true, 0, kOverwriteNo, cptlib::IDOK, kOverwriteNo, false, kExitSuccess, true, true, true},
+        {true, 0, kOverwriteNo, cptlib::kIdOk, kOverwriteNo, false, kExitSuccess, true, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.extractOnly << " level " << c.level << " button "
@@ -644,7 +644,7 @@ TEST_F(ProgressDialogTest, DiskFullAtTheNormalLevelOffersAnotherFolderAndRestart
     const fs::path other = temp / "roomy";
     fs::create_directories(other);
     view.folders.push_back(other.string() + "/");
-    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::kIdOk; };
     Run({[](FakeThread& w) {
              w.Progress(300);
              w.Fail(DiskFull(3221225472ull));
@@ -685,7 +685,7 @@ TEST_F(ProgressDialogTest, AfterADiskFullMoveTheSetupPathAndParametersNameTheNew
         SCOPED_TRACE(picked);
         view = ScriptedView();
         view.folders.push_back(picked);
-        presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+        presenter->answer = [](const MessageBoxContent&) { return cptlib::kIdOk; };
         const std::string composed = settings.extractDir;
         settings.setupFile = composed + "setup.sh";
         settings.setupParams = "/src " + composed + "data";
@@ -755,12 +755,12 @@ TEST_F(ProgressDialogTest, CancelConfirmationAtEachLevel) {
         std::uint32_t exitCode;
     };
     const Case cases[] = {
-        {4, cptlib::IDYES, true, kExitCancelled},
-        {4, cptlib::IDNO, true, kExitSuccess},
+        {4, cptlib::kIdYes, true, kExitCancelled},
+        {4, cptlib::kIdNo, true, kExitSuccess},
         // The question icon is suppressed below the normal level: no answer, no effect.
-        {3, cptlib::IDYES, false, kExitSuccess},
-        {2, cptlib::IDYES, false, kExitSuccess},
-        {1, cptlib::IDYES, false, kExitSuccess},
+        {3, cptlib::kIdYes, false, kExitSuccess},
+        {2, cptlib::kIdYes, false, kExitSuccess},
+        {1, cptlib::kIdYes, false, kExitSuccess},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
@@ -778,7 +778,7 @@ TEST_F(ProgressDialogTest, CancelConfirmationAtEachLevel) {
             EXPECT_EQ(presenter->shown[0].content, T("VerifyCancel"));
             EXPECT_EQ(presenter->shown[0].iconKind, cptlib::IconKind::Question);
             ASSERT_EQ(presenter->shown[0].buttons.size(), 2u);
-            EXPECT_EQ(presenter->shown[0].buttons[0].id, cptlib::IDYES);
+            EXPECT_EQ(presenter->shown[0].buttons[0].id, cptlib::kIdYes);
         }
         const bool cancelled = c.exitCode == kExitCancelled;
         EXPECT_EQ(view.Has("text " + T("StartSetup")), !cancelled);
@@ -790,7 +790,7 @@ TEST_F(ProgressDialogTest, CancelConfirmationAtEachLevel) {
 }
 
 TEST_F(ProgressDialogTest, ACancelAfterSuccessHasNoEffect) {
-    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDYES; };
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::kIdYes; };
     view.onProgress = [this] { view.PressCancel(); };
     Run({[](FakeThread& w) {
         w.Done();
@@ -810,20 +810,20 @@ TEST_F(ProgressDialogTest, StopSignals) {
         std::uint32_t exitCode;
     };
     const Case cases[] = {
-        {"terminate", 4, {kStopTerminate}, cptlib::IDNO, 0, kExitCancelled},
-        {"interrupt confirmed", 4, {kStopInterrupt}, cptlib::IDYES, 1, kExitCancelled},
-        {"interrupt declined", 4, {kStopInterrupt}, cptlib::IDNO, 1, kExitSuccess},
-        {"second interrupt", 4, {kStopInterrupt, kStopInterrupt}, cptlib::IDNO, 1, kExitCancelled},
+        {"terminate", 4, {kStopTerminate}, cptlib::kIdNo, 0, kExitCancelled},
+        {"interrupt confirmed", 4, {kStopInterrupt}, cptlib::kIdYes, 1, kExitCancelled},
+        {"interrupt declined", 4, {kStopInterrupt}, cptlib::kIdNo, 1, kExitSuccess},
+        {"second interrupt", 4, {kStopInterrupt, kStopInterrupt}, cptlib::kIdNo, 1, kExitCancelled},
         // Where the confirmation cannot be shown, one Ctrl+C cancels.
-        {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::IDYES, 0, kExitCancelled},
+        {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::kIdYes, 0, kExitCancelled},
         {"interrupt unanswerable", 4, {kStopInterrupt}, 0, 1, kExitCancelled},
         {"second interrupt suppressed",
          2,
          {kStopInterrupt, kStopInterrupt},
-         cptlib::IDYES,
+         cptlib::kIdYes,
          0,
          kExitCancelled},
-        {"silent terminate", 0, {kStopTerminate}, cptlib::IDYES, 0, kExitCancelled},
+        {"silent terminate", 0, {kStopTerminate}, cptlib::kIdYes, 0, kExitCancelled},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -861,7 +861,7 @@ TEST_F(ProgressDialogTest, TheOpenConfirmationClosesWhenTheRunGoesPastIt) {
         view.KeepConfirmationOpen();
         presenter->shown.clear();
         // Never reached: the question closes before anybody answers.
-        presenter->answer = [](const MessageBoxContent&) { return cptlib::IDYES; };
+        presenter->answer = [](const MessageBoxContent&) { return cptlib::kIdYes; };
         std::atomic<bool> open = false;
         view.whileConfirming = [&] {
             open = true;
@@ -933,7 +933,7 @@ TEST_F(ProgressDialogTest, AStopBeforeTheStartExtractsNothing) {
 TEST_F(ProgressDialogTest, AStopDuringTheFolderChoiceEndsInsteadOfRestarting) {
     view.folders.push_back(temp.string() + "/");
     view.onPick = [this] { dialog->Inbox().Post(WM_SFX_STOP_REQUEST, kStopTerminate); };
-    presenter->answer = [](const MessageBoxContent&) { return cptlib::IDOK; };
+    presenter->answer = [](const MessageBoxContent&) { return cptlib::kIdOk; };
     Run({[](FakeThread& w) { w.Fail(DiskFull(1)); }, [](FakeThread& w) { w.Done(); }});
     EXPECT_EQ(exitCode, kExitCancelled);
     EXPECT_EQ(jobs.size(), 1u);

@@ -30,9 +30,9 @@ using cptlib::ResourceId;
 using rescomp::Resource;
 using Bytes = std::vector<std::uint8_t>;
 
-const HRESULT kBadFormat = cptlib::HResultFromWin32(cptlib::ERROR_BAD_EXE_FORMAT);
-const HRESULT kTypeNotFound = cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_TYPE_NOT_FOUND);
-const HRESULT kNameNotFound = cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_NAME_NOT_FOUND);
+const HRESULT kBadFormat = cptlib::HResultFromWin32(cptlib::kErrorBadExeFormat);
+const HRESULT kTypeNotFound = cptlib::HResultFromWin32(cptlib::kErrorResourceTypeNotFound);
+const HRESULT kNameNotFound = cptlib::HResultFromWin32(cptlib::kErrorResourceNameNotFound);
 
 void Put16(Bytes& b, std::size_t at, std::uint16_t v, bool big = false) {
     for (std::size_t i = 0; i < 2; ++i)
@@ -176,11 +176,11 @@ std::vector<Resource> StubResources() {
         {"ZQ_XML_STRING", 1, 1041, "<ja/>"},
         {"ZQ_XML_STRING", 1, 7, "<de/>"},
         {"ZQ_XML_STRING", 1, 1033, "<en/>"},
-        {cptlib::RT_RCDATA, "VRNID", 0, std::string(256, '\0')},
-        {cptlib::RT_RCDATA, "_VRN_VERIFY", 0, std::string("\x10\x20\x30\0\0\0\0\0", 8)},
-        {cptlib::RT_RCDATA, "ZQ_BRINDLE_PHASH", 0, std::string(34, '\0')},
-        {cptlib::RT_RCDATA, 7, 0, "seven"},
-        {cptlib::RT_MANIFEST, 1, 1033, "<assembly/>"},
+        {cptlib::kRtRcData, "VRNID", 0, std::string(256, '\0')},
+        {cptlib::kRtRcData, "_VRN_VERIFY", 0, std::string("\x10\x20\x30\0\0\0\0\0", 8)},
+        {cptlib::kRtRcData, "ZQ_BRINDLE_PHASH", 0, std::string(34, '\0')},
+        {cptlib::kRtRcData, 7, 0, "seven"},
+        {cptlib::kRtManifest, 1, 1033, "<assembly/>"},
     };
     auto icons = rescomp::IconResources(Ico({{16, "small"}, {32, "large image"}}), 128, 1033, 1);
     r.insert(r.end(), icons.begin(), icons.end());
@@ -206,14 +206,14 @@ std::string ReadAll(std::istream& in) {
 
 TEST(ResourceCompiler, OrdersNamedEntriesFirstAndEachGroupAsTheFormatRequires) {
     const std::vector<Resource> resources = {
-        {cptlib::RT_RCDATA, 9, 0, "a"},
-        {cptlib::RT_RCDATA, "zeta", 0, "b"},
-        {cptlib::RT_RCDATA, 3, 0, "c"},
-        {cptlib::RT_RCDATA, "ALPHA", 0, "d"},
-        {cptlib::RT_RCDATA, "_VRN_VERIFY", 0, "e"},
+        {cptlib::kRtRcData, 9, 0, "a"},
+        {cptlib::kRtRcData, "zeta", 0, "b"},
+        {cptlib::kRtRcData, 3, 0, "c"},
+        {cptlib::kRtRcData, "ALPHA", 0, "d"},
+        {cptlib::kRtRcData, "_VRN_VERIFY", 0, "e"},
         {"ZQ_XML_STRING", 1, 0, "f"},
         {"ABC", 1, 0, "g"},
-        {cptlib::RT_ICON, 1, 0, "h"},
+        {cptlib::kRtIcon, 1, 0, "h"},
     };
     const std::string tree = rescomp::BuildResourceTree(resources);
     const Bytes bytes = ToBytes(tree);
@@ -223,7 +223,7 @@ TEST(ResourceCompiler, OrdersNamedEntriesFirstAndEachGroupAsTheFormatRequires) {
 
     const auto reader = cptlib::ResourceTree::FromSection(bytes);
     std::vector<cptlib::ResourceInfo> all;
-    ASSERT_EQ(reader.EnumAll(all), cptlib::S_OK);
+    ASSERT_EQ(reader.EnumAll(all), cptlib::kHrOk);
     std::vector<std::string> order;
     for (const auto& info : all)
         order.push_back(info.type.ToString() + "/" + info.name.ToString() + "=" +
@@ -238,7 +238,7 @@ TEST(ResourceCompiler, OrdersNamedEntriesFirstAndEachGroupAsTheFormatRequires) {
 }
 
 TEST(ResourceCompiler, AddressesDataFromTheBaseAddress) {
-    const std::vector<Resource> resources = {{cptlib::RT_RCDATA, 1, 0, "payload"}};
+    const std::vector<Resource> resources = {{cptlib::kRtRcData, 1, 0, "payload"}};
     const Bytes at0 = ToBytes(rescomp::BuildResourceTree(resources, 0));
     const Bytes at1000 = ToBytes(rescomp::BuildResourceTree(resources, 0x1000));
     ASSERT_EQ(at0.size(), at1000.size());
@@ -251,8 +251,8 @@ TEST(ResourceCompiler, AddressesDataFromTheBaseAddress) {
 }
 
 TEST(ResourceCompiler, RefusesDuplicates) {
-    const std::vector<Resource> resources = {{cptlib::RT_RCDATA, "slot", 0, "a"},
-                                             {cptlib::RT_RCDATA, "SLOT", 0, "b"}};
+    const std::vector<Resource> resources = {{cptlib::kRtRcData, "slot", 0, "a"},
+                                             {cptlib::kRtRcData, "SLOT", 0, "b"}};
     EXPECT_THROW(rescomp::BuildResourceTree(resources), rescomp::CompileError);
 }
 
@@ -260,13 +260,13 @@ TEST(ResourceCompiler, SplitsAnIconIntoImagesAndTheirDirectory) {
     const std::string ico = Ico({{16, "sixteen"}, {48, "forty-eight"}});
     const auto resources = rescomp::IconResources(ico, 128, 1033, 5);
     ASSERT_EQ(resources.size(), 3u);
-    EXPECT_EQ(resources[0].type.id, cptlib::RT_ICON);
+    EXPECT_EQ(resources[0].type.id, cptlib::kRtIcon);
     EXPECT_EQ(resources[0].name.id, 5);
     EXPECT_EQ(resources[0].data, "sixteen");
     EXPECT_EQ(resources[1].name.id, 6);
     EXPECT_EQ(resources[1].data, "forty-eight");
     const auto& group = resources[2];
-    EXPECT_EQ(group.type.id, cptlib::RT_GROUP_ICON);
+    EXPECT_EQ(group.type.id, cptlib::kRtGroupIcon);
     EXPECT_EQ(group.name.id, 128);
     EXPECT_EQ(group.language, 1033);
     const Bytes g = ToBytes(group.data);
@@ -313,17 +313,17 @@ TEST_F(ManifestTest, ReadsEveryKindOfSource) {
                                 "RT_RCDATA _vrn_verify 0 zero:8\n"
                                 "10 VRNID 0 zero:256\n");
     ASSERT_EQ(resources.size(), 7u);
-    EXPECT_EQ(resources[0].type.id, cptlib::RT_MANIFEST);
+    EXPECT_EQ(resources[0].type.id, cptlib::kRtManifest);
     EXPECT_EQ(resources[0].data, "<t/>");
-    EXPECT_EQ(resources[1].type.id, cptlib::RT_ICON);
+    EXPECT_EQ(resources[1].type.id, cptlib::kRtIcon);
     EXPECT_EQ(resources[1].name.id, 1);
     EXPECT_EQ(resources[2].name.id, 2);
-    EXPECT_EQ(resources[3].type.id, cptlib::RT_GROUP_ICON);
+    EXPECT_EQ(resources[3].type.id, cptlib::kRtGroupIcon);
     EXPECT_EQ(resources[4].type.name, "ZQ_XML_STRING");
     EXPECT_EQ(resources[4].language, 1033);
     EXPECT_EQ(resources[5].name.name, "_VRN_VERIFY");
     EXPECT_EQ(resources[5].data, std::string(8, '\0'));
-    EXPECT_EQ(resources[6].type.id, cptlib::RT_RCDATA);
+    EXPECT_EQ(resources[6].type.id, cptlib::kRtRcData);
     EXPECT_EQ(resources[6].data.size(), 256u);
     // The dependency list: the manifest and each file once per use.
     EXPECT_EQ(inputs_.size(), 4u);
@@ -364,7 +364,7 @@ TEST_F(ManifestTest, TheProjectManifestCompiles) {
         {"_VRN_VERIFY", 8}, {"VRNID", 256}, {"VRNID2", 256}, {"ZQ_BRINDLE_PHASH", 34}};
     for (const auto& [name, size] : slots) {
         cptlib::ResourceData data;
-        ASSERT_EQ(reader.Find(cptlib::RT_RCDATA, name, {}, data), cptlib::S_OK) << name;
+        ASSERT_EQ(reader.Find(cptlib::kRtRcData, name, {}, data), cptlib::kHrOk) << name;
         EXPECT_EQ(data.size, size);
         EXPECT_EQ(data.language, 0);
         const auto bytes = reader.Bytes(data);
@@ -372,10 +372,10 @@ TEST_F(ManifestTest, TheProjectManifestCompiles) {
     }
     const std::uint16_t english[] = {1033};
     cptlib::ResourceData data;
-    EXPECT_EQ(reader.Find("ZQ_XML_STRING", 1, english, data), cptlib::S_OK);
+    EXPECT_EQ(reader.Find("ZQ_XML_STRING", 1, english, data), cptlib::kHrOk);
     EXPECT_EQ(data.language, 1033);
-    EXPECT_EQ(reader.Find(cptlib::RT_MANIFEST, 1, english, data), cptlib::S_OK);
-    EXPECT_EQ(reader.Find(cptlib::RT_GROUP_ICON, 128, english, data), cptlib::S_OK);
+    EXPECT_EQ(reader.Find(cptlib::kRtManifest, 1, english, data), cptlib::kHrOk);
+    EXPECT_EQ(reader.Find(cptlib::kRtGroupIcon, 128, english, data), cptlib::kHrOk);
     EXPECT_EQ(data.size, 6u + 5 * 14); // 16, 32, 48, 64 and 96 pixels
 }
 
@@ -396,30 +396,30 @@ TEST_F(ReadFileResourceTest, ReadsSlotsFromPeAndElfFiles) {
         const auto path = Write(name, image);
         std::string bytes;
         std::uint32_t size = 0;
-        ASSERT_EQ(cptlib::ReadFileResource(path, "_VRN_VERIFY", bytes, &size), cptlib::S_OK);
+        ASSERT_EQ(cptlib::ReadFileResource(path, "_VRN_VERIFY", bytes, &size), cptlib::kHrOk);
         EXPECT_EQ(bytes, std::string("\x10\x20\x30\0\0\0\0\0", 8));
         EXPECT_EQ(size, 8u);
-        ASSERT_EQ(cptlib::ReadFileResource(path, "ZQ_BRINDLE_PHASH", bytes), cptlib::S_OK);
+        ASSERT_EQ(cptlib::ReadFileResource(path, "ZQ_BRINDLE_PHASH", bytes), cptlib::kHrOk);
         EXPECT_EQ(bytes, std::string(34, '\0'));
         // Names are compared as the platform does, without regard to case; "#7" is the number.
-        ASSERT_EQ(cptlib::ReadFileResource(path, "vrnid", bytes), cptlib::S_OK);
+        ASSERT_EQ(cptlib::ReadFileResource(path, "vrnid", bytes), cptlib::kHrOk);
         EXPECT_EQ(bytes.size(), 256u);
-        ASSERT_EQ(cptlib::ReadFileResource(path, "#7", bytes), cptlib::S_OK);
+        ASSERT_EQ(cptlib::ReadFileResource(path, "#7", bytes), cptlib::kHrOk);
         EXPECT_EQ(bytes, "seven");
         EXPECT_EQ(cptlib::ReadFileResource(path, "VRNID2", bytes, &size), kNameNotFound);
         EXPECT_TRUE(bytes.empty());
         EXPECT_EQ(size, 0u);
 
         std::vector<std::string> names;
-        ASSERT_EQ(cptlib::EnumRcDataNames(path, names), cptlib::S_OK);
+        ASSERT_EQ(cptlib::EnumRcDataNames(path, names), cptlib::kHrOk);
         EXPECT_EQ(names,
                   (std::vector<std::string>{"VRNID", "ZQ_BRINDLE_PHASH", "_VRN_VERIFY", "#7"}));
 
         // The file offset points at the bytes themselves, for writing in place.
         std::uint64_t offset = 0;
-        ASSERT_EQ(cptlib::LocateFileResource(path, cptlib::RT_RCDATA, "_VRN_VERIFY", std::nullopt,
+        ASSERT_EQ(cptlib::LocateFileResource(path, cptlib::kRtRcData, "_VRN_VERIFY", std::nullopt,
                                              offset, size),
-                  cptlib::S_OK);
+                  cptlib::kHrOk);
         ASSERT_LE(offset + size, image.size());
         EXPECT_EQ(Text(std::span(image).subspan(offset, size)),
                   std::string("\x10\x20\x30\0\0\0\0\0", 8));
@@ -439,7 +439,7 @@ TEST_F(ReadFileResourceTest, RefusesFilesThatAreNoPrograms) {
     }
     std::string bytes;
     EXPECT_EQ(cptlib::ReadFileResource(folder_ / "missing.exe", "VRNID", bytes),
-              cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND));
+              cptlib::HResultFromWin32(cptlib::kErrorFileNotFound));
 }
 
 TEST_F(ReadFileResourceTest, AProgramWithoutRcDataHasNoMoreItems) {
@@ -484,14 +484,14 @@ std::filesystem::path OwnImageOnDisk() {
 TEST(OwnImage, CarriesTheZeroFilledSlots) {
     const auto self = OwnImageOnDisk();
     std::vector<std::string> names;
-    ASSERT_EQ(cptlib::EnumRcDataNames(self, names), cptlib::S_OK);
+    ASSERT_EQ(cptlib::EnumRcDataNames(self, names), cptlib::kHrOk);
     EXPECT_EQ(names,
               (std::vector<std::string>{"VRNID", "VRNID2", "ZQ_BRINDLE_PHASH", "_VRN_VERIFY"}));
     const std::pair<const char*, std::size_t> slots[] = {
         {"_VRN_VERIFY", 8}, {"VRNID", 256}, {"VRNID2", 256}, {"ZQ_BRINDLE_PHASH", 34}};
     for (const auto& [name, size] : slots) {
         std::string bytes;
-        ASSERT_EQ(cptlib::ReadFileResource(self, name, bytes), cptlib::S_OK) << name;
+        ASSERT_EQ(cptlib::ReadFileResource(self, name, bytes), cptlib::kHrOk) << name;
         EXPECT_EQ(bytes, std::string(size, '\0')) << name;
     }
 }
@@ -528,7 +528,7 @@ TEST(OwnImage, AMissingResourceNamesItsLocation) {
         {{{}, "ZQ_XML_STRUNG", 1, 1031},
          self + "\\resType:ZQ_XML_STRUNG\\resID:#1\\lcid:1031",
          1813},
-        {{{}, cptlib::RT_RCDATA, "NOPE", std::nullopt}, self + "\\resType:#10\\resID:NOPE", 1814},
+        {{{}, cptlib::kRtRcData, "NOPE", std::nullopt}, self + "\\resType:#10\\resID:NOPE", 1814},
         {{"/nonexistent/setup.bin", "ZQ_XML_STRING", 1, std::nullopt},
          "/nonexistent/setup.bin\\resType:ZQ_XML_STRING\\resID:#1",
          2},
@@ -556,7 +556,7 @@ protected:
         std::vector<Resource> resources;
         for (const std::uint16_t id : carried)
             resources.push_back({"ZQ_XML_STRING", 1, id, std::to_string(id)});
-        resources.push_back({cptlib::RT_RCDATA, "VRNID", 0, "slot"});
+        resources.push_back({cptlib::kRtRcData, "VRNID", 0, "slot"});
         const auto path = Write("tables" + std::to_string(counter_++), MakePe(resources));
         return ReadAll(*cptlib::CreateStreamFromResource({path, "ZQ_XML_STRING", 1, language}, {}));
     }
@@ -597,9 +597,9 @@ TEST_F(LanguageTest, WithoutLanguageTheUsersLanguageComesFirst) {
     }
     // The slots are neutral and found by either rule.
     std::string bytes;
-    const auto path = Write("slots", MakePe({{cptlib::RT_RCDATA, "VRNID", 0, "slot"}}));
+    const auto path = Write("slots", MakePe({{cptlib::kRtRcData, "VRNID", 0, "slot"}}));
     ScopedEnv all("LC_ALL", "fr_FR.UTF-8");
-    EXPECT_EQ(cptlib::ReadFileResource(path, "VRNID", bytes), cptlib::S_OK);
+    EXPECT_EQ(cptlib::ReadFileResource(path, "VRNID", bytes), cptlib::kHrOk);
     EXPECT_EQ(bytes, "slot");
 }
 
@@ -667,29 +667,29 @@ TEST(HostileFiles, DamagedHeadersAndTreesGiveErrors) {
         {"section raw data beyond the file",
          [&](Bytes& b) { Put32(b, sections + 40 + 20, 0x7FFFFFF0u); }, cptlib::HRESULT_INVALID_DATA,
          0},
-        {"huge entry count", [](Bytes& b) { Put16(b, kRsrcFile + 14, 0xFFFF); }, cptlib::S_OK,
+        {"huge entry count", [](Bytes& b) { Put16(b, kRsrcFile + 14, 0xFFFF); }, cptlib::kHrOk,
          cptlib::HRESULT_INVALID_DATA},
         {"type directory beyond the tree",
-         [](Bytes& b) { Put32(b, PeTreeEntry(2) + 4, 0x8FFFFFF0u); }, cptlib::S_OK,
+         [](Bytes& b) { Put32(b, PeTreeEntry(2) + 4, 0x8FFFFFF0u); }, cptlib::kHrOk,
          cptlib::HRESULT_INVALID_DATA},
         {"type entry pointing at data",
          [](Bytes& b) { Put32(b, PeTreeEntry(2) + 4, Get32(b, PeTreeEntry(2) + 4) & 0x7FFFFFFF); },
-         cptlib::S_OK, cptlib::HRESULT_INVALID_DATA},
+         cptlib::kHrOk, cptlib::HRESULT_INVALID_DATA},
         {"type directory pointing at the root (a loop)",
-         [](Bytes& b) { Put32(b, PeTreeEntry(2) + 4, 0x80000000u); }, cptlib::S_OK, kNameNotFound},
+         [](Bytes& b) { Put32(b, PeTreeEntry(2) + 4, 0x80000000u); }, cptlib::kHrOk, kNameNotFound},
         {"language directory pointing at the root (a loop)",
          [](Bytes& b) {
              const std::uint32_t names = Get32(b, PeTreeEntry(2) + 4) & 0x7FFFFFFF;
              Put32(b, kRsrcFile + names + 16 + 4, 0x80000000u);
          },
-         cptlib::S_OK, cptlib::HRESULT_INVALID_DATA},
+         cptlib::kHrOk, cptlib::HRESULT_INVALID_DATA},
         {"name string beyond the tree",
          [](Bytes& b) {
-             // The first entry under RT_RCDATA is the named VRNID.
+             // The first entry under kRtRcData is the named VRNID.
              const std::uint32_t names = Get32(b, PeTreeEntry(2) + 4) & 0x7FFFFFFF;
              Put32(b, kRsrcFile + names + 16, 0x80000000u | 0x7FFFFF00u);
          },
-         cptlib::S_OK, cptlib::HRESULT_INVALID_DATA},
+         cptlib::kHrOk, cptlib::HRESULT_INVALID_DATA},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -697,16 +697,16 @@ TEST(HostileFiles, DamagedHeadersAndTreesGiveErrors) {
         c.apply(image);
         cptlib::ResourceTree tree;
         ASSERT_EQ(cptlib::ResourceTree::Open(image, tree), c.open);
-        if (c.open != cptlib::S_OK)
+        if (c.open != cptlib::kHrOk)
             continue;
         cptlib::ResourceData data;
-        EXPECT_EQ(tree.Find(cptlib::RT_RCDATA, "VRNID", {}, data), c.lookup);
+        EXPECT_EQ(tree.Find(cptlib::kRtRcData, "VRNID", {}, data), c.lookup);
     }
 }
 
 TEST(HostileFiles, DamagedDataEntriesGiveErrors) {
     // One resource: the data entry follows the three directories.
-    const std::vector<Resource> one = {{cptlib::RT_RCDATA, 5, 0, "abc"}};
+    const std::vector<Resource> one = {{cptlib::kRtRcData, 5, 0, "abc"}};
     const std::size_t dataEntry = kRsrcFile + 3 * 24;
     const std::pair<const char*, std::function<void(Bytes&)>> cases[] = {
         {"address in no section", [&](Bytes& b) { Put32(b, dataEntry, 0x50000); }},
@@ -720,9 +720,9 @@ TEST(HostileFiles, DamagedDataEntriesGiveErrors) {
         Bytes image = MakePe(one);
         apply(image);
         cptlib::ResourceTree tree;
-        ASSERT_EQ(cptlib::ResourceTree::Open(image, tree), cptlib::S_OK);
+        ASSERT_EQ(cptlib::ResourceTree::Open(image, tree), cptlib::kHrOk);
         cptlib::ResourceData data;
-        EXPECT_EQ(tree.Find(cptlib::RT_RCDATA, 5, {}, data), cptlib::HRESULT_INVALID_DATA);
+        EXPECT_EQ(tree.Find(cptlib::kRtRcData, 5, {}, data), cptlib::HRESULT_INVALID_DATA);
         std::vector<cptlib::ResourceInfo> all;
         EXPECT_EQ(tree.EnumAll(all), cptlib::HRESULT_INVALID_DATA);
     }
@@ -754,7 +754,7 @@ TEST(HostileFiles, DamagedElfHeadersGiveErrors) {
                  *std::search(b.begin() + kElfTree, b.end(), name.begin(), name.end()) = 'x';
              },
              cptlib::HRESULT_RESOURCE_DATA_NOT_FOUND, 0},
-            {"root directory cut off", [&](Bytes& b) { Put32(b, rsrcSize, 8); }, cptlib::S_OK,
+            {"root directory cut off", [&](Bytes& b) { Put32(b, rsrcSize, 8); }, cptlib::kHrOk,
              cptlib::HRESULT_INVALID_DATA},
         };
         for (const auto& c : cases) {
@@ -763,10 +763,10 @@ TEST(HostileFiles, DamagedElfHeadersGiveErrors) {
             c.apply(image);
             cptlib::ResourceTree tree;
             ASSERT_EQ(cptlib::ResourceTree::Open(image, tree), c.open);
-            if (c.open != cptlib::S_OK)
+            if (c.open != cptlib::kHrOk)
                 continue;
             cptlib::ResourceData data;
-            EXPECT_EQ(tree.Find(cptlib::RT_RCDATA, "VRNID", {}, data), c.lookup);
+            EXPECT_EQ(tree.Find(cptlib::kRtRcData, "VRNID", {}, data), c.lookup);
         }
     }
 }
@@ -796,12 +796,12 @@ TEST(HostileFiles, TruncatedAndMutatedImagesStayInBounds) {
         if (cptlib::Failed(cptlib::ResourceTree::Open(image, tree)))
             return;
         std::vector<cptlib::ResourceInfo> all;
-        if (tree.EnumAll(all) == cptlib::S_OK) {
+        if (tree.EnumAll(all) == cptlib::kHrOk) {
             for (const auto& info : all)
                 ASSERT_LE(info.data.offset + info.data.size, image.size());
         }
         cptlib::ResourceData data;
-        if (tree.Find("ZQ_XML_STRING", 1, {}, data) == cptlib::S_OK) {
+        if (tree.Find("ZQ_XML_STRING", 1, {}, data) == cptlib::kHrOk) {
             ASSERT_LE(data.offset + data.size, image.size());
         }
     };

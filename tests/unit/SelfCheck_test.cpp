@@ -68,11 +68,11 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
         b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// A resource directory tree holding RT_RCDATA "_VRN_VERIFY" (neutral language) with `verify`
+// A resource directory tree holding kRtRcData "_VRN_VERIFY" (neutral language) with `verify`
 // as its bytes; `dataAddress` is the address the data entry counts from.
 Bytes ResourceTree(const Bytes& verify, std::uint32_t dataAddress) {
     Bytes r(0x70 + verify.size(), 0);
-    // type directory: one id entry, RT_RCDATA
+    // type directory: one id entry, kRtRcData
     Put16(r, 14, 1);
     Put32(r, 16, 10);
     Put32(r, 20, 0x80000000u | 0x18);
@@ -115,7 +115,7 @@ Bytes Le64(std::uint64_t v) {
     return b;
 }
 
-// A minimal program image with a resource section that holds RT_RCDATA "_VRN_VERIFY".
+// A minimal program image with a resource section that holds kRtRcData "_VRN_VERIFY".
 Bytes MakePe(const PeLayout& layout) {
     Bytes b(kImageSize, 0);
     b[0] = 'M';
@@ -313,14 +313,14 @@ TEST_F(VerifyOwnFileSizeTest, MalformedFilesGiveTheirMessages) {
 TEST_F(VerifyOwnFileSizeTest, UnreadableFileGivesTheReadMessageWithTheCode) {
     const std::string readError = "The compressed setup file could not be read. (";
     EXPECT_EQ(sfx::VerifyOwnFileSize(folder_ / "absent", strings_),
-              readError + std::to_string(cptlib::HResultFromWin32(cptlib::ERROR_FILE_NOT_FOUND)) +
+              readError + std::to_string(cptlib::HResultFromWin32(cptlib::kErrorFileNotFound)) +
                   ")");
     EXPECT_EQ(sfx::VerifyOwnFileSize(folder_, strings_),
-              readError + std::to_string(cptlib::HResultFromWin32(cptlib::ERROR_ACCESS_DENIED)) +
+              readError + std::to_string(cptlib::HResultFromWin32(cptlib::kErrorAccessDenied)) +
                   ")");
     // Nothing to map in an empty file.
     EXPECT_EQ(Verify({}),
-              readError + std::to_string(cptlib::HResultFromWin32(cptlib::ERROR_HANDLE_EOF)) + ")");
+              readError + std::to_string(cptlib::HResultFromWin32(cptlib::kErrorHandleEof)) + ")");
 }
 
 } // namespace

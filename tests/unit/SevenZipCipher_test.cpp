@@ -159,7 +159,7 @@ struct Extracted {
 };
 
 Extracted ExtractAll(const fs::path& archive, const std::string& password,
-                     cptlib::HRESULT answer = cptlib::S_OK) {
+                     cptlib::HRESULT answer = cptlib::kHrOk) {
     Extracted out;
     const auto reader = MakeArchiveReader(archive.string(), 0, [&](std::string& given) {
         ++out.asked;
@@ -285,8 +285,8 @@ TEST_F(EncipheredArchiveTest, AWrongPasswordIsToldApartFromDamage) {
 
 TEST_F(EncipheredArchiveTest, ARefusedQuestionEndsWithItsStatus) {
     const fs::path archive = Pack("-pSECRET");
-    const Extracted refused = ExtractAll(archive, "", E_ABORT);
-    EXPECT_EQ(refused.status.code, E_ABORT);
+    const Extracted refused = ExtractAll(archive, "", kHrAbort);
+    EXPECT_EQ(refused.status.code, kHrAbort);
     EXPECT_EQ(refused.asked, 1);
 
     // Without anyone to ask, the same.
@@ -299,7 +299,7 @@ TEST_F(EncipheredArchiveTest, ARefusedQuestionEndsWithItsStatus) {
         ArchiveItem item;
         status = reader->NextItem(item, more);
     }
-    EXPECT_EQ(status.code, E_ABORT);
+    EXPECT_EQ(status.code, kHrAbort);
 }
 
 TEST_F(EncipheredArchiveTest, EncipheredHeadersAreRefusedWithoutAsking) {

@@ -252,7 +252,7 @@ TEST_F(ShellDispatchTest, CauseIsASystemErrorNestedInARuntimeError) {
             std::rethrow_if_nested(outer);
             FAIL() << "no cause";
         } catch (const std::system_error& cause) {
-            EXPECT_EQ(cause.code(), MakeWin32Error(ERROR_FILE_NOT_FOUND));
+            EXPECT_EQ(cause.code(), MakeWin32Error(kErrorFileNotFound));
         }
     }
 }
@@ -334,7 +334,7 @@ TEST(DesktopOpener, SharingWithTheDelegatingUserStaysInsideTheKeptFolder) {
     for (const auto& c : refused) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(platform::ShareWithDelegatingUser(kept.string() + "/", c.file.string()),
-                  ERROR_ACCESS_DENIED);
+                  kErrorAccessDenied);
         EXPECT_FALSE(hasAcl(outside));
     }
     ASSERT_EQ(platform::ShareWithDelegatingUser(kept.string() + "/",

@@ -116,16 +116,16 @@ TEST(FileDevice, EveryFailureCarriesItsCodeOperationAndFileState) {
           std::nullopt, FileOpenMode::App, FileShareMode::None, missing}},
         {"open missing",
          [&] { Device().open(missing, in, read); },
-         {"Could not open file", MakeWin32Error(ERROR_FILE_NOT_FOUND), "CreateFile", FileOp::Open,
+         {"Could not open file", MakeWin32Error(kErrorFileNotFound), "CreateFile", FileOp::Open,
           std::nullopt, in, read, missing}},
         {"open folder",
          [&] { Device().open(dir.path(), in, read); },
-         {"Could not open file", MakeWin32Error(ERROR_ACCESS_DENIED), "CreateFile", FileOp::Open,
+         {"Could not open file", MakeWin32Error(kErrorAccessDenied), "CreateFile", FileOp::Open,
           std::nullopt, in, read, dir.path()}},
         {"seek closed",
          [&] { Device().seek(0, std::ios_base::beg); },
          {"Could not seek in file",
-          MakeWin32Error(ERROR_INVALID_HANDLE),
+          MakeWin32Error(kErrorInvalidHandle),
           "SetFilePointerEx",
           FileOp::Seek,
           -1,
@@ -134,12 +134,12 @@ TEST(FileDevice, EveryFailureCarriesItsCodeOperationAndFileState) {
           {}}},
         {"seek before start",
          [&] { open.seek(-1, std::ios_base::beg); },
-         {"Could not seek in file", MakeWin32Error(ERROR_INVALID_PARAMETER), "SetFilePointerEx",
+         {"Could not seek in file", MakeWin32Error(kErrorInvalidParameter), "SetFilePointerEx",
           FileOp::Seek, fd, in, read | FileShareMode::Write, existing}},
         {"flush closed",
          [&] { Device().flush(); },
          {"Could not flush file",
-          MakeWin32Error(ERROR_INVALID_HANDLE),
+          MakeWin32Error(kErrorInvalidHandle),
           "FlushFileBuffers",
           FileOp::Flush,
           -1,
@@ -300,7 +300,7 @@ TEST(StdioFileA, FailuresAreFileExceptions) {
             out.Close();
             ADD_FAILURE() << "no exception";
         } catch (const FileException& e) {
-            EXPECT_EQ(e.code(), MakeWin32Error(ERROR_DISK_FULL));
+            EXPECT_EQ(e.code(), MakeWin32Error(kErrorDiskFull));
             const auto* path = boost::get_error_info<tag_errinfo_path>(e);
             ASSERT_NE(path, nullptr);
             EXPECT_EQ(*path, "/dev/full");
@@ -315,7 +315,7 @@ TEST(StdioFileA, FailuresAreFileExceptions) {
         ADD_FAILURE() << "no exception";
     } catch (const FileException& e) {
         EXPECT_EQ(std::string(e.what()).rfind("Could not open file", 0), 0u);
-        EXPECT_EQ(e.code(), MakeWin32Error(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(e.code(), MakeWin32Error(kErrorFileNotFound));
     }
 }
 

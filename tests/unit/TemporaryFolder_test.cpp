@@ -125,14 +125,14 @@ TEST_F(CleanupTest, DeletesTreesByMode) {
          readOnlyFile,
          3,
          false,
-         cptlib::ERROR_ACCESS_DENIED,
+         cptlib::kErrorAccessDenied,
          {".", "sub", "sub/ro.txt"}},
         {"without remove-root the root stays", nested, 2, true, 0, {"."}},
         {"without recursion subfolders stay and the root cannot go",
          nested,
          1,
          false,
-         cptlib::ERROR_DIR_NOT_EMPTY,
+         cptlib::kErrorDirNotEmpty,
          {".", "..x", "..x/dots.txt", "a", "a/b", "a/b/c", "a/b/c/deep.txt", "a/one.txt"}},
         {"mode 0 deletes only the root's files",
          nested,
@@ -145,13 +145,13 @@ TEST_F(CleanupTest, DeletesTreesByMode) {
          lockedFolder,
          3,
          false,
-         cptlib::ERROR_ACCESS_DENIED,
+         cptlib::kErrorAccessDenied,
          {".", "locked", "locked/inner", "locked/inner/x.txt"}},
         {"read-only root without force",
          {"f a.txt", "m . 555"},
          2,
          false,
-         cptlib::ERROR_ACCESS_DENIED,
+         cptlib::kErrorAccessDenied,
          {".", "a.txt"}},
         {"link to an outside folder goes as a link",
          {"l out $OUT", "d sub", "l sub/o $OUT"},
@@ -188,7 +188,7 @@ TEST_F(CleanupTest, StopOnFailureLeavesLaterItemsUntouched) {
 
     std::uint32_t error = 0;
     EXPECT_FALSE(DeleteFolderTree(root_.string(), kDeleteRecurse | kDeleteStopOnFailure, &error));
-    EXPECT_EQ(error, cptlib::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(error, cptlib::kErrorAccessDenied);
     for (auto it = order.begin(); it != order.end(); ++it)
         EXPECT_EQ(fs::exists(root_ / *it), it >= failing) << *it;
 
@@ -205,7 +205,7 @@ TEST_F(CleanupTest, RefusesARelativePathWithoutTouchingAnything) {
         SCOPED_TRACE(path);
         std::uint32_t error = 0;
         EXPECT_FALSE(DeleteFolderTree(path, kDeleteTempFolder, &error));
-        EXPECT_EQ(error, cptlib::ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(error, cptlib::kErrorInvalidParameter);
     }
     EXPECT_EQ(Remaining(), (Names{".", "a.txt"}));
 }
@@ -214,7 +214,7 @@ TEST_F(CleanupTest, MissingFolderFailsOnlyWhenItWasToBeRemoved) {
     const std::string missing = (base_ / "missing").string();
     std::uint32_t error = 0;
     EXPECT_FALSE(DeleteFolderTree(missing, kDeleteTempFolder, &error));
-    EXPECT_EQ(error, cptlib::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error, cptlib::kErrorFileNotFound);
     EXPECT_TRUE(DeleteFolderTree(missing, kDeleteRecurse | kDeleteForce, &error));
     EXPECT_EQ(error, 0u);
 }
@@ -224,7 +224,7 @@ TEST_F(CleanupTest, GivenFolderThatIsALinkIsNeitherFollowedNorRemoved) {
     fs::create_directory_symlink(outside_, link);
     std::uint32_t error = 0;
     EXPECT_FALSE(DeleteFolderTree(link.string(), kDeleteTempFolder, &error));
-    EXPECT_EQ(error, cptlib::ERROR_DIRECTORY);
+    EXPECT_EQ(error, cptlib::kErrorDirectory);
     EXPECT_TRUE(fs::is_symlink(link));
     ExpectOutsideIntact();
 }
@@ -242,7 +242,7 @@ TEST(FindRoomiestFolder, StrictlyMoreWinsSoTheFirstOfEqualOnesDoes) {
     const FreeSpaceQuery query = [&](const std::string& path, std::uint64_t& bytes) {
         const auto it = free.find(path);
         if (it == free.end())
-            return cptlib::ERROR_PATH_NOT_FOUND;
+            return cptlib::kErrorPathNotFound;
         bytes = it->second;
         return 0u;
     };
@@ -390,7 +390,7 @@ TEST(CreateExtractFolder, MakesANewPrivateFolderAndNeverReusesAnEntry) {
     EXPECT_TRUE(fs::is_symlink(scratch.path() / "vrnlink00001"));
 
     std::string orphan = scratch.path().string() + "/missing/vrnorphan001/";
-    EXPECT_EQ(CreateExtractFolder(orphan), cptlib::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(CreateExtractFolder(orphan), cptlib::kErrorFileNotFound);
     EXPECT_EQ(orphan, scratch.path().string() + "/missing/vrnorphan001/");
 }
 

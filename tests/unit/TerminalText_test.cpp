@@ -139,12 +139,12 @@ TEST(TerminalText, BoxesSpeakTheRunsLanguage) {
         box.caption = "Setup";
         box.content = "?";
         box.iconKind = IconKind::Question;
-        box.buttons = {{IDOK, true, strings.GetText("OverwriteAllButton")},
-                       {IDRETRY, false, strings.GetText("Retry")},
-                       {IDCANCEL, false, strings.GetText("Cancel")}};
+        box.buttons = {{kIdOk, true, strings.GetText("OverwriteAllButton")},
+                       {kIdRetry, false, strings.GetText("Retry")},
+                       {kIdCancel, false, strings.GetText("Cancel")}};
         std::istringstream in("");
         std::ostringstream out;
-        EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), IDCANCEL);
+        EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), kIdCancel);
         for (const auto& word : c.words)
             EXPECT_NE(out.str().find(word), std::string::npos) << word << "\n" << out.str();
         // Ended prompt: one line that says so.
@@ -168,13 +168,13 @@ TEST(TerminalText, YesNoTakesTheLanguagesInitials) {
         int answer;
     };
     const Case cases[] = {
-        {"en-US", "y", IDYES},      {"en-US", "N", IDNO},       {"en-US", "yes", IDYES},
-        {"de", "j", IDYES},         {"de", "J", IDYES},         {"de", "y", IDYES},
-        {"de", "n", IDNO},          {"de", "nein", IDNO},       {"fr", "o", IDYES},
-        {"ru-RU", "\u0434", IDYES}, {"ru-RU", "\u0414", IDYES}, {"ru-RU", "\u043d", IDNO},
-        {"el-GR", "\u03bd", IDYES}, {"el-GR", "\u038c", IDNO},  {"el-GR", "\u03cc", IDNO},
-        {"ja-JP", "\u306f", IDYES}, {"ja-JP", "y", IDYES},      {"ja-JP", "n", IDNO},
-        {"pl-PL", "t", IDYES},      {"cs-CZ", "a", IDYES},      {"de", "x\nj", IDYES},
+        {"en-US", "y", kIdYes},      {"en-US", "N", kIdNo},       {"en-US", "yes", kIdYes},
+        {"de", "j", kIdYes},         {"de", "J", kIdYes},         {"de", "y", kIdYes},
+        {"de", "n", kIdNo},          {"de", "nein", kIdNo},       {"fr", "o", kIdYes},
+        {"ru-RU", "\u0434", kIdYes}, {"ru-RU", "\u0414", kIdYes}, {"ru-RU", "\u043d", kIdNo},
+        {"el-GR", "\u03bd", kIdYes}, {"el-GR", "\u038c", kIdNo},  {"el-GR", "\u03cc", kIdNo},
+        {"ja-JP", "\u306f", kIdYes}, {"ja-JP", "y", kIdYes},      {"ja-JP", "n", kIdNo},
+        {"pl-PL", "t", kIdYes},      {"cs-CZ", "a", kIdYes},      {"de", "x\nj", kIdYes},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.culture) + ": " + c.typed);
@@ -183,7 +183,7 @@ TEST(TerminalText, YesNoTakesTheLanguagesInitials) {
         MessageBoxContent box;
         box.content = strings.GetText("VerifyCancel");
         box.iconKind = IconKind::Question;
-        box.buttons = ButtonsForType(MB_YESNO | MB_DEFBUTTON2, &strings);
+        box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, &strings);
         std::istringstream in(c.typed + "\n");
         std::ostringstream out;
         EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), c.answer) << out.str();
@@ -192,10 +192,10 @@ TEST(TerminalText, YesNoTakesTheLanguagesInitials) {
     const auto germanTable = Table("de");
     const IStringResources& german = *germanTable;
     MessageBoxContent box;
-    box.buttons = ButtonsForType(MB_YESNO | MB_DEFBUTTON2, &german);
+    box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, &german);
     std::istringstream in("\n");
     std::ostringstream out;
-    EXPECT_EQ(TerminalMessageBox(&in, out, &german).Show(box), IDNO);
+    EXPECT_EQ(TerminalMessageBox(&in, out, &german).Show(box), kIdNo);
     EXPECT_NE(out.str().find("Antwort (J/N) [N]: "), std::string::npos) << out.str();
 }
 

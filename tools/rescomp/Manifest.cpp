@@ -44,10 +44,10 @@ cptlib::ResourceId Id(const std::string& token, const std::string& what) {
 
 cptlib::ResourceId Type(const std::string& token) {
     static const std::pair<const char*, std::uint16_t> kSymbols[] = {
-        {"RT_ICON", cptlib::RT_ICON},
-        {"RT_RCDATA", cptlib::RT_RCDATA},
-        {"RT_GROUP_ICON", cptlib::RT_GROUP_ICON},
-        {"RT_MANIFEST", cptlib::RT_MANIFEST},
+        {"RT_ICON", cptlib::kRtIcon},
+        {"RT_RCDATA", cptlib::kRtRcData},
+        {"RT_GROUP_ICON", cptlib::kRtGroupIcon},
+        {"RT_MANIFEST", cptlib::kRtManifest},
     };
     for (const auto& [symbol, id] : kSymbols)
         if (token == symbol)
@@ -66,7 +66,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 bool IsIcon(const cptlib::ResourceId& type) {
-    return type.name.empty() && type.id == cptlib::RT_ICON;
+    return type.name.empty() && type.id == cptlib::kRtIcon;
 }
 
 } // namespace
@@ -108,10 +108,10 @@ std::vector<Resource> LoadManifest(const std::filesystem::path& manifest,
                 r.data.assign(size, '\0');
                 resources.push_back(std::move(r));
             } else if (kind == "icon") {
-                if (!r.type.name.empty() || r.type.id != cptlib::RT_GROUP_ICON)
+                if (!r.type.name.empty() || r.type.id != cptlib::kRtGroupIcon)
                     throw CompileError("an icon source needs the type RT_GROUP_ICON");
                 inputs.push_back(folder / argument);
-                // Images of several icons share the RT_ICON numbers.
+                // Images of several icons share the kRtIcon numbers.
                 std::size_t next = 1;
                 for (const Resource& earlier : resources)
                     if (IsIcon(earlier.type) && earlier.name.name.empty())

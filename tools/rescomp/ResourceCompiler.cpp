@@ -200,13 +200,13 @@ std::vector<Resource> IconResources(std::string_view ico, const cptlib::Resource
         if (offset > ico.size() || bytes > ico.size() - offset || bytes == 0)
             throw CompileError("icon image " + std::to_string(i) + " lies outside the file");
         const auto id = static_cast<std::uint16_t>(firstIconId + i);
-        result.push_back({cptlib::RT_ICON, id, language, std::string(ico.substr(offset, bytes))});
+        result.push_back({cptlib::kRtIcon, id, language, std::string(ico.substr(offset, bytes))});
         // The group entry repeats the first 12 bytes of the file's entry and names the image.
         const std::size_t g = kHeader + i * kGroupEntry;
         group.replace(g, 12, ico.substr(e, 12));
         Put16(group, g + 12, id);
     }
-    result.push_back({cptlib::RT_GROUP_ICON, groupName, language, std::move(group)});
+    result.push_back({cptlib::kRtGroupIcon, groupName, language, std::move(group)});
     return result;
 }
 

@@ -31,8 +31,8 @@ public:
 // the platform compares them. Throws CompileError for a duplicate or an unstorable resource.
 std::string BuildResourceTree(const std::vector<Resource>& resources, std::uint32_t baseRva = 0);
 
-// Splits an .ico file into one RT_ICON resource per image, numbered from `firstIconId`, and the
-// RT_GROUP_ICON directory `groupName` that lists them. Throws CompileError for a damaged file.
+// Splits an .ico file into one kRtIcon resource per image, numbered from `firstIconId`, and the
+// kRtGroupIcon directory `groupName` that lists them. Throws CompileError for a damaged file.
 std::vector<Resource> IconResources(std::string_view ico, const cptlib::ResourceId& groupName,
                                     std::uint16_t language, std::uint16_t firstIconId);
 

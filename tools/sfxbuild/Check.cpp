@@ -238,7 +238,7 @@ ItemNames CheckArchiveItems(const fs::path& archive) {
         if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok()) {
             // Enciphered items (no password here): the rest as the headers list them. Their
             // link targets are enciphered data; the launcher checks those as it extracts.
-            if (status.code == sfx::E_ABORT && status.text.empty())
+            if (status.code == sfx::kHrAbort && status.text.empty())
                 break;
             throw BuildError(where + "cannot list the items" +
                              (status.text.empty() ? "" : ": " + status.text));

@@ -50,10 +50,10 @@ void Stamp(const std::filesystem::path& file, const std::vector<std::string>& as
             if (a.value.find(marker) != std::string::npos)
                 throw BuildError(where + "the value for '" + a.name + "' holds the marker text '" +
                                  marker + "', which would break the launcher file");
-        const cptlib::HRESULT hr = cptlib::LocateFileResource(file, cptlib::RT_RCDATA, a.name,
+        const cptlib::HRESULT hr = cptlib::LocateFileResource(file, cptlib::kRtRcData, a.name,
                                                               std::nullopt, a.offset, a.size);
-        if (hr == cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_NAME_NOT_FOUND) ||
-            hr == cptlib::HResultFromWin32(cptlib::ERROR_RESOURCE_TYPE_NOT_FOUND))
+        if (hr == cptlib::HResultFromWin32(cptlib::kErrorResourceNameNotFound) ||
+            hr == cptlib::HResultFromWin32(cptlib::kErrorResourceTypeNotFound))
             throw BuildError(where + "unknown slot '" + a.name + "'");
         if (hr == cptlib::HRESULT_RESOURCE_DATA_NOT_FOUND)
             throw BuildError(where + "not a program file with resources (PE or ELF)");

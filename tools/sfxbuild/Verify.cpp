@@ -27,7 +27,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 // Damage, as opposed to a file that cannot be read.
 bool IsDamage(const sfx::ArchiveStatus& status) {
     return !status.text.empty() || status.code == cptlib::HRESULT_INVALID_DATA ||
-           status.code == sfx::HRESULT_CRC_ERROR || status.code == sfx::E_NOTIMPL;
+           status.code == sfx::HRESULT_CRC_ERROR || status.code == sfx::kHrNotImpl;
 }
 
 std::string Reason(const sfx::ArchiveStatus& status) {
@@ -35,7 +35,7 @@ std::string Reason(const sfx::ArchiveStatus& status) {
         return status.text;
     if (status.code == sfx::HRESULT_CRC_ERROR)
         return "its check sum does not match";
-    if (status.code == sfx::E_NOTIMPL)
+    if (status.code == sfx::kHrNotImpl)
         return "it uses a method the launcher cannot decode";
     if (status.code == cptlib::HRESULT_INVALID_DATA)
         return "its data cannot be decoded";

@@ -197,7 +197,7 @@ void CBigMessageBox::OnInitDialog() {
     }
 
     if (buttons_.empty())
-        buttons_.push_back({IDOK, false, "OK"});
+        buttons_.push_back({kIdOk, false, "OK"});
 
     text_ = new CRichEditCtrlEx(this);
     text_->setProperty("controlId", kTextControlId);
@@ -344,14 +344,14 @@ int CBigMessageBox::ScreenTextHeightLimit() const {
 }
 
 void CBigMessageBox::OnCommand(int id) {
-    if (id == IDCANCEL) {
+    if (id == kIdCancel) {
         if (flags_ & MBF_NO_CLOSE)
             return;
-        done(IDCANCEL);
+        done(kIdCancel);
         return;
     }
-    if (id == IDOK) {
-        int result = buttons_.empty() ? IDOK : buttons_.front().id;
+    if (id == kIdOk) {
+        int result = buttons_.empty() ? kIdOk : buttons_.front().id;
         for (QPushButton* button : buttonControls_)
             if (button->hasFocus())
                 result = ButtonId(button);
@@ -362,7 +362,7 @@ void CBigMessageBox::OnCommand(int id) {
 }
 
 void CBigMessageBox::reject() {
-    OnCommand(IDCANCEL);
+    OnCommand(kIdCancel);
 }
 
 void CBigMessageBox::keyPressEvent(QKeyEvent* event) {
@@ -377,13 +377,13 @@ void CBigMessageBox::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         switch (event->key()) {
         case Qt::Key_Escape:
-            OnCommand(IDCANCEL);
+            OnCommand(kIdCancel);
             event->accept();
             return;
         case Qt::Key_Return:
         case Qt::Key_Enter: {
             // The focused button, else the default one, as the dialog manager picks.
-            int id = IDOK;
+            int id = kIdOk;
             for (QPushButton* button : buttonControls_)
                 if (button->isDefault())
                     id = ButtonId(button);
@@ -403,7 +403,7 @@ void CBigMessageBox::keyPressEvent(QKeyEvent* event) {
 
 void CBigMessageBox::closeEvent(QCloseEvent* event) {
     event->ignore();
-    OnCommand(IDCANCEL);
+    OnCommand(kIdCancel);
 }
 
 void CBigMessageBox::showEvent(QShowEvent* event) {

@@ -77,7 +77,7 @@ public:
     // Lays the box out for this density instead of the screen's; the font follows.
     void SetPixelsPerInch(int pixelsPerInch);
 
-    // The id of the button that ended the box, or IDCANCEL for Esc and the close box.
+    // The id of the button that ended the box, or kIdCancel for Esc and the close box.
     int DoModal();
     // The id the box ended with (0 while it runs).
     int ResultId() const { return result(); }

@@ -238,7 +238,7 @@ void CloseModalDialogs(const QWidget* keep) {
         if (modal == nullptr || modal == keep)
             return;
         if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->done(IDCANCEL);
+            dialog->done(kIdCancel);
         else
             modal->close();
         if (QApplication::activeModalWidget() == modal)

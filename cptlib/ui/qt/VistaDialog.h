@@ -75,7 +75,7 @@ private:
 
 namespace cptlib {
 
-// Ends the open modal dialogs, innermost first, as their Cancel would (result IDCANCEL), apart
+// Ends the open modal dialogs, innermost first, as their Cancel would (result kIdCancel), apart
 // from `keep` and what lies under it. On the GUI thread.
 void CloseModalDialogs(const QWidget* keep = nullptr);
 
