@@ -8,6 +8,8 @@
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
 
+#include <pwd.h>
+
 namespace sfx {
 
 namespace {
@@ -128,22 +130,55 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
     view.ShowExtractSuccess(box, extractDir);
 }
 
-std::string RefusedTargetFolderText(const std::string& folder) {
+namespace {
+
+std::string UserName(std::uint32_t uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer, sizeof buffer, &found) == 0 &&
+        found != nullptr && found->pw_name != nullptr)
+        return found->pw_name;
+    return std::to_string(uid);
+}
+
+} // namespace
+
+std::string OpenTargetFolder(const std::string& folder,
+                             std::shared_ptr<const cptlib::platform::FolderHandle>& handle) {
     namespace platform = cptlib::platform;
+    handle.reset();
     if (!platform::RunningAsRoot())
         return {};
-    const std::string shown = cptlib::DisplayName(folder);
-    switch (platform::QueryFolderTrust(folder)) {
-    case platform::FolderTrust::Trusted:
+    auto opened = std::make_shared<platform::FolderHandle>();
+    platform::FolderRefusal refusal;
+    if (platform::OpenFolderSafely(folder, *opened, refusal)) {
+        handle = std::move(opened);
         return {};
-    case platform::FolderTrust::Link:
-        return "The folder '" + shown +
-               "' is reached through a symbolic link; a run as root does not extract there.";
-    case platform::FolderTrust::OtherOwner:
+    }
+    using Reason = platform::FolderRefusal::Reason;
+    const std::string target = cptlib::DisplayName(folder);
+    const std::string where = cptlib::DisplayName(refusal.where);
+    const std::string because = "; a run as root does not extract to '" + target +
+                                "', since that user could swap what is written there for a "
+                                "link to a place of their choosing.";
+    switch (refusal.reason) {
+    case Reason::OtherOwner:
+        return "The folder '" + where + "' belongs to another user (" + UserName(refusal.owner) +
+               ")" + because;
+    case Reason::OthersLink:
+        return "'" + where + "' is a symbolic link of another user (" + UserName(refusal.owner) +
+               ") in a folder open to all" + because;
+    case Reason::OthersMayWrite:
+        return "The folder '" + where +
+               "' can be changed by other users (they may write to it and it is not sticky); a "
+               "run as root does not extract to '" +
+               target + "', since they could swap what is written there.";
+    case Reason::Failed:
+    case Reason::None:
         break;
     }
-    return "The folder '" + shown +
-           "' belongs to another user; a run as root does not extract there.";
+    return "Cannot create \"" + where + "\": " + cptlib::SystemErrorText(refusal.error);
 }
 
 } // namespace sfx

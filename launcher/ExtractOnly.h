@@ -3,9 +3,11 @@
 // to the folder.
 
 #include "cptlib/localization/StringResources.h"
+#include "cptlib/platform/FolderTree.h"
 #include "cptlib/ui/MessageBox.h"
 #include "launcher/ProgressView.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,9 +39,12 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
                        const std::vector<std::string>& extractedNames,
                        const cptlib::IStringResources& strings, IProgressView& view);
 
-// Empty when this process may extract into `folder`; otherwise why not. A run as root refuses a
-// folder that another user owns (or whose nearest existing parent they own) and one reached
-// through a symbolic link, since that user could redirect what root writes.
-std::string RefusedTargetFolderText(const std::string& folder);
+// Empty when this process may extract into `folder`; otherwise why not. A run as root opens
+// the folder, making what is missing, by walking it from "/" (OpenFolderSafely) and keeps it in
+// `handle`, so that every item is made through it: it refuses a folder on the way that another
+// user owns or may change, and a link that another user could replace, naming which one. Other
+// runs leave `handle` empty.
+std::string OpenTargetFolder(const std::string& folder,
+                             std::shared_ptr<const cptlib::platform::FolderHandle>& handle);
 
 } // namespace sfx

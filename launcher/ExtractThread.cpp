@@ -78,13 +78,13 @@ private:
     Result ExtractSymlink(const ArchiveItem& item, const std::vector<std::string>& parts);
     Result ExtractHardLink(const ArchiveItem& item, const std::vector<std::string>& parts);
     // Clears the way for a new item whose name is taken: asks before replacing what is there.
-    // `skip` when the user keeps the existing one.
-    Result MakeRoom(const ArchiveItem& item, const std::vector<std::string>& parts, bool& skip);
+    // `skip` when the user keeps the existing one. Without `remove` the existing entry stays,
+    // for a file that replaces it once complete.
+    Result MakeRoom(const ArchiveItem& item, const std::vector<std::string>& parts, bool& skip,
+                    bool remove = true);
     Result CreationFailure(std::uint32_t error, const std::vector<std::string>& parts) const;
     Result WriteFailure();
     bool UnderExtractedLink(const std::vector<std::string>& parts) const;
-    // After a failure or a cancel: a file cut short is not left behind looking complete.
-    void RemoveIncompleteFiles();
     void ApplyFolderModes();
     std::uint64_t Completed() const { return writer_.Written() + otherBytes_; }
 
@@ -94,9 +94,8 @@ private:
     IArchiveReader& reader_;
     TargetFolder target_;
     FileWriteQueue writer_;
-    std::uint64_t otherBytes_ = 0;        // link targets and skipped files count as done
-    std::set<std::string> links_;         // links made in this run
-    std::vector<std::string> unfinished_; // the file whose data is still coming
+    std::uint64_t otherBytes_ = 0; // link targets and skipped files count as done
+    std::set<std::string> links_;  // links made in this run
     std::vector<std::pair<std::vector<std::string>, std::uint32_t>> folderModes_;
     // Archived modes lose the set-id and sticky bits and what the umask takes away.
     std::uint32_t modeMask_;
@@ -147,14 +146,13 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
             break;
         }
     }
-    // What was handed to the writer is written (or dropped after a failure) before the outcome.
+    // What was handed to the writer is written (or dropped after a failure) before the outcome;
+    // a file cut short is removed by the writer, never left looking complete.
     const std::uint32_t writeError = writer_.Drain();
     if (result.Ok() && writeError != 0)
         result = WriteFailure();
-    if (!result.Ok()) {
-        RemoveIncompleteFiles();
+    if (!result.Ok())
         return result;
-    }
     ApplyFolderModes();
     if (const HRESULT hr = owner_.ReportCompleted(owner_.total_); hr != cptlib::kHrOk)
         return {hr, {}};
@@ -163,7 +161,7 @@ CExtractThread::Result CExtractThread::Items::ExtractAll() {
 
 CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
                                                        const std::vector<std::string>& parts,
-                                                       bool& skip) {
+                                                       bool& skip, bool remove) {
     skip = false;
     TargetEntry existing = TargetEntry::None;
     if (const std::uint32_t error = target_.Lookup(parts, existing))
@@ -182,6 +180,8 @@ CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
         otherBytes_ += item.size;
         return {};
     }
+    if (!remove)
+        return {};
     // A link in the way is removed, never written through.
     if (const std::uint32_t error = target_.Remove(parts))
         return CreationFailure(error, parts);
@@ -194,18 +194,31 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     // Private until its data is written; an archive without permissions gets the umask's.
     const std::uint32_t mode = item.hasMode ? 0600 : 0666;
     std::uint32_t error = target_.CreateFile(parts, mode, file);
+    FileWriteQueue::Place place;
+    std::vector<std::string> created = parts;
     if (error == cptlib::kErrorFileExists) {
         bool skip = false;
-        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        if (Result room = MakeRoom(item, parts, skip, false); !room.Ok() || skip)
             return room;
-        error = target_.CreateFile(parts, mode, file);
+        // Written beside the existing entry, which it replaces once complete and checked: a
+        // damaged item, a cancel or a failure leaves the user's file as it was.
+        for (int attempt = 0; attempt < 100 && error == cptlib::kErrorFileExists; ++attempt) {
+            created.back() = "." + MakeRandomFolderName() + ".part";
+            error = target_.CreateFile(created, mode, file);
+        }
+        place.final = parts.back();
     }
     if (error != 0)
         return CreationFailure(error, parts);
+    place.created = created.back();
+    if (const std::uint32_t opened = target_.OpenParentFolder(parts, place.folder)) {
+        file.reset();
+        target_.Remove(created);
+        return CreationFailure(opened, parts);
+    }
     writer_.Begin(std::move(file), JoinParts(parts),
-                  item.hasMode ? std::optional<std::uint32_t>(item.mode & modeMask_)
-                               : std::nullopt);
-    unfinished_ = parts;
+                  item.hasMode ? std::optional<std::uint32_t>(item.mode & modeMask_) : std::nullopt,
+                  std::move(place));
     for (;;) {
         std::span<const std::uint8_t> block;
         if (const ArchiveStatus status = reader_.ReadBlock(block); !status.Ok())
@@ -219,7 +232,6 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     }
     if (!writer_.End())
         return WriteFailure();
-    unfinished_.clear();
     return {};
 }
 
@@ -304,14 +316,6 @@ CExtractThread::Result CExtractThread::Items::WriteFailure() {
     const std::uint32_t error = writer_.Drain();
     owner_.currentItem_ = writer_.ErrorName();
     return {cptlib::HResultFromWin32(error != 0 ? error : cptlib::kErrorInvalidFunction), {}};
-}
-
-void CExtractThread::Items::RemoveIncompleteFiles() {
-    if (!unfinished_.empty())
-        target_.Remove(unfinished_);
-    std::vector<std::string> failed;
-    if (writer_.Error() != 0 && SplitItemName(writer_.ErrorName(), failed) && failed != unfinished_)
-        target_.Remove(failed);
 }
 
 void CExtractThread::Items::ApplyFolderModes() {

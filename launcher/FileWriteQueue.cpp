@@ -1,6 +1,11 @@
 #include "launcher/FileWriteQueue.h"
 
+#include "cptlib/SystemError.h"
 #include "cptlib/platform/TargetFolder.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -13,8 +18,7 @@ FileWriteQueue::FileWriteQueue(std::size_t buffers, std::size_t bufferSize)
 }
 
 FileWriteQueue::~FileWriteQueue() {
-    if (current_)
-        End();
+    Abandon();
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -35,12 +39,13 @@ std::vector<std::uint8_t> FileWriteQueue::TakeBuffer() {
 }
 
 void FileWriteQueue::Begin(cptlib::platform::FileDescriptor file, std::string name,
-                           std::optional<std::uint32_t> mode) {
+                           std::optional<std::uint32_t> mode, Place place) {
     if (current_)
         End();
     if (!writer_.joinable())
         writer_ = std::thread([this] { WriterLoop(); });
-    current_ = std::make_shared<OutputFile>(OutputFile{std::move(file), std::move(name), mode});
+    current_ = std::make_shared<OutputFile>(
+        OutputFile{std::move(file), std::move(name), mode, std::move(place)});
     buffer_ = TakeBuffer();
 }
 
@@ -69,18 +74,24 @@ bool FileWriteQueue::End() {
     return Error() == 0;
 }
 
-void FileWriteQueue::Submit(bool last) {
+void FileWriteQueue::Abandon() {
+    if (current_) {
+        Submit(true, true);
+        current_.reset();
+    }
+}
+
+void FileWriteQueue::Submit(bool last, bool abandoned) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Job{current_, std::move(buffer_), last});
+        queue_.push_back(Job{current_, std::move(buffer_), last, abandoned});
     }
     buffer_ = {};
     changed_.notify_all();
 }
 
 std::uint32_t FileWriteQueue::Drain() {
-    if (current_)
-        End();
+    Abandon();
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
     return Error();
@@ -99,6 +110,24 @@ void FileWriteQueue::Fail(std::uint32_t error, const std::string& name) {
     }
 }
 
+void FileWriteQueue::Close(OutputFile& file, bool complete) {
+    Place& place = file.place;
+    if (complete) {
+        std::uint32_t error = cptlib::platform::FinishFile(file.file, file.mode);
+        if (error == 0 && place.folder && !place.final.empty() &&
+            ::renameat(place.folder.get(), place.created.c_str(), place.folder.get(),
+                       place.final.c_str()) != 0)
+            error = cptlib::LastWin32Error();
+        if (error == 0)
+            return;
+        Fail(error, file.name);
+    }
+    // Never left behind looking finished: a short file with its final permissions.
+    file.file.reset();
+    if (place.folder && !place.created.empty())
+        ::unlinkat(place.folder.get(), place.created.c_str(), 0);
+}
+
 void FileWriteQueue::WriterLoop() {
     for (;;) {
         Job job;
@@ -113,18 +142,15 @@ void FileWriteQueue::WriterLoop() {
         }
         OutputFile& file = *job.file;
         // After a failure the rest is dropped; the files are still closed.
-        if (Error() == 0 && !job.data.empty()) {
+        if (Error() == 0 && !job.abandoned && !job.data.empty()) {
             if (const std::uint32_t error =
                     cptlib::platform::WriteFully(file.file, job.data.data(), job.data.size()))
                 Fail(error, file.name);
             else
                 written_.fetch_add(job.data.size());
         }
-        if (job.last && file.file) {
-            const std::uint32_t error = cptlib::platform::FinishFile(file.file, file.mode);
-            if (error != 0 && Error() == 0)
-                Fail(error, file.name);
-        }
+        if (job.last && file.file)
+            Close(file, Error() == 0 && !job.abandoned);
         job.data.clear();
         job.file.reset();
         {

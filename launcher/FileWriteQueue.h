@@ -27,21 +27,34 @@ public:
 
     explicit FileWriteQueue(std::size_t buffers = kDefaultBuffers,
                             std::size_t bufferSize = kDefaultBufferSize);
-    // Writes what was handed over, then stops the thread.
+    // Writes what was handed over (a file not ended is abandoned), then stops the thread.
     ~FileWriteQueue();
     FileWriteQueue(const FileWriteQueue&) = delete;
     FileWriteQueue& operator=(const FileWriteQueue&) = delete;
 
+    // Where a file lies: the open folder that holds it, the name it was made under and, for a
+    // file written beside an existing one, the name it takes once complete.
+    struct Place {
+        cptlib::platform::FileDescriptor folder;
+        std::string created;
+        std::string final; // empty: stays under `created`
+    };
+
     // Starts the next file; `name` names it in a failure. The file gets `mode` (when given) and
-    // the current time once its data is written, then it is closed.
+    // the current time once its data is written, then it is closed and, with a `place` whose
+    // `final` is set, renamed over what has that name. A file that does not end complete (a
+    // write failed, before or in it, or it was abandoned) is removed from its `place`.
     void Begin(cptlib::platform::FileDescriptor file, std::string name,
-               std::optional<std::uint32_t> mode);
+               std::optional<std::uint32_t> mode, Place place = {});
     // Appends data to the current file. False once writing has failed.
     bool Append(std::span<const std::uint8_t> data);
     // Hands over the rest of the current file and its closing.
     bool End();
+    // The current file stays incomplete: closed and removed, never finished.
+    void Abandon();
 
-    // Waits until everything handed over has been written; the first failure's Win32 number.
+    // Waits until everything handed over has been written, abandoning a current file that was
+    // not ended; the first failure's Win32 number.
     std::uint32_t Drain();
 
     // The first failure (0 while none) and the name of its file; stable once set.
@@ -56,14 +69,18 @@ private:
         cptlib::platform::FileDescriptor file;
         std::string name;
         std::optional<std::uint32_t> mode;
+        Place place;
     };
     struct Job {
         std::shared_ptr<OutputFile> file;
         std::vector<std::uint8_t> data;
         bool last = false;
+        bool abandoned = false;
     };
 
-    void Submit(bool last);
+    void Submit(bool last, bool abandoned = false);
+    // On the writer: finishes the file, or removes it when it is not complete.
+    void Close(OutputFile& file, bool complete);
     std::vector<std::uint8_t> TakeBuffer();
     void WriterLoop();
     void Fail(std::uint32_t error, const std::string& name);

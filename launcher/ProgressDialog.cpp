@@ -248,6 +248,7 @@ void CSelfExtractingDlg::OnStartExtract() {
 }
 
 void CSelfExtractingDlg::StartExtraction() {
+    std::shared_ptr<const cptlib::platform::FolderHandle> targetHandle;
     if (!settings_.extractOnly) {
         // The worker would also make a missing folder, but only a folder made here, new and
         // private, is safe to fill in a shared temporary folder.
@@ -265,7 +266,7 @@ void CSelfExtractingDlg::StartExtraction() {
         }
         ownedFolder_ = settings_.extractDir;
         ownedHandle_ = std::move(handle);
-    } else if (const std::string refused = RefusedTargetFolderText(settings_.extractDir);
+    } else if (const std::string refused = OpenTargetFolder(settings_.extractDir, targetHandle);
                !refused.empty()) {
         SETUP_LOG(cptlib::Severity::Error) << refused;
         ShowError(refused);
@@ -275,6 +276,8 @@ void CSelfExtractingDlg::StartExtraction() {
     }
     job_.extractFolder = settings_.extractDir;
     job_.folder = ownedHandle_;
+    if (targetHandle)
+        job_.folder = std::move(targetHandle);
     extracting_ = worker_->Start(job_);
     if (!extracting_) {
         ShowError("The extraction worker could not be started.");
@@ -455,6 +458,11 @@ void CSelfExtractingDlg::StartSetup() {
     info.notifyWindow = inbox_.Handle();
     SETUP_LOG(cptlib::Severity::Normal)
         << "Starting the setup '" << info.setupFile << "' with '" << info.parameters << "'.";
+    // Killed before its setup, this process must not leave the folder to the next run's sweep.
+    if (folderLock_.Held())
+        if (const std::uint32_t error = folderLock_.PassToChildren())
+            SETUP_LOG(cptlib::Severity::Warning)
+                << "The setup cannot share the folder's lock: " << error;
     if (!setupWorker_->Start(info)) {
         ShowError("The setup worker could not be started.");
         RemoveTemporaryFolder();

@@ -5,6 +5,9 @@
 #include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
+#include <ctime>
+
+#include <sys/stat.h>
 
 namespace sfx {
 
@@ -14,6 +17,22 @@ bool IsRunFolderName(std::string_view name) {
     return std::all_of(name.begin() + 3, name.end(),
                        [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
+
+bool IsPendingFolderName(std::string_view name) {
+    return name.size() > kPendingFolderSuffix.size() && name.ends_with(kPendingFolderSuffix) &&
+           IsRunFolderName(name.substr(0, name.size() - kPendingFolderSuffix.size()));
+}
+
+namespace {
+
+bool OldEnough(const std::string& path) {
+    struct stat status {};
+    // The change time: nobody can set it back.
+    return ::lstat(path.c_str(), &status) == 0 &&
+           status.st_ctime + kPendingFolderAgeSeconds < std::time(nullptr);
+}
+
+} // namespace
 
 std::vector<std::string> RemoveStaleFolders(const std::string& parent) {
     namespace platform = cptlib::platform;
@@ -26,9 +45,12 @@ std::vector<std::string> RemoveStaleFolders(const std::string& parent) {
             return removed;
     }
     for (const auto& name : names) {
-        if (!IsRunFolderName(name))
+        const bool pending = IsPendingFolderName(name);
+        if (!pending && !IsRunFolderName(name))
             continue;
         const std::string path = JoinPath(parent, name);
+        if (pending && !OldEnough(path))
+            continue;
         platform::FolderLock lock;
         if (!platform::LockStaleFolder(path, lock))
             continue;

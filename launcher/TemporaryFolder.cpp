@@ -355,15 +355,34 @@ std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
         RemoveStaleFolders(parent);
     // Another user's entry of that name in a shared folder must never become ours.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::uint32_t error = cptlib::platform::CreateOwnFolder(path, handle);
-        // A later run's sweep may take the folder between its making and its lock.
-        if (error == 0 && lock != nullptr &&
-            cptlib::platform::LockOwnFolder(path, *lock) == cptlib::kErrorFileNotFound)
-            error = cptlib::kErrorAlreadyExists;
-        if (error != cptlib::kErrorAlreadyExists) {
-            if (error == 0)
-                folder = slash ? path + '/' : path;
-            return error;
+        if (lock == nullptr) {
+            const std::uint32_t error = cptlib::platform::CreateOwnFolder(path, handle);
+            if (error != cptlib::kErrorAlreadyExists) {
+                if (error == 0)
+                    folder = slash ? path + '/' : path;
+                return error;
+            }
+        } else {
+            // Made and locked under a name the sweep leaves alone, and only then given the name
+            // of a run's folder: no run's sweep can take a folder that a live run is opening.
+            const std::string pending = path + std::string(kPendingFolderSuffix);
+            std::uint32_t error = cptlib::platform::CreateOwnFolder(pending, handle);
+            if (error == 0 &&
+                cptlib::platform::LockOwnFolder(pending, *lock) == cptlib::kErrorFileNotFound)
+                error = cptlib::kErrorAlreadyExists;
+            if (error == 0) {
+                error = cptlib::platform::RenameNoReplace(pending, path);
+                if (error != 0) {
+                    cptlib::platform::RemoveFolderIfSame(pending, handle);
+                    handle.Close();
+                    lock->Release();
+                }
+            }
+            if (error != cptlib::kErrorAlreadyExists) {
+                if (error == 0)
+                    folder = slash ? path + '/' : path;
+                return error;
+            }
         }
         path = parent + MakeRandomFolderName();
     }

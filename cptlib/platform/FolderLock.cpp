@@ -36,6 +36,13 @@ int Flock(int fd, int operation) {
 
 } // namespace
 
+std::uint32_t FolderLock::PassToChildren() noexcept {
+    if (!folder_)
+        return kErrorInvalidHandle;
+    // A flock belongs to the open file description: every inherited copy keeps it held.
+    return ::fcntl(folder_.get(), F_SETFD, 0) == 0 ? 0 : LastWin32Error();
+}
+
 std::uint32_t LockOwnFolder(const std::string& path, FolderLock& lock) {
     lock.Release();
     struct stat opened {};

@@ -14,6 +14,10 @@ class FolderLock {
 public:
     bool Held() const noexcept { return static_cast<bool>(folder_); }
     void Release() noexcept { folder_.reset(); }
+    // Lets programs started from now on hold the lock too, so that a setup (and the helpers it
+    // leaves) keeps its folder claimed when this process is killed before it. Returns a Win32
+    // error number, 0 on success.
+    std::uint32_t PassToChildren() noexcept;
 
 private:
     friend std::uint32_t LockOwnFolder(const std::string& path, FolderLock& lock);

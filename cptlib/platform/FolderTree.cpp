@@ -3,6 +3,7 @@
 #include "cptlib/SystemError.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -105,8 +106,11 @@ std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
         return errno == EEXIST ? kErrorAlreadyExists : LastWin32Error();
     const int fd =
         ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return kErrorAlreadyExists;
         return errno == ELOOP || errno == ENOTDIR ? kErrorAccessDenied : LastWin32Error();
+    }
     folder.fd_ = fd;
     struct stat st {};
     // Another user may have put their own folder in place of the new one in between.
@@ -116,6 +120,21 @@ std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
         return kErrorAccessDenied;
     }
     return 0;
+}
+
+std::uint32_t RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno == EEXIST)
+        return kErrorAlreadyExists;
+    if (errno != EINVAL && errno != ENOSYS)
+        return LastWin32Error();
+    // A file system without the flag: the names are random, a clash between the check and the
+    // rename is one of this user's own runs.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0)
+        return kErrorAlreadyExists;
+    return Result(::rename(from.c_str(), to.c_str()));
 }
 
 std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy) {

@@ -11,6 +11,8 @@ namespace cptlib::platform {
 
 enum class EntryKind { Folder, Link, Other };
 
+struct FolderRefusal;
+
 struct EntryStatus {
     std::uint64_t device = 0, inode = 0; // which entry it is
     EntryKind kind = EntryKind::Other;
@@ -40,6 +42,8 @@ private:
     friend std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder);
     friend std::uint32_t OpenFolder(const FolderHandle* parent, const std::string& name,
                                     FolderHandle& folder);
+    friend bool OpenFolderSafely(const std::string& path, FolderHandle& folder,
+                                 FolderRefusal& refusal);
     int fd_ = -1;
 };
 
@@ -48,8 +52,12 @@ int DescriptorOf(const FolderHandle* folder);
 
 // Makes a new folder (mode 0700) at an absolute path and opens it, checked to be a folder of
 // this user, so that later work cannot be redirected by a change of the name.
-// kErrorAlreadyExists when the name is taken.
+// kErrorAlreadyExists when the name is taken, or when the new folder was gone before it could
+// be opened (another process took the name meanwhile).
 std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
+// Renames an entry between absolute paths, never over an existing entry: kErrorAlreadyExists
+// when `to` is taken.
+std::uint32_t RenameNoReplace(const std::string& from, const std::string& to);
 // A second handle on the same folder.
 std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy);
 // Removes the empty folder at an absolute path only while it is still `folder`;

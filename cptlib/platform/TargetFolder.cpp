@@ -164,6 +164,14 @@ std::uint32_t TargetFolder::Remove(NameParts name) {
     return ::unlinkat(folder, name.back().c_str(), 0) == 0 ? 0 : LastWin32Error();
 }
 
+std::uint32_t TargetFolder::OpenParentFolder(NameParts name, FileDescriptor& folder) {
+    int parent = -1;
+    if (const std::uint32_t error = OpenParent(name, false, parent))
+        return error;
+    folder.reset(::fcntl(parent, F_DUPFD_CLOEXEC, 0));
+    return folder ? 0 : LastWin32Error();
+}
+
 std::uint32_t TargetFolder::MakeSymlink(NameParts name, const std::string& target) {
     int folder = -1;
     if (const std::uint32_t error = OpenParent(name, true, folder))

@@ -48,6 +48,9 @@ public:
     // Removes a file or a link, never a folder.
     std::uint32_t Remove(NameParts name);
 
+    // A descriptor of the folder that holds the name, for work on the name later on.
+    std::uint32_t OpenParentFolder(NameParts name, FileDescriptor& folder);
+
     std::uint32_t MakeSymlink(NameParts name, const std::string& target);
 
     // A second name for an existing file; a copy of it where the file system refuses the link.

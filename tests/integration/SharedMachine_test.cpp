@@ -232,8 +232,9 @@ TEST_F(SharedMachine, ATemporaryFolderOthersCanWriteWithoutTheStickyBitIsPassedO
         << ReadFile(dir / "where");
 }
 
-// As root, /x refuses a folder that another user owns or that is reached through a link, with
-// the failure of a folder it cannot make, and writes nothing there.
+// As root, /x refuses a folder that another user owns, or one to be made in such a folder,
+// naming that user's folder, and writes nothing there; root's own link to root's own folder is
+// followed, wherever it stands in the path.
 TEST_F(SharedMachine, RootRefusesPlantedExtractFolders) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root";
@@ -243,6 +244,8 @@ TEST_F(SharedMachine, RootRefusesPlantedExtractFolders) {
     // Planted by another user, as that user.
     fs::create_directories(dir / "shared");
     fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+    fs::create_directories(dir / "open");
+    fs::permissions(dir / "open", fs::perms::all);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
     const auto planted = RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                      "--clear-groups", "mkdir", (dir / "shared/planted").string()});
@@ -250,23 +253,30 @@ TEST_F(SharedMachine, RootRefusesPlantedExtractFolders) {
         fs::create_directory(dir / "shared/planted");
         ASSERT_EQ(::chown((dir / "shared/planted").c_str(), kNobody, kNobody), 0);
     }
+    const std::string theirs = "The folder '" + (dir / "shared/planted").string() +
+                               "' belongs to another user (nobody); a run as root does not "
+                               "extract to '";
     struct Case {
         fs::path target;
-        const char* why;
+        std::string why;
     };
-    for (const Case& c : {Case{dir / "shared/planted", "belongs to another user"},
-                          Case{dir / "shared/planted/sub", "belongs to another user"},
-                          Case{dir / "link", "symbolic link"}}) {
+    for (const Case& c :
+         {Case{dir / "shared/planted", theirs + (dir / "shared/planted").string() + "'"},
+          Case{dir / "shared/planted/sub", theirs + (dir / "shared/planted/sub").string() + "'"},
+          Case{dir / "open/new",
+               "The folder '" + (dir / "open").string() + "' can be changed by other users"}}) {
         const auto r = Run(launcher, {"/x", c.target.string()});
         EXPECT_EQ(r.status, 65) << c.target << r.err;
         EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(c.target / "setup.sh")) << c.target;
     }
-    EXPECT_TRUE(fs::is_empty(dir / "mine"));
     EXPECT_TRUE(fs::is_empty(dir / "shared/planted"));
-    // The user's own folder is fine.
-    EXPECT_EQ(Run(launcher, {"/x", (dir / "mine").string()}).status, 0);
+    EXPECT_TRUE(fs::is_empty(dir / "open"));
+    // The user's own folders are fine: through root's link, and one still to be made.
+    EXPECT_EQ(Run(launcher, {"/x", (dir / "link").string()}).status, 0);
     EXPECT_TRUE(fs::exists(dir / "mine/setup.sh"));
+    EXPECT_EQ(Run(launcher, {"/x", (dir / "shared/new/deeper").string()}).status, 0);
+    EXPECT_TRUE(fs::exists(dir / "shared/new/deeper/setup.sh"));
 }
 
 } // namespace

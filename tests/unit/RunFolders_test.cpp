@@ -140,34 +140,66 @@ TEST_F(StaleFolders, ASharedTemporaryFolderIsPassedOver) {
     EXPECT_TRUE(IsRunFolderName(fs::path(chosen).filename().string())) << chosen;
 }
 
-TEST_F(StaleFolders, TrustOfATargetFolderForRoot) {
+// Refused is only what another user could swap; a missing folder is made, and a link nobody
+// else can change is followed, wherever it stands in the path.
+TEST_F(StaleFolders, ARootTargetFolderIsOpenedFromTheRoot) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs another user's folders";
     fs::create_directories(folder_ / "own/sub");
     fs::create_directory(folder_ / "theirs");
     ASSERT_EQ(::chown((folder_ / "theirs").c_str(), kNobody, kNobody), 0);
+    fs::create_directory(folder_ / "open");
+    fs::permissions(folder_ / "open", fs::perms::all);
+    fs::create_directory(folder_ / "sticky");
+    fs::permissions(folder_ / "sticky", fs::perms::all | fs::perms::sticky_bit);
     fs::create_directory_symlink(folder_ / "own", folder_ / "link");
-    ASSERT_EQ(::symlink((folder_ / "own").c_str(), (folder_ / "theirlink").c_str()), 0);
-    ASSERT_EQ(::lchown((folder_ / "theirlink").c_str(), kNobody, kNobody), 0);
-    using cptlib::platform::FolderTrust;
+    fs::create_directory_symlink("own/sub", folder_ / "relative");
+    ASSERT_EQ(::symlink((folder_ / "own").c_str(), (folder_ / "sticky/theirlink").c_str()), 0);
+    ASSERT_EQ(::lchown((folder_ / "sticky/theirlink").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::symlink((folder_ / "own").c_str(), (folder_ / "sticky/rootlink").c_str()), 0);
+    fs::create_directory_symlink(folder_ / "theirs", folder_ / "tothem");
+    using Reason = cptlib::platform::FolderRefusal::Reason;
     struct Case {
         const char* path;
-        FolderTrust trust;
+        Reason reason;
+        const char* where; // the folder or link named, below the test folder
+        const char* opened;
     };
     const Case cases[] = {
-        {"own", FolderTrust::Trusted},
-        {"own/sub", FolderTrust::Trusted},
-        {"own/new/deeper", FolderTrust::Trusted},
-        {"theirs", FolderTrust::OtherOwner},
-        {"theirs/new", FolderTrust::OtherOwner},
-        {"link", FolderTrust::Link},
-        {"link/", FolderTrust::Link},
-        {"link/sub", FolderTrust::Trusted}, // root's own link to root's own folder
-        {"theirlink/sub", FolderTrust::Link},
+        {"own", Reason::None, "", "own"},
+        {"own/new/deeper", Reason::None, "", "own/new/deeper"},
+        {"link", Reason::None, "", "own"},
+        {"link/", Reason::None, "", "own"},
+        {"link/sub", Reason::None, "", "own/sub"},
+        {"relative", Reason::None, "", "own/sub"},
+        {"sticky/new", Reason::None, "", "sticky/new"},
+        {"sticky/rootlink/sub", Reason::None, "", "own/sub"},
+        {"own/../own/sub", Reason::None, "", "own/sub"},
+        {"theirs", Reason::OtherOwner, "theirs", ""},
+        {"theirs/new", Reason::OtherOwner, "theirs", ""},
+        {"tothem/new", Reason::OtherOwner, "theirs", ""},
+        {"open/new", Reason::OthersMayWrite, "open", ""},
+        {"sticky/theirlink/sub", Reason::OthersLink, "sticky/theirlink", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(cptlib::platform::QueryFolderTrust((folder_ / c.path).string()), c.trust)
-            << c.path;
+    for (const auto& c : cases) {
+        cptlib::platform::FolderHandle handle;
+        cptlib::platform::FolderRefusal refusal;
+        const bool opened =
+            cptlib::platform::OpenFolderSafely((folder_ / c.path).string(), handle, refusal);
+        EXPECT_EQ(refusal.reason, c.reason) << c.path;
+        EXPECT_EQ(opened, c.reason == Reason::None) << c.path;
+        if (c.reason != Reason::None) {
+            EXPECT_EQ(refusal.where, (folder_ / c.where).string()) << c.path;
+            continue;
+        }
+        struct stat got {};
+        struct stat want {};
+        ASSERT_EQ(::fstat(cptlib::platform::DescriptorOf(&handle), &got), 0) << c.path;
+        ASSERT_EQ(::stat((folder_ / c.opened).c_str(), &want), 0) << c.path;
+        EXPECT_EQ(got.st_ino, want.st_ino) << c.path;
+    }
+    EXPECT_FALSE(fs::exists(folder_ / "theirs/new"));
+    EXPECT_FALSE(fs::exists(folder_ / "open/new"));
 }
 
 } // namespace
