@@ -157,7 +157,10 @@ std::string OpenTargetFolder(const std::string& folder,
         return {};
     }
     using Reason = platform::FolderRefusal::Reason;
-    const std::string target = cptlib::DisplayName(folder);
+    std::string named = folder;
+    while (named.size() > 1 && named.back() == '/')
+        named.pop_back();
+    const std::string target = cptlib::DisplayName(named);
     const std::string where = cptlib::DisplayName(refusal.where);
     const std::string because = "; a run as root does not extract to '" + target +
                                 "', since that user could swap what is written there for a "
