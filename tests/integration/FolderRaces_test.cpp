@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -303,6 +304,11 @@ TEST_F(FolderRaces, RootExtractOnlyIsNeverRedirectedBySwaps) {
     if (swapper == 0) {
         if (::setresgid(kNobody, kNobody, kNobody) != 0 ||
             ::setresuid(kNobody, kNobody, kNobody) != 0)
+            ::_exit(1);
+        // A failed assertion returns from the test without the kill below: the swapper must
+        // not outlive it (the setting is cleared by the change of user, so it comes after).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == 1)
             ::_exit(1);
         const std::string a = (theirs / "target").string();
         const std::string b = (theirs / "decoy").string();
