@@ -1,0 +1,77 @@
+#pragma once
+// A child run with its time, status and peak memory measured, killed when it outlives a bound.
+
+#include "support/Files.h"
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct MeasuredRun {
+    int status = -1; // exit status, 128 + signal, or -1 when it had to be killed
+    std::chrono::milliseconds elapsed{};
+    long maxRssKiB = 0; // of the child process alone
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` in `folder` with stdout and stderr in files there; killed after `bound`.
+inline MeasuredRun RunMeasured(const std::vector<std::string>& argv,
+                               const std::map<std::string, std::string>& env,
+                               const std::filesystem::path& folder,
+                               std::chrono::milliseconds bound) {
+    const std::string outPath = (folder / "stdout.txt").string();
+    const std::string errPath = (folder / "stderr.txt").string();
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (outFd < 0 || errFd < 0)
+        throw std::runtime_error("cannot create " + errPath);
+    cptlib::platform::SpawnRequest request = RequestFor(argv, env, folder.string());
+    request.output = cptlib::platform::Stream::From(outFd);
+    request.error = cptlib::platform::Stream::From(errFd);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const int rc = cptlib::platform::Spawn(request, pid);
+    ::close(outFd);
+    ::close(errFd);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    MeasuredRun run;
+    int status = 0;
+    struct rusage usage {};
+    bool killed = false;
+    for (;;) {
+        if (::wait4(pid, &status, WNOHANG, &usage) == pid)
+            break;
+        if (std::chrono::steady_clock::now() - start > bound) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &status, 0, &usage);
+            killed = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (!killed)
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.maxRssKiB = usage.ru_maxrss;
+    run.out = ReadFile(outPath);
+    run.err = ReadFile(errPath);
+    return run;
+}
+
+} // namespace testsupport
