@@ -534,9 +534,9 @@ void SevenZipReader::StartAhead(std::size_t folder) {
         if (started_[candidate])
             continue;
         // Enciphered folders wait until the consumer has been given the password; the rest
-        // keep their order behind them.
+        // keep their order behind them. A small folder is decoded sooner than a thread starts.
         const bool enciphered = Streams().folders[candidate].Enciphered();
-        if (enciphered && !given_)
+        if ((enciphered && !given_) || Streams().folders[candidate].UnpackSize() < kBlockSize)
             return;
         // Within the budget, or left to the consumer.
         const std::uint64_t cost = FolderDecodeMemory(Streams().folders[candidate]) +
@@ -689,7 +689,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
         folderPassword_ = password;
         folderAhead_ = false;
         folderRead_ = 0;
-        if (!started_[folder] && decoders_ > 1) {
+        if (!started_[folder] && decoders_ > 1 && owner->UnpackSize() >= kBlockSize) {
             if (auto ahead = AheadStream::Start(folderStream_, pool_, 0)) {
                 folderStream_ = std::move(ahead);
                 folderAhead_ = true;

@@ -28,11 +28,16 @@ struct MeasuredRun {
     std::string err;
 };
 
-// Runs `argv` in `folder` with stdout and stderr in files there; killed after `bound`.
-inline MeasuredRun RunMeasured(const std::vector<std::string>& argv,
+// Runs `command` in `folder` with stdout and stderr in files there; killed after `bound`. The
+// peak memory is measured by time(1): a child of a large test process would count the
+// parent's pages it had before its exec.
+inline MeasuredRun RunMeasured(const std::vector<std::string>& command,
                                const std::map<std::string, std::string>& env,
                                const std::filesystem::path& folder,
                                std::chrono::milliseconds bound) {
+    const std::string rssPath = (folder / "maxrss.txt").string();
+    std::vector<std::string> argv = {"/usr/bin/time", "-q", "-f", "%M", "-o", rssPath};
+    argv.insert(argv.end(), command.begin(), command.end());
     const std::string outPath = (folder / "stdout.txt").string();
     const std::string errPath = (folder / "stderr.txt").string();
     const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -68,7 +73,11 @@ inline MeasuredRun RunMeasured(const std::vector<std::string>& argv,
         std::chrono::steady_clock::now() - start);
     if (!killed)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.maxRssKiB = usage.ru_maxrss;
+    try {
+        run.maxRssKiB = std::stol(ReadFile(rssPath));
+    } catch (const std::exception&) {
+        run.maxRssKiB = -1; // time(1) itself was killed
+    }
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     return run;
