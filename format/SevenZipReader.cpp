@@ -106,9 +106,6 @@ public:
     AheadStream(const AheadStream&) = delete;
     AheadStream& operator=(const AheadStream&) = delete;
 
-    // True when the decoder gave up for want of memory, not for the data.
-    bool OutOfMemory() const { return outOfMemory_; }
-
     ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
         done = 0;
         if (position_ == current_.size) {
@@ -121,10 +118,8 @@ public:
             current_ = {};
             position_ = 0;
             pool_->changed.wait(lock, [this] { return !ready_.empty() || ended_; });
-            if (ready_.empty()) {
-                outOfMemory_ = failure_.code == cptlib::kHrOutOfMemory;
+            if (ready_.empty())
                 return failure_;
-            }
             current_ = std::move(ready_.front());
             ready_.pop_front();
             if (current_.borrowed)
@@ -250,7 +245,6 @@ private:
     // The consumer's own.
     Piece current_;
     std::size_t position_ = 0;
-    bool outOfMemory_ = false;
     // Last: it starts once everything above is in place.
     std::thread thread_;
 };
