@@ -29,7 +29,9 @@ using hostile::PutFixed;
 using hostile::PutNumber;
 namespace fs = std::filesystem;
 
+// Processor time; the wall time only catches a run that hangs (the machine may be shared).
 constexpr auto kTimeBound = std::chrono::seconds(5);
+constexpr auto kWallBound = std::chrono::seconds(30);
 constexpr long kMemoryBoundKiB = 64 * 1024;
 
 // Raw LZMA2 of `data`, with its one property byte.
@@ -210,11 +212,12 @@ protected:
 
     MeasuredRun Run(std::vector<std::string> argv, std::map<std::string, std::string> env = {}) {
         env.insert({{"LANG", "en_US.UTF-8"}, {"LC_ALL", ""}, {"TMPDIR", tmp.string()}});
-        return RunMeasured(argv, env, dir.path(), kTimeBound + std::chrono::seconds(5));
+        return RunMeasured(argv, env, dir.path(), kWallBound + std::chrono::seconds(5));
     }
 
     static void ExpectWithinBounds(const MeasuredRun& run) {
-        EXPECT_LT(run.elapsed, kTimeBound);
+        EXPECT_LT(run.cpu, kTimeBound);
+        EXPECT_LT(run.elapsed, kWallBound);
         EXPECT_LT(run.maxRssKiB, kMemoryBoundKiB);
         EXPECT_GT(run.maxRssKiB, 0);
     }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,6 +25,9 @@ struct MeasuredRun {
     int status = -1; // exit status, 128 + signal, or -1 when it had to be killed
     std::chrono::milliseconds elapsed{};
     long maxRssKiB = 0; // of the child process alone
+    // Processor time (user and system): on a shared machine the wall time says more about the
+    // other loads than about the run.
+    std::chrono::milliseconds cpu{};
     std::string out;
     std::string err;
 };
@@ -36,7 +40,7 @@ inline MeasuredRun RunMeasured(const std::vector<std::string>& command,
                                const std::filesystem::path& folder,
                                std::chrono::milliseconds bound) {
     const std::string rssPath = (folder / "maxrss.txt").string();
-    std::vector<std::string> argv = {"/usr/bin/time", "-q", "-f", "%M", "-o", rssPath};
+    std::vector<std::string> argv = {"/usr/bin/time", "-q", "-f", "%M %U %S", "-o", rssPath};
     argv.insert(argv.end(), command.begin(), command.end());
     const std::string outPath = (folder / "stdout.txt").string();
     const std::string errPath = (folder / "stderr.txt").string();
@@ -73,11 +77,19 @@ inline MeasuredRun RunMeasured(const std::vector<std::string>& command,
         std::chrono::steady_clock::now() - start);
     if (!killed)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    try {
-        run.maxRssKiB = std::stol(ReadFile(rssPath));
-    } catch (const std::exception&) {
-        run.maxRssKiB = -1; // time(1) itself was killed
-    }
+    // The last line: a killed command's report has a line before it.
+    std::istringstream report(ReadFile(rssPath));
+    std::string line;
+    std::string last;
+    while (std::getline(report, line))
+        if (!line.empty())
+            last = line;
+    std::istringstream fields(last);
+    double user = -1;
+    double system = -1;
+    run.maxRssKiB = -1; // time(1) itself was killed
+    if (fields >> run.maxRssKiB >> user >> system)
+        run.cpu = std::chrono::milliseconds(static_cast<long>((user + system) * 1000));
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     return run;
