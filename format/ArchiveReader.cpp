@@ -233,8 +233,8 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
     if (done != header.size() || sevenzip::Crc32(header) != start.nextHeaderCrc)
         return damaged;
     sevenzip::EncodedHeader encoded;
-    const std::size_t maxItems = sevenzip::MaxItemsFor(source_.size);
-    switch (sevenzip::ParseHeader(header, index, encoded, nullptr, maxItems)) {
+    const std::uint64_t budget = sevenzip::BookkeepingBudget(source_.size);
+    switch (sevenzip::ParseHeader(header, index, encoded, nullptr, budget)) {
     case sevenzip::HeaderKind::Plain:
         return {};
     case sevenzip::HeaderKind::Encoded: {
@@ -242,12 +242,14 @@ ArchiveStatus LibArchiveReader::IndexFromHeaders(ArchiveIndex& index) {
         if (ArchiveStatus status = DecodeHeader(encoded, decoded); !status.Ok())
             return status.text.empty() ? status : HeaderFailureInWords(status);
         sevenzip::EncodedHeader again;
-        if (sevenzip::ParseHeader(decoded, index, again, nullptr, maxItems) ==
+        if (sevenzip::ParseHeader(decoded, index, again, nullptr,
+                                  budget - std::min<std::uint64_t>(budget, decoded.size())) ==
             sevenzip::HeaderKind::Plain)
             return {};
         return damaged;
     }
     case sevenzip::HeaderKind::Invalid:
+    case sevenzip::HeaderKind::OverBudget:
         break;
     }
     return damaged;

@@ -65,6 +65,10 @@ public:
     // The next piece of the current item's data, valid until the next call; empty at the end
     // of the item.
     virtual ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) = 0;
+
+    // Asked (from the reading thread) during long steps such as deriving a key: true ends
+    // the step with kHrAbort, and nothing further is started ahead.
+    virtual void SetCancelCheck(std::function<bool()> cancelled) { (void)cancelled; }
 };
 
 // Asked for the password each time a folder of enciphered items begins: kHrOk with the password
@@ -72,7 +76,8 @@ public:
 using PasswordSource = std::function<cptlib::HRESULT(std::string& password)>;
 
 // A reader of the 7z archive that fills the file from `offset` on (data may follow it). Call
-// it from one thread only.
+// it from one thread only. An archive whose headers claim more than its size allows is
+// refused by the own reader alone, never handed on to the library.
 // Without a password source, enciphered items fail with kHrAbort.
 std::unique_ptr<IArchiveReader> MakeArchiveReader(const std::string& path, std::uint64_t offset,
                                                   PasswordSource password = {});

@@ -31,8 +31,12 @@ bool ParseAesProperties(std::span<const std::uint8_t> properties, AesProperties&
     return true;
 }
 
-std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const std::uint8_t> salt,
-                                          std::u16string_view password) {
+std::optional<std::array<std::uint8_t, 32>> DeriveAesKey(unsigned cyclesPower,
+                                                         std::span<const std::uint8_t> salt,
+                                                         std::u16string_view password,
+                                                         const CancelCheck& cancelled) {
+    // About a millisecond of rounds between two looks at the cancel check.
+    constexpr std::uint64_t kRoundsBetweenChecks = 1 << 12;
     std::vector<std::uint8_t> round(salt.begin(), salt.end());
     for (const char16_t unit : password) {
         round.push_back(static_cast<std::uint8_t>(unit & 0xFF));
@@ -50,6 +54,8 @@ std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const 
     sha256_init(&context);
     const std::uint64_t rounds = std::uint64_t(1) << cyclesPower;
     for (std::uint64_t i = 0; i < rounds; ++i) {
+        if (i % kRoundsBetweenChecks == 0 && i != 0 && cancelled && cancelled())
+            return std::nullopt;
         sha256_update(&context, round.size(), round.data());
         for (std::size_t b = counterAt; b < round.size() && ++round[b] == 0; ++b) {
         }
@@ -58,21 +64,23 @@ std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const 
     return key;
 }
 
-std::array<std::uint8_t, 32> AesKeyCache::Key(unsigned cyclesPower,
-                                              std::span<const std::uint8_t> salt,
-                                              std::u16string_view password) {
+std::optional<std::array<std::uint8_t, 32>> AesKeyCache::Key(unsigned cyclesPower,
+                                                             std::span<const std::uint8_t> salt,
+                                                             std::u16string_view password) {
     const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
         return entry.cyclesPower == cyclesPower && std::ranges::equal(entry.salt, salt) &&
                entry.password == password;
     });
     if (found != entries_.end())
         return found->key;
+    if (cancelled_ && cancelled_())
+        return std::nullopt;
+    const auto key = DeriveAesKey(cyclesPower, salt, password, cancelled_);
+    if (!key)
+        return std::nullopt;
     if (entries_.size() == kEntries)
         entries_.erase(entries_.begin());
-    entries_.push_back({cyclesPower,
-                        {salt.begin(), salt.end()},
-                        std::u16string(password),
-                        DeriveAesKey(cyclesPower, salt, password)});
+    entries_.push_back({cyclesPower, {salt.begin(), salt.end()}, std::u16string(password), *key});
     return entries_.back().key;
 }
 

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,16 +28,24 @@ struct AesProperties {
 // False for properties that do not fit their own lengths.
 bool ParseAesProperties(std::span<const std::uint8_t> properties, AesProperties& out);
 
-// SHA-256 over 2^cyclesPower rounds of salt, password (UTF-16LE) and an 8-byte round counter.
-std::array<std::uint8_t, 32> DeriveAesKey(unsigned cyclesPower, std::span<const std::uint8_t> salt,
-                                          std::u16string_view password);
+// Asked between rounds of a long derivation: true ends it without a key.
+using CancelCheck = std::function<bool()>;
+
+// SHA-256 over 2^cyclesPower rounds of salt, password (UTF-16LE) and an 8-byte round counter;
+// none when `cancelled` said so.
+std::optional<std::array<std::uint8_t, 32>> DeriveAesKey(unsigned cyclesPower,
+                                                         std::span<const std::uint8_t> salt,
+                                                         std::u16string_view password,
+                                                         const CancelCheck& cancelled = {});
 
 // Keys derived before, so that folders with the same salt and password (every folder of an
 // archive 7zz makes) pay for the rounds once. One per reader; not for sharing between threads.
 class AesKeyCache {
 public:
-    std::array<std::uint8_t, 32> Key(unsigned cyclesPower, std::span<const std::uint8_t> salt,
-                                     std::u16string_view password);
+    // None when the reader's cancel check said so during the derivation.
+    std::optional<std::array<std::uint8_t, 32>>
+    Key(unsigned cyclesPower, std::span<const std::uint8_t> salt, std::u16string_view password);
+    void SetCancelCheck(CancelCheck cancelled) { cancelled_ = std::move(cancelled); }
 
 private:
     struct Entry {
@@ -46,6 +56,7 @@ private:
     };
     static constexpr std::size_t kEntries = 4;
     std::vector<Entry> entries_; // the most recent last
+    CancelCheck cancelled_;
 };
 
 // Deciphers AES-256-CBC in place, block after block; the chain carries over between calls.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace sfx::sevenzip {
 
@@ -104,10 +105,38 @@ protected:
                 return DataError();
         }
         done = size - stream_.avail_out;
+        if (done == Left() && !finished_)
+            return CheckEnd();
         return {};
     }
 
 private:
+    // All the claimed bytes are out: the stream must end here, not hold more than the header
+    // says.
+    ArchiveStatus CheckEnd() {
+        std::uint8_t extra = 0;
+        for (;;) {
+            if (stream_.avail_in == 0 && !inputEnded_) {
+                std::size_t read = 0;
+                if (ArchiveStatus status = input_->Read(buffer_.get(), kInputBufferSize, read);
+                    !status.Ok())
+                    return status;
+                inputEnded_ = read == 0;
+                stream_.next_in = buffer_.get();
+                stream_.avail_in = read;
+            }
+            stream_.next_out = &extra;
+            stream_.avail_out = 1;
+            const lzma_ret result = lzma_code(&stream_, inputEnded_ ? LZMA_FINISH : LZMA_RUN);
+            if (result == LZMA_STREAM_END) {
+                finished_ = true;
+                return {};
+            }
+            if (result != LZMA_OK || stream_.avail_out == 0)
+                return DataError();
+        }
+    }
+
     std::unique_ptr<ByteStream> input_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     lzma_stream stream_ = LZMA_STREAM_INIT;
@@ -324,6 +353,9 @@ ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bo
         return DataError();
     OptionsPtr options(filter.options);
     auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
+    // A dictionary larger than the data is never filled: the claim costs no more than that.
+    lzma->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        lzma->dict_size, std::max<std::uint64_t>(coderSize, LZMA_DICT_SIZE_MIN)));
     if (lzma->dict_size > kMaxDictionarySize)
         return {kHrNotImpl, {}};
     if (!lzma2) {
@@ -354,9 +386,14 @@ ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
     if (!ParseAesProperties(properties, parsed))
         return DataError();
     if (parsed.cyclesPower > kMaxAesCyclesPower && parsed.cyclesPower != kAesCyclesPowerPlainKey)
-        return {kHrNotImpl, {}};
+        return {kHrNotImpl,
+                "The archive's 7zAES encryption asks for 2^" + std::to_string(parsed.cyclesPower) +
+                    " rounds of key derivation; more than 2^" + std::to_string(kMaxAesCyclesPower) +
+                    " would take minutes, so such archives are not supported."};
     const auto key = keys.Key(parsed.cyclesPower, parsed.salt, password);
-    stream = std::make_unique<AesStream>(std::move(input), size, key, parsed.iv);
+    if (!key)
+        return {kHrAbort, {}};
+    stream = std::make_unique<AesStream>(std::move(input), size, *key, parsed.iv);
     return {};
 }
 

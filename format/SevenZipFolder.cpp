@@ -134,6 +134,29 @@ private:
 
 } // namespace
 
+std::uint64_t FolderDecodeMemory(const FolderInfo& folder) {
+    // Buffers of a coder besides its dictionary: input, output and the converter's.
+    constexpr std::uint64_t kCoderBuffers = 256u << 10;
+    constexpr std::uint64_t kMinDictionary = 4096;
+    std::uint64_t total = 0;
+    std::uint32_t out = 0;
+    for (const CoderInfo& coder : folder.coders) {
+        total += kCoderBuffers;
+        const auto& p = coder.properties;
+        std::uint64_t dictionary = 0;
+        if (coder.method == kMethodLzma && p.size() >= 5)
+            dictionary = std::uint64_t(p[1]) | std::uint64_t(p[2]) << 8 |
+                         std::uint64_t(p[3]) << 16 | std::uint64_t(p[4]) << 24;
+        else if (coder.method == kMethodLzma2 && p.size() >= 1)
+            dictionary =
+                p[0] >= 40 ? 0xFFFFFFFFu : (std::uint64_t(2) | (p[0] & 1u)) << (p[0] / 2 + 11);
+        if (dictionary != 0 && out < folder.unpackSizes.size())
+            total += std::min(dictionary, std::max(folder.unpackSizes[out], kMinDictionary));
+        out += coder.outStreams;
+    }
+    return total;
+}
+
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                          const StreamLayout& layout, std::size_t folder,
                          const std::u16string& password, AesKeyCache& keys,

@@ -25,6 +25,10 @@ public:
 // Dictionaries beyond this are damage, not archives anyone made: refused before allocating.
 constexpr std::uint64_t kMaxDictionarySize = std::uint64_t(1536) << 20;
 
+// The memory decoding `folder` takes: its dictionaries (no larger than the data they serve)
+// and the coders' buffers.
+std::uint64_t FolderDecodeMemory(const FolderInfo& folder);
+
 // The folder's data, as a stream of exactly its unpacked size; a stream that ends early or
 // does not decode fails with HRESULT_INVALID_DATA, a method we lack with kHrNotImpl.
 // `packBase` is the file offset that pack positions count from; `password` (UTF-16) is used

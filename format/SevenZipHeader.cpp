@@ -10,29 +10,30 @@ namespace sfx::sevenzip {
 namespace {
 // Headers larger than this are damage, not archives we could have built.
 constexpr std::uint64_t kMaxHeaderBytes = 256u << 20;
-// More items than any payload has; it bounds the memory a damaged count can claim.
-constexpr std::size_t kMaxFiles = std::size_t(1) << 22;
-// What a packed header may claim to decode to, before anything is decoded: names that share
-// long folder paths pack above 1000:1 (20,000 empty files eight folders deep: 8 KB packed,
-// 9.5 MB decoded), so a small archive may still have a header of some megabytes; beyond the
-// floor it grows with the archive, so that a claim cannot make a small archive cost more
-// memory than its payload could fill.
-constexpr std::uint64_t kEncodedHeaderFloor = 16u << 20;
-constexpr std::uint64_t kEncodedHeaderPerArchiveByte = 8;
+// The memory a header's lists may take, decoded header included. Headers pack far better
+// than 1000:1 (names that share long folder paths, runs of equal sizes and times), so what an
+// archive may cost is judged by its own size: a floor that every small archive may use, a
+// little more for every byte up to a megabyte (so that a megabyte of hostile header stays
+// within 64 MiB in all), then enough a byte for the tiniest items real tools write (a million
+// one-byte files in a few megabytes).
+constexpr std::uint64_t kBookkeepingFloor = 24u << 20;
+constexpr std::uint64_t kBookkeepingSmallPart = 1u << 20;
+constexpr std::uint64_t kBookkeepingPerSmallByte = 24;
+constexpr std::uint64_t kBookkeepingPerLargeByte = 128;
+constexpr std::uint64_t kMaxBookkeeping = sizeof(void*) >= 8 ? std::uint64_t(8) << 30 : 1u << 30;
 
 } // namespace
 
-std::size_t MaxItemsFor(std::uint64_t archiveSize) {
-    // About 300 bytes of memory an item in the readers' lists: a small archive cannot list more
-    // than its size pays for, while 65,536 items are always allowed.
-    return static_cast<std::size_t>(
-        std::min<std::uint64_t>(kMaxFiles, (std::uint64_t(1) << 16) + archiveSize / 16));
+std::uint64_t BookkeepingBudget(std::uint64_t archiveSize) {
+    const std::uint64_t small = std::min(archiveSize, kBookkeepingSmallPart);
+    const std::uint64_t large = std::min(archiveSize - small, kMaxBookkeeping);
+    return std::min(kMaxBookkeeping, kBookkeepingFloor + kBookkeepingPerSmallByte * small +
+                                         kBookkeepingPerLargeByte * large);
 }
 
 std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize) {
-    return std::min(kMaxHeaderBytes,
-                    kEncodedHeaderFloor +
-                        kEncodedHeaderPerArchiveByte * std::min(archiveSize, kMaxHeaderBytes));
+    // The decoded header and the lists read from it share the budget.
+    return std::min(kMaxHeaderBytes, BookkeepingBudget(archiveSize) / 2);
 }
 
 namespace {
@@ -76,14 +77,26 @@ constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr std::uint64_t kMaxCoderStreams = 64;
 
 struct Malformed {};
+struct OverBudget {};
+
+// What the lists read so far may still take.
+struct Budget {
+    std::uint64_t left = 0;
+};
 
 class ByteReader {
 public:
-    explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t maxItems = kMaxFiles)
-        : bytes_(bytes), maxItems_(maxItems) {}
+    ByteReader(std::span<const std::uint8_t> bytes, Budget& budget)
+        : bytes_(bytes), budget_(budget) {}
 
-    // Items, folders and streams each cost memory that the header's few bytes do not pay for.
-    std::size_t MaxItems() const { return maxItems_; }
+    // Memory about to be taken for `count` things of `each` bytes, charged before it is
+    // allocated: a count costs what it claims, not what the header's bytes paid for it.
+    void Charge(std::uint64_t count, std::uint64_t each) {
+        if (each != 0 && count > budget_.left / each)
+            throw OverBudget{};
+        budget_.left -= count * each;
+    }
+    Budget& Shared() { return budget_; }
 
     std::size_t Position() const { return pos_; }
     std::size_t Remaining() const { return bytes_.size() - pos_; }
@@ -143,6 +156,7 @@ public:
     }
 
     std::vector<bool> Bits(std::size_t count) {
+        Charge(count / 8 + 1, 1);
         std::vector<bool> bits(count);
         std::uint8_t current = 0;
         for (std::size_t i = 0; i < count; ++i) {
@@ -155,6 +169,7 @@ public:
 
     // A digest list: which entries have a CRC, then the CRCs.
     std::vector<std::optional<std::uint32_t>> Digests(std::size_t count) {
+        Charge(count, sizeof(std::optional<std::uint32_t>));
         const std::vector<bool> defined =
             Byte() != 0 ? std::vector<bool>(count, true) : Bits(count);
         std::vector<std::optional<std::uint32_t>> crcs(count);
@@ -167,7 +182,7 @@ public:
 
 private:
     std::span<const std::uint8_t> bytes_;
-    std::size_t maxItems_;
+    Budget& budget_;
     std::size_t pos_ = 0;
 };
 
@@ -180,6 +195,7 @@ std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
 void ReadPackInfo(ByteReader& in, StreamLayout& layout) {
     layout.packPosition = in.Number();
     const std::size_t streams = in.Count();
+    in.Charge(streams, 2 * sizeof(std::uint64_t)); // sizes and their offsets
     layout.packSizes.assign(streams, 0);
     std::uint64_t total = 0;
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
@@ -195,6 +211,13 @@ void ReadPackInfo(ByteReader& in, StreamLayout& layout) {
         }
     }
     CheckedAdd(layout.packPosition, total);
+    // Offsets summed once: a folder's stream is found without walking those before it.
+    layout.packOffsets.resize(streams);
+    std::uint64_t offset = layout.packPosition;
+    for (std::size_t i = 0; i < streams; ++i) {
+        layout.packOffsets[i] = offset;
+        offset += layout.packSizes[i];
+    }
 }
 
 FolderInfo ReadFolder(ByteReader& in) {
@@ -222,10 +245,14 @@ FolderInfo ReadFolder(ByteReader& in) {
             throw Malformed{};
         inStreams += ins;
         outStreams += outs;
+        // Its unpack size, bind pair and marks, then the coder itself.
+        in.Charge(ins + outs, 2 * sizeof(std::uint64_t));
+        in.Charge(1, sizeof(CoderInfo));
         coder.inStreams = static_cast<std::uint32_t>(ins);
         coder.outStreams = static_cast<std::uint32_t>(outs);
         if ((flags & 0x20) != 0) {
             const auto properties = in.Take(in.Number());
+            in.Charge(properties.size(), 1);
             coder.properties.assign(properties.begin(), properties.end());
         }
         folder.coders.push_back(std::move(coder));
@@ -271,8 +298,7 @@ FolderInfo ReadFolder(ByteReader& in) {
 void ReadUnpackInfo(ByteReader& in, StreamLayout& layout) {
     in.Expect(kFolder);
     const std::size_t count = in.Count();
-    if (count > in.MaxItems())
-        throw Malformed{};
+    in.Charge(count, sizeof(FolderInfo));
     if (in.Byte() != 0) // folders kept in another stream
         throw Malformed{};
     auto& folders = layout.folders;
@@ -307,8 +333,13 @@ void ReadSubStreamsInfo(ByteReader& in, StreamLayout& layout) {
     std::uint8_t id = in.Byte();
     for (;;) {
         if (id == kNumUnpackStream) {
-            for (auto& folder : folders)
+            for (auto& folder : folders) {
                 folder.streams = in.Count();
+                // Size, CRC and the item that takes it.
+                in.Charge(folder.streams, sizeof(std::uint64_t) +
+                                              sizeof(std::optional<std::uint32_t>) +
+                                              sizeof(std::optional<std::size_t>));
+            }
         } else if (id == kCrc || id == kSize || id == kEnd) {
             break;
         } else {
@@ -328,8 +359,6 @@ void ReadSubStreamsInfo(ByteReader& in, StreamLayout& layout) {
             for (std::uint64_t j = 1; j < folder.streams; ++j) {
                 const std::uint64_t size = in.Number();
                 sum = CheckedAdd(sum, size);
-                if (sizes.size() >= in.MaxItems())
-                    throw Malformed{};
                 sizes.push_back(size);
             }
         }
@@ -409,14 +438,16 @@ std::string ReadName(ByteReader& in) {
     auto utf8 = cptlib::Utf16ToUtf8(name);
     if (!utf8)
         throw Malformed{};
+    in.Charge(utf8->size() + 1, 1);
     return *utf8;
 }
 
 void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes,
                    ArchiveIndex& index, std::vector<std::optional<std::size_t>>& itemStreams) {
     const std::size_t files = in.Count();
-    if (files > in.MaxItems())
-        throw Malformed{};
+    // The item, its stream and its attribute and time while they are read.
+    in.Charge(files, sizeof(ArchiveItem) + sizeof(std::optional<std::size_t>) +
+                         sizeof(std::uint32_t) + sizeof(std::uint64_t) + sizeof(std::string));
     std::vector<bool> emptyStream(files, false);
     std::vector<bool> emptyFile;
     std::vector<bool> anti;
@@ -426,7 +457,7 @@ void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes
     std::vector<bool> hasTime(files, false);
     std::vector<std::uint64_t> times;
     for (std::uint8_t id = in.Byte(); id != kEnd; id = in.Byte()) {
-        ByteReader property(in.Take(in.Number()));
+        ByteReader property(in.Take(in.Number()), in.Shared());
         const auto empties =
             static_cast<std::size_t>(std::count(emptyStream.begin(), emptyStream.end(), true));
         switch (id) {
@@ -553,7 +584,7 @@ void ReadEncodedHeader(ByteReader& in, std::span<const std::uint8_t> bytes,
     in.Expect(kPackInfo);
     in.Number();
     const std::size_t rest = in.Position();
-    ByteReader streams(bytes.subspan(start));
+    ByteReader streams(bytes.subspan(start), in.Shared());
     const StreamsInfo info = ReadStreamsInfo(streams);
     const StreamLayout& layout = info.layout;
     std::uint64_t packSize = 0;
@@ -587,6 +618,8 @@ bool FolderInfo::Enciphered() const {
 }
 
 std::uint64_t StreamLayout::PackOffset(std::size_t packStream) const {
+    if (packStream < packOffsets.size())
+        return packOffsets[packStream];
     std::uint64_t offset = packPosition;
     for (std::size_t i = 0; i < packStream && i < packSizes.size(); ++i)
         offset += packSizes[i];
@@ -594,9 +627,10 @@ std::uint64_t StreamLayout::PackOffset(std::size_t packStream) const {
 }
 
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
-                       EncodedHeader& encoded, ArchiveLayout* layout, std::size_t maxItems) {
+                       EncodedHeader& encoded, ArchiveLayout* layout, std::uint64_t budget) {
     try {
-        ByteReader in(bytes, maxItems == 0 ? kMaxFiles : std::min(maxItems, kMaxFiles));
+        Budget left{budget == 0 ? kMaxBookkeeping : std::min(budget, kMaxBookkeeping)};
+        ByteReader in(bytes, left);
         const std::uint8_t id = in.Byte();
         if (id == kHeader) {
             ArchiveIndex parsed;
@@ -614,6 +648,8 @@ HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
             return HeaderKind::Encoded;
         }
     } catch (const Malformed&) {
+    } catch (const OverBudget&) {
+        return HeaderKind::OverBudget;
     }
     return HeaderKind::Invalid;
 }

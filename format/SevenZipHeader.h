@@ -57,6 +57,7 @@ struct FolderInfo {
 struct StreamLayout {
     std::uint64_t packPosition = 0; // counted from the end of the signature header
     std::vector<std::uint64_t> packSizes;
+    std::vector<std::uint64_t> packOffsets; // of each packed stream, when read from a header
     std::vector<FolderInfo> folders;
     std::vector<std::uint64_t> streamSizes;
     std::vector<std::optional<std::uint32_t>> streamCrcs;
@@ -81,21 +82,24 @@ struct EncodedHeader {
     StreamLayout layout;                   // the same, as positions in the archive
 };
 
+// The memory the headers of an archive of `archiveSize` bytes may cost in all: the decoded
+// header and every list read from it.
+std::uint64_t BookkeepingBudget(std::uint64_t archiveSize);
 // What a packed header may claim to decode to in an archive of `archiveSize` bytes; above it the
 // archive is damaged, before anything is decoded.
 std::uint64_t EncodedHeaderCap(std::uint64_t archiveSize);
-// How many items, folders or streams the headers of an archive of `archiveSize` bytes may list.
-std::size_t MaxItemsFor(std::uint64_t archiveSize);
 
-enum class HeaderKind { Plain, Encoded, Invalid };
+// OverBudget: the lists the header claims would take more memory than `budget` allows; no
+// other reader should believe it either.
+enum class HeaderKind { Plain, Encoded, Invalid, OverBudget };
 
 // Reads the next header: a plain one fills `index`, an encoded one `encoded` (its decoded bytes
 // are a plain header). Invalid also for valid forms this reader does not handle (headers with
 // external data).
-// With `layout`, a plain header also fills it.
+// With `layout`, a plain header also fills it. `budget` is in bytes (0: the largest allowed).
 HeaderKind ParseHeader(std::span<const std::uint8_t> bytes, ArchiveIndex& index,
                        EncodedHeader& encoded, ArchiveLayout* layout = nullptr,
-                       std::size_t maxItems = 0);
+                       std::uint64_t budget = 0);
 
 // A 7z archive whose only file is the decoded header, for the library to decode with whatever
 // coders the header names.

@@ -1,8 +1,10 @@
 #include "format/SevenZipReader.h"
 
+#include "cptlib/Log.h"
 #include "cptlib/Utf.h"
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/Machine.h"
 #include "format/SevenZipFolder.h"
 #include "format/SevenZipHeader.h"
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -25,35 +28,65 @@ constexpr std::uint64_t kMaxLinkTarget = 1 << 16;
 // Decoded data a folder decoding may hold of its own before it waits for the consumer: enough
 // to ride out the consumer's pauses for writing and asking, small beside a dictionary.
 constexpr std::size_t kPiecesAhead = 4; // of kBlockSize each
-// Decoded data the folders decoding at once may hold between them beyond their own: the
-// consumer writes one folder at a time, so the next folder is decoded into memory meanwhile.
-// 48 MiB takes in most of a block of a balanced four-block archive of about 200 MiB, where the
-// gain of decoding side by side is; larger blocks then go on at the consumer's pace. Two
-// decoders of the default 32 MiB dictionary and this stay near 1.3 times 7zz's peak memory.
-constexpr std::size_t kSharedPieces = 48;
-// Folders decoding at once: beyond a few, the one consumer writing the files sets the pace,
-// while each decoder adds its dictionary to the peak memory.
+// Memory for the folders decoding ahead of the consumer, the same on every machine: their
+// dictionaries and every decoded piece they hold. The consumer's own folder needs its
+// dictionary anyway and is not counted; the rest stays within this, so that neither a claim
+// nor more cores multiply the peak. A folder whose dictionary does not fit waits for the
+// consumer (a balanced four-block archive of 200 MiB at 7zz's default dictionary still has
+// one folder decoding ahead with pieces to spare).
+constexpr std::uint64_t kAheadBudget = 32u << 20;
+// Folders decoding at once at most: beyond a few, the one consumer writing the files sets the
+// pace.
 constexpr unsigned kMaxDecoders = 4;
 
 ArchiveStatus DataError() {
     return {cptlib::HRESULT_INVALID_DATA, {}};
 }
 
-// The lock and the shared pieces of the folders that one reader decodes at once. Read pieces
-// wait in `spare` for the next decoder to fill them: the memory stays what the budgets allow,
-// touched once.
+// Folders decoding at once: one a usable processor, as the affinity mask allows; the
+// environment may set the count (within the cap) to test the bounds on any machine.
+unsigned DecoderCount() {
+    if (const char* forced = std::getenv("SFX_DECODERS"); forced != nullptr && *forced != '\0') {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(forced, &end, 10);
+        if (end != nullptr && *end == '\0' && value >= 1)
+            return static_cast<unsigned>(std::min<unsigned long>(value, kMaxDecoders));
+    }
+    return std::clamp(cptlib::platform::UsableProcessorCount(), 1u, kMaxDecoders);
+}
+
+// The lock and the budget of the folders that one reader decodes at once. Read pieces wait in
+// `spare` for the next decoder to fill them: the memory stays what the budget allows, touched
+// once.
 struct AheadPool {
     std::mutex mutex;
     std::condition_variable changed;
-    std::size_t shared = kSharedPieces;
+    std::uint64_t free = kAheadBudget;
     std::vector<std::unique_ptr<std::uint8_t[]>> spare;
 };
 
 // A folder decoded on a thread of its own into a bounded queue of pieces, read in order.
 class AheadStream final : public ByteStream {
 public:
-    AheadStream(std::unique_ptr<ByteStream> source, std::shared_ptr<AheadPool> pool)
-        : source_(std::move(source)), pool_(std::move(pool)), thread_([this] { Run(); }) {}
+    // Null when no thread could be started; `source` is then still the caller's. `reserved`
+    // bytes of the pool's budget, taken by the caller, go back when the stream ends.
+    static std::unique_ptr<AheadStream> Start(std::unique_ptr<ByteStream>& source,
+                                              std::shared_ptr<AheadPool> pool,
+                                              std::uint64_t reserved) {
+        std::unique_ptr<AheadStream> stream;
+        try {
+            stream.reset(new AheadStream(std::move(pool), reserved));
+            stream->source_ = std::move(source);
+            stream->thread_ = std::thread([raw = stream.get()] { raw->Run(); });
+        } catch (...) { // no memory or no thread left: the caller decodes it itself
+            if (stream) {
+                source = std::move(stream->source_);
+                stream.reset();
+            }
+            return nullptr;
+        }
+        return stream;
+    }
 
     ~AheadStream() override {
         {
@@ -61,10 +94,11 @@ public:
             stop_ = true;
         }
         pool_->changed.notify_all();
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         {
             std::lock_guard lock(pool_->mutex);
-            pool_->shared += borrowed_;
+            pool_->free += (borrowed_ + (current_.borrowed ? 1 : 0)) * kBlockSize + reserved_;
         }
         pool_->changed.notify_all();
     }
@@ -78,10 +112,8 @@ public:
             std::unique_lock lock(pool_->mutex);
             if (current_.data) {
                 pool_->spare.push_back(std::move(current_.data));
-                if (borrowed_ > 0) {
-                    --borrowed_;
-                    ++pool_->shared;
-                }
+                if (current_.borrowed)
+                    pool_->free += kBlockSize;
             }
             current_ = {};
             position_ = 0;
@@ -90,6 +122,8 @@ public:
                 return failure_;
             current_ = std::move(ready_.front());
             ready_.pop_front();
+            if (current_.borrowed)
+                --borrowed_;
             lock.unlock();
             pool_->changed.notify_all();
         }
@@ -103,9 +137,36 @@ private:
     struct Piece {
         std::unique_ptr<std::uint8_t[]> data;
         std::size_t size = 0;
+        bool borrowed = false; // taken from the pool's budget, not one of the stream's own
     };
 
-    void Run() {
+    AheadStream(std::shared_ptr<AheadPool> pool, std::uint64_t reserved)
+        : pool_(std::move(pool)), reserved_(reserved) {}
+
+    // Nothing may leave the thread: a failure, even for want of memory, ends the stream with
+    // a status the consumer reads in its place.
+    void Run() noexcept {
+        try {
+            Decode();
+        } catch (const std::bad_alloc&) {
+            End({cptlib::kHrOutOfMemory, {}});
+        } catch (...) {
+            End({kHrUnexpected, {}});
+        }
+    }
+
+    void End(ArchiveStatus status) noexcept {
+        {
+            std::lock_guard lock(pool_->mutex);
+            if (!ended_) {
+                ended_ = true;
+                failure_ = std::move(status);
+            }
+        }
+        pool_->changed.notify_all();
+    }
+
+    void Decode() {
         for (;;) {
             Piece piece;
             {
@@ -113,12 +174,13 @@ private:
                 // The piece being filled counts: its own pieces first, then the pool's.
                 pool_->changed.wait(lock, [this] {
                     return stop_ || ready_.size() + 1 < kPiecesAhead + borrowed_ ||
-                           pool_->shared > 0;
+                           pool_->free >= kBlockSize;
                 });
                 if (stop_)
                     return;
                 if (ready_.size() + 1 >= kPiecesAhead + borrowed_) {
-                    --pool_->shared;
+                    pool_->free -= kBlockSize;
+                    piece.borrowed = true;
                     ++borrowed_;
                 }
                 if (!pool_->spare.empty()) {
@@ -126,8 +188,18 @@ private:
                     pool_->spare.pop_back();
                 }
             }
-            if (!piece.data)
-                piece.data = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+            if (!piece.data) {
+                try {
+                    piece.data = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+                } catch (const std::bad_alloc&) {
+                    std::lock_guard lock(pool_->mutex);
+                    if (piece.borrowed) {
+                        pool_->free += kBlockSize;
+                        --borrowed_;
+                    }
+                    throw;
+                }
+            }
             ArchiveStatus status;
             bool end = false;
             while (piece.size < kBlockSize) {
@@ -142,8 +214,14 @@ private:
             }
             {
                 std::lock_guard lock(pool_->mutex);
-                if (piece.size > 0)
+                if (piece.size > 0) {
                     ready_.push_back(std::move(piece));
+                } else if (piece.borrowed) {
+                    pool_->free += kBlockSize;
+                    --borrowed_;
+                }
+                if (piece.data)
+                    pool_->spare.push_back(std::move(piece.data));
                 if (end) {
                     ended_ = true;
                     failure_ = std::move(status);
@@ -157,9 +235,10 @@ private:
 
     std::unique_ptr<ByteStream> source_;
     std::shared_ptr<AheadPool> pool_;
+    std::uint64_t reserved_ = 0;
     // Under the pool's lock.
     std::deque<Piece> ready_;
-    std::size_t borrowed_ = 0; // pieces taken from the pool and not yet read
+    std::size_t borrowed_ = 0; // borrowed pieces not yet handed to the consumer
     bool stop_ = false;
     bool ended_ = false;
     ArchiveStatus failure_;
@@ -190,6 +269,9 @@ struct Headers {
     ArchiveIndex index;
     ArchiveLayout layout;
     bool encipheredHeader = false;
+    // Refused for what it claims (memory beyond the budget, data beyond the file): no other
+    // reader is to try it.
+    bool hostile = false;
 };
 
 class HeaderSource {
@@ -245,11 +327,14 @@ public:
         if (Crc32(header) != start.nextHeaderCrc)
             return {HRESULT_CRC_ERROR, {}};
         EncodedHeader encoded;
-        const std::size_t maxItems = MaxItemsFor(available);
-        switch (ParseHeader(header, headers.index, encoded, &headers.layout, maxItems)) {
+        const std::uint64_t budget = BookkeepingBudget(available);
+        switch (ParseHeader(header, headers.index, encoded, &headers.layout, budget)) {
         case HeaderKind::Plain:
-            return {};
+            return PackedWithin(headers, rest);
         case HeaderKind::Invalid:
+            return DataError();
+        case HeaderKind::OverBudget:
+            headers.hostile = true;
             return DataError();
         case HeaderKind::Encoded:
             break;
@@ -258,21 +343,42 @@ public:
             headers.encipheredHeader = true;
             return {};
         }
+        if (encoded.layout.folders.front().UnpackSize() > EncodedHeaderCap(available)) {
+            headers.hostile = true;
+            return DataError();
+        }
         std::vector<std::uint8_t> decoded;
         if (ArchiveStatus status = Decode(encoded.layout, decoded); !status.Ok())
             return status;
         EncodedHeader again;
-        if (ParseHeader(decoded, headers.index, again, &headers.layout, maxItems) !=
-            HeaderKind::Plain)
+        switch (ParseHeader(decoded, headers.index, again, &headers.layout,
+                            budget - std::min<std::uint64_t>(budget, decoded.size()))) {
+        case HeaderKind::Plain:
+            return PackedWithin(headers, rest);
+        case HeaderKind::OverBudget:
+            headers.hostile = true;
             return DataError();
-        return {};
+        default:
+            return DataError();
+        }
     }
 
 private:
+    // Packed streams that run past the end of the file are damage, whatever they decode to.
+    static ArchiveStatus PackedWithin(Headers& headers, std::uint64_t rest) {
+        const StreamLayout& streams = headers.layout.streams;
+        std::uint64_t end = streams.packPosition;
+        for (const std::uint64_t size : streams.packSizes)
+            end += size; // the header checked that the sum does not overflow
+        if (!streams.packSizes.empty() && end > rest) {
+            headers.hostile = true;
+            return DataError();
+        }
+        return {};
+    }
+
     ArchiveStatus Decode(const StreamLayout& layout, std::vector<std::uint8_t>& bytes) {
         const std::uint64_t size = layout.folders.front().UnpackSize();
-        if (size > EncodedHeaderCap(size_ > offset_ ? size_ - offset_ : 0))
-            return DataError();
         std::unique_ptr<ByteStream> stream;
         AesKeyCache keys;
         if (ArchiveStatus status = OpenFolder(file_, PackBase(), layout, 0, {}, keys, stream);
@@ -306,15 +412,35 @@ class SevenZipReader final : public IArchiveReader {
 public:
     SevenZipReader(HeaderSource source, Headers headers, PasswordSource password)
         : source_(std::move(source)), password_(std::move(password)), headers_(std::move(headers)),
-          started_(Streams().folders.size(), false) {
+          started_(Streams().folders.size(), false), orderOf_(Streams().folders.size(), kNoFolder) {
         // One folder decodes as before, on the consumer's thread.
-        if (Streams().folders.size() > 1)
-            decoders_ = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxDecoders);
+        if (Streams().folders.size() > 1) {
+            decoders_ = DecoderCount();
+            SETUP_LOG(cptlib::Severity::Normal)
+                << "Archive: " << Streams().folders.size() << " folders, up to " << decoders_
+                << " decoding at once";
+        }
+        // Which folder holds each stream, in one pass: folders list their streams in order.
+        const auto& folders = Streams().folders;
+        folderOfStream_.assign(Streams().streamSizes.size(), kNoFolder);
+        for (std::size_t f = 0; f < folders.size(); ++f) {
+            for (std::size_t i = 0; i < folders[f].streams; ++i)
+                if (folders[f].firstStream + i < folderOfStream_.size())
+                    folderOfStream_[folders[f].firstStream + i] = f;
+        }
         for (const auto& stream : headers_.layout.itemStreams) {
             const auto folder = stream ? FolderOf(*stream) : std::nullopt;
-            if (folder && (folderOrder_.empty() || folderOrder_.back() != *folder))
+            if (folder && (folderOrder_.empty() || folderOrder_.back() != *folder)) {
+                if (orderOf_[*folder] == kNoFolder)
+                    orderOf_[*folder] = folderOrder_.size();
                 folderOrder_.push_back(*folder);
+            }
         }
+    }
+
+    void SetCancelCheck(CancelCheck cancelled) override {
+        cancelled_ = cancelled;
+        keys_.SetCancelCheck(std::move(cancelled));
     }
 
     ArchiveStatus ReadIndex(ArchiveIndex& index) override {
@@ -346,6 +472,8 @@ private:
     void StartAhead(std::size_t folder);
     ArchiveStatus StartStream(std::size_t stream);
     ArchiveStatus Pull(std::uint8_t* out, std::size_t size);
+    // The current folder once more on the consumer's thread, alone, up to where it was.
+    ArchiveStatus DecodeAlone();
     // What a failure while decoding means: with a password, most likely that it is wrong.
     ArchiveStatus Decoding(ArchiveStatus status) const;
 
@@ -367,40 +495,77 @@ private:
     std::optional<std::uint32_t> expectedCrc_;
     std::unique_ptr<std::uint8_t[]> block_;
 
+    static constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
     unsigned decoders_ = 1;                // folders decoding at once, the consumer's own included
     std::vector<bool> started_;            // folders whose decoding has begun
     std::vector<std::size_t> folderOrder_; // folders in the order the items reach them
+    std::vector<std::size_t> orderOf_;     // each folder's first place in folderOrder_
+    std::vector<std::size_t> folderOfStream_;
+    CancelCheck cancelled_;
+    std::uint64_t folderRead_ = 0; // bytes of the current folder the consumer has taken
+    bool folderAhead_ = false;     // the current folder decodes on a thread of its own
+    std::u16string folderPassword_;
     std::map<std::size_t, std::unique_ptr<ByteStream>> ahead_; // folders decoding ahead
     std::shared_ptr<AheadPool> pool_ = std::make_shared<AheadPool>();
 };
 
 std::optional<std::size_t> SevenZipReader::FolderOf(std::size_t stream) const {
-    const auto& folders = Streams().folders;
-    const auto owner = std::find_if(folders.begin(), folders.end(), [&](const FolderInfo& f) {
-        return f.streams > 0 && stream >= f.firstStream && stream < f.firstStream + f.streams;
-    });
-    if (owner == folders.end())
+    if (stream >= folderOfStream_.size() || folderOfStream_[stream] == kNoFolder)
         return std::nullopt;
-    return static_cast<std::size_t>(owner - folders.begin());
+    return folderOfStream_[stream];
 }
 
 void SevenZipReader::StartAhead(std::size_t folder) {
-    if (decoders_ <= 1)
+    if (decoders_ <= 1 || orderOf_[folder] == kNoFolder)
         return;
-    auto next = std::find(folderOrder_.begin(), folderOrder_.end(), folder);
-    for (; next != folderOrder_.end() && ahead_.size() + 1 < decoders_; ++next) {
-        const std::size_t candidate = *next;
-        // Enciphered folders wait until the consumer has been given the password.
-        const bool enciphered = Streams().folders[candidate].Enciphered();
-        if (started_[candidate] || (enciphered && !given_))
+    // Folders already started are passed over; a few at most lie between.
+    for (std::size_t place = orderOf_[folder];
+         place < folderOrder_.size() && ahead_.size() + 1 < decoders_; ++place) {
+        // No key is derived and nothing started once a stop was asked for.
+        if (cancelled_ && cancelled_())
+            return;
+        const std::size_t candidate = folderOrder_[place];
+        if (started_[candidate])
             continue;
+        // Enciphered folders wait until the consumer has been given the password; the rest
+        // keep their order behind them. A small folder is decoded sooner than a thread starts.
+        const bool enciphered = Streams().folders[candidate].Enciphered();
+        if ((enciphered && !given_) || Streams().folders[candidate].UnpackSize() < kBlockSize)
+            return;
+        // Within the budget, or left to the consumer.
+        const std::uint64_t cost = FolderDecodeMemory(Streams().folders[candidate]) +
+                                   std::uint64_t(kPiecesAhead) * kBlockSize;
+        {
+            std::lock_guard lock(pool_->mutex);
+            if (cost > pool_->free)
+                return;
+            pool_->free -= cost;
+            // Pieces kept for reuse are not in the budget any more: let them go.
+            pool_->spare.clear();
+        }
         std::unique_ptr<ByteStream> stream;
-        if (!sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), candidate,
-                                  enciphered ? *given_ : std::u16string(), keys_, stream)
-                 .Ok())
-            break; // fails again, in its place, when the consumer opens it
+        std::unique_ptr<AheadStream> ahead;
+        const ArchiveStatus opened =
+            sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), candidate,
+                                 enciphered ? *given_ : std::u16string(), keys_, stream);
+        if (opened.Ok())
+            ahead = AheadStream::Start(stream, pool_, cost);
+        if (!ahead) {
+            // Fails again, in its place, when the consumer opens it; without a thread or the
+            // memory for one, fewer folders decode at once from here on.
+            {
+                std::lock_guard lock(pool_->mutex);
+                pool_->free += cost;
+            }
+            if (opened.Ok() || opened.code == cptlib::kHrOutOfMemory) {
+                decoders_ = static_cast<unsigned>(ahead_.size() + 1);
+                SETUP_LOG(cptlib::Severity::Warning)
+                    << "No memory or thread for another decoder: " << decoders_ << " from here on";
+            }
+            return;
+        }
         started_[candidate] = true;
-        ahead_.emplace(candidate, std::make_unique<AheadStream>(std::move(stream), pool_));
+        ahead_.emplace(candidate, std::move(ahead));
     }
 }
 
@@ -411,16 +576,55 @@ ArchiveStatus SevenZipReader::Decoding(ArchiveStatus status) const {
     return status;
 }
 
+ArchiveStatus SevenZipReader::DecodeAlone() {
+    // Every other folder's decoder and pieces go first, then this one starts over on the
+    // consumer's thread and passes over what was already taken.
+    for (auto& [folder, stream] : ahead_)
+        started_[folder] = false;
+    ahead_.clear();
+    decoders_ = 1;
+    SETUP_LOG(cptlib::Severity::Warning)
+        << "Out of memory decoding folders side by side: one decoder from here on";
+    folderStream_.reset();
+    if (ArchiveStatus status = sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(),
+                                                    folder_, folderPassword_, keys_, folderStream_);
+        !status.Ok()) {
+        folderStream_.reset();
+        return status;
+    }
+    folderAhead_ = false;
+    std::uint8_t scratch[1 << 12];
+    for (std::uint64_t left = folderRead_; left > 0;) {
+        std::size_t done = 0;
+        if (ArchiveStatus status = folderStream_->Read(
+                scratch, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof scratch)),
+                done);
+            !status.Ok())
+            return status;
+        if (done == 0)
+            return DataError();
+        left -= done;
+    }
+    return {};
+}
+
 ArchiveStatus SevenZipReader::Pull(std::uint8_t* out, std::size_t size) {
     std::size_t filled = 0;
     while (filled < size) {
         std::size_t done = 0;
         if (ArchiveStatus status = folderStream_->Read(out + filled, size - filled, done);
-            !status.Ok())
-            return Decoding(status);
+            !status.Ok()) {
+            // A decoder on a thread of its own that ran out of memory: one decoder may fit.
+            if (status.code != cptlib::kHrOutOfMemory || !folderAhead_)
+                return Decoding(status);
+            if (ArchiveStatus alone = DecodeAlone(); !alone.Ok())
+                return Decoding(alone);
+            continue;
+        }
         if (done == 0)
             return Decoding(DataError());
         filled += done;
+        folderRead_ += done;
     }
     crc_ = lzma_crc32(out, size, crc_);
     itemLeft_ -= size;
@@ -446,6 +650,9 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
         folder_ = folder;
         nextStream_ = owner->firstStream;
         enciphered_ = owner->Enciphered();
+        folderPassword_ = enciphered_ && given_ ? *given_ : std::u16string();
+        folderAhead_ = true;
+        folderRead_ = 0;
         StartAhead(folder);
     } else {
         folderStream_.reset();
@@ -473,8 +680,19 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             folderStream_.reset();
             return status;
         }
-        if (!started_[folder] && decoders_ > 1)
-            folderStream_ = std::make_unique<AheadStream>(std::move(folderStream_), pool_);
+        folderPassword_ = password;
+        folderAhead_ = false;
+        folderRead_ = 0;
+        if (!started_[folder] && decoders_ > 1 && owner->UnpackSize() >= kBlockSize) {
+            if (auto ahead = AheadStream::Start(folderStream_, pool_, 0)) {
+                folderStream_ = std::move(ahead);
+                folderAhead_ = true;
+            } else {
+                decoders_ = 1;
+                SETUP_LOG(cptlib::Severity::Warning)
+                    << "No memory or thread for a decoder: the folders decode one by one";
+            }
+        }
         started_[folder] = true;
         StartAhead(folder);
     }
@@ -553,10 +771,32 @@ ArchiveStatus SevenZipReader::ReadBlock(std::span<const std::uint8_t>& block) {
 
 namespace {
 
+// An archive refused for its claims: every step fails as its headers did.
+class RefusedReader final : public IArchiveReader {
+public:
+    explicit RefusedReader(ArchiveStatus status) : status_(std::move(status)) {}
+    ArchiveStatus ReadIndex(ArchiveIndex&) override { return status_; }
+    ArchiveStatus NextItem(ArchiveItem&, bool& more) override {
+        more = false;
+        return status_;
+    }
+    ArchiveStatus ReadBlock(std::span<const std::uint8_t>& block) override {
+        block = {};
+        return status_;
+    }
+
+private:
+    ArchiveStatus status_;
+};
+
 std::unique_ptr<IArchiveReader> ReaderIfOurs(HeaderSource probe, PasswordSource password) {
     Headers headers;
-    if (!probe.Read(headers).Ok())
+    if (ArchiveStatus status = probe.Read(headers); !status.Ok()) {
+        // The library would believe the same claims, at the same cost.
+        if (headers.hostile)
+            return std::make_unique<RefusedReader>(std::move(status));
         return nullptr;
+    }
     const auto& folders = headers.layout.streams.folders;
     if (!headers.encipheredHeader && !std::all_of(folders.begin(), folders.end(), Decodable))
         return nullptr;

@@ -384,6 +384,7 @@ CExtractThread::Result CExtractThread::Extract() {
         : job_.archiveIsLauncher && job_.archiveFile
             ? MakeArchiveReader(*job_.archiveFile, offset, std::move(password))
             : MakeArchiveReader(job_.archivePath, offset, std::move(password));
+    reader->SetCancelCheck([this] { return IsCancelled(); });
     ArchiveIndex index;
     if (const ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         return {status.code, status.text};

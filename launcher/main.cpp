@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,15 @@ int main(int argc, char** argv) {
 #endif
     app.InitInstance();
     const std::uint32_t exitCode = app.ExitInstance();
-    SETUP_LOG(cptlib::Severity::Normal) << "Exit code: " << exitCode;
-    return sfx::ProcessExitStatus(exitCode);
+    const int status = sfx::ProcessExitStatus(exitCode);
+    // The status the process ends with; the launcher's own code beside it when that differs.
+    if (static_cast<std::uint32_t>(status) == exitCode) {
+        SETUP_LOG(cptlib::Severity::Normal) << "Exit code: " << exitCode;
+    } else {
+        std::ostringstream code;
+        code << (exitCode > 0xFFFF ? std::hex : std::dec) << std::showbase << exitCode;
+        SETUP_LOG(cptlib::Severity::Normal)
+            << "Exit code: " << status << " (launcher code " << code.str() << ")";
+    }
+    return status;
 }

@@ -12,4 +12,8 @@ bool IsSixtyFourBitMachine(std::string_view machine);
 // Windows. A 64-bit build always gives false, as the native process does there.
 bool Is32BitProcessOn64BitKernel();
 
+// Processors this process may run on: its affinity mask (taskset, cpusets), else the count
+// the system reports; at least 1.
+unsigned UsableProcessorCount();
+
 } // namespace cptlib::platform

@@ -77,7 +77,9 @@ protected:
             terminal.WaitForExit(30s);
         // Ended as cancelled, not killed by the signal (which a shell would also show as 130).
         if (status == 130) {
-            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 1602"), std::string::npos) << what;
+            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 130 (launcher code 1602)"),
+                      std::string::npos)
+                << what;
         }
         EXPECT_EQ(CountEntries(dir / "tmp"), 0u) << what;
         EXPECT_EQ(ReadFile(dir / "mine/a.txt"), "the user's own text\n") << what;
@@ -302,7 +304,8 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
                 << terminal.Output();
         }
         if (c.status == 130) {
-            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 1602"), std::string::npos);
+            EXPECT_NE(ReadFile(dir / "log").find("Exit code: 130 (launcher code 1602)"),
+                      std::string::npos);
         }
     }
 }

@@ -289,22 +289,20 @@ TEST_F(ArchiveReaderTest, AMissingFileIsASystemError) {
     EXPECT_TRUE(status.text.empty());
 }
 
-// Every listed item costs the readers memory whatever the headers paid for it; an archive lists
-// only as many as its size allows beyond a fixed allowance, so a small archive stays small.
-TEST(ArchiveReader, ListsNoMoreItemsThanTheArchiveSizeAllows) {
+// Items whose headers cost a few bytes each, as real tools write them (80,000 empty folders
+// from 7zz): each costs the readers memory, which the archive's size pays for; they are listed,
+// however many, while headers that claim more than their size pays for are refused (see the
+// bounds tests).
+TEST(ArchiveReader, ListsItemsByTheHundredThousand) {
     TempDir dir;
-    const struct {
-        std::size_t folders;
-        bool listed;
-    } cases[] = {{1'000, true}, {70'000, true}, {120'000, false}};
-    for (const auto& c : cases) {
-        const auto bytes = testsupport::hostile::ManyEmptyFolders(c.folders);
+    for (const std::size_t folders : {1'000u, 80'000u, 120'000u, 250'000u}) {
+        const auto bytes = testsupport::hostile::ManyEmptyFolders(folders);
         const fs::path archive = dir.path() / "many.7z";
         WriteFile(archive, std::string(bytes.begin(), bytes.end()));
         ArchiveIndex index;
         const ArchiveStatus status = MakeArchiveReader(archive.string(), 0)->ReadIndex(index);
-        EXPECT_EQ(status.Ok(), c.listed) << c.folders << " folders in " << bytes.size() << " bytes";
-        EXPECT_EQ(index.items.size(), c.listed ? c.folders : 0u) << c.folders;
+        EXPECT_TRUE(status.Ok()) << folders << " folders in " << bytes.size() << " bytes";
+        EXPECT_EQ(index.items.size(), folders);
     }
 }
 

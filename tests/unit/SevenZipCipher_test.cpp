@@ -91,7 +91,7 @@ TEST(SevenZipCipherTest, TheKeyIsTheDigestOpenSslComputesOverTheRounds) {
             RunShell("openssl dgst -sha256 -r " + ShellQuote((dir.path() / "rounds").string()));
         ASSERT_EQ(digest.status, 0) << digest.err;
         const auto salt = Bytes(c.salt);
-        EXPECT_EQ(Hex(sevenzip::DeriveAesKey(c.cyclesPower, salt, c.password)),
+        EXPECT_EQ(Hex(*sevenzip::DeriveAesKey(c.cyclesPower, salt, c.password)),
                   digest.out.substr(0, 64))
             << "cycles " << c.cyclesPower << " salt " << c.salt;
     }
@@ -105,8 +105,8 @@ TEST(SevenZipCipherTest, RememberedKeysAreTheKeysOfTheirOwnSaltAndPassword) {
     sevenzip::AesKeyCache keys;
     for (const auto& c : cases) {
         const auto salt = Bytes(c.salt);
-        EXPECT_EQ(Hex(keys.Key(c.cyclesPower, salt, c.password)),
-                  Hex(sevenzip::DeriveAesKey(c.cyclesPower, salt, c.password)))
+        EXPECT_EQ(Hex(*keys.Key(c.cyclesPower, salt, c.password)),
+                  Hex(*sevenzip::DeriveAesKey(c.cyclesPower, salt, c.password)))
             << "cycles " << c.cyclesPower << " salt " << c.salt;
     }
 }
