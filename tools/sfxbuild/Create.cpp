@@ -5,6 +5,7 @@
 #include "cptlib/Utf.h"
 #include "format/ConfigKey.h"
 #include "format/DataBlock.h"
+#include "format/FileDigest.h"
 #include "format/ImageEnd.h"
 #include "format/Payload.h"
 #include "format/SevenZipSignature.h"
@@ -95,6 +96,31 @@ bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& o
     if (b.filename().empty())
         b = b.parent_path();
     return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+}
+
+// Records the digest of the finished file in its digest slot; a stub without the slot makes
+// files without a digest, as before.
+void WriteDigest(const std::filesystem::path& path, std::span<const std::uint8_t> image,
+                 std::uint64_t size) {
+    const auto layout = sfx::DigestLayoutOf(image, size);
+    if (!layout)
+        return;
+    std::ifstream in(path, std::ios::binary);
+    const auto digest = sfx::ComputeDigest(
+        *layout, [&](std::uint64_t offset, std::uint8_t* out, std::size_t length) {
+            in.seekg(static_cast<std::streamoff>(offset));
+            in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
+            return in.gcount() == static_cast<std::streamsize>(length);
+        });
+    if (!digest)
+        throw BuildError("cannot read back " + Quoted(path) + " to record its digest");
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(layout->slotOffset));
+    out.write(reinterpret_cast<const char*>(digest->data()),
+              static_cast<std::streamsize>(digest->size()));
+    out.close();
+    if (!out)
+        throw BuildError("cannot write the digest into " + Quoted(path));
 }
 
 } // namespace
@@ -188,6 +214,7 @@ void Create(const CreateOptions& options) {
         throw BuildError("archive " + Quoted(archive) + " changed while it was copied");
     file.WriteAt(verifyAt, sfx::EncodeSizeSlot(size));
     file.Close();
+    WriteDigest(file.path(), AsBytes(stub), size);
 
     // Read the result back the way the launcher does.
     const std::string front =

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #ifndef SFX_VERSION
 #define SFX_VERSION "unknown"
@@ -205,7 +206,11 @@ int RunList(const Parsed& parsed) {
 
 int RunVerify(const Parsed& parsed) {
     std::string problem;
-    const sfxbuild::VerifyResult result = sfxbuild::Verify(parsed.operands[0], std::cout, problem);
+    std::optional<std::string> password;
+    if (parsed.Has("--password-file"))
+        password = ReadPassword(parsed.Value("--password-file"));
+    const sfxbuild::VerifyResult result =
+        sfxbuild::Verify(parsed.operands[0], std::cout, problem, password);
     if (result != sfxbuild::VerifyResult::Intact)
         std::cerr << "sfxbuild: " << problem << "\n";
     return static_cast<int>(result);
@@ -293,12 +298,16 @@ const std::vector<Command>& Commands() {
          1,
          RunList},
         {"verify",
-         "FILE",
+         "FILE [--password-file FILE]",
          "Checks a launcher file without running it: the size the self-check expects, the\n"
-         "configuration block, and every item decoded against its check sum, writing nothing.\n"
-         "Exit status: 0 intact, 2 damaged, 1 usage or read error; what is wrong goes to\n"
-         "stderr in one line.",
-         {},
+         "file's digest (every byte but the stamped slots), the configuration block, and\n"
+         "every item decoded against its check sum, writing nothing. Enciphered items are\n"
+         "decoded with --password-file; without it the line says how many were not.\n"
+         "Exit status: 0 intact, 2 damaged, 1 usage or read error (also a password that\n"
+         "does not fit); what is wrong goes to stderr in one line.",
+         {{"--password-file", "", "FILE",
+           "decipher enciphered items with the password on\n"
+           "the first line of FILE"}},
          1,
          1,
          RunVerify},
@@ -325,7 +334,9 @@ int Run(const std::vector<std::string>& args) {
         }
         std::cout << "sfxbuild " SFX_VERSION " - makes, stamps and describes launcher files\n\n"
                   << Usage() << "\n"
-                  << kSlotsHelp << "\nExit status: 0 done, 1 failure (one line on stderr).\n";
+                  << kSlotsHelp
+                  << "\nExit status: 0 done, 1 failure (one line on stderr); verify: 2 when the "
+                     "file is\ndamaged.\n";
         return 0;
     }
     if (first == "--version" || first == "-V") {
