@@ -158,15 +158,34 @@ void Create(const CreateOptions& options) {
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
 
+    std::error_code ec;
+    if (options.dir && !std::filesystem::is_directory(*options.dir, ec))
+        throw BuildError("folder " + Quoted(*options.dir) + " does not exist or is not a folder");
+    // Links that leave the folder, taken as what they point at (--follow).
+    std::vector<std::string> followed;
     if (options.check) {
         if (options.archive)
             CheckArchive(*options.archive);
+        Problems problems;
         const ItemNames items =
-            options.dir ? CheckFolderItems(*options.dir) : CheckArchiveItems(*options.archive);
+            options.dir ? CheckFolderItems(*options.dir, problems, options.follow, &followed)
+                        : CheckArchiveItems(*options.archive, problems);
         CheckConfiguration(config, options.config, items,
                            options.dir ? "the folder " + Quoted(*options.dir)
                                        : "the archive " + Quoted(*options.archive),
-                           options.stub, std::cerr);
+                           options.stub, std::cerr, problems);
+        // All of them at once: a maker should not need a build per mistake.
+        if (problems.lines.size() == 1)
+            throw BuildError(problems.lines.front());
+        if (!problems.Empty()) {
+            for (const std::string& line : problems.lines)
+                std::cerr << "sfxbuild: " << line << "\n";
+            throw BuildError(std::to_string(problems.lines.size()) + " problems; " + Quoted(out) +
+                             " was not written");
+        }
+    } else if (options.follow && options.dir) {
+        Problems ignored;
+        CheckFolderItems(*options.dir, ignored, true, &followed);
     }
 
     // The temporary files beside the output would be packed as well.
@@ -182,9 +201,11 @@ void Create(const CreateOptions& options) {
         work.emplace(out, options.cleanup);
         archive = work->path() / "payload.7z";
         std::filesystem::path folder = *options.dir;
-        if (reproducible && options.reproducible->latestTime) {
+        const std::optional<std::int64_t> latest =
+            reproducible ? options.reproducible->latestTime : std::nullopt;
+        if (latest || !followed.empty()) {
             folder = work->path() / "items";
-            StageFolder(*options.dir, folder, *options.reproducible->latestTime);
+            StageFolder(*options.dir, folder, latest, followed);
         }
         MakeArchive(folder, archive, options.pack, reproducible, options.cleanup);
     } else {

@@ -96,7 +96,12 @@ void List(const std::filesystem::path& file, std::ostream& out) {
         throw BuildError("cannot list the items of " + Quoted(file) + ": " + Reason(status));
     for (const sfx::ArchiveItem& item : index.items)
         out << ModeText(item) << " " << std::setw(12) << item.size << " " << TimeText(item.mtime)
-            << " " << item.name << "\n";
+            << " " << item.name
+            << (item.type == sfx::ArchiveItemType::Symlink ||
+                        item.type == sfx::ArchiveItemType::HardLink
+                    ? " -> " + item.linkTarget
+                    : std::string())
+            << "\n";
 }
 
 std::optional<bool> DigestMatches(const std::filesystem::path& file, std::string_view front,

@@ -82,6 +82,23 @@ std::string SolidBlockSize(const std::string& text) {
     return unit.empty() ? lower + "b" : lower;
 }
 
+// A query of NAME=VALUE pairs joined by '&': a pair without a name or '=' would forward nothing
+// the setup could use.
+std::string DataQuery(const std::string& query) {
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos)
+            end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        const auto equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw CreateError("--data takes NAME=VALUE pairs joined by &, not '" + pair + "'");
+        start = end + 1;
+    }
+    return query;
+}
+
 // The longest password the launcher's entry takes, in bytes of UTF-8.
 constexpr std::size_t kMaxPasswordBytes = 1023;
 
@@ -132,7 +149,8 @@ int RunCreate(const Parsed& parsed) {
     if (parsed.Has("--archive"))
         options.archive = parsed.Value("--archive");
     if (parsed.Has("--data"))
-        options.data = parsed.Value("--data");
+        options.data = DataQuery(parsed.Value("--data"));
+    options.follow = parsed.Has("--follow");
     options.stub =
         parsed.Has("--stub") ? std::filesystem::path(parsed.Value("--stub")) : DefaultStub();
     if (parsed.Has("--level"))
@@ -240,6 +258,10 @@ const std::vector<Command>& Commands() {
               "launcher hands each pair to the setup program as\n"
               "a line of SetupValues.dat"},
              {"--output", "-o", "OUT", "the launcher file to write (mode 0755)"},
+             {"--follow", "", "",
+              "take links that leave the folder as the files or\n"
+              "folders they point at (e.g. a Python venv's\n"
+              "bin/python3); without it such links are refused"},
              {"--level", "", "0..9",
               "7zz compression level (-mx), 0 fastest, 9 best;\n"
               "default: 7zz's own, 5"},
