@@ -30,9 +30,11 @@ constexpr const char* kSlotsHelp =
     "The slots VRNID, VRNID2 and ZQ_BRINDLE_PHASH are empty resources in the stub\n"
     "that 'sfxbuild stamp' fills after the build, e.g. with a customer or licence\n"
     "number. When the configuration sets ForwardResourceDataFromSFX=1, the launcher\n"
-    "hands every non-empty slot, and every pair of create's --data, to the setup\n"
-    "program as a NAME=VALUE line of SetupValues.dat (passed as -m FILE). A launcher\n"
-    "file name that carries \"--ph\" and a 16-character tag gives VRNID2 instead.\n";
+    "hands every non-empty slot to the setup program as a NAME=VALUE line of\n"
+    "SetupValues.dat (passed as -m FILE). Only when every slot is empty does it read\n"
+    "the data block of create's --data instead: once a slot is stamped, the --data\n"
+    "pairs are no longer forwarded (stamp warns). A launcher file name that carries\n"
+    "\"--ph\" and a 16-character tag gives VRNID2, in either case.\n";
 
 // The stub beside sfxbuild (a build tree), else where `make install` puts it.
 std::filesystem::path DefaultStub() {
@@ -41,8 +43,12 @@ std::filesystem::path DefaultStub() {
     std::error_code ec;
     if (std::filesystem::exists(beside, ec))
         return beside;
-    const auto installed = self / ".." / "lib" / "sfx" / "sfxstub";
-    return std::filesystem::exists(installed, ec) ? installed.lexically_normal() : beside;
+    const auto installed = (self / ".." / "lib" / "sfx" / "sfxstub").lexically_normal();
+    if (std::filesystem::exists(installed, ec))
+        return installed;
+    throw sfxbuild::BuildError("no stub found: neither " + sfxbuild::Quoted(beside) +
+                               " (beside sfxbuild) nor " + sfxbuild::Quoted(installed) +
+                               " (where `make install` puts it) exists; give --stub FILE");
 }
 
 // A create mistake, with the help to read.
@@ -256,7 +262,8 @@ const std::vector<Command>& Commands() {
               "a data block of key=value pairs joined by &\n"
               "(URL escapes allowed), appended to the file; the\n"
               "launcher hands each pair to the setup program as\n"
-              "a line of SetupValues.dat"},
+              "a line of SetupValues.dat, as long as no slot is\n"
+              "stamped (slots come first, see 'stamp --help')"},
              {"--output", "-o", "OUT", "the launcher file to write (mode 0755)"},
              {"--follow", "", "",
               "take links that leave the folder as the files or\n"
