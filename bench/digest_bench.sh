@@ -14,9 +14,11 @@ trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 payload=$work/payload
 mkdir -p "$payload/lib" "$payload/bin"
 # Plain files only, so that the payload needs no link checks.
-find /usr/lib -type f -readable -size -20M -print0 2>/dev/null | sort -z | head -z -n 4000 |
-    xargs -0 cat 2>/dev/null | head -c $((120 * 1024 * 1024)) | split -b 4m - "$payload/lib/part."
-find /usr/bin -type f -readable -print0 | sort -z | xargs -0 cat 2>/dev/null |
+# (The readers end early when head has enough: their SIGPIPE is no failure.)
+{ find /usr/lib -type f -readable -size -20M -print0 2>/dev/null | sort -z | head -z -n 4000 |
+    xargs -0 cat 2>/dev/null || true; } | head -c $((120 * 1024 * 1024)) |
+    split -b 4m - "$payload/lib/part."
+{ find /usr/bin -type f -readable -print0 | sort -z | xargs -0 cat 2>/dev/null || true; } |
     head -c $((40 * 1024 * 1024)) | split -b 2m - "$payload/bin/part."
 head -c $((40 * 1024 * 1024)) /dev/urandom >"$payload/random.bin"
 echo "payload: $(($(du -sb "$payload" | cut -f1) / 1024 / 1024)) MiB"

@@ -102,15 +102,21 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     const std::string stub = ReadFile(stub_);
     EXPECT_EQ(layout.startMarker, stub.size());
 
-    // The image is the stub; only the size slot differs.
-    std::uint64_t slot = 0;
-    std::uint32_t slotSize = 0;
+    // The image is the stub; only the size and digest slots differ.
+    std::uint64_t slot = 0, digest = 0;
+    std::uint32_t slotSize = 0, digestSize = 0;
     ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::kRtRcData, "_VRN_VERIFY", std::nullopt, slot,
                                          slotSize),
               cptlib::kHrOk);
+    ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::kRtRcData, "_VRN_DIGEST", std::nullopt,
+                                         digest, digestSize),
+              cptlib::kHrOk);
+    ASSERT_EQ(digestSize, 32u);
     std::string image = file.substr(0, stub.size());
     EXPECT_EQ(Le64(image.substr(slot, 8)), file.size());
+    EXPECT_NE(image.substr(digest, 32), std::string(32, '\0'));
     image.replace(slot, 8, std::string(8, '\0'));
+    image.replace(digest, 32, std::string(32, '\0'));
     EXPECT_TRUE(image == stub);
     std::string verify;
     ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::kHrOk);

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <optional>
 
 namespace sfxbuild {
@@ -94,14 +95,28 @@ void List(const std::filesystem::path& file, std::ostream& out) {
     sfx::ArchiveIndex index;
     if (const sfx::ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         throw BuildError("cannot list the items of " + Quoted(file) + ": " + Reason(status));
-    for (const sfx::ArchiveItem& item : index.items)
+    // Symbolic link targets are item data: read them where the list holds links.
+    std::map<std::string, std::string> targets;
+    if (std::any_of(index.items.begin(), index.items.end(), [](const sfx::ArchiveItem& item) {
+            return item.type == sfx::ArchiveItemType::Symlink && item.linkTarget.empty();
+        })) {
+        const auto data = sfx::MakeArchiveReader(file.string(), ArchiveOffset(file));
+        sfx::ArchiveIndex again;
+        if (data->ReadIndex(again).Ok()) {
+            sfx::ArchiveItem item;
+            bool more = false;
+            while (data->NextItem(item, more).Ok() && more)
+                if (item.type == sfx::ArchiveItemType::Symlink)
+                    targets[item.name] = item.linkTarget;
+        }
+    }
+    for (sfx::ArchiveItem item : index.items) {
+        if (item.linkTarget.empty() && targets.contains(item.name))
+            item.linkTarget = targets[item.name];
         out << ModeText(item) << " " << std::setw(12) << item.size << " " << TimeText(item.mtime)
             << " " << item.name
-            << (item.type == sfx::ArchiveItemType::Symlink ||
-                        item.type == sfx::ArchiveItemType::HardLink
-                    ? " -> " + item.linkTarget
-                    : std::string())
-            << "\n";
+            << (item.linkTarget.empty() ? std::string() : " -> " + item.linkTarget) << "\n";
+    }
 }
 
 std::optional<bool> DigestMatches(const std::filesystem::path& file, std::string_view front,
