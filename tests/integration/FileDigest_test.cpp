@@ -189,8 +189,9 @@ TEST_F(FileDigest, VerifyFindsDamageAnywherePlainAndEnciphered) {
                 const std::string& said = expected.status == 0 ? r.out : r.err;
                 EXPECT_NE(said.find(expected.part), std::string::npos) << said;
                 EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-                if (expected.status == 0)
+                if (expected.status == 0) {
                     EXPECT_NE(said.find("digest of every byte matches"), std::string::npos) << said;
+                }
             }
         }
     }
