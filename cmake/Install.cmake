@@ -37,13 +37,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${SFX_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "setup self-extractor: launcher stub and build tool")
 set(CPACK_PACKAGE_DESCRIPTION
-  "sfxbuild makes single-file setup launchers: a stub program that carries an enciphered\n"
-  "configuration and a 7z archive behind its own image. When run, the launcher extracts\n"
-  "the archive into a private temporary folder, starts the product's setup and removes\n"
-  "the folder afterwards; /x extracts only.\n"
+  "sfxbuild makes single-file setup launchers: a stub program that carries\n"
+  "an enciphered configuration and a 7z archive behind its own image. When\n"
+  "run, the launcher extracts the archive into a private temporary folder,\n"
+  "starts the product's setup and removes the folder afterwards; /x\n"
+  "extracts only.\n"
   "\n"
-  "sfxbuild checks a product before it is shipped, stamps identification values into a\n"
-  "built file, and verifies every byte of a launcher file without running it.")
+  "sfxbuild checks a product before it is shipped, stamps identification\n"
+  "values into a built file, and verifies every byte of a launcher file\n"
+  "without running it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
