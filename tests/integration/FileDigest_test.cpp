@@ -199,8 +199,15 @@ TEST_F(FileDigest, VerifyFindsDamageAnywherePlainAndEnciphered) {
 
 TEST_F(FileDigest, StampingKeepsTheDigestAndFilesWithoutOneVerifyAsBefore) {
     const fs::path file = Build("plain.bin", false);
-    ProcessResult r = Sfxbuild({"stamp", file.string(), "VRNID=customer 1", "ZQ_BRINDLE_PHASH=h"});
+    ProcessResult r = Sfxbuild({"stamp", file.string(), "VRNID=", "VRNID2="});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // empty slots: the data block is still forwarded
+    r = Sfxbuild({"stamp", file.string(), "VRNID=customer 1", "ZQ_BRINDLE_PHASH=h"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The file was made with --data: its pairs stop being forwarded now.
+    EXPECT_EQ(r.err, "sfxbuild: warning: '" + file.string() +
+                         "': its data block (create --data) is no longer forwarded once a slot "
+                         "holds a value; the launcher forwards the slots instead\n");
     r = Sfxbuild({"verify", file.string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("digest of every byte matches"), std::string::npos) << r.out;
