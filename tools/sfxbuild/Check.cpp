@@ -258,9 +258,11 @@ bool ItemListEnciphered(const fs::path& archive) {
 
 } // namespace
 
-ItemNames CheckArchiveItems(const fs::path& archive, Problems& problems) {
+ItemNames CheckArchiveItems(const fs::path& archive, Problems& problems, bool* listed) {
     const std::string where = "archive " + Quoted(archive) + ": ";
     ItemNames names;
+    if (listed)
+        *listed = false;
     if (ItemListEnciphered(archive)) {
         problems.Add(where + "its list of items is enciphered (7zz -mhe=on), and the launcher "
                              "cannot read it; pack it without -mhe, or use --dir with "
@@ -279,6 +281,8 @@ ItemNames CheckArchiveItems(const fs::path& archive, Problems& problems) {
                  : "read error " + std::to_string(static_cast<std::uint32_t>(status.code))));
         return names;
     }
+    if (listed)
+        *listed = true;
     // `targetKnown`: false where a link's target is enciphered data.
     const auto check = [&](const sfx::ArchiveItem& item, bool targetKnown) {
         const std::optional<std::string> joined = CheckedName(item.name, where, problems);
@@ -385,7 +389,7 @@ std::vector<std::string> RawSectionNames(std::string_view text) {
 
 void CheckConfiguration(std::string_view text, const fs::path& config, const ItemNames& items,
                         const std::string& source, const fs::path& stub, std::ostream& warnings,
-                        Problems& problems) {
+                        Problems& problems, bool itemsKnown) {
     const std::string where = "configuration " + Quoted(config) + ": ";
     sfx::SettingsStore store;
     store.Parse(text);
@@ -477,7 +481,7 @@ void CheckConfiguration(std::string_view text, const fs::path& config, const Ite
     }
 
     // Extract-only files start no setup.
-    if (store.GetInt("main", "ExtractOnly", 0) != 0)
+    if (store.GetInt("main", "ExtractOnly", 0) != 0 || !itemsKnown)
         return;
     const auto checkSetupFile = [&](const std::string& section, const std::string& key,
                                     std::string value) {

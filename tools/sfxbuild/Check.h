@@ -37,17 +37,20 @@ ItemNames CheckFolderItems(const std::filesystem::path& folder, Problems& proble
                            bool follow = false, std::vector<std::string>* followed = nullptr);
 
 // The same for an existing 7z archive, read with the launcher's own reader.
-ItemNames CheckArchiveItems(const std::filesystem::path& archive, Problems& problems);
+// `listed` is set to whether the item list could be read at all.
+ItemNames CheckArchiveItems(const std::filesystem::path& archive, Problems& problems,
+                            bool* listed = nullptr);
 
 // Adds a problem for a setup file that is not among `items` (as far as placeholders let it be
 // known) or that is a program without an execute bit, and for a LANG_ section whose culture
 // neither the launcher's selection nor a string table of the stub knows; writes a warning line
 // to `warnings` for every unknown section and key, an empty LANG_ section, and a value that is
-// not a number where the launcher reads one. `source` names the folder or archive in messages.
+// not a number where the launcher reads one. `source` names the folder or archive in messages;
+// without `itemsKnown` (a list that could not be read) setup files are not looked for.
 void CheckConfiguration(std::string_view text, const std::filesystem::path& config,
                         const ItemNames& items, const std::string& source,
                         const std::filesystem::path& stub, std::ostream& warnings,
-                        Problems& problems);
+                        Problems& problems, bool itemsKnown = true);
 
 // The known name nearest to `name` (letter case ignored), or empty when none is near enough.
 std::string NearestName(std::string_view name, std::span<const std::string_view> known);

@@ -167,13 +167,14 @@ void Create(const CreateOptions& options) {
         if (options.archive)
             CheckArchive(*options.archive);
         Problems problems;
+        bool listed = true;
         const ItemNames items =
             options.dir ? CheckFolderItems(*options.dir, problems, options.follow, &followed)
-                        : CheckArchiveItems(*options.archive, problems);
+                        : CheckArchiveItems(*options.archive, problems, &listed);
         CheckConfiguration(config, options.config, items,
                            options.dir ? "the folder " + Quoted(*options.dir)
                                        : "the archive " + Quoted(*options.archive),
-                           options.stub, std::cerr, problems);
+                           options.stub, std::cerr, problems, listed);
         // All of them at once: a maker should not need a build per mistake.
         if (problems.lines.size() == 1)
             throw BuildError(problems.lines.front());
