@@ -8,17 +8,22 @@ FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-PACKAGES = g++ cmake make pkg-config ca-certificates \
+# What building, `make install` and `make deb` need (7zip: sfxbuild packs with 7zz; xz-utils:
+# the window module is packed with xz; dpkg-dev: the package's library dependencies).
+BUILD_PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost1.74-dev libboost-regex1.74-dev libboost-filesystem1.74-dev \
 	libboost-iostreams1.74-dev libboost-log1.74-dev libboost-thread1.74-dev \
-	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev libgtest-dev googletest \
-	7zip libmsi-dev msitools libglib2.0-dev locales time \
-	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
-	fonts-ipafont-gothic man-db python3 util-linux xz-utils
+	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev \
+	libmsi-dev libglib2.0-dev qt6-base-dev 7zip xz-utils dpkg-dev
+# What only the tests need on top.
+TEST_PACKAGES = libgtest-dev googletest msitools locales time \
+	qt6-qpa-plugins xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
+	fonts-ipafont-gothic man-db python3 util-linux lintian
+PACKAGES = $(BUILD_PACKAGES)
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
+.PHONY: all deps test-deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
 
 all: build
 
@@ -36,21 +41,24 @@ deps:
 		DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+test-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(TEST_PACKAGES)"
+
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
 
-bench-deps: deps
+bench-deps: test-deps
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
 
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+test: test-deps build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-asan-test: deps
+asan-test: test-deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DSFX_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -67,7 +75,7 @@ fuzz: build fuzz-deps
 
 # The window tests on Qt's offscreen platform save what the windows draw as PNG files; the
 # terminal tests save the screens they leave as text files.
-screenshots: deps
+screenshots: test-deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target qt_tests integration_tests
 	@# All window tests at 96 dpi; the ones that save pictures (English, German, Japanese,

@@ -4,6 +4,7 @@
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/ThreadLocale.h"
+#include "format/ReadTap.h"
 #include "format/SevenZipHeader.h"
 #include "format/SevenZipReader.h"
 
@@ -47,7 +48,7 @@ struct Source {
 
     std::uint32_t ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
                          std::size_t& done) {
-        return cptlib::platform::ReadFileAt(file, start + offset, out, length, done);
+        return TappedReadAt(file, start + offset, out, length, done);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "format/SevenZipCoders.h"
 
 #include "cptlib/platform/FileIo.h"
+#include "format/ReadTap.h"
 
 #include <lzma.h>
 
@@ -27,7 +28,7 @@ public:
 
 protected:
     ArchiveStatus Produce(std::uint8_t* out, std::size_t size, std::size_t& done) override {
-        const std::uint32_t error = cptlib::platform::ReadFileAt(file_, offset_, out, size, done);
+        const std::uint32_t error = TappedReadAt(file_, offset_, out, size, done);
         if (error != 0)
             return {cptlib::HResultFromWin32(error), {}};
         offset_ += done;

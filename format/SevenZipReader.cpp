@@ -5,6 +5,7 @@
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/Machine.h"
+#include "format/ReadTap.h"
 #include "format/SevenZipFolder.h"
 #include "format/SevenZipHeader.h"
 
@@ -292,8 +293,8 @@ public:
 
     ArchiveStatus ReadAt(std::uint64_t position, std::vector<std::uint8_t>& bytes) {
         std::size_t done = 0;
-        const std::uint32_t error = cptlib::platform::ReadFileAt(file_, offset_ + position,
-                                                                 bytes.data(), bytes.size(), done);
+        const std::uint32_t error =
+            TappedReadAt(file_, offset_ + position, bytes.data(), bytes.size(), done);
         if (error != 0)
             return {cptlib::HResultFromWin32(error), {}};
         return done == bytes.size() ? ArchiveStatus{} : DataError();

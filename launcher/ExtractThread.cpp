@@ -1,9 +1,11 @@
 #include "launcher/ExtractThread.h"
 
+#include "cptlib/Log.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
 #include "cptlib/platform/XdgFolders.h"
+#include "format/FileDigest.h"
 #include "format/Payload.h"
 #include "launcher/FileWriteQueue.h"
 #include "launcher/SfxMessages.h"
@@ -378,6 +380,10 @@ CExtractThread::Result CExtractThread::Extract() {
         else if (const HRESULT hr = FindArchiveOffset(job_, offset); cptlib::Failed(hr))
             return {hr, {}};
     }
+    // Counts the bytes as the readers pull them; a file that fails it starts no setup.
+    const std::unique_ptr<OwnFileDigestCheck> digest =
+        job_.archiveIsLauncher && job_.archiveFile ? OwnFileDigestCheck::Start(*job_.archiveFile)
+                                                   : nullptr;
     PasswordSource password = [this](std::string& entered) { return GetPassword(entered); };
     const std::unique_ptr<IArchiveReader> reader =
         readerFactory_ ? readerFactory_(job_.archivePath, offset, std::move(password))
@@ -401,7 +407,13 @@ CExtractThread::Result CExtractThread::Extract() {
     Items items(*this, *reader);
     if (Result opened = items.Open(); !opened.Ok())
         return opened;
-    return items.ExtractAll();
+    Result result = items.ExtractAll();
+    if (result.Ok() && digest && !digest->Finish()) {
+        SETUP_LOG(cptlib::Severity::Error) << "The launcher file does not match its digest.";
+        currentItem_.clear();
+        return {cptlib::HRESULT_INVALID_DATA, {}};
+    }
+    return result;
 }
 
 void CExtractThread::Finish(const Result& result) {

@@ -20,8 +20,11 @@ DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" >"$work/install
 root="$work/root$prefix"
 expected="bin/sfxbuild
 lib/sfx/sfxstub
-share/man/man1/sfxbuild.1
-share/man/man1/sfxstub.1"
+share/doc/sfx/changelog.gz
+share/doc/sfx/copyright
+share/lintian/overrides/sfx
+share/man/man1/sfxbuild.1.gz
+share/man/man1/sfxstub.1.gz"
 actual=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ: $actual"
 
@@ -38,13 +41,14 @@ DISPLAY= WAYLAND_DISPLAY= "$work/launcher" /q /x "$work/extracted" ||
 [ -x "$work/extracted/setup.sh" ] || fail "the launcher did not extract setup.sh"
 "$root/bin/sfxbuild" --version | grep -q '^sfxbuild [0-9]' || fail "sfxbuild --version"
 
-for page in sfxbuild.1 sfxstub.1; do
+for page in sfxbuild.1.gz sfxstub.1.gz; do
     file="$root/share/man/man1/$page"
     if command -v man >/dev/null; then
         LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" >"$work/page" 2>"$work/warnings" ||
             fail "man -l $page failed"
     else
-        groff -man -Tutf8 -ww "$file" >"$work/page" 2>"$work/warnings" || fail "groff $page failed"
+        gzip -dc "$file" | groff -man -Tutf8 -ww >"$work/page" 2>"$work/warnings" ||
+            fail "groff $page failed"
     fi
     [ ! -s "$work/warnings" ] || fail "$page: $(cat "$work/warnings")"
     grep -q 'EXIT STATUS' "$work/page" || fail "$page renders without its EXIT STATUS section"

@@ -3,6 +3,8 @@
 
 #include "launcher/SetupCommand.h"
 
+#include "cptlib/resources/ResourceUtils.h"
+
 #include "support/Archive.h"
 #include "support/Files.h"
 #include "support/LauncherFile.h"
@@ -45,12 +47,20 @@ std::string Utf16(const std::string& text) {
 }
 
 // Replaces the one occurrence of `from` in the file, both taken as UTF-16LE text of one length.
+// The digest slot is cleared, as in a file made before digests, which the launcher then runs
+// unchecked: the change is made on purpose.
 void PatchUtf16(const fs::path& file, const std::string& from, const std::string& to) {
     ASSERT_EQ(from.size(), to.size());
     std::string bytes = ReadFile(file);
     const std::size_t at = bytes.rfind(Utf16(from));
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, from.size() * 2, Utf16(to));
+    std::uint64_t slot = 0;
+    std::uint32_t size = 0;
+    ASSERT_EQ(cptlib::LocateFileResource(file, cptlib::kRtRcData, "_VRN_DIGEST", std::nullopt, slot,
+                                         size),
+              cptlib::kHrOk);
+    bytes.replace(slot, size, std::string(size, '\0'));
     const auto mode = fs::status(file).permissions();
     WriteFile(file, bytes);
     fs::permissions(file, mode);

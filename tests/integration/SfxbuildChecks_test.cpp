@@ -16,6 +16,7 @@
 #include <chrono>
 #include <functional>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -142,8 +143,33 @@ TEST_F(SfxbuildChecks, CreateRefusesWhatTheLauncherWouldFailOnAndAcceptsItsNeigh
         {"a folder only the target knows", none,
          "[main]\nSetupFileName=[ProgramFilesFolder]tool/setup.sh\n", ""},
         {"culture no string table knows", none, good + "[LANG_xx-XX]\nProductName=X\n",
-         "[LANG_xx-XX]: no string table knows the culture 'xx-XX'"},
+         "[LANG_xx-XX]: neither the launcher's language choice nor a string table knows the "
+         "culture 'xx-XX'"},
+        {"culture with an underscore", none, good + "[LANG_en_US]\nProductName=X\n",
+         "culture 'en_US' (did you mean en-US?)"},
         {"culture of a neutral string table", none, good + "[LANG_de-AT]\nProductName=X\n", ""},
+        // The language choice offers these by name, whatever the string tables are.
+        {"cultures of the language choice", none,
+         good + "[LANG_zh-Hant]\nProductName=X\n[LANG_zh-Hans]\nProductName=X\n"
+                "[LANG_en-II]\nProductName=X\n[LANG_sl-SI]\nProductName=X\n",
+         ""},
+        {"setup script without execute bit",
+         [](const fs::path& p) { fs::permissions(p / "sub" / "setup.sh", fs::perms(0644)); }, good,
+         "[main] SetupFileName 'sub/setup.sh' is a program without an execute bit"},
+        {"setup program without execute bit",
+         [](const fs::path& p) {
+             WriteFile(p / "setup", "\x7F"
+                                    "ELF and the rest");
+         },
+         "[main]\nSetupFileName=setup\n", "'setup' is a program without an execute bit"},
+        // A document is handed to the desktop on purpose.
+        {"document as the setup", none, "[main]\nSetupFileName=readme.txt\n", ""},
+        {"setup.exe without execute bit",
+         [](const fs::path& p) { WriteFile(p / "setup.exe", "#!"); },
+         "[main]\nSetupFileName=setup.exe\n", ""},
+        {"link to a script with execute bit",
+         [](const fs::path& p) { fs::create_symlink("sub/setup.sh", p / "go"); },
+         "[main]\nSetupFileName=go\n", ""},
     };
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -232,6 +258,125 @@ TEST_F(SfxbuildChecks, UnknownKeysAndSectionsAreWarningsWithTheNearestKey) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
 }
 
+TEST_F(SfxbuildChecks, EveryMistakeIsReportedInOneRun) {
+    fs::create_symlink("/etc/passwd", product_ / "abs");
+    fs::create_symlink("../outside", product_ / "up");
+    Fifo(product_ / "pipe");
+    const ProcessResult r =
+        Create("[main]\nSetupFileName=missing.sh\n[LANG_xx-XX]\nProductName=X\n");
+    EXPECT_EQ(r.status, 1);
+    std::vector<std::string> lines;
+    std::istringstream in(r.err);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 6u) << r.err;
+    std::sort(lines.begin(), lines.end() - 1);
+    const std::string folder = "sfxbuild: folder '" + product_.string() + "': ";
+    const std::string config = "sfxbuild: configuration '" + (top_ / "config.txt").string() + "': ";
+    const std::vector<std::string> expected = {
+        config + "[LANG_xx-XX]: neither the launcher's language choice nor a string table knows "
+                 "the culture 'xx-XX'",
+        config + "[main] SetupFileName 'missing.sh' is not in the folder '" + product_.string() +
+            "' (nor under product/)",
+        folder + "'pipe' is a FIFO; only files, folders and links can be shipped",
+        folder + "link 'abs' -> '/etc/passwd' leaves the folder; the launcher refuses it "
+                 "(--follow takes it as what it points at)",
+        folder + "link 'up' -> '../outside' leaves the folder; the launcher refuses it (--follow "
+                 "takes it as what it points at)",
+        "sfxbuild: 5 problems; '" + out_.string() + "' was not written",
+    };
+    EXPECT_EQ(lines, expected);
+    EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST_F(SfxbuildChecks, WarnsAboutEmptyLanguageSectionsAndWordsWhereNumbersAreRead) {
+    const ProcessResult r = Create(std::string(kGoodConfig) +
+                                   "ExtractOnly=yes\nSfxProgressVisible=maybe\nSetupShow= 1 \n"
+                                   "[LANG_en-US]\n[LANG_de-DE]\nProductName=D\nSetupShow=on\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string where =
+        "sfxbuild: warning: configuration '" + (top_ / "config.txt").string() + "': ";
+    EXPECT_EQ(
+        r.err,
+        where +
+            "[LANG_en-US] has no entries, so the launcher does not see it and does not "
+            "offer its culture; give it at least one key (e.g. ProductName=...)\n" +
+            where + "[main] ExtractOnly='yes' is not a number; the launcher reads it as 0\n" +
+            where +
+            "[main] SfxProgressVisible='maybe' is not a number; the launcher reads it as 0\n" +
+            where + "[LANG_de-DE] SetupShow='on' is not a number; the launcher reads it as 0\n");
+}
+
+TEST_F(SfxbuildChecks, FollowTakesLinksOutOfTheFolderAsWhatTheyPointAt) {
+    WriteFile(top_ / "outside.txt", "outside\n");
+    fs::create_directories(top_ / "outside-dir");
+    WriteFile(top_ / "outside-dir" / "f.txt", "in a folder outside\n");
+    fs::create_symlink(top_ / "outside.txt", product_ / "abs");
+    fs::create_symlink("../outside-dir", product_ / "dir");
+    fs::create_symlink("readme.txt", product_ / "inside");
+    fs::create_symlink("/nonexistent/target", product_ / "dangling");
+    WriteFile(top_ / "config.txt", kGoodConfig);
+    const std::vector<std::string> args = {
+        "create", "--follow",     "--config", (top_ / "config.txt").string(),
+        "--stub", stub_.string(), "--dir",    product_.string(),
+        "-o",     out_.string()};
+    ProcessResult r = Sfxbuild(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("link 'dangling' -> '/nonexistent/target' points at nothing"),
+              std::string::npos)
+        << r.err;
+    fs::remove(product_ / "dangling");
+    r = Sfxbuild(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Sfxbuild({"list", out_.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* expected : {"-rw-r--r--            8 ", " abs\n", " dir/f.txt\n",
+                                 "lrwxrwxrwx           10 ", " inside -> readme.txt\n"})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    // The product folder itself is left as it was.
+    EXPECT_TRUE(fs::is_symlink(product_ / "abs"));
+}
+
+TEST_F(SfxbuildChecks, AVenvShipsWithFollowAndItsSetupRuns) {
+    if (!fs::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "no /usr/bin/python3 to make a venv with";
+    // Its bin/python3 is a link to the system's interpreter, outside the product.
+    ProcessResult r = RunProcess(
+        {"/usr/bin/python3", "-m", "venv", "--without-pip", (product_ / "venv").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(fs::is_symlink(product_ / "venv" / "bin" / "python3"));
+    WriteExecutable(
+        product_ / "sub" / "setup.sh",
+        "#!/bin/sh\ncd \"$(dirname \"$0\")/..\" && venv/bin/python -c "
+        "'import sys; print(sys.prefix == sys.base_prefix, sys.prefix.endswith(\"/venv\"))'"
+        " > \"$SETUP_RECORD\"\n");
+    WriteFile(top_ / "config.txt", kGoodConfig);
+    const std::vector<std::string> args = {
+        "create",          "--config",     (top_ / "config.txt").string(),
+        "--stub",          stub_.string(), "--dir",
+        product_.string(), "-o",           out_.string()};
+    r = Sfxbuild(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("link 'venv/bin/python3' -> '/usr/bin/python3' leaves the folder"),
+              std::string::npos)
+        << r.err;
+    std::vector<std::string> follow = args;
+    follow.insert(follow.begin() + 1, "--follow");
+    r = Sfxbuild(follow);
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    fs::create_directories(top_ / "tmp");
+    r = RunProcess({out_.string()}, {{"LANG", "en_US.UTF-8"},
+                                     {"LC_ALL", ""},
+                                     {"DISPLAY", ""},
+                                     {"WAYLAND_DISPLAY", ""},
+                                     {"TMPDIR", (top_ / "tmp").string()},
+                                     {"SETUP_RECORD", (top_ / "record.txt").string()}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // The venv's own interpreter ran, in the venv that was extracted.
+    EXPECT_EQ(ReadFile(top_ / "record.txt"), "False True\n");
+}
+
 TEST_F(SfxbuildChecks, NoChecksMakesABrokenProductOnPurpose) {
     fs::create_symlink("/etc/passwd", product_ / "abs");
     WriteFile(top_ / "config.txt", "[main]\nSetupFileName=missing\n");
@@ -301,7 +446,7 @@ TEST_F(SfxbuildChecks, ListShowsTypeModeSizeTimeAndName) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* expected :
          {"-rw-r-----            8 2021-03-04 05:06:07 readme.txt\n", "-rwx------           17 ",
-          " sub/setup.sh\n", "lrwxrwxrwx           10 ", " link\n", "drwx"})
+          " sub/setup.sh\n", "lrwxrwxrwx           10 ", " link -> readme.txt\n", "drwx"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
 

@@ -102,15 +102,21 @@ TEST_F(SfxbuildTest, CreatesALauncherFromAFolder) {
     const std::string stub = ReadFile(stub_);
     EXPECT_EQ(layout.startMarker, stub.size());
 
-    // The image is the stub; only the size slot differs.
-    std::uint64_t slot = 0;
-    std::uint32_t slotSize = 0;
+    // The image is the stub; only the size and digest slots differ.
+    std::uint64_t slot = 0, digest = 0;
+    std::uint32_t slotSize = 0, digestSize = 0;
     ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::kRtRcData, "_VRN_VERIFY", std::nullopt, slot,
                                          slotSize),
               cptlib::kHrOk);
+    ASSERT_EQ(cptlib::LocateFileResource(out, cptlib::kRtRcData, "_VRN_DIGEST", std::nullopt,
+                                         digest, digestSize),
+              cptlib::kHrOk);
+    ASSERT_EQ(digestSize, 32u);
     std::string image = file.substr(0, stub.size());
     EXPECT_EQ(Le64(image.substr(slot, 8)), file.size());
+    EXPECT_NE(image.substr(digest, 32), std::string(32, '\0'));
     image.replace(slot, 8, std::string(8, '\0'));
+    image.replace(digest, 32, std::string(32, '\0'));
     EXPECT_TRUE(image == stub);
     std::string verify;
     ASSERT_EQ(cptlib::ReadFileResource(out, "_VRN_VERIFY", verify), cptlib::kHrOk);
@@ -245,7 +251,7 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
          "none.7z"},
         {"missing folder",
          {"--config", config.string(), "--dir", (folder_ / "nodir").string()},
-         "nodir"},
+         "nodir' does not exist or is not a folder"},
         {"stub not a program",
          {"--config", config.string(), "--dir", dir, "--stub", config.string()},
          "setup.ini"},
@@ -255,6 +261,12 @@ TEST_F(SfxbuildTest, CreateFailuresLeaveNoOutput) {
         {"bad escape in the data",
          {"--config", config.string(), "--dir", dir, "--data", "a=%4"},
          "setup.bin"},
+        {"data pair without '='",
+         {"--config", config.string(), "--dir", dir, "--data", "a=1&novalue"},
+         "--data takes NAME=VALUE pairs joined by &, not 'novalue'"},
+        {"data pair without a name",
+         {"--config", config.string(), "--dir", dir, "--data", "=x"},
+         "--data takes NAME=VALUE pairs joined by &, not '=x'"},
     };
     const auto before = Listing();
     for (const auto& c : cases) {
@@ -310,7 +322,11 @@ TEST_F(SfxbuildTest, StampFailuresChangeNothing) {
         {"unknown slot", {"NOPE=1"}, "unknown slot 'NOPE'"},
         {"value too long", {std::string("VRNID=") + std::string(257, 'x')}, "257 bytes"},
         {"phash too long", {"ZQ_BRINDLE_PHASH=" + std::string(35, 'x')}, "slot holds 34"},
-        {"the size slot", {"_VRN_VERIFY=12"}, "'_VRN_VERIFY' is not a value slot"},
+        {"the size slot",
+         {"_VRN_VERIFY=12"},
+         "'_VRN_VERIFY' is not a value slot; the slots are VRNID (256 bytes), VRNID2 (256) and "
+         "ZQ_BRINDLE_PHASH (34)"},
+        {"the digest slot", {"_VRN_DIGEST=12"}, "'_VRN_DIGEST' is not a value slot"},
         {"no value", {"VRNID"}, "'VRNID' is not NAME=VALUE"},
         // A good assignment before a bad one is not written either.
         {"good then bad", {"VRNID=ok", "VRNID2=" + std::string(300, 'y')}, "'VRNID2'"},
@@ -328,12 +344,17 @@ TEST_F(SfxbuildTest, StampFailuresChangeNothing) {
     }
     const ProcessResult missing = Sfxbuild({"stamp", (folder_ / "none.bin").string(), "VRNID=1"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("none.bin"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err,
+              "sfxbuild: cannot open '" + (folder_ / "none.bin").string() + "': no such file\n");
     EXPECT_FALSE(fs::exists(folder_ / "none.bin"));
 
-    const ProcessResult info = Sfxbuild({"info", (folder_ / "setup.ini").string()});
-    EXPECT_EQ(info.status, 1);
-    EXPECT_NE(info.err.find("setup.ini"), std::string::npos) << info.err;
+    // A text file is no launcher file to any of the looking commands: a usage error, not damage.
+    for (const char* command : {"info", "list", "verify"}) {
+        SCOPED_TRACE(command);
+        const ProcessResult r = Sfxbuild({command, (folder_ / "setup.ini").string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("setup.ini"), std::string::npos) << r.err;
+    }
 }
 
 } // namespace

@@ -485,10 +485,13 @@ TEST(OwnImage, CarriesTheZeroFilledSlots) {
     const auto self = OwnImageOnDisk();
     std::vector<std::string> names;
     ASSERT_EQ(cptlib::EnumRcDataNames(self, names), cptlib::kHrOk);
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"VRNID", "VRNID2", "ZQ_BRINDLE_PHASH", "_VRN_VERIFY"}));
-    const std::pair<const char*, std::size_t> slots[] = {
-        {"_VRN_VERIFY", 8}, {"VRNID", 256}, {"VRNID2", 256}, {"ZQ_BRINDLE_PHASH", 34}};
+    EXPECT_EQ(names, (std::vector<std::string>{"VRNID", "VRNID2", "ZQ_BRINDLE_PHASH", "_VRN_DIGEST",
+                                               "_VRN_VERIFY"}));
+    const std::pair<const char*, std::size_t> slots[] = {{"_VRN_VERIFY", 8},
+                                                         {"_VRN_DIGEST", 32},
+                                                         {"VRNID", 256},
+                                                         {"VRNID2", 256},
+                                                         {"ZQ_BRINDLE_PHASH", 34}};
     for (const auto& [name, size] : slots) {
         std::string bytes;
         ASSERT_EQ(cptlib::ReadFileResource(self, name, bytes), cptlib::kHrOk) << name;

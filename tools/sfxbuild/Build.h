@@ -74,9 +74,11 @@ void MakeArchive(const std::filesystem::path& folder, const std::filesystem::pat
                  const PackOptions& pack = {}, bool reproducible = false,
                  cptlib::platform::StopCleanup* cleanup = nullptr);
 
-// Copies `folder` to the new folder `copy` with every item time clamped to `latestTime`.
+// Copies `folder` to the new folder `copy`, links kept, except the links named in `followed`,
+// which become copies of what they point at; with `latestTime`, every item time is clamped to it.
 void StageFolder(const std::filesystem::path& folder, const std::filesystem::path& copy,
-                 std::int64_t latestTime);
+                 std::optional<std::int64_t> latestTime,
+                 const std::vector<std::string>& followed = {});
 
 struct CreateOptions {
     std::filesystem::path config;
@@ -85,6 +87,8 @@ struct CreateOptions {
     std::filesystem::path stub;
     std::optional<std::string> data;
     std::filesystem::path output;
+    // Links that leave the folder are packed as the files or folders they point at.
+    bool follow = false;
     // The product checks of Check.h; off only to make broken files on purpose.
     bool check = true;
     PackOptions pack;

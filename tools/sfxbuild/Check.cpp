@@ -3,6 +3,7 @@
 #include "sfxbuild/Build.h"
 
 #include "cptlib/Utf.h"
+#include "cptlib/localization/CultureSelection.h"
 #include "cptlib/localization/Placeholders.h"
 #include "cptlib/resources/LanguageIds.h"
 #include "cptlib/resources/ResourceTree.h"
@@ -70,23 +71,44 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
-// One item's name, checked as the launcher checks it; the joined name.
-std::string CheckedName(const std::string& name, const std::string& where) {
+// One item's name, checked as the launcher checks it; the joined name, or nullopt after adding
+// the problem.
+std::optional<std::string> CheckedName(const std::string& name, const std::string& where,
+                                       Problems& problems) {
     std::vector<std::string> parts;
-    if (!cptlib::IsValidUtf8(name))
-        throw BuildError(where + "the name '" + name + "' is not valid UTF-8");
-    if (!sfx::SplitItemName(name, parts))
-        throw BuildError(where + "item '" + name +
-                         "' has a name the launcher refuses (absolute, \"..\" or empty)");
+    if (!cptlib::IsValidUtf8(name)) {
+        problems.Add(where + "the name '" + name + "' is not valid UTF-8");
+        return std::nullopt;
+    }
+    if (!sfx::SplitItemName(name, parts)) {
+        problems.Add(where + "item '" + name +
+                     "' has a name the launcher refuses (absolute, \"..\" or empty)");
+        return std::nullopt;
+    }
     return Join(parts);
 }
 
-void CheckLink(const std::string& name, const std::string& target, const std::string& where) {
+bool LinkLeaves(const std::string& name, const std::string& target) {
     std::vector<std::string> parts;
     sfx::SplitItemName(name, parts);
-    if (!sfx::LinkStaysInside(parts, target))
-        throw BuildError(where + "link '" + name + "' -> '" + target +
-                         "' leaves the folder; the launcher refuses it");
+    return !sfx::LinkStaysInside(parts, target);
+}
+
+// Scripts and ELF programs: what a setup that should run looks like.
+bool LooksLikeProgram(const fs::path& path) {
+    const std::string head = ReadFileRange(path, 0, 4);
+    return head.starts_with("#!") || head == "\x7F"
+                                             "ELF";
+}
+
+bool NameLooksLikeProgram(std::string_view name) {
+    const std::string_view base = name.substr(name.rfind('/') + 1);
+    const auto dot = base.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return true;
+    const std::string extension = Lower(base.substr(dot + 1));
+    return extension == "sh" || extension == "run" || extension == "bin" || extension == "py" ||
+           extension == "pl" || extension == "appimage";
 }
 
 const char* SpecialKind(fs::file_type type) {
@@ -141,34 +163,72 @@ std::string NearestName(std::string_view name, std::span<const std::string_view>
     return bestDistance <= std::max<std::size_t>(2, name.size() / 4) ? best : std::string();
 }
 
-ItemNames CheckFolderItems(const fs::path& folder) {
+ItemNames CheckFolderItems(const fs::path& folder, Problems& problems, bool follow,
+                           std::vector<std::string>* followed) {
     const std::string where = "folder " + Quoted(folder) + ": ";
     ItemNames names;
     std::error_code ec;
-    if (!fs::is_directory(folder, ec))
-        return names; // the packer says so
+    if (!fs::is_directory(folder, ec)) {
+        problems.Add("folder " + Quoted(folder) + " does not exist or is not a folder");
+        return names;
+    }
     fs::recursive_directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         const fs::path& path = it->path();
         const std::string name = path.lexically_relative(folder).generic_string();
-        const std::string joined = CheckedName(name, where);
+        const std::optional<std::string> joined = CheckedName(name, where, problems);
         const fs::file_type type = it->symlink_status(ec).type();
         if (ec)
             break;
-        if (const char* kind = SpecialKind(type))
-            throw BuildError(where + "'" + name + "' is " + kind + "; only files, folders and " +
-                             "links can be shipped");
+        if (const char* kind = SpecialKind(type)) {
+            problems.Add(where + "'" + name + "' is " + kind +
+                         "; only files, folders and links can be shipped");
+            continue;
+        }
         if (type == fs::file_type::symlink) {
             const fs::path target = fs::read_symlink(path, ec);
             if (ec)
                 break;
-            CheckLink(name, target.string(), where);
+            if (LinkLeaves(name, target.string())) {
+                if (!follow) {
+                    problems.Add(where + "link '" + name + "' -> '" + target.string() +
+                                 "' leaves the folder; the launcher refuses it (--follow takes "
+                                 "it as what it points at)");
+                    continue;
+                }
+                std::error_code statError;
+                const fs::file_status pointed = fs::status(path, statError);
+                if (statError || !fs::exists(pointed)) {
+                    problems.Add(where + "link '" + name + "' -> '" + target.string() +
+                                 "' points at nothing");
+                    continue;
+                }
+                if (const char* kind = SpecialKind(pointed.type())) {
+                    problems.Add(where + "link '" + name + "' -> '" + target.string() +
+                                 "' points at " + kind + "; only files and folders can be shipped");
+                    continue;
+                }
+                if (followed)
+                    followed->push_back(name);
+            }
         }
-        if (type != fs::file_type::directory)
-            names.insert(joined);
+        if (type == fs::file_type::directory || !joined)
+            continue;
+        // The item as the launcher will find it, links followed.
+        ItemFacts facts;
+        std::error_code statError;
+        const fs::file_status status = fs::status(path, statError);
+        if (!statError && fs::is_regular_file(status)) {
+            constexpr auto kExec =
+                fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+            facts.modeKnown = true;
+            facts.executable = (status.permissions() & kExec) != fs::perms::none;
+            facts.looksLikeProgram = LooksLikeProgram(path);
+        }
+        names[*joined] = facts;
     }
     if (ec)
-        throw BuildError("cannot read folder " + Quoted(folder) + ": " + ec.message());
+        problems.Add("cannot read folder " + Quoted(folder) + ": " + ec.message());
     return names;
 }
 
@@ -198,39 +258,57 @@ bool ItemListEnciphered(const fs::path& archive) {
 
 } // namespace
 
-ItemNames CheckArchiveItems(const fs::path& archive) {
+ItemNames CheckArchiveItems(const fs::path& archive, Problems& problems, bool* listed) {
     const std::string where = "archive " + Quoted(archive) + ": ";
-    if (ItemListEnciphered(archive))
-        throw BuildError(where + "its list of items is enciphered (7zz -mhe=on), and the launcher "
-                                 "cannot read it; pack it without -mhe, or use --dir with "
-                                 "--password-file");
+    ItemNames names;
+    if (listed)
+        *listed = false;
+    if (ItemListEnciphered(archive)) {
+        problems.Add(where + "its list of items is enciphered (7zz -mhe=on), and the launcher "
+                             "cannot read it; pack it without -mhe, or use --dir with "
+                             "--password-file");
+        return names;
+    }
     const auto reader = sfx::MakeArchiveReader(archive.string(), 0);
     // The launcher lists the items this way first and refuses what it cannot list.
     sfx::ArchiveIndex index;
-    if (const sfx::ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
-        throw BuildError(
+    if (const sfx::ArchiveStatus status = reader->ReadIndex(index); !status.Ok()) {
+        problems.Add(
             where + "cannot list the items: " +
             (!status.text.empty() ? status.text
              : status.code == cptlib::HRESULT_INVALID_DATA
                  ? std::string("the headers are damaged or claim more than the launcher accepts")
                  : "read error " + std::to_string(static_cast<std::uint32_t>(status.code))));
-    ItemNames names;
+        return names;
+    }
+    if (listed)
+        *listed = true;
     // `targetKnown`: false where a link's target is enciphered data.
     const auto check = [&](const sfx::ArchiveItem& item, bool targetKnown) {
-        const std::string joined = CheckedName(item.name, where);
-        if (item.special)
-            throw BuildError(where + "'" + item.name +
-                             "' is a device, socket or FIFO; only files, folders and links can "
-                             "be shipped");
-        if (item.type == sfx::ArchiveItemType::Symlink && targetKnown)
-            CheckLink(item.name, item.linkTarget, where);
+        const std::optional<std::string> joined = CheckedName(item.name, where, problems);
+        if (item.special) {
+            problems.Add(where + "'" + item.name +
+                         "' is a device, socket or FIFO; only files, folders and links can "
+                         "be shipped");
+            return;
+        }
+        if (item.type == sfx::ArchiveItemType::Symlink && targetKnown &&
+            LinkLeaves(item.name, item.linkTarget)) {
+            problems.Add(where + "link '" + item.name + "' -> '" + item.linkTarget +
+                         "' leaves the folder; the launcher refuses it");
+            return;
+        }
         std::vector<std::string> parts;
         if (item.type == sfx::ArchiveItemType::HardLink && targetKnown &&
-            !SplitItemName(item.linkTarget, parts))
-            throw BuildError(where + "hard link '" + item.name + "' -> '" + item.linkTarget +
-                             "' leaves the folder; the launcher refuses it");
-        if (item.type != sfx::ArchiveItemType::Folder)
-            names.insert(joined);
+            !SplitItemName(item.linkTarget, parts)) {
+            problems.Add(where + "hard link '" + item.name + "' -> '" + item.linkTarget +
+                         "' leaves the folder; the launcher refuses it");
+            return;
+        }
+        if (item.type != sfx::ArchiveItemType::Folder && joined)
+            names[*joined] = {item.hasMode && item.type == sfx::ArchiveItemType::File,
+                              item.hasMode && (item.mode & 0111) != 0,
+                              NameLooksLikeProgram(item.name)};
     };
     for (;;) {
         sfx::ArchiveItem item;
@@ -240,8 +318,9 @@ ItemNames CheckArchiveItems(const fs::path& archive) {
             // link targets are enciphered data; the launcher checks those as it extracts.
             if (status.code == sfx::kHrAbort && status.text.empty())
                 break;
-            throw BuildError(where + "cannot list the items" +
-                             (status.text.empty() ? "" : ": " + status.text));
+            problems.Add(where + "cannot list the items" +
+                         (status.text.empty() ? "" : ": " + status.text));
+            return names;
         }
         if (!more)
             return names;
@@ -249,12 +328,68 @@ ItemNames CheckArchiveItems(const fs::path& archive) {
     }
     // The rest as the headers list them.
     for (const sfx::ArchiveItem& item : index.items)
-        check(item, !item.linkTarget.empty());
+        if (!names.contains(item.name))
+            check(item, !item.linkTarget.empty());
     return names;
 }
 
+namespace {
+
+// The cultures the launcher's selection offers by name: those it shows, the tags it maps to
+// them, and the script names of Chinese.
+std::vector<std::string_view> SelectionCultures() {
+    std::vector<std::string_view> cultures;
+    for (const auto& row : cptlib::CultureDisplayNames)
+        cultures.emplace_back(row.culture);
+    for (const auto& row : cptlib::CultureAliases)
+        cultures.emplace_back(row.tag);
+    cultures.emplace_back("zh-Hant");
+    cultures.emplace_back("zh-Hans");
+    return cultures;
+}
+
+// Whether a value the launcher reads as a number is written as one.
+bool IsNumber(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-'))
+        text.remove_prefix(1);
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+constexpr std::string_view kMainNumbers[] = {
+    "ShowUnzipLanguageDlg",       "ExtractOnly", "SfxProgressVisible",  "SfxProgressPretty",
+    "ForwardResourceDataFromSFX", "SetupShow",   "ForwardOwnParameters"};
+constexpr std::string_view kLanguageNumbers[] = {"SetupShow"};
+
+// The section names as the text writes them, also those without entries.
+std::vector<std::string> RawSectionNames(std::string_view text) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        if (line.starts_with("\xEF\xBB\xBF"))
+            line.remove_prefix(3);
+        const auto close = line.find(']');
+        if (line.starts_with("[") && close != std::string_view::npos)
+            names.emplace_back(line.substr(1, close - 1));
+    }
+    return names;
+}
+
+} // namespace
+
 void CheckConfiguration(std::string_view text, const fs::path& config, const ItemNames& items,
-                        const std::string& source, const fs::path& stub, std::ostream& warnings) {
+                        const std::string& source, const fs::path& stub, std::ostream& warnings,
+                        Problems& problems, bool itemsKnown) {
     const std::string where = "configuration " + Quoted(config) + ": ";
     sfx::SettingsStore store;
     store.Parse(text);
@@ -283,10 +418,25 @@ void CheckConfiguration(std::string_view text, const fs::path& config, const Ite
             if (!tables)
                 tables = StringTableLanguages(stub);
             const auto lcid = cptlib::Rfc1766ToLcid(culture);
-            if (!lcid || *lcid == 0 ||
-                (!tables->contains(*lcid) && !tables->contains(cptlib::PrimaryLanguageId(*lcid))))
-                throw BuildError(where + "[" + section + "]: no string table knows the culture '" +
-                                 culture + "'");
+            const std::vector<std::string_view> known = SelectionCultures();
+            const bool selectionKnows =
+                std::any_of(known.begin(), known.end(),
+                            [&](std::string_view c) { return Lower(c) == Lower(culture); });
+            const bool tableKnows =
+                lcid && *lcid != 0 &&
+                (tables->contains(*lcid) || tables->contains(cptlib::PrimaryLanguageId(*lcid)));
+            if (!selectionKnows && !tableKnows) {
+                std::string dashed = culture;
+                std::replace(dashed.begin(), dashed.end(), '_', '-');
+                std::string nearest =
+                    std::any_of(known.begin(), known.end(),
+                                [&](std::string_view c) { return Lower(c) == Lower(dashed); })
+                        ? dashed
+                        : NearestName(culture, known);
+                problems.Add(where + "[" + section + "]: neither the launcher's language choice " +
+                             "nor a string table knows the culture '" + culture + "'" +
+                             (nearest.empty() ? "" : " (did you mean " + nearest + "?)"));
+            }
             checkKeys(section, kLanguageKeys);
             languageSections.push_back(section);
         } else {
@@ -300,8 +450,38 @@ void CheckConfiguration(std::string_view text, const fs::path& config, const Ite
         }
     }
 
+    // A section without entries does not exist for the launcher.
+    const std::vector<std::string> present = store.GetSectionNames();
+    for (const std::string& raw : RawSectionNames(text)) {
+        const bool seen = std::any_of(present.begin(), present.end(),
+                                      [&](const std::string& p) { return Lower(p) == Lower(raw); });
+        if (!seen && StartsWithNoCase(raw, kLanguagePrefix))
+            warnings << "sfxbuild: warning: " << where << "[" << raw
+                     << "] has no entries, so the launcher does not see it and does not offer "
+                        "its culture; give it at least one key (e.g. ProductName=...)\n";
+    }
+    const auto checkNumbers = [&](const std::string& section,
+                                  std::span<const std::string_view> numbers) {
+        for (const std::string& key : store.GetKeys(section)) {
+            const bool number =
+                std::any_of(numbers.begin(), numbers.end(),
+                            [&](std::string_view n) { return Lower(n) == Lower(key); });
+            const std::string value = store.GetString(section, key, "");
+            if (number && !value.empty() && !IsNumber(value))
+                warnings << "sfxbuild: warning: " << where << "[" << section << "] " << key << "='"
+                         << value << "' is not a number; the launcher reads it as "
+                         << store.GetInt(section, key, 0) << "\n";
+        }
+    };
+    for (const std::string& section : present) {
+        if (Lower(section) == "main")
+            checkNumbers(section, kMainNumbers);
+        else if (StartsWithNoCase(section, kLanguagePrefix))
+            checkNumbers(section, kLanguageNumbers);
+    }
+
     // Extract-only files start no setup.
-    if (store.GetInt("main", "ExtractOnly", 0) != 0)
+    if (store.GetInt("main", "ExtractOnly", 0) != 0 || !itemsKnown)
         return;
     const auto checkSetupFile = [&](const std::string& section, const std::string& key,
                                     std::string value) {
@@ -313,10 +493,26 @@ void CheckConfiguration(std::string_view text, const fs::path& config, const Ite
             return;
         std::vector<std::string> parts;
         const bool named = SplitItemName(value, parts);
-        if (named && (items.contains(Join(parts)) || items.contains("product/" + Join(parts))))
-            return;
-        throw BuildError(where + "[" + section + "] " + key + " '" + value + "' is not in " +
+        auto found = items.end();
+        if (named) {
+            found = items.find(Join(parts));
+            if (found == items.end())
+                found = items.find("product/" + Join(parts));
+        }
+        if (found == items.end()) {
+            problems.Add(where + "[" + section + "] " + key + " '" + value + "' is not in " +
                          source + (named ? " (nor under product/)" : ""));
+            return;
+        }
+        // The launcher runs programs and hands any other file to the desktop: a script that
+        // lost its execute bit would open in an editor, or not at all.
+        const ItemFacts& facts = found->second;
+        const std::string lower = Lower(value);
+        if (facts.modeKnown && !facts.executable && facts.looksLikeProgram &&
+            !lower.ends_with(".exe") && !lower.ends_with(".msi"))
+            problems.Add(where + "[" + section + "] " + key + " '" + value +
+                         "' is a program without an execute bit; the launcher would hand it to "
+                         "the desktop instead of running it (chmod +x it)");
     };
     checkSetupFile("main", "SetupFileName", store.GetString("main", "SetupFileName", "setup.exe"));
     if (const std::string file64 = store.GetString("main", "SetupFileName64", ""); !file64.empty())

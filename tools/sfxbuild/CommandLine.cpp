@@ -120,7 +120,11 @@ std::string Help(const Command& command) {
         text += left + Indented(option.help, kColumn) + "\n";
     }
     text += "\nOptions take their value as the next argument or after '=' (--level=9); '--' "
-            "ends\nthe options. Exit status: 0 done, 1 failure (one line on stderr).\n";
+            "ends\nthe options.";
+    // A command that has statuses of its own says so in its description.
+    text += command.description.find("Exit status") == std::string::npos
+                ? " Exit status: 0 done, 1 failure (one line on stderr).\n"
+                : "\n";
     return text;
 }
 

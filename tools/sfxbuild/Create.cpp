@@ -5,6 +5,7 @@
 #include "cptlib/Utf.h"
 #include "format/ConfigKey.h"
 #include "format/DataBlock.h"
+#include "format/FileDigest.h"
 #include "format/ImageEnd.h"
 #include "format/Payload.h"
 #include "format/SevenZipSignature.h"
@@ -97,6 +98,31 @@ bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& o
     return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
+// Records the digest of the finished file in its digest slot; a stub without the slot makes
+// files without a digest, as before.
+void WriteDigest(const std::filesystem::path& path, std::span<const std::uint8_t> image,
+                 std::uint64_t size) {
+    const auto layout = sfx::DigestLayoutOf(image, size);
+    if (!layout)
+        return;
+    std::ifstream in(path, std::ios::binary);
+    const auto digest = sfx::ComputeDigest(
+        *layout, [&](std::uint64_t offset, std::uint8_t* out, std::size_t length) {
+            in.seekg(static_cast<std::streamoff>(offset));
+            in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
+            return in.gcount() == static_cast<std::streamsize>(length);
+        });
+    if (!digest)
+        throw BuildError("cannot read back " + Quoted(path) + " to record its digest");
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(layout->slotOffset));
+    out.write(reinterpret_cast<const char*>(digest->data()),
+              static_cast<std::streamsize>(digest->size()));
+    out.close();
+    if (!out)
+        throw BuildError("cannot write the digest into " + Quoted(path));
+}
+
 } // namespace
 
 void Create(const CreateOptions& options) {
@@ -132,15 +158,35 @@ void Create(const CreateOptions& options) {
         throw BuildError("cannot make " + Quoted(out) +
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
 
+    std::error_code ec;
+    if (options.dir && !std::filesystem::is_directory(*options.dir, ec))
+        throw BuildError("folder " + Quoted(*options.dir) + " does not exist or is not a folder");
+    // Links that leave the folder, taken as what they point at (--follow).
+    std::vector<std::string> followed;
     if (options.check) {
         if (options.archive)
             CheckArchive(*options.archive);
+        Problems problems;
+        bool listed = true;
         const ItemNames items =
-            options.dir ? CheckFolderItems(*options.dir) : CheckArchiveItems(*options.archive);
+            options.dir ? CheckFolderItems(*options.dir, problems, options.follow, &followed)
+                        : CheckArchiveItems(*options.archive, problems, &listed);
         CheckConfiguration(config, options.config, items,
                            options.dir ? "the folder " + Quoted(*options.dir)
                                        : "the archive " + Quoted(*options.archive),
-                           options.stub, std::cerr);
+                           options.stub, std::cerr, problems, listed);
+        // All of them at once: a maker should not need a build per mistake.
+        if (problems.lines.size() == 1)
+            throw BuildError(problems.lines.front());
+        if (!problems.Empty()) {
+            for (const std::string& line : problems.lines)
+                std::cerr << "sfxbuild: " << line << "\n";
+            throw BuildError(std::to_string(problems.lines.size()) + " problems; " + Quoted(out) +
+                             " was not written");
+        }
+    } else if (options.follow && options.dir) {
+        Problems ignored;
+        CheckFolderItems(*options.dir, ignored, true, &followed);
     }
 
     // The temporary files beside the output would be packed as well.
@@ -156,9 +202,11 @@ void Create(const CreateOptions& options) {
         work.emplace(out, options.cleanup);
         archive = work->path() / "payload.7z";
         std::filesystem::path folder = *options.dir;
-        if (reproducible && options.reproducible->latestTime) {
+        const std::optional<std::int64_t> latest =
+            reproducible ? options.reproducible->latestTime : std::nullopt;
+        if (latest || !followed.empty()) {
             folder = work->path() / "items";
-            StageFolder(*options.dir, folder, *options.reproducible->latestTime);
+            StageFolder(*options.dir, folder, latest, followed);
         }
         MakeArchive(folder, archive, options.pack, reproducible, options.cleanup);
     } else {
@@ -188,6 +236,7 @@ void Create(const CreateOptions& options) {
         throw BuildError("archive " + Quoted(archive) + " changed while it was copied");
     file.WriteAt(verifyAt, sfx::EncodeSizeSlot(size));
     file.Close();
+    WriteDigest(file.path(), AsBytes(stub), size);
 
     // Read the result back the way the launcher does.
     const std::string front =

@@ -5,8 +5,10 @@
 #include "cptlib/Utf.h"
 #include "cptlib/resources/ResourceTree.h"
 #include "cptlib/resources/ResourceUtils.h"
+#include "format/ArchiveReader.h"
 #include "format/ConfigBlock.h"
 #include "format/DataBlock.h"
+#include "format/FileDigest.h"
 #include "format/Payload.h"
 #include "format/SevenZipSignature.h"
 #include "format/SizeSlot.h"
@@ -28,6 +30,15 @@ std::string SlotValue(const std::string& name, const std::string& bytes) {
         return "(empty)";
     if (const auto size = sfx::DecodeSizeSlot(bytes); name == sfx::kSizeSlotName && size)
         return std::to_string(*size);
+    if (name == sfx::kDigestSlotName) {
+        std::string hex;
+        for (const char c : bytes) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
+            hex += digits;
+        }
+        return hex;
+    }
     return bytes.substr(0, bytes.find('\0'));
 }
 
@@ -39,6 +50,33 @@ void PrintIndented(std::ostream& out, const std::string& text) {
             end = text.size();
         out << "    " << text.substr(start, end - start) << "\n";
         start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+}
+
+// Whether the items' data is enciphered: the first item with data asks for a password.
+// nullopt when the archive cannot tell (no data, or it cannot be read).
+std::optional<bool> DataEnciphered(const std::filesystem::path& file, std::uint64_t offset) {
+    const auto reader = sfx::MakeArchiveReader(file.string(), offset);
+    sfx::ArchiveIndex index;
+    if (!reader->ReadIndex(index).Ok())
+        return std::nullopt;
+    const auto asked = [](const sfx::ArchiveStatus& status) {
+        return status.code == sfx::kHrAbort && status.text.empty();
+    };
+    for (;;) {
+        sfx::ArchiveItem item;
+        bool more = false;
+        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok())
+            return asked(status) ? std::optional<bool>(true) : std::nullopt;
+        if (!more)
+            return std::nullopt;
+        if (item.type != sfx::ArchiveItemType::File || item.size == 0)
+            continue;
+        std::span<const std::uint8_t> block;
+        const sfx::ArchiveStatus status = reader->ReadBlock(block);
+        if (status.Ok())
+            return false;
+        return asked(status) ? std::optional<bool>(true) : std::nullopt;
     }
 }
 
@@ -61,6 +99,7 @@ struct Facts {
     std::uint64_t imageSize = 0;
     std::optional<sfx::PayloadLayout> layout;
     std::optional<std::uint64_t> archiveSize; // with layout: nullopt when not a 7z archive
+    std::optional<bool> enciphered;           // the items' data
     std::optional<Region> dataBlock;
     std::optional<std::string> dataQuery; // nullopt when not UTF-16
     std::optional<std::string> configuration;
@@ -86,6 +125,8 @@ Facts Gather(const std::filesystem::path& file) {
     if (facts.layout)
         facts.archiveSize = sfx::sevenzip::ArchiveSize(AsBytes(
             ReadFileRange(file, facts.layout->archiveOffset, sfx::sevenzip::kSignatureHeaderSize)));
+    if (facts.archiveSize)
+        facts.enciphered = DataEnciphered(file, facts.layout->archiveOffset);
     if (size >= sfx::kDataBlockWindow) {
         const std::uint64_t windowAt = size - sfx::kDataBlockWindow;
         const std::string window = ReadFileRange(file, windowAt, sfx::kDataBlockWindow);
@@ -182,6 +223,9 @@ void Info(const std::filesystem::path& file, std::ostream& out) {
             out << ", size " << *facts.archiveSize << "\n";
         else
             out << ", not a 7z archive\n";
+        if (facts.enciphered)
+            out << "archive data enciphered: "
+                << (*facts.enciphered ? "yes (the launcher asks for the password)" : "no") << "\n";
     }
     if (facts.dataBlock)
         out << "data block: offset " << facts.dataBlock->offset << ", size "
@@ -218,7 +262,8 @@ void InfoJson(const std::filesystem::path& file, std::ostream& out) {
             << JsonRegion(layout.blockOffset + layout.blockSize, sfx::kEndMarkerSize)
             << ",\n    \"archive\": {\"offset\": " << layout.archiveOffset
             << ", \"size\": " << (facts.archiveSize ? std::to_string(*facts.archiveSize) : "null")
-            << "}\n  }";
+            << ", \"enciphered\": "
+            << (facts.enciphered ? (*facts.enciphered ? "true" : "false") : "null") << "}\n  }";
     }
     out << ",\n  \"data_block\": ";
     if (facts.dataBlock)

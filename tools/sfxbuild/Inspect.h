@@ -3,6 +3,7 @@
 // and a full check of its content.
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -16,9 +17,12 @@ void List(const std::filesystem::path& file, std::ostream& out);
 
 enum class VerifyResult { Intact = 0, ReadError = 1, Damaged = 2 };
 
-// The self-check (file size), the configuration block, and a decode of every item against its
-// check sum, without writing files. Writes one line: "OK ..." when intact, else what is wrong
-// (to `problem`, without a line break).
-VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::string& problem);
+// The self-check (file size), the file's digest, the configuration block, and a decode of every
+// item against its check sum, without writing files. Writes one line: "OK ..." when intact, else
+// what is wrong (to `problem`, without a line break). Enciphered items are decoded with `password`;
+// without one they are counted as not decoded (their bytes are still checked by the file's digest,
+// where it carries one).
+VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::string& problem,
+                    const std::optional<std::string>& password = std::nullopt);
 
 } // namespace sfxbuild

@@ -7,7 +7,7 @@
 namespace sfxbuild {
 
 void StageFolder(const std::filesystem::path& folder, const std::filesystem::path& copy,
-                 std::int64_t latestTime) {
+                 std::optional<std::int64_t> latestTime, const std::vector<std::string>& followed) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
@@ -16,6 +16,17 @@ void StageFolder(const std::filesystem::path& folder, const std::filesystem::pat
     if (ec)
         throw BuildError("cannot copy folder " + Quoted(folder) +
                          " to clamp its times: " + ec.message());
+    for (const std::string& name : followed) {
+        const fs::path link = copy / fs::path(name);
+        fs::remove(link, ec);
+        if (!ec)
+            fs::copy(folder / fs::path(name), link, fs::copy_options::recursive, ec);
+        if (ec)
+            throw BuildError("cannot copy what link " + Quoted(folder / fs::path(name)) +
+                             " points at: " + ec.message());
+    }
+    if (!latestTime)
+        return;
     std::vector<fs::path> items;
     for (fs::recursive_directory_iterator it(copy, ec), end; !ec && it != end; it.increment(ec))
         items.push_back(it->path());
@@ -23,7 +34,7 @@ void StageFolder(const std::filesystem::path& folder, const std::filesystem::pat
         throw BuildError("cannot list the copy of folder " + Quoted(folder) + ": " + ec.message());
     for (const auto& item : items) {
         const fs::path source = folder / item.lexically_relative(copy);
-        if (const int error = cptlib::platform::CopyItemTime(source, item, latestTime))
+        if (const int error = cptlib::platform::CopyItemTime(source, item, *latestTime))
             throw BuildError("cannot set the time of " + Quoted(item) + ": " +
                              std::strerror(error));
     }

@@ -3,11 +3,14 @@
 #include "cptlib/SystemError.h"
 #include "cptlib/Utf.h"
 #include "cptlib/resources/ResourceUtils.h"
+#include "format/DataBlock.h"
 #include "format/Payload.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 
 namespace sfxbuild {
 
@@ -29,10 +32,38 @@ bool IsValueSlot(const std::string& name) {
     return upper.starts_with("VRN") || upper.starts_with("ZQ_");
 }
 
+constexpr const char* kSlotList = "the slots are VRNID (256 bytes), VRNID2 (256) and "
+                                  "ZQ_BRINDLE_PHASH (34)";
+
+// The launcher reads the data block only while every slot is empty.
+void WarnIfDataBlockStopsForwarding(const std::filesystem::path& file,
+                                    const std::vector<Assignment>& slots) {
+    if (std::none_of(slots.begin(), slots.end(),
+                     [](const Assignment& a) { return !a.value.empty(); }))
+        return;
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(file, ec);
+    if (ec || size < sfx::kDataBlockWindow)
+        return;
+    const std::string window =
+        ReadFileRange(file, size - sfx::kDataBlockWindow, sfx::kDataBlockWindow);
+    sfx::DataBlockPosition block;
+    if (sfx::FindDataBlockIn({reinterpret_cast<const std::uint8_t*>(window.data()), window.size()},
+                             block) != sfx::DataBlockSearch::Found)
+        return;
+    std::cerr << "sfxbuild: warning: " << Quoted(file)
+              << ": its data block (create --data) is no longer forwarded once a slot holds a "
+                 "value; the launcher forwards the slots instead\n";
+}
+
 } // namespace
 
 void Stamp(const std::filesystem::path& file, const std::vector<std::string>& assignments) {
     const std::string where = Quoted(file) + ": ";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        throw BuildError("cannot open " + Quoted(file) + ": " +
+                         (std::filesystem::exists(file, ec) ? "not a file" : "no such file"));
     std::vector<Assignment> slots;
     for (const std::string& text : assignments) {
         const auto equals = text.find('=');
@@ -54,15 +85,14 @@ void Stamp(const std::filesystem::path& file, const std::vector<std::string>& as
                                                               std::nullopt, a.offset, a.size);
         if (hr == cptlib::HResultFromWin32(cptlib::kErrorResourceNameNotFound) ||
             hr == cptlib::HResultFromWin32(cptlib::kErrorResourceTypeNotFound))
-            throw BuildError(where + "unknown slot '" + a.name + "'");
+            throw BuildError(where + "unknown slot '" + a.name + "'; " + kSlotList);
         if (hr == cptlib::HRESULT_RESOURCE_DATA_NOT_FOUND)
             throw BuildError(where + "not a program file with resources (PE or ELF)");
         if (cptlib::Failed(hr))
             throw BuildError(where + "cannot read the resources: " +
                              cptlib::SystemErrorText(static_cast<std::uint32_t>(hr)));
         if (!IsValueSlot(a.name))
-            throw BuildError(where + "'" + a.name +
-                             "' is not a value slot (their names begin with VRN or ZQ_)");
+            throw BuildError(where + "'" + a.name + "' is not a value slot; " + kSlotList);
         if (a.value.size() > a.size)
             throw BuildError(where + "the value for '" + a.name + "' is " +
                              std::to_string(a.value.size()) + " bytes; the slot holds " +
@@ -70,6 +100,7 @@ void Stamp(const std::filesystem::path& file, const std::vector<std::string>& as
         slots.push_back(std::move(a));
     }
 
+    WarnIfDataBlockStopsForwarding(file, slots);
     std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
     if (!out)
         throw BuildError("cannot open " + Quoted(file) + " for writing: " + std::strerror(errno));

@@ -3,6 +3,7 @@
 
 #include "format/ArchiveReader.h"
 #include "format/ConfigBlock.h"
+#include "format/FileDigest.h"
 #include "format/ImageEnd.h"
 #include "format/ItemName.h"
 #include "format/Payload.h"
@@ -11,7 +12,10 @@
 
 #include <algorithm>
 #include <ctime>
+#include <fstream>
 #include <iomanip>
+#include <map>
+#include <optional>
 
 namespace sfxbuild {
 
@@ -91,12 +95,51 @@ void List(const std::filesystem::path& file, std::ostream& out) {
     sfx::ArchiveIndex index;
     if (const sfx::ArchiveStatus status = reader->ReadIndex(index); !status.Ok())
         throw BuildError("cannot list the items of " + Quoted(file) + ": " + Reason(status));
-    for (const sfx::ArchiveItem& item : index.items)
+    // Symbolic link targets are item data: read them where the list holds links.
+    std::map<std::string, std::string> targets;
+    if (std::any_of(index.items.begin(), index.items.end(), [](const sfx::ArchiveItem& item) {
+            return item.type == sfx::ArchiveItemType::Symlink && item.linkTarget.empty();
+        })) {
+        const auto data = sfx::MakeArchiveReader(file.string(), ArchiveOffset(file));
+        sfx::ArchiveIndex again;
+        if (data->ReadIndex(again).Ok()) {
+            sfx::ArchiveItem item;
+            bool more = false;
+            while (data->NextItem(item, more).Ok() && more)
+                if (item.type == sfx::ArchiveItemType::Symlink)
+                    targets[item.name] = item.linkTarget;
+        }
+    }
+    for (sfx::ArchiveItem item : index.items) {
+        if (item.linkTarget.empty() && targets.contains(item.name))
+            item.linkTarget = targets[item.name];
         out << ModeText(item) << " " << std::setw(12) << item.size << " " << TimeText(item.mtime)
-            << " " << item.name << "\n";
+            << " " << item.name
+            << (item.linkTarget.empty() ? std::string() : " -> " + item.linkTarget) << "\n";
+    }
 }
 
-VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::string& problem) {
+std::optional<bool> DigestMatches(const std::filesystem::path& file, std::string_view front,
+                                  std::uint64_t covered) {
+    const auto layout = sfx::DigestLayoutOf(AsBytes(front), covered);
+    if (!layout || layout->slotOffset + sfx::kDigestSize > front.size())
+        return std::nullopt;
+    const auto expected =
+        sfx::DecodeDigestSlot(AsBytes(front.substr(layout->slotOffset, sfx::kDigestSize)));
+    if (!expected)
+        return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    const auto digest = sfx::ComputeDigest(
+        *layout, [&](std::uint64_t offset, std::uint8_t* out, std::size_t length) {
+            in.seekg(static_cast<std::streamoff>(offset));
+            in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
+            return in.gcount() == static_cast<std::streamsize>(length);
+        });
+    return digest && *digest == *expected;
+}
+
+VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::string& problem,
+                    const std::optional<std::string>& password) {
     const auto damaged = [&](const std::string& what) {
         problem = Quoted(file) + ": " + what;
         return VerifyResult::Damaged;
@@ -118,7 +161,12 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
     using Rule = sfx::ExpectedFileSize::Rule;
     const sfx::ExpectedFileSize rule = sfx::ExpectedFileSizeRule(
         AsBytes(std::string_view(front).substr(0, std::min(frontSize, kHeaderLimit))));
-    if (rule.rule == Rule::NotProgram || rule.rule == Rule::BadPeSignature)
+    // Not damage: no program at all, as `info` and `list` say.
+    if (rule.rule == Rule::NotProgram) {
+        problem = Quoted(file) + " is not a program file (PE or ELF)";
+        return VerifyResult::ReadError;
+    }
+    if (rule.rule == Rule::BadPeSignature)
         return damaged("not a program file (PE or ELF)");
     std::optional<std::uint64_t> expected;
     if (rule.rule == Rule::CertificateTable)
@@ -131,6 +179,11 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
         return damaged("the file is " + std::to_string(size) + " bytes, but was built with " +
                        std::to_string(*expected) +
                        (size < *expected ? " (cut short)" : " (extended)"));
+    // Every byte but the stamped slots, when the file carries a digest.
+    const std::optional<std::uint64_t> covered =
+        rule.rule == Rule::CertificateTable ? sfx::ReadSizeSlot(file) : expected;
+    const std::optional<bool> digestOk =
+        covered && *covered <= size ? DigestMatches(file, front, *covered) : std::nullopt;
 
     // The configuration.
     const auto layout = sfx::FindPayload(AsBytes(front));
@@ -147,10 +200,16 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
         return damaged("the archive's signature header is damaged");
     if (layout->archiveOffset + *claimed > size)
         return damaged("the archive is cut short");
-    const auto reader = sfx::MakeArchiveReader(file.string(), layout->archiveOffset);
+    sfx::PasswordSource source;
+    if (password)
+        source = [&](std::string& entered) {
+            entered = *password;
+            return cptlib::kHrOk;
+        };
+    const auto reader = sfx::MakeArchiveReader(file.string(), layout->archiveOffset, source);
     sfx::ArchiveIndex index;
     const auto failed = [&](const sfx::ArchiveStatus& status, const std::string& what) {
-        if (IsDamage(status))
+        if (IsDamage(status) || digestOk == false)
             return damaged(what + ": " + Reason(status));
         problem = "cannot read " + Quoted(file) + ": " + Reason(status);
         return VerifyResult::ReadError;
@@ -160,13 +219,25 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
     std::size_t items = 0;
     std::uint64_t bytes = 0;
     std::string previous;
+    // Enciphered items that could not be decoded without a password.
+    std::size_t enciphered = 0;
+    const auto notDecoded = [&](std::size_t from) {
+        enciphered = 0;
+        for (std::size_t i = from; i < index.items.size(); ++i)
+            enciphered += index.items[i].type == sfx::ArchiveItemType::File;
+    };
     for (;;) {
         sfx::ArchiveItem item;
         bool more = false;
-        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok())
+        if (const sfx::ArchiveStatus status = reader->NextItem(item, more); !status.Ok()) {
+            if (!password && status.code == sfx::kHrAbort && status.text.empty()) {
+                notDecoded(items);
+                break;
+            }
             return failed(status, previous.empty()
                                       ? "the first item is damaged"
                                       : "the item after '" + previous + "' is damaged");
+        }
         if (!more)
             break;
         std::vector<std::string> parts;
@@ -175,22 +246,47 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
         if (item.type == sfx::ArchiveItemType::Symlink &&
             !sfx::LinkStaysInside(parts, item.linkTarget))
             return damaged("link '" + item.name + "' leaves the folder");
+        bool aborted = false;
         for (;;) {
             std::span<const std::uint8_t> block;
-            if (const sfx::ArchiveStatus status = reader->ReadBlock(block); !status.Ok())
+            if (const sfx::ArchiveStatus status = reader->ReadBlock(block); !status.Ok()) {
+                if (!password && status.code == sfx::kHrAbort && status.text.empty()) {
+                    aborted = true;
+                    break;
+                }
+                if (status.code == sfx::HRESULT_WRONG_PASSWORD && digestOk != false) {
+                    problem = Quoted(file) +
+                              ": the password of --password-file does not "
+                              "decipher item '" +
+                              item.name + "'";
+                    return VerifyResult::ReadError;
+                }
                 return failed(status, "item '" + item.name + "' is damaged");
+            }
             if (block.empty())
                 break;
             bytes += block.size();
         }
+        if (aborted) {
+            notDecoded(items);
+            break;
+        }
         previous = item.name;
         ++items;
     }
-    if (items != index.items.size())
+    if (enciphered == 0 && items != index.items.size())
         return damaged("the archive lists " + std::to_string(index.items.size()) +
                        " items but holds " + std::to_string(items));
+    if (digestOk == false)
+        return damaged("the file's digest does not match: bytes changed since it was built (the "
+                       "program image, configuration, archive or data block)");
     out << Quoted(file) << ": intact (" << items << " items, " << bytes
-        << " bytes decoded and checked)\n";
+        << " bytes decoded and checked";
+    if (enciphered != 0)
+        out << "; " << enciphered << " enciphered items not decoded without --password-file";
+    out << (digestOk ? "; digest of every byte matches"
+                     : "; no digest: built before digests, the program image is not checked")
+        << ")\n";
     return VerifyResult::Intact;
 }
 

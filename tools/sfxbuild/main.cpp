@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #ifndef SFX_VERSION
 #define SFX_VERSION "unknown"
@@ -29,9 +30,11 @@ constexpr const char* kSlotsHelp =
     "The slots VRNID, VRNID2 and ZQ_BRINDLE_PHASH are empty resources in the stub\n"
     "that 'sfxbuild stamp' fills after the build, e.g. with a customer or licence\n"
     "number. When the configuration sets ForwardResourceDataFromSFX=1, the launcher\n"
-    "hands every non-empty slot, and every pair of create's --data, to the setup\n"
-    "program as a NAME=VALUE line of SetupValues.dat (passed as -m FILE). A launcher\n"
-    "file name that carries \"--ph\" and a 16-character tag gives VRNID2 instead.\n";
+    "hands every non-empty slot to the setup program as a NAME=VALUE line of\n"
+    "SetupValues.dat (passed as -m FILE). Only when every slot is empty does it read\n"
+    "the data block of create's --data instead: once a slot is stamped, the --data\n"
+    "pairs are no longer forwarded (stamp warns). A launcher file name that carries\n"
+    "\"--ph\" and a 16-character tag gives VRNID2, in either case.\n";
 
 // The stub beside sfxbuild (a build tree), else where `make install` puts it.
 std::filesystem::path DefaultStub() {
@@ -40,8 +43,12 @@ std::filesystem::path DefaultStub() {
     std::error_code ec;
     if (std::filesystem::exists(beside, ec))
         return beside;
-    const auto installed = self / ".." / "lib" / "sfx" / "sfxstub";
-    return std::filesystem::exists(installed, ec) ? installed.lexically_normal() : beside;
+    const auto installed = (self / ".." / "lib" / "sfx" / "sfxstub").lexically_normal();
+    if (std::filesystem::exists(installed, ec))
+        return installed;
+    throw sfxbuild::BuildError("no stub found: neither " + sfxbuild::Quoted(beside) +
+                               " (beside sfxbuild) nor " + sfxbuild::Quoted(installed) +
+                               " (where `make install` puts it) exists; give --stub FILE");
 }
 
 // A create mistake, with the help to read.
@@ -79,6 +86,23 @@ std::string SolidBlockSize(const std::string& text) {
                           "or off, not '" +
                           text + "'");
     return unit.empty() ? lower + "b" : lower;
+}
+
+// A query of NAME=VALUE pairs joined by '&': a pair without a name or '=' would forward nothing
+// the setup could use.
+std::string DataQuery(const std::string& query) {
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos)
+            end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        const auto equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw CreateError("--data takes NAME=VALUE pairs joined by &, not '" + pair + "'");
+        start = end + 1;
+    }
+    return query;
 }
 
 // The longest password the launcher's entry takes, in bytes of UTF-8.
@@ -131,7 +155,8 @@ int RunCreate(const Parsed& parsed) {
     if (parsed.Has("--archive"))
         options.archive = parsed.Value("--archive");
     if (parsed.Has("--data"))
-        options.data = parsed.Value("--data");
+        options.data = DataQuery(parsed.Value("--data"));
+    options.follow = parsed.Has("--follow");
     options.stub =
         parsed.Has("--stub") ? std::filesystem::path(parsed.Value("--stub")) : DefaultStub();
     if (parsed.Has("--level"))
@@ -205,7 +230,11 @@ int RunList(const Parsed& parsed) {
 
 int RunVerify(const Parsed& parsed) {
     std::string problem;
-    const sfxbuild::VerifyResult result = sfxbuild::Verify(parsed.operands[0], std::cout, problem);
+    std::optional<std::string> password;
+    if (parsed.Has("--password-file"))
+        password = ReadPassword(parsed.Value("--password-file"));
+    const sfxbuild::VerifyResult result =
+        sfxbuild::Verify(parsed.operands[0], std::cout, problem, password);
     if (result != sfxbuild::VerifyResult::Intact)
         std::cerr << "sfxbuild: " << problem << "\n";
     return static_cast<int>(result);
@@ -233,8 +262,13 @@ const std::vector<Command>& Commands() {
               "a data block of key=value pairs joined by &\n"
               "(URL escapes allowed), appended to the file; the\n"
               "launcher hands each pair to the setup program as\n"
-              "a line of SetupValues.dat"},
+              "a line of SetupValues.dat, as long as no slot is\n"
+              "stamped (slots come first, see 'stamp --help')"},
              {"--output", "-o", "OUT", "the launcher file to write (mode 0755)"},
+             {"--follow", "", "",
+              "take links that leave the folder as the files or\n"
+              "folders they point at (e.g. a Python venv's\n"
+              "bin/python3); without it such links are refused"},
              {"--level", "", "0..9",
               "7zz compression level (-mx), 0 fastest, 9 best;\n"
               "default: 7zz's own, 5"},
@@ -293,12 +327,16 @@ const std::vector<Command>& Commands() {
          1,
          RunList},
         {"verify",
-         "FILE",
+         "FILE [--password-file FILE]",
          "Checks a launcher file without running it: the size the self-check expects, the\n"
-         "configuration block, and every item decoded against its check sum, writing nothing.\n"
-         "Exit status: 0 intact, 2 damaged, 1 usage or read error; what is wrong goes to\n"
-         "stderr in one line.",
-         {},
+         "file's digest (every byte but the stamped slots), the configuration block, and\n"
+         "every item decoded against its check sum, writing nothing. Enciphered items are\n"
+         "decoded with --password-file; without it the line says how many were not.\n"
+         "Exit status: 0 intact, 2 damaged, 1 usage or read error (also a password that\n"
+         "does not fit); what is wrong goes to stderr in one line.",
+         {{"--password-file", "", "FILE",
+           "decipher enciphered items with the password on\n"
+           "the first line of FILE"}},
          1,
          1,
          RunVerify},
@@ -325,7 +363,9 @@ int Run(const std::vector<std::string>& args) {
         }
         std::cout << "sfxbuild " SFX_VERSION " - makes, stamps and describes launcher files\n\n"
                   << Usage() << "\n"
-                  << kSlotsHelp << "\nExit status: 0 done, 1 failure (one line on stderr).\n";
+                  << kSlotsHelp
+                  << "\nExit status: 0 done, 1 failure (one line on stderr); verify: 2 when the "
+                     "file is\ndamaged.\n";
         return 0;
     }
     if (first == "--version" || first == "-V") {
