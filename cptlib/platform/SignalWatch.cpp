@@ -15,7 +15,27 @@ namespace cptlib::platform {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// What the process was given, taken before main() can change it: `nohup` and a shell's
+// background jobs start it with hang-up, interrupt or quit ignored, and that choice is kept.
+struct StartDispositions {
+    sigset_t ignored;
+    StartDispositions() {
+        sigemptyset(&ignored);
+        for (int number = 1; number < NSIG; ++number) {
+            struct sigaction current {};
+            if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+                sigaddset(&ignored, number);
+        }
+    }
+};
+const StartDispositions g_startDispositions;
+
+// SIGTERM is always watched: only the stop signals of a session are left to the starter.
+bool KeptIgnored(int number) {
+    return number != SIGTERM && IgnoredAtStart(number);
+}
 
 // The handler's pipe lives as long as the process: a handler still running on another thread
 // while a watch ends must never write into a descriptor number that has been reused.
@@ -95,9 +115,10 @@ struct SignalWatch::State {
                 StopSignalEvent event;
                 event.fromTerminal = (numbers[i] & kFromKernel) != 0;
                 const int number = numbers[i] & ~kFromKernel;
-                event.kind = number == SIGINT   ? StopSignal::Interrupt
-                             : number == SIGHUP ? StopSignal::Hangup
-                                                : StopSignal::Terminate;
+                event.kind = number == SIGINT    ? StopSignal::Interrupt
+                             : number == SIGHUP  ? StopSignal::Hangup
+                             : number == SIGQUIT ? StopSignal::Quit
+                                                 : StopSignal::Terminate;
                 try {
                     onSignal(event);
                 } catch (...) {
@@ -145,8 +166,12 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         sigemptyset(&action.sa_mask);
         // Interrupted system calls elsewhere in the program resume as if nothing happened.
         action.sa_flags = SA_RESTART | SA_SIGINFO;
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &action, &state_->previous[i]);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            if (KeptIgnored(kSignals[i]))
+                ::sigaction(kSignals[i], nullptr, &state_->previous[i]);
+            else
+                ::sigaction(kSignals[i], &action, &state_->previous[i]);
+        }
     } catch (...) {
         if (state_->watcher.joinable()) {
             [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
@@ -184,10 +209,22 @@ int SignalNumber(StopSignal kind) {
         return SIGINT;
     case StopSignal::Hangup:
         return SIGHUP;
+    case StopSignal::Quit:
+        return SIGQUIT;
     case StopSignal::Terminate:
         break;
     }
     return SIGTERM;
 }
+
+bool IgnoredAtStart(int number) {
+    return number > 0 && number < NSIG && sigismember(&g_startDispositions.ignored, number) == 1;
+}
+
+namespace detail {
+const sigset_t& SignalsIgnoredAtStart() {
+    return g_startDispositions.ignored;
+}
+} // namespace detail
 
 } // namespace cptlib::platform
