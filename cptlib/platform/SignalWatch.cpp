@@ -4,11 +4,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <thread>
 
 namespace cptlib::platform {
@@ -54,16 +57,18 @@ const SignalPipe& ProcessSignalPipe() {
     return pipe;
 }
 
-// Becomes readable when a stop signal has ended the run; never drained.
+// Becomes readable when a stop signal has ended the run; never drained. One descriptor, as a
+// run under a low descriptor limit needs every one.
 const SignalPipe& ProcessStopPipe() {
     static const SignalPipe pipe = [] {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return SignalPipe{};
-        return SignalPipe{fds[0], fds[1]};
+        const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        return SignalPipe{fd, fd};
     }();
     return pipe;
 }
+
+// Written into the signal pipe by a watch that ends: no signal has this number.
+constexpr unsigned char kEndWatch = 0;
 
 std::atomic<int> g_writeEnd{-1};
 std::atomic<bool> g_watchExists{false};
@@ -95,22 +100,21 @@ void Drain(int fd) {
 struct SignalWatch::State {
     std::function<void(const StopSignalEvent&)> onSignal;
     struct sigaction previous[std::size(kSignals)]{};
-    int stopRead = -1;
-    int stopWrite = -1;
     std::thread watcher;
 
     void Watch(int signalRead) {
-        pollfd fds[2] = {{signalRead, POLLIN, 0}, {stopRead, POLLIN, 0}};
+        pollfd fds[1] = {{signalRead, POLLIN, 0}};
         for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
+            if (::poll(fds, 1, -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
-            if (fds[1].revents != 0)
-                return;
             unsigned char numbers[64];
             const ssize_t count = ::read(signalRead, numbers, sizeof numbers);
+            // The end comes before any signal that arrived with it.
+            if (count > 0 && std::find(numbers, numbers + count, kEndWatch) != numbers + count)
+                return;
             for (ssize_t i = 0; i < count; ++i) {
                 StopSignalEvent event;
                 event.fromTerminal = (numbers[i] & kFromKernel) != 0;
@@ -152,11 +156,6 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         const SignalPipe& pipe = ProcessSignalPipe();
         Drain(pipe.read);
         ProcessStopPipe();
-        int stop[2];
-        if (::pipe2(stop, O_CLOEXEC) != 0)
-            CPT_THROW(SystemError(errno, std::generic_category(), "Could not create stop pipe"));
-        state_->stopRead = stop[0];
-        state_->stopWrite = stop[1];
         state_->onSignal = std::move(onSignal);
         state_->watcher = std::thread([state = state_.get(), fd = pipe.read] { state->Watch(fd); });
 
@@ -174,21 +173,24 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         }
     } catch (...) {
         if (state_->watcher.joinable()) {
-            [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+            EndWatcher();
             state_->watcher.join();
-        }
-        if (state_->stopRead >= 0) {
-            ::close(state_->stopRead);
-            ::close(state_->stopWrite);
         }
         g_watchExists.store(false);
         throw;
     }
 }
 
+void SignalWatch::EndWatcher() {
+    const unsigned char end = kEndWatch;
+    while (::write(ProcessSignalPipe().write, &end, 1) < 0 && errno == EINTR) {
+    }
+}
+
 void SignalWatch::EndPrompts() {
     if (ProcessStopPipe().write >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(ProcessStopPipe().write, "x", 1);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(ProcessStopPipe().write, &one, sizeof one);
     }
 }
 
@@ -196,10 +198,8 @@ SignalWatch::~SignalWatch() {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &state_->previous[i], nullptr);
     g_writeEnd.store(-1);
-    [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+    EndWatcher();
     state_->watcher.join();
-    ::close(state_->stopRead);
-    ::close(state_->stopWrite);
     g_watchExists.store(false);
 }
 

@@ -47,6 +47,7 @@ public:
     static void EndPrompts();
 
 private:
+    static void EndWatcher();
     struct State;
     std::unique_ptr<State> state_;
 };
