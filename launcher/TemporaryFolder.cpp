@@ -102,7 +102,7 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
     EntryStatus rootStatus;
     auto listed = platform::GetEntryStatus(current, ".", rootStatus);
     // A folder made read-only or closed under the run keeps its entries until it is opened up.
-    if (listed == 0 && !Unlock(current, ".", rootStatus))
+    if (listed == 0 && Has(kDeleteForce) && !Unlock(current, ".", rootStatus))
         return false;
     if (listed == 0)
         listed = platform::ListFolder(*current, levels.back().pending);
