@@ -15,9 +15,10 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {1, "Incorrect function."},
         {2, "The system cannot find the file specified."},
         {3, "The system cannot find the path specified."},
-        {4, "The system cannot open the file."},
+        {4, "The system cannot open the file: too many files are open."},
         {5, "Access is denied."},
         {6, "The handle is invalid."},
+        {10, "The environment is incorrect."},
         {8, "Not enough memory resources are available to process this command."},
         {13, "The data is invalid."},
         {14, "Not enough memory resources are available to complete this operation."},
@@ -28,8 +29,11 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {29, "The system cannot write to the specified device."},
         {30, "The system cannot read from the specified device."},
         {32, "The process cannot access the file because it is being used by another process."},
+        {33, "The process cannot access the file because another process has locked a "
+             "portion of the file."},
         {38, "Reached the end of the file."},
         {39, "The disk is full."},
+        {55, "The specified network resource or device is no longer available."},
         {50, "The request is not supported."},
         {80, "The file exists."},
         {82, "The directory or file cannot be created."},
@@ -40,6 +44,8 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {120, "This function is not supported on this system."},
         {122, "The data area passed to a system call is too small."},
         {123, "The filename, directory name, or volume label syntax is incorrect."},
+        {128, "There are no child processes to wait for."},
+        {132, "The file pointer cannot be set on the specified device or file."},
         {145, "The directory is not empty."},
         {161, "The specified path is invalid."},
         {170, "The requested resource is in use."},
@@ -47,18 +53,28 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         // ENOEXEC: no "#!" line, or a binary of another system.
         {193, "The file is not a program this system can run."},
         {206, "The filename or extension is too long."},
+        {164, "No more threads can be created in the system."},
         {223, "The file size exceeds the limit allowed and cannot be saved."},
         {259, "No more data is available."},
         {267, "The directory name is invalid."},
+        {487, "Attempt to access invalid address."},
+        {534, "Arithmetic result exceeded 32 bits."},
         {995, "The I/O operation has been aborted because of either a thread exit or an "
               "application request."},
         {1117, "The request could not be performed because of an I/O device error."},
+        {1006, "The volume for a file has been externally altered so that the opened file "
+               "is no longer valid."},
+        {1131, "A potential deadlock condition has been detected."},
+        {1142, "An attempt was made to create more links on a file than the file system "
+               "supports."},
         {1155, "No application is associated with the specified file for this operation."},
         {1223, "The operation was canceled by the user."},
         {1314, "A required privilege is not held by the client."},
         {1359, "An internal error occurred."},
         {1392, "The file or directory is corrupted and unreadable."},
+        {1450, "Insufficient system resources exist to complete the requested service."},
         {1460, "This operation returned because the timeout period expired."},
+        {1168, "Element not found."},
         {1602, "User cancelled installation."},
         {1603, "Fatal error during installation."},
         {1610, "The configuration data for this product is corrupt.  Contact your support "
@@ -85,17 +101,24 @@ struct ErrnoRow {
     std::uint32_t code;
 };
 
+// Every errno that file, process, thread and socket calls of the run can return has a code
+// with a text: an errno left out would reach an HRESULT as a Win32 code of another meaning.
 constexpr ErrnoRow kErrnoRows[] = {
-    {ENOENT, 2},     {ENOTDIR, 3},  {EMFILE, 4},    {ENFILE, 4},    {EACCES, 5},
-    {EPERM, 5},      {EISDIR, 5},   {EBADF, 6},     {ENOMEM, 8},    {EXDEV, 17},
-    {EROFS, 19},     {EBUSY, 32},   {ETXTBSY, 32},  {ENOTSUP, 50},  {EEXIST, 80},
-    {EINVAL, 87},    {EPIPE, 109},  {ENOSPC, 112},  {EDQUOT, 112},  {ENOSYS, 120},
-    {ENOTEMPTY, 145}, {ENOEXEC, 193}, {ENAMETOOLONG, 206}, {EFBIG, 223}, {EIO, 1117},
-    {ECANCELED, 1223}, {ETIMEDOUT, 1460}, {ELOOP, 1921},
+    {ENOENT, 2},         {ENOTDIR, 3},   {EMFILE, 4},     {ENFILE, 4},       {EACCES, 5},
+    {EPERM, 5},          {EISDIR, 5},    {EBADF, 6},      {ENOMEM, 8},       {E2BIG, 10},
+    {EXDEV, 17},         {EROFS, 19},    {EBUSY, 32},     {ETXTBSY, 32},     {ENOLCK, 33},
+    {ENOTSUP, 50},       {ENXIO, 55},    {ENODEV, 55},    {ENOTCONN, 55},    {EEXIST, 80},
+    {EINVAL, 87},        {EPIPE, 109},   {ENOSPC, 112},   {EDQUOT, 112},     {ENOSYS, 120},
+    {ERANGE, 122},       {ECHILD, 128},  {ESPIPE, 132},   {ENOTEMPTY, 145},  {ENOEXEC, 193},
+    {ENAMETOOLONG, 206}, {EFBIG, 223},   {EFAULT, 487},   {EOVERFLOW, 534},  {EINTR, 995},
+    {ESTALE, 1006},      {EIO, 1117},    {EDEADLK, 1131}, {EMLINK, 1142},    {ESRCH, 1168},
+    {ECANCELED, 1223},   {EAGAIN, 1450}, {ENOBUFS, 1450}, {ETIMEDOUT, 1460}, {ELOOP, 1921},
 };
 
 // Win32 numbers back to the errno that produced them, for codes without an English text here.
 int ErrnoFromWin32(std::uint32_t code) {
+    if ((code & 0xFFFF0000u) == (0x80000000u | ERRNO_CODE_BASE))
+        code &= ~0x80000000u;
     if (code > ERRNO_CODE_BASE && code < ERRNO_CODE_BASE + 0x10000)
         return static_cast<int>(code - ERRNO_CODE_BASE);
     for (const auto& row : kErrnoRows)
@@ -135,12 +158,16 @@ std::uint32_t Win32FromErrno(int err) noexcept {
     return ERRNO_CODE_BASE + static_cast<std::uint32_t>(err);
 }
 
-std::uint32_t LastWin32Error() noexcept { return Win32FromErrno(errno); }
+std::uint32_t LastWin32Error() noexcept {
+    return Win32FromErrno(errno);
+}
 
 std::string Win32MessageText(std::uint32_t code) {
     // An HRESULT that wraps a Win32 error has that error's text.
     if ((code & 0xFFFF0000u) == 0x80070000u)
         code &= 0xFFFFu;
+    else if ((code & 0xFFFF0000u) == (0x80000000u | ERRNO_CODE_BASE))
+        code &= ~0x80000000u;
     const auto& table = MessageTable();
     if (auto it = table.find(code); it != table.end())
         return it->second;

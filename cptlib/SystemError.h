@@ -59,7 +59,11 @@ constexpr HRESULT kHrFail = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kHrOutOfMemory = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT kHrInvalidArg = static_cast<HRESULT>(0x80070057);
 
+// An errno without a Win32 number keeps its own (with the failure bit): cut to 16 bits it
+// would read as an unrelated Win32 error.
 constexpr HRESULT HResultFromWin32(std::uint32_t code) {
+    if (code > ERRNO_CODE_BASE && code < ERRNO_CODE_BASE + 0x10000)
+        return static_cast<HRESULT>(code | 0x80000000u);
     return static_cast<std::int32_t>(code) <= 0
                ? static_cast<HRESULT>(code)
                : static_cast<HRESULT>((code & 0x0000FFFFu) | 0x80070000u);

@@ -120,6 +120,9 @@ public:
         : offset_(offset) {
         source_.file = std::move(file);
     }
+    // Reads nothing: its first read fails with `openError`, why the file could not be had.
+    LibArchiveReader(cptlib::HRESULT openError, std::uint64_t offset)
+        : offset_(offset), openError_(openError) {}
 
     ArchiveStatus ReadIndex(ArchiveIndex& index) override;
     ArchiveStatus NextItem(ArchiveItem& item, bool& more) override;
@@ -137,6 +140,7 @@ private:
 
     std::string path_;
     std::uint64_t offset_;
+    cptlib::HRESULT openError_ = cptlib::kHrOk;
     // The library converts names through the thread's locale; under the C locale it would
     // refuse every name outside ASCII.
     cptlib::platform::Utf8CharacterLocale locale_;
@@ -153,6 +157,8 @@ private:
 ArchiveStatus LibArchiveReader::OpenSource() {
     if (sourceOpen_)
         return {};
+    if (cptlib::Failed(openError_))
+        return {openError_, {}};
     if (!source_.file) {
         const cptlib::HRESULT opened =
             cptlib::platform::OpenRegularFileForRead(source_.file, path_);
@@ -426,8 +432,8 @@ std::unique_ptr<IArchiveReader> MakeArchiveReader(const cptlib::platform::FileDe
             return reader;
     cptlib::platform::FileDescriptor own;
     // A reader that cannot have the file reads nothing: the failure shows at its first read.
-    if (cptlib::Failed(cptlib::platform::ReopenFile(file, own)))
-        return std::make_unique<LibArchiveReader>(std::string(), offset);
+    if (const cptlib::HRESULT hr = cptlib::platform::ReopenFile(file, own); cptlib::Failed(hr))
+        return std::make_unique<LibArchiveReader>(hr, offset);
     return std::make_unique<LibArchiveReader>(std::move(own), offset);
 }
 

@@ -39,16 +39,31 @@ const std::uint8_t* FindBytes(const std::uint8_t* begin, std::size_t size,
 #endif
 }
 
-// Maps the part of a launcher file that may hold the markers.
-cptlib::HRESULT MapSearchRange(const cptlib::platform::FileDescriptor& file,
-                               cptlib::platform::MappedFileView& view) {
+// The payload usually follows an image of a few MiB: the search reads that much first and
+// only reads further, up to the whole range, when the markers are not in it. A match within a
+// front part is the match in the whole range, as the front's positions come first.
+constexpr std::uint64_t kFirstSearchWindow = 0x400000;
+
+// Reads the part of a launcher file that holds the markers, and finds them.
+cptlib::HRESULT ReadSearchRange(const cptlib::platform::FileDescriptor& file,
+                                cptlib::platform::MappedFileView& view,
+                                std::optional<PayloadLayout>& found) {
     std::uint64_t size = 0;
     const cptlib::HRESULT hr = cptlib::platform::QueryFileSize(file, size);
     if (cptlib::Failed(hr))
         return hr;
     if (size == 0)
-        return cptlib::HRESULT_INVALID_DATA; // nothing to map, and surely no markers
-    return view.Map(file, static_cast<std::uint32_t>(std::min(size, kMarkerSearchLimit)));
+        return cptlib::HRESULT_INVALID_DATA; // nothing to read, and surely no markers
+    const std::uint64_t range = std::min(size, kMarkerSearchLimit);
+    for (std::uint64_t window = std::min(range, kFirstSearchWindow);;
+         window = std::min(range, window * 2)) {
+        if (const cptlib::HRESULT read = view.Map(file, static_cast<std::uint32_t>(window));
+            cptlib::Failed(read))
+            return read;
+        found = FindPayload(view.bytes());
+        if (found || window == range)
+            return cptlib::kHrOk;
+    }
 }
 
 } // namespace
@@ -93,10 +108,10 @@ std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data) {
 }
 
 cptlib::HRESULT MapPayload(const cptlib::platform::FileDescriptor& file, MappedPayload& payload) {
-    const cptlib::HRESULT hr = MapSearchRange(file, payload.view);
+    std::optional<PayloadLayout> found;
+    const cptlib::HRESULT hr = ReadSearchRange(file, payload.view, found);
     if (cptlib::Failed(hr))
         return hr;
-    const auto found = FindPayload(payload.view.bytes());
     if (!found)
         return cptlib::HRESULT_INVALID_DATA;
     payload.layout = *found;

@@ -39,14 +39,15 @@ struct PayloadLayout {
 // positions i < data.size() - 20. nullopt when either is missing or the block is empty.
 std::optional<PayloadLayout> FindPayload(std::span<const std::uint8_t> data);
 
-// A launcher file's search range, mapped, and the payload found in it.
+// The front of a launcher file's search range, read up to where the markers were found (the
+// whole range when they were not), and the payload found in it.
 struct MappedPayload {
     cptlib::platform::FileDescriptor file;
     cptlib::platform::MappedFileView view;
     PayloadLayout layout;
 };
 
-// Maps the search range of `path` and finds the payload in it. HRESULT_INVALID_DATA when the
+// Reads the search range of `path` and finds the payload in it. HRESULT_INVALID_DATA when the
 // file is empty or the markers are missing.
 cptlib::HRESULT MapPayload(const std::filesystem::path& path, MappedPayload& payload);
 // The same for an open file, which the caller keeps open (`payload.file` stays empty).

@@ -73,13 +73,35 @@ bool CApp::InitInstance() {
     std::setlocale(LC_MESSAGES, "");
     // Time and process id would let another local user predict the folder names.
     SeedRandom(cptlib::platform::SystemRandomSeed());
-    // From here a stop signal ends the run as cancelled, whatever step it comes in.
-    stops = std::make_unique<RunStopSignals>();
-    SETUP_LOG(cptlib::Severity::Normal) << "Start-up: a stop signal now ends the run as cancelled.";
+    // Memory, descriptors or threads that run out anywhere end the run with the reason, never
+    // with an exception that leaves the process.
+    try {
+        // From here a stop signal ends the run as cancelled, whatever step it comes in.
+        stops = std::make_unique<RunStopSignals>();
+        SETUP_LOG(cptlib::Severity::Normal)
+            << "Start-up: a stop signal now ends the run as cancelled.";
 
-    if (RunStartupSteps())
-        exitCode = RunSetupSequence();
+        if (RunStartupSteps())
+            exitCode = RunSetupSequence();
+    } catch (const std::bad_alloc&) {
+        EndForLackOfResources(cptlib::kErrorNotEnoughMemory);
+    } catch (const std::system_error& e) {
+        EndForLackOfResources(e.code().category() == cptlib::win32_category()
+                                  ? static_cast<std::uint32_t>(e.code().value())
+                                  : cptlib::Win32FromErrno(e.code().value()));
+    }
     return false;
+}
+
+void CApp::EndForLackOfResources(std::uint32_t error) {
+    exitCode = kExitBadArchive;
+    try {
+        SETUP_LOG(cptlib::Severity::Error)
+            << "The run cannot go on: " << cptlib::SystemErrorText(error);
+        DoMessageBox(cptlib::SystemErrorText(error), cptlib::kMbIconError, 0);
+    } catch (...) {
+        // Even the message could not be made: the status still says the run failed.
+    }
 }
 
 bool CApp::StopRequested() {
@@ -264,6 +286,8 @@ std::uint32_t CApp::RunSetupSequence() {
         return RunProgressDialog(record, strings, *view,
                                  std::make_unique<ExtractionWorker<CExtractThread>>(), nullptr,
                                  stops.get());
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception&) {
         DoMessageBox(cptlib::ErrorText(), cptlib::kMbIconError, 0);
         return kExitBadArchive;

@@ -38,6 +38,8 @@ public:
     // Start-up steps 1 to 6; false when one ended the run (exitCode is set).
     bool RunStartupSteps();
     std::uint32_t ExitInstance();
+    // Ends the run as failed with the system's text for `error` (memory, descriptors, threads).
+    void EndForLackOfResources(std::uint32_t error);
     virtual int DoMessageBox(const std::string& text, std::uint32_t type, unsigned helpId);
 
     // The start-up steps; each shows its own message before returning false.

@@ -14,6 +14,7 @@
 #include "launcher/Utils.h"
 
 #include <chrono>
+#include <iostream>
 #include <thread>
 
 namespace sfx {
@@ -172,10 +173,16 @@ std::uint32_t CSetupThread::Run() {
     } catch (...) {
         storedException_ = std::current_exception();
     }
+    // The setup's own status stands when only the clean-up fails (a helper it left behind may
+    // still use the folder): the install is what the caller asked about.
     if (!info_.extractDir.empty() && !startedThroughShell &&
-        !RemoveTemporaryFolder(info_.extractDir, info_.folder.get()) && status == kSetupFinished &&
-        exitCode == kExitSuccess)
-        exitCode = kExitBadArchive; // the folder stayed: the run did not end cleanly
+        !RemoveTemporaryFolder(info_.extractDir, info_.folder.get())) {
+        SETUP_LOG(Severity::Warning)
+            << "The temporary folder '" << info_.extractDir
+            << "' could not be removed; the setup's status " << exitCode << " is kept.";
+        std::cerr << "Warning: the temporary folder '" << info_.extractDir
+                  << "' could not be removed." << std::endl;
+    }
     if (info_.notifyWindow)
         info_.notifyWindow.Post(WM_SFX_SETUP_DONE, exitCode, status);
     return 0;

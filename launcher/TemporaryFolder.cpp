@@ -94,16 +94,18 @@ bool TreeDeleter::Enter(const FolderHandle* parent, const std::string& name, Fol
 
 bool TreeDeleter::DeleteContents(const FolderHandle& root) {
     namespace platform = cptlib::platform;
-    FolderHandle current;
+    // The top level works on `root` itself, so that a flat folder needs no descriptor more:
+    // a run that failed for want of descriptors can still remove its folder.
+    FolderHandle below;
+    const FolderHandle* current = &root;
     std::vector<Level> levels(1);
-    if (auto code = platform::DuplicateFolder(root, current)) {
-        Fail(code);
-        return false;
-    }
     EntryStatus rootStatus;
-    auto listed = platform::GetEntryStatus(&current, ".", rootStatus);
+    auto listed = platform::GetEntryStatus(current, ".", rootStatus);
+    // A folder made read-only or closed under the run keeps its entries until it is opened up.
+    if (listed == 0 && Has(kDeleteForce) && !Unlock(current, ".", rootStatus))
+        return false;
     if (listed == 0)
-        listed = platform::ListFolder(current, levels.back().pending);
+        listed = platform::ListFolder(*current, levels.back().pending);
     if (listed != 0) {
         Fail(listed);
         return false;
@@ -122,7 +124,7 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
             const std::string name = std::move(level.pending.back());
             level.pending.pop_back();
             EntryStatus status;
-            if (const auto code = platform::GetEntryStatus(&current, name, status)) {
+            if (const auto code = platform::GetEntryStatus(current, name, status)) {
                 if (code == cptlib::kErrorFileNotFound)
                     continue; // gone meanwhile
                 Fail(code);
@@ -135,21 +137,21 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
                     continue;
                 Level next{name, status.device, status.inode, {}};
                 FolderHandle child;
-                if (!Unlock(&current, name, status) ||
-                    !Enter(&current, name, child, next.pending)) {
+                if (!Unlock(current, name, status) || !Enter(current, name, child, next.pending)) {
                     if (failed())
                         return false;
                     // What could not be listed may still be removable when empty.
                     if (!child.IsOpen())
                         continue;
                 }
-                current = std::move(child);
+                below = std::move(child);
+                current = &below;
                 levels.push_back(std::move(next));
                 continue;
             }
-            bool ok = Unlock(&current, name, status);
+            bool ok = Unlock(current, name, status);
             if (ok) {
-                if (const auto code = platform::DeleteEntry(&current, name)) {
+                if (const auto code = platform::DeleteEntry(current, name)) {
                     Fail(code);
                     ok = false;
                 }
@@ -162,20 +164,25 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
             return result;
         const Level done = std::move(levels.back());
         levels.pop_back();
-        FolderHandle parent;
-        EntryStatus parentStatus;
-        auto code = platform::OpenFolder(&current, "..", parent);
-        if (code == 0)
-            code = platform::GetEntryStatus(&parent, ".", parentStatus);
-        if (code == 0 && (parentStatus.device != levels.back().device ||
-                          parentStatus.inode != levels.back().inode))
-            code = cptlib::kErrorAccessDenied; // the folder was moved meanwhile
-        if (code != 0) {
-            Fail(code);
-            return false;
+        if (levels.size() == 1) {
+            below.Close();
+            current = &root;
+        } else {
+            FolderHandle parent;
+            EntryStatus parentStatus;
+            auto code = platform::OpenFolder(current, "..", parent);
+            if (code == 0)
+                code = platform::GetEntryStatus(&parent, ".", parentStatus);
+            if (code == 0 && (parentStatus.device != levels.back().device ||
+                              parentStatus.inode != levels.back().inode))
+                code = cptlib::kErrorAccessDenied; // the folder was moved meanwhile
+            if (code != 0) {
+                Fail(code);
+                return false;
+            }
+            below = std::move(parent);
         }
-        current = std::move(parent);
-        if (const auto removed = platform::RemoveFolder(&current, done.name)) {
+        if (const auto removed = platform::RemoveFolder(current, done.name)) {
             Fail(removed);
             if (failed())
                 return false;

@@ -45,6 +45,8 @@ void SetUpLogging() {
 int main(int argc, char** argv) {
     // A message to a reader that has gone is lost; the run ends as it would have.
     cptlib::platform::IgnoreBrokenPipe();
+    // A write beyond the file size limit then fails (EFBIG) and is reported like a full disk.
+    cptlib::platform::IgnoreFileSizeLimit();
     SetUpLogging();
     // The file that is read is the running one; the name it was started under carries the
     // file-name tag and the folder for relative add-on folders.

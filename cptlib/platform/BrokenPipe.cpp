@@ -11,4 +11,11 @@ void IgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &action, nullptr);
 }
 
+void IgnoreFileSizeLimit() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 } // namespace cptlib::platform

@@ -7,4 +7,7 @@ namespace cptlib::platform {
 // Process-wide, once at start-up. Programs started later get the default action back.
 void IgnoreBrokenPipe();
 
+// The same for a write beyond the file size limit (SIGXFSZ): the write fails with EFBIG.
+void IgnoreFileSizeLimit();
+
 } // namespace cptlib::platform

@@ -19,10 +19,6 @@ int DescriptorOf(const FolderHandle* folder) {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
-
 std::uint32_t Result(int rc) {
     return rc == 0 ? 0 : LastWin32Error();
 }
@@ -149,8 +145,13 @@ std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy) {
 std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& folder) {
     std::string name;
     FolderHandle parent;
-    if (const std::uint32_t error = OpenParentOf(path, parent, name); error != 0)
+    if (const std::uint32_t error = OpenParentOf(path, parent, name); error != 0) {
+        // Out of descriptors the name serves where no other user can change what it names: a
+        // run that failed for want of descriptors still removes its folder.
+        if (error == Win32FromErrno(EMFILE) && NameIsStable(path, folder))
+            return Result(::rmdir(path.c_str()));
         return error;
+    }
     const int parentFd = DescriptorOf(&parent);
     struct stat own {};
     struct stat named {};
@@ -199,24 +200,27 @@ std::string PathThrough(const FolderHandle& folder, const std::string& name) {
 
 std::uint32_t ListFolder(const FolderHandle& folder, std::vector<std::string>& names) {
     names.clear();
-    // fdopendir takes the descriptor over; the handle keeps its own.
-    const int fd = ::fcntl(DescriptorOf(&folder), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0)
+    // Read through the handle's own descriptor, from its start: a listing costs no descriptor
+    // more, so that a run out of descriptors can still empty its folder.
+    const int fd = DescriptorOf(&folder);
+    if (::lseek(fd, 0, SEEK_SET) < 0)
         return LastWin32Error();
-    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
-    if (!dir) {
-        const auto code = LastWin32Error();
-        ::close(fd);
-        return code;
-    }
+    alignas(8) char buffer[8192];
     for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr)
-            return errno == 0 ? 0 : LastWin32Error();
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
+        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return LastWin32Error();
+        if (got == 0)
+            return 0;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+            at += entry->d_reclen;
+        }
     }
 }
 

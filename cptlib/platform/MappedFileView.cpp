@@ -1,6 +1,7 @@
 #include "cptlib/platform/MappedFileView.h"
 
 #include <cerrno>
+#include <new>
 #include <utility>
 
 #include <sys/mman.h>
@@ -11,7 +12,7 @@ namespace cptlib::platform {
 
 MappedFileView::MappedFileView(MappedFileView&& other) noexcept
     : view_(std::exchange(other.view_, nullptr)), viewSize_(std::exchange(other.viewSize_, 0)),
-      mapping_(std::exchange(other.mapping_, nullptr)),
+      copy_(std::move(other.copy_)), mapping_(std::exchange(other.mapping_, nullptr)),
       mappingSize_(std::exchange(other.mappingSize_, 0)), offset_(other.offset_),
       access_(other.access_) {}
 
@@ -20,6 +21,7 @@ MappedFileView& MappedFileView::operator=(MappedFileView&& other) noexcept {
         Release();
         view_ = std::exchange(other.view_, nullptr);
         viewSize_ = std::exchange(other.viewSize_, 0);
+        copy_ = std::move(other.copy_);
         mapping_ = std::exchange(other.mapping_, nullptr);
         mappingSize_ = std::exchange(other.mappingSize_, 0);
         offset_ = other.offset_;
@@ -33,6 +35,7 @@ void MappedFileView::Release() noexcept {
         ::munmap(mapping_, mappingSize_);
     mapping_ = nullptr;
     mappingSize_ = 0;
+    copy_.reset();
     view_ = nullptr;
     viewSize_ = 0;
 }
@@ -60,6 +63,9 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
     if (viewSize == 0 || offset > fileSize || fileSize - offset < viewSize)
         return HResultFromWin32(kErrorHandleEof);
 
+    if (access == ViewAccess::Read && !writable)
+        return ReadCopy(file, viewSize, offset);
+
     int prot = PROT_READ;
     int flags = MAP_SHARED;
     if (access == ViewAccess::Copy) {
@@ -86,6 +92,31 @@ HRESULT MappedFileView::Map(const FileDescriptor& file, std::uint32_t requestedS
     viewSize_ = viewSize;
     offset_ = offset;
     access_ = access;
+    return kHrOk;
+}
+
+HRESULT MappedFileView::ReadCopy(const FileDescriptor& file, std::uint32_t viewSize,
+                                 std::uint64_t offset) {
+    std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[viewSize]);
+    if (!copy)
+        return kHrOutOfMemory;
+    std::size_t done = 0;
+    while (done < viewSize) {
+        const ssize_t got = ::pread(file.get(), copy.get() + done, viewSize - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return HResultFromErrno(errno);
+        if (got == 0)
+            return HResultFromWin32(kErrorHandleEof); // shortened meanwhile
+        done += static_cast<std::size_t>(got);
+    }
+    copy_ = std::move(copy);
+    view_ = copy_.get();
+    viewSize_ = viewSize;
+    offset_ = offset;
+    access_ = ViewAccess::Read;
     return kHrOk;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
-// A view of part of a file mapped into memory, so that headers can be read without reading the
-// file.
+// A view of part of a file. A read-only view is a copy read with pread: a read error then comes
+// back as an error, where a mapping would kill the process with SIGBUS when the page is touched.
+// Writable and copy-on-write views are mappings.
 
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace cptlib::platform {
@@ -31,7 +33,7 @@ public:
                 PageProtection protection = PageProtection::ReadOnly,
                 ViewAccess access = ViewAccess::Read);
 
-    // Unmaps; failures are ignored.
+    // Unmaps or frees; failures are ignored.
     void Release() noexcept;
 
     bool IsMapped() const noexcept { return view_ != nullptr; }
@@ -43,9 +45,12 @@ public:
     std::span<const std::uint8_t> bytes() const noexcept { return {view_, viewSize_}; }
 
 private:
+    HRESULT ReadCopy(const FileDescriptor& file, std::uint32_t viewSize, std::uint64_t offset);
+
     std::uint8_t* view_ = nullptr;
     std::uint32_t viewSize_ = 0;
-    void* mapping_ = nullptr; // page-aligned start of the mapping
+    std::unique_ptr<std::uint8_t[]> copy_; // a read-only view's bytes
+    void* mapping_ = nullptr;              // page-aligned start of the mapping
     std::size_t mappingSize_ = 0;
     std::uint64_t offset_ = 0;
     ViewAccess access_ = ViewAccess::Read;

@@ -4,18 +4,41 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <thread>
 
 namespace cptlib::platform {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// What the process was given, taken before main() can change it: `nohup` and a shell's
+// background jobs start it with hang-up, interrupt or quit ignored, and that choice is kept.
+struct StartDispositions {
+    sigset_t ignored;
+    StartDispositions() {
+        sigemptyset(&ignored);
+        for (int number = 1; number < NSIG; ++number) {
+            struct sigaction current {};
+            if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+                sigaddset(&ignored, number);
+        }
+    }
+};
+const StartDispositions g_startDispositions;
+
+// SIGTERM is always watched: only the stop signals of a session are left to the starter.
+bool KeptIgnored(int number) {
+    return number != SIGTERM && IgnoredAtStart(number);
+}
 
 // The handler's pipe lives as long as the process: a handler still running on another thread
 // while a watch ends must never write into a descriptor number that has been reused.
@@ -34,16 +57,18 @@ const SignalPipe& ProcessSignalPipe() {
     return pipe;
 }
 
-// Becomes readable when a stop signal has ended the run; never drained.
+// Becomes readable when a stop signal has ended the run; never drained. One descriptor, as a
+// run under a low descriptor limit needs every one.
 const SignalPipe& ProcessStopPipe() {
     static const SignalPipe pipe = [] {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return SignalPipe{};
-        return SignalPipe{fds[0], fds[1]};
+        const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        return SignalPipe{fd, fd};
     }();
     return pipe;
 }
+
+// Written into the signal pipe by a watch that ends: no signal has this number.
+constexpr unsigned char kEndWatch = 0;
 
 std::atomic<int> g_writeEnd{-1};
 std::atomic<bool> g_watchExists{false};
@@ -75,29 +100,29 @@ void Drain(int fd) {
 struct SignalWatch::State {
     std::function<void(const StopSignalEvent&)> onSignal;
     struct sigaction previous[std::size(kSignals)]{};
-    int stopRead = -1;
-    int stopWrite = -1;
     std::thread watcher;
 
     void Watch(int signalRead) {
-        pollfd fds[2] = {{signalRead, POLLIN, 0}, {stopRead, POLLIN, 0}};
+        pollfd fds[1] = {{signalRead, POLLIN, 0}};
         for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
+            if (::poll(fds, 1, -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
-            if (fds[1].revents != 0)
-                return;
             unsigned char numbers[64];
             const ssize_t count = ::read(signalRead, numbers, sizeof numbers);
+            // The end comes before any signal that arrived with it.
+            if (count > 0 && std::find(numbers, numbers + count, kEndWatch) != numbers + count)
+                return;
             for (ssize_t i = 0; i < count; ++i) {
                 StopSignalEvent event;
                 event.fromTerminal = (numbers[i] & kFromKernel) != 0;
                 const int number = numbers[i] & ~kFromKernel;
-                event.kind = number == SIGINT   ? StopSignal::Interrupt
-                             : number == SIGHUP ? StopSignal::Hangup
-                                                : StopSignal::Terminate;
+                event.kind = number == SIGINT    ? StopSignal::Interrupt
+                             : number == SIGHUP  ? StopSignal::Hangup
+                             : number == SIGQUIT ? StopSignal::Quit
+                                                 : StopSignal::Terminate;
                 try {
                     onSignal(event);
                 } catch (...) {
@@ -131,11 +156,6 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         const SignalPipe& pipe = ProcessSignalPipe();
         Drain(pipe.read);
         ProcessStopPipe();
-        int stop[2];
-        if (::pipe2(stop, O_CLOEXEC) != 0)
-            CPT_THROW(SystemError(errno, std::generic_category(), "Could not create stop pipe"));
-        state_->stopRead = stop[0];
-        state_->stopWrite = stop[1];
         state_->onSignal = std::move(onSignal);
         state_->watcher = std::thread([state = state_.get(), fd = pipe.read] { state->Watch(fd); });
 
@@ -145,25 +165,32 @@ SignalWatch::SignalWatch(std::function<void(const StopSignalEvent&)> onSignal)
         sigemptyset(&action.sa_mask);
         // Interrupted system calls elsewhere in the program resume as if nothing happened.
         action.sa_flags = SA_RESTART | SA_SIGINFO;
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &action, &state_->previous[i]);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            if (KeptIgnored(kSignals[i]))
+                ::sigaction(kSignals[i], nullptr, &state_->previous[i]);
+            else
+                ::sigaction(kSignals[i], &action, &state_->previous[i]);
+        }
     } catch (...) {
         if (state_->watcher.joinable()) {
-            [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+            EndWatcher();
             state_->watcher.join();
-        }
-        if (state_->stopRead >= 0) {
-            ::close(state_->stopRead);
-            ::close(state_->stopWrite);
         }
         g_watchExists.store(false);
         throw;
     }
 }
 
+void SignalWatch::EndWatcher() {
+    const unsigned char end = kEndWatch;
+    while (::write(ProcessSignalPipe().write, &end, 1) < 0 && errno == EINTR) {
+    }
+}
+
 void SignalWatch::EndPrompts() {
     if (ProcessStopPipe().write >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(ProcessStopPipe().write, "x", 1);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(ProcessStopPipe().write, &one, sizeof one);
     }
 }
 
@@ -171,10 +198,8 @@ SignalWatch::~SignalWatch() {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &state_->previous[i], nullptr);
     g_writeEnd.store(-1);
-    [[maybe_unused]] const ssize_t written = ::write(state_->stopWrite, "x", 1);
+    EndWatcher();
     state_->watcher.join();
-    ::close(state_->stopRead);
-    ::close(state_->stopWrite);
     g_watchExists.store(false);
 }
 
@@ -184,10 +209,22 @@ int SignalNumber(StopSignal kind) {
         return SIGINT;
     case StopSignal::Hangup:
         return SIGHUP;
+    case StopSignal::Quit:
+        return SIGQUIT;
     case StopSignal::Terminate:
         break;
     }
     return SIGTERM;
 }
+
+bool IgnoredAtStart(int number) {
+    return number > 0 && number < NSIG && sigismember(&g_startDispositions.ignored, number) == 1;
+}
+
+namespace detail {
+const sigset_t& SignalsIgnoredAtStart() {
+    return g_startDispositions.ignored;
+}
+} // namespace detail
 
 } // namespace cptlib::platform

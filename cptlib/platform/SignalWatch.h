@@ -3,6 +3,7 @@
 // handler only writes the signal's number into a pipe, a watcher thread reads it and calls the
 // callback, which may take locks, allocate and post messages.
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -12,6 +13,7 @@ enum class StopSignal {
     Interrupt, // SIGINT: Ctrl+C at the terminal
     Terminate, // SIGTERM: the system or a user asks the process to end
     Hangup,    // SIGHUP: the terminal session ended
+    Quit,      // SIGQUIT: Ctrl+\ at the terminal
 };
 
 // The system's number of the signal, to pass it on.
@@ -23,6 +25,10 @@ struct StopSignalEvent {
     // program the launcher started in that group has received it too.
     bool fromTerminal = false;
 };
+
+// Whether `number` was ignored when the process started. A hang-up, interrupt or quit
+// ignored then stays ignored: no watch takes it, and programs started keep ignoring it.
+bool IgnoredAtStart(int number);
 
 // While a watch exists, SIGTERM and SIGHUP also end every terminal prompt of the process, the
 // open one and all later ones (TerminalInput.h), after the callback has seen the signal.
@@ -41,11 +47,14 @@ public:
     static void EndPrompts();
 
 private:
+    static void EndWatcher();
     struct State;
     std::unique_ptr<State> state_;
 };
 
 namespace detail {
+// Every signal ignored when the process started.
+const sigset_t& SignalsIgnoredAtStart();
 // Readable for good once a watch has passed on SIGTERM or SIGHUP; -1 when it cannot be made.
 int StopSignalDescriptor();
 } // namespace detail

@@ -1,5 +1,6 @@
 #include "cptlib/platform/Spawn.h"
 
+#include "cptlib/platform/SignalWatch.h"
 #include "cptlib/platform/SpawnPlan.h"
 
 #include <cerrno>
@@ -51,11 +52,16 @@ private:
 };
 
 // The caller's threads may block signals and the caller may ignore some (an ignored signal
-// stays ignored across exec): the program starts with none blocked and all at their defaults.
+// stays ignored across exec): the program starts with none blocked and all at their defaults,
+// except those that whoever started this process had ignored (`nohup`, a background job).
 int ResetSignals(posix_spawnattr_t* attributes, short moreFlags) {
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
+    const sigset_t& inherited = detail::SignalsIgnoredAtStart();
+    for (int number = 1; number < NSIG; ++number)
+        if (sigismember(&inherited, number) == 1)
+            sigdelset(&all, number);
     if (int error = ::posix_spawnattr_setsigmask(attributes, &none))
         return error;
     if (int error = ::posix_spawnattr_setsigdefault(attributes, &all))

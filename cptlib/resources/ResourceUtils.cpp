@@ -7,6 +7,7 @@
 #include "cptlib/resources/ResourceTree.h"
 
 #include <algorithm>
+#include <optional>
 #include <streambuf>
 
 // The tree linked into the running program (see cmake/Resources.cmake); weak, so that programs
@@ -20,8 +21,10 @@ namespace cptlib {
 
 namespace {
 
-// Only the front of a file is mapped: the resources live in the program image.
+// Only the front of a file is read: the resources live in the program image.
 constexpr std::uint64_t kMapLimit = 0x6400000;
+// Enough for the headers that say where the image ends.
+constexpr std::uint64_t kHeadSize = 0x10000;
 
 struct MappedImage {
     platform::FileDescriptor file;
@@ -29,7 +32,74 @@ struct MappedImage {
     ResourceTree tree;
 };
 
-// Maps `file`, which the caller keeps open.
+// Little or big endian unsigned number of `width` bytes at `at`; 0 past the end.
+std::uint64_t Number(std::span<const std::uint8_t> bytes, std::uint64_t at, unsigned width,
+                     bool bigEndian = false) {
+    if (at > bytes.size() || bytes.size() - at < width)
+        return 0;
+    std::uint64_t value = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        const unsigned shift = 8 * (bigEndian ? width - 1 - i : i);
+        value |= std::uint64_t{bytes[at + i]} << shift;
+    }
+    return value;
+}
+
+// Where the sections of an ELF file end: its header table and every section with bytes in the
+// file. nullopt when the headers cannot be read.
+std::optional<std::uint64_t> ElfExtent(const platform::FileDescriptor& file,
+                                       std::span<const std::uint8_t> head) {
+    if (head.size() < 64 || (head[4] != 1 && head[4] != 2) || (head[5] != 1 && head[5] != 2))
+        return std::nullopt;
+    const bool is64 = head[4] == 2, big = head[5] == 2;
+    const std::uint64_t shoff = Number(head, is64 ? 0x28 : 0x20, is64 ? 8 : 4, big);
+    const std::uint64_t entry = Number(head, is64 ? 0x3A : 0x2E, 2, big);
+    std::uint64_t count = Number(head, is64 ? 0x3C : 0x30, 2, big);
+    if (shoff == 0 || entry < (is64 ? 64u : 40u))
+        return std::nullopt;
+    platform::MappedFileView first;
+    if (count == 0) { // extended numbering: the count is in section 0
+        if (Failed(first.Map(file, static_cast<std::uint32_t>(entry), shoff)))
+            return std::nullopt;
+        count = Number(first.bytes(), is64 ? 0x20 : 0x14, is64 ? 8 : 4, big);
+    }
+    if (count == 0 || count > 0x10000)
+        return std::nullopt;
+    platform::MappedFileView table;
+    if (Failed(table.Map(file, static_cast<std::uint32_t>(count * entry), shoff)))
+        return std::nullopt;
+    std::uint64_t end = shoff + count * entry;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint64_t h = i * entry;
+        if (Number(table.bytes(), h + 4, 4, big) == 8) // SHT_NOBITS: nothing in the file
+            continue;
+        const std::uint64_t offset =
+            Number(table.bytes(), h + (is64 ? 0x18 : 0x10), is64 ? 8 : 4, big);
+        const std::uint64_t size =
+            Number(table.bytes(), h + (is64 ? 0x20 : 0x14), is64 ? 8 : 4, big);
+        end = std::max(end, offset + size);
+    }
+    return end;
+}
+
+// Where the sections' raw data of a PE file end; nullopt when the headers are not in `head`.
+std::optional<std::uint64_t> PeExtent(std::span<const std::uint8_t> head) {
+    const std::uint64_t pe = Number(head, 0x3C, 4);
+    if (Number(head, pe, 4) != 0x00004550u)
+        return std::nullopt;
+    const std::uint64_t count = Number(head, pe + 6, 2);
+    const std::uint64_t table = pe + 24 + Number(head, pe + 20, 2);
+    if (count == 0 || table + count * 40 > head.size())
+        return std::nullopt;
+    std::uint64_t end = table + count * 40;
+    for (std::uint64_t i = 0; i < count; ++i)
+        end = std::max(end,
+                       Number(head, table + i * 40 + 20, 4) + Number(head, table + i * 40 + 16, 4));
+    return end;
+}
+
+// Reads the program image of `file`, which the caller keeps open: only as far as its sections
+// go, never the data behind it, so that a large archive behind the image costs nothing.
 HRESULT MapImage(const platform::FileDescriptor& file, MappedImage& image) {
     using namespace platform;
     HRESULT hr;
@@ -38,7 +108,26 @@ HRESULT MapImage(const platform::FileDescriptor& file, MappedImage& image) {
         return hr;
     if (size < 2)
         return HRESULT_RESOURCE_DATA_NOT_FOUND;
-    if (Failed(hr = image.view.Map(file, static_cast<std::uint32_t>(std::min(size, kMapLimit)))))
+    std::uint64_t extent = std::min(size, kMapLimit);
+    {
+        MappedFileView head;
+        if (Failed(hr = head.Map(file, static_cast<std::uint32_t>(std::min(size, kHeadSize)))))
+            return hr;
+        std::optional<std::uint64_t> sections;
+        switch (DetectImageFormat(head.bytes())) {
+        case ImageFormat::Elf:
+            sections = ElfExtent(file, head.bytes());
+            break;
+        case ImageFormat::Pe:
+            sections = PeExtent(head.bytes());
+            break;
+        case ImageFormat::Unknown:
+            return HRESULT_RESOURCE_DATA_NOT_FOUND;
+        }
+        if (sections && *sections >= 2)
+            extent = std::min(extent, *sections);
+    }
+    if (Failed(hr = image.view.Map(file, static_cast<std::uint32_t>(extent))))
         return hr;
     if (DetectImageFormat(image.view.bytes()) == ImageFormat::Unknown)
         return HRESULT_RESOURCE_DATA_NOT_FOUND;

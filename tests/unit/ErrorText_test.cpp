@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
 namespace {
 
 using namespace cptlib;
@@ -81,6 +85,27 @@ TEST(SystemErrorText, FormatsSmallAndLargeCodes) {
     EXPECT_EQ(Win32FromErrno(ENAMETOOLONG), kErrorFilenameExcedRange);
     // An errno without a counterpart keeps the system's own text.
     EXPECT_EQ(Win32MessageText(Win32FromErrno(EHOSTDOWN)), std::string(strerror(EHOSTDOWN)) + ".");
+}
+
+// An errno that the run can meet reads as what it is: cut to a Win32 number of another meaning
+// (EAGAIN as 11, "bad format") it would tell the user nothing, or something false.
+TEST(SystemErrorText, EveryErrnoKeepsItsMeaningThroughAnHresult) {
+    struct Case {
+        int err;
+        const char* words;
+    };
+    for (const Case c :
+         {Case{EAGAIN, "system resources"}, Case{EMFILE, "too many files"}, Case{ENXIO, "device"},
+          Case{ESTALE, "no longer valid"}, Case{EFBIG, "size exceeds"},
+          Case{EIO, "I/O device error"}, Case{EINTR, "aborted"}, Case{EMLINK, "links"},
+          Case{EHOSTDOWN, strerror(EHOSTDOWN)}}) {
+        SCOPED_TRACE(strerror(c.err));
+        const auto hr = static_cast<std::uint32_t>(HResultFromErrno(c.err));
+        EXPECT_NE(Win32MessageText(hr).find(c.words), std::string::npos) << Win32MessageText(hr);
+        // And back to the same errno, for code that compares with std::errc.
+        EXPECT_EQ(std::error_code(static_cast<int>(Win32FromErrno(c.err)), win32_category()),
+                  std::error_condition(c.err, std::generic_category()));
+    }
 }
 
 TEST(PtreeErrorCategory, NamesMessagesAndEquivalence) {
