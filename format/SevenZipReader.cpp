@@ -3,6 +3,7 @@
 #include "cptlib/Utf.h"
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
+#include "format/SevenZipCoders.h"
 #include "format/SevenZipFolder.h"
 #include "format/SevenZipHeader.h"
 
@@ -181,7 +182,7 @@ bool Decodable(const FolderInfo& folder) {
         case kMethodAes:
             return true;
         default:
-            return false;
+            return IsLzmaFilter(coder.method);
         }
     });
 }

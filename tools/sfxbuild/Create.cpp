@@ -1,3 +1,4 @@
+#include "sfxbuild/ArchiveMethods.h"
 #include "sfxbuild/Build.h"
 #include "sfxbuild/Check.h"
 #include "sfxbuild/OutputFile.h"
@@ -133,8 +134,10 @@ void Create(const CreateOptions& options) {
                          ": stub and configuration block exceed the 20 MiB the launcher searches");
 
     if (options.check) {
-        if (options.archive)
+        if (options.archive) {
             CheckArchive(*options.archive);
+            CheckArchiveMethods(*options.archive);
+        }
         const ItemNames items =
             options.dir ? CheckFolderItems(*options.dir) : CheckArchiveItems(*options.archive);
         CheckConfiguration(config, options.config, items,
