@@ -4,6 +4,7 @@
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/ThreadLocale.h"
+#include "format/SevenZipCoders.h"
 #include "format/SevenZipHeader.h"
 #include "format/SevenZipReader.h"
 
@@ -286,6 +287,11 @@ ArchiveStatus LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& enco
         encoded.packSize > kMaxHeaderSize || encoded.packPosition > available ||
         encoded.packSize > available - encoded.packPosition)
         return damaged;
+    // The library allocates whatever dictionary a coder claims; the own reader's bound holds.
+    for (const sevenzip::FolderInfo& folder : encoded.layout.folders)
+        for (const sevenzip::CoderInfo& coder : folder.coders)
+            if (sevenzip::ClaimedDictionary(coder).value_or(0) > sevenzip::kMaxDictionarySize)
+                return damaged;
     std::vector<std::uint8_t> packed(static_cast<std::size_t>(encoded.packSize));
     std::size_t done = 0;
     if (const std::uint32_t error =

@@ -420,6 +420,16 @@ private:
 
 } // namespace
 
+std::optional<std::uint64_t> ClaimedDictionary(const CoderInfo& coder) {
+    const auto& p = coder.properties;
+    if (coder.method == kMethodLzma && p.size() == 5)
+        return std::uint64_t{p[1]} | std::uint64_t{p[2]} << 8 | std::uint64_t{p[3]} << 16 |
+               std::uint64_t{p[4]} << 24;
+    if (coder.method == kMethodLzma2 && p.size() == 1 && p[0] <= 40)
+        return p[0] == 40 ? 0xFFFFFFFFu : (std::uint64_t{2} | (p[0] & 1u)) << (p[0] / 2 + 11);
+    return std::nullopt;
+}
+
 bool IsLzmaFilter(std::uint64_t method) {
     return LzmaFilterId(method) != 0;
 }

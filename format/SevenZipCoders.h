@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace sfx::sevenzip {
@@ -54,6 +55,10 @@ std::unique_ptr<ByteStream> MakePackStream(const cptlib::platform::FileDescripto
 // The x86 branch converter on its own.
 std::unique_ptr<ByteStream> MakeX86Stream(std::unique_ptr<ByteStream> input, std::uint64_t size);
 std::unique_ptr<ByteStream> MakeCopyStream(std::unique_ptr<ByteStream> input, std::uint64_t size);
+
+// The dictionary an LZMA or LZMA2 coder's properties claim; nullopt for other coders and
+// properties that do not parse.
+std::optional<std::uint64_t> ClaimedDictionary(const CoderInfo& coder);
 
 // True for the branch converters and the delta filter that liblzma decodes.
 bool IsLzmaFilter(std::uint64_t method);
