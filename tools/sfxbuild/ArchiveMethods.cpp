@@ -41,7 +41,7 @@ bool Has(const sevenzip::FolderInfo& folder, std::uint64_t method) {
                        [&](const sevenzip::CoderInfo& c) { return c.method == method; });
 }
 
-// The chain from the data outwards to the packed bytes, as 7zz lists it: "BCJ+PPMd".
+// The coders in the order the folder stores them: "PPMd+BCJ".
 std::string Chain(const sevenzip::FolderInfo& folder) {
     std::string text;
     for (const sevenzip::CoderInfo& coder : folder.coders)
