@@ -5,6 +5,7 @@
 #include "cptlib/platform/OwnImage.h"
 #include "cptlib/platform/ThreadLocale.h"
 #include "format/ReadTap.h"
+#include "format/SevenZipCoders.h"
 #include "format/SevenZipHeader.h"
 #include "format/SevenZipReader.h"
 
@@ -28,6 +29,18 @@ std::string_view WithoutTrailingSlash(std::string_view name) {
     while (!name.empty() && name.back() == '/')
         name.remove_suffix(1);
     return name;
+}
+
+// Whether the library's item is the one the headers list at its place: the same name, or, where
+// the library changed the name, the same kind, size and depth.
+bool SameItem(const ArchiveItem& listed, const ArchiveItem& library) {
+    const std::string_view a = WithoutTrailingSlash(listed.name);
+    const std::string_view b = WithoutTrailingSlash(library.name);
+    if (a == b)
+        return true;
+    return listed.type == library.type &&
+           (library.type != ArchiveItemType::File || listed.size == library.size) &&
+           std::count(a.begin(), a.end(), '/') == std::count(b.begin(), b.end(), '/');
 }
 
 bool Contains(const std::string& text, const char* part) {
@@ -283,6 +296,11 @@ ArchiveStatus LibArchiveReader::DecodeHeader(const sevenzip::EncodedHeader& enco
         encoded.packSize > kMaxHeaderSize || encoded.packPosition > available ||
         encoded.packSize > available - encoded.packPosition)
         return damaged;
+    // The library allocates whatever dictionary a coder claims; the own reader's bound holds.
+    for (const sevenzip::FolderInfo& folder : encoded.layout.folders)
+        for (const sevenzip::CoderInfo& coder : folder.coders)
+            if (sevenzip::ClaimedDictionary(coder).value_or(0) > sevenzip::kMaxDictionarySize)
+                return damaged;
     std::vector<std::uint8_t> packed(static_cast<std::size_t>(encoded.packSize));
     std::size_t done = 0;
     if (const std::uint32_t error =
@@ -364,8 +382,13 @@ ArchiveStatus LibArchiveReader::NextItem(ArchiveItem& item, bool& more) {
     // The library makes up permissions where the archive has none; the headers tell which.
     if (indexHasModes_ && nextIndexItem_ < index_.items.size()) {
         const ArchiveItem& listed = index_.items[nextIndexItem_++];
-        if (WithoutTrailingSlash(listed.name) == WithoutTrailingSlash(item.name))
+        if (SameItem(listed, item)) {
             item.hasMode = listed.hasMode;
+            // The library composes decomposed names and keeps 7zz's stand-ins for bytes that
+            // are not UTF-8; the names as stored are what 7zz extracts to.
+            const bool slash = !item.name.empty() && item.name.back() == '/';
+            item.name = std::string(WithoutTrailingSlash(listed.name)) + (slash ? "/" : "");
+        }
     }
     dataPosition_ = 0;
     more = true;

@@ -6,6 +6,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -68,8 +69,9 @@ public:
     LzmaStream(const LzmaStream&) = delete;
     LzmaStream& operator=(const LzmaStream&) = delete;
 
-    ArchiveStatus Start(const lzma_filter* filters, OptionsPtr options) {
+    ArchiveStatus Start(const lzma_filter* filters, OptionsPtr options, OptionsPtr more = {}) {
         options_ = std::move(options);
+        moreOptions_ = std::move(more);
         const lzma_ret result = lzma_raw_decoder(&stream_, filters);
         if (result == LZMA_MEM_ERROR)
             return {cptlib::kHrOutOfMemory, {}};
@@ -142,6 +144,7 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_;
     lzma_stream stream_ = LZMA_STREAM_INIT;
     OptionsPtr options_;
+    OptionsPtr moreOptions_;
     bool inputEnded_ = false;
     bool finished_ = false;
 };
@@ -344,36 +347,183 @@ std::unique_ptr<ByteStream> MakeCopyStream(std::unique_ptr<ByteStream> input, st
     return std::make_unique<CopyStream>(std::move(input), size);
 }
 
-ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bool x86,
-                             std::unique_ptr<ByteStream> input, std::uint64_t size,
-                             std::unique_ptr<ByteStream>& stream) {
+namespace {
+
+// The id liblzma gives the filter a folder names, 0 for none of them.
+lzma_vli LzmaFilterId(std::uint64_t method) {
+    switch (method) {
+    case kMethodBcj:
+        return LZMA_FILTER_X86;
+    case kMethodPpc:
+        return LZMA_FILTER_POWERPC;
+    case kMethodIa64:
+        return LZMA_FILTER_IA64;
+    case kMethodArm:
+        return LZMA_FILTER_ARM;
+    case kMethodArmThumb:
+        return LZMA_FILTER_ARMTHUMB;
+    case kMethodSparc:
+        return LZMA_FILTER_SPARC;
+    case kMethodArm64:
+        return LZMA_FILTER_ARM64;
+    case kMethodDelta:
+        return LZMA_FILTER_DELTA;
+    default:
+        return 0;
+    }
+}
+
+// The filter's options from the folder's properties, which have liblzma's layout: the branch
+// converters' optional start offset, the delta distance less one.
+ArchiveStatus DecodeFilter(const CoderInfo& coder, lzma_filter& filter, OptionsPtr& options) {
+    filter = {LzmaFilterId(coder.method), nullptr};
+    if (filter.id == 0 || coder.inStreams != 1 || coder.outStreams != 1)
+        return {kHrNotImpl, {}};
+    const lzma_ret result =
+        lzma_properties_decode(&filter, nullptr, coder.properties.data(), coder.properties.size());
+    options.reset(filter.options);
+    if (result == LZMA_MEM_ERROR)
+        return {cptlib::kHrOutOfMemory, {}};
+    return result == LZMA_OK ? ArchiveStatus{} : DataError();
+}
+
+// A stream as LZMA2 chunks stored without compression, so that liblzma's filters, which never
+// end a chain, can run over it.
+class StoredLzma2Stream final : public ByteStream {
+public:
+    explicit StoredLzma2Stream(std::unique_ptr<ByteStream> input) : input_(std::move(input)) {}
+
+    ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        while (done < size) {
+            if (position_ == length_) {
+                if (ended_)
+                    return {};
+                if (ArchiveStatus status = Fill(); !status.Ok())
+                    return status;
+            }
+            const std::size_t n = std::min(size - done, length_ - position_);
+            std::memcpy(out + done, chunk_.data() + position_, n);
+            position_ += n;
+            done += n;
+        }
+        return {};
+    }
+
+private:
+    static constexpr std::size_t kChunkData = 1 << 16; // the most one chunk holds
+
+    ArchiveStatus Fill() {
+        std::size_t filled = 0;
+        while (filled < kChunkData) {
+            std::size_t read = 0;
+            if (ArchiveStatus status =
+                    input_->Read(chunk_.data() + 3 + filled, kChunkData - filled, read);
+                !status.Ok())
+                return status;
+            if (read == 0)
+                break;
+            filled += read;
+        }
+        position_ = 0;
+        if (filled == 0) {
+            chunk_[0] = 0x00; // end of the LZMA2 stream
+            length_ = 1;
+            ended_ = true;
+            return {};
+        }
+        chunk_[0] = first_ ? 0x01 : 0x02; // stored; the first resets the dictionary
+        first_ = false;
+        chunk_[1] = static_cast<std::uint8_t>((filled - 1) >> 8);
+        chunk_[2] = static_cast<std::uint8_t>(filled - 1);
+        length_ = 3 + filled;
+        return {};
+    }
+
+    std::unique_ptr<ByteStream> input_;
+    std::array<std::uint8_t, 3 + kChunkData> chunk_{};
+    std::size_t position_ = 0;
+    std::size_t length_ = 0;
+    bool first_ = true;
+    bool ended_ = false;
+};
+
+} // namespace
+
+std::optional<std::uint64_t> ClaimedDictionary(const CoderInfo& coder) {
+    const auto& p = coder.properties;
+    if (coder.method == kMethodLzma && p.size() == 5)
+        return std::uint64_t{p[1]} | std::uint64_t{p[2]} << 8 | std::uint64_t{p[3]} << 16 |
+               std::uint64_t{p[4]} << 24;
+    if (coder.method == kMethodLzma2 && p.size() == 1 && p[0] <= 40)
+        return p[0] == 40 ? 0xFFFFFFFFu : (std::uint64_t{2} | (p[0] & 1u)) << (p[0] / 2 + 11);
+    return std::nullopt;
+}
+
+bool IsLzmaFilter(std::uint64_t method) {
+    return LzmaFilterId(method) != 0;
+}
+
+ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize,
+                             const CoderInfo* filter, std::unique_ptr<ByteStream> input,
+                             std::uint64_t size, std::unique_ptr<ByteStream>& stream) {
     const bool lzma2 = coder.method == kMethodLzma2;
-    lzma_filter filter{lzma2 ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, nullptr};
-    if (lzma_properties_decode(&filter, nullptr, coder.properties.data(),
-                               coder.properties.size()) != LZMA_OK)
+    lzma_filter lzma{lzma2 ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, nullptr};
+    if (lzma_properties_decode(&lzma, nullptr, coder.properties.data(), coder.properties.size()) !=
+        LZMA_OK)
         return DataError();
-    OptionsPtr options(filter.options);
-    auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
+    OptionsPtr options(lzma.options);
+    auto* lzmaOptions = static_cast<lzma_options_lzma*>(lzma.options);
     // A dictionary larger than the data is never filled: the claim costs no more than that.
-    lzma->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        lzma->dict_size, std::max<std::uint64_t>(coderSize, LZMA_DICT_SIZE_MIN)));
-    if (lzma->dict_size > kMaxDictionarySize)
+    lzmaOptions->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        lzmaOptions->dict_size, std::max<std::uint64_t>(coderSize, LZMA_DICT_SIZE_MIN)));
+    if (lzmaOptions->dict_size > kMaxDictionarySize)
         return {kHrNotImpl, {}};
     if (!lzma2) {
-        // A known size ends the stream, so that the x86 converter gives out its last bytes.
-        filter.id = LZMA_FILTER_LZMA1EXT;
-        lzma->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-        lzma->ext_size_low = static_cast<std::uint32_t>(coderSize);
-        lzma->ext_size_high = static_cast<std::uint32_t>(coderSize >> 32);
+        // A known size ends the stream, so that a filter behind it gives out its last bytes.
+        lzma.id = LZMA_FILTER_LZMA1EXT;
+        lzmaOptions->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+        lzmaOptions->ext_size_low = static_cast<std::uint32_t>(coderSize);
+        lzmaOptions->ext_size_high = static_cast<std::uint32_t>(coderSize >> 32);
     }
     lzma_filter filters[3];
     std::size_t count = 0;
-    if (x86)
-        filters[count++] = {LZMA_FILTER_X86, nullptr};
-    filters[count++] = filter;
+    OptionsPtr filterOptions;
+    if (filter != nullptr) {
+        if (ArchiveStatus status = DecodeFilter(*filter, filters[count], filterOptions);
+            !status.Ok())
+            return status;
+        ++count;
+    }
+    filters[count++] = lzma;
     filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
     auto decoder = std::make_unique<LzmaStream>(std::move(input), size);
-    if (ArchiveStatus status = decoder->Start(filters, std::move(options)); !status.Ok())
+    if (ArchiveStatus status =
+            decoder->Start(filters, std::move(options), std::move(filterOptions));
+        !status.Ok())
+        return status;
+    stream = std::move(decoder);
+    return {};
+}
+
+ArchiveStatus MakeFilterStream(const CoderInfo& filter, std::unique_ptr<ByteStream> input,
+                               std::uint64_t size, std::unique_ptr<ByteStream>& stream) {
+    lzma_filter filters[3];
+    OptionsPtr filterOptions;
+    if (ArchiveStatus status = DecodeFilter(filter, filters[0], filterOptions); !status.Ok())
+        return status;
+    // Stored chunks need no more dictionary than the least there is.
+    OptionsPtr lzmaOptions(std::calloc(1, sizeof(lzma_options_lzma)));
+    if (lzmaOptions == nullptr)
+        return {cptlib::kHrOutOfMemory, {}};
+    static_cast<lzma_options_lzma*>(lzmaOptions.get())->dict_size = LZMA_DICT_SIZE_MIN;
+    filters[1] = {LZMA_FILTER_LZMA2, lzmaOptions.get()};
+    filters[2] = {LZMA_VLI_UNKNOWN, nullptr};
+    auto decoder =
+        std::make_unique<LzmaStream>(std::make_unique<StoredLzma2Stream>(std::move(input)), size);
+    if (ArchiveStatus status =
+            decoder->Start(filters, std::move(lzmaOptions), std::move(filterOptions));
+        !status.Ok())
         return status;
     stream = std::move(decoder);
     return {};

@@ -3,9 +3,11 @@
 
 #include "format/SevenZipAes.h"
 #include "format/SevenZipFolder.h"
+#include "format/SevenZipMethods.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace sfx::sevenzip {
@@ -54,11 +56,22 @@ std::unique_ptr<ByteStream> MakePackStream(const cptlib::platform::FileDescripto
 std::unique_ptr<ByteStream> MakeX86Stream(std::unique_ptr<ByteStream> input, std::uint64_t size);
 std::unique_ptr<ByteStream> MakeCopyStream(std::unique_ptr<ByteStream> input, std::uint64_t size);
 
-// LZMA or LZMA2 (`coder`, with `coderSize` its own unpacked size), optionally followed by the
-// x86 branch converter.
-ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize, bool x86,
-                             std::unique_ptr<ByteStream> input, std::uint64_t size,
-                             std::unique_ptr<ByteStream>& stream);
+// The dictionary an LZMA or LZMA2 coder's properties claim; nullopt for other coders and
+// properties that do not parse.
+std::optional<std::uint64_t> ClaimedDictionary(const CoderInfo& coder);
+
+// True for the branch converters and the delta filter that liblzma decodes.
+bool IsLzmaFilter(std::uint64_t method);
+
+// LZMA or LZMA2 (`coder`, with `coderSize` its own unpacked size), optionally followed by one
+// of liblzma's filters (`filter`, null for none; see IsLzmaFilter).
+ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize,
+                             const CoderInfo* filter, std::unique_ptr<ByteStream> input,
+                             std::uint64_t size, std::unique_ptr<ByteStream>& stream);
+
+// One of liblzma's filters over any stream.
+ArchiveStatus MakeFilterStream(const CoderInfo& filter, std::unique_ptr<ByteStream> input,
+                               std::uint64_t size, std::unique_ptr<ByteStream>& stream);
 
 ArchiveStatus MakeAesStream(std::span<const std::uint8_t> properties,
                             const std::u16string& password, AesKeyCache& keys,

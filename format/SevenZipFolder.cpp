@@ -46,26 +46,7 @@ public:
         case kMethodLzma2:
             if (ArchiveStatus status = In(firstIn, input); !status.Ok())
                 return status;
-            return MakeLzmaStream(coder, size, false, std::move(input), size, stream);
-        case kMethodBcj: {
-            // Behind LZMA, liblzma's converter runs within the decoder; else our own.
-            const auto pair = std::find_if(folder_.bindPairs.begin(), folder_.bindPairs.end(),
-                                           [&](const BindPair& p) { return p.in == firstIn; });
-            std::size_t inner = 0;
-            std::uint32_t innerIn = 0;
-            if (pair == folder_.bindPairs.end() || !FindCoder(pair->out, inner, innerIn) ||
-                !IsLzma(folder_.coders[inner])) {
-                if (ArchiveStatus status = In(firstIn, input); !status.Ok())
-                    return status;
-                stream = MakeX86Stream(std::move(input), size);
-                return {};
-            }
-            ++steps_;
-            if (ArchiveStatus status = In(innerIn, input); !status.Ok())
-                return status;
-            return MakeLzmaStream(folder_.coders[inner], folder_.unpackSizes[pair->out], true,
-                                  std::move(input), size, stream);
-        }
+            return MakeLzmaStream(coder, size, nullptr, std::move(input), size, stream);
         case kMethodBcj2: {
             if (coder.inStreams != 4)
                 return {cptlib::HRESULT_INVALID_DATA, {}};
@@ -83,11 +64,39 @@ public:
             return MakeAesStream(coder.properties, password_, keys_, std::move(input), size,
                                  stream);
         default:
+            if (IsLzmaFilter(coder.method))
+                return Filter(coder, firstIn, size, stream);
             return {kHrNotImpl, {}};
         }
     }
 
 private:
+    // Behind LZMA, liblzma runs the filter within the decoder; else over the stream it reads.
+    ArchiveStatus Filter(const CoderInfo& coder, std::uint32_t firstIn, std::uint64_t size,
+                         std::unique_ptr<ByteStream>& stream) {
+        std::unique_ptr<ByteStream> input;
+        const auto pair = std::find_if(folder_.bindPairs.begin(), folder_.bindPairs.end(),
+                                       [&](const BindPair& p) { return p.in == firstIn; });
+        std::size_t inner = 0;
+        std::uint32_t innerIn = 0;
+        if (pair == folder_.bindPairs.end() || !FindCoder(pair->out, inner, innerIn) ||
+            !IsLzma(folder_.coders[inner])) {
+            if (ArchiveStatus status = In(firstIn, input); !status.Ok())
+                return status;
+            // Our own x86 converter runs without liblzma's stored-chunk detour.
+            if (coder.method == kMethodBcj && coder.properties.empty()) {
+                stream = MakeX86Stream(std::move(input), size);
+                return {};
+            }
+            return MakeFilterStream(coder, std::move(input), size, stream);
+        }
+        ++steps_;
+        if (ArchiveStatus status = In(innerIn, input); !status.Ok())
+            return status;
+        return MakeLzmaStream(folder_.coders[inner], folder_.unpackSizes[pair->out], &coder,
+                              std::move(input), size, stream);
+    }
+
     // The coder that writes out stream `out`, and the number of its first in stream.
     bool FindCoder(std::uint32_t out, std::size_t& index, std::uint32_t& firstIn) const {
         std::uint32_t ins = 0;

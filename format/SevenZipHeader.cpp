@@ -435,11 +435,22 @@ std::string ReadName(ByteReader& in) {
             break;
         name.push_back(unit);
     }
-    auto utf8 = cptlib::Utf16ToUtf8(name);
-    if (!utf8)
-        throw Malformed{};
-    in.Charge(utf8->size() + 1, 1);
-    return *utf8;
+    // 7zz stores a name byte that is not UTF-8 as U+EF80..U+EFFF and writes the byte back.
+    std::string bytes;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && (name[i] < 0xEF80 || name[i] > 0xEFFF))
+            continue;
+        auto utf8 = cptlib::Utf16ToUtf8(std::u16string_view(name).substr(begin, i - begin));
+        if (!utf8)
+            throw Malformed{};
+        bytes += *utf8;
+        if (i < name.size())
+            bytes += static_cast<char>(name[i] - 0xEF00);
+        begin = i + 1;
+    }
+    in.Charge(bytes.size() + 1, 1);
+    return bytes;
 }
 
 void ReadFilesInfo(ByteReader& in, const std::vector<std::uint64_t>& streamSizes,

@@ -6,6 +6,7 @@
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/Machine.h"
 #include "format/ReadTap.h"
+#include "format/SevenZipCoders.h"
 #include "format/SevenZipFolder.h"
 #include "format/SevenZipHeader.h"
 
@@ -261,7 +262,7 @@ bool Decodable(const FolderInfo& folder) {
         case kMethodAes:
             return true;
         default:
-            return false;
+            return IsLzmaFilter(coder.method);
         }
     });
 }

@@ -17,7 +17,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 for target in config_block resource_tree string_table launcher_command_line \
-    command_line_quoting data_block rich_text sevenzip_header archive; do
+    command_line_quoting data_block rich_text sevenzip_header archive archive_coders \
+    installer_database; do
     mkdir -p "$out/fuzz_$target"
 done
 
@@ -43,6 +44,49 @@ for options in "-m0=copy" "-m0=lzma" "-m0=lzma2 -mf=BCJ" "-m0=bzip2" "-m0=deflat
 done
 (cd "$product" && 7zz a -bd -bso0 -bsp0 "$scratch/empty.7z" -x'!*' . >/dev/null) &&
     cp "$scratch/empty.7z" "$out/fuzz_archive/" || true
+
+# The coders' target gets the archive behind its signature header, led by the next header's
+# length: every coder and filter of the own reader, filters on their own, ciphered folders.
+# (A made-up ELF file in its own product, so that the other targets' seeds stay as they were.)
+coders="$scratch/coders"
+mkdir -p "$coders"
+cp -R "$product" "$coders/product"
+{ printf '\177ELF\2\1\1'; head -c 2000 /dev/urandom | od -An -tx1; } > "$coders/product/data/prog"
+n=0
+for options in "-m0=copy" "-m0=lzma" "-m0=lzma2" "-m0=BCJ -m1=lzma2" "-m0=BCJ -m1=copy" \
+    "-m0=BCJ2 -m1=LZMA -m2=LZMA -m3=LZMA -mb0s0:1 -mb0s1:2 -mb0s2:3" \
+    "-m0=ARM64 -m1=lzma2" "-m0=ARM -m1=lzma" "-m0=ARMT -m1=lzma2" "-m0=PPC -m1=lzma2" \
+    "-m0=SPARC -m1=lzma2" "-m0=IA64 -m1=lzma2" "-m0=Delta:4 -m1=lzma2" "-m0=ARM64 -m1=copy" \
+    "-m0=Delta:2 -m1=copy" "-m0=lzma2 -pseed -ms=off" "-m0=BCJ -m1=lzma -pseed -ms=1f" \
+    "-m0=ARM64 -m1=lzma2 -pseed -ms=off" "-m0=copy -pseed -ms=off" "-mhc=off -m0=lzma2 -pseed" \
+    "-m0=BCJ2 -m1=LZMA -m2=LZMA -m3=LZMA -mb0s0:1 -mb0s1:2 -mb0s2:3 -pseed -ms=off"; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086 # the options are words
+    (cd "$coders/product" && 7zz a -bd -bso0 -bsp0 -snl $options "$coders/c$n.7z" . >/dev/null)
+done
+python3 - "$coders" "$out/fuzz_archive_coders" <<'EOF'
+import glob, os, struct, sys
+coders, out = sys.argv[1:3]
+for path in sorted(glob.glob(os.path.join(coders, "*.7z"))):
+    data = open(path, "rb").read()
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    body = data[32:]
+    if offset + size == len(body) and size < 0x10000:
+        name = os.path.basename(path)[:-3] + ".env"
+        open(os.path.join(out, name), "wb").write(struct.pack("<H", size) + body)
+EOF
+
+# Installer databases with forwarded values, and a file without one that the reader falls to.
+property_table='CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL LOCALIZABLE PRIMARY KEY `Property`)'
+insert='INSERT INTO `Property` (`Property`, `Value`) VALUES'
+if command -v msibuild >/dev/null; then
+    msibuild "$out/fuzz_installer_database/listed.msi" -q "$property_table" \
+        -q "$insert ('ZQ_SetupVersion', '1')" -q "$insert ('ZQ_InstIdProperties', 'ZQ_VRNID;ZQ_B')" \
+        -q "$insert ('ZQ_VRNID', 'seed value')" >/dev/null
+    msibuild "$out/fuzz_installer_database/default.msi" -q "$property_table" \
+        -q "$insert ('ZQ_SetupVersion', '2')" -q "$insert ('ZQ_BRINDLE_PHASH', 'h')" >/dev/null
+fi
+printf 'MZ##DATA##a=1##ENDDATA##' > "$out/fuzz_installer_database/block"
 
 # The header behind each archive's signature header: the next-header offset and size are the
 # 64-bit numbers at 12 and 20, counted from byte 32.

@@ -306,4 +306,42 @@ TEST(ArchiveReader, ListsItemsByTheHundredThousand) {
     }
 }
 
+// A packed header whose LZMA coder claims a 4 GiB dictionary: damage, refused on the claim by
+// both readers (the library would allocate it). The archive's data is BZip2, which only the
+// library decodes, so that the library path reads the header.
+TEST_F(ArchiveReaderTest, AHeaderClaimingAHugeDictionaryIsDamage) {
+    // Enough names that 7zz packs the header.
+    for (int i = 0; i < 60; ++i)
+        WriteFile(dir / "stage" / ("file-with-a-long-name-" + std::to_string(i)), "text");
+    std::string bytes = ReadFile(Pack("-m0=BZip2 -mf=off"));
+    const auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+    std::uint64_t offset = 0, size = 0;
+    for (int i = 7; i >= 0; --i) {
+        offset = offset << 8 | at(12 + i);
+        size = size << 8 | at(20 + i);
+    }
+    std::string header = bytes.substr(32 + offset, size);
+    ASSERT_EQ(header[0], '\x17'); // packed
+    // The LZMA coder record: flags (id size 3, with properties), id, 5 property bytes.
+    const std::size_t coder = header.find(std::string("\x23\x03\x01\x01\x05", 5));
+    ASSERT_NE(coder, std::string::npos);
+    for (std::size_t i = 6; i < 10; ++i)
+        header[coder + i] = '\xFF';
+    bytes.replace(32 + offset, size, header);
+    const auto put32 = [&](std::size_t where, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[where + i] = static_cast<char>(value >> (8 * i));
+    };
+    const auto crc = [](const std::string& text) {
+        return testsupport::hostile::Crc32(testsupport::hostile::Bytes(text.begin(), text.end()));
+    };
+    put32(28, crc(header));
+    put32(8, crc(bytes.substr(12, 20)));
+    const fs::path archive = dir / "claim.7z";
+    WriteFile(archive, bytes);
+    ArchiveIndex index;
+    const ArchiveStatus status = MakeArchiveReader(archive.string(), 0)->ReadIndex(index);
+    EXPECT_EQ(status.code, cptlib::HRESULT_INVALID_DATA) << status.code << " " << status.text;
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+#include "sfxbuild/ArchiveMethods.h"
 #include "sfxbuild/Build.h"
 #include "sfxbuild/Check.h"
 #include "sfxbuild/OutputFile.h"
@@ -164,8 +165,10 @@ void Create(const CreateOptions& options) {
     // Links that leave the folder, taken as what they point at (--follow).
     std::vector<std::string> followed;
     if (options.check) {
-        if (options.archive)
+        if (options.archive) {
             CheckArchive(*options.archive);
+            CheckArchiveMethods(*options.archive);
+        }
         Problems problems;
         bool listed = true;
         const ItemNames items =

@@ -1,3 +1,4 @@
+#include "sfxbuild/ArchiveMethods.h"
 #include "sfxbuild/Build.h"
 #include "sfxbuild/Inspect.h"
 
@@ -209,8 +210,12 @@ VerifyResult Verify(const std::filesystem::path& file, std::ostream& out, std::s
     const auto reader = sfx::MakeArchiveReader(file.string(), layout->archiveOffset, source);
     sfx::ArchiveIndex index;
     const auto failed = [&](const sfx::ArchiveStatus& status, const std::string& what) {
-        if (IsDamage(status) || digestOk == false)
-            return damaged(what + ": " + Reason(status));
+        if (IsDamage(status) || digestOk == false) {
+            const auto method = UndecodableMethod(file, layout->archiveOffset);
+            return damaged(
+                what + ": " + Reason(status) +
+                (method ? " (the launcher cannot decode its method " + *method + ")" : ""));
+        }
         problem = "cannot read " + Quoted(file) + ": " + Reason(status);
         return VerifyResult::ReadError;
     };
