@@ -13,7 +13,7 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libboost-iostreams1.74-dev libboost-log1.74-dev libboost-thread1.74-dev \
 	libboost-system1.74-dev libarchive-dev libssl-dev nettle-dev libgtest-dev googletest \
 	7zip libmsi-dev msitools libglib2.0-dev locales time \
-	qt6-base-dev qt6-qpa-plugins xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
+	qt6-base-dev qt6-qpa-plugins qt6-translations-l10n xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux xz-utils
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
 FUZZ_PACKAGES = clang libclang-rt-14-dev

@@ -37,7 +37,7 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
                                                 const cptlib::IStringResources& strings) {
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();
-    box.mainInstruction = cptlib::Win32MessageText(cptlib::kErrorFileExists);
+    box.mainInstruction = strings.GetText("OverwriteFileExists");
     box.content = "\"" + cptlib::DisplayName(LastPathComponent(existingName)) + "\"\n\n" +
                   strings.GetText("OverwriteAllQuestion");
     box.iconKind = cptlib::IconKind::Warning;
