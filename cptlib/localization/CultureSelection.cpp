@@ -162,11 +162,12 @@ std::vector<std::string> OwnCandidates(const std::string& culture) {
 
 std::vector<std::string> GetCultureCandidates(const std::string& culture) {
     std::vector<std::string> candidates = OwnCandidates(culture);
+    // An English culture has its fallbacks among its own candidates already.
+    if (LanguagePart(culture) == "en")
+        return candidates;
     candidates.emplace_back("en-II");
-    if (!EqualsNoCase(culture, "en-GB"))
-        candidates.emplace_back("en-GB");
-    if (!EqualsNoCase(culture, "en-US"))
-        candidates.emplace_back("en-US");
+    candidates.emplace_back("en-GB");
+    candidates.emplace_back("en-US");
     candidates.emplace_back("en");
     return candidates;
 }

@@ -419,8 +419,13 @@ TEST_F(TerminalFaceLongRun, CtrlCAtTheBasicLevelLeavesNoMarkInTheLine) {
     const std::size_t echo = terminal.Output().find("^C");
     ASSERT_NE(echo, std::string::npos) << "the terminal echoes Ctrl+C:\n" << terminal.Output();
     EXPECT_NE(terminal.Output().find('\r', echo), std::string::npos) << terminal.Output();
-    EXPECT_LE(std::count(screen.begin(), screen.end(), '\n'), 2) << screen;
-    EXPECT_NE(screen.find_first_not_of('\n'), std::string::npos) << "an empty screen";
+    // The progress line, then the line that says the run was cancelled.
+    const std::string cancelled = "\nThe run was cancelled.\n";
+    const std::size_t last = screen.find(cancelled);
+    ASSERT_NE(last, std::string::npos) << screen;
+    const std::string progress = screen.substr(0, last + 1);
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), '\n'), 1) << screen;
+    EXPECT_NE(progress.find_first_not_of('\n'), std::string::npos) << "an empty screen";
     Capture("ctrl-c-qb", terminal.Output());
 }
 
@@ -478,7 +483,8 @@ TEST_F(TerminalFaceLongRun, CtrlCAsksAgainAfterNo) {
             const auto text = [&](const char* id) { return strings->GetText(id); };
             const std::string yes = AnswerWord(*strings, "TerminalYesWords");
             const std::string no = AnswerWord(*strings, "TerminalNoWords");
-            const std::string prompt = Filled(text("TerminalYesNo"), {yes, no, no});
+            // The cancel question proposes Yes.
+            const std::string prompt = Filled(text("TerminalYesNo"), {yes, no, yes});
             PseudoTerminal terminal(static_cast<unsigned short>(columns));
             terminal.Start({launcher.string()}, Environment(culture), dir.path().string());
             ASSERT_TRUE(WaitForDraws(terminal, 2)) << terminal.Output();

@@ -75,7 +75,7 @@ TEST(CultureSelection, CandidateLists) {
         {"", {"en-II", "en-GB", "en-US", "en"}},
         {"en-GB", {"en-GB", "en-II", "en-US", "en"}},
         {"EN-us", {"EN-us", "en-II", "en-GB", "en"}},
-        {"en", {"en", "en-II", "en-GB", "en-US", "en"}},
+        {"en", {"en", "en-II", "en-GB", "en-US"}},
         // The alias of the whole tag wins over that of its language; one equal to the tag is
         // not repeated.
         {"zh-SG", {"zh-SG", "zh-CN", "zh-Hans", "zh", "en-II", "en-GB", "en-US", "en"}},

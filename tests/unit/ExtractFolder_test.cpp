@@ -270,7 +270,7 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
         // A typed folder that does not exist is offered, declined; a file is no folder.
         {"/start/", root + "/typo\nn\n" + root + "/file\n" + root + "/sub dir/\n",
          root + "/sub dir/", 1, 1, ""},
-        {"/start/", root + "/made\nj\n", root + "/made/", 0, 1, root + "/made"},
+        {"/start/", root + "/made\ny\n", root + "/made/", 0, 1, root + "/made"},
         {"/start/", root + "/deep/er\nyes\n", root + "/deep/er/", 0, 1, root + "/deep/er"},
         {"/start/", relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0, 0,
          ""},

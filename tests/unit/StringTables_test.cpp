@@ -246,8 +246,8 @@ TEST(StringTables, EveryTableKeepsTheLineLayoutOfEnUs) {
         // file that was run and the folder /x extracts to.
         const std::string help = "\n" + table["SfxCommandLineHelp"];
         for (const char* part :
-             {"[SfxProgramFile] [", "\n  /?, -h, --help: ", "\n  --version: ", "\n  /x [",
-              "\n  /q: ", "\n  /qb: ", "\n  /l ", "\n  /overwriteanswer ", "[SfxDefaultFolder]"})
+             {"[SfxProgramFile] [", "\n /?, -h, --help: ", "\n --version: ", "\n /x [",
+              "\n /q: ", "\n /qb: ", "\n /l ", "\n /overwriteanswer ", "[SfxDefaultFolder]"})
             EXPECT_NE(help.find(part), std::string::npos) << part << "\n" << help;
     }
 }

@@ -216,8 +216,14 @@ TEST(TerminalText, YesNoTakesTheLanguagesWords) {
             std::ostringstream out;
             const int expected = !overwrite ? c.answer : (c.answer == kIdYes ? kIdOk : kIdCancel);
             EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), expected) << out.str();
-            std::string refusal = strings.GetText("TerminalAnswerYesNo");
-            refusal = refusal.substr(0, refusal.find('%'));
+            // The refusal names the words the prompt shows.
+            const auto first = [&strings](const char* id) {
+                const std::string words = strings.GetText(id);
+                return words.substr(0, words.find('|'));
+            };
+            const std::string refusal =
+                FillIn(strings.GetText("TerminalAnswerYesNo"),
+                       {first("TerminalYesWords"), first("TerminalNoWords")});
             std::size_t refusals = 0;
             for (auto at = out.str().find(refusal); at != std::string::npos;
                  at = out.str().find(refusal, at + 1))
