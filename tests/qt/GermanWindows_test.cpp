@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -94,8 +95,13 @@ TEST_F(GermanWindowsScreenshots, PasswordWindow) {
 TEST_F(GermanWindowsScreenshots, FolderChooser) {
     ASSERT_TRUE(sfx::LoadQtTranslations()) << "Qt's German translation is not installed "
                                               "(package qt6-translations-l10n)";
+    // A folder of its own, so that the picture shows only what the test made.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (const char* name : {"Dokumente", "Produkt", "Vorlagen"})
+        QDir(folder.path()).mkdir(QString::fromLatin1(name));
     const auto chooser = sfx::MakeFolderChooser(
-        nullptr, QString::fromStdString(german->GetText("SelectTargetDir")), QDir::tempPath());
+        nullptr, QString::fromStdString(german->GetText("SelectTargetDir")), folder.path());
     // Qt's own dialog, the one shown where the desktop offers none.
     chooser->setOption(QFileDialog::DontUseNativeDialog, true);
     chooser->resize(640, 400);
