@@ -330,8 +330,9 @@ TEST_F(Gui, PasswordDialogOfARealRunAtEveryLevel) {
     ASSERT_EQ(made.status, 0) << made.err;
     for (const char* level : {"/qb", "/q"}) {
         SCOPED_TRACE(level);
-        // Typed over whatever an earlier attempt left in the entry.
-        KeyPresser press(x.Display(), "Setup Self-Extractor", "ctrl+a s 3 c r e t Return");
+        // Typed over whatever an earlier attempt left in the entry; the window bears the
+        // product's name.
+        KeyPresser press(x.Display(), "Demo Product", "ctrl+a s 3 c r e t Return");
         auto r = Run({level}, {{"DISPLAY", x.Display()}});
         EXPECT_GT(press.Finish(), 0) << "no password dialog: " << press.lastSearch;
         EXPECT_EQ(r.status, 0) << r.err << Log();
