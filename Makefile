@@ -17,7 +17,7 @@ BUILD_PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libmsi-dev libglib2.0-dev qt6-base-dev 7zip xz-utils dpkg-dev
 # What only the tests need on top (fuse3: a file system whose reads fail, for the read-error test).
 TEST_PACKAGES = libgtest-dev googletest msitools locales time \
-	qt6-qpa-plugins xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
+	qt6-qpa-plugins qt6-translations-l10n xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux lintian libfuse3-dev fuse3
 PACKAGES = $(BUILD_PACKAGES)
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.

@@ -10,6 +10,7 @@
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/SignalWatch.h"
 #include "cptlib/platform/SystemRandom.h"
+#include "cptlib/platform/Terminal.h"
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/TerminalMessageBox.h"
 #include "format/ConfigBlock.h"
@@ -28,6 +29,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 
 namespace sfx {
@@ -38,6 +40,8 @@ CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPat
       startedAs(startedAs_.empty() ? programPath : std::move(startedAs_)),
       gui(std::make_unique<GuiHost>(std::string_view())) {
     SetAppName(kAppName);
+    // Windows that are not handed the table (the password question) find it here.
+    cptlib::SetUiStrings(&strings);
     // Boxes at the terminal speak the run's language too.
     cptlib::SetMessageBoxPresenter(std::make_shared<cptlib::TerminalMessageBox>(&strings));
     presenterInstalled = true;
@@ -45,6 +49,7 @@ CApp::CApp(std::vector<std::string> arguments_, std::filesystem::path programPat
 
 CApp::~CApp() {
     stops.reset();
+    cptlib::SetUiStrings(nullptr);
     // The presenter refers to the module, which goes with this object.
     if (presenterInstalled)
         cptlib::SetMessageBoxPresenter(nullptr);
@@ -90,6 +95,12 @@ bool CApp::InitInstance() {
                                   ? static_cast<std::uint32_t>(e.code().value())
                                   : cptlib::Win32FromErrno(e.code().value()));
     }
+    // At a terminal the run's last line says that it was cancelled, whatever step it was in.
+    if (exitCode == kExitCancelled && state.UiLevel != UiSilent &&
+        cptlib::platform::StderrIsTerminal())
+        std::cerr << cptlib::TerminalText(&strings, "TerminalRunCancelled",
+                                          "The run was cancelled.")
+                  << std::endl;
     return false;
 }
 
@@ -122,7 +133,10 @@ bool CApp::RunStartupSteps() {
     if (!ParseCommandLine()) {
         if (StopRequested())
             return false;
-        ShowCommandLineHelp();
+        if (state.showVersion)
+            ShowVersion();
+        else
+            ShowCommandLineHelp();
         exitCode = kExitSuccess;
         return false;
     }
@@ -196,8 +210,18 @@ bool CApp::LoadStrings(const std::string& newCulture) {
 
 void CApp::ShowCommandLineHelp() {
     const std::string caption = GetText("SfxAppTitle");
-    cptlib::ShowBigMessageBox(&strings, &caption, nullptr, GetText("SfxCommandLineHelp"),
+    // The help names what the user typed and where /x would put the files.
+    strings.properties["SfxProgramFile"] = startedAs.filename().string();
+    strings.properties["SfxDefaultFolder"] = CompleteExtractOnlyFolder({}, programPath);
+    const std::string help = GetText("SfxCommandLineHelp");
+    strings.properties.erase("SfxProgramFile");
+    strings.properties.erase("SfxDefaultFolder");
+    cptlib::ShowBigMessageBox(&strings, &caption, nullptr, help,
                               cptlib::kMbOk | cptlib::kMbIconInformation, 0);
+}
+
+void CApp::ShowVersion() {
+    std::cout << kAppName << " " << SFX_VERSION << std::endl;
 }
 
 bool CApp::LoadSettings() {

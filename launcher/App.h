@@ -46,6 +46,7 @@ public:
     bool LoadStrings(const std::string& culture);
     bool ParseCommandLine();
     void ShowCommandLineHelp();
+    void ShowVersion();
     bool LoadSettings();
     bool ChooseCulture();
     bool CheckOwnFile();

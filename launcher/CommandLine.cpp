@@ -31,14 +31,24 @@ std::string SwitchName(const std::string& argument) {
 
 // On Linux "/q" is also an absolute path; a switch the launcher knows is never taken as the
 // folder of /x, so that "/x /q" cannot extract into a folder at the root.
+// The Linux spellings of help and version: only with a dash ("/h" is the setup's).
+bool IsHelpSwitch(const std::string& argument) {
+    const std::string name = SwitchName(argument);
+    return name == "?" || (argument[0] == '-' && (name == "h" || name == "-help"));
+}
+
+bool IsVersionSwitch(const std::string& argument) {
+    return argument[0] == '-' && SwitchName(argument) == "-version";
+}
+
 bool IsKnownSwitch(const std::string& argument) {
     static const char* const kNames[] = {
-        "?",           "x",           "q",         "qb", "qm", "qx", "l", "e", "overwriteanswer",
+        "x",           "q",           "qb",        "qm", "qx", "l", "e", "overwriteanswer",
         "dlmaddondir", "dlvaddondir", "dlmforward"};
     const std::string name = SwitchName(argument);
     if (name.empty())
         return false;
-    if (name.starts_with("m="))
+    if (name.starts_with("m=") || IsHelpSwitch(argument) || IsVersionSwitch(argument))
         return true;
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
@@ -69,7 +79,11 @@ bool CApp::ParseCommandLine() {
         }
         const std::string name = SwitchName(argument);
         const bool hasValue = i + 1 < arguments.size();
-        if (name == "?") {
+        // The help and version switches of Linux programs answer before anything is extracted.
+        if (IsHelpSwitch(argument)) {
+            return false;
+        } else if (IsVersionSwitch(argument)) {
+            state.showVersion = true;
             return false;
         } else if (name == "x") {
             state.extractOnly = true;

@@ -118,9 +118,30 @@ bool AskTargetFolder(const FolderQuestion& question, const std::string& initialF
     return true;
 }
 
+namespace {
+
+std::string TrimBlanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Makes `path` with its missing parents; the reason in words when that fails.
+bool MakeFolder(const std::string& path, std::string& reason) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (!ec && cptlib::platform::IsDirectory(path))
+        return true;
+    reason = ec ? ec.message() : std::string();
+    return false;
+}
+
+} // namespace
+
 std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
                                  const std::string& initialFolder, const std::string& title,
-                                 const cptlib::IStringResources* strings) {
+                                 const cptlib::IStringResources* strings, int columns) {
     if (in == nullptr)
         return {};
     out << "\n";
@@ -130,6 +151,12 @@ std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
         out << cptlib::TerminalText(strings, "TerminalCancelled", "Cancelled.") << "\n";
         return std::string();
     };
+    out << cptlib::WrapToColumns(
+               cptlib::TerminalText(strings, "TerminalFolderHint",
+                                    "Press Enter to take the proposed folder, type another "
+                                    "folder, or type q to cancel."),
+               columns)
+        << "\n";
     for (;;) {
         out << cptlib::TerminalText(strings, "TerminalFolder", "Folder:");
         // Enter takes the proposal, as with any suggested answer at a prompt.
@@ -144,7 +171,12 @@ std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
             out << "\n";
             return cancelled();
         }
-        if (line.empty()) {
+        line = TrimBlanks(line);
+        // A folder named q is typed as ./q.
+        if (line == "q" || line == "Q")
+            return cancelled();
+        const bool proposal = line.empty();
+        if (proposal) {
             if (initialFolder.empty())
                 return cancelled();
             line = initialFolder;
@@ -153,9 +185,44 @@ std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
             IsAbsolutePath(line) ? line : JoinPath(cptlib::platform::GetCurrentDirectory(), line);
         if (cptlib::platform::IsDirectory(path))
             return AddTrailingSlash(path);
-        out << cptlib::FillIn(
-                   cptlib::TerminalText(strings, "TerminalNotAFolder", "Not a folder: %s"),
-                   {cptlib::DisplayName(path)})
+        std::error_code ec;
+        if (std::filesystem::symlink_status(path, ec).type() !=
+            std::filesystem::file_type::not_found) {
+            out << cptlib::WrapToColumns(
+                       cptlib::FillIn(
+                           cptlib::TerminalText(strings, "TerminalNotAFolder", "Not a folder: %s"),
+                           {cptlib::DisplayName(path)}),
+                       columns)
+                << "\n";
+            continue;
+        }
+        // The proposal is made as a run without a terminal makes it; a typed folder that does
+        // not exist may be a typing mistake, so it is made only when the user says so.
+        if (!proposal) {
+            cptlib::MessageBoxContent box;
+            box.content =
+                cptlib::FillIn(cptlib::TerminalText(strings, "TerminalCreateFolder",
+                                                    "The folder %s does not exist. Create it?"),
+                               {cptlib::DisplayName(path)});
+            box.buttons = {{cptlib::kIdYes, true, cptlib::TerminalText(strings, "Yes", "&Yes")},
+                           {cptlib::kIdNo, false, cptlib::TerminalText(strings, "No", "&No")}};
+            box.flags = cptlib::MBF_NO_CLOSE;
+            const int answer = cptlib::TerminalMessageBox(in, out, strings, [columns] {
+                                   return columns;
+                               }).Show(box);
+            if (answer == 0)
+                return cancelled();
+            if (answer != cptlib::kIdYes)
+                continue;
+        }
+        std::string reason;
+        if (MakeFolder(path, reason))
+            return AddTrailingSlash(path);
+        out << cptlib::WrapToColumns(
+                   cptlib::FillIn(cptlib::TerminalText(strings, "TerminalCannotCreateFolder",
+                                                       "The folder %s could not be created: %s"),
+                                  {cptlib::DisplayName(path), reason}),
+                   columns)
             << "\n";
     }
 }

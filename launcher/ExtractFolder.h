@@ -57,12 +57,15 @@ struct FolderQuestion {
 bool AskTargetFolder(const FolderQuestion& question, const std::string& initialFolder,
                      std::string& extractDir);
 
-// The folder chooser of a terminal: asks for a path on `out` until it names an existing folder;
-// an empty line takes `initialFolder` (cancels when there is none); the end of input cancels,
-// and so does a null `in` (nobody can answer). Relative paths are taken from the current
-// folder. `strings` (may be null: English) words the prompt.
+// The folder chooser of a terminal: asks for a path on `out` until it names a folder. An empty
+// line takes `initialFolder`, made when it is missing (cancels when there is none); a typed
+// folder that is missing is made once the user agrees. "q", the end of input (Ctrl+C, Ctrl+D)
+// and a null `in` (nobody can answer) cancel. Relative paths are taken from the current
+// folder. `strings` (may be null: English) words the prompt; texts are wrapped at `columns`
+// (0: not wrapped).
 std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
                                  const std::string& initialFolder, const std::string& title,
-                                 const cptlib::IStringResources* strings = nullptr);
+                                 const cptlib::IStringResources* strings = nullptr,
+                                 int columns = 0);
 
 } // namespace sfx

@@ -39,7 +39,10 @@ cptlib::MessageBoxContent MakeOverwriteQuestion(const std::string& existingName,
                                                 const cptlib::IStringResources& strings) {
     cptlib::MessageBoxContent box;
     box.caption = cptlib::GetAppName();
-    box.mainInstruction = cptlib::Win32MessageText(cptlib::kErrorFileExists);
+    // In the run's language; a table without the text keeps the system's words.
+    box.mainInstruction = strings.GetText("OverwriteFileExists");
+    if (box.mainInstruction.empty())
+        box.mainInstruction = cptlib::Win32MessageText(cptlib::kErrorFileExists);
     box.content = "\"" + cptlib::DisplayName(LastPathComponent(existingName)) + "\"\n\n" +
                   strings.GetText("OverwriteAllQuestion");
     box.iconKind = cptlib::IconKind::Warning;

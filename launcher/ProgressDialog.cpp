@@ -72,8 +72,8 @@ std::string UnansweredOverwriteText(const std::string& existingPath) {
 
 std::string KeptFilesText(std::size_t count, const std::string& folder) {
     return std::to_string(count) + (count == 1 ? " file" : " files") + " already in the folder \"" +
-           cptlib::DisplayName(folder) +
-           "\" were kept and not extracted, as nobody chose that folder. Start the program "
+           cptlib::DisplayName(folder) + (count == 1 ? "\" was" : "\" were") +
+           " kept and not extracted, as nobody chose that folder. Start the program "
            "with /overwriteanswer YesToAll to replace existing files, or with "
            "/overwriteanswer No to keep them.";
 }
@@ -186,8 +186,11 @@ cptlib::LResult CSelfExtractingDlg::OnMessage(const cptlib::Message& message) {
         OnStopRequest(message.wParam, message.lParam);
         break;
     case kTargetDeclined:
-        if (!ended_)
+        // Declining the folder is cancelling the run, with the status of every cancel.
+        if (!ended_) {
+            exitCode_ = kExitCancelled;
             EndDialog(kResultStopped);
+        }
         break;
     default:
         break;
@@ -487,9 +490,10 @@ void CSelfExtractingDlg::OnSetupDone(cptlib::WParam exitCode, cptlib::LParam sta
         exitCode_ = kExitCancelled;
         break;
     case kSetupFailed:
+        // The user's language first; the details as the system gives them.
         if (const std::exception_ptr error = setupWorker_->StoredException())
-            cptlib::ShowMessageBox(cptlib::ErrorText(error), cptlib::kMbIconError, 0,
-                                   settings_.uiLevel, &strings_);
+            cptlib::ShowMessageBox(Text("SfxErrorStartSetup") + "\n\n" + cptlib::ErrorText(error),
+                                   cptlib::kMbIconError, 0, settings_.uiLevel, &strings_);
         exitCode_ = kExitSetupFailed;
         break;
     default:
@@ -530,6 +534,9 @@ bool CSelfExtractingDlg::AskCancel() {
     confirming_ = false;
     if (answer == 0)
         return false;
+    // After "No" the next Ctrl+C asks again.
+    if (answer != cptlib::kIdYes && !forced_)
+        interrupts_ = 0;
     // A question closed because the run went on past it answers nothing.
     if (answer != cptlib::kIdYes || ended_ || forced_ || !extracting_)
         return true;

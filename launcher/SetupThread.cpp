@@ -119,7 +119,7 @@ RunProcessResult CSetupThread::RunProcess() {
                 result.userCancelled = true;
                 return result;
             }
-            cptlib::SystemError failure(cptlib::MakeWin32Error(error), "ShellExecuteEx failed");
+            cptlib::SystemError failure(cptlib::MakeWin32Error(error), "The file could not be started");
             failure << cptlib::tag_errinfo_path(cptlib::PathFromUtf8(info_.setupFile));
             CPT_THROW(failure);
         }

@@ -32,6 +32,7 @@ struct StartupState {
     std::string addonDirPacked; // dlmaddondir, carried inside the -x value
     std::string addonDir;       // dlvaddondir, handed on as /addondir
     bool extractOnly = false;
+    bool showVersion = false;   // --version: print the name and version, nothing else
     bool ownValuesFile = false; // the command line carried a switch beginning with m=
     bool cultureChosen = false; // taken from the configuration's LANG_ sections
     bool showLanguageDialog = false;

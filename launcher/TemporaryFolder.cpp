@@ -483,7 +483,7 @@ bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle
         }
     }
     SETUP_LOG(cptlib::Severity::Error)
-        << "Could not delete the folder '" << folder << "': " << error;
+        << "Could not delete the folder '" << folder << "': " << cptlib::SystemErrorText(error);
     return false;
 }
 

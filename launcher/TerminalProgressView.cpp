@@ -126,7 +126,7 @@ int TerminalProgressView::AskCancel(const cptlib::MessageBoxContent& question) {
     wake->Wake();
     int answer = 0;
     try {
-        answer = cptlib::TerminalMessageBox(prompt.get(), out_, strings_).Show(question);
+        answer = cptlib::TerminalMessageBox(prompt.get(), out_, strings_, width_).Show(question);
     } catch (...) {
         inbox_->SetWakeCallback({});
         confirming_ = false;
@@ -169,6 +169,11 @@ bool TerminalProgressView::AskPassword(std::string& password) {
         SETUP_LOG(cptlib::Severity::Warning)
             << "The archive needs a password, but there is neither a window nor a terminal to "
                "enter it; the run ends as cancelled.";
+        // The user learns why the run ends too, not only the log.
+        out_ << cptlib::TerminalText(strings_, "TerminalNoPasswordPrompt",
+                                     "The setup files are protected by a password, but there is "
+                                     "neither a terminal nor a window to enter it.")
+             << std::endl;
         return false;
     }
     out_ << cptlib::TerminalText(strings_, "TerminalPassword", "Enter password:") << ' ';
@@ -182,7 +187,7 @@ bool TerminalProgressView::AskPassword(std::string& password) {
 std::string TerminalProgressView::PickFolder(const std::string& initialFolder,
                                              const std::string& title) {
     EndLine();
-    return PickFolderAtTerminal(in_, out_, initialFolder, title, strings_);
+    return PickFolderAtTerminal(in_, out_, initialFolder, title, strings_, width_ ? width_() : 0);
 }
 
 void TerminalProgressView::ShowExtractSuccess(const cptlib::MessageBoxContent& box,

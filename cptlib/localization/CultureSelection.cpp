@@ -147,6 +147,12 @@ std::vector<std::string> OwnCandidates(const std::string& culture) {
             else if (EqualsNoCase(alias, "zh-cn"))
                 candidates.emplace_back("zh-Hans");
             candidates.push_back(language);
+        } else {
+            // An English entry takes any English before the next entry of the user's list
+            // (LANGUAGE=en_AU:de is English).
+            for (const char* english : {"en-II", "en-GB", "en-US", "en"})
+                if (!EqualsNoCase(culture, english))
+                    candidates.emplace_back(english);
         }
     }
     return candidates;
@@ -156,11 +162,12 @@ std::vector<std::string> OwnCandidates(const std::string& culture) {
 
 std::vector<std::string> GetCultureCandidates(const std::string& culture) {
     std::vector<std::string> candidates = OwnCandidates(culture);
+    // An English culture has its fallbacks among its own candidates already.
+    if (LanguagePart(culture) == "en")
+        return candidates;
     candidates.emplace_back("en-II");
-    if (!EqualsNoCase(culture, "en-GB"))
-        candidates.emplace_back("en-GB");
-    if (!EqualsNoCase(culture, "en-US"))
-        candidates.emplace_back("en-US");
+    candidates.emplace_back("en-GB");
+    candidates.emplace_back("en-US");
     candidates.emplace_back("en");
     return candidates;
 }

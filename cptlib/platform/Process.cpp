@@ -54,6 +54,9 @@ std::uint32_t GetTempPath(std::string& path) {
         path.clear();
         return kErrorPathNotFound;
     }
+    // One separator at the end, however many the variable has ("/tmp//").
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     if (path.back() != '/')
         path += '/';
     return 0;

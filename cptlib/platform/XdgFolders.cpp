@@ -102,7 +102,8 @@ bool ParseUserDirLine(std::string_view line, std::string_view home, std::string&
 
 std::string GetHomeDirectory() {
     const char* home = std::getenv("HOME");
-    std::string path = home != nullptr && *home != '\0' ? home : HomeFromAccount();
+    // A relative HOME would follow the current folder: ignored like a relative XDG_* folder.
+    std::string path = home != nullptr && home[0] == '/' ? home : HomeFromAccount();
     return WithoutTrailingSlashes(std::move(path));
 }
 

@@ -33,7 +33,7 @@ void ShellExecuteFromExplorer(const char* file, const char* parameters, const ch
                 << file << "': " << parameters;
         platform::OpenWithDesktop(file, directory != nullptr ? directory : "");
     } catch (...) {
-        auto error = NestedError<RuntimeError>("ShellExecuteFromExplorer failed");
+        auto error = NestedError<RuntimeError>("The file could not be opened on the desktop");
         if (file != nullptr)
             error << tag_errinfo_path(PathFromUtf8(file));
         CPT_THROW(error);
@@ -47,7 +47,7 @@ void ShellOpenFolderFromExplorer(const char* folder, ShellOpenFolderFromExplorer
                                   "The pszFolder parameter must not be nullptr"));
         platform::OpenWithDesktop(folder, "");
     } catch (...) {
-        auto error = NestedError<RuntimeError>("ShellOpenFolderFromExplorer failed");
+        auto error = NestedError<RuntimeError>("The folder could not be opened on the desktop");
         if (folder != nullptr)
             error << tag_errinfo_path(PathFromUtf8(folder));
         CPT_THROW(error);

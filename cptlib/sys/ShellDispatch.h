@@ -22,15 +22,16 @@ enum class ShellOpenFolderFromExplorerFlags : std::uint32_t {
 // takes the file alone: parameters are not passed on (and logged as such); `directory` is the
 // opener's working folder; only the default operation ("open" or none) exists. The show command
 // and the flags have no counterpart in a desktop session.
-// Throws a RuntimeError "ShellExecuteFromExplorer failed" with the file as path and the cause
-// nested inside.
+// Throws a RuntimeError "The file could not be opened on the desktop" with the file as path and the
+// cause nested inside.
 void ShellExecuteFromExplorer(
     const char* file, const char* parameters = nullptr, const char* directory = nullptr,
     const char* operation = nullptr, int showCommand = 1,
     ShellExecuteFromExplorerFlags flags = ShellExecuteFromExplorerFlags::None);
 
 // Has the desktop open a window on `folder`. Throws a RuntimeError
-// "ShellOpenFolderFromExplorer failed" with the folder as path and the cause nested inside.
+// "The folder could not be opened on the desktop" with the folder as path and the cause nested
+// inside.
 void ShellOpenFolderFromExplorer(const char* folder, ShellOpenFolderFromExplorerFlags flags =
                                                          ShellOpenFolderFromExplorerFlags::None);
 

@@ -13,6 +13,7 @@ struct UiState {
     std::mutex mutex;
     std::shared_ptr<IMessageBoxPresenter> presenter;
     std::string appName;
+    const IStringResources* uiStrings = nullptr;
 };
 
 UiState& State() {
@@ -82,6 +83,22 @@ void SetAppName(const std::string& name) {
 std::string GetAppName() {
     std::lock_guard lock(State().mutex);
     return State().appName;
+}
+
+void SetUiStrings(const IStringResources* strings) {
+    std::lock_guard lock(State().mutex);
+    State().uiStrings = strings;
+}
+
+const IStringResources* GetUiStrings() {
+    std::lock_guard lock(State().mutex);
+    return State().uiStrings;
+}
+
+std::string UiText(const char* id, const char* english) {
+    const IStringResources* strings = GetUiStrings();
+    std::string text = strings != nullptr ? strings->GetText(id) : std::string();
+    return text.empty() ? english : text;
 }
 
 IconKind IconKindFromType(std::uint32_t type) {

@@ -83,6 +83,12 @@ IMessageBoxPresenter& GetMessageBoxPresenter();
 void SetAppName(const std::string& name);
 std::string GetAppName();
 
+// The run's string table, for windows that are not handed one (null: none, English texts).
+void SetUiStrings(const IStringResources* strings);
+const IStringResources* GetUiStrings();
+// The text of `id` in the run's string table, or `english` where there is none.
+std::string UiText(const char* id, const char* english);
+
 IconKind IconKindFromType(std::uint32_t type);
 // The buttons of a message-box type with their texts from the string table.
 std::vector<ButtonSpec> ButtonsForType(std::uint32_t type, const IStringResources* strings);

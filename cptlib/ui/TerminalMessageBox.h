@@ -4,6 +4,7 @@
 
 #include "cptlib/ui/MessageBox.h"
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -15,8 +16,10 @@ public:
     // words the frame and the prompt in the run's language.
     explicit TerminalMessageBox(const IStringResources* strings = nullptr);
     // `in` null: nobody can answer.
+    // `columns` gives the width to wrap the text at (null or 0: no wrapping).
     TerminalMessageBox(std::istream* in, std::ostream& out,
-                       const IStringResources* strings = nullptr);
+                       const IStringResources* strings = nullptr,
+                       std::function<int()> columns = {});
 
     int Show(const MessageBoxContent& box) override;
 
@@ -24,6 +27,7 @@ private:
     std::istream* in_;
     std::ostream& out_;
     const IStringResources* strings_;
+    std::function<int()> columns_;
 };
 
 // The text of a button caption without its "&" accelerator marker ("&&" stays one "&").
@@ -35,8 +39,9 @@ std::string TerminalText(const IStringResources* strings, const char* id, const 
 // `format` with each "%s" (or "%d") replaced by the next of `values`, "%%" by "%".
 std::string FillIn(const std::string& format, const std::vector<std::string>& values);
 
-// Whether `answer` is the word `caption` (without its accelerator) or its first letter, ignoring
-// case.
-bool AnswersCaption(const std::string& answer, const std::string& caption);
+// `text` with each line broken between words (or between wide characters) so that no line takes
+// more than `columns` columns; continuation lines keep the line's indentation. Fewer than 10
+// columns (or an unknown width, 0) leave it as it is.
+std::string WrapToColumns(const std::string& text, int columns);
 
 } // namespace cptlib

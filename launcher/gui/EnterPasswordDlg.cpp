@@ -3,6 +3,7 @@
 #include "cptlib/ui/MessageBox.h"
 #include "cptlib/ui/qt/DialogUnits.h"
 #include "launcher/gui/DialogLayout.h"
+#include "launcher/gui/FolderChooser.h"
 #include "launcher/gui/ProductIcon.h"
 
 #include <QLabel>
@@ -23,25 +24,33 @@ constexpr QRect kOk(86, 41, 50, 14);
 constexpr QRect kCancel(140, 41, 50, 14);
 constexpr int kButtonGapDlu = 4;
 
+QString Text(const char* id, const char* english) {
+    return QString::fromStdString(cptlib::UiText(id, english));
+}
+
 } // namespace
 
 CEnterPasswordDlg::CEnterPasswordDlg(QWidget* parent) : CVistaDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("Setup Self-Extractor"));
+    // The product's name where the configuration gives one, else the launcher's own.
+    const std::string product = cptlib::GetAppName();
+    setWindowTitle(QString::fromStdString(
+        !product.empty() ? product : cptlib::UiText("SfxAppTitle", "Setup Self-Extractor")));
+    LoadQtTranslations();
     SetResizable(false);
     setFont(cptlib::MessageBoxFont());
     const QIcon icon = ProductIcon();
     if (!icon.isNull())
         setWindowIcon(icon);
 
-    prompt_ = new QLabel(QStringLiteral("Enter password:"), this);
+    prompt_ = new QLabel(Text("TerminalPassword", "Enter password:"), this);
     edit_ = new QLineEdit(this);
     edit_->setEchoMode(QLineEdit::Password);
     prompt_->setBuddy(edit_);
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_ = new QPushButton(Text("OK", "OK"), this);
     ok_->setDefault(true);
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_ = new QPushButton(Text("Cancel", "Cancel"), this);
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -62,9 +71,14 @@ void CEnterPasswordDlg::accept() {
     const std::string entered = edit_->text().toStdString();
     // A password cut to fit would only fail later as a damaged archive.
     if (entered.size() > kMaxPasswordBytes) {
-        cptlib::ShowBigMessageBox(nullptr, nullptr, nullptr,
-                                  "The password is too long. At most " +
-                                      std::to_string(kMaxPasswordBytes) + " bytes can be used.",
+        const std::string text = cptlib::UiText(
+            "PasswordTooLong", "The password is too long. At most %d bytes can be used.");
+        const std::size_t at = text.find("%d");
+        const std::string shown =
+            at == std::string::npos
+                ? text
+                : text.substr(0, at) + std::to_string(kMaxPasswordBytes) + text.substr(at + 2);
+        cptlib::ShowBigMessageBox(cptlib::GetUiStrings(), nullptr, nullptr, shown,
                                   cptlib::kMbIconWarning, 0);
         edit_->setFocus();
         edit_->selectAll();

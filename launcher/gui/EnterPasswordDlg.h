@@ -1,5 +1,5 @@
 #pragma once
-// The password question of an encrypted archive. Its texts are not translated.
+// The password question of an encrypted archive, in the run's language.
 
 #include "cptlib/ui/qt/VistaDialog.h"
 

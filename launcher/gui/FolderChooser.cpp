@@ -1,9 +1,39 @@
 #include "launcher/gui/FolderChooser.h"
 
+#include "cptlib/ui/MessageBox.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
 namespace sfx {
+
+bool LoadQtTranslations() {
+    static QTranslator* installed = nullptr;
+    static std::string language;
+    const std::string wanted = cptlib::UiText("QtLanguage", "");
+    if (installed != nullptr && wanted == language)
+        return true;
+    if (installed != nullptr) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    language = wanted;
+    if (wanted.empty() || QCoreApplication::instance() == nullptr)
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QString::fromStdString("qtbase_" + wanted),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
+}
 
 std::unique_ptr<QFileDialog> MakeFolderChooser(QWidget* parent, const QString& title,
                                                const QString& initialFolder) {
+    LoadQtTranslations();
     auto dialog = std::make_unique<QFileDialog>(parent, title, initialFolder);
     // Without DontUseNativeDialog, exec() hands over to the desktop's chooser where the platform
     // offers one; the settings below shape Qt's own dialog, the fallback.

@@ -10,6 +10,11 @@
 
 namespace sfx {
 
+// Installs Qt's own translations (its dialogs' words, such as the folder chooser's) for the
+// language of the run's string table; again only when that language changed. False when the
+// table names none or no translation is installed.
+bool LoadQtTranslations();
+
 // The dialog as it is set up for choosing a folder, not yet shown.
 std::unique_ptr<QFileDialog> MakeFolderChooser(QWidget* parent, const QString& title,
                                                const QString& initialFolder);

@@ -161,6 +161,10 @@ public:
         // The launcher ends its windows itself; closing one must not end a running loop.
         QApplication::setQuitOnLastWindowClosed(false);
         QApplication::setWindowIcon(ProductIcon());
+        // The title of a window that has none (no ProductName) instead of the program's name.
+        QCoreApplication::setApplicationName(
+            QString::fromStdString(cptlib::UiText("SfxAppTitle", "Setup Self-Extractor")));
+        LoadQtTranslations();
     }
 
     ~WindowsModule() override {

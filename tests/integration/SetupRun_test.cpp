@@ -180,7 +180,7 @@ TEST_F(SetupRun, AMissingSetupIsReportedAndEndsWith126) {
     const fs::path launcher = Create("[main]\nProductName=Demo\nSetupFileName=setup.exe\n");
     const ProcessResult r = Run(launcher, {});
     EXPECT_EQ(r.status, 126);
-    EXPECT_NE(r.err.find("ShellExecuteEx failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("The file could not be started"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("product/setup.exe"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(record));
     EXPECT_TRUE(TmpIsEmpty());
@@ -249,7 +249,7 @@ TEST_F(SetupRun, MsiexecIsFoundOnlyInAbsolutePathFolders) {
             EXPECT_TRUE(args[1].ends_with("/Setup.msi")) << args[1];
         } else {
             EXPECT_EQ(r.status, 126) << r.err;
-            EXPECT_NE(r.err.find("ShellExecuteEx failed"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("The file could not be started"), std::string::npos) << r.err;
             EXPECT_NE(r.err.find("The system cannot find the file specified"), std::string::npos)
                 << r.err;
             EXPECT_FALSE(fs::exists(record));

@@ -44,7 +44,9 @@ TEST_F(Startup, HelpIsShownAndEndsWithZero) {
     for (auto args : {std::vector<std::string>{"/?"}, {"/q", "-?"}}) {
         auto r = Run(args, launcher);
         EXPECT_EQ(r.status, 0);
-        EXPECT_NE(r.err.find("Usage: setup.exe [parameter]\n\nParameter:\n/? show help"),
+        // The help names the file that was run.
+        EXPECT_NE(r.err.find("Usage: " + launcher.filename().string() +
+                             " [options]\n\nOptions:\n /?, -h, --help: show this help"),
                   std::string::npos)
             << r.err;
     }

@@ -149,7 +149,7 @@ TEST_F(StopSignals, PromptsEndAtCtrlCAndAtSigterm) {
         {"overwrite",
          Make("over", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n"),
          {"/x", (dir / "mine").string()},
-         "Choose 1-2 [2]: ",
+         "Answer (y/n) [n]: ",
          "2\n"},
     };
     for (const Case& c : cases) {
@@ -280,7 +280,7 @@ TEST_F(StopDuringExtraction, CancelConfirmationAtTheTerminal) {
         Start(terminal, launcher);
         ASSERT_TRUE(WaitForExtraction());
         terminal.Type("\x03");
-        ASSERT_TRUE(terminal.WaitFor("Answer (Y/N)", 10s)) << terminal.Output();
+        ASSERT_TRUE(terminal.WaitFor("Answer (y/n)", 10s)) << terminal.Output();
         EXPECT_NE(terminal.Output().find("Do you really want to cancel the installation?"),
                   std::string::npos);
         // At once: the extraction goes on meanwhile, and its end would close the question.

@@ -200,7 +200,7 @@ TEST_F(SystemQuirks, StartFailuresSayWhyInTheSystemsWords) {
             continue;
         }
         EXPECT_NE(r.status, 0);
-        EXPECT_NE(text.find("ShellExecuteEx failed"), std::string::npos) << text;
+        EXPECT_NE(text.find("The file could not be started"), std::string::npos) << text;
         EXPECT_NE(text.find(c.expected), std::string::npos) << text;
         EXPECT_EQ(text.find("%1"), std::string::npos) << text;
         EXPECT_TRUE(fs::is_empty(tmp));
@@ -229,7 +229,7 @@ TEST_F(SystemQuirks, ASetupFileTheUserMayNotReachIsAccessDenied) {
             continue;
         }
         EXPECT_NE(r.status, 0);
-        EXPECT_NE(text.find("ShellExecuteEx failed"), std::string::npos) << text;
+        EXPECT_NE(text.find("The file could not be started"), std::string::npos) << text;
         EXPECT_NE(text.find("Access is denied"), std::string::npos) << text;
         EXPECT_EQ(text.find("Filesystem error"), std::string::npos) << text;
         EXPECT_TRUE(fs::is_empty(tmp));

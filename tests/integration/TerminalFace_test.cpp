@@ -169,55 +169,197 @@ TEST_F(TerminalFace, ProgressIsOneRedrawnLineInEveryLanguage) {
     }
 }
 
-// The prompts in English, German and Japanese: the words of the language, Enter takes the
-// proposed folder, a cancelled prompt says so in one line.
-TEST_F(TerminalFace, PromptsSpeakTheRunsLanguage) {
-    fs::create_directories(dir / "target");
-    const fs::path folderLauncher =
-        Make("folder", "[main]\nProductName=Demo\nSetupFileName=setup.sh\nExtractOnly=1\n"
-                       "DefaultExtractDir=" +
-                           (dir / "target").string() + "\n");
-    const fs::path plain = Make("plain", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
-    for (const std::string culture : {"en-US", "de", "ja-JP"}) {
-        SCOPED_TRACE(culture);
-        const auto strings = LoadStringTable(culture + ".xml");
-        const auto text = [&](const char* id) { return strings->GetText(id); };
-        // Enter at the folder prompt: extracted into the proposal.
-        {
-            fs::remove_all(dir / "target");
-            fs::create_directories(dir / "target");
-            PseudoTerminal terminal;
-            terminal.Start({folderLauncher.string()}, Environment(culture), dir.path().string());
-            ASSERT_TRUE(
-                terminal.WaitFor(text("TerminalFolder") + " [" + (dir / "target").string(), 20s))
-                << terminal.Output();
-            std::this_thread::sleep_for(100ms);
-            terminal.Type("\n");
-            EXPECT_EQ(terminal.WaitForExit(60s), 0) << terminal.Output();
-            EXPECT_TRUE(fs::exists(dir / "target/part0")) << terminal.Output();
-            Capture("folder-" + culture, terminal.Output());
+// The word a user of `strings` types for yes (or no): the first of the table's list.
+std::string AnswerWord(const zqmsi::InstallStringResources& strings, const char* id) {
+    const std::string words = strings.GetText(id);
+    return words.substr(0, words.find('|'));
+}
+
+// `format` with its %s / %d filled in order.
+std::string Filled(std::string format, const std::vector<std::string>& values) {
+    for (const std::string& value : values) {
+        const std::size_t at = format.find('%');
+        if (at == std::string::npos)
+            break;
+        format.replace(at, 2, value);
+    }
+    return format;
+}
+
+// Every line of the screen fits the terminal.
+void ExpectLinesFit(const std::string& screen, int columns) {
+    std::size_t start = 0;
+    while (start < screen.size()) {
+        const std::size_t end = std::min(screen.find('\n', start), screen.size());
+        const std::string line = screen.substr(start, end - start);
+        EXPECT_LE(cptlib::platform::DisplayColumns(line), columns) << line << "\n" << screen;
+        start = end + 1;
+    }
+}
+
+// English words that a German or Japanese run must not show.
+void ExpectNoEnglish(const std::string& screen, const std::string& culture) {
+    if (culture == "en-US")
+        return;
+    for (const char* english : {"(default)", "Choose", "Answer", "Cancelled", "Question", "Please",
+                                "Folder:", "The file", "Usage", "folder", "cancel"})
+        EXPECT_EQ(screen.find(english), std::string::npos) << english << "\n" << screen;
+}
+
+const char* const kPromptCultures[] = {"en-US", "de", "ja-JP"};
+
+// --help, -h and --version answer at once: status 0, nothing extracted, no setup; the help
+// names the file that was run, the folder /x would fill and the switches, in the user's
+// language, wrapped to the terminal.
+TEST_F(TerminalFace, HelpAndVersionExtractNothing) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher =
+        Make("demo-setup", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    for (const int columns : {40, 80}) {
+        for (const std::string culture : kPromptCultures) {
+            const auto strings = LoadStringTable(culture + ".xml");
+            for (const std::string option : {"--help", "-h", "--version"}) {
+                SCOPED_TRACE(culture + " " + option + " at " + std::to_string(columns));
+                PseudoTerminal terminal(static_cast<unsigned short>(columns));
+                terminal.Start({launcher.string(), option}, Environment(culture),
+                               dir.path().string());
+                ASSERT_EQ(terminal.WaitForExit(30s), 0) << terminal.Output();
+                const std::string screen = Screen(terminal.Output());
+                EXPECT_EQ(screen.find(kSetupMark), std::string::npos) << screen;
+                EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+                EXPECT_FALSE(fs::exists(dir / "demo-setup-files"));
+                ExpectLinesFit(screen, columns);
+                if (option == "--version") {
+                    EXPECT_EQ(screen.rfind("Setup Self-Extractor ", 0), 0u) << screen;
+                    EXPECT_NE(screen.find_first_of("0123456789"), std::string::npos) << screen;
+                    EXPECT_EQ(std::count(screen.begin(), screen.end(), '\n'), 2) << screen;
+                    continue;
+                }
+                // Wrapping may break a line anywhere between words: compare without breaks.
+                std::string flat;
+                for (const char c : screen)
+                    flat += c == '\n' ? ' ' : c;
+                const std::string usage = strings->GetText("SfxCommandLineHelp");
+                EXPECT_NE(flat.find(usage.substr(0, usage.find(':')) + ": demo-setup "),
+                          std::string::npos)
+                    << screen;
+                for (const char* part : {"/?, -h, --help:", "--version:", "/x [",
+                                         "/q:", "/qb:", "/l ", "/overwriteanswer "})
+                    EXPECT_NE(flat.find(part), std::string::npos) << part << "\n" << screen;
+                // The folder appears whole once the wrapping is undone.
+                std::string joined;
+                for (const char c : screen)
+                    if (c != '\n')
+                        joined += c;
+                EXPECT_NE(joined.find((dir / "demo-setup-files").string()), std::string::npos)
+                    << screen;
+                EXPECT_EQ(flat.find("setup.exe"), std::string::npos) << screen;
+                ExpectNoEnglish(screen, culture);
+                if (columns == 40 && option == "--help")
+                    Capture("help-" + culture + "-40", terminal.Output());
+            }
         }
-        // The overwrite question, cancelled with Ctrl+D.
-        {
-            PseudoTerminal terminal;
-            terminal.Start({plain.string(), "/x", (dir / "target").string()}, Environment(culture),
-                           dir.path().string());
-            ASSERT_TRUE(terminal.WaitFor("[2]", 60s)) << terminal.Output();
-            std::this_thread::sleep_for(100ms);
-            terminal.Type("\x04");
-            terminal.WaitForExit(60s);
-            const std::string screen = Screen(terminal.Output());
-            for (const char* id : {"TerminalWarning", "TerminalDefault", "OverwriteAllButton",
-                                   "TerminalCancelled"}) {
-                EXPECT_NE(screen.find(text(id)), std::string::npos) << id << "\n" << screen;
+    }
+}
+
+// The overwrite question takes the language's yes and no words; another answer is refused
+// with a reason; no answer cancels, and the run says so.
+TEST_F(TerminalFace, OverwriteQuestionTakesTheLanguagesWords) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path plain = Make("plain", "[main]\nProductName=Demo\nSetupFileName=setup.sh\n");
+    for (const int columns : {40, 80}) {
+        for (const std::string culture : kPromptCultures) {
+            const auto strings = LoadStringTable(culture + ".xml");
+            const auto text = [&](const char* id) { return strings->GetText(id); };
+            const std::string yes = AnswerWord(*strings, "TerminalYesWords");
+            const std::string no = AnswerWord(*strings, "TerminalNoWords");
+            const std::string prompt = Filled(text("TerminalYesNo"), {yes, no, no});
+            for (const bool replace : {true, false}) {
+                SCOPED_TRACE(culture + (replace ? " yes" : " no") + " at " +
+                             std::to_string(columns));
+                fs::remove_all(dir / "target");
+                WriteFile(dir / "target/part0", "old");
+                PseudoTerminal terminal(static_cast<unsigned short>(columns));
+                terminal.Start({plain.string(), "/x", (dir / "target").string()},
+                               Environment(culture), dir.path().string());
+                ASSERT_TRUE(terminal.WaitFor(prompt, 60s)) << terminal.Output();
+                terminal.Type("1234\n");
+                ASSERT_TRUE(terminal.WaitFor(Filled(text("TerminalAnswerYesNo"), {yes, no}), 10s))
+                    << terminal.Output();
+                ASSERT_TRUE(terminal.WaitFor(prompt, 10s)) << terminal.Output();
+                terminal.Type((replace ? yes : no) + "\n");
+                const int status = terminal.WaitForExit(60s);
+                const std::string screen = Screen(terminal.Output());
+                EXPECT_EQ(status, replace ? 0 : 130) << screen;
+                EXPECT_EQ(ReadFile(dir / "target/part0") != "old", replace) << screen;
+                for (const char* id : {"TerminalWarning", "OverwriteFileExists",
+                                       "OverwriteAllButton", "TerminalDefault"})
+                    EXPECT_NE(screen.find(text(id)), std::string::npos) << id << "\n" << screen;
+                EXPECT_EQ(screen.find(text("TerminalRunCancelled")) != std::string::npos, !replace)
+                    << screen;
+                ExpectLinesFit(screen, columns);
+                ExpectNoEnglish(screen, culture);
+                if (columns == 40 && !replace)
+                    Capture("overwrite-" + culture + "-40", terminal.Output());
             }
-            EXPECT_NE(screen.find("\n" + text("TerminalCancelled") + "\n"), std::string::npos)
-                << screen;
-            if (culture != "en-US") {
-                for (const char* english : {"(default)", "Choose", "Cancelled", "Question"})
-                    EXPECT_EQ(screen.find(english), std::string::npos) << english << "\n" << screen;
+        }
+    }
+}
+
+// The folder question of an extract-only launcher: Enter takes the proposal and makes it when
+// it is missing; q and Ctrl+C cancel with the status of every cancel (130) and make nothing.
+TEST_F(TerminalFace, FolderQuestionMakesTheProposalOrCancels) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher =
+        Make("demo", "[main]\nProductName=Demo\nSetupFileName=setup.sh\nExtractOnly=1\n"
+                     "DefaultExtractDir=" +
+                         (dir / "missing").string() + "\n");
+    // A default folder that does not exist proposes the one beside the program.
+    const fs::path proposal = dir / "demo-files";
+    for (const int columns : {40, 80}) {
+        for (const std::string culture : kPromptCultures) {
+            const auto strings = LoadStringTable(culture + ".xml");
+            const auto text = [&](const char* id) { return strings->GetText(id); };
+            for (const std::string typed : {"\n", "q\n", "\x03"}) {
+                SCOPED_TRACE(culture + " " + (typed == "\x03" ? "Ctrl+C" : typed) + " at " +
+                             std::to_string(columns));
+                fs::remove_all(proposal);
+                PseudoTerminal terminal(static_cast<unsigned short>(columns));
+                terminal.Start({launcher.string()}, Environment(culture), dir.path().string());
+                ASSERT_TRUE(
+                    terminal.WaitFor(text("TerminalFolder") + " [" + proposal.string(), 20s))
+                    << terminal.Output();
+                std::this_thread::sleep_for(100ms);
+                terminal.Type(typed);
+                const int status = terminal.WaitForExit(60s);
+                const std::string screen = Screen(terminal.Output());
+                const bool taken = typed == "\n";
+                EXPECT_EQ(status, taken ? 0 : 130) << screen;
+                EXPECT_EQ(fs::exists(proposal / "part0"), taken) << screen;
+                if (!taken) {
+                    EXPECT_FALSE(fs::exists(proposal)) << screen;
+                    EXPECT_NE(screen.find(text("TerminalCancelled")), std::string::npos) << screen;
+                    EXPECT_NE(screen.find(text("TerminalRunCancelled")), std::string::npos)
+                        << screen;
+                }
+                // The hint says how to cancel, wrapped to the window (Japanese breaks between
+                // characters, other languages at spaces).
+                const auto squeeze = [](const std::string& t) {
+                    std::string out;
+                    for (const char c : t)
+                        if (c != ' ' && c != '\n')
+                            out += c;
+                    return out;
+                };
+                EXPECT_NE(squeeze(screen).find(squeeze(text("TerminalFolderHint"))),
+                          std::string::npos)
+                    << screen;
+                ExpectLinesFit(screen.substr(0, screen.find(text("TerminalFolder") + " [")),
+                               columns);
+                ExpectNoEnglish(screen, culture);
+                if (columns == 80 && typed == "\n")
+                    Capture("folder-" + culture, terminal.Output());
             }
-            Capture("overwrite-" + culture, terminal.Output());
         }
     }
 }
@@ -277,8 +419,13 @@ TEST_F(TerminalFaceLongRun, CtrlCAtTheBasicLevelLeavesNoMarkInTheLine) {
     const std::size_t echo = terminal.Output().find("^C");
     ASSERT_NE(echo, std::string::npos) << "the terminal echoes Ctrl+C:\n" << terminal.Output();
     EXPECT_NE(terminal.Output().find('\r', echo), std::string::npos) << terminal.Output();
-    EXPECT_LE(std::count(screen.begin(), screen.end(), '\n'), 2) << screen;
-    EXPECT_NE(screen.find_first_not_of('\n'), std::string::npos) << "an empty screen";
+    // The progress line, then the line that says the run was cancelled.
+    const std::string cancelled = "\nThe run was cancelled.\n";
+    const std::size_t last = screen.find(cancelled);
+    ASSERT_NE(last, std::string::npos) << screen;
+    const std::string progress = screen.substr(0, last + 1);
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), '\n'), 1) << screen;
+    EXPECT_NE(progress.find_first_not_of('\n'), std::string::npos) << "an empty screen";
     Capture("ctrl-c-qb", terminal.Output());
 }
 
@@ -319,6 +466,50 @@ TEST_F(TerminalFaceLongRun, AResizedWindowGetsALineOfItsWidth) {
               cptlib::platform::FitToColumns(title + "  " + strings->GetText("StartSetup"), 29) +
                   "\n\n")
         << progress;
+}
+
+// Ctrl+C during the extraction asks whether to cancel, in the user's language; a wrong answer is
+// refused with a reason, "no" goes on, and the next Ctrl+C asks again; "yes" cancels and the
+// run says so.
+TEST_F(TerminalFaceLongRun, CtrlCAsksAgainAfterNo) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const fs::path launcher = MakeBig();
+    for (const int columns : {40, 80}) {
+        for (const std::string culture : kPromptCultures) {
+            SCOPED_TRACE(culture + " at " + std::to_string(columns));
+            fs::remove_all(dir / "tmp");
+            fs::create_directories(dir / "tmp");
+            const auto strings = LoadStringTable(culture + ".xml");
+            const auto text = [&](const char* id) { return strings->GetText(id); };
+            const std::string yes = AnswerWord(*strings, "TerminalYesWords");
+            const std::string no = AnswerWord(*strings, "TerminalNoWords");
+            // The cancel question proposes Yes.
+            const std::string prompt = Filled(text("TerminalYesNo"), {yes, no, yes});
+            PseudoTerminal terminal(static_cast<unsigned short>(columns));
+            terminal.Start({launcher.string()}, Environment(culture), dir.path().string());
+            ASSERT_TRUE(WaitForDraws(terminal, 2)) << terminal.Output();
+            terminal.Type("\x03");
+            ASSERT_TRUE(terminal.WaitFor(prompt, 10s)) << terminal.Output();
+            // At once: the extraction goes on meanwhile, and its end would close the question.
+            terminal.Type("?\n" + no + "\n");
+            ASSERT_TRUE(terminal.WaitFor(Filled(text("TerminalAnswerYesNo"), {yes, no}), 10s))
+                << terminal.Output();
+            ASSERT_TRUE(terminal.WaitFor(prompt, 10s)) << terminal.Output();
+            std::this_thread::sleep_for(50ms);
+            terminal.Type("\x03");
+            ASSERT_TRUE(terminal.WaitFor(prompt, 10s)) << "the second Ctrl+C did not ask:\n"
+                                                       << terminal.Output();
+            terminal.Type(yes + "\n");
+            EXPECT_EQ(terminal.WaitForExit(10s), 130) << terminal.Output();
+            const std::string screen = Screen(terminal.Output());
+            EXPECT_EQ(screen.find(kSetupMark), std::string::npos) << screen;
+            EXPECT_NE(screen.find(text("TerminalRunCancelled")), std::string::npos) << screen;
+            ExpectLinesFit(screen, columns);
+            ExpectNoEnglish(screen, culture);
+            if (columns == 40)
+                Capture("ctrl-c-twice-" + culture + "-40", terminal.Output());
+        }
+    }
 }
 
 } // namespace

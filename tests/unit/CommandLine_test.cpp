@@ -54,6 +54,20 @@ TEST(CommandLine, SwitchesSetMembersAndForwardAsTyped) {
          "",
          {"", "/", "-", "a.txt", "/unknown"}},
         {{"/q", "/?", "/qb"}, false, 0, false, "", {"/q"}},
+        // The Linux spellings of help (and version) stop before anything else; "/h" and
+        // "/help" stay the setup's.
+        {{"--help", "/x"}, false, 4, false, "", {}},
+        {{"/qb", "-h"}, false, 2, false, "", {"/qb"}},
+        {{"--HELP"}, false, 4, false, "", {}},
+        {{"-?"}, false, 4, false, "", {}},
+        {{"--version", "/x"}, false, 4, false, "", {}},
+        {{"/h", "/help", "/version", "-help"},
+         true,
+         4,
+         false,
+         "",
+         {"/h", "/help", "/version", "-help"}},
+        {{"/x", "--help"}, false, 4, true, "", {}},
         {{"a.txt", "/dlmforward", "/?", "/q"}, true, 4, false, "", {"a.txt"}},
         {{"/e", "/data/other.7z", "x"}, true, 4, false, "", {"x"}},
     };
@@ -66,6 +80,9 @@ TEST(CommandLine, SwitchesSetMembersAndForwardAsTyped) {
         EXPECT_EQ(p->app.state.extractDir, c.extractDir) << name;
         EXPECT_EQ(p->app.state.forwardedArguments, c.forwarded) << name;
     }
+    EXPECT_TRUE(Parse({"--version", "/x"})->app.state.showVersion);
+    EXPECT_FALSE(Parse({"--help", "--version"})->app.state.showVersion);
+    EXPECT_FALSE(Parse({"/version"})->app.state.showVersion);
 }
 
 TEST(CommandLine, ValuesOfCultureArchiveAnswerAndPacking) {

@@ -75,7 +75,7 @@ TEST(CultureSelection, CandidateLists) {
         {"", {"en-II", "en-GB", "en-US", "en"}},
         {"en-GB", {"en-GB", "en-II", "en-US", "en"}},
         {"EN-us", {"EN-us", "en-II", "en-GB", "en"}},
-        {"en", {"en", "en-II", "en-GB", "en-US", "en"}},
+        {"en", {"en", "en-II", "en-GB", "en-US"}},
         // The alias of the whole tag wins over that of its language; one equal to the tag is
         // not repeated.
         {"zh-SG", {"zh-SG", "zh-CN", "zh-Hans", "zh", "en-II", "en-GB", "en-US", "en"}},
@@ -233,6 +233,15 @@ TEST(CultureSelection, LanguageListChoosesTheSection) {
         {"zh_HK", "en_US.UTF-8", {"LANG_zh-Hans", "LANG_zh-Hant", "LANG_en-US"}, "zh-Hant"},
         {"zh_MO:en", "en_US.UTF-8", {"LANG_en-US", "LANG_zh-CN", "LANG_zh-TW"}, "zh-TW"},
         {"zh_SG", "en_US.UTF-8", {"LANG_zh-Hant", "LANG_zh-Hans", "LANG_en-US"}, "zh-Hans"},
+        // An English entry reaches any English before the next entry.
+        {"en_AU:de", "de_DE.UTF-8", {"LANG_de-DE", "LANG_en-US"}, "en-US"},
+        {"en_AU:de", "de_DE.UTF-8", {"LANG_de-DE", "LANG_en-US", "LANG_en-GB"}, "en-GB"},
+        {"en_GB:fr", "de_DE.UTF-8", {"LANG_fr-FR", "LANG_en-US", "LANG_de-DE"}, "en-US"},
+        {"en:de", "de_DE.UTF-8", {"LANG_de-DE", "LANG_en-CA"}, "en-CA"},
+        {"en_US:de", "de_DE.UTF-8", {"LANG_de-DE", "LANG_en-GB"}, "en-GB"},
+        // ... but not before an earlier one, and a list without English keeps its order.
+        {"de:en_AU", "en_US.UTF-8", {"LANG_en-US", "LANG_de-DE"}, "de-DE"},
+        {"fr:de", "de_DE.UTF-8", {"LANG_en-GB", "LANG_de-DE"}, "de-DE"},
         // The C locale: untranslated, whatever LANGUAGE says.
         {"fr:de", "C", {"LANG_de-DE", "LANG_en-US", "LANG_fr-FR"}, "en-US"},
         {"fr:de", nullptr, {"LANG_de-DE", "LANG_en-US", "LANG_fr-FR"}, "en-US"},

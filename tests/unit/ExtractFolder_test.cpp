@@ -242,42 +242,74 @@ TEST_F(FolderQuestionTest, DiskFullMessageThenChoice) {
     cptlib::SetMessageBoxPresenter(nullptr);
 }
 
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
     testsupport::TempDir scratch;
     fs::create_directories(scratch.path() / "sub dir");
     testsupport::WriteFile(scratch / "file", "x");
+    const std::string root = scratch.path().string();
     const std::string relative =
         fs::relative(scratch.path() / "sub dir", cptlib::platform::GetCurrentDirectory()).string();
 
     struct Case {
+        std::string proposal;
         std::string input;
         std::string result;
-        std::size_t complaints;
+        std::size_t notAFolder;      // "Not a folder" complaints
+        std::size_t createQuestions; // offers to create a typed folder
+        std::string made;            // a folder that must exist afterwards
     };
     const Case cases[] = {
-        {scratch.path().string() + "\n", scratch.path().string() + "/", 0},
-        {"/nonexistent/x\n" + scratch.path().string() + "/file\n" + scratch.path().string() +
-             "/sub dir/\n",
-         scratch.path().string() + "/sub dir/", 2},
-        {relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0},
-        // Enter takes the proposal, which here is no folder.
-        {"\n" + scratch.path().string() + "\n", scratch.path().string() + "/", 1},
-        {"/nonexistent/x\n", "", 1},
-        {"", "", 0},
+        {"/start/", root + "\n", root + "/", 0, 0, ""},
+        // A typed folder that does not exist is offered, declined; a file is no folder.
+        {"/start/", root + "/typo\nn\n" + root + "/file\n" + root + "/sub dir/\n",
+         root + "/sub dir/", 1, 1, ""},
+        {"/start/", root + "/made\ny\n", root + "/made/", 0, 1, root + "/made"},
+        {"/start/", root + "/deep/er\nyes\n", root + "/deep/er/", 0, 1, root + "/deep/er"},
+        {"/start/", relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0, 0,
+         ""},
+        // Enter takes the proposal and makes it where it is missing, without asking.
+        {root + "/proposed/", "\n", root + "/proposed/", 0, 0, root + "/proposed"},
+        {root + "/sub dir/", "  \n", root + "/sub dir/", 0, 0, ""},
+        // A proposal that cannot be made says why and asks again.
+        {root + "/file/below/", "\n", "", 0, 0, ""},
+        // q cancels; a folder of that name is typed as ./q.
+        {"/start/", "q\n", "", 0, 0, ""},
+        {"/start/", " Q \n", "", 0, 0, ""},
+        // The end of input at the creation question cancels.
+        {"/start/", root + "/never\n", "", 0, 1, ""},
+        {"/start/", "", "", 0, 0, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.input);
+        SCOPED_TRACE(c.proposal + " | " + c.input);
         std::istringstream in(c.input);
         std::ostringstream out;
-        EXPECT_EQ(PickFolderAtTerminal(&in, out, "/start/", "Demo - Choose"), c.result);
+        EXPECT_EQ(PickFolderAtTerminal(&in, out, c.proposal, "Demo - Choose"), c.result)
+            << out.str();
         EXPECT_NE(out.str().find("[Demo - Choose]"), std::string::npos);
-        std::size_t complaints = 0;
-        for (auto at = out.str().find("Not a folder"); at != std::string::npos;
-             at = out.str().find("Not a folder", at + 1))
-            ++complaints;
-        EXPECT_EQ(complaints, c.complaints);
+        EXPECT_NE(out.str().find("type q to cancel"), std::string::npos) << out.str();
+        EXPECT_EQ(Occurrences(out.str(), "Not a folder"), c.notAFolder) << out.str();
+        EXPECT_EQ(Occurrences(out.str(), "does not exist. Create it?"), c.createQuestions)
+            << out.str();
+        if (!c.made.empty()) {
+            EXPECT_TRUE(fs::is_directory(c.made));
+        }
+        EXPECT_EQ(out.str().find("Cancelled.") != std::string::npos, c.result.empty()) << out.str();
     }
+    EXPECT_FALSE(fs::exists(root + "/typo"));
+    EXPECT_FALSE(fs::exists(root + "/never"));
+    // The reason beside the failure.
+    std::istringstream in("\n");
     std::ostringstream out;
+    PickFolderAtTerminal(&in, out, root + "/file/below/", "t");
+    EXPECT_NE(out.str().find("could not be created: Not a directory"), std::string::npos)
+        << out.str();
     EXPECT_EQ(PickFolderAtTerminal(nullptr, out, "/start/", "t"), "");
 }
 

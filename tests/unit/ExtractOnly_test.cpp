@@ -76,6 +76,10 @@ TEST(OverwriteQuestion, NamesTheFileAndOffersOverwriteAllOrCancel) {
     EXPECT_EQ(box.buttons[1].id, cptlib::kIdCancel);
     EXPECT_TRUE(box.buttons[1].isDefault);
     EXPECT_EQ(MakeOverwriteQuestion("/x/sub/", strings).content, "\"sub\"\n\nAlles?");
+    // The headline in the table's language where it has one.
+    strings.SetText("OverwriteFileExists", "Die Datei ist bereits vorhanden.");
+    EXPECT_EQ(MakeOverwriteQuestion("/x/y/readme.txt", strings).mainInstruction,
+              "Die Datei ist bereits vorhanden.");
 }
 
 TEST(TerminalProgressView, OneLineRedrawnInPlaceOnlyWhenAsked) {

@@ -539,7 +539,7 @@ TEST_F(ProgressDialogTest, OverwriteAnswers) {
         if (c.asked) {
             const auto& q = view.overwriteQuestions[0];
             EXPECT_EQ(q.caption, "Demo Product");
-            EXPECT_EQ(q.mainInstruction, "The file exists.");
+            EXPECT_EQ(q.mainInstruction, T("OverwriteFileExists"));
             EXPECT_EQ(q.content, "\"b.txt\"\n\nOverwrite all existing files?");
             EXPECT_EQ(q.iconKind, cptlib::IconKind::Warning);
             EXPECT_EQ(q.flags, cptlib::MBF_ATTENTION);
@@ -813,7 +813,13 @@ TEST_F(ProgressDialogTest, StopSignals) {
         {"terminate", 4, {kStopTerminate}, cptlib::kIdNo, 0, kExitCancelled},
         {"interrupt confirmed", 4, {kStopInterrupt}, cptlib::kIdYes, 1, kExitCancelled},
         {"interrupt declined", 4, {kStopInterrupt}, cptlib::kIdNo, 1, kExitSuccess},
-        {"second interrupt", 4, {kStopInterrupt, kStopInterrupt}, cptlib::kIdNo, 1, kExitCancelled},
+        // After "No" the next Ctrl+C asks again.
+        {"second interrupt after no",
+         4,
+         {kStopInterrupt, kStopInterrupt},
+         cptlib::kIdNo,
+         2,
+         kExitSuccess},
         // Where the confirmation cannot be shown, one Ctrl+C cancels.
         {"interrupt suppressed", 2, {kStopInterrupt}, cptlib::kIdYes, 0, kExitCancelled},
         {"interrupt unanswerable", 4, {kStopInterrupt}, 0, 1, kExitCancelled},
@@ -1012,12 +1018,13 @@ TEST_F(ProgressDialogTest, ExtractOnlyWithNobodyToAskTakesTheProposedFolder) {
     }
 }
 
-TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionCancelledEndsWithZero) {
+// Declining the folder is cancelling, with the status of every cancel.
+TEST_F(ProgressDialogTest, ExtractOnlyTargetQuestionDeclinedEndsAsCancelled) {
     settings.extractOnly = true;
     settings.askTarget = true;
     const int result = Run({[](FakeThread& w) { w.Done(); }});
     EXPECT_EQ(result, CSelfExtractingDlg::kResultStopped);
-    EXPECT_EQ(exitCode, kExitSuccess);
+    EXPECT_EQ(exitCode, kExitCancelled);
     EXPECT_TRUE(jobs.empty());
     EXPECT_FALSE(view.success.has_value());
 }

@@ -117,7 +117,7 @@ TEST(CSetupThread, AProgramThatCannotStartIsAStoredFailureAndTheFolderStillGoes)
             std::rethrow_exception(thread.StoredException());
         } catch (const std::system_error& e) {
             EXPECT_EQ(e.code().value(), static_cast<int>(c.code));
-            EXPECT_NE(std::string(e.what()).find("ShellExecuteEx failed"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("The file could not be started"), std::string::npos);
             const auto* path = boost::get_error_info<cptlib::tag_errinfo_path>(e);
             ASSERT_NE(path, nullptr);
             EXPECT_EQ(path->string(), c.file);

@@ -182,19 +182,19 @@ TEST_F(ShellDispatchTest, FailuresReadAsTheOuterMessageWithTheCause) {
         {"no desktop session",
          {{"DISPLAY", ""}},
          "/srv/a.pdf",
-         "ShellExecuteFromExplorer failed.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
+         "The file could not be opened on the desktop.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
          "\tNo desktop session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n\n"
          "\tDetails:\n\tOperation not supported (generic:95)"},
         {"opener missing",
          {{"PATH", "/nonexistent:bin"}},
          "/srv/a.pdf",
-         "ShellExecuteFromExplorer failed.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
+         "The file could not be opened on the desktop.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
          "\tThe desktop opener xdg-open was not found on PATH.\n\n"
          "\tDetails:\n\tThe system cannot find the file specified. (system:2)"},
         {"opener fails",
          {{"FAKE_OPENER_STATUS", "3"}},
          "/srv/a.pdf",
-         "ShellExecuteFromExplorer failed.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
+         "The file could not be opened on the desktop.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
          "\tThe desktop opener failed with exit status 3.\n\n"
          "\tDetails:\n\tNo application is associated with the specified file for this "
          "operation. (system:1155)\n\n\tOpener:\n\t\"" +
@@ -202,14 +202,14 @@ TEST_F(ShellDispatchTest, FailuresReadAsTheOuterMessageWithTheCause) {
         {"null file",
          {},
          nullptr,
-         "ShellExecuteFromExplorer failed.\n\nCause:\n"
+         "The file could not be opened on the desktop.\n\nCause:\n"
          "\tThe pszFile parameter must not be nullptr.\n\n"
          "\tDetails:\n\tInvalid argument (generic:22)"},
         {"a folder goes through the folder function",
          {{"PATH", "/nonexistent"}},
          "/srv/docs/",
-         "ShellExecuteFromExplorer failed.\n\nPath:\n\"/srv/docs/\"\n\nCause:\n"
-         "\tShellOpenFolderFromExplorer failed.\n\n\tCause:\n"
+         "The file could not be opened on the desktop.\n\nPath:\n\"/srv/docs/\"\n\nCause:\n"
+         "\tThe folder could not be opened on the desktop.\n\n\tCause:\n"
          "\t\tThe desktop opener xdg-open was not found on PATH.\n\n"
          "\t\tDetails:\n\t\tThe system cannot find the file specified. (system:2)"},
     };
@@ -229,11 +229,12 @@ TEST_F(ShellDispatchTest, FailuresReadAsTheOuterMessageWithTheCause) {
 TEST_F(ShellDispatchTest, MissingWorkingFolderNamesTheStep) {
     const std::string text = ErrorTextOf(
         [&] { ShellExecuteFromExplorer("/srv/a.pdf", nullptr, "/nonexistent/folder"); });
-    EXPECT_EQ(text, "ShellExecuteFromExplorer failed.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
-                    "\tThe desktop opener could not be started: chdir failed.\n\n"
-                    "\tDetails:\n\tThe system cannot find the file specified. (system:2)\n\n"
-                    "\tOpener:\n\t\"" +
-                        opener_.string() + "\"\n\n\tFolder:\n\t\"/nonexistent/folder\"");
+    EXPECT_EQ(text,
+              "The file could not be opened on the desktop.\n\nPath:\n\"/srv/a.pdf\"\n\nCause:\n"
+              "\tThe desktop opener could not be started: chdir failed.\n\n"
+              "\tDetails:\n\tThe system cannot find the file specified. (system:2)\n\n"
+              "\tOpener:\n\t\"" +
+                  opener_.string() + "\"\n\n\tFolder:\n\t\"/nonexistent/folder\"");
     EXPECT_TRUE(Record().empty());
 }
 
@@ -243,7 +244,7 @@ TEST_F(ShellDispatchTest, CauseIsASystemErrorNestedInARuntimeError) {
         ShellOpenFolderFromExplorer("/srv/gone");
         FAIL() << "nothing thrown";
     } catch (const std::runtime_error& outer) {
-        EXPECT_STREQ(outer.what(), "ShellOpenFolderFromExplorer failed");
+        EXPECT_STREQ(outer.what(), "The folder could not be opened on the desktop");
         const auto* path =
             boost::get_error_info<tag_errinfo_path>(dynamic_cast<const boost::exception&>(outer));
         ASSERT_NE(path, nullptr);

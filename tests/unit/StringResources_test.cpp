@@ -348,7 +348,8 @@ TEST(XmlAppStringResourceLoader, ReadsTheCarriedTable) {
     strings.AddLoader(std::make_shared<XmlAppStringResourceLoader>());
     strings.Load("en-US");
     EXPECT_EQ(strings.GetText("Yes"), "&Yes");
-    EXPECT_EQ(strings.GetText("SfxCommandLineHelp").rfind("Usage: setup.exe [parameter]\n", 0), 0u);
+    EXPECT_EQ(strings.GetText("SfxCommandLineHelp").rfind("Usage: [SfxProgramFile] [options]\n", 0),
+              0u);
     EXPECT_EQ(strings.GetText("SelectTargetDirAppTitle"), "");
 
     // Without a language, or with one the language table lacks, some table is chosen; each

@@ -62,10 +62,6 @@ TEST(StringTables, EnUsHoldsTheLaunchersTexts) {
         {"LanguageSelectionTitle", "Installation Language"},
         {"LanguageSelection", "Please choose a language for this installation:"},
         {"SfxAppTitle", "Setup Self-Extractor"},
-        {"SfxCommandLineHelp",
-         "Usage: setup.exe [parameter]\n\nParameter:\n/? show help\n/x [folderpath]\n\nIf "
-         "folderpath was set, files will be extracted to. If it was not set, files will be "
-         "extracted to current folder."},
         {"SfxProgressTitle", "%d %% Extracting..."},
         {"SfxProgressText", "Preparing files for installation..."},
         {"StartSetup", "Starting installation..."},
@@ -190,26 +186,47 @@ TEST(StringTables, AcceleratorsAreUsableInEveryTable) {
     }
 }
 
-// A terminal's Yes/No prompt takes the words' first letters besides y and n: they must tell the
-// two answers apart.
-TEST(StringTables, YesAndNoStartWithLettersThatTellThemApart) {
-    const auto first = [](const std::string& caption) {
-        std::string word;
-        for (const char c : caption)
-            if (c != '&')
-                word += c;
-        const std::u32string points = DecodeUtf8(word).value_or(U"");
-        return points.empty() ? U'\0' : LowerLetter(points[0]);
+// A terminal's yes/no prompt takes the language's words besides the English ones: no word may
+// answer both ways, and the first of each list (the one the prompt shows) is no single letter
+// that begins the other answer's word (as い begins いいえ and ends はい).
+TEST(StringTables, YesAndNoWordsTellTheAnswersApart) {
+    const auto words = [](const std::string& list) {
+        std::vector<std::string> out;
+        std::size_t start = 0;
+        while (start <= list.size()) {
+            const std::size_t end = std::min(list.find('|', start), list.size());
+            out.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+        return out;
     };
     for (const auto& [culture, path] : TableFiles()) {
         SCOPED_TRACE(culture);
         StringMap table = LoadTable(path);
-        const char32_t yes = first(table["Yes"]);
-        const char32_t no = first(table["No"]);
-        EXPECT_NE(yes, U'\0');
-        EXPECT_NE(yes, no);
-        EXPECT_NE(yes, U'n');
-        EXPECT_NE(no, U'y');
+        auto yes = words(table["TerminalYesWords"]);
+        auto no = words(table["TerminalNoWords"]);
+        ASSERT_FALSE(yes.front().empty());
+        ASSERT_FALSE(no.front().empty());
+        EXPECT_NE(table["TerminalYesNo"].find("%s"), std::string::npos);
+        yes.insert(yes.end(), {"y", "yes"});
+        no.insert(no.end(), {"n", "no"});
+        for (const auto& a : yes) {
+            EXPECT_FALSE(a.empty());
+            for (const auto& b : no)
+                EXPECT_NE(a, b);
+        }
+        const auto firstPoint = [](const std::string& word) {
+            return DecodeUtf8(word).value_or(U"").substr(0, 1);
+        };
+        const std::u32string shownYes = DecodeUtf8(yes.front()).value_or(U"");
+        const std::u32string shownNo = DecodeUtf8(no.front()).value_or(U"");
+        if (shownYes.size() == 1) {
+            EXPECT_EQ(DecodeUtf8(no.front()).value_or(U"").find(shownYes), std::u32string::npos);
+        }
+        if (shownNo.size() == 1) {
+            EXPECT_EQ(DecodeUtf8(yes.front()).value_or(U"").find(shownNo), std::u32string::npos);
+        }
+        EXPECT_NE(firstPoint(yes.front()), firstPoint(no.front()));
     }
 }
 
@@ -225,11 +242,13 @@ TEST(StringTables, EveryTableKeepsTheLineLayoutOfEnUs) {
                 EXPECT_EQ(LineBreaks(found->second), LineBreaks(text)) << id;
             }
         }
-        // The syntax lines of the help stay what the command line accepts.
+        // The syntax lines of the help stay what the command line accepts, and it names the
+        // file that was run and the folder /x extracts to.
         const std::string help = "\n" + table["SfxCommandLineHelp"];
-        EXPECT_NE(help.find("setup.exe ["), std::string::npos) << help;
-        EXPECT_NE(help.find("\n/? "), std::string::npos) << help;
-        EXPECT_NE(help.find("\n/x ["), std::string::npos) << help;
+        for (const char* part :
+             {"[SfxProgramFile] [", "\n /?, -h, --help: ", "\n --version: ", "\n /x [",
+              "\n /q: ", "\n /qb: ", "\n /l ", "\n /overwriteanswer ", "[SfxDefaultFolder]"})
+            EXPECT_NE(help.find(part), std::string::npos) << part << "\n" << help;
     }
 }
 

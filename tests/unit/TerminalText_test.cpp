@@ -160,43 +160,140 @@ TEST(TerminalText, BoxesSpeakTheRunsLanguage) {
 }
 
 // A Yes/No question takes y/n and the initials of the language's own words, in either case.
-TEST(TerminalText, YesNoTakesTheLanguagesInitials) {
+// Yes/no questions (and the overwrite question, whose answers are OK and Cancel) take the
+// language's words and the English ones, never a first letter that both answers share; a
+// refused answer says why.
+TEST(TerminalText, YesNoTakesTheLanguagesWords) {
     CtypeLocale locale("C.UTF-8");
     struct Case {
         const char* culture;
         std::string typed;
-        int answer;
+        int answer; // to Yes/No; the overwrite question answers OK for Yes, Cancel for No
+        std::size_t refusals;
     };
     const Case cases[] = {
-        {"en-US", "y", kIdYes},      {"en-US", "N", kIdNo},       {"en-US", "yes", kIdYes},
-        {"de", "j", kIdYes},         {"de", "J", kIdYes},         {"de", "y", kIdYes},
-        {"de", "n", kIdNo},          {"de", "nein", kIdNo},       {"fr", "o", kIdYes},
-        {"ru-RU", "\u0434", kIdYes}, {"ru-RU", "\u0414", kIdYes}, {"ru-RU", "\u043d", kIdNo},
-        {"el-GR", "\u03bd", kIdYes}, {"el-GR", "\u038c", kIdNo},  {"el-GR", "\u03cc", kIdNo},
-        {"ja-JP", "\u306f", kIdYes}, {"ja-JP", "y", kIdYes},      {"ja-JP", "n", kIdNo},
-        {"pl-PL", "t", kIdYes},      {"cs-CZ", "a", kIdYes},      {"de", "x\nj", kIdYes},
+        {"en-US", "y", kIdYes, 0},
+        {"en-US", "N", kIdNo, 0},
+        {"en-US", " yes ", kIdYes, 0},
+        {"en-US", "maybe\nno", kIdNo, 1},
+        {"de", "j", kIdYes, 0},
+        {"de", "Ja", kIdYes, 0},
+        {"de", "y", kIdYes, 0},
+        {"de", "nein", kIdNo, 0},
+        {"de", "x\n3\nj", kIdYes, 2},
+        {"fr", "oui", kIdYes, 0},
+        {"ru-RU", "\u0414\u0430", kIdYes, 0},
+        {"ru-RU", "\u043d", kIdNo, 0},
+        {"el-GR", "\u03bd\u03b1\u03b9", kIdYes, 0},
+        {"el-GR", "\u038c\u03c7\u03b9", kIdNo, 0},
+        {"ja-JP", "\u306f\u3044", kIdYes, 0},
+        {"ja-JP", "\u3044\u3044\u3048", kIdNo, 0},
+        {"ja-JP", "y", kIdYes, 0},
+        {"ja-JP", "n", kIdNo, 0},
+        // The first kana of both words is no answer.
+        {"ja-JP", "\u3044\n\u306f\n\u3044\u3044\u3048", kIdNo, 2},
+        {"pl-PL", "tak", kIdYes, 0},
+        {"tr-TR", "hay\u0131r", kIdNo, 0},
+        {"zh-CN", "\u662f", kIdYes, 0},
+        {"de", "1", kIdYes, 0},
+        {"de", "2", kIdNo, 0},
+        {"de", "", kIdNo, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.culture) + ": " + c.typed);
-        const auto table = Table(c.culture);
-        const IStringResources& strings = *table;
-        MessageBoxContent box;
-        box.content = strings.GetText("VerifyCancel");
-        box.iconKind = IconKind::Question;
-        box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, &strings);
-        std::istringstream in(c.typed + "\n");
-        std::ostringstream out;
-        EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), c.answer) << out.str();
+        for (const bool overwrite : {false, true}) {
+            SCOPED_TRACE(std::string(c.culture) + ": " + c.typed +
+                         (overwrite ? " (overwrite)" : ""));
+            const auto table = Table(c.culture);
+            const IStringResources& strings = *table;
+            MessageBoxContent box;
+            box.content = strings.GetText("VerifyCancel");
+            box.iconKind = IconKind::Question;
+            box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, &strings);
+            if (overwrite)
+                box.buttons = {{kIdOk, false, strings.GetText("OverwriteAllButton")},
+                               {kIdCancel, true, strings.GetText("Cancel")}};
+            std::istringstream in(c.typed + "\n");
+            std::ostringstream out;
+            const int expected = !overwrite ? c.answer : (c.answer == kIdYes ? kIdOk : kIdCancel);
+            EXPECT_EQ(TerminalMessageBox(&in, out, &strings).Show(box), expected) << out.str();
+            // The refusal names the words the prompt shows.
+            const auto first = [&strings](const char* id) {
+                const std::string words = strings.GetText(id);
+                return words.substr(0, words.find('|'));
+            };
+            const std::string refusal =
+                FillIn(strings.GetText("TerminalAnswerYesNo"),
+                       {first("TerminalYesWords"), first("TerminalNoWords")});
+            std::size_t refusals = 0;
+            for (auto at = out.str().find(refusal); at != std::string::npos;
+                 at = out.str().find(refusal, at + 1))
+                ++refusals;
+            EXPECT_EQ(refusals, c.refusals) << out.str();
+        }
     }
-    // The prompt names the initials, the default one in brackets.
-    const auto germanTable = Table("de");
-    const IStringResources& german = *germanTable;
+    // The prompt shows the language's words, the default one in brackets.
+    const std::pair<const char*, const char*> prompts[] = {
+        {"en-US", "Answer (y/n) [n]: "},
+        {"de", "Antwort (j/n) [n]: "},
+        {"ja-JP", "\u56de\u7b54 (\u306f\u3044/\u3044\u3044\u3048) [\u3044\u3044\u3048]\uff1a "},
+    };
+    for (const auto& [culture, prompt] : prompts) {
+        const auto table = Table(culture);
+        MessageBoxContent box;
+        box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, table.get());
+        std::istringstream in("\n");
+        std::ostringstream out;
+        EXPECT_EQ(TerminalMessageBox(&in, out, table.get()).Show(box), kIdNo);
+        EXPECT_NE(out.str().find(prompt), std::string::npos) << out.str();
+    }
+}
+
+// A box's text breaks between words (or between wide characters, never before a closing mark)
+// so that no line is wider than the terminal; a line's indentation carries over.
+TEST(TerminalText, BoxTextIsWrappedAtTheTerminalWidth) {
+    CtypeLocale locale("C.UTF-8");
+    struct Case {
+        std::string text;
+        int columns;
+        std::string wrapped;
+    };
+    const Case cases[] = {
+        {"Möchten Sie die Installation wirklich abbrechen?", 20,
+         "Möchten Sie die\nInstallation\nwirklich abbrechen?"},
+        {"short", 40, "short"},
+        {"  /x [Ordner]: die Dateien nur entpacken", 20,
+         "  /x [Ordner]: die\n  Dateien nur\n  entpacken"},
+        {"one\n\ntwo three", 10, "one\n\ntwo three"},
+        // A word longer than the line is cut at the line's end.
+        {"/a/very/long/path/name", 10, "/a/very/lo\nng/path/na\nme"},
+        // Two columns each; the full stop stays with its character.
+        {"\u30d5\u30a1\u30a4\u30eb\u3002\u5c55\u958b", 10,
+         "\u30d5\u30a1\u30a4\u30eb\u3002\n\u5c55\u958b"},
+        {"no width", 0, "no width"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string wrapped = WrapToColumns(c.text, c.columns);
+        EXPECT_EQ(wrapped, c.wrapped);
+        std::size_t start = 0;
+        while (c.columns > 0 && start <= wrapped.size()) {
+            const std::size_t end = std::min(wrapped.find('\n', start), wrapped.size());
+            EXPECT_LE(platform::DisplayColumns(wrapped.substr(start, end - start)), c.columns)
+                << wrapped;
+            EXPECT_NE(wrapped.substr(start, 3), "\u3002") << wrapped;
+            start = end + 1;
+        }
+    }
+    // The box uses the width it is given.
+    const auto table = Table("de");
     MessageBoxContent box;
-    box.buttons = ButtonsForType(kMbYesNo | kMbDefButton2, &german);
-    std::istringstream in("\n");
+    box.content = table->GetText("VerifyCancel");
+    box.buttons = ButtonsForType(kMbYesNo, table.get());
+    std::istringstream in("j\n");
     std::ostringstream out;
-    EXPECT_EQ(TerminalMessageBox(&in, out, &german).Show(box), kIdNo);
-    EXPECT_NE(out.str().find("Antwort (J/N) [N]: "), std::string::npos) << out.str();
+    TerminalMessageBox(&in, out, table.get(), [] { return 20; }).Show(box);
+    EXPECT_NE(out.str().find("M\u00f6chten Sie die\nInstallation\n"), std::string::npos)
+        << out.str();
 }
 
 } // namespace
