@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Builds, with mingw-w64, the libraries the Windows core needs that Debian ships only for Linux:
+# from Debian's own source packages (apt-get source, with a private deb-src list naming the
+# archive this machine already uses) into PREFIX. Reused while the package versions, this
+# script, the toolchain file and the compiler stay the same.
+#
+#   tools/windows/build-deps.sh PREFIX [JOBS]
+#
+# Chosen: liblzma (xz-utils) and nettle, which the own 7z reader decodes and deciphers with;
+# Boost's compiled parts that the core reaches (log with its thread, filesystem and atomic
+# pieces, regex), headers from the same source; GoogleTest from Debian's googletest sources.
+# Not built: libarchive (the own 7z reader covers the methods the launcher files use), libmsi
+# (msi.dll on Windows), OpenSSL (the build tool runs on Linux only), Qt (no Qt on Windows).
+set -euo pipefail
+
+prefix=$(realpath -m "${1:?usage: build-deps.sh PREFIX [JOBS]}")
+jobs=${2:-$(nproc)}
+here=$(cd "$(dirname "$0")" && pwd)
+toolchain=$(cd "$here/../../cmake/windows" && pwd)/mingw-w64-x86_64.cmake
+host=x86_64-w64-mingw32
+work="$prefix.work"
+packages=(xz-utils nettle boost1.74)
+
+mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial"
+
+# A deb-src line for each Debian archive and suite that the machine's own entries name.
+sources_list="$work/apt/sources.list"
+{
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] && sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f"
+    done
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && awk 'BEGIN { RS = ""; FS = "\n" }
+        {
+            types = uris = suites = comps = key = ""
+            for (i = 1; i <= NF; i++) {
+                if ($i ~ /^#/) continue
+                name = $i; sub(/:.*/, "", name)
+                value = $i; sub(/^[^:]*:[ \t]*/, "", value)
+                if (name == "Types") types = value
+                else if (name == "URIs") uris = value
+                else if (name == "Suites") suites = value
+                else if (name == "Components") comps = value
+                else if (name == "Signed-By") key = value
+            }
+            if (types !~ /(^| )deb( |$)/ || uris == "") next
+            n = split(suites, s, " ")
+            split(uris, u, " ")
+            for (j = 1; j <= n; j++)
+                printf "deb-src %s%s %s %s\n", (key != "" ? "[signed-by=" key "] " : ""), u[1], s[j], comps
+        }' "$f"
+    done
+} | grep '/debian' | sort -u >"$sources_list" || true
+if [ ! -s "$sources_list" ]; then
+    echo "build-deps: no Debian archive found in /etc/apt/sources.list(.d)" >&2
+    exit 1
+fi
+
+apt_options=(-o "Dir::Etc::SourceList=$sources_list" -o "Dir::Etc::SourceParts=-"
+    -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache"
+    -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
+apt-get "${apt_options[@]}" update -qq
+
+versions=""
+for p in "${packages[@]}"; do
+    v=$(apt-cache "${apt_options[@]}" showsrc "$p" | sed -n 's/^Version: //p' | sort -V | tail -1)
+    [ -n "$v" ] || { echo "build-deps: no source package $p" >&2; exit 1; }
+    versions+="$p $v"$'\n'
+done
+gtest_version=$(dpkg-query -W -f='${Version}' googletest)
+stamp_text="$versions""googletest $gtest_version
+compiler $($host-g++-posix -dumpfullversion)
+script $(sha256sum "$0" "$toolchain" | cut -d' ' -f1 | tr '\n' ' ')"
+if [ -f "$prefix/stamp" ] && [ "$(cat "$prefix/stamp")" = "$stamp_text" ]; then
+    echo "build-deps: $prefix is up to date"
+    exit 0
+fi
+
+rm -rf "$prefix" "$work/src" "$work/build"
+mkdir -p "$prefix/include" "$prefix/lib" "$work/src" "$work/build"
+export CFLAGS="-O2" CXXFLAGS="-O2"
+
+source_of() { # PACKAGE VERSION -> the unpacked folder
+    (cd "$work/src" && apt-get "${apt_options[@]}" source -qq "$1=$2" >/dev/null 2>&1 ||
+        apt-get "${apt_options[@]}" source -qq "$1=$2")
+    find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "${3:-$1}-*" | head -1
+}
+version_of() { sed -n "s/^$1 //p" <<<"$versions"; }
+
+echo "build-deps: liblzma"
+src=$(source_of xz-utils "$(version_of xz-utils)")
+mkdir -p "$work/build/xz" && (cd "$work/build/xz" &&
+    "$src/configure" -q --host=$host --prefix="$prefix" --enable-static --disable-shared \
+        --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-lzma-links \
+        --disable-scripts --disable-doc --disable-nls &&
+    make -s -j"$jobs" -C src/liblzma && make -s -C src/liblzma install)
+
+echo "build-deps: nettle"
+src=$(source_of nettle "$(version_of nettle)")
+mkdir -p "$work/build/nettle" && (cd "$work/build/nettle" &&
+    "$src/configure" -q --host=$host --prefix="$prefix" --enable-static --disable-shared \
+        --disable-public-key --disable-documentation --disable-openssl &&
+    make -s -j"$jobs" libnettle.a && make -s install-headers &&
+    cp libnettle.a "$prefix/lib/")
+
+echo "build-deps: Boost"
+src=$(source_of boost1.74 "$(version_of boost1.74)" boost1.74)
+ln -sfn "$src/boost" "$prefix/include/boost"
+# Boost's own build system is not needed for a handful of static libraries.
+mkdir -p "$work/build/boost-project"
+cat >"$work/build/boost-project/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.25)
+project(boost_parts CXX)
+set(CMAKE_CXX_STANDARD 20)
+set(B "$src/libs")
+add_compile_definitions(BOOST_ALL_NO_LIB BOOST_LOG_WITHOUT_EVENT_LOG BOOST_LOG_WITHOUT_SYSLOG
+  BOOST_LOG_WITHOUT_IPC SECURITY_WIN32)
+include_directories(SYSTEM "$src")
+add_compile_options(-w)
+file(GLOB regex_sources \${B}/regex/src/*.cpp)
+add_library(boost_regex STATIC \${regex_sources})
+file(GLOB fs_sources \${B}/filesystem/src/*.cpp)
+add_library(boost_filesystem STATIC \${fs_sources})
+target_compile_definitions(boost_filesystem PRIVATE BOOST_FILESYSTEM_STATIC_LINK)
+add_library(boost_atomic STATIC \${B}/atomic/src/lockpool.cpp)
+add_library(boost_thread STATIC \${B}/thread/src/win32/thread.cpp
+  \${B}/thread/src/win32/tss_dll.cpp \${B}/thread/src/win32/tss_pe.cpp
+  \${B}/thread/src/win32/thread_primitives.cpp \${B}/thread/src/future.cpp)
+target_compile_definitions(boost_thread PRIVATE BOOST_THREAD_BUILD_LIB BOOST_THREAD_USE_LIB)
+file(GLOB log_sources \${B}/log/src/*.cpp \${B}/log/src/windows/*.cpp)
+list(FILTER log_sources EXCLUDE REGEX "(dump_avx2|dump_ssse3|event_log_backend|syslog_backend|ipc_|mapped_shared_memory|object_name)")
+add_library(boost_log STATIC \${log_sources})
+target_compile_definitions(boost_log PRIVATE BOOST_LOG_BUILDING_THE_LIB BOOST_THREAD_USE_LIB)
+target_include_directories(boost_log PRIVATE \${B}/log/src)
+install(TARGETS boost_regex boost_filesystem boost_atomic boost_thread boost_log
+  ARCHIVE DESTINATION lib)
+EOF
+cmake -S "$work/build/boost-project" -B "$work/build/boost" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+cmake --build "$work/build/boost" -j"$jobs" >/dev/null
+cmake --install "$work/build/boost" >/dev/null
+
+echo "build-deps: GoogleTest"
+cmake -S /usr/src/googletest -B "$work/build/googletest" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
+cmake --build "$work/build/googletest" -j"$jobs" >/dev/null
+cmake --install "$work/build/googletest" >/dev/null
+
+rm -rf "$work/build"
+printf '%s' "$stamp_text" >"$prefix/stamp"
+echo "build-deps: done, $prefix"
