@@ -85,11 +85,18 @@ struct ErrnoRow {
     std::uint32_t code;
 };
 
+// Windows' C runtime knows no quotas.
+#ifdef EDQUOT
+constexpr int kQuotaErrno = EDQUOT;
+#else
+constexpr int kQuotaErrno = ENOSPC;
+#endif
+
 constexpr ErrnoRow kErrnoRows[] = {
     {ENOENT, 2},     {ENOTDIR, 3},  {EMFILE, 4},    {ENFILE, 4},    {EACCES, 5},
     {EPERM, 5},      {EISDIR, 5},   {EBADF, 6},     {ENOMEM, 8},    {EXDEV, 17},
     {EROFS, 19},     {EBUSY, 32},   {ETXTBSY, 32},  {ENOTSUP, 50},  {EEXIST, 80},
-    {EINVAL, 87},    {EPIPE, 109},  {ENOSPC, 112},  {EDQUOT, 112},  {ENOSYS, 120},
+    {EINVAL, 87},    {EPIPE, 109},  {ENOSPC, 112},  {kQuotaErrno, 112}, {ENOSYS, 120},
     {ENOTEMPTY, 145}, {ENOEXEC, 193}, {ENAMETOOLONG, 206}, {EFBIG, 223}, {EIO, 1117},
     {ECANCELED, 1223}, {ETIMEDOUT, 1460}, {ELOOP, 1921},
 };

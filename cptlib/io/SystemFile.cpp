@@ -2,6 +2,7 @@
 
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/StdioFile.h"
 
 #include <cerrno>
 #include <limits>
@@ -163,7 +164,7 @@ void CStdioFileA::Open(const std::filesystem::path& path) {
     file_.reset();
     path_ = path;
     // Binary on this system; the line ends are converted in WriteString.
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = platform::OpenStdioFile(path, "wb");
     if (file == nullptr) {
         FileException e("Could not open file", MakeWin32Error(LastWin32Error()));
         CPT_THROW(e << tag_errinfo_file_op(FileOp::Open)
