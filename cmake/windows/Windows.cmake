@@ -43,7 +43,9 @@ add_library(sfxformat STATIC ${FORMAT_SOURCES})
 target_link_libraries(sfxformat PUBLIC cptlib sfx_lzma sfx_nettle)
 
 # The core's unit tests that build without the Linux seams (file names in tests/unit/).
-set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp)
+set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp ErrorText_test.cpp
+  ImageEnd_test.cpp MessageInbox_test.cpp MfcWorkerThread_test.cpp Placeholders_test.cpp
+  SettingsStore_test.cpp)
 
 enable_testing()
 add_subdirectory(tests/windows)

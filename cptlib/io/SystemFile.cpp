@@ -103,7 +103,8 @@ template <class Ch> bool FileDeviceBase<Ch>::flush() {
 }
 
 template <class Ch> std::int32_t FileDeviceBase<Ch>::handle() const noexcept {
-    return current_ ? current_->handle.get() : -1;
+    return current_ ? static_cast<std::int32_t>(platform::HandleNumber(current_->handle.get()))
+                    : -1;
 }
 
 template <class Ch> std::filesystem::path FileDeviceBase<Ch>::path() const {

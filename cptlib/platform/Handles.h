@@ -2,9 +2,8 @@
 // The system's handle and id types as the seam headers carry them; each system's side of a
 // seam fills them with its own, and the core only passes them on.
 
-#ifdef _WIN32
 #include <cstdint>
-#else
+#ifndef _WIN32
 #include <sys/types.h>
 #endif
 
@@ -17,6 +16,10 @@ using UserId = std::uint32_t; // not used: a process runs as another user by its
 using GroupId = std::uint32_t;
 inline bool IsValidHandle(FileHandle handle) noexcept {
     return handle != nullptr && handle != reinterpret_cast<FileHandle>(-1);
+}
+// The handle as a number, for error reports.
+inline std::int64_t HandleNumber(FileHandle handle) noexcept {
+    return reinterpret_cast<std::intptr_t>(handle);
 }
 #else
 using FileHandle = int; // a file descriptor

@@ -76,14 +76,20 @@ if [ -f "$prefix/stamp" ] && [ "$(cat "$prefix/stamp")" = "$stamp_text" ]; then
     exit 0
 fi
 
-rm -rf "$prefix" "$work/src" "$work/build"
+# Sources already unpacked at the same version are kept: Boost's take minutes to fetch.
+rm -rf "$prefix" "$work/build"
 mkdir -p "$prefix/include" "$prefix/lib" "$work/src" "$work/build"
 export CFLAGS="-O2" CXXFLAGS="-O2"
 
 source_of() { # PACKAGE VERSION -> the unpacked folder
-    (cd "$work/src" && apt-get "${apt_options[@]}" source -qq "$1=$2" >/dev/null 2>&1 ||
-        apt-get "${apt_options[@]}" source -qq "$1=$2")
-    find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "${3:-$1}-*" | head -1
+    local dsc="$work/src/$1_${2#*:}.dsc"
+    if [ ! -f "$dsc.unpacked" ]; then
+        rm -rf "$work/src/$1"[-_]*
+        (cd "$work/src" && apt-get "${apt_options[@]}" source -qq "$1=$2" >/dev/null 2>&1 ||
+            apt-get "${apt_options[@]}" source -qq "$1=$2")
+        touch "$dsc.unpacked"
+    fi
+    find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$1-*" | head -1
 }
 version_of() { sed -n "s/^$1 //p" <<<"$versions"; }
 
@@ -104,7 +110,7 @@ mkdir -p "$work/build/nettle" && (cd "$work/build/nettle" &&
     cp libnettle.a "$prefix/lib/")
 
 echo "build-deps: Boost"
-src=$(source_of boost1.74 "$(version_of boost1.74)" boost1.74)
+src=$(source_of boost1.74 "$(version_of boost1.74)")
 ln -sfn "$src/boost" "$prefix/include/boost"
 # Boost's own build system is not needed for a handful of static libraries.
 mkdir -p "$work/build/boost-project"
@@ -122,7 +128,9 @@ add_library(boost_regex STATIC \${regex_sources})
 file(GLOB fs_sources \${B}/filesystem/src/*.cpp)
 add_library(boost_filesystem STATIC \${fs_sources})
 target_compile_definitions(boost_filesystem PRIVATE BOOST_FILESYSTEM_STATIC_LINK)
-add_library(boost_atomic STATIC \${B}/atomic/src/lockpool.cpp)
+file(GLOB atomic_sources \${B}/atomic/src/*.cpp)
+add_library(boost_atomic STATIC \${atomic_sources})
+target_compile_definitions(boost_atomic PRIVATE BOOST_ATOMIC_SOURCE BOOST_ATOMIC_STATIC_LINK)
 add_library(boost_thread STATIC \${B}/thread/src/win32/thread.cpp
   \${B}/thread/src/win32/tss_dll.cpp \${B}/thread/src/win32/tss_pe.cpp
   \${B}/thread/src/win32/thread_primitives.cpp \${B}/thread/src/future.cpp)
