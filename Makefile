@@ -17,7 +17,8 @@ PACKAGES = g++ cmake make pkg-config ca-certificates \
 	fonts-ipafont-gothic man-db python3 util-linux xz-utils
 # The Windows build: mingw-w64 for its programs, Wine for their tests, and what unpacks and
 # builds the libraries from Debian's source packages.
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest cmake make
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
+	libboost1.74-dev cmake make
 WINDOWS_DIR ?= $(BUILD_DIR)/windows
 WINDOWS_DEPS ?= $(BUILD_DIR)/windows-deps
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.

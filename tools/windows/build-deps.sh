@@ -8,7 +8,7 @@
 #
 # Chosen: liblzma (xz-utils) and nettle, which the own 7z reader decodes and deciphers with;
 # Boost's compiled parts that the core reaches (log with its thread, filesystem and atomic
-# pieces, regex), headers from the same source; GoogleTest from Debian's googletest sources.
+# pieces, regex) with the headers of libboost1.74-dev; GoogleTest from Debian's googletest.
 # Not built: libarchive (the own 7z reader covers the methods the launcher files use), libmsi
 # (msi.dll on Windows), OpenSSL (the build tool runs on Linux only), Qt (no Qt on Windows).
 set -euo pipefail
@@ -67,18 +67,21 @@ for p in "${packages[@]}"; do
     [ -n "$v" ] || { echo "build-deps: no source package $p" >&2; exit 1; }
     versions+="$p $v"$'\n'
 done
-gtest_version=$(dpkg-query -W -f='${Version}' googletest)
-stamp_text="$versions""googletest $gtest_version
-compiler $($host-g++-posix -dumpfullversion)
-script $(sha256sum "$0" "$toolchain" | cut -d' ' -f1 | tr '\n' ' ')"
+# The headers Debian installs for Linux serve here too: Boost's are the same for every system.
+versions+="googletest $(dpkg-query -W -f='${Version}' googletest)"$'\n'
+versions+="libboost1.74-dev $(dpkg-query -W -f='${Version}' libboost1.74-dev)"$'\n'
+compiler="compiler $($host-g++-posix -dumpfullversion) $(sha256sum "$toolchain" | cut -d' ' -f1)"
+stamp_text="$versions$compiler
+script $(sha256sum "$0" | cut -d' ' -f1)"
 if [ -f "$prefix/stamp" ] && [ "$(cat "$prefix/stamp")" = "$stamp_text" ]; then
     echo "build-deps: $prefix is up to date"
     exit 0
 fi
 
-# Sources already unpacked at the same version are kept: Boost's take minutes to fetch.
-rm -rf "$prefix" "$work/build"
-mkdir -p "$prefix/include" "$prefix/lib" "$work/src" "$work/build"
+# Sources already unpacked at the same version are kept (Boost's take minutes to fetch), and
+# so is each library already built from the same version with the same compiler.
+rm -rf "$work/build" "$prefix/stamp"
+mkdir -p "$prefix/include" "$prefix/lib" "$prefix/stamps" "$work/src" "$work/build"
 export CFLAGS="-O2" CXXFLAGS="-O2"
 
 source_of() { # PACKAGE VERSION -> the unpacked folder
@@ -92,7 +95,11 @@ source_of() { # PACKAGE VERSION -> the unpacked folder
     find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$1-*" | head -1
 }
 version_of() { sed -n "s/^$1 //p" <<<"$versions"; }
+# is_built NAME: whether its library is there from the same inputs; mark_built records that.
+is_built() { [ "$(cat "$prefix/stamps/$1" 2>/dev/null)" = "$(version_of "$1") $compiler" ]; }
+mark_built() { printf '%s' "$(version_of "$1") $compiler" >"$prefix/stamps/$1"; }
 
+if ! is_built xz-utils; then
 echo "build-deps: liblzma"
 src=$(source_of xz-utils "$(version_of xz-utils)")
 mkdir -p "$work/build/xz" && (cd "$work/build/xz" &&
@@ -100,7 +107,10 @@ mkdir -p "$work/build/xz" && (cd "$work/build/xz" &&
         --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-lzma-links \
         --disable-scripts --disable-doc --disable-nls &&
     make -s -j"$jobs" -C src/liblzma && make -s -C src/liblzma install)
+mark_built xz-utils
+fi
 
+if ! is_built nettle; then
 echo "build-deps: nettle"
 src=$(source_of nettle "$(version_of nettle)")
 mkdir -p "$work/build/nettle" && (cd "$work/build/nettle" &&
@@ -108,10 +118,13 @@ mkdir -p "$work/build/nettle" && (cd "$work/build/nettle" &&
         --disable-public-key --disable-documentation --disable-openssl &&
     make -s -j"$jobs" libnettle.a && make -s install-headers &&
     cp libnettle.a "$prefix/lib/")
+mark_built nettle
+fi
 
+if ! is_built boost1.74; then
 echo "build-deps: Boost"
 src=$(source_of boost1.74 "$(version_of boost1.74)")
-ln -sfn "$src/boost" "$prefix/include/boost"
+ln -sfn /usr/include/boost "$prefix/include/boost"
 # Boost's own build system is not needed for a handful of static libraries.
 mkdir -p "$work/build/boost-project"
 cat >"$work/build/boost-project/CMakeLists.txt" <<EOF
@@ -121,7 +134,7 @@ set(CMAKE_CXX_STANDARD 20)
 set(B "$src/libs")
 add_compile_definitions(BOOST_ALL_NO_LIB BOOST_LOG_WITHOUT_EVENT_LOG BOOST_LOG_WITHOUT_SYSLOG
   BOOST_LOG_WITHOUT_IPC SECURITY_WIN32)
-include_directories(SYSTEM "$src")
+include_directories(SYSTEM "$prefix/include")
 add_compile_options(-w)
 file(GLOB regex_sources \${B}/regex/src/*.cpp)
 add_library(boost_regex STATIC \${regex_sources})
@@ -147,13 +160,18 @@ cmake -S "$work/build/boost-project" -B "$work/build/boost" -DCMAKE_BUILD_TYPE=R
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
 cmake --build "$work/build/boost" -j"$jobs" >/dev/null
 cmake --install "$work/build/boost" >/dev/null
+mark_built boost1.74
+fi
 
+if ! is_built googletest; then
 echo "build-deps: GoogleTest"
 cmake -S /usr/src/googletest -B "$work/build/googletest" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
 cmake --build "$work/build/googletest" -j"$jobs" >/dev/null
 cmake --install "$work/build/googletest" >/dev/null
+mark_built googletest
+fi
 
 rm -rf "$work/build"
 printf '%s' "$stamp_text" >"$prefix/stamp"
