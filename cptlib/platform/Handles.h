@@ -29,6 +29,9 @@ using GroupId = gid_t;
 inline bool IsValidHandle(FileHandle handle) noexcept {
     return handle >= 0;
 }
+inline std::int64_t HandleNumber(FileHandle handle) noexcept {
+    return handle;
+}
 #endif
 
 } // namespace cptlib::platform
