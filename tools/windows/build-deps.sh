@@ -83,6 +83,10 @@ fi
 rm -rf "$work/build" "$prefix/stamp"
 mkdir -p "$prefix/include" "$prefix/lib" "$prefix/stamps" "$work/src" "$work/build"
 export CFLAGS="-O2" CXXFLAGS="-O2"
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 
 source_of() { # PACKAGE VERSION -> the unpacked folder
     local dsc="$work/src/$1_${2#*:}.dsc"
@@ -144,6 +148,7 @@ target_compile_definitions(boost_filesystem PRIVATE BOOST_FILESYSTEM_STATIC_LINK
 file(GLOB atomic_sources \${B}/atomic/src/*.cpp)
 add_library(boost_atomic STATIC \${atomic_sources})
 target_compile_definitions(boost_atomic PRIVATE BOOST_ATOMIC_SOURCE BOOST_ATOMIC_STATIC_LINK)
+target_include_directories(boost_atomic PRIVATE \${B}/atomic/src)
 add_library(boost_thread STATIC \${B}/thread/src/win32/thread.cpp
   \${B}/thread/src/win32/tss_dll.cpp \${B}/thread/src/win32/tss_pe.cpp
   \${B}/thread/src/win32/thread_primitives.cpp \${B}/thread/src/future.cpp)
@@ -157,7 +162,7 @@ install(TARGETS boost_regex boost_filesystem boost_atomic boost_thread boost_log
   ARCHIVE DESTINATION lib)
 EOF
 cmake -S "$work/build/boost-project" -B "$work/build/boost" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" "${launcher[@]}" >/dev/null
 cmake --build "$work/build/boost" -j"$jobs" >/dev/null
 cmake --install "$work/build/boost" >/dev/null
 mark_built boost1.74
@@ -167,7 +172,7 @@ if ! is_built googletest; then
 echo "build-deps: GoogleTest"
 cmake -S /usr/src/googletest -B "$work/build/googletest" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON "${launcher[@]}" >/dev/null
 cmake --build "$work/build/googletest" -j"$jobs" >/dev/null
 cmake --install "$work/build/googletest" >/dev/null
 mark_built googletest
