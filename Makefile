@@ -20,10 +20,17 @@ TEST_PACKAGES = libgtest-dev googletest msitools locales time \
 	qt6-qpa-plugins qt6-translations-l10n xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux lintian libfuse3-dev fuse3
 PACKAGES = $(BUILD_PACKAGES)
+# The Windows build: mingw-w64 for its programs, Wine for their tests, and what unpacks and
+# builds the libraries from Debian's source packages.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
+	libboost1.74-dev cmake make
+WINDOWS_DIR ?= $(BUILD_DIR)/windows
+WINDOWS_DEPS ?= $(BUILD_DIR)/windows-deps
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps test-deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean
+.PHONY: all deps test-deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean \
+	windows-deps windows windows-test
 
 all: build
 
@@ -115,6 +122,21 @@ deb: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target sfxbuild sfxstub
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# The core and its unit tests as Windows programs (the libraries built once per machine from
+# Debian's sources, tools/windows/build-deps.sh), and those tests run under Wine.
+windows-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_PACKAGES)"
+	tools/windows/build-deps.sh $(WINDOWS_DEPS) $(JOBS)
+
+windows: windows-deps
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/windows/mingw-w64-x86_64.cmake) \
+		-DSFX_WINDOWS_PREFIX=$(abspath $(WINDOWS_DEPS)) >/dev/null
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+windows-test: windows
+	tools/windows/wine-test.sh $(WINDOWS_DIR) -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -44,9 +44,16 @@ using tag_errinfo_openmode = boost::error_info<struct tag_errinfo_openmode_, Fil
 using tag_errinfo_sharemode = boost::error_info<struct tag_errinfo_sharemode_, FileShareMode>;
 using tag_errinfo_handle = boost::error_info<struct tag_errinfo_handle_, std::int32_t>;
 
-// Builds a path from UTF-8 bytes without the locale's conversion.
+// Builds a path from UTF-8 bytes without the locale's conversion (a plain std::string would be
+// read in the ANSI code page on Windows).
 inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
-    return std::filesystem::path(utf8);
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The path's name as UTF-8 bytes, the reverse of PathFromUtf8.
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
 }
 
 class FileException : public std::ios_base::failure, public boost::exception {

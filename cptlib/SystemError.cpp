@@ -101,6 +101,13 @@ struct ErrnoRow {
     std::uint32_t code;
 };
 
+// Windows' C runtime knows no quotas.
+#ifdef EDQUOT
+constexpr int kQuotaErrno = EDQUOT;
+#else
+constexpr int kQuotaErrno = ENOSPC;
+#endif
+
 // Every errno that file, process, thread and socket calls of the run can return has a code
 // with a text: an errno left out would reach an HRESULT as a Win32 code of another meaning.
 constexpr ErrnoRow kErrnoRows[] = {
@@ -108,7 +115,7 @@ constexpr ErrnoRow kErrnoRows[] = {
     {EPERM, 5},          {EISDIR, 5},    {EBADF, 6},      {ENOMEM, 8},       {E2BIG, 10},
     {EXDEV, 17},         {EROFS, 19},    {EBUSY, 32},     {ETXTBSY, 32},     {ENOLCK, 33},
     {ENOTSUP, 50},       {ENXIO, 55},    {ENODEV, 55},    {ENOTCONN, 55},    {EEXIST, 80},
-    {EINVAL, 87},        {EPIPE, 109},   {ENOSPC, 112},   {EDQUOT, 112},     {ENOSYS, 120},
+    {EINVAL, 87},        {EPIPE, 109},   {ENOSPC, 112},   {kQuotaErrno, 112},     {ENOSYS, 120},
     {ERANGE, 122},       {ECHILD, 128},  {ESPIPE, 132},   {ENOTEMPTY, 145},  {ENOEXEC, 193},
     {ENAMETOOLONG, 206}, {EFBIG, 223},   {EFAULT, 487},   {EOVERFLOW, 534},  {EINTR, 995},
     {ESTALE, 1006},      {EIO, 1117},    {EDEADLK, 1131}, {EMLINK, 1142},    {ESRCH, 1168},

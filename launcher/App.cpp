@@ -75,7 +75,9 @@ bool CApp::InitInstance() {
     // Character handling and system messages follow the user; numbers and the rest stay "C",
     // which also spares loading every category of the locale.
     std::setlocale(LC_CTYPE, "");
+#ifdef LC_MESSAGES // Windows' C runtime has no such category: its messages follow the user
     std::setlocale(LC_MESSAGES, "");
+#endif
     // Time and process id would let another local user predict the folder names.
     SeedRandom(cptlib::platform::SystemRandomSeed());
     // Memory, descriptors or threads that run out anywhere end the run with the reason, never

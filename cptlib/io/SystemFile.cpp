@@ -2,6 +2,7 @@
 
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/FileIo.h"
+#include "cptlib/platform/StdioFile.h"
 
 #include <cerrno>
 #include <limits>
@@ -102,7 +103,8 @@ template <class Ch> bool FileDeviceBase<Ch>::flush() {
 }
 
 template <class Ch> std::int32_t FileDeviceBase<Ch>::handle() const noexcept {
-    return current_ ? current_->handle.get() : -1;
+    return current_ ? static_cast<std::int32_t>(platform::HandleNumber(current_->handle.get()))
+                    : -1;
 }
 
 template <class Ch> std::filesystem::path FileDeviceBase<Ch>::path() const {
@@ -163,7 +165,7 @@ void CStdioFileA::Open(const std::filesystem::path& path) {
     file_.reset();
     path_ = path;
     // Binary on this system; the line ends are converted in WriteString.
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = platform::OpenStdioFile(path, "wb");
     if (file == nullptr) {
         FileException e("Could not open file", MakeWin32Error(LastWin32Error()));
         CPT_THROW(e << tag_errinfo_file_op(FileOp::Open)

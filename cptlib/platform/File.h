@@ -3,6 +3,7 @@
 // expects of a file that another process may hold, and size queries.
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/Handles.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,11 +11,11 @@
 
 namespace cptlib::platform {
 
-// Owns a POSIX file descriptor; -1 means none.
+// Owns a file handle of the system (a descriptor on POSIX); -1 means none.
 class FileDescriptor {
 public:
     FileDescriptor() = default;
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    explicit FileDescriptor(FileHandle fd) noexcept : fd_(fd) {}
     ~FileDescriptor() { reset(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -25,18 +26,18 @@ public:
         return *this;
     }
 
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    int release() noexcept {
-        const int fd = fd_;
-        fd_ = -1;
+    FileHandle get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return IsValidHandle(fd_); }
+    FileHandle release() noexcept {
+        const FileHandle fd = fd_;
+        fd_ = FileHandle(-1);
         return fd;
     }
     // Closes the current descriptor (errors ignored) and takes `fd`.
-    void reset(int fd = -1) noexcept;
+    void reset(FileHandle fd = FileHandle(-1)) noexcept;
 
 private:
-    int fd_ = -1;
+    FileHandle fd_ = FileHandle(-1);
 };
 
 enum class FileAccess : std::uint32_t { Read = 1, Write = 2, ReadWrite = 3 };

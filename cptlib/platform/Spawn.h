@@ -4,10 +4,11 @@
 // no descriptor beyond its standard streams and those asked for.
 // Plain C++ and the C library only, so that a static program can link this file alone.
 
+#include "cptlib/platform/Handles.h"
+
 #include <map>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace cptlib::platform {
@@ -57,9 +58,9 @@ struct SpawnRequest {
 
 // Starts the program; sets `pid`. Returns 0, or the error number of what failed (ENOENT for a
 // bare or empty name, the program's exec failure otherwise).
-int Spawn(const SpawnRequest& request, pid_t& pid);
+int Spawn(const SpawnRequest& request, ProcessHandle& pid);
 
 // Waits for the process to end and reaps it; its wait status, or -1 with errno set.
-int WaitForProcess(pid_t pid);
+int WaitForProcess(ProcessHandle pid);
 
 } // namespace cptlib::platform

@@ -21,9 +21,9 @@ class ChildTracker {
 public:
     virtual ~ChildTracker() = default;
     // Calls `spawn` (which sets the process id) and returns its result.
-    virtual int Start(const std::function<int(pid_t&)>& spawn) = 0;
+    virtual int Start(const std::function<int(ProcessHandle&)>& spawn) = 0;
     // The program is about to be reaped; its id may be reused soon after.
-    virtual void Ending(pid_t pid) = 0;
+    virtual void Ending(ProcessHandle pid) = 0;
 };
 
 // A pipe that already holds `text`, its write end closed, as a program's input: the program

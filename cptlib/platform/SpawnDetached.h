@@ -7,16 +7,15 @@
 
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace cptlib::platform {
 
 // The user a program runs as; only a root process can change to it.
 struct UserIdentity {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::vector<gid_t> groups;
+    UserId uid = 0;
+    GroupId gid = 0;
+    std::vector<GroupId> groups;
     // Entered when the request names no working folder, as far as it can be.
     std::string home;
     // When not empty: a file the user must be allowed to read, checked with the user's rights

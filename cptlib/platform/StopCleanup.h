@@ -29,8 +29,8 @@ public:
     // No longer removed on a stop (committed or already removed).
     void Forget(const std::filesystem::path& path);
 
-    int Start(const std::function<int(pid_t&)>& spawn) override;
-    void Ending(pid_t pid) override;
+    int Start(const std::function<int(ProcessHandle&)>& spawn) override;
+    void Ending(ProcessHandle pid) override;
 
 private:
     void OnStop(StopSignal kind);
@@ -38,7 +38,7 @@ private:
     std::string message_;
     std::mutex mutex_;
     std::set<std::filesystem::path> paths_;
-    std::set<pid_t> children_;
+    std::set<ProcessHandle> children_;
     // Last member: the watch ends before what its callback uses.
     std::unique_ptr<SignalWatch> watch_;
 };

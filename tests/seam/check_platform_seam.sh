@@ -1,6 +1,6 @@
 #!/bin/sh
-# Fails when product code outside cptlib/platform/ includes a POSIX or Linux system header, so
-# that a build for another system replaces the platform folder and nothing else.
+# Fails when product code outside cptlib/platform/ includes a POSIX, Linux or Windows system
+# header, so that a build for another system replaces the platform folder and nothing else.
 #
 # Usage: check_platform_seam.sh [ROOT]   (ROOT defaults to the project this script is part of)
 # Prints FILE:LINE: INCLUDE for every offending line; exits 1 when there is one, 0 otherwise.
@@ -35,10 +35,24 @@ system_headers="$system_headers"'|wordexp|regex|libgen|ftw|fts|mntent|pty|wait|u
 system_headers="$system_headers"'|error|paths|features|endian|byteswap|malloc|alloca|strings|ulimit'
 system_headers="$system_headers"'|sysexits|search|fmtmsg|monetary|ndbm|cpio|tar|stropts'
 pattern="^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"](($system_folders)/[^>\"]+|($system_headers)\\.h)[>\"]"
+# Win32 and the mingw C runtime's own headers; Windows spells them in any case.
+windows_headers='windows|windowsx|winbase|windef|winnt|winuser|wingdi|winerror|winreg|winnls'
+windows_headers="$windows_headers"'|winver|winioctl|winsvc|winsock|winsock2|ws2tcpip|wincrypt|winternl'
+windows_headers="$windows_headers"'|wtypes|unknwn|objbase|ole2|oleauto|combaseapi|objidl|shobjidl'
+windows_headers="$windows_headers"'|shlobj|shellapi|shlwapi|knownfolders|commctrl|commdlg|richedit'
+windows_headers="$windows_headers"'|uxtheme|dwmapi|bcrypt|ntstatus|sddl|aclapi|accctrl|userenv|psapi'
+windows_headers="$windows_headers"'|tlhelp32|dbghelp|imagehlp|versionhelpers|msi|msiquery|msidefs'
+windows_headers="$windows_headers"'|lmcons|wtsapi32|processthreadsapi|synchapi|fileapi|handleapi'
+windows_headers="$windows_headers"'|errhandlingapi|libloaderapi|memoryapi|sysinfoapi|stringapiset'
+windows_headers="$windows_headers"'|io|direct|process|conio|tchar|share|mmsystem|propvarutil'
+windows_pattern="^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]($windows_headers)\\.h[>\"]"
 
-found=$(grep -rnE --include='*.c' --include='*.cc' --include='*.cpp' --include='*.cxx' \
-    --include='*.h' --include='*.hh' --include='*.hpp' --include='*.hxx' --include='*.ipp' \
-    --include='*.inl' --include='*.tcc' "$pattern" $folders | grep -v '^cptlib/platform/')
+scan() { # scan GREP_OPTION PATTERN
+    grep -rn "$1" --include='*.c' --include='*.cc' --include='*.cpp' --include='*.cxx' \
+        --include='*.h' --include='*.hh' --include='*.hpp' --include='*.hxx' --include='*.ipp' \
+        --include='*.inl' --include='*.tcc' "$2" $folders | grep -v '^cptlib/platform/'
+}
+found=$(scan -E "$pattern"; scan -iE "$windows_pattern")
 
 if [ -n "$found" ]; then
     printf '%s\n' "$found" | sed -E 's/^([^:]+:[0-9]+):[[:space:]]*/\1: /'

@@ -26,11 +26,13 @@ clean_tree() {
     rm -rf "$1"
     put "$1" cptlib/platform/File.cpp '#include <fcntl.h>' '#include <sys/stat.h>'
     put "$1" cptlib/platform/linux/Extra.h '#include <linux/limits.h>'
+    put "$1" cptlib/platform/win32/File.cpp '#include <windows.h>' '#include <shlobj.h>'
     put "$1" tests/unit/File_test.cpp '#include <unistd.h>' '#include <sys/wait.h>'
     put "$1" bench/spawn_only.cpp '#include <spawn.h>'
     put "$1" launcher/Fine.cpp '#include "launcher/sys/Thing.h"' '#include <clocale>' \
         '#include <csignal>' '#include <string.h>' '#include <errno.h>' '#include <regex>' \
         '#include <boost/system/error_code.hpp>' '#include <xcb/xcb.h>' \
+        '#include "launcher/Windows.h"' '#include <windows_fine.h>' '#include <boost/io/ios_state.hpp>' \
         '// #include <unistd.h> is what the platform folder is for' \
         'const char* text = "#include <unistd.h>";'
     put "$1" launcher/notes.md '#include <unistd.h>'
@@ -66,6 +68,12 @@ tools/icongen/Icon.cpp|3|#include <strings.h>
 tools/sfxbuild/Run.cpp|3|#include <spawn.h>
 launcher/ExitStatus.cpp|3|#include <signal.h>
 cptlib/platforms/Near.cpp|3|#include <fcntl.h>
+launcher/Process.cpp|3|#include <windows.h>
+cptlib/io/Wide.cpp|3|#include <Windows.h>
+format/Random.cpp|3|#include <bcrypt.h>
+launcher/gui/Folder.cpp|3|#include <shlobj.h>
+common/setup/Msi.cpp|3|#include <msiquery.h>
+tools/sfxbuild/Open.cpp|3|#include <io.h>
 CASES
 
 if sh "$check" "$scratch/missing" >/dev/null 2>&1; then

@@ -2,6 +2,7 @@
 
 #include "sfxbuild/Build.h"
 
+#include "cptlib/platform/StdioFile.h"
 #include "cptlib/platform/StopCleanup.h"
 
 #include <cerrno>
@@ -49,7 +50,7 @@ PendingFile::PendingFile(std::filesystem::path target, cptlib::platform::StopCle
         int error = 0;
         if (Tracked(cleanup_, candidate, [&] {
                 const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(
-                    std::fopen(candidate.c_str(), "wbx"), &std::fclose);
+                    cptlib::platform::OpenStdioFile(candidate, "wbx"), &std::fclose);
                 error = errno;
                 return file != nullptr;
             }))

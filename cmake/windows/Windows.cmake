@@ -1,0 +1,51 @@
+# The Windows build: the portable core (cptlib without its Linux seams, the launcher-file
+# format, the setup-family code) with the Win32 seams, and its unit tests as PE programs that
+# run under Wine. Libraries come from SFX_WINDOWS_PREFIX (tools/windows/build-deps.sh).
+
+if(NOT SFX_WINDOWS_PREFIX OR NOT EXISTS ${SFX_WINDOWS_PREFIX}/stamp)
+  message(FATAL_ERROR "SFX_WINDOWS_PREFIX must name a folder made by tools/windows/build-deps.sh")
+endif()
+
+# Windows 10 on: the Boost libraries were built for the same version, which their names carry.
+add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 UNICODE _UNICODE BOOST_ALL_NO_LIB
+  BOOST_THREAD_USE_LIB LZMA_API_STATIC)
+include_directories(SYSTEM ${SFX_WINDOWS_PREFIX}/include)
+set(lib ${SFX_WINDOWS_PREFIX}/lib)
+foreach(part regex filesystem log thread atomic)
+  add_library(Boost::${part} STATIC IMPORTED)
+  set_target_properties(Boost::${part} PROPERTIES IMPORTED_LOCATION ${lib}/libboost_${part}.a)
+endforeach()
+set_property(TARGET Boost::log PROPERTY INTERFACE_LINK_LIBRARIES
+  Boost::thread Boost::filesystem Boost::atomic Boost::regex)
+set_property(TARGET Boost::filesystem PROPERTY INTERFACE_LINK_LIBRARIES bcrypt)
+add_library(sfx_lzma STATIC IMPORTED)
+set_target_properties(sfx_lzma PROPERTIES IMPORTED_LOCATION ${lib}/liblzma.a)
+add_library(sfx_nettle STATIC IMPORTED)
+set_target_properties(sfx_nettle PROPERTIES IMPORTED_LOCATION ${lib}/libnettle.a)
+add_library(sfx_gtest STATIC IMPORTED)
+set_target_properties(sfx_gtest PROPERTIES IMPORTED_LOCATION ${lib}/libgtest.a)
+add_library(sfx_gtest_main STATIC IMPORTED)
+set_target_properties(sfx_gtest_main PROPERTIES IMPORTED_LOCATION ${lib}/libgtest_main.a
+  INTERFACE_LINK_LIBRARIES sfx_gtest)
+
+# The Linux seams stay out; installer databases go through msi.dll (not yet), the archive
+# through the own 7z reader.
+file(GLOB CPTLIB_SOURCES CONFIGURE_DEPENDS
+  cptlib/*.cpp cptlib/localization/*.cpp cptlib/resources/*.cpp cptlib/io/*.cpp
+  cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp common/setup/*.cpp)
+add_library(cptlib STATIC ${CPTLIB_SOURCES})
+target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread)
+
+file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS format/*.cpp)
+list(REMOVE_ITEM FORMAT_SOURCES ${CMAKE_SOURCE_DIR}/format/ArchiveReader.cpp)
+add_library(sfxformat STATIC ${FORMAT_SOURCES})
+target_link_libraries(sfxformat PUBLIC cptlib sfx_lzma sfx_nettle)
+
+# The core's unit tests that build without the Linux seams (file names in tests/unit/).
+set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp ErrorText_test.cpp
+  ImageEnd_test.cpp MessageInbox_test.cpp MfcWorkerThread_test.cpp Placeholders_test.cpp
+  SettingsStore_test.cpp)
+
+enable_testing()
+add_subdirectory(tests/windows)
