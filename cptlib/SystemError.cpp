@@ -111,15 +111,18 @@ constexpr int kQuotaErrno = ENOSPC;
 // Every errno that file, process, thread and socket calls of the run can return has a code
 // with a text: an errno left out would reach an HRESULT as a Win32 code of another meaning.
 constexpr ErrnoRow kErrnoRows[] = {
-    {ENOENT, 2},         {ENOTDIR, 3},   {EMFILE, 4},     {ENFILE, 4},       {EACCES, 5},
-    {EPERM, 5},          {EISDIR, 5},    {EBADF, 6},      {ENOMEM, 8},       {E2BIG, 10},
-    {EXDEV, 17},         {EROFS, 19},    {EBUSY, 32},     {ETXTBSY, 32},     {ENOLCK, 33},
-    {ENOTSUP, 50},       {ENXIO, 55},    {ENODEV, 55},    {ENOTCONN, 55},    {EEXIST, 80},
-    {EINVAL, 87},        {EPIPE, 109},   {ENOSPC, 112},   {kQuotaErrno, 112},     {ENOSYS, 120},
-    {ERANGE, 122},       {ECHILD, 128},  {ESPIPE, 132},   {ENOTEMPTY, 145},  {ENOEXEC, 193},
-    {ENAMETOOLONG, 206}, {EFBIG, 223},   {EFAULT, 487},   {EOVERFLOW, 534},  {EINTR, 995},
-    {ESTALE, 1006},      {EIO, 1117},    {EDEADLK, 1131}, {EMLINK, 1142},    {ESRCH, 1168},
-    {ECANCELED, 1223},   {EAGAIN, 1450}, {ENOBUFS, 1450}, {ETIMEDOUT, 1460}, {ELOOP, 1921},
+#ifdef ESTALE
+    {ESTALE, 1006},
+#endif
+    {ENOENT, 2},         {ENOTDIR, 3},    {EMFILE, 4},       {ENFILE, 4},        {EACCES, 5},
+    {EPERM, 5},          {EISDIR, 5},     {EBADF, 6},        {ENOMEM, 8},        {E2BIG, 10},
+    {EXDEV, 17},         {EROFS, 19},     {EBUSY, 32},       {ETXTBSY, 32},      {ENOLCK, 33},
+    {ENOTSUP, 50},       {ENXIO, 55},     {ENODEV, 55},      {ENOTCONN, 55},     {EEXIST, 80},
+    {EINVAL, 87},        {EPIPE, 109},    {ENOSPC, 112},     {kQuotaErrno, 112}, {ENOSYS, 120},
+    {ERANGE, 122},       {ECHILD, 128},   {ESPIPE, 132},     {ENOTEMPTY, 145},   {ENOEXEC, 193},
+    {ENAMETOOLONG, 206}, {EFBIG, 223},    {EFAULT, 487},     {EOVERFLOW, 534},   {EINTR, 995},
+    {EIO, 1117},         {EDEADLK, 1131}, {EMLINK, 1142},    {ESRCH, 1168},      {ECANCELED, 1223},
+    {EAGAIN, 1450},      {ENOBUFS, 1450}, {ETIMEDOUT, 1460}, {ELOOP, 1921},
 };
 
 // Win32 numbers back to the errno that produced them, for codes without an English text here.

@@ -103,13 +103,13 @@ Folders ReadFolders(const std::filesystem::path& path, std::uint64_t offset) {
     std::string bytes =
         ReadFileRange(path, offset + sevenzip::kSignatureHeaderSize + signature.nextHeaderOffset,
                       signature.nextHeaderSize);
-    const std::size_t maxItems = sevenzip::MaxItemsFor(size - offset);
+    const std::uint64_t budget = sevenzip::BookkeepingBudget(size - offset);
     sfx::ArchiveIndex index;
     sevenzip::EncodedHeader encoded;
     sevenzip::ArchiveLayout layout;
     auto kind =
         sevenzip::ParseHeader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
-                              index, encoded, &layout, maxItems);
+                              index, encoded, &layout, budget);
     if (kind == sevenzip::HeaderKind::Encoded) {
         const auto& folders = encoded.layout.folders;
         if (folders.empty() || !OwnReaderDecodes(folders.front()) || folders.front().Enciphered() ||
@@ -136,7 +136,7 @@ Folders ReadFolders(const std::filesystem::path& path, std::uint64_t offset) {
         index = {};
         kind = sevenzip::ParseHeader(
             {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, index, encoded,
-            &layout, maxItems);
+            &layout, budget);
     }
     if (kind != sevenzip::HeaderKind::Plain)
         return result;
