@@ -42,8 +42,9 @@ list(REMOVE_ITEM FORMAT_SOURCES ${CMAKE_SOURCE_DIR}/format/ArchiveReader.cpp)
 add_library(sfxformat STATIC ${FORMAT_SOURCES})
 target_link_libraries(sfxformat PUBLIC cptlib sfx_lzma sfx_nettle)
 
-# The core's unit tests that build without the Linux seams (file names in tests/unit/).
-set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp ErrorText_test.cpp
+# The core's unit tests that build without the Linux seams (file names in tests/unit/);
+# ErrorText_test checks Linux errno numbers.
+set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp
   ImageEnd_test.cpp MessageInbox_test.cpp MfcWorkerThread_test.cpp Placeholders_test.cpp
   SettingsStore_test.cpp)
 
