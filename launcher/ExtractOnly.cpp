@@ -4,11 +4,10 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/File.h"
+#include "cptlib/platform/FolderEntries.h"
 #include "cptlib/platform/FolderSafety.h"
 #include "launcher/ExtractFolder.h"
 #include "launcher/StartupState.h"
-
-#include <pwd.h>
 
 namespace sfx {
 
@@ -136,13 +135,7 @@ void FinishExtractOnly(int uiLevel, const std::string& extractDir,
 namespace {
 
 std::string UserName(std::uint32_t uid) {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer, sizeof buffer, &found) == 0 &&
-        found != nullptr && found->pw_name != nullptr)
-        return found->pw_name;
-    return std::to_string(uid);
+    return cptlib::platform::UserNameOf(uid);
 }
 
 } // namespace

@@ -1,11 +1,10 @@
 #include "launcher/FileWriteQueue.h"
 
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/FolderEntries.h"
 #include "cptlib/platform/TargetFolder.h"
 
-#include <fcntl.h>
 #include <stdio.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -114,10 +113,9 @@ void FileWriteQueue::Close(OutputFile& file, bool complete) {
     Place& place = file.place;
     if (complete) {
         std::uint32_t error = cptlib::platform::FinishFile(file.file, file.mode);
-        if (error == 0 && place.folder && !place.final.empty() &&
-            ::renameat(place.folder.get(), place.created.c_str(), place.folder.get(),
-                       place.final.c_str()) != 0)
-            error = cptlib::LastWin32Error();
+        if (error == 0 && place.folder && !place.final.empty())
+            error =
+                cptlib::platform::RenameInFolder(place.folder.get(), place.created, place.final);
         if (error == 0)
             return;
         Fail(error, file.name);
@@ -125,7 +123,7 @@ void FileWriteQueue::Close(OutputFile& file, bool complete) {
     // Never left behind looking finished: a short file with its final permissions.
     file.file.reset();
     if (place.folder && !place.created.empty())
-        ::unlinkat(place.folder.get(), place.created.c_str(), 0);
+        cptlib::platform::RemoveFileInFolder(place.folder.get(), place.created);
 }
 
 void FileWriteQueue::WriterLoop() {

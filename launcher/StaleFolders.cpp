@@ -1,13 +1,12 @@
 #include "launcher/StaleFolders.h"
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/platform/FolderEntries.h"
 #include "cptlib/platform/FolderTree.h"
 #include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
 #include <ctime>
-
-#include <sys/stat.h>
 
 namespace sfx {
 
@@ -26,10 +25,7 @@ bool IsPendingFolderName(std::string_view name) {
 namespace {
 
 bool OldEnough(const std::string& path) {
-    struct stat status {};
-    // The change time: nobody can set it back.
-    return ::lstat(path.c_str(), &status) == 0 &&
-           status.st_ctime + kPendingFolderAgeSeconds < std::time(nullptr);
+    return cptlib::platform::ChangedLongerAgoThan(path, kPendingFolderAgeSeconds);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "launcher/TemporaryFolder.h"
 
 #include "common/setup/CommonSetupLogger.h"
+#include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/platform/Disk.h"
@@ -481,6 +482,14 @@ bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle
             if (error == 0 || error == cptlib::kErrorFileNotFound)
                 return true;
         }
+    }
+    // Short of descriptors, the last step goes by name and may find the folder gone already:
+    // that is the removal we wanted, not a failure.
+    if (error == cptlib::kErrorFileNotFound || error == cptlib::kErrorPathNotFound) {
+        std::error_code ec;
+        if (std::filesystem::symlink_status(cptlib::PathFromUtf8(folder), ec).type() ==
+            std::filesystem::file_type::not_found)
+            return true;
     }
     SETUP_LOG(cptlib::Severity::Error)
         << "Could not delete the folder '" << folder << "': " << cptlib::SystemErrorText(error);

@@ -172,7 +172,8 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
 Bytes ClaimedDictionary(const fs::path& dir, std::size_t size) {
     const fs::path product = dir / "zeros";
     for (int i = 0; i < 4; ++i)
-        WriteFile(product / ("zero" + std::to_string(i)), std::string(size, '\0'));
+        // Executable: the setup named in the configuration is one of them.
+        WriteExecutable(product / ("zero" + std::to_string(i)), std::string(size, '\0'));
     const fs::path packed =
         Pack7z(product, dir / "zeros.7z", "-m0=lzma2:d=1m -ms=off -mhc=off -mmt=1");
     const std::string bytes = ReadFile(packed);

@@ -52,7 +52,7 @@ protected:
         WriteExecutable(product / "x86" / "ls", ReadFile("/bin/ls"));
         WriteFile(product / "noise.bin", IncompressibleBytes(50000));
         // A decomposed name as macOS writes it.
-        WriteFile(product / "se\xCC\x81tup.sh", "#!/bin/sh\nexit 0\n");
+        WriteExecutable(product / "se\xCC\x81tup.sh", "#!/bin/sh\nexit 0\n");
         fs::create_directories(product / "empty");
         fs::create_symlink("bin/tool", product / "link");
         WriteFile(dir / "config.txt", "[main]\nProductName=Demo\nSetupFileName=se\xCC\x81tup.sh\n");

@@ -1,6 +1,7 @@
 // The password question: hidden entry, Enter and Esc, and the refusal of an entry the
 // extraction could not take whole.
 
+#include "cptlib/ui/MessageBox.h"
 #include "launcher/gui/EnterPasswordDlg.h"
 #include "support/QtWindows.h"
 
@@ -22,6 +23,8 @@ protected:
 };
 
 TEST_F(EnterPasswordDlgTest, EnterAcceptsTheHiddenEntry) {
+    // Without a product name (an earlier test of the process may have set one).
+    cptlib::SetAppName("");
     CEnterPasswordDlg dialog;
     testsupport::WhenModal([](QWidget* modal) {
         auto* password = static_cast<CEnterPasswordDlg*>(modal);
