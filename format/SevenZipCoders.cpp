@@ -88,15 +88,8 @@ protected:
         stream_.next_out = out;
         stream_.avail_out = size;
         while (stream_.avail_out > 0) {
-            if (stream_.avail_in == 0 && !inputEnded_) {
-                std::size_t read = 0;
-                if (ArchiveStatus status = input_->Read(buffer_.get(), kInputBufferSize, read);
-                    !status.Ok())
-                    return status;
-                inputEnded_ = read == 0;
-                stream_.next_in = buffer_.get();
-                stream_.avail_in = read;
-            }
+            if (ArchiveStatus status = Refill(); !status.Ok())
+                return status;
             const lzma_ret result = lzma_code(&stream_, inputEnded_ ? LZMA_FINISH : LZMA_RUN);
             if (result == LZMA_STREAM_END) {
                 finished_ = true;
@@ -114,20 +107,27 @@ protected:
     }
 
 private:
+    // More input once liblzma has taken all it had.
+    ArchiveStatus Refill() {
+        if (stream_.avail_in != 0 || inputEnded_)
+            return {};
+        std::size_t read = 0;
+        if (ArchiveStatus status = input_->Read(buffer_.get(), kInputBufferSize, read);
+            !status.Ok())
+            return status;
+        inputEnded_ = read == 0;
+        stream_.next_in = buffer_.get();
+        stream_.avail_in = read;
+        return {};
+    }
+
     // All the claimed bytes are out: the stream must end here, not hold more than the header
     // says.
     ArchiveStatus CheckEnd() {
         std::uint8_t extra = 0;
         for (;;) {
-            if (stream_.avail_in == 0 && !inputEnded_) {
-                std::size_t read = 0;
-                if (ArchiveStatus status = input_->Read(buffer_.get(), kInputBufferSize, read);
-                    !status.Ok())
-                    return status;
-                inputEnded_ = read == 0;
-                stream_.next_in = buffer_.get();
-                stream_.avail_in = read;
-            }
+            if (ArchiveStatus status = Refill(); !status.Ok())
+                return status;
             stream_.next_out = &extra;
             stream_.avail_out = 1;
             const lzma_ret result = lzma_code(&stream_, inputEnded_ ? LZMA_FINISH : LZMA_RUN);
