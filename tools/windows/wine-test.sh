@@ -18,5 +18,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
 fi
 wineserver -p
+# The first program starts Wine's own services, which keep the standard handles they inherit:
+# started here with none, so that ctest does not wait on them for the end of a test's output.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --test-dir "$build" --output-on-failure "$@"
