@@ -87,6 +87,9 @@ if command -v msibuild >/dev/null; then
         -q "$insert ('ZQ_SetupVersion', '2')" -q "$insert ('ZQ_BRINDLE_PHASH', 'h')" >/dev/null
 fi
 printf 'MZ##DATA##a=1##ENDDATA##' > "$out/fuzz_installer_database/block"
+# A database reader's reply: the version row, the list of names, two property rows.
+printf 'Q\0\0\0\0F\17\0\0\0ZQ_SetupVersionQ\0\0\0\0F\11\0\0\0ZQ_A;ZQ_BQ\0\0\0\0F\4\0\0\0ZQ_AF\1\0\0\0xZ\0\0\0\0' \
+    > "$out/fuzz_installer_database/reply"
 
 # The header behind each archive's signature header: the next-header offset and size are the
 # 64-bit numbers at 12 and 20, counted from byte 32.

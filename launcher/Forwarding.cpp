@@ -4,7 +4,7 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/Utf.h"
 #include "cptlib/io/SystemFile.h"
-#include "cptlib/msi/MsiDatabase.h"
+#include "cptlib/msi/IsolatedQuery.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/OwnImage.h"
 #include "cptlib/resources/ResourceUtils.h"
@@ -176,30 +176,22 @@ HRESULT ReadFromDataBlock(const ValueSource& source, ForwardedValues& values) {
     return ParseDataBlock(values, payload) ? cptlib::kHrOk : cptlib::HRESULT_INVALID_DATA;
 }
 
-// The first column of the first row of a query, if there is a row.
-std::optional<std::string> FirstValue(const cptlib::msi::Database& database, std::string_view sql) {
-    cptlib::msi::View view;
-    view.Open(database, sql);
-    view.Execute();
-    cptlib::msi::Record record;
-    if (!view.Fetch(record))
-        return std::nullopt;
-    return record.GetString(1);
-}
-
 HRESULT ReadFromDatabase(const std::filesystem::path& path, ForwardedValues& values) {
-    cptlib::msi::Database database;
-    database.Open(path, cptlib::msi::kPersistReadOnly);
+    namespace msi = cptlib::msi;
+    const std::vector<msi::IsolatedQuery> queries = {
+        {"SELECT `Property` FROM `Property` WHERE `Property`='ZQ_SetupVersion'", 1, true},
+        {"SELECT `Value` FROM `Property` WHERE `Property`='ZQ_InstIdProperties'", 1, false},
+        {"SELECT `Property`, `Value` FROM `Property`", 2, false},
+    };
+    const std::vector<msi::Rows> results = msi::QueryDatabaseIsolated(path, queries);
     std::set<std::string> names;
-    if (FirstValue(database,
-                   "SELECT `Property` FROM `Property` WHERE `Property`='ZQ_SetupVersion'")) {
-        if (const auto list = FirstValue(
-                database,
-                "SELECT `Value` FROM `Property` WHERE `Property`='ZQ_InstIdProperties'")) {
+    if (!results.empty() && !results[0].empty()) {
+        if (results.size() > 1 && !results[1].empty()) {
+            const std::string& list = results[1].front().front();
             std::size_t begin = 0;
             for (;;) {
-                const std::size_t end = list->find(';', begin);
-                names.insert(list->substr(begin, end - begin));
+                const std::size_t end = list.find(';', begin);
+                names.insert(list.substr(begin, end - begin));
                 if (end == std::string::npos)
                     break;
                 begin = end + 1;
@@ -212,15 +204,10 @@ HRESULT ReadFromDatabase(const std::filesystem::path& path, ForwardedValues& val
         return cptlib::HRESULT_NO_MORE_ITEMS;
     for (const std::string& name : names)
         values.insert_or_assign(SanitizeUtf8(name), std::string());
-    cptlib::msi::View view;
-    view.Open(database, "SELECT `Property`, `Value` FROM `Property`");
-    view.Execute();
-    cptlib::msi::Record record;
-    while (view.Fetch(record)) {
-        const std::string property = record.GetString(1);
-        if (names.contains(property))
-            values.insert_or_assign(SanitizeUtf8(property), SanitizeUtf8(record.GetString(2)));
-    }
+    if (results.size() > 2)
+        for (const msi::Row& row : results[2])
+            if (names.contains(row[0]))
+                values.insert_or_assign(SanitizeUtf8(row[0]), SanitizeUtf8(row[1]));
     return cptlib::kHrOk;
 }
 
