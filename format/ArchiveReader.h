@@ -24,6 +24,9 @@ constexpr cptlib::HRESULT HRESULT_WRONG_PASSWORD = static_cast<cptlib::HRESULT>(
 // The headers themselves are enciphered; nothing can be listed without a password
 // (kErrorFileEncrypted).
 constexpr cptlib::HRESULT HRESULT_HEADERS_ENCRYPTED = static_cast<cptlib::HRESULT>(0x80071772);
+// A link that leads out of the extract folder, or an item to be made through such a link:
+// refused by design (kErrorCantResolveFilename).
+constexpr cptlib::HRESULT HRESULT_LINK_REFUSED = static_cast<cptlib::HRESULT>(0x80070781);
 
 // The outcome of a reading step. A failure carries either a code (data error, CRC error,
 // unsupported method, or a system error reading the file) or, with code 0, the library's text.

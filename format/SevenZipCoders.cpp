@@ -2,6 +2,7 @@
 
 #include "cptlib/platform/FileIo.h"
 #include "format/ReadTap.h"
+#include "format/SevenZipMethods.h"
 
 #include <lzma.h>
 
@@ -478,7 +479,13 @@ ArchiveStatus MakeLzmaStream(const CoderInfo& coder, std::uint64_t coderSize,
     lzmaOptions->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
         lzmaOptions->dict_size, std::max<std::uint64_t>(coderSize, LZMA_DICT_SIZE_MIN)));
     if (lzmaOptions->dict_size > kMaxDictionarySize)
-        return {kHrNotImpl, {}};
+        return {kHrNotImpl, "The archive's " + MethodName(coder.method) +
+                                " compression asks for a dictionary of " +
+                                std::to_string(lzmaOptions->dict_size >> 20) +
+                                " MiB for its data; more than " +
+                                std::to_string(kMaxDictionarySize >> 20) +
+                                " MiB is not supported, as extracting would need that much "
+                                "memory."};
     if (!lzma2) {
         // A known size ends the stream, so that a filter behind it gives out its last bytes.
         lzma.id = LZMA_FILTER_LZMA1EXT;

@@ -2,6 +2,7 @@
 
 #include "format/Bcj2.h"
 #include "format/SevenZipCoders.h"
+#include "format/SevenZipMethods.h"
 
 #include <algorithm>
 
@@ -34,7 +35,10 @@ public:
         const CoderInfo& coder = folder_.coders[index];
         const std::uint64_t size = folder_.unpackSizes[out];
         if (coder.outStreams != 1)
-            return {kHrNotImpl, {}};
+            return {kHrNotImpl, "The archive's " + MethodName(coder.method) + " coder has " +
+                                    std::to_string(coder.outStreams) +
+                                    " outputs; coders with more than one output are not "
+                                    "supported, as no method in use has them."};
         std::unique_ptr<ByteStream> input;
         switch (coder.method) {
         case kMethodCopy:

@@ -41,7 +41,8 @@ std::string JoinParts(const std::vector<std::string>& parts) {
 }
 
 bool IsCorruption(HRESULT code) {
-    return code == cptlib::HRESULT_INVALID_DATA || code == HRESULT_CRC_ERROR;
+    return code == cptlib::HRESULT_INVALID_DATA || code == HRESULT_CRC_ERROR ||
+           code == HRESULT_LINK_REFUSED;
 }
 
 // Where the archive starts: behind the end marker of a launcher file, else at the start.
@@ -251,7 +252,7 @@ CExtractThread::Result
 CExtractThread::Items::ExtractSymlink(const ArchiveItem& item,
                                       const std::vector<std::string>& parts) {
     if (!LinkStaysInside(parts, item.linkTarget))
-        return {cptlib::HRESULT_INVALID_DATA, {}};
+        return {HRESULT_LINK_REFUSED, {}};
     std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget);
     if (error == cptlib::kErrorFileExists) {
         bool skip = false;
@@ -271,7 +272,7 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
                                        const std::vector<std::string>& parts) {
     std::vector<std::string> source;
     if (!SplitItemName(item.linkTarget, source))
-        return {cptlib::HRESULT_INVALID_DATA, {}};
+        return {HRESULT_LINK_REFUSED, {}};
     // A copy, where the file system has no hard links, needs the source's data on disk.
     if (writer_.Drain() != 0)
         return WriteFailure();
@@ -284,7 +285,7 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
     }
     if (error != 0) {
         if (error == cptlib::platform::kErrorStoppedOnSymlink && UnderExtractedLink(source))
-            return {cptlib::HRESULT_INVALID_DATA, {}};
+            return {HRESULT_LINK_REFUSED, {}};
         return CreationFailure(error, parts);
     }
     otherBytes_ += item.size;
@@ -308,7 +309,7 @@ CExtractThread::Items::CreationFailure(std::uint32_t error,
     if (error == cptlib::platform::kErrorStoppedOnSymlink) {
         // Through a link of the archive's own making: the archive tries to write elsewhere.
         if (UnderExtractedLink(parts))
-            return {cptlib::HRESULT_INVALID_DATA, {}};
+            return {HRESULT_LINK_REFUSED, {}};
         return {cptlib::kHrFail, "Cannot create \"" + path + "\": a symbolic link is in the way."};
     }
     return {cptlib::kHrFail, "Cannot create \"" + path + "\": " + cptlib::SystemErrorText(error)};

@@ -36,7 +36,9 @@ std::string ExtractionFailureText(const ExtractionError& error,
     switch (error.kind) {
     case ExtractionErrorKind::CorruptArchive:
         // The item that is damaged or refused, where one is known.
-        return strings.GetText("SfxErrorBadArchive") +
+        return strings.GetText(error.code == static_cast<std::uint32_t>(HRESULT_LINK_REFUSED)
+                                   ? "SfxErrorLinkRefused"
+                                   : "SfxErrorBadArchive") +
                (error.path.empty() ? std::string() : "\n\n" + cptlib::DisplayName(error.path));
     case ExtractionErrorKind::SystemError: {
         // Not a damaged download: the user can put these right.

@@ -587,6 +587,9 @@ TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
     other.code = 0x2A;
     ExtractionError corruptItem = corrupt;
     corruptItem.path = "sub/data.txt";
+    ExtractionError refusedLink = corruptItem;
+    refusedLink.code = 0x80070781;
+    refusedLink.path = "sub/up";
     // Not a damaged download: neither text tells the user to download again.
     ExtractionError wrongPassword = system;
     wrongPassword.code = 0x80070056;
@@ -597,6 +600,7 @@ TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
         {listEnciphered, extract + "\n\n" + T("SfxErrorHeadersEncrypted")},
         {corrupt, T("SfxErrorBadArchive")},
         {corruptItem, T("SfxErrorBadArchive") + "\n\nsub/data.txt"},
+        {refusedLink, T("SfxErrorLinkRefused") + "\n\nsub/up"},
         {system, extract + "\n\nAccess is denied. (5)\n\n/tmp/vrnx/a.txt"},
         {systemHresult, extract + "\n\n" + cptlib::SystemErrorText(0x80004005)},
         {library, extract + "\n\nTruncated 7-Zip file body (0x00000054)"},
