@@ -64,6 +64,16 @@ for options in "-m0=copy" "-m0=lzma" "-m0=lzma2" "-m0=BCJ -m1=lzma2" "-m0=BCJ -m
     # shellcheck disable=SC2086 # the options are words
     (cd "$coders/product" && 7zz a -bd -bso0 -bsp0 -snl $options "$coders/c$n.7z" . >/dev/null)
 done
+# Folders of a MiB and more decode ahead on threads of their own; zeros pack to a few bytes.
+mkdir -p "$coders/big"
+for i in 1 2 3; do head -c 1500000 /dev/zero > "$coders/big/zero$i"; done
+cp "$product/data/a.txt" "$coders/big/"
+n=0
+for options in "-m0=lzma2 -ms=off" "-m0=lzma -ms=off -pseed" "-m0=BCJ -m1=lzma2 -ms=off -mhe=on -pseed"; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086 # the options are words
+    (cd "$coders/big" && 7zz a -bd -bso0 -bsp0 $options "$coders/b$n.7z" . >/dev/null)
+done
 python3 - "$coders" "$out/fuzz_archive_coders" <<'EOF'
 import glob, os, struct, sys
 coders, out = sys.argv[1:3]
