@@ -6,6 +6,7 @@
 
 #include "support/Archive.h"
 #include "support/Files.h"
+#include "support/HostileArchive.h"
 #include "support/LauncherFile.h"
 #include "support/Process.h"
 #include "support/PseudoTerminal.h"
@@ -266,6 +267,87 @@ TEST_F(PasswordRun, RefusedOrWrongPasswordsLeaveNothingBehind) {
         EXPECT_EQ(output.find("SECRET"), std::string::npos) << output;
         EXPECT_FALSE(SetupRan());
         EXPECT_TRUE(fs::is_empty(tmp)) << c.what;
+    }
+}
+
+// Four stored folders of 16 bytes, each enciphered at 2^24 rounds with a salt of its own, so
+// that no key serves two: some seconds of key derivation on every decoder.
+std::string SlowKeyFolders() {
+    using hostile::Bytes;
+    using hostile::PutNumber;
+    constexpr std::size_t kCount = 4;
+    Bytes header = {0x01, 0x04, 0x06, 0x00};
+    PutNumber(header, kCount);
+    header.push_back(0x09);
+    header.resize(header.size() + kCount, 0x10);
+    header.insert(header.end(), {0x00, 0x07, 0x0B});
+    PutNumber(header, kCount);
+    header.push_back(0x00);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        // 7zAES: rounds 24, salt and IV present, a salt of one byte, an IV of 16.
+        header.insert(header.end(), {0x01, 0x24, 0x06, 0xF1, 0x07, 0x01, 19, 0xC0 | 24, 0x0F,
+                                     static_cast<std::uint8_t>(i)});
+        header.resize(header.size() + 16, 0x42);
+    }
+    header.push_back(0x0C);
+    header.resize(header.size() + kCount, 0x10);
+    header.insert(header.end(), {0x00, 0x00});
+    Bytes names = {0x00};
+    for (std::size_t i = 0; i < kCount; ++i)
+        names.insert(names.end(), {static_cast<std::uint8_t>('a' + i), 0, 0, 0});
+    header.push_back(0x05);
+    PutNumber(header, kCount);
+    header.push_back(0x11);
+    PutNumber(header, names.size());
+    header.insert(header.end(), names.begin(), names.end());
+    header.insert(header.end(), {0x00, 0x00});
+    const Bytes archive = hostile::Assemble(Bytes(16 * kCount, 0x33), header);
+    return std::string(archive.begin(), archive.end());
+}
+
+// A cancel while the keys are derived ends the run as cancelled at once, not when the rounds
+// are done, and leaves nothing behind: Ctrl+C's question answered yes, a second SIGINT at the
+// question, or a SIGTERM without one.
+TEST_F(PasswordRun, ACancelDuringKeyDerivationEndsWithinTwoSeconds) {
+    WriteFile(dir / "slow.7z", SlowKeyFolders());
+    const fs::path launcher = Launcher(dir / "slow.7z", "slow-setup");
+    const fs::path out = dir / "out";
+    struct Case {
+        const char* name;
+        int signal;
+        std::string typed; // at the question; empty: `second` is sent there instead
+        int second;        // 0: no question is expected
+    };
+    const Case cases[] = {
+        {"SIGINT, then yes", SIGINT, "1\n", 0},
+        {"SIGINT twice", SIGINT, "", SIGINT},
+        {"SIGTERM", SIGTERM, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out);
+        PseudoTerminal terminal;
+        terminal.Start({launcher.string(), "/x", out.string()}, Environment(), dir.path().string());
+        ASSERT_TRUE(terminal.WaitFor(kPrompt, 30s)) << terminal.Output();
+        ExpectEchoOffSoon(terminal);
+        terminal.Type(kPassword + "\n");
+        std::this_thread::sleep_for(300ms);
+        terminal.Signal(c.signal);
+        const auto signalled = std::chrono::steady_clock::now();
+        if (!c.typed.empty() || c.second != 0) {
+            ASSERT_TRUE(terminal.WaitFor("Answer (y/n)", 2s)) << terminal.Output();
+            if (!c.typed.empty())
+                terminal.Type(c.typed);
+            else
+                terminal.Signal(c.second);
+        }
+        const int status = terminal.WaitForExit(30s);
+        const auto took = std::chrono::steady_clock::now() - signalled;
+        EXPECT_EQ(status, 130) << terminal.Output() << Log();
+        EXPECT_LT(took, 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                            << " ms";
+        EXPECT_TRUE(fs::is_empty(tmp));
+        EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out));
     }
 }
 
