@@ -2,17 +2,11 @@
 
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
+#include "cptlib/platform/IsolatedCall.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace cptlib::msi {
 
@@ -89,25 +83,6 @@ std::string RunQueries(const std::filesystem::path& path,
     return reply;
 }
 
-[[noreturn]] void ServeChild(int out, const std::filesystem::path& path,
-                             const std::vector<IsolatedQuery>& queries) {
-    // A crash ends the reader by its signal: the parent's crash handlers serve the parent.
-    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-        std::signal(signal, SIG_DFL);
-    const std::string reply = RunQueries(path, queries);
-    std::size_t written = 0;
-    while (written < reply.size()) {
-        const ssize_t n = ::write(out, reply.data() + written, reply.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ::_exit(3);
-        written += static_cast<std::size_t>(n);
-    }
-    // No exit handlers: they belong to the parent's state.
-    ::_exit(0);
-}
-
 } // namespace
 
 void DecodeQueryReply(std::string_view reply, const std::vector<IsolatedQuery>& queries,
@@ -171,66 +146,26 @@ std::vector<Rows> QueryDatabaseIsolated(const std::filesystem::path& path,
     for (const IsolatedQuery& query : queries)
         if (query.fieldCount == 0)
             CPT_THROW(Exception(kErrorInvalidParameter, "A query without fields"));
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+    using End = platform::IsolatedResult::End;
+    const platform::IsolatedResult run = platform::RunIsolated(
+        [&] { return RunQueries(path, queries); },
+        std::chrono::duration_cast<std::chrono::milliseconds>(kReaderTimeLimit),
+        kMaxQueryReply + 4096);
+    switch (run.end) {
+    case End::Finished:
+        break;
+    case End::NotStarted:
         CPT_THROW(Exception(kErrorNotEnoughMemory, "Failed to start the database reader"));
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        CPT_THROW(Exception(kErrorNotEnoughMemory, "Failed to start the database reader"));
-    }
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        ServeChild(pipeEnds[1], path, queries);
-    }
-    ::close(pipeEnds[1]);
-
-    std::string reply;
-    bool tooLarge = false;
-    bool timedOut = false;
-    const auto deadline = std::chrono::steady_clock::now() + kReaderTimeLimit;
-    char buffer[65536];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd poller{pipeEnds[0], POLLIN, 0};
-        const int ready = ::poll(&poller, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            timedOut = ready == 0;
-            break;
-        }
-        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (reply.size() + static_cast<std::size_t>(n) > kMaxQueryReply + 4096) {
-            tooLarge = true;
-            break;
-        }
-        reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(pipeEnds[0]);
-    if (timedOut || tooLarge)
-        ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut)
+    case End::TimedOut:
         ThrowBroken("the reader did not answer in time");
-    if (tooLarge)
+    case End::TooLarge:
         ThrowBroken("the reply is too large");
-    if (WIFSIGNALED(status))
-        ThrowBroken("the reader crashed (signal " + std::to_string(WTERMSIG(status)) + ")");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        ThrowBroken("the reader crashed (status " + std::to_string(WEXITSTATUS(status)) + ")");
+    case End::Crashed:
+        ThrowBroken("the reader crashed (signal " + std::to_string(run.detail) + ")");
+    case End::Failed:
+        ThrowBroken("the reader crashed (status " + std::to_string(run.detail) + ")");
+    }
+    const std::string& reply = run.output;
     std::vector<Rows> results;
     DecodeQueryReply(reply, queries, results);
     return results;
