@@ -130,7 +130,7 @@ class PidsGroup {
 public:
     explicit PidsGroup(int limit) {
         const std::string name = "sfx-limits-" + std::to_string(::getpid());
-        for (const fs::path root : {fs::path("/sys/fs/cgroup/pids"), fs::path("/sys/fs/cgroup")}) {
+        for (const fs::path& root : {fs::path("/sys/fs/cgroup/pids"), fs::path("/sys/fs/cgroup")}) {
             if (!fs::exists(root / "cgroup.procs"))
                 continue;
             if (root == "/sys/fs/cgroup" &&
@@ -157,32 +157,36 @@ private:
     fs::path path_;
 };
 
-// Few tasks allowed. At 4 the launcher's own threads take them all, so the files are written
-// without a writer thread and the run succeeds; the setup checks its files without starting a
-// process. At 1 nothing can start beside the launcher: the run ends with the reason, not killed.
+// Few tasks allowed. At 4 the launcher's threads and decoders take them all, so the files are
+// written without a writer thread and the run succeeds; the setup checks its files without starting
+// a process. At 1 nothing can start beside the launcher: the run ends with the reason, not killed.
 TEST_F(ResourceLimits, APidsLimitEndsDecided) {
     WriteExecutable(product / "setup.sh", "#!/bin/sh\n"
-                                          "[ -s readme.txt ] && [ -s data.bin ] || exit 9\n"
+                                          "[ -s readme.txt ] && [ -s data3.bin ] || exit 9\n"
                                           "echo ran > \"$SETUP_RECORD\"\n");
-    WriteFile(product / "data.bin", IncompressibleBytes(3 << 20));
-    Launcher();
+    // Blocks of their own, so that several decoders start and take the tasks first.
+    for (int i = 0; i < 4; ++i)
+        WriteFile(product / ("data" + std::to_string(i) + ".bin"), IncompressibleBytes(3 << 20));
+    Launcher(Pack7z(product, dir / "blocks.7z", "-m0=lzma2 -mx1 -ms=off -mmt=2"));
     struct Case {
         int limit;
         int status;
         const char* message; // in the log; none expected when empty
     };
-    for (const Case c : {Case{4, 0, ""}, Case{1, kFailed, "could not be started"}}) {
+    for (const Case c : {Case{4, 0, ""}, Case{1, kFailed, "Insufficient system resources"}}) {
         SCOPED_TRACE("pids " + std::to_string(c.limit));
         const PidsGroup group(c.limit);
         if (group.Path().empty())
             GTEST_SKIP() << "no pids cgroup can be made here";
         const ProcessResult r =
             Shell("echo $$ > " + ShellQuote((group.Path() / "cgroup.procs").string()) +
-                  " && exec \"$L\" /q");
+                      " && exec \"$L\" /q",
+                  {{"SFX_DECODERS", "4"}});
         EXPECT_EQ(r.status, c.status) << r.err << Log();
         EXPECT_EQ(SetupRan(), c.status == 0) << Log();
-        if (*c.message != '\0')
+        if (*c.message != '\0') {
             EXPECT_NE(Log().find(c.message), std::string::npos) << Log();
+        }
         EXPECT_TRUE(NothingLeft());
     }
 }
