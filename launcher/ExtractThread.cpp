@@ -2,6 +2,7 @@
 
 #include "cptlib/Log.h"
 #include "cptlib/platform/Disk.h"
+#include "cptlib/platform/FolderEntries.h"
 #include "cptlib/platform/MappedFileView.h"
 #include "cptlib/platform/TargetFolder.h"
 #include "cptlib/platform/XdgFolders.h"
@@ -12,6 +13,7 @@
 #include "launcher/TemporaryFolder.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <new>
 #include <optional>
@@ -39,6 +41,22 @@ std::string JoinParts(const std::vector<std::string>& parts, std::size_t count) 
 std::string JoinParts(const std::vector<std::string>& parts) {
     return JoinParts(parts, parts.size());
 }
+
+// The temporary name of an entry that replaces an existing one once complete.
+std::string PartName() {
+    return "." + MakeRandomFolderName() + ".part";
+}
+
+bool IsPartName(const std::string& name) {
+    if (name.size() != 17 || name.compare(0, 4, ".vrn") != 0 ||
+        name.compare(name.size() - 5, 5, ".part") != 0)
+        return false;
+    return std::all_of(name.begin() + 4, name.end() - 5,
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// Old enough that a live run has long since marked its temporary file as being written.
+constexpr std::int64_t kAbandonedPartAge = 2;
 
 bool IsCorruption(HRESULT code) {
     return code == cptlib::HRESULT_INVALID_DATA || code == HRESULT_CRC_ERROR ||
@@ -85,6 +103,13 @@ private:
     // for a file that replaces it once complete.
     Result MakeRoom(const ArchiveItem& item, const std::vector<std::string>& parts, bool& skip,
                     bool remove = true);
+    // Removes what a killed run left beside `parts` while it replaced an entry.
+    void RemoveAbandonedParts(const std::vector<std::string>& parts);
+    // Makes the item with `make` under a temporary name beside `parts` and renames it over
+    // the existing entry; 0 or the failure's Win32 code, with nothing temporary left.
+    std::uint32_t
+    ReplaceByRename(const std::vector<std::string>& parts,
+                    const std::function<std::uint32_t(const std::vector<std::string>&)>& make);
     Result CreationFailure(std::uint32_t error, const std::vector<std::string>& parts) const;
     Result WriteFailure();
     bool UnderExtractedLink(const std::vector<std::string>& parts) const;
@@ -97,8 +122,9 @@ private:
     IArchiveReader& reader_;
     TargetFolder target_;
     FileWriteQueue writer_;
-    std::uint64_t otherBytes_ = 0; // link targets and skipped files count as done
-    std::set<std::string> links_;  // links made in this run
+    std::uint64_t otherBytes_ = 0;     // link targets and skipped files count as done
+    std::set<std::string> links_;      // links made in this run
+    std::set<std::string> partsSwept_; // folders cleared of abandoned temporary files
     std::vector<std::pair<std::vector<std::string>, std::uint32_t>> folderModes_;
     // Archived modes lose the set-id and sticky bits and what the umask takes away.
     std::uint32_t modeMask_;
@@ -173,6 +199,7 @@ CExtractThread::Result CExtractThread::Items::MakeRoom(const ArchiveItem& item,
         return {};
     if (existing == TargetEntry::Folder)
         return CreationFailure(cptlib::kErrorAlreadyExists, parts);
+    RemoveAbandonedParts(parts);
     HRESULT hr = cptlib::kHrOk;
     const bool replace =
         owner_.AskOverwrite(JoinPath(owner_.job_.extractFolder, JoinParts(parts)), hr);
@@ -206,9 +233,11 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
         // Written beside the existing entry, which it replaces once complete and checked: a
         // damaged item, a cancel or a failure leaves the user's file as it was.
         for (int attempt = 0; attempt < 100 && error == cptlib::kErrorFileExists; ++attempt) {
-            created.back() = "." + MakeRandomFolderName() + ".part";
+            created.back() = PartName();
             error = target_.CreateFile(created, mode, file);
         }
+        if (error == 0)
+            cptlib::platform::MarkBeingWritten(file.get());
         place.final = parts.back();
     }
     if (error != 0)
@@ -253,12 +282,15 @@ CExtractThread::Items::ExtractSymlink(const ArchiveItem& item,
                                       const std::vector<std::string>& parts) {
     if (!LinkStaysInside(parts, item.linkTarget))
         return {HRESULT_LINK_REFUSED, {}};
-    std::uint32_t error = target_.MakeSymlink(parts, item.linkTarget);
+    const auto make = [&](const std::vector<std::string>& name) {
+        return target_.MakeSymlink(name, item.linkTarget);
+    };
+    std::uint32_t error = make(parts);
     if (error == cptlib::kErrorFileExists) {
         bool skip = false;
-        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        if (Result room = MakeRoom(item, parts, skip, false); !room.Ok() || skip)
             return room;
-        error = target_.MakeSymlink(parts, item.linkTarget);
+        error = ReplaceByRename(parts, make);
     }
     if (error != 0)
         return CreationFailure(error, parts);
@@ -276,12 +308,15 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
     // A copy, where the file system has no hard links, needs the source's data on disk.
     if (writer_.Drain() != 0)
         return WriteFailure();
-    std::uint32_t error = target_.MakeHardLink(parts, source);
+    const auto make = [&](const std::vector<std::string>& name) {
+        return target_.MakeHardLink(name, source);
+    };
+    std::uint32_t error = make(parts);
     if (error == cptlib::kErrorFileExists) {
         bool skip = false;
-        if (Result room = MakeRoom(item, parts, skip); !room.Ok() || skip)
+        if (Result room = MakeRoom(item, parts, skip, false); !room.Ok() || skip)
             return room;
-        error = target_.MakeHardLink(parts, source);
+        error = ReplaceByRename(parts, make);
     }
     if (error != 0) {
         if (error == cptlib::platform::kErrorStoppedOnSymlink && UnderExtractedLink(source))
@@ -290,6 +325,42 @@ CExtractThread::Items::ExtractHardLink(const ArchiveItem& item,
     }
     otherBytes_ += item.size;
     return {};
+}
+
+void CExtractThread::Items::RemoveAbandonedParts(const std::vector<std::string>& parts) {
+    // A run killed while it replaced an entry left its temporary file beside it; once per
+    // folder where this run replaces something.
+    const std::string folderName = JoinParts(parts, parts.size() - 1);
+    if (!partsSwept_.insert(folderName).second)
+        return;
+    cptlib::platform::FileDescriptor folder;
+    if (target_.OpenParentFolder(parts, folder) == 0)
+        cptlib::platform::RemoveAbandonedFiles(folder.get(), IsPartName, kAbandonedPartAge);
+}
+
+std::uint32_t CExtractThread::Items::ReplaceByRename(
+    const std::vector<std::string>& parts,
+    const std::function<std::uint32_t(const std::vector<std::string>&)>& make) {
+    // Made beside the existing entry and renamed over it, so that the name never lacks an
+    // entry: a failure or a stop before the rename keeps the old one.
+    std::vector<std::string> created = parts;
+    std::uint32_t error = cptlib::kErrorFileExists;
+    for (int attempt = 0; attempt < 100 && error == cptlib::kErrorFileExists; ++attempt) {
+        created.back() = PartName();
+        error = make(created);
+    }
+    if (error != 0)
+        return error;
+    cptlib::platform::FileDescriptor folder;
+    error = target_.OpenParentFolder(parts, folder);
+    if (error == 0)
+        error = cptlib::platform::RenameInFolder(folder.get(), created.back(), parts.back());
+    // Also after a rename between two links of one file, which leaves both names.
+    if (folder)
+        cptlib::platform::RemoveFileInFolder(folder.get(), created.back());
+    else
+        target_.Remove(created);
+    return error;
 }
 
 bool CExtractThread::Items::UnderExtractedLink(const std::vector<std::string>& parts) const {

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <system_error>
 
 namespace sfx {
 
@@ -41,8 +42,15 @@ void FileWriteQueue::Begin(cptlib::platform::FileDescriptor file, std::string na
                            std::optional<std::uint32_t> mode, Place place) {
     if (current_)
         End();
-    if (!writer_.joinable())
-        writer_ = std::thread([this] { WriterLoop(); });
+    if (!writer_.joinable() && !inline_) {
+        // Writing overlaps decoding only as an optimisation: without a thread to spare (a pids
+        // or thread limit) the files are written on this thread instead of failing the run.
+        try {
+            writer_ = std::thread([this] { WriterLoop(); });
+        } catch (const std::system_error&) {
+            inline_ = true;
+        }
+    }
     current_ = std::make_shared<OutputFile>(
         OutputFile{std::move(file), std::move(name), mode, std::move(place)});
     buffer_ = TakeBuffer();
@@ -81,6 +89,12 @@ void FileWriteQueue::Abandon() {
 }
 
 void FileWriteQueue::Submit(bool last, bool abandoned) {
+    if (inline_) {
+        Job job{current_, std::move(buffer_), last, abandoned};
+        buffer_ = {};
+        Write(job);
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(Job{current_, std::move(buffer_), last, abandoned});
@@ -138,26 +152,30 @@ void FileWriteQueue::WriterLoop() {
             queue_.pop_front();
             busy_ = true;
         }
-        OutputFile& file = *job.file;
-        // After a failure the rest is dropped; the files are still closed.
-        if (Error() == 0 && !job.abandoned && !job.data.empty()) {
-            if (const std::uint32_t error =
-                    cptlib::platform::WriteFully(file.file, job.data.data(), job.data.size()))
-                Fail(error, file.name);
-            else
-                written_.fetch_add(job.data.size());
-        }
-        if (job.last && file.file)
-            Close(file, Error() == 0 && !job.abandoned);
-        job.data.clear();
-        job.file.reset();
-        {
-            std::lock_guard lock(mutex_);
-            free_.push_back(std::move(job.data));
-            busy_ = false;
-        }
-        changed_.notify_all();
+        Write(job);
     }
+}
+
+void FileWriteQueue::Write(Job& job) {
+    OutputFile& file = *job.file;
+    // After a failure the rest is dropped; the files are still closed.
+    if (Error() == 0 && !job.abandoned && !job.data.empty()) {
+        if (const std::uint32_t error =
+                cptlib::platform::WriteFully(file.file, job.data.data(), job.data.size()))
+            Fail(error, file.name);
+        else
+            written_.fetch_add(job.data.size());
+    }
+    if (job.last && file.file)
+        Close(file, Error() == 0 && !job.abandoned);
+    job.data.clear();
+    job.file.reset();
+    {
+        std::lock_guard lock(mutex_);
+        free_.push_back(std::move(job.data));
+        busy_ = false;
+    }
+    changed_.notify_all();
 }
 
 } // namespace sfx

@@ -1,5 +1,6 @@
 #pragma once
-// Writes extracted files on a thread of its own, so that decoding and writing overlap. The
+// Writes extracted files on a thread of its own, so that decoding and writing overlap (on the
+// caller's thread when none can be started). The
 // decoding side copies data into a few reused buffers and hands them over; a full queue makes
 // it wait, which bounds the memory in flight.
 
@@ -83,6 +84,8 @@ private:
     void Close(OutputFile& file, bool complete);
     std::vector<std::uint8_t> TakeBuffer();
     void WriterLoop();
+    // Writes one job and gives its buffer back.
+    void Write(Job& job);
     void Fail(std::uint32_t error, const std::string& name);
 
     const std::size_t bufferSize_;
@@ -101,6 +104,7 @@ private:
     std::vector<std::uint8_t> buffer_;
 
     std::thread writer_;
+    bool inline_ = false; // no writer thread could be started: jobs are written by Submit
 };
 
 } // namespace sfx

@@ -3,6 +3,7 @@
 #include "cptlib/platform/Handles.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace cptlib::platform {
@@ -13,6 +14,17 @@ std::uint32_t RenameInFolder(FileHandle folder, const std::string& from, const s
 
 // Removes the file `name` of the open `folder`, if it is there.
 void RemoveFileInFolder(FileHandle folder, const std::string& name);
+
+// Marks the open `file` as being written, so that RemoveAbandonedFiles leaves it alone for as
+// long as it stays open (in any process, children included).
+void MarkBeingWritten(FileHandle file);
+
+// Removes the entries of the open `folder` whose names `matches` accepts and that are left
+// over from a writer that died: regular files of the running user with one link, changed more
+// than `seconds` ago and not marked by a writer that still has them open. Links are never
+// followed and nothing else is opened.
+void RemoveAbandonedFiles(FileHandle folder, const std::function<bool(const std::string&)>& matches,
+                          std::int64_t seconds);
 
 // The account name of `uid`, or its number where the system knows none.
 std::string UserNameOf(UserId uid);

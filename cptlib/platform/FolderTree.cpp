@@ -103,9 +103,19 @@ std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder) {
     const int fd =
         ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT)
+        const int failure = errno;
+        if (failure == ENOENT)
             return kErrorAlreadyExists;
-        return errno == ELOOP || errno == ENOTDIR ? kErrorAccessDenied : LastWin32Error();
+        if (failure == ELOOP || failure == ENOTDIR)
+            return kErrorAccessDenied;
+        // Made but not opened (no descriptor to spare): not left behind, if it is still the
+        // empty private folder just made.
+        struct stat made {};
+        if (::fstatat(parentFd, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(made.st_mode) && made.st_uid == ::geteuid() && (made.st_mode & 077) == 0)
+            ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+        errno = failure;
+        return LastWin32Error();
     }
     folder.fd_ = fd;
     struct stat st {};

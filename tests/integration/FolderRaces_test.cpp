@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -238,6 +240,87 @@ TEST_F(FolderRaces, AnOverwriteThatDoesNotEndKeepsTheOldFile) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(fs::file_size(out / "big.bin"), 64u * 1024 * 1024);
     EXPECT_EQ(Entries(out).size(), 1u);
+}
+
+// A run killed outright while it replaced a file leaves its temporary file; the next run into
+// that folder removes it, and only such files of this user's runs that no live run writes.
+TEST_F(FolderRaces, TheNextRunRemovesWhatAKilledOverwriteLeft) {
+    const fs::path product = dir / "product";
+    WriteFile(product / "big.bin", IncompressibleBytes(64 * 1024 * 1024));
+    const fs::path sound = FromArchive(Pack7z(product, dir / "sound.7z", "-mx=0"), "sound");
+    fs::remove_all(product);
+    const fs::path out = dir / "out";
+    const std::string mine = "the user's own file\n";
+    WriteFile(out / "big.bin", mine);
+    {
+        Started run({sound.string(), "/q", "/overwriteanswer", "YesToAll", "/x", out.string()},
+                    Environment(), dir / "run.err");
+        ASSERT_TRUE(WaitFor([&] { return Entries(out).size() == 2; })) << ReadFile(dir / "run.err");
+        run.Signal(SIGKILL);
+        EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    }
+    EXPECT_EQ(ReadFile(out / "big.bin"), mine);
+    std::vector<fs::path> left = Entries(out);
+    ASSERT_EQ(left.size(), 2u);
+    const fs::path part = left[0] == out / "big.bin" ? left[1] : left[0];
+
+    // What looks alike but is not to be taken.
+    WriteFile(dir / "victim", "elsewhere\n");
+    fs::create_symlink(dir / "victim", out / ".vrnlinklink.part");
+    WriteFile(out / ".vrnnobody00.part", "another user's\n");
+    ASSERT_EQ(::chown((out / ".vrnnobody00.part").c_str(), kNobody, kNobody), 0);
+    WriteFile(out / "mine.part", "not a run's name\n");
+    WriteFile(out / ".vrnheldheld.part", "a live run's\n");
+    const int held = ::open((out / ".vrnheldheld.part").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    // Older than a fresh file a live run may not have marked yet.
+    std::this_thread::sleep_for(3s);
+
+    const auto r = Run(sound, {"/q", "/overwriteanswer", "YesToAll", "/x", out.string()});
+    ::close(held);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(out / "big.bin"), 64u * 1024 * 1024);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(part))) << part;
+    for (const char* kept :
+         {".vrnlinklink.part", ".vrnnobody00.part", "mine.part", ".vrnheldheld.part"})
+        EXPECT_TRUE(fs::exists(fs::symlink_status(out / kept))) << kept;
+    EXPECT_EQ(ReadFile(dir / "victim"), "elsewhere\n");
+    EXPECT_EQ(Entries(out).size(), 5u);
+}
+
+// Links and files that replace existing entries are renamed over them: the name never goes
+// missing, so that a failure or a stop at any point leaves the old entry.
+TEST_F(FolderRaces, AnOverwrittenLinkIsReplacedNotRemoved) {
+    const fs::path product = dir / "product";
+    WriteFile(product / "a.txt", "new\n");
+    fs::create_symlink("a.txt", product / "link");
+    fs::create_symlink("a.txt", product / "was-file");
+    const fs::path launcher = FromArchive(Pack7z(product, dir / "links.7z"), "links");
+    const fs::path out = dir / "out";
+    WriteFile(out / "a.txt", "old\n");
+    fs::create_symlink("a.txt", out / "link");
+    WriteFile(out / "was-file", "the user's\n");
+
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, out.c_str(), IN_DELETE), 0);
+    const auto r = Run(launcher, {"/q", "/overwriteanswer", "YesToAll", "/x", out.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> removed;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            removed.emplace_back(event->len != 0 ? event->name : "");
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(removed, std::vector<std::string>{});
+    EXPECT_EQ(fs::read_symlink(out / "link"), "a.txt");
+    EXPECT_EQ(fs::read_symlink(out / "was-file"), "a.txt");
+    EXPECT_EQ(ReadFile(out / "a.txt"), "new\n");
+    EXPECT_EQ(Entries(out).size(), 3u);
 }
 
 // A disk that fills up part-way leaves complete files and no others: none at 0 bytes with the

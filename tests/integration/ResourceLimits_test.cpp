@@ -112,7 +112,7 @@ TEST_F(ResourceLimits, AnAddressSpaceLimitBelowTheFileSizeEndsDecided) {
 TEST_F(ResourceLimits, ADescriptorLimitEndsWithTheReasonAndNoFolderLeft) {
     WriteFile(product / "data.bin", IncompressibleBytes(1 << 20));
     Launcher();
-    for (const int limit : {8, 10, 14}) {
+    for (const int limit : {8, 9, 10, 14}) {
         SCOPED_TRACE("nofile " + std::to_string(limit));
         const ProcessResult r =
             Shell("exec prlimit --nofile=" + std::to_string(limit) + " \"$L\" /q");
@@ -120,6 +120,73 @@ TEST_F(ResourceLimits, ADescriptorLimitEndsWithTheReasonAndNoFolderLeft) {
         EXPECT_NE(Log().find("too many files are open"), std::string::npos) << Log();
         EXPECT_EQ(Log().find("cannot find the file"), std::string::npos) << Log();
         EXPECT_FALSE(SetupRan());
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+// A pids cgroup (v1 or v2) that admits `limit` tasks, removed at the end; empty when this
+// machine allows none to be made.
+class PidsGroup {
+public:
+    explicit PidsGroup(int limit) {
+        const std::string name = "sfx-limits-" + std::to_string(::getpid());
+        for (const fs::path& root : {fs::path("/sys/fs/cgroup/pids"), fs::path("/sys/fs/cgroup")}) {
+            if (!fs::exists(root / "cgroup.procs"))
+                continue;
+            if (root == "/sys/fs/cgroup" &&
+                ReadFile(root / "cgroup.subtree_control").find("pids") == std::string::npos)
+                continue;
+            std::error_code ec;
+            fs::create_directory(root / name, ec);
+            if (ec || !fs::exists(root / name / "pids.max"))
+                continue;
+            path_ = root / name;
+            WriteFile(path_ / "pids.max", std::to_string(limit));
+            return;
+        }
+    }
+    ~PidsGroup() {
+        if (!path_.empty())
+            ::rmdir(path_.c_str());
+    }
+    PidsGroup(const PidsGroup&) = delete;
+    PidsGroup& operator=(const PidsGroup&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Few tasks allowed. At 4 the launcher's threads and decoders take them all, so the files are
+// written without a writer thread and the run succeeds; the setup checks its files without starting
+// a process. At 1 nothing can start beside the launcher: the run ends with the reason, not killed.
+TEST_F(ResourceLimits, APidsLimitEndsDecided) {
+    WriteExecutable(product / "setup.sh", "#!/bin/sh\n"
+                                          "[ -s readme.txt ] && [ -s data3.bin ] || exit 9\n"
+                                          "echo ran > \"$SETUP_RECORD\"\n");
+    // Blocks of their own, so that several decoders start and take the tasks first.
+    for (int i = 0; i < 4; ++i)
+        WriteFile(product / ("data" + std::to_string(i) + ".bin"), IncompressibleBytes(3 << 20));
+    Launcher(Pack7z(product, dir / "blocks.7z", "-m0=lzma2 -mx1 -ms=off -mmt=2"));
+    struct Case {
+        int limit;
+        int status;
+        const char* message; // in the log; none expected when empty
+    };
+    for (const Case c : {Case{4, 0, ""}, Case{1, kFailed, "Insufficient system resources"}}) {
+        SCOPED_TRACE("pids " + std::to_string(c.limit));
+        const PidsGroup group(c.limit);
+        if (group.Path().empty())
+            GTEST_SKIP() << "no pids cgroup can be made here";
+        const ProcessResult r =
+            Shell("echo $$ > " + ShellQuote((group.Path() / "cgroup.procs").string()) +
+                      " && exec \"$L\" /q",
+                  {{"SFX_DECODERS", "4"}});
+        EXPECT_EQ(r.status, c.status) << r.err << Log();
+        EXPECT_EQ(SetupRan(), c.status == 0) << Log();
+        if (*c.message != '\0') {
+            EXPECT_NE(Log().find(c.message), std::string::npos) << Log();
+        }
         EXPECT_TRUE(NothingLeft());
     }
 }
