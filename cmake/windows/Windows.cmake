@@ -54,3 +54,19 @@ set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp FileDi
 
 enable_testing()
 add_subdirectory(tests/windows)
+
+# The PE stub: the resources of resources/resources.manifest, compiled by windres (the custom
+# string-table type with its language ids, the slots that sfxbuild fills, icon, manifest).
+set(SFX_STUB_RC ${CMAKE_BINARY_DIR}/resources/sfxstub.rc)
+file(GLOB SFX_RESOURCE_FILES CONFIGURE_DEPENDS resources/strings/* resources/app.*)
+add_custom_command(
+  OUTPUT ${SFX_STUB_RC}
+  COMMAND ${CMAKE_SOURCE_DIR}/tools/windows/manifest-to-rc.sh
+    ${CMAKE_SOURCE_DIR}/resources/resources.manifest ${SFX_STUB_RC} ${CMAKE_BINARY_DIR}/resources
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/windows/manifest-to-rc.sh
+    ${CMAKE_SOURCE_DIR}/resources/resources.manifest ${SFX_RESOURCE_FILES}
+  COMMENT "Writing the stub's resource script"
+  VERBATIM)
+enable_language(RC)
+add_executable(sfxstub WIN32 cptlib/platform/win32/stub/Main.cpp ${SFX_STUB_RC})
+target_link_options(sfxstub PRIVATE -municode)
