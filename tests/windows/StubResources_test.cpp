@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -89,6 +91,35 @@ TEST(StubResources, TheSlotsAreZeroFilledAndNeutralAndTheManifestAsksForCommonCo
     EXPECT_NE(manifest.find("dpiAware"), std::string::npos);
     EXPECT_NE(FindResourceExW(stub.handle, MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(128), 1033),
               nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// A launcher file made from the stub by sfxbuild on Linux (tests/windows/stub-launcher.sh): the
+// resource API still finds the tables, and the size slot holds the file's size.
+TEST(StubResources, ALauncherFileMadeFromTheStubKeepsItsResourcesAndItsSize) {
+    const char* file = std::getenv("SFX_LAUNCHER_FILE");
+    if (file == nullptr)
+        GTEST_SKIP() << "run by stub-launcher.sh with SFX_LAUNCHER_FILE";
+    const std::filesystem::path path = cptlib::PathFromUtf8(file);
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr) << GetLastError();
+    std::set<unsigned> languages;
+    EnumResourceLanguagesW(module, L"ZQ_XML_STRING", MAKEINTRESOURCEW(1), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(languages.size(), 27u);
+    const std::string size = Bytes(module, MAKEINTRESOURCEW(10), L"_VRN_VERIFY", 0);
+    ASSERT_EQ(size.size(), 8u);
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(size[i]);
+    EXPECT_EQ(value, std::filesystem::file_size(path));
+    const std::string id = Bytes(module, MAKEINTRESOURCEW(10), L"VRNID", 0);
+    EXPECT_EQ(id.substr(0, id.find('\0')), "1234-5678");
+    FreeLibrary(module);
 }
 
 } // namespace
