@@ -69,4 +69,5 @@ add_custom_command(
   VERBATIM)
 enable_language(RC)
 add_executable(sfxstub WIN32 cptlib/platform/win32/stub/Main.cpp ${SFX_STUB_RC})
-target_link_options(sfxstub PRIVATE -municode)
+# Without symbols: the stub is part of every launcher file.
+target_link_options(sfxstub PRIVATE -municode -s)

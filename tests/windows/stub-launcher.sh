@@ -30,6 +30,18 @@ WINEDEBUG=-all SFX_LAUNCHER_FILE="Z:$file" wine "$tests" \
     tee "$work/wine.log" | grep -q '\[  PASSED  \] 1 test' || { cat "$work/wine.log"; fail "resources under Wine"; }
 grep -q SKIPPED "$work/wine.log" && fail "the resource check was skipped"
 
+# An Authenticode signature added after the build keeps the file intact.
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+        -days 1 -subj /CN=test 2>/dev/null || fail "openssl req"
+    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$file" \
+        -out "$work/signed.exe" >/dev/null || fail "osslsigncode sign"
+    [ "$(stat -c %s "$work/signed.exe")" -gt "$size" ] || fail "the signature added nothing"
+    "$sfxbuild" verify "$work/signed.exe" || fail "verify of the signed file"
+else
+    echo "no osslsigncode: the signed file is not checked"
+fi
+
 # A byte of the image changed: damaged (status 2).
 printf '\001' | dd of="$file" bs=1 seek=1000 conv=notrunc status=none
 status=0
