@@ -132,7 +132,8 @@ windows-deps:
 windows: windows-deps
 	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/windows/mingw-w64-x86_64.cmake) \
-		-DSFX_WINDOWS_PREFIX=$(abspath $(WINDOWS_DEPS)) >/dev/null
+		-DSFX_WINDOWS_PREFIX=$(abspath $(WINDOWS_DEPS)) \
+		-DSFX_LINUX_SFXBUILD=$(abspath $(BUILD_DIR))/bin/sfxbuild >/dev/null
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
 windows-test: windows
