@@ -35,7 +35,8 @@ file(GLOB CPTLIB_SOURCES CONFIGURE_DEPENDS
   cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp common/setup/*.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
 target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread)
+target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread
+  shell32 bcrypt)
 
 file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS format/*.cpp)
 list(REMOVE_ITEM FORMAT_SOURCES ${CMAKE_SOURCE_DIR}/format/ArchiveReader.cpp)
