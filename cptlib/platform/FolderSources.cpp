@@ -44,6 +44,7 @@ std::string Resolve(const FolderSource& source, bool create, const UserDirs* dir
     std::string path;
     switch (source.kind) {
     case FolderKind::None:
+    case FolderKind::Special: // no numbered folders here
         return {};
     case FolderKind::TempPath:
         // The temporary folder is never created here, as the original call does not.
