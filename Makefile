@@ -22,7 +22,7 @@ TEST_PACKAGES = libgtest-dev googletest msitools locales time \
 PACKAGES = $(BUILD_PACKAGES)
 # The Windows build: mingw-w64 for its programs, Wine for their tests, and what unpacks and
 # builds the libraries from Debian's source packages.
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
+WINDOWS_PACKAGES = osslsigncode g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
 	libboost1.74-dev cmake make
 WINDOWS_DIR ?= $(BUILD_DIR)/windows
 WINDOWS_DEPS ?= $(BUILD_DIR)/windows-deps
@@ -132,7 +132,8 @@ windows-deps:
 windows: windows-deps
 	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/windows/mingw-w64-x86_64.cmake) \
-		-DSFX_WINDOWS_PREFIX=$(abspath $(WINDOWS_DEPS)) >/dev/null
+		-DSFX_WINDOWS_PREFIX=$(abspath $(WINDOWS_DEPS)) \
+		-DSFX_LINUX_SFXBUILD=$(abspath $(BUILD_DIR))/bin/sfxbuild >/dev/null
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
 windows-test: windows

@@ -6,6 +6,7 @@
 #include "cptlib/localization/FolderProperties.h"
 #include "cptlib/platform/Disk.h"
 #include "cptlib/platform/FolderSafety.h"
+#include "cptlib/platform/FolderSources.h"
 #include "cptlib/platform/FolderTree.h"
 #include "cptlib/platform/Locale.h"
 #include "cptlib/platform/Process.h"
@@ -261,7 +262,7 @@ std::string MakeRandomFolderName() {
 std::vector<std::string> ExecutableTempFolderCandidates() {
     std::vector<std::string> candidates;
     const auto add = [&](const std::string& folder) {
-        if (folder.empty() || folder.front() != '/')
+        if (folder.empty() || !cptlib::PathFromUtf8(folder).is_absolute())
             return;
         const std::string withSlash = AddTrailingSlash(folder);
         if (std::find(candidates.begin(), candidates.end(), withSlash) == candidates.end())
@@ -270,10 +271,8 @@ std::vector<std::string> ExecutableTempFolderCandidates() {
     std::string temp;
     if (cptlib::platform::GetTempPath(temp) == 0)
         add(temp);
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
-        add(runtime);
-    add(cptlib::platform::GetXdgBaseDirectory("XDG_CACHE_HOME", ".cache"));
-    add("/var/tmp");
+    for (const std::string& folder : cptlib::platform::FallbackTempFolders())
+        add(folder);
     return candidates;
 }
 

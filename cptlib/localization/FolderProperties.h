@@ -16,6 +16,7 @@ enum class FolderKind {
     Home,     // the home folder
     Fixed,    // a fixed system folder
     TempPath, // the temporary folder
+    Special,  // a folder the system numbers (Windows: its CSIDL)
 };
 
 struct FolderSource {
@@ -23,6 +24,7 @@ struct FolderSource {
     const char* key = nullptr;       // user-dirs key, variable name or fixed path
     const char* belowHome = nullptr; // default below the home folder
     const char* subfolder = nullptr; // appended to a base directory
+    int special = -1;                // the number of a Special folder
 };
 
 using FolderSourceTable = std::map<std::string, FolderSource>;

@@ -3,19 +3,13 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/MappedFileView.h"
+#include "cptlib/platform/OwnResources.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/resources/ResourceTree.h"
 
 #include <algorithm>
 #include <optional>
 #include <streambuf>
-
-// The tree linked into the running program (see cmake/Resources.cmake); weak, so that programs
-// without resources link too and simply find none.
-extern "C" {
-extern const unsigned char sfx_rsrc_begin[] __attribute__((weak, visibility("hidden")));
-extern const unsigned char sfx_rsrc_end[] __attribute__((weak, visibility("hidden")));
-}
 
 namespace cptlib {
 
@@ -289,11 +283,10 @@ std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& l
     ResourceTree tree;
     std::shared_ptr<const void> keeper;
     if (location.module.empty()) {
-        const std::uint8_t* begin = sfx_rsrc_begin;
-        const std::uint8_t* end = sfx_rsrc_end;
-        if (begin == nullptr || end == nullptr || end < begin)
+        const auto section = platform::OwnResourceSection();
+        if (section.empty())
             ThrowNotFound(location, HRESULT_RESOURCE_DATA_NOT_FOUND);
-        tree = ResourceTree::FromSection({begin, static_cast<std::size_t>(end - begin)});
+        tree = ResourceTree::FromSection(section);
     } else {
         auto image = std::make_shared<MappedImage>();
         const HRESULT hr = MapImage(location.module, *image);

@@ -52,8 +52,16 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 
 // The permission bits of `path` itself (a link is not followed); 0xFFFF when it is missing.
 inline unsigned ModeOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    return ec || !std::filesystem::exists(status)
+               ? 0xFFFFu
+               : static_cast<unsigned>(status.permissions()) & 07777;
+#else
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFu;
+#endif
 }
 
 } // namespace testsupport

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include <filesystem>
 #include <stdexcept>
@@ -30,11 +33,25 @@ class TempDir {
 public:
     // The folder's name is `prefix` and a unique tail, as mkdtemp makes it.
     explicit TempDir(const std::string& prefix = "sfxtest-") {
+#ifdef _WIN32
+        // No mkdtemp there: a name that create_directory makes anew is as unique.
+        static unsigned counter = 0;
+        for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
+            auto candidate =
+                std::filesystem::temp_directory_path() /
+                (prefix + std::to_string(::_getpid()) + "-" + std::to_string(++counter));
+            if (std::filesystem::create_directory(candidate))
+                path_ = candidate;
+        }
+        if (path_.empty())
+            throw std::runtime_error("cannot make a folder like " + prefix);
+#else
         std::string pattern =
             (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("cannot make a folder like " + pattern);
         path_ = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code ec;
@@ -44,8 +61,12 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    std::filesystem::path operator/(const std::string& name) const {
+        return path_ / name;
+    }
 
 private:
     std::filesystem::path path_;
