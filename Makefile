@@ -17,7 +17,7 @@ BUILD_PACKAGES = g++ cmake make pkg-config ca-certificates \
 	libmsi-dev libglib2.0-dev qt6-base-dev 7zip xz-utils dpkg-dev
 # What only the tests need on top (fuse3: a file system whose reads fail, for the read-error test).
 TEST_PACKAGES = libgtest-dev googletest msitools locales time \
-	qt6-qpa-plugins qt6-translations-l10n xvfb xauth xdotool openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
+	qt6-qpa-plugins qt6-translations-l10n xvfb xauth xdotool x11-utils openbox adwaita-icon-theme dbus-daemon fonts-dejavu-core \
 	fonts-ipafont-gothic man-db python3 util-linux lintian libfuse3-dev fuse3
 PACKAGES = $(BUILD_PACKAGES)
 # The Windows build: mingw-w64 for its programs, Wine for their tests, and what unpacks and

@@ -295,7 +295,7 @@ bool CApp::ChooseExtractFolder() {
         return false;
     }
     if (error != 0) {
-        DoMessageBox("Could not get temp directory path.\n\n" + cptlib::SystemErrorText(error),
+        DoMessageBox(GetText("SfxErrorTempFolder") + "\n\n" + cptlib::SystemErrorText(error),
                      cptlib::kMbIconError, 0);
         return false;
     }

@@ -64,20 +64,20 @@ std::string ExtractionFailureText(const ExtractionError& error,
            "\nError code: " + Hex08(error.code);
 }
 
-std::string UnansweredOverwriteText(const std::string& existingPath) {
-    return cptlib::Win32MessageText(cptlib::kErrorFileExists) + "\n\n\"" +
-           cptlib::DisplayName(existingPath) +
-           "\"\n\nNobody can be asked whether to replace it. Start the program with "
-           "/overwriteanswer YesToAll to replace existing files, or with /overwriteanswer No to "
-           "keep them.";
+std::string UnansweredOverwriteText(const std::string& existingPath,
+                                    const cptlib::IStringResources& strings) {
+    return strings.GetText("OverwriteFileExists") + "\n\n\"" + cptlib::DisplayName(existingPath) +
+           "\"\n\n" + strings.GetText("SfxOverwriteNobodyToAsk") + " " +
+           strings.GetText("SfxOverwriteSwitches");
 }
 
-std::string KeptFilesText(std::size_t count, const std::string& folder) {
-    return std::to_string(count) + (count == 1 ? " file" : " files") + " already in the folder \"" +
-           cptlib::DisplayName(folder) + (count == 1 ? "\" was" : "\" were") +
-           " kept and not extracted, as nobody chose that folder. Start the program "
-           "with /overwriteanswer YesToAll to replace existing files, or with "
-           "/overwriteanswer No to keep them.";
+std::string KeptFilesText(std::size_t count, const std::string& folder,
+                          const cptlib::IStringResources& strings) {
+    const std::string kept =
+        count == 1
+            ? FormatText(strings.GetText("SfxFileKept"), cptlib::DisplayName(folder))
+            : FormatText(strings.GetText("SfxFilesKept"), count, cptlib::DisplayName(folder));
+    return kept + " " + strings.GetText("SfxOverwriteSwitches");
 }
 
 CSelfExtractingDlg::CSelfExtractingDlg(ProgressDialogSettings settings,
@@ -415,7 +415,7 @@ void CSelfExtractingDlg::OnExtractCancelled() {
     RemoveTemporaryFolder();
     if (!unansweredOverwrite_.empty() && !forced_) {
         // Nobody cancelled: the question had nobody to answer it.
-        ShowError(UnansweredOverwriteText(unansweredOverwrite_));
+        ShowError(UnansweredOverwriteText(unansweredOverwrite_, strings_));
         exitCode_ = kExitBadArchive;
     } else {
         SETUP_LOG(cptlib::Severity::Normal) << "The extraction was cancelled.";
@@ -434,7 +434,7 @@ void CSelfExtractingDlg::OnExtractDone() {
     if (settings_.extractOnly) {
         if (keptFiles_ > 0) {
             // Not everything asked for was extracted: no success to report.
-            ShowError(KeptFilesText(keptFiles_, settings_.extractDir));
+            ShowError(KeptFilesText(keptFiles_, settings_.extractDir, strings_));
             exitCode_ = kExitBadArchive;
             EndDialog(kResultStopped);
             return;

@@ -92,8 +92,10 @@ cptlib::LParam StopRequestDetail(const cptlib::platform::StopSignalEvent& event)
 
 // The failure texts of an extract-only run that nobody can answer: the overwrite question for
 // `existingPath` could not be asked; `count` files were kept in `folder`, which nobody chose.
-std::string UnansweredOverwriteText(const std::string& existingPath);
-std::string KeptFilesText(std::size_t count, const std::string& folder);
+std::string UnansweredOverwriteText(const std::string& existingPath,
+                                    const cptlib::IStringResources& strings);
+std::string KeptFilesText(std::size_t count, const std::string& folder,
+                          const cptlib::IStringResources& strings);
 
 // The text of the failure box for a failure record.
 std::string ExtractionFailureText(const ExtractionError& error,

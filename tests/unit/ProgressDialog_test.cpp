@@ -558,6 +558,45 @@ TEST_F(ProgressDialogTest, OverwriteAnswers) {
     }
 }
 
+// The failures of a run nobody could answer read in the run's language, with the right number
+// of files, and name the switches that answer without a question.
+TEST(UnansweredRunTexts, SpeakTheRunsLanguage) {
+    struct Case {
+        const char* table;
+        std::size_t count;
+        const char* mustHold;
+    };
+    const Case cases[] = {
+        {"en-US.xml", 1, "1 file already in the folder \"/tmp/x/out/\" was kept"},
+        {"en-US.xml", 3, "3 files already in the folder \"/tmp/x/out/\" were kept"},
+        {"de.xml", 1, "Eine Datei, die bereits im Ordner „/tmp/x/out/“ vorhanden war, wurde"},
+        {"de.xml", 3, "3 Dateien, die bereits im Ordner „/tmp/x/out/“ vorhanden waren, wurden"},
+        {"ja-JP.xml", 1, "既存のファイル 1 個は、だれも選択していないフォルダー「/tmp/x/out/」"},
+        {"ja-JP.xml", 3, "既存のファイル 3 個は、だれも選択していないフォルダー「/tmp/x/out/」"},
+        // Slavic plurals are worded so that any count reads right.
+        {"ru-RU.xml", 5, "Сохранено файлов: 5. Они уже находились в папке «/tmp/x/out/»"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.table << " " << c.count);
+        const auto strings = testsupport::LoadStringTable(c.table);
+        const std::string kept = KeptFilesText(c.count, "/tmp/x/out/", *strings);
+        const std::string unanswered = UnansweredOverwriteText("/tmp/x/out/Handbuch.pdf", *strings);
+        EXPECT_NE(kept.find(c.mustHold), std::string::npos) << kept;
+        EXPECT_NE(unanswered.find("\"/tmp/x/out/Handbuch.pdf\""), std::string::npos) << unanswered;
+        EXPECT_EQ(unanswered.rfind(strings->GetText("OverwriteFileExists"), 0), 0u) << unanswered;
+        for (const std::string& text : {kept, unanswered}) {
+            EXPECT_NE(text.find("/overwriteanswer YesToAll"), std::string::npos) << text;
+            EXPECT_NE(text.find("/overwriteanswer No"), std::string::npos) << text;
+            EXPECT_EQ(text.find('%'), std::string::npos) << text;
+            if (std::string(c.table) == "en-US.xml")
+                continue;
+            for (const char* english : {"file", "folder", "kept", "extracted", "Nobody",
+                                        "Start the", "replace", "exists"})
+                EXPECT_EQ(text.find(english), std::string::npos) << english << " in: " << text;
+        }
+    }
+}
+
 TEST_F(ProgressDialogTest, FailureTextsForEveryKind) {
     struct Case {
         ExtractionError error;
