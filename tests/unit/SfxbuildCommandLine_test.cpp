@@ -105,7 +105,7 @@ TEST(SfxbuildCommandLine, HelpWinsAndListsEveryOption) {
 TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
     using Args = std::vector<std::string>;
     const Args tail = {"-snl", "-bso0", "-bsp0", "-y", "--", "/a.7z", "*"};
-    const Args head = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2"};
+    const Args head = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2:c=16m"};
     auto joined = [&](const Args& middle) {
         Args all = head;
         all.insert(all.end(), middle.begin(), middle.end());
