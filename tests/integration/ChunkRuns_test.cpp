@@ -96,10 +96,11 @@ TEST_F(ChunkRuns, ExtractOnlyGivesSevenZipsTreeWithItsModes) {
             SCOPED_TRACE(relative.string());
             ASSERT_TRUE(fs::exists(fs::symlink_status(ours)));
             EXPECT_EQ(ModeOf(ours), ModeOf(entry.path()));
-            if (entry.is_symlink())
+            if (entry.is_symlink()) {
                 EXPECT_EQ(fs::read_symlink(ours), fs::read_symlink(entry.path()));
-            else if (entry.is_regular_file())
+            } else if (entry.is_regular_file()) {
                 EXPECT_TRUE(ReadFile(ours) == ReadFile(entry.path()));
+            }
         }
         std::size_t ours = 0;
         for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(dir / "ours"))

@@ -105,7 +105,7 @@ TEST(SfxbuildCommandLine, HelpWinsAndListsEveryOption) {
 TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
     using Args = std::vector<std::string>;
     const Args tail = {"-snl", "-bso0", "-bsp0", "-y", "--", "/a.7z", "*"};
-    const Args head = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2:c=16m"};
+    const Args head = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2"};
     auto joined = [&](const Args& middle) {
         Args all = head;
         all.insert(all.end(), middle.begin(), middle.end());
@@ -119,6 +119,11 @@ TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
     pack.solidBlockSize = "64m";
     EXPECT_EQ(sfxbuild::PackArguments(pack, false, "/a.7z"),
               joined({"-mx=0", "-ms=64m", "-mmt=3"}));
+    sfxbuild::PackOptions runs;
+    runs.runSize = "16m";
+    Args withRuns = joined({});
+    withRuns[3] = "-m1=LZMA2:c=16m";
+    EXPECT_EQ(sfxbuild::PackArguments(runs, false, "/a.7z"), withRuns);
     EXPECT_EQ(sfxbuild::PackArguments({}, true, "/a.7z"),
               joined({"-mtm=on", "-mtc=off", "-mta=off"}));
 }

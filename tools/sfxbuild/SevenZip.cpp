@@ -71,12 +71,11 @@ std::string DefaultSolidBlockSize(std::uint64_t bytes) {
 
 std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducible,
                                        const std::string& archive) {
-    // LZMA2 starts over with an empty dictionary every 16 MiB, so that the launcher decodes
-    // those runs side by side even where one large file fills a solid block. A run the size of
-    // the default level's dictionary loses little (measured in bench/extract_bench.sh: at most
-    // 2 % against one block), and a run ahead fits the launcher's budget for decoding ahead
-    // with its output held until its turn.
-    std::vector<std::string> arguments = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2:c=16m"};
+    // Runs of LZMA2 that start with an empty dictionary decode side by side in the launcher,
+    // but cost size: one block each solid block unless asked (see --run-size).
+    std::vector<std::string> arguments = {"a", "-t7z", "-m0=BCJ",
+                                          pack.runSize.empty() ? std::string("-m1=LZMA2")
+                                                               : "-m1=LZMA2:c=" + pack.runSize};
     if (pack.level)
         arguments.push_back("-mx=" + std::to_string(*pack.level));
     if (!pack.solidBlockSize.empty())
