@@ -49,20 +49,34 @@ archive_of() { # launcher archive: cuts the archive out of the launcher file
         sed -n 's/^archive: offset \([0-9]*\), size \([0-9]*\)$/\1 \2/p')
     tail -c +$((offset + 1)) "$1" | head -c "$size" >"$2"
 }
-"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$folder" -o "$work/a-setup"
-archive_of "$work/a-setup" "$work/a.7z"
-"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$image" -o "$work/b-setup"
-archive_of "$work/b-setup" "$work/b.7z"
-# The same with LZMA2 runs of 16 MiB, which the launcher decodes side by side (no target).
-"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$image" --run-size 16m \
-    -o "$work/b16-setup"
-archive_of "$work/b16-setup" "$work/b16.7z"
-(cd "$folder" && 7zz a -t7z -mmt2 -snl -bso0 -bsp0 "$work/c.7z" '*')
-"$bin/sfxbuild" create --no-checks --config "$work/config.txt" --archive "$work/c.7z" \
-    -o "$work/c-setup"
-makeself --quiet --xz --nox11 "$folder" "$work/a.run" Bench true >/dev/null
-makeself --quiet --xz --nox11 "$image" "$work/b.run" Bench true >/dev/null
-rm -rf "$folder" "$image"
+# Each shape's launcher and archive, made just before it is timed, so that figures come out
+# shape by shape; the makeself peers with the first shape of their folder.
+prepare() { # shape
+    case $1 in
+    a)
+        "$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$folder" \
+            -o "$work/a-setup"
+        archive_of "$work/a-setup" "$work/a.7z"
+        ;;
+    b)
+        "$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$image" \
+            -o "$work/b-setup"
+        archive_of "$work/b-setup" "$work/b.7z"
+        ;;
+    b16) # LZMA2 runs of 16 MiB, which the launcher decodes side by side (no target)
+        "$bin/sfxbuild" create --no-checks --config "$work/config.txt" --dir "$image" \
+            --run-size 16m -o "$work/b16-setup"
+        archive_of "$work/b16-setup" "$work/b16.7z"
+        makeself --quiet --xz --nox11 "$image" "$work/b.run" Bench true >/dev/null
+        ;;
+    c)
+        makeself --quiet --xz --nox11 "$folder" "$work/a.run" Bench true >/dev/null
+        (cd "$folder" && 7zz a -t7z -mmt2 -snl -bso0 -bsp0 "$work/c.7z" '*')
+        "$bin/sfxbuild" create --no-checks --config "$work/config.txt" --archive "$work/c.7z" \
+            -o "$work/c-setup"
+        ;;
+    esac
+}
 
 status=0
 check() { # name value target
@@ -77,7 +91,9 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
 peak() { cut -d' ' -f2 "$1" | sort -n | tail -1; }
 
-for shape in a b b16 c; do
+# The shape with runs first: it shows what decoding them side by side gives.
+for shape in b16 c a b; do
+    prepare "$shape"
     archive=$work/$shape.7z
     peer=$work/$shape.run
     [ "$shape" = c ] && peer=$work/a.run
