@@ -38,6 +38,9 @@ makeself --quiet --xz --nox11 "$work/empty" "$work/setup-start.run" Bench "$work
 # Extraction of a 200 MiB payload against 7zz x of the same archive.
 "$(dirname "$0")/extract_bench.sh" "$build" || status=1
 
+# Three payload shapes against 7zz x, makeself and the physical limit.
+"$(dirname "$0")/shapes_bench.sh" "$build" || status=1
+
 # The launcher's digest check against the same extraction without it.
 "$(dirname "$0")/digest_bench.sh" "$build" || status=1
 

@@ -20,9 +20,9 @@ class GraphBuilder {
 public:
     GraphBuilder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                  const StreamLayout& layout, const FolderInfo& folder,
-                 const std::u16string& password, AesKeyCache& keys)
+                 const std::u16string& password, AesKeyCache& keys, SegmentDecoding* segments)
         : file_(file), packBase_(packBase), layout_(layout), folder_(folder), password_(password),
-          keys_(keys) {}
+          keys_(keys), segments_(segments) {}
 
     ArchiveStatus Out(std::uint32_t out, std::unique_ptr<ByteStream>& stream) {
         // Every coder is visited once at most; more steps means the bind pairs loop.
@@ -48,6 +48,9 @@ public:
             return {};
         case kMethodLzma:
         case kMethodLzma2:
+            if (ArchiveStatus status = Segmented(coder, firstIn, size, stream);
+                !status.Ok() || stream)
+                return status;
             if (ArchiveStatus status = In(firstIn, input); !status.Ok())
                 return status;
             return MakeLzmaStream(coder, size, nullptr, std::move(input), size, stream);
@@ -95,10 +98,42 @@ private:
             return MakeFilterStream(coder, std::move(input), size, stream);
         }
         ++steps_;
+        if (ArchiveStatus status =
+                Segmented(folder_.coders[inner], innerIn, folder_.unpackSizes[pair->out], input);
+            !status.Ok())
+            return status;
+        if (input) {
+            if (coder.method == kMethodBcj && coder.properties.empty()) {
+                stream = MakeX86Stream(std::move(input), size);
+                return {};
+            }
+            return MakeFilterStream(coder, std::move(input), size, stream);
+        }
         if (ArchiveStatus status = In(innerIn, input); !status.Ok())
             return status;
         return MakeLzmaStream(folder_.coders[inner], folder_.unpackSizes[pair->out], &coder,
                               std::move(input), size, stream);
+    }
+
+    // An LZMA2 coder reading a packed stream of its own, decoded by runs side by side where the
+    // reader offers that and finds it worth it; else `stream` stays null.
+    ArchiveStatus Segmented(const CoderInfo& coder, std::uint32_t in, std::uint64_t size,
+                            std::unique_ptr<ByteStream>& stream) {
+        if (segments_ == nullptr || coder.method != kMethodLzma2 || !IsLzma(coder))
+            return {};
+        if (std::any_of(folder_.bindPairs.begin(), folder_.bindPairs.end(),
+                        [&](const BindPair& p) { return p.in == in; }))
+            return {};
+        const auto packed =
+            std::find(folder_.packedStreams.begin(), folder_.packedStreams.end(), in);
+        if (packed == folder_.packedStreams.end())
+            return {};
+        const std::size_t number = folder_.firstPackStream +
+                                   static_cast<std::size_t>(packed - folder_.packedStreams.begin());
+        if (number >= layout_.packSizes.size())
+            return {};
+        return segments_->Open(coder, packBase_ + layout_.PackOffset(number),
+                               layout_.packSizes[number], size, stream);
     }
 
     // The coder that writes out stream `out`, and the number of its first in stream.
@@ -142,6 +177,7 @@ private:
     const FolderInfo& folder_;
     const std::u16string& password_;
     AesKeyCache& keys_;
+    SegmentDecoding* segments_;
     std::size_t steps_ = 0;
 };
 
@@ -173,10 +209,10 @@ std::uint64_t FolderDecodeMemory(const FolderInfo& folder) {
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                          const StreamLayout& layout, std::size_t folder,
                          const std::u16string& password, AesKeyCache& keys,
-                         std::unique_ptr<ByteStream>& stream) {
+                         std::unique_ptr<ByteStream>& stream, SegmentDecoding* segments) {
     if (folder >= layout.folders.size())
         return {cptlib::HRESULT_INVALID_DATA, {}};
-    GraphBuilder builder(file, packBase, layout, layout.folders[folder], password, keys);
+    GraphBuilder builder(file, packBase, layout, layout.folders[folder], password, keys, segments);
     std::unique_ptr<ByteStream> built;
     if (ArchiveStatus status = builder.Out(layout.folders[folder].mainOut, built); !status.Ok())
         return status;

@@ -29,6 +29,19 @@ constexpr std::uint64_t kMaxDictionarySize = std::uint64_t(1536) << 20;
 // and the coders' buffers.
 std::uint64_t FolderDecodeMemory(const FolderInfo& folder);
 
+// Decodes the independent runs of an LZMA2 coder's stream side by side, for a reader that can
+// spare the threads and the memory.
+class SegmentDecoding {
+public:
+    virtual ~SegmentDecoding() = default;
+    // The output of the LZMA2 `coder` whose packed stream is `packSize` bytes at file offset
+    // `packOffset`, unpacking to `unpackSize`. Leaves `stream` null where decoding side by side
+    // is not worth it; fails where the stream's chunks contradict the header.
+    virtual ArchiveStatus Open(const CoderInfo& coder, std::uint64_t packOffset,
+                               std::uint64_t packSize, std::uint64_t unpackSize,
+                               std::unique_ptr<ByteStream>& stream) = 0;
+};
+
 // The folder's data, as a stream of exactly its unpacked size; a stream that ends early or
 // does not decode fails with HRESULT_INVALID_DATA, a method we lack with kHrNotImpl.
 // `packBase` is the file offset that pack positions count from; `password` (UTF-16) is used
@@ -36,6 +49,6 @@ std::uint64_t FolderDecodeMemory(const FolderInfo& folder);
 ArchiveStatus OpenFolder(const cptlib::platform::FileDescriptor& file, std::uint64_t packBase,
                          const StreamLayout& layout, std::size_t folder,
                          const std::u16string& password, AesKeyCache& keys,
-                         std::unique_ptr<ByteStream>& stream);
+                         std::unique_ptr<ByteStream>& stream, SegmentDecoding* segments = nullptr);
 
 } // namespace sfx::sevenzip

@@ -5,6 +5,7 @@
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
 #include "cptlib/platform/Machine.h"
+#include "format/Lzma2Chunks.h"
 #include "format/ReadTap.h"
 #include "format/SevenZipCoders.h"
 #include "format/SevenZipFolder.h"
@@ -65,6 +66,10 @@ struct AheadPool {
     std::condition_variable changed;
     std::uint64_t free = kAheadBudget;
     std::vector<std::unique_ptr<std::uint8_t[]>> spare;
+    // Decoders started ahead of the consumer and not yet reached: whole folders, and runs of
+    // the current folder's LZMA2 stream. Together they stay below the decoder count.
+    std::size_t foldersAhead = 0;
+    std::size_t segmentsAhead = 0;
 };
 
 // A folder decoded on a thread of its own into a bounded queue of pieces, read in order.
@@ -251,6 +256,203 @@ private:
     std::thread thread_;
 };
 
+// Runs of an LZMA2 stream smaller than this decode sooner than a thread starts.
+constexpr std::uint64_t kMinSegment = kBlockSize;
+// Memory of one LZMA2 decoder besides its dictionary: its input and its output on the way.
+constexpr std::uint64_t kSegmentBuffers = 256u << 10;
+
+// A packed stream with the LZMA2 end marker behind it: a run cut out of a longer stream
+// decodes as a stream of its own.
+class EndMarkedStream final : public ByteStream {
+public:
+    explicit EndMarkedStream(std::unique_ptr<ByteStream> input) : input_(std::move(input)) {}
+
+    ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        if (marked_ || size == 0)
+            return {};
+        if (ArchiveStatus status = input_->Read(out, size, done); !status.Ok())
+            return status;
+        if (done == 0) {
+            out[0] = 0x00;
+            done = 1;
+            marked_ = true;
+        }
+        return {};
+    }
+
+private:
+    std::unique_ptr<ByteStream> input_;
+    bool marked_ = false;
+};
+
+// The runs of one LZMA2 stream, read in order: the consumer's run decodes on a thread of its
+// own, the following ones ahead of it as the decoder count and the pool's budget allow.
+class SegmentedStream final : public ByteStream {
+public:
+    SegmentedStream(const cptlib::platform::FileDescriptor& file, CoderInfo coder,
+                    std::uint64_t packOffset, std::vector<Lzma2Segment> segments,
+                    std::shared_ptr<AheadPool> pool, unsigned decoders, CancelCheck cancelled)
+        : file_(file), coder_(std::move(coder)), packOffset_(packOffset),
+          segments_(std::move(segments)), pool_(std::move(pool)), decoders_(decoders),
+          cancelled_(std::move(cancelled)) {
+        StartAhead();
+    }
+
+    ~SegmentedStream() override {
+        // Decoders stop before their budget and count go back.
+        current_.reset();
+        const std::size_t count = ahead_.size();
+        ahead_.clear();
+        std::lock_guard lock(pool_->mutex);
+        pool_->segmentsAhead -= count;
+    }
+
+    SegmentedStream(const SegmentedStream&) = delete;
+    SegmentedStream& operator=(const SegmentedStream&) = delete;
+
+    ArchiveStatus Read(std::uint8_t* out, std::size_t size, std::size_t& done) override {
+        done = 0;
+        for (;;) {
+            if (!current_) {
+                if (taken_ == segments_.size())
+                    return {};
+                if (ArchiveStatus status = TakeNext(); !status.Ok())
+                    return status;
+            }
+            if (ArchiveStatus status = current_->Read(out, size, done); !status.Ok())
+                return status;
+            if (done > 0)
+                return {};
+            current_.reset();
+            StartAhead();
+        }
+    }
+
+private:
+    ArchiveStatus Open(std::size_t index, std::unique_ptr<ByteStream>& stream) const {
+        const Lzma2Segment& segment = segments_[index];
+        auto input = std::make_unique<EndMarkedStream>(
+            MakePackStream(file_, packOffset_ + segment.packOffset, segment.packSize));
+        return MakeLzmaStream(coder_, segment.unpackSize, nullptr, std::move(input),
+                              segment.unpackSize, stream);
+    }
+
+    ArchiveStatus TakeNext() {
+        if (!ahead_.empty()) {
+            current_ = std::move(ahead_.front());
+            ahead_.pop_front();
+            {
+                std::lock_guard lock(pool_->mutex);
+                --pool_->segmentsAhead;
+            }
+            ++taken_;
+            StartAhead();
+            return {};
+        }
+        std::unique_ptr<ByteStream> stream;
+        if (ArchiveStatus status = Open(taken_, stream); !status.Ok())
+            return status;
+        ++taken_;
+        if (auto own = AheadStream::Start(stream, pool_, 0))
+            current_ = std::move(own);
+        else
+            current_ = std::move(stream);
+        StartAhead();
+        return {};
+    }
+
+    void StartAhead() {
+        for (;;) {
+            const std::size_t index = taken_ + ahead_.size();
+            if (index >= segments_.size() || segments_[index].unpackSize < kMinSegment)
+                return;
+            if (cancelled_ && cancelled_())
+                return;
+            const auto dictionary = ClaimedDictionary(coder_);
+            const std::uint64_t cost =
+                std::min<std::uint64_t>(dictionary.value_or(kMaxDictionarySize),
+                                        segments_[index].unpackSize) +
+                kSegmentBuffers + std::uint64_t(kPiecesAhead) * kBlockSize;
+            {
+                std::lock_guard lock(pool_->mutex);
+                if (pool_->foldersAhead + pool_->segmentsAhead + 1 >= decoders_ ||
+                    cost > pool_->free)
+                    return;
+                pool_->free -= cost;
+                pool_->spare.clear();
+                ++pool_->segmentsAhead;
+            }
+            std::unique_ptr<ByteStream> stream;
+            std::unique_ptr<AheadStream> ahead;
+            if (Open(index, stream).Ok())
+                ahead = AheadStream::Start(stream, pool_, cost);
+            if (!ahead) {
+                // Decoded in its turn instead, where it fails again if it must.
+                std::lock_guard lock(pool_->mutex);
+                pool_->free += cost;
+                --pool_->segmentsAhead;
+                return;
+            }
+            ahead_.push_back(std::move(ahead));
+        }
+    }
+
+    const cptlib::platform::FileDescriptor& file_;
+    CoderInfo coder_;
+    std::uint64_t packOffset_;
+    std::vector<Lzma2Segment> segments_;
+    std::shared_ptr<AheadPool> pool_;
+    unsigned decoders_;
+    CancelCheck cancelled_;
+    std::size_t taken_ = 0; // runs handed to `current_` so far
+    std::unique_ptr<ByteStream> current_;
+    std::deque<std::unique_ptr<ByteStream>> ahead_; // the runs from `taken_` on
+};
+
+// The reader's offer to decode LZMA2 runs side by side, while it has more than one decoder.
+class SegmentOffer final : public SegmentDecoding {
+public:
+    SegmentOffer(const cptlib::platform::FileDescriptor& file, std::shared_ptr<AheadPool> pool,
+                 const unsigned& decoders, const CancelCheck& cancelled)
+        : file_(file), pool_(std::move(pool)), decoders_(decoders), cancelled_(cancelled) {}
+
+    ArchiveStatus Open(const CoderInfo& coder, std::uint64_t packOffset, std::uint64_t packSize,
+                       std::uint64_t unpackSize, std::unique_ptr<ByteStream>& stream) override {
+        stream.reset();
+        if (decoders_ <= 1 || unpackSize < 2 * kMinSegment)
+            return {};
+        std::vector<Lzma2Segment> segments;
+        const auto readAt = [this, packOffset](std::uint64_t offset, std::uint8_t* out,
+                                               std::size_t size, std::size_t& done) {
+            return cptlib::platform::ReadFileAt(file_, packOffset + offset, out, size, done);
+        };
+        if (ArchiveStatus status = ScanLzma2Segments(readAt, packSize, unpackSize, segments);
+            !status.Ok())
+            return status;
+        const auto large = std::count_if(segments.begin(), segments.end(),
+                                         [](const auto& s) { return s.unpackSize >= kMinSegment; });
+        if (large < 2)
+            return {};
+        SETUP_LOG(cptlib::Severity::Normal)
+            << "LZMA2 stream of " << segments.size() << " independent runs, decoded side by side";
+        stream = std::make_unique<SegmentedStream>(file_, coder, packOffset, std::move(segments),
+                                                   pool_, decoders_, cancelled_);
+        ++opened_;
+        return {};
+    }
+
+    // Streams decoded by runs so far.
+    std::size_t Opened() const { return opened_; }
+
+private:
+    const cptlib::platform::FileDescriptor& file_;
+    std::shared_ptr<AheadPool> pool_;
+    const unsigned& decoders_;
+    const CancelCheck& cancelled_;
+    std::size_t opened_ = 0;
+};
+
 bool Decodable(const FolderInfo& folder) {
     return std::all_of(folder.coders.begin(), folder.coders.end(), [](const CoderInfo& coder) {
         switch (coder.method) {
@@ -415,8 +617,15 @@ public:
     SevenZipReader(HeaderSource source, Headers headers, PasswordSource password)
         : source_(std::move(source)), password_(std::move(password)), headers_(std::move(headers)),
           started_(Streams().folders.size(), false), orderOf_(Streams().folders.size(), kNoFolder) {
-        // One folder decodes as before, on the consumer's thread.
-        if (Streams().folders.size() > 1) {
+        // One folder decodes as before, on the consumer's thread, unless its LZMA2 stream may
+        // hold runs to decode side by side.
+        const bool runs = std::any_of(
+            Streams().folders.begin(), Streams().folders.end(), [](const FolderInfo& folder) {
+                return folder.UnpackSize() >= 2 * kMinSegment &&
+                       std::any_of(folder.coders.begin(), folder.coders.end(),
+                                   [](const CoderInfo& c) { return c.method == kMethodLzma2; });
+            });
+        if (Streams().folders.size() > 1 || runs) {
             decoders_ = DecoderCount();
             SETUP_LOG(cptlib::Severity::Normal)
                 << "Archive: " << Streams().folders.size() << " folders, up to " << decoders_
@@ -473,6 +682,8 @@ private:
     // Starts decoding of the plain folders that follow `folder`, as far as the decoders go.
     void StartAhead(std::size_t folder);
     ArchiveStatus StartStream(std::size_t stream);
+    // The pool's count of folders decoding ahead, after `ahead_` changed.
+    void SyncAhead();
     ArchiveStatus Pull(std::uint8_t* out, std::size_t size);
     // The current folder once more on the consumer's thread, alone, up to where it was.
     ArchiveStatus DecodeAlone();
@@ -509,7 +720,13 @@ private:
     std::u16string folderPassword_;
     std::map<std::size_t, std::unique_ptr<ByteStream>> ahead_; // folders decoding ahead
     std::shared_ptr<AheadPool> pool_ = std::make_shared<AheadPool>();
+    SegmentOffer segments_{source_.File(), pool_, decoders_, cancelled_};
 };
+
+void SevenZipReader::SyncAhead() {
+    std::lock_guard lock(pool_->mutex);
+    pool_->foldersAhead = ahead_.size();
+}
 
 std::optional<std::size_t> SevenZipReader::FolderOf(std::size_t stream) const {
     if (stream >= folderOfStream_.size() || folderOfStream_[stream] == kNoFolder)
@@ -521,8 +738,12 @@ void SevenZipReader::StartAhead(std::size_t folder) {
     if (decoders_ <= 1 || orderOf_[folder] == kNoFolder)
         return;
     // Folders already started are passed over; a few at most lie between.
-    for (std::size_t place = orderOf_[folder];
-         place < folderOrder_.size() && ahead_.size() + 1 < decoders_; ++place) {
+    for (std::size_t place = orderOf_[folder]; place < folderOrder_.size(); ++place) {
+        {
+            std::lock_guard lock(pool_->mutex);
+            if (ahead_.size() + pool_->segmentsAhead + 1 >= decoders_)
+                return;
+        }
         // No key is derived and nothing started once a stop was asked for.
         if (cancelled_ && cancelled_())
             return;
@@ -568,6 +789,7 @@ void SevenZipReader::StartAhead(std::size_t folder) {
         }
         started_[candidate] = true;
         ahead_.emplace(candidate, std::move(ahead));
+        SyncAhead();
     }
 }
 
@@ -584,6 +806,7 @@ ArchiveStatus SevenZipReader::DecodeAlone() {
     for (auto& [folder, stream] : ahead_)
         started_[folder] = false;
     ahead_.clear();
+    SyncAhead();
     decoders_ = 1;
     SETUP_LOG(cptlib::Severity::Warning)
         << "Out of memory decoding folders side by side: one decoder from here on";
@@ -649,6 +872,7 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
                ahead != ahead_.end() && (folder != folder_ || !folderStream_)) {
         folderStream_ = std::move(ahead->second);
         ahead_.erase(ahead);
+        SyncAhead();
         folder_ = folder;
         nextStream_ = owner->firstStream;
         enciphered_ = owner->Enciphered();
@@ -675,17 +899,22 @@ ArchiveStatus SevenZipReader::StartStream(std::size_t stream) {
             if (!password.empty())
                 given_ = password;
         }
+        const std::size_t segmentedBefore = segments_.Opened();
         if (ArchiveStatus status =
                 sevenzip::OpenFolder(source_.File(), source_.PackBase(), Streams(), folder,
-                                     password, keys_, folderStream_);
+                                     password, keys_, folderStream_, &segments_);
             !status.Ok()) {
             folderStream_.reset();
             return status;
         }
+        // Runs decode on threads of their own already; a decoder out of memory there falls
+        // back to one decoder as a folder ahead does.
+        const bool segmented = segments_.Opened() != segmentedBefore;
         folderPassword_ = password;
-        folderAhead_ = false;
+        folderAhead_ = segmented;
         folderRead_ = 0;
-        if (!started_[folder] && decoders_ > 1 && owner->UnpackSize() >= kBlockSize) {
+        if (!segmented && Streams().folders.size() > 1 && !started_[folder] && decoders_ > 1 &&
+            owner->UnpackSize() >= kBlockSize) {
             if (auto ahead = AheadStream::Start(folderStream_, pool_, 0)) {
                 folderStream_ = std::move(ahead);
                 folderAhead_ = true;

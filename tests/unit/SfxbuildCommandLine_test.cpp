@@ -119,6 +119,11 @@ TEST(SfxbuildPackArguments, DefaultsStayAndOptionsMapToSwitches) {
     pack.solidBlockSize = "64m";
     EXPECT_EQ(sfxbuild::PackArguments(pack, false, "/a.7z"),
               joined({"-mx=0", "-ms=64m", "-mmt=3"}));
+    sfxbuild::PackOptions runs;
+    runs.runSize = "16m";
+    Args withRuns = joined({});
+    withRuns[3] = "-m1=LZMA2:c=16m";
+    EXPECT_EQ(sfxbuild::PackArguments(runs, false, "/a.7z"), withRuns);
     EXPECT_EQ(sfxbuild::PackArguments({}, true, "/a.7z"),
               joined({"-mtm=on", "-mtc=off", "-mta=off"}));
 }

@@ -47,6 +47,7 @@ struct PackOptions {
     std::optional<unsigned> level;   // -mx
     std::optional<unsigned> threads; // -mmt
     std::string solidBlockSize;      // -ms: "off" or a size with unit, e.g. "64m"
+    std::string runSize;             // LZMA2's c: a size with unit; empty: one run a block
     // Enciphers the file data (7zAES), the item list stays readable; empty: none. Handed to 7zz
     // at its prompt, never as an argument.
     std::string password;

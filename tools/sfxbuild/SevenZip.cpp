@@ -71,7 +71,11 @@ std::string DefaultSolidBlockSize(std::uint64_t bytes) {
 
 std::vector<std::string> PackArguments(const PackOptions& pack, bool reproducible,
                                        const std::string& archive) {
-    std::vector<std::string> arguments = {"a", "-t7z", "-m0=BCJ", "-m1=LZMA2"};
+    // Runs of LZMA2 that start with an empty dictionary decode side by side in the launcher,
+    // but cost size: one block each solid block unless asked (see --run-size).
+    std::vector<std::string> arguments = {"a", "-t7z", "-m0=BCJ",
+                                          pack.runSize.empty() ? std::string("-m1=LZMA2")
+                                                               : "-m1=LZMA2:c=" + pack.runSize};
     if (pack.level)
         arguments.push_back("-mx=" + std::to_string(*pack.level));
     if (!pack.solidBlockSize.empty())

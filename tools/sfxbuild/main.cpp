@@ -72,19 +72,19 @@ unsigned Number(const Parsed& parsed, const std::string& option, unsigned low, u
 
 // "off", or a size in bytes with an optional k, m, g or t (binary multiples), as 7zz's -ms
 // takes it.
-std::string SolidBlockSize(const std::string& text) {
+std::string SolidBlockSize(const std::string& text,
+                           const std::string& option = "--solid-block-size", bool off = true) {
     std::string lower;
     for (const char c : text)
         lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (lower == "off")
+    if (off && lower == "off")
         return lower;
     const auto digits = lower.find_first_not_of("0123456789");
     const std::string unit = digits == std::string::npos ? "" : lower.substr(digits);
     if (digits == 0 || lower.size() > 12 ||
         !(unit.empty() || unit == "b" || unit == "k" || unit == "m" || unit == "g" || unit == "t"))
-        throw CreateError("--solid-block-size takes a size such as 64m, 1g or 1048576, "
-                          "or off, not '" +
-                          text + "'");
+        throw CreateError(option + " takes a size such as 64m, 1g or 1048576" +
+                          (off ? ", or off" : "") + ", not '" + text + "'");
     return unit.empty() ? lower + "b" : lower;
 }
 
@@ -165,10 +165,12 @@ int RunCreate(const Parsed& parsed) {
         options.pack.threads = Number(parsed, "--threads", 1, 1024);
     if (parsed.Has("--solid-block-size"))
         options.pack.solidBlockSize = SolidBlockSize(parsed.Value("--solid-block-size"));
-    if (options.archive &&
-        (options.pack.level || options.pack.threads || !options.pack.solidBlockSize.empty()))
-        throw CreateError("--level, --threads and --solid-block-size apply to --dir only, "
-                          "an --archive is taken as it is");
+    if (parsed.Has("--run-size"))
+        options.pack.runSize = SolidBlockSize(parsed.Value("--run-size"), "--run-size", false);
+    if (options.archive && (options.pack.level || options.pack.threads ||
+                            !options.pack.solidBlockSize.empty() || !options.pack.runSize.empty()))
+        throw CreateError("--level, --threads, --solid-block-size and --run-size apply to --dir "
+                          "only, an --archive is taken as it is");
     if (parsed.Has("--password-file")) {
         if (options.archive)
             throw CreateError("--password-file applies to --dir only, an --archive is taken as "
@@ -278,6 +280,12 @@ const std::vector<Command>& Commands() {
               "default: up to 4 blocks of balanced size from\n"
               "64 MiB of files on, so the launcher unpacks\n"
               "them side by side; one block below that"},
+             {"--run-size", "", "SIZE",
+              "LZMA2 starts over with an empty dictionary\n"
+              "every SIZE (-m1=LZMA2:c=SIZE), so the launcher\n"
+              "unpacks the runs of one large file side by side;\n"
+              "the archive grows (16m: 4 to 21 % measured);\n"
+              "default: none"},
              {"--threads", "", "N",
               "threads 7zz uses (-mmt); default: one per\n"
               "processor"},
