@@ -257,9 +257,14 @@ TEST_F(ResourceLimits, AReadErrorInTheOwnFilesHeadEndsWithTheReason) {
 #ifndef SFX_FAILING_READ_FS
     GTEST_SKIP() << "built without fuse3: no file system with a bad spot";
 #else
+    // Enough payload that the bad spot below lies inside the file.
+    WriteFile(product / "data.bin", IncompressibleBytes(64 << 10));
     const fs::path launcher = Launcher();
-    // The payload follows the stub's image; running the program reads only the image.
-    const auto image = fs::file_size(SmallStub(dir.path()));
+    // The payload follows the stub's image. The system loads the image by whole pages, so a bad
+    // spot in the image's last page would stop the program from starting at all: the spot
+    // starts at the first page of the payload that the image does not share.
+    const auto image = (fs::file_size(SmallStub(dir.path())) + 4095) / 4096 * 4096;
+    ASSERT_GT(fs::file_size(launcher), image + 64);
     const fs::path mount = dir / "mnt";
     fs::create_directories(mount);
     const std::string script =

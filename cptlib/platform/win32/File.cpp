@@ -1,5 +1,7 @@
 #include "cptlib/platform/File.h"
 
+#include "cptlib/platform/win32/Disposition.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -28,22 +30,6 @@ DWORD Share(FileShare share) {
     const auto bits = static_cast<std::uint32_t>(share);
     return ((bits & 1) != 0 ? FILE_SHARE_READ : 0) | ((bits & 2) != 0 ? FILE_SHARE_WRITE : 0) |
            ((bits & 4) != 0 ? FILE_SHARE_DELETE : 0);
-}
-
-DWORD Disposition(CreationDisposition disposition) {
-    switch (disposition) {
-    case CreationDisposition::CreateNew:
-        return CREATE_NEW;
-    case CreationDisposition::CreateAlways:
-        return CREATE_ALWAYS;
-    case CreationDisposition::OpenExisting:
-        return OPEN_EXISTING;
-    case CreationDisposition::OpenAlways:
-        return OPEN_ALWAYS;
-    case CreationDisposition::TruncateExisting:
-        return TRUNCATE_EXISTING;
-    }
-    return OPEN_EXISTING;
 }
 
 HRESULT LastError() {
@@ -82,7 +68,8 @@ HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path,
     file.reset();
     return RetryOnSharingViolation(
         [&] {
-            return OpenOnce(file, path, Access(access), Share(share), Disposition(disposition));
+            return OpenOnce(file, path, Access(access), Share(share),
+                            NativeDisposition(disposition));
         },
         [] { std::this_thread::sleep_for(kRetryPause); });
 }

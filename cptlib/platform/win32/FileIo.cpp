@@ -1,27 +1,15 @@
 #include "cptlib/platform/FileIo.h"
 
+#include "cptlib/platform/win32/Disposition.h"
+
 #include <windows.h>
 
 namespace cptlib::platform {
 
 namespace {
 
-HANDLE Native(const FileDescriptor& file) { return static_cast<HANDLE>(file.get()); }
-
-DWORD Disposition(CreationDisposition disposition) {
-    switch (disposition) {
-    case CreationDisposition::CreateNew:
-        return CREATE_NEW;
-    case CreationDisposition::CreateAlways:
-        return CREATE_ALWAYS;
-    case CreationDisposition::OpenExisting:
-        return OPEN_EXISTING;
-    case CreationDisposition::OpenAlways:
-        return OPEN_ALWAYS;
-    case CreationDisposition::TruncateExisting:
-        return TRUNCATE_EXISTING;
-    }
-    return OPEN_EXISTING;
+HANDLE Native(const FileDescriptor& file) {
+    return static_cast<HANDLE>(file.get());
 }
 
 } // namespace
@@ -43,7 +31,7 @@ std::uint32_t OpenFile(FileDescriptor& file, const std::filesystem::path& path,
     // Others may read and write beside us, as the POSIX side allows.
     const HANDLE handle =
         CreateFileW(path.c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, Disposition(disposition), FILE_ATTRIBUTE_NORMAL, nullptr);
+                    nullptr, NativeDisposition(disposition), FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError();
     file.reset(handle);

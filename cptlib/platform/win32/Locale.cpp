@@ -1,24 +1,11 @@
 #include "cptlib/platform/Locale.h"
 
 #include "cptlib/Utf.h"
+#include "cptlib/platform/win32/Wide.h"
 
 #include <windows.h>
 
 namespace cptlib::platform {
-
-namespace {
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-    const std::u16string_view units(reinterpret_cast<const char16_t*>(text), length);
-    return Utf16ToUtf8(units).value_or(std::string());
-}
-
-std::wstring Widen(std::string_view text) {
-    const std::u16string units = Utf8ToUtf16(text).value_or(std::u16string());
-    return std::wstring(units.begin(), units.end());
-}
-
-} // namespace
 
 // Windows names its locales "de-AT" already; the POSIX spelling is still read, for names that
 // came from elsewhere.
@@ -44,7 +31,7 @@ std::vector<std::string> GetUserUiCultures() {
     std::vector<std::string> cultures;
     for (std::size_t start = 0; start < buffer.size() && buffer[start] != L'\0';) {
         const std::size_t end = buffer.find(L'\0', start);
-        std::string culture = Narrow(buffer.data() + start, end - start);
+        std::string culture = Narrow(std::wstring_view(buffer.data() + start, end - start));
         bool seen = false;
         for (const std::string& earlier : cultures)
             seen = seen || EqualsNoCase(earlier, culture);
@@ -63,7 +50,8 @@ std::string GetUserUiCulture() {
 std::string GetUserLocaleCulture() {
     wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
     const int length = GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
-    return length > 1 ? CultureFromLocaleName(Narrow(name, static_cast<std::size_t>(length - 1)))
+    return length > 1 ? CultureFromLocaleName(
+                            Narrow(std::wstring_view(name, static_cast<std::size_t>(length - 1))))
                       : std::string();
 }
 
@@ -74,7 +62,7 @@ std::string DecimalSeparatorOf(const std::string& name) {
                                        LOCALE_SDECIMAL, separator, 8);
     if (length <= 1)
         return ".";
-    return Narrow(separator, static_cast<std::size_t>(length - 1));
+    return Narrow(std::wstring_view(separator, static_cast<std::size_t>(length - 1)));
 }
 
 std::string UserDecimalSeparator() {
