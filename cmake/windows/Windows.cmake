@@ -33,6 +33,8 @@ set_target_properties(sfx_gtest_main PROPERTIES IMPORTED_LOCATION ${lib}/libgtes
 file(GLOB CPTLIB_SOURCES CONFIGURE_DEPENDS
   cptlib/*.cpp cptlib/localization/*.cpp cptlib/resources/*.cpp cptlib/io/*.cpp
   cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp common/setup/*.cpp)
+# Seam files that hold no system calls serve both systems.
+list(APPEND CPTLIB_SOURCES ${CMAKE_SOURCE_DIR}/cptlib/platform/OpenRetry.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
 target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread

@@ -13,7 +13,6 @@ namespace cptlib::platform {
 
 namespace {
 
-constexpr int kOpenAttempts = 5;
 constexpr auto kRetryPause = std::chrono::milliseconds(250);
 
 int OpenFlags(FileAccess access, CreationDisposition disposition) {
@@ -71,19 +70,6 @@ void FileDescriptor::reset(int fd) noexcept {
     if (fd_ >= 0 && fd_ != fd)
         ::close(fd_);
     fd_ = fd;
-}
-
-HRESULT RetryOnSharingViolation(const std::function<HRESULT()>& attempt,
-                                const std::function<void()>& pause) {
-    HRESULT hr = kHrOk;
-    for (int i = 0; i < kOpenAttempts; ++i) {
-        if (i > 0)
-            pause();
-        hr = attempt();
-        if (hr != HRESULT_SHARING_VIOLATION)
-            return hr;
-    }
-    return hr;
 }
 
 HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path, FileAccess access,

@@ -11,7 +11,6 @@ namespace cptlib::platform {
 
 namespace {
 
-constexpr int kOpenAttempts = 5;
 constexpr auto kRetryPause = std::chrono::milliseconds(250);
 
 DWORD Access(FileAccess access) {
@@ -49,19 +48,6 @@ HRESULT OpenOnce(FileDescriptor& file, const std::filesystem::path& path, DWORD 
 }
 
 } // namespace
-
-HRESULT RetryOnSharingViolation(const std::function<HRESULT()>& attempt,
-                                const std::function<void()>& pause) {
-    HRESULT hr = kHrOk;
-    for (int i = 0; i < kOpenAttempts; ++i) {
-        if (i > 0)
-            pause();
-        hr = attempt();
-        if (hr != HRESULT_SHARING_VIOLATION)
-            return hr;
-    }
-    return hr;
-}
 
 HRESULT OpenFileForRead(FileDescriptor& file, const std::filesystem::path& path, FileAccess access,
                         FileShare share, CreationDisposition disposition) {
