@@ -75,12 +75,11 @@ add_executable(sfxstub WIN32 cptlib/platform/win32/stub/Main.cpp ${SFX_STUB_RC})
 # Without symbols: the stub is part of every launcher file.
 target_link_options(sfxstub PRIVATE -municode -s)
 
-# The window module: native dialogs and the message box on the rich-edit control, and the
-# program that drives them under Wine and a virtual X display.
+# The window module: native dialogs and the message box on the rich-edit control (its tests are
+# in tests/windows/gui).
 file(GLOB SFX_GUI_WIN32_SOURCES CONFIGURE_DEPENDS launcher/gui/win32/*.cpp cptlib/ui/win32/*.cpp)
 if(SFX_GUI_WIN32_SOURCES)
   add_library(sfxgui_win32 STATIC ${SFX_GUI_WIN32_SOURCES})
   target_link_libraries(sfxgui_win32 PUBLIC cptlib comctl32 ole32 shell32 shlwapi uxtheme
     gdi32 user32 uuid)
-  add_subdirectory(tests/windows/gui)
 endif()

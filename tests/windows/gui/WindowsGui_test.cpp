@@ -669,8 +669,12 @@ TEST_F(GuiTest, FolderChooserTakesTheFolderAndClosesOnStop) {
     const std::string initial = Narrow(windows);
     {
         Driver driver([&](Driver& d) {
-            if (d.NextWindow() != nullptr)
-                d.Key(VK_RETURN);
+            if (HWND dialog = d.NextWindow()) {
+                // A folder typed into the name field and OK.
+                SetDlgItemTextW(dialog, 1152, windows);
+                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+            }
         });
         const std::string chosen = module().PickFolder(initial, "Choose destination location");
         driver.Join();
@@ -704,3 +708,169 @@ TEST_F(GuiTest, CloseDialogsAndRunLaterFromAnotherThread) {
 }
 
 } // namespace
+
+// --- screenshots ----------------------------------------------------------------------------
+
+namespace screenshots {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Asks run-gui-tests.sh to save the window's part of the display as NAME.png; false when no
+// picture came within ten seconds.
+bool Capture(HWND window, const std::string& name) {
+    const std::string dir = Env("SFX_SCREENSHOT_DIR_WIN");
+    RECT r{};
+    GetWindowRect(window, &r);
+    // Room for the window manager's frame, which lies outside the window's rectangle.
+    const int frame = 6, title = 30;
+    std::this_thread::sleep_for(300ms);
+    {
+        std::ofstream ready(dir + "\\" + name + ".tmp");
+        ready << std::max<LONG>(0, r.left - frame) << ' ' << std::max<LONG>(0, r.top - title) << ' '
+              << (r.right - r.left + 2 * frame) << ' ' << (r.bottom - r.top + title + frame)
+              << '\n';
+    }
+    MoveFileW(Widen(dir + "\\" + name + ".tmp").c_str(), Widen(dir + "\\" + name + ".ready").c_str());
+    const std::wstring done = Widen(dir + "\\" + name + ".done");
+    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(100ms))
+        if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            DeleteFileW(done.c_str());
+            return true;
+        }
+    return false;
+}
+
+std::string SystemText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = buffer != nullptr ? buffer : L"";
+    LocalFree(buffer);
+    while (!text.empty() && iswspace(text.back()))
+        text.pop_back();
+    return Narrow(text);
+}
+
+} // namespace screenshots
+
+// Each window in the language of SFX_SCREENSHOT_LANG, saved as a picture (make
+// windows-screenshots); skipped otherwise.
+TEST_F(GuiTest, Screenshots) {
+    using namespace screenshots;
+    using cptlib::UiText;
+    if (Env("SFX_SCREENSHOT_DIR_WIN").empty())
+        GTEST_SKIP() << "SFX_SCREENSHOT_DIR_WIN is not set";
+    const std::string language = Env("SFX_SCREENSHOT_LANG").empty() ? "en-US" : Env("SFX_SCREENSHOT_LANG");
+    cptlib::StringMap texts;
+    std::ifstream xml(std::string(SFX_SOURCE_DIR) + "/resources/strings/" + language + ".xml");
+    ASSERT_TRUE(xml) << language;
+    cptlib::LoadXmlStringResources(&texts, xml, "");
+    cptlib::MemStringResources strings;
+    for (const auto& [id, text] : texts)
+        strings.SetText(id, text);
+    cptlib::SetUiStrings(&strings);
+    cptlib::SetAppName("Product 2026");
+    std::vector<std::string> missing;
+    const auto shoot = [&](Driver& d, const std::string& name) {
+        HWND window = d.NextWindow();
+        if (window == nullptr || !Capture(window, name))
+            missing.push_back(name);
+        return window;
+    };
+
+    {
+        auto view = module().CreateProgressView();
+        sfx::ProgressViewLayout layout;
+        layout.pretty = true;
+        layout.productName = "Product 2026";
+        ASSERT_TRUE(view->Create(layout));
+        std::string title = UiText("SfxProgressTitle", "%d %% Extracting...");
+        title.replace(title.find("%d"), 2, "42");
+        title.replace(title.find("%%"), 2, "%");
+        view->SetTitle(title);
+        view->SetText(UiText("SfxProgressText", "Preparing files for installation..."));
+        view->SetCancelText(UiText("Cancel", "Cancel"));
+        view->SetProgress(420);
+        view->Show(true);
+        bool ended = false;
+        cptlib::MessageInbox inbox([&](const cptlib::Message&) -> cptlib::LResult {
+            ended = true;
+            return 0;
+        });
+        Driver driver([&, handle = inbox.Handle()](Driver& d) {
+            shoot(d, "progress");
+            handle.Post(1);
+        });
+        view->RunModalLoop(inbox, [&] { return ended; });
+    }
+    {
+        Driver driver([&](Driver& d) {
+            shoot(d, "language");
+            d.Key(VK_ESCAPE);
+        });
+        std::string selected = language;
+        const cptlib::CultureMap cultures = {{"de", "Deutsch"},
+                                             {"el-GR", "Ελληνικά"},
+                                             {"en-US", "English (United States)"},
+                                             {"ja-JP", "日本語"}};
+        module().RunLanguageDialog(cultures, selected, strings);
+    }
+    {
+        Driver driver([&](Driver& d) {
+            HWND dialog = d.NextWindow();
+            d.Type(L"secret");
+            if (dialog == nullptr || !Capture(dialog, "password"))
+                missing.push_back("password");
+            d.Key(VK_ESCAPE);
+        });
+        std::string password;
+        module().AskPassword(password);
+    }
+    {
+        Driver driver([&](Driver& d) {
+            shoot(d, "folder");
+            module().CloseDialogs();
+        });
+        module().PickFolder("C:\\windows\\", UiText("SelectTargetDir", "Choose destination location"));
+    }
+    const auto box = [&](const std::string& name, const cptlib::MessageBoxContent& content) {
+        Driver driver([&](Driver& d) {
+            shoot(d, name);
+            module().CloseDialogs();
+        });
+        cptlib::GetMessageBoxPresenter().Show(content);
+    };
+    cptlib::MessageBoxContent overwrite;
+    overwrite.caption = "Product 2026";
+    overwrite.mainInstruction = SystemText(ERROR_FILE_EXISTS);
+    overwrite.content = "\"setup.exe\"\n\n" + UiText("OverwriteAllQuestion", "Overwrite all existing files?");
+    overwrite.iconKind = cptlib::IconKind::Warning;
+    overwrite.flags = cptlib::MBF_ATTENTION;
+    overwrite.buttons = {{1, false, UiText("OverwriteAllButton", "Overwrite all")},
+                         {2, true, UiText("Cancel", "Cancel")}};
+    box("overwrite", overwrite);
+    const auto typed = [&](const std::string& name, const std::string& text, std::uint32_t type) {
+        cptlib::MessageBoxContent content;
+        content.caption = "Product 2026";
+        content.content = text;
+        content.iconKind = cptlib::IconKindFromType(type);
+        content.flags = cptlib::MBF_NO_HEIGHT_LIMIT | cptlib::MBF_ATTENTION;
+        content.buttons = cptlib::ButtonsForType(type, &strings);
+        box(name, content);
+    };
+    typed("cancel", UiText("VerifyCancel", "Do you really want to cancel the installation?"),
+          cptlib::kMbYesNo | cptlib::kMbIconQuestion);
+    typed("error",
+          UiText("SfxErrorExtract", "The installation files could not be extracted.") + "\n\n" +
+              SystemText(ERROR_DISK_FULL) + " (112)\n\nC:\\Users\\user\\AppData\\Local\\Temp\\vrn4F2A9C1B\\data\\setup.cab",
+          cptlib::kMbOk | cptlib::kMbIconError);
+    typed("success",
+          UiText("ExtractSuccess", "The installation files have been successfully extracted into the folder:") +
+              "\n\n<LINK C:\\Product 2026|file:///C:/Product%202026>",
+          cptlib::kMbOk | cptlib::kMbIconInformation);
+    EXPECT_EQ(missing, std::vector<std::string>{}) << "pictures not saved";
+}

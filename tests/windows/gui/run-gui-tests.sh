@@ -85,8 +85,7 @@ capture() {
             local name=${ready%.ready}
             read -r x y w h <"$ready"
             import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage \
-                "$name.png" 2>/dev/null || xwd -display "$DISPLAY" -root -silent |
-                convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$name.png"
+                "$name.png"
             rm -f "$ready"
             touch "$name.done"
         done
@@ -94,7 +93,13 @@ capture() {
     done
 }
 if [ -n "${SFX_SCREENSHOT_DIR:-}" ]; then
+    if ! command -v import >/dev/null 2>&1; then
+        echo "windows_gui: no pictures without ImageMagick's import (Debian package imagemagick)"
+        exit 77
+    fi
     mkdir -p "$SFX_SCREENSHOT_DIR"
+    SFX_SCREENSHOT_DIR=$(realpath "$SFX_SCREENSHOT_DIR")
+    export SFX_SCREENSHOT_DIR_WIN="Z:${SFX_SCREENSHOT_DIR//\//\\}"
     capture "$SFX_SCREENSHOT_DIR" &
     pids+=($!)
 fi
