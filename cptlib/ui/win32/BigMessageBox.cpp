@@ -33,10 +33,16 @@ std::string EscapeRtf(const std::string& text) {
             out += '\\';
             out += c;
             break;
-        case '\t': out += "\\tab "; break;
-        case '\n': out += "\\par "; break;
-        case '\r': break;
-        default: out += c;
+        case '\t':
+            out += "\\tab ";
+            break;
+        case '\n':
+            out += "\\par ";
+            break;
+        case '\r':
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -84,18 +90,23 @@ std::string UnescapeRtfText(const std::string& text) {
 
 LPCWSTR SystemIcon(IconKind kind) {
     switch (kind) {
-    case IconKind::Information: return IDI_ASTERISK;
-    case IconKind::Warning: return IDI_EXCLAMATION;
-    case IconKind::Error: return IDI_HAND;
-    case IconKind::Question: return IDI_QUESTION;
-    default: return nullptr;
+    case IconKind::Information:
+        return IDI_ASTERISK;
+    case IconKind::Warning:
+        return IDI_EXCLAMATION;
+    case IconKind::Error:
+        return IDI_HAND;
+    case IconKind::Question:
+        return IDI_QUESTION;
+    default:
+        return nullptr;
     }
 }
 
 HICON LoadScaledIcon(LPCWSTR id, int width, int height) {
     using Loader = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
-    static const auto load = reinterpret_cast<Loader>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+    static const auto load = reinterpret_cast<Loader>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryW(L"comctl32.dll"), "LoadIconWithScaleDown")));
     HICON icon = nullptr;
     if (load != nullptr && SUCCEEDED(load(nullptr, id, width, height, &icon)))
         return icon;
@@ -123,6 +134,63 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 thread_local CBigMessageBox* filteringBox = nullptr;
 
+// Characters of `text` that the face has no glyph for.
+int MissingGlyphs(HDC dc, const std::wstring& face, LONG height, const std::wstring& text) {
+    LOGFONTW logFont{};
+    logFont.lfHeight = height;
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(logFont.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    HFONT font = CreateFontIndirectW(&logFont);
+    const HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                     GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    int missing = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (glyphs[i] == 0xFFFF && text[i] >= L' ')
+            ++missing;
+    return missing;
+}
+
+// The rich-edit control draws each run in one font, without the font linking of static text:
+// text in a script the dialog font lacks takes the linked font that has its glyphs.
+std::wstring FaceForText(HDC dc, const std::wstring& face, LONG height, const std::wstring& text) {
+    int best = MissingGlyphs(dc, face, height, text);
+    if (best == 0)
+        return face;
+    std::wstring chosen = face;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return face;
+    std::vector<wchar_t> links(8192, L'\0');
+    DWORD size = static_cast<DWORD>((links.size() - 2) * sizeof(wchar_t));
+    DWORD type = 0;
+    if (RegQueryValueExW(key, face.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(links.data()),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+        // Entries "file,face[,scaling]", one after the other.
+        for (const wchar_t* entry = links.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+            std::wstring linked(entry);
+            const std::size_t comma = linked.find(L',');
+            if (comma == std::wstring::npos)
+                continue;
+            linked = linked.substr(comma + 1);
+            linked = linked.substr(0, linked.find(L','));
+            const int missing = MissingGlyphs(dc, linked, height, text);
+            if (missing < best) {
+                best = missing;
+                chosen = linked;
+            }
+        }
+    }
+    RegCloseKey(key);
+    return chosen;
+}
+
 } // namespace
 
 MessageBoxMetrics MessageBoxMetrics::ForFactor(double f) {
@@ -147,8 +215,8 @@ std::string TakeLinkFields(const std::string& rtf, std::vector<LinkField>& links
         if (end == std::string::npos)
             break;
         const std::string text = rtf.substr(mid + middle.size(), end - mid - middle.size());
-        links.push_back({UnescapeRtfText(text),
-                         rtf.substr(start + head.size(), mid - start - head.size())});
+        links.push_back(
+            {UnescapeRtfText(text), rtf.substr(start + head.size(), mid - start - head.size())});
         out.append(rtf, at, start - at);
         out += text;
         at = end + tail.size();
@@ -177,8 +245,8 @@ std::string UtfRtfToAsciiRtf(const std::string& rtf) {
 CBigMessageBox::CBigMessageBox(const MessageBoxContent& box, HWND parent)
     : CVistaDialog(DialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME |
                                       DS_MODALFRAME | DS_CENTER | WS_CLIPCHILDREN,
-                                  (box.flags & MBF_TASKBAR_BUTTON) ? WS_EX_APPWINDOW : 0, 400,
-                                  300, L"")),
+                                  (box.flags & MBF_TASKBAR_BUTTON) ? WS_EX_APPWINDOW : 0, 400, 300,
+                                  L"")),
       parent_(parent), box_(box) {
     LoadLibraryW(L"msftedit.dll");
 }
@@ -200,8 +268,8 @@ void CBigMessageBox::SetLinkHandler(std::function<bool(const std::string&)> hand
 
 int CBigMessageBox::DoModal() {
     filteringBox = this;
-    hook_ = SetWindowsHookExW(WH_MSGFILTER, &CBigMessageBox::FilterHook, nullptr,
-                              GetCurrentThreadId());
+    hook_ =
+        SetWindowsHookExW(WH_MSGFILTER, &CBigMessageBox::FilterHook, nullptr, GetCurrentThreadId());
     const INT_PTR result = CVistaDialog::DoModal(parent_);
     if (hook_ != nullptr)
         UnhookWindowsHookEx(hook_);
@@ -218,7 +286,8 @@ LRESULT CALLBACK CBigMessageBox::FilterHook(int code, WPARAM wParam, LPARAM lPar
         IsChild(self->Window(), message->hwnd)) {
         CHARRANGE selection{};
         SendMessageW(self->text_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-        if ((!self->scrollMode_ || GetFocus() != self->text_) || selection.cpMin == selection.cpMax) {
+        if ((!self->scrollMode_ || GetFocus() != self->text_) ||
+            selection.cpMin == selection.cpMax) {
             if (selection.cpMin == selection.cpMax) {
                 self->CopyAllText();
                 return 1;
@@ -255,10 +324,9 @@ BOOL CBigMessageBox::OnInitDialog() {
         iconHandle_ = LoadScaledIcon(id, m.iconWidth, m.iconHeight);
         if (iconHandle_ != nullptr) {
             icon_ = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON,
-                                    m.horizontalMargin, m.verticalMargin, m.iconWidth,
-                                    m.iconHeight, window,
-                                    reinterpret_cast<HMENU>(INT_PTR(kIconControlId)), nullptr,
-                                    nullptr);
+                                    m.horizontalMargin, m.verticalMargin, m.iconWidth, m.iconHeight,
+                                    window, reinterpret_cast<HMENU>(INT_PTR(kIconControlId)),
+                                    nullptr, nullptr);
             SendMessageW(icon_, STM_SETICON, reinterpret_cast<WPARAM>(iconHandle_), 0);
             SetWindowPos(icon_, nullptr, 0, 0, m.iconWidth, m.iconHeight,
                          SWP_NOMOVE | SWP_NOZORDER);
@@ -267,6 +335,7 @@ BOOL CBigMessageBox::OnInitDialog() {
     if (box_.buttons.empty())
         box_.buttons.push_back({kIdOk, false, "OK"});
 
+    LRESULT unwrappedLines = 0;
     text_ = CreateWindowExW(0, MSFTEDIT_CLASS, nullptr,
                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                                 ES_AUTOVSCROLL,
@@ -275,7 +344,8 @@ BOOL CBigMessageBox::OnInitDialog() {
     if (text_ != nullptr) {
         SendMessageW(text_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         SendMessageW(text_, EM_SETBKGNDCOLOR, 0, BodyColor());
-        SendMessageW(text_, EM_AUTOURLDETECT, (box_.flags & MBF_NO_AUTO_URL) ? 0 : AURL_ENABLEURL, 0);
+        SendMessageW(text_, EM_AUTOURLDETECT, (box_.flags & MBF_NO_AUTO_URL) ? 0 : AURL_ENABLEURL,
+                     0);
         SendMessageW(text_, EM_EXLIMITTEXT, 0, 0x1000000);
         SendMessageW(text_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, m.horizontalMargin));
 
@@ -287,12 +357,26 @@ BOOL CBigMessageBox::OnInitDialog() {
         StreamSource source{&rtf, 0};
         EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, &ReadStream};
         SendMessageW(text_, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+        // Text without a font of its own keeps the dialog font in any script, so that the
+        // system's font linking supplies the glyphs the font lacks.
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof(format);
+        format.dwMask = CFM_CHARSET | CFM_FACE;
+        format.bCharSet = DEFAULT_CHARSET;
+        LOGFONTW logFont{};
+        GetObjectW(font, sizeof(logFont), &logFont);
+        const std::wstring face =
+            FaceForText(dc, logFont.lfFaceName, logFont.lfHeight, PlainText());
+        wcsncpy(format.szFaceName, face.c_str(), LF_FACESIZE - 1);
+        if (!IsRichText(box_.content))
+            SendMessageW(text_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
         MarkLinks(fields);
 
         // The unwrapped size first; a text wider than the limit again wrapped at the limit.
         SendMessageW(text_, EM_SETTARGETDEVICE, 0, 1);
         SendMessageW(text_, EM_SETEVENTMASK, 0, ENM_REQUESTRESIZE);
         SendMessageW(text_, EM_REQUESTRESIZE, 0, 0);
+        unwrappedLines = SendMessageW(text_, EM_GETLINECOUNT, 0, 0);
         SendMessageW(text_, EM_SETTARGETDEVICE, 0, 0);
         if (requestedSize_.cx > m.maxTextWidth)
             SendMessageW(text_, EM_REQUESTRESIZE, 0, 0);
@@ -314,7 +398,8 @@ BOOL CBigMessageBox::OnInitDialog() {
         const std::wstring text = Widen(button.text);
         RECT r{};
         DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-        buttonWidths_.push_back(std::max<int>(r.right - r.left + 2 * m.buttonPadding, m.minButtonWidth));
+        buttonWidths_.push_back(
+            std::max<int>(r.right - r.left + 2 * m.buttonPadding, m.minButtonWidth));
         buttonsWidth += buttonWidths_.back();
     }
     buttonsWidth += m.buttonGap * (static_cast<int>(box_.buttons.size()) - 1);
@@ -329,7 +414,6 @@ BOOL CBigMessageBox::OnInitDialog() {
     RECT body{}, footer{};
     GetContentRects(body, footer);
     const int footerHeight = footer.bottom - footer.top;
-    const int clientHeight = 2 * m.verticalMargin + height + footerHeight;
     int clientWidth = m.horizontalMargin + iconShift + width;
     const int rowWidth = std::max(buttonsWidth + 2 * m.horizontalMargin, m.minButtonRowWidth);
     if (clientWidth < rowWidth) {
@@ -337,8 +421,34 @@ BOOL CBigMessageBox::OnInitDialog() {
         clientWidth = rowWidth;
     }
     textLeft_ = iconShift + m.horizontalMargin;
-    if (text_ != nullptr)
+    if (text_ != nullptr) {
         MoveWindow(text_, textLeft_, m.verticalMargin, width, height, FALSE);
+        if (!scrollMode_) {
+            // As a label: no left margin, the horizontal margin on the right.
+            SendMessageW(text_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+                         MAKELPARAM(0, m.horizontalMargin));
+            // Where the control's own size request left out its margins, the text would
+            // wrap or be cut: widen it while its lines wrap, then take the height it asks.
+            for (int i = 0; i < 4; ++i) {
+                requestedSize_ = {};
+                SendMessageW(text_, EM_REQUESTRESIZE, 0, 0);
+                if (SendMessageW(text_, EM_GETLINECOUNT, 0, 0) <= unwrappedLines ||
+                    width >= m.maxTextWidth)
+                    break;
+                const int grow = std::min(m.horizontalMargin, m.maxTextWidth - width);
+                width += grow;
+                clientWidth += grow;
+                MoveWindow(text_, textLeft_, m.verticalMargin, width, height, FALSE);
+            }
+            const int needed = requestedSize_.cy;
+            if (needed > height &&
+                (needed <= m.maxTextHeight || (box_.flags & MBF_NO_HEIGHT_LIMIT))) {
+                height = needed;
+                MoveWindow(text_, textLeft_, m.verticalMargin, width, height, FALSE);
+            }
+        }
+    }
+    const int clientHeight = 2 * m.verticalMargin + height + footerHeight;
 
     std::size_t defaultIndex = 0;
     for (std::size_t i = 0; i < box_.buttons.size(); ++i)
@@ -349,10 +459,10 @@ BOOL CBigMessageBox::OnInitDialog() {
     for (std::size_t i = 0; i < box_.buttons.size(); ++i) {
         const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP |
                             (i == defaultIndex ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-        HWND button = CreateWindowExW(0, L"BUTTON", Widen(box_.buttons[i].text).c_str(), style, x,
-                                      y, buttonWidths_[i], m.buttonHeight, window,
-                                      reinterpret_cast<HMENU>(INT_PTR(box_.buttons[i].id)),
-                                      nullptr, nullptr);
+        HWND button =
+            CreateWindowExW(0, L"BUTTON", Widen(box_.buttons[i].text).c_str(), style, x, y,
+                            buttonWidths_[i], m.buttonHeight, window,
+                            reinterpret_cast<HMENU>(INT_PTR(box_.buttons[i].id)), nullptr, nullptr);
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         buttonControls_.push_back(button);
         x += buttonWidths_[i] + m.buttonGap;
@@ -372,7 +482,7 @@ BOOL CBigMessageBox::OnInitDialog() {
             SendMessageW(text_, EM_HIDESELECTION, TRUE, 0);
             SendMessageW(text_, EM_SETREADONLY, TRUE, 0);
             SetWindowLongPtrW(text_, GWL_STYLE, GetWindowLongPtrW(text_, GWL_STYLE) & ~WS_TABSTOP);
-            SendMessageW(text_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+            SendMessageW(text_, EM_SHOWSCROLLBAR, SB_VERT, FALSE);
             SetWindowSubclass(text_, &LabelProc, 1, 0);
         }
     } else if (text_ != nullptr) {
@@ -388,8 +498,7 @@ BOOL CBigMessageBox::OnInitDialog() {
     GetWindowRect(owner, &area);
     if (parent_ == nullptr)
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    SetWindowPos(window, nullptr,
-                 area.left + (area.right - area.left - minTrackSize_.cx) / 2,
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - minTrackSize_.cx) / 2,
                  area.top + (area.bottom - area.top - minTrackSize_.cy) / 2, minTrackSize_.cx,
                  minTrackSize_.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 

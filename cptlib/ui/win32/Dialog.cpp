@@ -114,15 +114,16 @@ bool FlashIfNotForeground(HWND window, DWORD flags, UINT count, DWORD timeout) {
         const LONG_PTR exStyle = GetWindowLongPtrW(owner, GWL_EXSTYLE);
         if (!(style & WS_VISIBLE) || (style & WS_CHILD))
             continue;
-        if ((exStyle & WS_EX_APPWINDOW) ||
-            (GetWindow(owner, GW_OWNER) == nullptr && !(exStyle & (WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE))))
+        if ((exStyle & WS_EX_APPWINDOW) || (GetWindow(owner, GW_OWNER) == nullptr &&
+                                            !(exStyle & (WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE))))
             break;
     }
     if (owner == nullptr)
         return false;
     if (count == 0) {
         UINT systemCount = 0;
-        count = SystemParametersInfoW(SPI_GETFOREGROUNDFLASHCOUNT, 0, &systemCount, 0) ? systemCount : 3;
+        count = SystemParametersInfoW(SPI_GETFOREGROUNDFLASHCOUNT, 0, &systemCount, 0) ? systemCount
+                                                                                       : 3;
     }
     FLASHWINFO info{sizeof(info), owner, flags, count, timeout};
     FlashWindowEx(&info);
@@ -159,12 +160,24 @@ COLORREF FromHsv(Hsv c) {
     double r = 0, g = 0, b = 0;
     const int sector = static_cast<int>(c.h / 60) % 6;
     switch (sector) {
-    case 0: r = chroma, g = x; break;
-    case 1: r = x, g = chroma; break;
-    case 2: g = chroma, b = x; break;
-    case 3: g = x, b = chroma; break;
-    case 4: r = x, b = chroma; break;
-    default: r = chroma, b = x; break;
+    case 0:
+        r = chroma, g = x;
+        break;
+    case 1:
+        r = x, g = chroma;
+        break;
+    case 2:
+        g = chroma, b = x;
+        break;
+    case 3:
+        g = x, b = chroma;
+        break;
+    case 4:
+        r = x, b = chroma;
+        break;
+    default:
+        r = chroma, b = x;
+        break;
     }
     return RGB(static_cast<int>((r + m) * 255), static_cast<int>((g + m) * 255),
                static_cast<int>((b + m) * 255));
@@ -186,7 +199,8 @@ COLORREF SeparatorColor(COLORREF body, COLORREF footer) {
     const Hsv a = ToHsv(body), b = ToHsv(footer);
     double dh = std::fabs(a.h - b.h);
     dh = std::min(dh, 360 - dh) / 360;
-    const double distance = std::sqrt(dh * dh + (a.s - b.s) * (a.s - b.s) + (a.v - b.v) * (a.v - b.v));
+    const double distance =
+        std::sqrt(dh * dh + (a.s - b.s) * (a.s - b.s) + (a.v - b.v) * (a.v - b.v));
     if (distance > 0.15)
         return body;
     double v = (a.v + b.v) / 2 <= 0.5 ? std::max(a.v, b.v) + 0.09 : std::min(a.v, b.v) - 0.08;
@@ -263,6 +277,45 @@ void CVistaDialog::GetContentRects(RECT& body, RECT& footer) const {
     footer.top = client.bottom - f;
 }
 
+void CVistaDialog::GrowStaticToFit(int id) {
+    HWND control = Item(id);
+    if (control == nullptr)
+        return;
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+    const int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), length + 1)));
+    HDC dc = GetDC(control);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT needed{0, 0, r.right - r.left, 0};
+    DrawTextW(dc, text.c_str(), -1, &needed,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    const int shift = needed.bottom - (r.bottom - r.top);
+    if (shift <= 0)
+        return;
+    for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT c{};
+        GetWindowRect(child, &c);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&c), 2);
+        if (child != control && c.top >= r.bottom)
+            SetWindowPos(child, nullptr, c.left, c.top + shift, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SetWindowPos(control, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + shift,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT w{};
+    GetWindowRect(window_, &w);
+    SetWindowPos(window_, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + shift,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window_, nullptr, TRUE);
+}
+
 int CVistaDialog::DluToPixelsX(int units) const {
     RECT r{0, 0, units, 0};
     MapDialogRect(window_, &r);
@@ -331,6 +384,15 @@ INT_PTR CVistaDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (OnMessage(message, wParam, lParam, result))
         return result;
     switch (message) {
+    case WM_COMMAND:
+        // OK and Cancel (also Escape and the close box) end the dialog unless a derived
+        // dialog handled them.
+        if ((LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) &&
+            HIWORD(wParam) == BN_CLICKED) {
+            End(LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
     case WM_ERASEBKGND:
         Paint(reinterpret_cast<HDC>(wParam));
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, 1);

@@ -20,9 +20,8 @@ public:
 
     // `classAtom` one of the predefined ones (0x80 button, 0x81 edit, 0x82 static, 0x85 combo
     // box, ...); `className` when not null instead.
-    void AddControl(int id, WORD classAtom, const std::wstring& text, DWORD style, short x,
-                    short y, short cx, short cy, DWORD exStyle = 0,
-                    const wchar_t* className = nullptr);
+    void AddControl(int id, WORD classAtom, const std::wstring& text, DWORD style, short x, short y,
+                    short cx, short cy, DWORD exStyle = 0, const wchar_t* className = nullptr);
 
     const DLGTEMPLATE* Get() const;
 
@@ -49,8 +48,7 @@ int RoundHalfAway(double value);
 
 // Flashes caption and taskbar button of the window that owns the taskbar button, unless the
 // window is in the foreground. `count` 0: the system's foreground flash count.
-bool FlashIfNotForeground(HWND window, DWORD flags = FLASHW_ALL, UINT count = 0,
-                          DWORD timeout = 0);
+bool FlashIfNotForeground(HWND window, DWORD flags = FLASHW_ALL, UINT count = 0, DWORD timeout = 0);
 
 // A dialog with the body, separator and footer colours; derived classes handle their
 // messages in OnMessage.
@@ -82,6 +80,9 @@ protected:
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
 
     HWND Item(int id) const { return GetDlgItem(window_, id); }
+    // A static control whose text needs more lines than its template gives grows down; the
+    // controls below it and the window grow with it. Never shrinks.
+    void GrowStaticToFit(int id);
     int DluToPixelsX(int units) const;
     int DluToPixelsY(int units) const;
 

@@ -33,7 +33,8 @@ void SetIcons(HWND window) {
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -42,8 +43,8 @@ DialogTemplate LanguageTemplate() {
     t.AddControl(1007, cptlib::win32::kStaticAtom, L"", SS_LEFT, 7, 7, 172, 19);
     t.AddControl(1006, cptlib::win32::kComboBoxAtom, L"",
                  CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 7, 28, 172, 30);
-    t.AddControl(IDOK, cptlib::win32::kButtonAtom, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 71, 55,
-                 50, 14);
+    t.AddControl(IDOK, cptlib::win32::kButtonAtom, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 71, 55, 50,
+                 14);
     t.AddControl(IDCANCEL, cptlib::win32::kButtonAtom, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 129,
                  55, 50, 14);
     return t;
@@ -67,6 +68,7 @@ protected:
         SetWindowTextW(Item(1007), Text(strings_, "LanguageSelection",
                                         "Please choose a language for this installation:")
                                        .c_str());
+        GrowStaticToFit(1007);
         SetWindowTextW(Item(IDOK), Text(strings_, "OK", "OK").c_str());
         SetWindowTextW(Item(IDCANCEL), Text(strings_, "Cancel", "Cancel").c_str());
         HWND list = Item(1006);
@@ -111,8 +113,8 @@ DialogTemplate PasswordTemplate(const std::wstring& title) {
     t.AddControl(-1, cptlib::win32::kStaticAtom, L"", SS_LEFT, 7, 7, 183, 8);
     t.AddControl(1009, cptlib::win32::kEditAtom, L"",
                  ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 18, 183, 12);
-    t.AddControl(IDOK, cptlib::win32::kButtonAtom, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 86, 41,
-                 50, 14);
+    t.AddControl(IDOK, cptlib::win32::kButtonAtom, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 86, 41, 50,
+                 14);
     t.AddControl(IDCANCEL, cptlib::win32::kButtonAtom, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 140,
                  41, 50, 14);
     return t;
@@ -134,6 +136,7 @@ protected:
         SetIcons(Window());
         SetWindowTextW(GetDlgItem(Window(), -1),
                        Widen(cptlib::UiText("TerminalPassword", "Enter password:")).c_str());
+        GrowStaticToFit(-1);
         SetWindowTextW(Item(IDOK), Widen(cptlib::UiText("OK", "OK")).c_str());
         SetWindowTextW(Item(IDCANCEL), Widen(cptlib::UiText("Cancel", "Cancel")).c_str());
         SendMessageW(Item(1009), EM_SETLIMITTEXT, 0, 0);

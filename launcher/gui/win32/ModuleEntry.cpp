@@ -26,8 +26,8 @@ constexpr wchar_t kMessageClass[] = L"SfxGuiModuleMessages";
 void UsePerMonitorDpi() {
     using SetContext = BOOL(WINAPI*)(HANDLE);
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (const auto set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
-            GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
+    if (const auto set = reinterpret_cast<SetContext>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
         // -4: per monitor, second version (dialogs scale with the monitor's density).
         if (set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))))
             return;
@@ -43,8 +43,8 @@ bool CanOpenWindows(std::string& whyNot) {
         whyNot = "the window station is not visible.";
         return false;
     }
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
     if (probe == nullptr) {
         whyNot = "no window can be opened (error " + std::to_string(GetLastError()) + ").";
         return false;

@@ -42,8 +42,10 @@ DialogTemplate MakeTemplate(bool pretty) {
     if (pretty) {
         DialogTemplate t(kStyle, 0, 248, 79, L"SelfExtracting", kWindowClass);
         t.AddControl(kIcon, cptlib::win32::kStaticAtom, L"", SS_ICON, 7, 7, 21, 20);
-        t.AddControl(kTitle, cptlib::win32::kStaticAtom, L"", SS_LEFT | SS_NOPREFIX, 36, 7, 205, 17);
-        t.AddControl(kStatus, cptlib::win32::kStaticAtom, L"", SS_LEFT | SS_NOPREFIX, 36, 25, 187, 8);
+        t.AddControl(kTitle, cptlib::win32::kStaticAtom, L"", SS_LEFT | SS_NOPREFIX, 36, 7, 205,
+                     17);
+        t.AddControl(kStatus, cptlib::win32::kStaticAtom, L"", SS_LEFT | SS_NOPREFIX, 36, 25, 187,
+                     8);
         t.AddControl(kBar, 0, L"", 0, 36, 36, 205, 8, 0, PROGRESS_CLASSW);
         t.AddControl(IDCANCEL, cptlib::win32::kButtonAtom, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP,
                      191, 58, 50, 14);
@@ -83,6 +85,7 @@ public:
     }
 
     ITaskbarList3* Taskbar() const { return taskbar_; }
+    using CVistaDialog::GrowStaticToFit;
     std::function<void()> onWake;
 
 protected:
@@ -119,6 +122,7 @@ protected:
                 MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
                 MoveWindow(Item(id), left, r.top, r.right - left, r.bottom - r.top, FALSE);
             }
+            GrowStaticToFit(kTitle);
         }
         SendMessageW(Item(kBar), PBM_SETRANGE32, 0, 1000);
         // Enter presses the only button, as Space does.
@@ -205,8 +209,10 @@ void CProgressWindow::SetTitle(const std::string& title) {
 }
 
 void CProgressWindow::SetText(const std::string& text) {
-    if (HWND window = Window())
+    if (HWND window = Window()) {
         SetDlgItemTextW(window, kStatus, Widen(text).c_str());
+        dialog_->GrowStaticToFit(kStatus);
+    }
 }
 
 void CProgressWindow::SetCancelText(const std::string& text) {
@@ -287,8 +293,8 @@ bool CProgressWindow::OpenExtractFolder(const std::string& folder,
     // Absolute item lists are accepted in place of children.
     for (PIDLIST_ABSOLUTE item : items)
         children.push_back(reinterpret_cast<PCUITEMID_CHILD>(item));
-    const HRESULT shown = SHOpenFolderAndSelectItems(parent, static_cast<UINT>(children.size()),
-                                                     children.data(), 0);
+    const HRESULT shown =
+        SHOpenFolderAndSelectItems(parent, static_cast<UINT>(children.size()), children.data(), 0);
     for (PIDLIST_ABSOLUTE item : items)
         CoTaskMemFree(item);
     CoTaskMemFree(parent);

@@ -106,7 +106,8 @@ public:
                 [](HWND window, LPARAM self) -> BOOL {
                     auto* driver = reinterpret_cast<Driver*>(self);
                     if (IsWindowVisible(window) && IsWindowEnabled(window) &&
-                        !driver->seen_.count(window) && ClassOf(window) != L"SfxGuiModuleMessages") {
+                        !driver->seen_.count(window) &&
+                        ClassOf(window) != L"SfxGuiModuleMessages") {
                         driver->found_ = window;
                         return FALSE;
                     }
@@ -331,10 +332,18 @@ TEST_F(GuiTest, ProgressWindowCancelsByKeyButtonAndCloseBox) {
                     return handle.Post(1);
                 focusId = d.FocusId();
                 switch (way) {
-                case Way::Escape: d.Key(VK_ESCAPE); break;
-                case Way::EnterOnCancel: d.Key(VK_RETURN); break;
-                case Way::SpaceOnCancel: d.Key(VK_SPACE); break;
-                case Way::CloseBox: Driver::CloseBox(window); break;
+                case Way::Escape:
+                    d.Key(VK_ESCAPE);
+                    break;
+                case Way::EnterOnCancel:
+                    d.Key(VK_RETURN);
+                    break;
+                case Way::SpaceOnCancel:
+                    d.Key(VK_SPACE);
+                    break;
+                case Way::CloseBox:
+                    Driver::CloseBox(window);
+                    break;
                 }
                 std::this_thread::sleep_for(200ms);
                 return handle.Post(1);
@@ -392,8 +401,18 @@ TEST_F(GuiTest, MessageBoxKeyboard) {
     using namespace cptlib;
     const std::vector<BoxCase> cases = {
         {"Enter takes the default", kMbYesNo | kMbDefButton2, 0, {VK_RETURN}, kIdNo, kIdNo},
-        {"Tab moves to the next button", kMbYesNo | kMbDefButton2, 0, {VK_TAB, VK_RETURN}, kIdYes, kIdNo},
-        {"Tab wraps over the text", kMbYesNoCancel, 0, {VK_TAB, VK_TAB, VK_TAB, VK_RETURN}, kIdYes, kIdYes},
+        {"Tab moves to the next button",
+         kMbYesNo | kMbDefButton2,
+         0,
+         {VK_TAB, VK_RETURN},
+         kIdYes,
+         kIdNo},
+        {"Tab wraps over the text",
+         kMbYesNoCancel,
+         0,
+         {VK_TAB, VK_TAB, VK_TAB, VK_RETURN},
+         kIdYes,
+         kIdYes},
         {"Escape cancels", kMbYesNo, 0, {VK_ESCAPE}, kIdCancel, kIdYes},
         {"the close box cancels", kMbOk, 0, {0}, kIdCancel, kIdOk},
         {"no close ignores Escape", kMbYesNo, MBF_NO_CLOSE, {VK_ESCAPE, VK_RETURN}, kIdYes, kIdYes},
@@ -445,10 +464,13 @@ BoxLook OpenAndLook(const cptlib::MessageBoxContent& content) {
         HWND text = GetDlgItem(box, 1001);
         look.text = ClientRectOf(text);
         GETTEXTLENGTHEX lengthEx{GTL_DEFAULT, 1200};
-        const auto length = SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&lengthEx), 0);
+        const auto length =
+            SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&lengthEx), 0);
         std::wstring shown(static_cast<std::size_t>(length) + 1, L'\0');
-        GETTEXTEX get{static_cast<DWORD>(shown.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr, nullptr};
-        SendMessageW(text, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(shown.data()));
+        GETTEXTEX get{static_cast<DWORD>(shown.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr,
+                      nullptr};
+        SendMessageW(text, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get),
+                     reinterpret_cast<LPARAM>(shown.data()));
         shown.resize(wcslen(shown.c_str()));
         look.shown = shown;
         look.hasIcon = GetDlgItem(box, 1002) != nullptr;
@@ -505,7 +527,8 @@ TEST_F(GuiTest, MessageBoxMeasuresItsText) {
 TEST_F(GuiTest, MessageBoxShowsComposedRichText) {
     cptlib::MessageBoxContent box;
     box.mainInstruction = "Η εγκατάσταση";
-    box.content = "日本語のテキスト {braces} \\ back\nsecond line <LINK our site|http://example.org/>";
+    box.content =
+        "日本語のテキスト {braces} \\ back\nsecond line <LINK our site|http://example.org/>";
     const BoxLook look = OpenAndLook(box);
     const std::string shown = Narrow(look.shown);
     EXPECT_EQ(shown.find("Η εγκατάσταση"), 0u) << shown;
@@ -600,10 +623,18 @@ TEST_F(GuiTest, LanguageDialog) {
 
 TEST_F(GuiTest, PasswordDialog) {
     const std::vector<DialogCase> cases = {
-        {"typed and Enter", {VK_RETURN}, cptlib::kIdOk, "s3cr\xE2\x82\xAC" "t"},
+        {"typed and Enter",
+         {VK_RETURN},
+         cptlib::kIdOk,
+         "s3cr\xE2\x82\xAC"
+         "t"},
         {"Escape refuses", {VK_ESCAPE}, cptlib::kIdCancel, ""},
         {"the close box refuses", {0}, cptlib::kIdCancel, ""},
-        {"Tab to OK and Space", {VK_TAB, VK_SPACE}, cptlib::kIdOk, "s3cr\xE2\x82\xAC" "t"},
+        {"Tab to OK and Space",
+         {VK_TAB, VK_SPACE},
+         cptlib::kIdOk,
+         "s3cr\xE2\x82\xAC"
+         "t"},
     };
     for (const DialogCase& c : cases) {
         std::vector<int> tabOrder;
@@ -678,7 +709,9 @@ TEST_F(GuiTest, FolderChooserTakesTheFolderAndClosesOnStop) {
         });
         const std::string chosen = module().PickFolder(initial, "Choose destination location");
         driver.Join();
-        EXPECT_EQ(CompareStringOrdinal(Widen(chosen).c_str(), -1, (std::wstring(windows) + L"\\").c_str(), -1, TRUE), CSTR_EQUAL)
+        EXPECT_EQ(CompareStringOrdinal(Widen(chosen).c_str(), -1,
+                                       (std::wstring(windows) + L"\\").c_str(), -1, TRUE),
+                  CSTR_EQUAL)
             << chosen;
     }
     {
@@ -733,7 +766,8 @@ bool Capture(HWND window, const std::string& name) {
               << (r.right - r.left + 2 * frame) << ' ' << (r.bottom - r.top + title + frame)
               << '\n';
     }
-    MoveFileW(Widen(dir + "\\" + name + ".tmp").c_str(), Widen(dir + "\\" + name + ".ready").c_str());
+    MoveFileW(Widen(dir + "\\" + name + ".tmp").c_str(),
+              Widen(dir + "\\" + name + ".ready").c_str());
     const std::wstring done = Widen(dir + "\\" + name + ".done");
     for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(100ms))
         if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -764,7 +798,8 @@ TEST_F(GuiTest, Screenshots) {
     using cptlib::UiText;
     if (Env("SFX_SCREENSHOT_DIR_WIN").empty())
         GTEST_SKIP() << "SFX_SCREENSHOT_DIR_WIN is not set";
-    const std::string language = Env("SFX_SCREENSHOT_LANG").empty() ? "en-US" : Env("SFX_SCREENSHOT_LANG");
+    const std::string language =
+        Env("SFX_SCREENSHOT_LANG").empty() ? "en-US" : Env("SFX_SCREENSHOT_LANG");
     cptlib::StringMap texts;
     std::ifstream xml(std::string(SFX_SOURCE_DIR) + "/resources/strings/" + language + ".xml");
     ASSERT_TRUE(xml) << language;
@@ -835,7 +870,8 @@ TEST_F(GuiTest, Screenshots) {
             shoot(d, "folder");
             module().CloseDialogs();
         });
-        module().PickFolder("C:\\windows\\", UiText("SelectTargetDir", "Choose destination location"));
+        module().PickFolder("C:\\windows\\",
+                            UiText("SelectTargetDir", "Choose destination location"));
     }
     const auto box = [&](const std::string& name, const cptlib::MessageBoxContent& content) {
         Driver driver([&](Driver& d) {
@@ -847,7 +883,8 @@ TEST_F(GuiTest, Screenshots) {
     cptlib::MessageBoxContent overwrite;
     overwrite.caption = "Product 2026";
     overwrite.mainInstruction = SystemText(ERROR_FILE_EXISTS);
-    overwrite.content = "\"setup.exe\"\n\n" + UiText("OverwriteAllQuestion", "Overwrite all existing files?");
+    overwrite.content =
+        "\"setup.exe\"\n\n" + UiText("OverwriteAllQuestion", "Overwrite all existing files?");
     overwrite.iconKind = cptlib::IconKind::Warning;
     overwrite.flags = cptlib::MBF_ATTENTION;
     overwrite.buttons = {{1, false, UiText("OverwriteAllButton", "Overwrite all")},
@@ -866,10 +903,12 @@ TEST_F(GuiTest, Screenshots) {
           cptlib::kMbYesNo | cptlib::kMbIconQuestion);
     typed("error",
           UiText("SfxErrorExtract", "The installation files could not be extracted.") + "\n\n" +
-              SystemText(ERROR_DISK_FULL) + " (112)\n\nC:\\Users\\user\\AppData\\Local\\Temp\\vrn4F2A9C1B\\data\\setup.cab",
+              SystemText(ERROR_DISK_FULL) +
+              " (112)\n\nC:\\Users\\user\\AppData\\Local\\Temp\\vrn4F2A9C1B\\data\\setup.cab",
           cptlib::kMbOk | cptlib::kMbIconError);
     typed("success",
-          UiText("ExtractSuccess", "The installation files have been successfully extracted into the folder:") +
+          UiText("ExtractSuccess",
+                 "The installation files have been successfully extracted into the folder:") +
               "\n\n<LINK C:\\Product 2026|file:///C:/Product%202026>",
           cptlib::kMbOk | cptlib::kMbIconInformation);
     EXPECT_EQ(missing, std::vector<std::string>{}) << "pictures not saved";

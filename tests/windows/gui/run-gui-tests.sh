@@ -58,6 +58,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >/dev/null 2>&1
     wineserver -w
 fi
+# The dialog font (Tahoma, from fonts-wine) where this Wine does not look for it itself.
+for font in /usr/share/wine/fonts/tahoma*.ttf; do
+    [ -e "$font" ] && cp -n "$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+done
 # Density, and a Japanese font behind the dialog font for the scripts it lacks.
 dpi=${SFX_GUI_DPI:-96}
 cat >"$work/settings.reg" <<REG
@@ -75,6 +79,12 @@ Windows Registry Editor Version 5.00
 "Meiryo UI"="IPAPGothic"
 REG
 wine regedit /S "$work/settings.reg" >/dev/null 2>&1
+# Greek and Japanese glyphs that the dialog font lacks come from DejaVu Sans and IPAGothic.
+for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v "$face" /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans\0ipag.ttf,IPAGothic' /f \
+        >/dev/null 2>&1
+done
 wineserver -w
 
 capture() {
