@@ -132,6 +132,8 @@ bool FlashIfNotForeground(HWND window, DWORD flags, UINT count, DWORD timeout) {
 
 namespace {
 
+constexpr UINT kCloseAsCancelled = WM_APP + 0x3F0;
+
 struct Hsv {
     double h, s, v;
 };
@@ -227,7 +229,7 @@ void CloseModalDialogs(HWND keep) {
     const std::vector<HWND> modals = Modals();
     for (auto it = modals.rbegin(); it != modals.rend(); ++it)
         if (*it != keep && IsWindow(*it))
-            PostMessageW(*it, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            PostMessageW(*it, kCloseAsCancelled, 0, 0);
 }
 
 CVistaDialog::CVistaDialog(DialogTemplate dialogTemplate) : template_(std::move(dialogTemplate)) {
@@ -381,6 +383,11 @@ INT_PTR CVistaDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = 0;
     if (message == WM_INITDIALOG)
         return OnInitDialog();
+    // Also where Cancel is refused (a box without close): the question no longer applies.
+    if (message == kCloseAsCancelled) {
+        End(IDCANCEL);
+        return TRUE;
+    }
     if (OnMessage(message, wParam, lParam, result))
         return result;
     switch (message) {
