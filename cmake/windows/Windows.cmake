@@ -79,7 +79,9 @@ target_link_options(sfxstub PRIVATE -municode -s)
 # in tests/windows/gui).
 file(GLOB SFX_GUI_WIN32_SOURCES CONFIGURE_DEPENDS launcher/gui/win32/*.cpp cptlib/ui/win32/*.cpp)
 if(SFX_GUI_WIN32_SOURCES)
+  set(SFX_GUI_WIN32_LIBRARIES comctl32 ole32 shell32 shlwapi gdi32 user32 uuid)
   add_library(sfxgui_win32 STATIC ${SFX_GUI_WIN32_SOURCES})
-  target_link_libraries(sfxgui_win32 PUBLIC cptlib comctl32 ole32 shell32 shlwapi uxtheme
-    gdi32 user32 uuid)
+  target_link_libraries(sfxgui_win32 PUBLIC cptlib ${SFX_GUI_WIN32_LIBRARIES})
+  # The launcher compiles the same sources into itself.
+  target_link_libraries(sfxstub PRIVATE ${SFX_GUI_WIN32_LIBRARIES})
 endif()

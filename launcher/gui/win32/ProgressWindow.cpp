@@ -21,6 +21,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"VrnSelfExtract-4290A5B0-2614-4EA9-97A6-2D8D7D190670";
 constexpr UINT kWake = WM_APP + 1;
+constexpr UINT kBoldTitle = WM_APP + 2;
 constexpr int kBar = 1000, kStatus = 1001, kTitle = 1002, kIcon = 1008;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
@@ -101,12 +102,7 @@ protected:
         SendMessageW(window, WM_SETICON, ICON_BIG,
                      reinterpret_cast<LPARAM>(ProgramIcon(GetSystemMetrics(SM_CXICON))));
         if (layout_.pretty) {
-            LOGFONTW font{};
-            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)),
-                       sizeof(font), &font);
-            font.lfWeight = FW_BOLD;
-            boldFont_ = CreateFontIndirectW(&font);
-            SendMessageW(Item(kTitle), WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_), FALSE);
+            ApplyBoldTitle();
             SetWindowTextW(Item(kTitle), Widen(layout_.productName).c_str());
             const int n = cptlib::win32::RoundHalfAway(48 * factor);
             bigIcon_ = static_cast<HICON>(CopyImage(ProgramIcon(n), IMAGE_ICON, n, n, 0));
@@ -131,6 +127,18 @@ protected:
     }
 
     bool OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) override {
+        // The dialog manager may give every control the dialog font again when the window
+        // is shown or moves to a screen of another density.
+        if ((message == WM_SHOWWINDOW && wParam) || message == WM_DPICHANGED) {
+            if (layout_.pretty)
+                PostMessageW(Window(), kBoldTitle, 0, 0);
+            return false;
+        }
+        if (message == kBoldTitle) {
+            ApplyBoldTitle();
+            result = TRUE;
+            return true;
+        }
         if (message == kWake) {
             if (onWake)
                 onWake();
@@ -161,6 +169,18 @@ protected:
     }
 
 private:
+    void ApplyBoldTitle() {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Window(), WM_GETFONT, 0, 0)), sizeof(font),
+                   &font);
+        font.lfWeight = FW_BOLD;
+        HFONT bold = CreateFontIndirectW(&font);
+        SendMessageW(Item(kTitle), WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
+        if (boldFont_ != nullptr)
+            DeleteObject(boldFont_);
+        boldFont_ = bold;
+    }
+
     ProgressViewLayout layout_;
     UINT taskbarCreated_ = 0;
     ITaskbarList3* taskbar_ = nullptr;
