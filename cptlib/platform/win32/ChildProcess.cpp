@@ -118,36 +118,9 @@ std::uint32_t ChildProcess::Start(const std::string& file,
     return Start(std::move(request));
 }
 
-std::uint32_t ChildProcess::StartIn(const FolderHandle& folder, const std::string& file,
-                                    const std::vector<std::string>& arguments,
-                                    const std::string& directory) {
-    std::string parameters;
-    for (const std::string& argument : arguments) {
-        if (!parameters.empty())
-            parameters += ' ';
-        parameters += QuoteArgument(argument);
-    }
-    return StartCommandIn(folder, file, parameters, directory);
-}
-
 std::uint32_t ChildProcess::StartCommand(const std::string& file, const std::string& parameters,
                                          const std::string& directory) {
     return StartCommandLine(file, parameters, directory);
-}
-
-// Windows starts no program through a folder handle: the open handle keeps the folder from
-// being renamed or replaced, so its path names it for as long as the handle is held.
-std::uint32_t ChildProcess::StartCommandIn(const FolderHandle& folder, const std::string& file,
-                                           const std::string& parameters,
-                                           const std::string& directory) {
-    const std::string workingFolder =
-        directory.empty() ? PathThrough(folder, ".") : PathThrough(folder, directory);
-    std::string name = file;
-    if (name.rfind("./", 0) == 0 || name.rfind(".\\", 0) == 0)
-        name.erase(0, 2);
-    const std::string program =
-        PathThrough(folder, directory.empty() ? name : directory + "/" + name);
-    return StartCommandLine(program, parameters, workingFolder);
 }
 
 std::uint32_t ChildProcess::StartCommandLine(const std::string& file, const std::string& parameters,
