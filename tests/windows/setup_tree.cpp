@@ -1,5 +1,5 @@
 // A setup that starts a helper of its own and waits: `setup_tree PIDFILE window` answers a close
-// request by ending with 1602, `setup_tree PIDFILE stubborn` ignores everything; both first write
+// request by ending with 7, `setup_tree PIDFILE stubborn` ignores everything; both first write
 // the helper's process id into PIDFILE. `setup_tree - sleep` is the helper.
 #include <windows.h>
 
@@ -11,7 +11,7 @@ namespace {
 
 LRESULT CALLBACK Closing(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
-        PostQuitMessage(1602);
+        PostQuitMessage(7);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
