@@ -151,7 +151,7 @@ HANDLE StartSetupTree(ChildProcess& child, const fs::path& pidFile, const char* 
     for (int i = 0; i < 200 && !fs::exists(pidFile); ++i)
         Sleep(50);
     const DWORD helperId = static_cast<DWORD>(std::stoul(ReadAll(pidFile)));
-    return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, helperId);
+    return OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, helperId);
 }
 
 TEST(WindowsChildProcess, ACancelledSetupClosesAndTakesWhatItStartedAlong) {
