@@ -1,6 +1,6 @@
 #pragma once
-// What the console seams share on Windows: the stop event that ends prompts, the prompt's claim
-// on Ctrl+C, and the starter's console for a program without one of its own.
+// What the console seams share on Windows: the stop event that ends prompts, and the starter's
+// console for a program without one of its own.
 
 #include <windows.h>
 
@@ -8,12 +8,6 @@ namespace cptlib::platform::detail {
 
 // Set for good once a stop has ended the run; prompts wait on it.
 HANDLE StopEvent();
-
-// While a prompt reads, Ctrl+C belongs to it (it ends the read) and is not a stop signal.
-void SetPromptTakesInterrupt(bool takes);
-bool PromptTakesInterrupt();
-// Set while a prompt takes Ctrl+C, by the console's handler when it arrives.
-HANDLE PromptInterruptEvent();
 
 // A program of the window subsystem has no console; started from one, it joins that console for
 // the standard streams that were not handed to it. Once per process; later calls do nothing.

@@ -19,23 +19,6 @@ HANDLE StopEvent() {
     return event;
 }
 
-namespace {
-std::atomic<int> g_promptsTakingInterrupt{0};
-} // namespace
-
-void SetPromptTakesInterrupt(bool takes) {
-    g_promptsTakingInterrupt.fetch_add(takes ? 1 : -1);
-}
-
-bool PromptTakesInterrupt() {
-    return g_promptsTakingInterrupt.load() > 0;
-}
-
-HANDLE PromptInterruptEvent() {
-    static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return event;
-}
-
 } // namespace detail
 
 namespace {
@@ -123,10 +106,6 @@ std::mutex g_currentMutex;
 WatchState* g_current = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-    if (type == CTRL_C_EVENT && detail::PromptTakesInterrupt()) {
-        SetEvent(detail::PromptInterruptEvent());
-        return TRUE;
-    }
     std::unique_lock lock(g_currentMutex);
     WatchState* state = g_current;
     if (state == nullptr)

@@ -13,6 +13,21 @@ namespace cptlib::platform {
 
 namespace {
 
+// Set by Ctrl+C while a prompt takes it.
+HANDLE PromptInterruptEvent() {
+    static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return event;
+}
+
+// Installed last, so asked first: Ctrl+C ends the read and is no stop signal, with or without a
+// watch.
+BOOL WINAPI OnPromptInterrupt(DWORD type) {
+    if (type != CTRL_C_EVENT)
+        return FALSE;
+    SetEvent(PromptInterruptEvent());
+    return TRUE;
+}
+
 bool StopSignalled() {
     return WaitForSingleObject(detail::StopEvent(), 0) == WAIT_OBJECT_0;
 }
@@ -32,13 +47,13 @@ public:
         active_ = SetConsoleMode(input_, mode) != 0;
         if (active_ && !interruptIsSignal) {
             takesInterrupt_ = true;
-            ResetEvent(detail::PromptInterruptEvent());
-            detail::SetPromptTakesInterrupt(true);
+            ResetEvent(PromptInterruptEvent());
+            SetConsoleCtrlHandler(OnPromptInterrupt, TRUE);
         }
     }
     ~PromptMode() {
         if (takesInterrupt_)
-            detail::SetPromptTakesInterrupt(false);
+            SetConsoleCtrlHandler(OnPromptInterrupt, FALSE);
         if (active_)
             SetConsoleMode(input_, saved_);
     }
@@ -79,7 +94,7 @@ protected:
         // A console's handle is signalled while it holds input events; the read itself waits
         // for the whole line.
         for (;;) {
-            HANDLE handles[4] = {input, detail::StopEvent(), detail::PromptInterruptEvent(),
+            HANDLE handles[4] = {input, detail::StopEvent(), PromptInterruptEvent(),
                                  options_.wake ? options_.wake->Event() : nullptr};
             const DWORD count = options_.wake ? 4 : 3;
             const DWORD ready = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
@@ -110,7 +125,7 @@ protected:
             return traits_type::eof();
         // Ctrl+C during the read aborts it; the line it ended is dropped.
         if (prompt.TakesInterrupt() &&
-            WaitForSingleObject(detail::PromptInterruptEvent(), 0) == WAIT_OBJECT_0)
+            WaitForSingleObject(PromptInterruptEvent(), 0) == WAIT_OBJECT_0)
             return traits_type::eof();
         if (StopSignalled())
             return traits_type::eof();
