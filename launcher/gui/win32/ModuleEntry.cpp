@@ -35,7 +35,35 @@ void UsePerMonitorDpi() {
     SetProcessDPIAware();
 }
 
+std::wstring Variable(const wchar_t* name) {
+    wchar_t value[512] = {};
+    const DWORD n = GetEnvironmentVariableW(name, value, 512);
+    return n > 0 && n < 512 ? value : L"";
+}
+
+// Wine can run a program without any display: its null graphics driver makes windows that
+// nobody sees, so a question there would wait for ever.
+bool WineHasDisplay(std::string& whyNot) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr)
+        return true;
+    wchar_t driver[64] = {};
+    DWORD size = sizeof(driver) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", L"Graphics", RRF_RT_REG_SZ,
+                     nullptr, driver, &size) == ERROR_SUCCESS &&
+        _wcsicmp(driver, L"null") == 0) {
+        whyNot = "Wine runs without a display (the null graphics driver).";
+        return false;
+    }
+    if (Variable(L"DISPLAY").empty() && Variable(L"WAYLAND_DISPLAY").empty()) {
+        whyNot = "Wine runs without a display (DISPLAY is not set).";
+        return false;
+    }
+    return true;
+}
+
 bool CanOpenWindows(std::string& whyNot) {
+    if (!WineHasDisplay(whyNot))
+        return false;
     USEROBJECTFLAGS flags{};
     if (GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
                                   nullptr) &&
