@@ -1,8 +1,8 @@
 #include "cptlib/platform/Disk.h"
 
 #include "cptlib/SystemError.h"
-#include "cptlib/platform/win32/Wide.h"
 #include "cptlib/platform/win32/Security.h"
+#include "cptlib/platform/win32/Wide.h"
 
 #include <windows.h>
 
@@ -22,8 +22,8 @@ bool MayAddEntries(const std::wstring& path) {
     if (!GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed))
         return false;
     HANDLE process = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(),
-                          TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &process))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
+                          &process))
         return false;
     HANDLE token = nullptr;
     const BOOL duplicated = DuplicateToken(process, SecurityImpersonation, &token);

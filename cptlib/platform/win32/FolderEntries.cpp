@@ -26,8 +26,7 @@ bool LockMark(HANDLE file) {
 std::int64_t NowTicks() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    return static_cast<std::int64_t>((std::uint64_t(now.dwHighDateTime) << 32) |
-                                     now.dwLowDateTime);
+    return static_cast<std::int64_t>((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
 // The change time: set by the system on every change, never by SetFileTime.
@@ -56,22 +55,30 @@ std::uint32_t RenameInFolder(FileHandle folder, const std::string& from, const s
     if (!nt::IsPlainName(to))
         return kErrorInvalidName;
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(static_cast<HANDLE>(folder), from, DELETE, FILE_OPEN, 0,
-                                      handle))
+    if (const auto error =
+            nt::OpenAt(static_cast<HANDLE>(folder), from, DELETE, FILE_OPEN, 0, handle))
         return error;
     // The new name is resolved in the same folder handle, so a renamed or swapped folder
     // path cannot send the file elsewhere.
     const std::wstring name = Widen(to);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = static_cast<HANDLE>(folder);
-    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::copy(name.begin(), name.end(), info->FileName);
-    const std::uint32_t error =
-        SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))
-            ? 0
-            : GetLastError();
+    struct RenameRequest {
+        BOOLEAN replaceIfExists;
+        HANDLE rootDirectory;
+        ULONG fileNameLength;
+        WCHAR fileName[1];
+    };
+    constexpr int kFileRenameInformation = 10;
+    std::vector<unsigned char> buffer(sizeof(RenameRequest) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<RenameRequest*>(buffer.data());
+    info->replaceIfExists = TRUE;
+    info->rootDirectory = static_cast<HANDLE>(folder);
+    info->fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    std::copy(name.begin(), name.end(), info->fileName);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                             static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
+    const std::uint32_t error = status >= 0 ? 0 : nt::FromStatus(status);
     CloseHandle(handle);
     return error;
 }

@@ -20,8 +20,8 @@ namespace {
 // Opens the folder as itself and checks that it is this user's own folder.
 std::uint32_t OpenOwnFolder(const std::string& path, nt::Identity& identity) {
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(nullptr, path, FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                      FILE_OPEN, FILE_DIRECTORY_FILE, handle))
+    if (const auto error = nt::OpenAt(nullptr, path, FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_OPEN,
+                                      FILE_DIRECTORY_FILE, handle))
         return error == kErrorPathNotFound ? kErrorFileNotFound : error;
     std::uint32_t error = nt::IdentityOf(handle, identity);
     if (error == 0 && nt::IsReparse(identity))

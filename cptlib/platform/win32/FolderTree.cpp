@@ -56,8 +56,8 @@ void FolderHandle::Close() noexcept {
 std::uint32_t GetEntryStatus(const FolderHandle* parent, const std::string& name,
                              EntryStatus& status) {
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(Native(parent), name, FILE_READ_ATTRIBUTES, FILE_OPEN, 0,
-                                      handle))
+    if (const auto error =
+            nt::OpenAt(Native(parent), name, FILE_READ_ATTRIBUTES, FILE_OPEN, 0, handle))
         return error;
     nt::Identity identity;
     const std::uint32_t error = nt::IdentityOf(handle, identity);
@@ -150,8 +150,8 @@ std::uint32_t RenameNoReplace(const std::string& from, const std::string& to) {
 std::uint32_t DuplicateFolder(const FolderHandle& folder, FolderHandle& copy) {
     copy.Close();
     HANDLE handle = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(folder.fd_),
-                         GetCurrentProcess(), &handle, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(folder.fd_), GetCurrentProcess(),
+                         &handle, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return GetLastError();
     copy.fd_ = handle;
     return 0;
@@ -162,8 +162,8 @@ std::uint32_t RemoveFolderIfSame(const std::string& path, const FolderHandle& fo
     if (const auto error = nt::IdentityOf(Native(&folder), own))
         return error;
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(nullptr, path, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN, 0,
-                                      handle))
+    if (const auto error =
+            nt::OpenAt(nullptr, path, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN, 0, handle))
         return NotFoundAsFile(error);
     nt::Identity named;
     std::uint32_t error = nt::IdentityOf(handle, named);
@@ -196,8 +196,8 @@ bool NameIsStable(const std::string& path, const FolderHandle& folder) {
         prefix.resize(cut);
         const bool root = prefix.size() == 2 && prefix[1] == ':';
         const std::string above = root ? prefix + '\\' : prefix;
-        if (nt::OpenAt(nullptr, above, nt::kFolderAccess, FILE_OPEN, FILE_DIRECTORY_FILE,
-                       handle) != 0)
+        if (nt::OpenAt(nullptr, above, nt::kFolderAccess, FILE_OPEN, FILE_DIRECTORY_FILE, handle) !=
+            0)
             return false;
         nt::Identity identity;
         const bool safe = nt::IdentityOf(handle, identity) == 0 && !nt::IsReparse(identity) &&
@@ -243,9 +243,9 @@ std::uint32_t ListFolder(const FolderHandle& folder, std::vector<std::string>& n
 
 std::uint32_t MakeWritable(const FolderHandle* parent, const std::string& name) {
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(Native(parent), name,
-                                      FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0,
-                                      handle))
+    if (const auto error =
+            nt::OpenAt(Native(parent), name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                       FILE_OPEN, 0, handle))
         return error;
     FILE_BASIC_INFO basic{};
     std::uint32_t error = 0;

@@ -27,8 +27,10 @@ int CopyItemTime(const std::filesystem::path& source, const std::filesystem::pat
     if (!got)
         return static_cast<int>(readError);
     // Seconds since 1970 in the 100-ns ticks since 1601 of FILETIME.
-    const std::uint64_t cap = static_cast<std::uint64_t>(latest) * 10000000ull + 116444736000000000ull;
-    const std::uint64_t ticks = (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    const std::uint64_t cap =
+        static_cast<std::uint64_t>(latest) * 10000000ull + 116444736000000000ull;
+    const std::uint64_t ticks =
+        (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     if (latest >= 0 && ticks >= cap) {
         written.dwLowDateTime = static_cast<DWORD>(cap);
         written.dwHighDateTime = static_cast<DWORD>(cap >> 32);

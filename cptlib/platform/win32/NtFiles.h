@@ -69,12 +69,12 @@ inline std::uint32_t OpenAt(HANDLE root, const std::string& name, ACCESS_MASK ac
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, descriptor);
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = NtCreateFile(
-        &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, kShareAll,
-        disposition,
-        options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
-            (follow ? 0 : FILE_OPEN_REPARSE_POINT),
-        nullptr, 0);
+    const NTSTATUS status =
+        NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, kShareAll, disposition,
+                     options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+                         (follow ? 0 : FILE_OPEN_REPARSE_POINT),
+                     nullptr, 0);
     if (status < 0) {
         handle = nullptr;
         return FromStatus(status);
@@ -126,8 +126,7 @@ inline std::uint32_t DeleteOpened(HANDLE handle) {
     basic.FileAttributes = (before & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic))
         return error;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof disposition)
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)
                ? 0
                : GetLastError();
 }
@@ -136,9 +135,9 @@ inline std::uint32_t DeleteOpened(HANDLE handle) {
 inline std::string PathOfHandle(HANDLE handle) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                  static_cast<DWORD>(buffer.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD n =
+            GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (n == 0)
             return {};
         if (n < buffer.size()) {

@@ -36,8 +36,8 @@ inline bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
 // TrustedInstaller's service SID (S-1-5-80-956008885-...).
 inline bool IsTrustedInstaller(PSID sid) {
     PSID known = nullptr;
-    if (!ConvertStringSidToSidW(
-            L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &known))
+    if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                                &known))
         return false;
     const bool same = EqualSid(sid, known) != FALSE;
     LocalFree(known);
@@ -108,8 +108,8 @@ public:
         LPWSTR text = nullptr;
         if (self.empty() || !ConvertSidToStringSidW(const_cast<BYTE*>(self.data()), &text))
             return;
-        const std::wstring sddl = std::wstring(L"O:") + text + L"D:P(A;OICI;FA;;;" + text +
-                                  L")(A;OICI;FA;;;SY)";
+        const std::wstring sddl =
+            std::wstring(L"O:") + text + L"D:P(A;OICI;FA;;;" + text + L")(A;OICI;FA;;;SY)";
         LocalFree(text);
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,

@@ -107,8 +107,7 @@ std::uint32_t TargetFolder::Open(const FolderHandle& folder) {
 std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder,
                                  FileHandle start) const {
     FileDescriptor current;
-    if (const auto error =
-            Duplicate(Native(IsValidHandle(start) ? start : root_.get()), current))
+    if (const auto error = Duplicate(Native(IsValidHandle(start) ? start : root_.get()), current))
         return error;
     for (const std::string& part : folders) {
         HANDLE next = nullptr;
@@ -163,9 +162,8 @@ std::uint32_t TargetFolder::MakeFolder(NameParts name, std::uint32_t /*mode*/) {
         return error;
     HANDLE made = nullptr;
     // Modes have no Windows meaning: the new folder inherits the ACL of the one it is in.
-    std::uint32_t error =
-        nt::OpenAt(Native(folder), name.back(), FILE_READ_ATTRIBUTES, FILE_CREATE,
-                   FILE_DIRECTORY_FILE, made);
+    std::uint32_t error = nt::OpenAt(Native(folder), name.back(), FILE_READ_ATTRIBUTES, FILE_CREATE,
+                                     FILE_DIRECTORY_FILE, made);
     if (error == 0) {
         CloseHandle(made);
         return 0;
@@ -181,7 +179,7 @@ std::uint32_t TargetFolder::MakeFolder(NameParts name, std::uint32_t /*mode*/) {
 }
 
 std::uint32_t TargetFolder::CreateNewFile(NameParts name, std::uint32_t /*mode*/,
-                                       FileDescriptor& file) {
+                                          FileDescriptor& file) {
     FileHandle folder = nullptr;
     if (const std::uint32_t error = OpenParent(name, true, folder))
         return error;
@@ -189,9 +187,8 @@ std::uint32_t TargetFolder::CreateNewFile(NameParts name, std::uint32_t /*mode*/
     // FILE_CREATE fails on any existing entry, a link included, so nothing is written through
     // one.
     const std::uint32_t error =
-        nt::OpenAt(Native(folder), name.back(),
-                   GENERIC_READ | GENERIC_WRITE | DELETE, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
-                   handle);
+        nt::OpenAt(Native(folder), name.back(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_CREATE,
+                   FILE_NON_DIRECTORY_FILE, handle);
     if (error != 0)
         return error == kErrorAlreadyExists ? kErrorFileExists : error;
     file.reset(handle);
@@ -203,9 +200,9 @@ std::uint32_t TargetFolder::Remove(NameParts name) {
     if (const std::uint32_t error = OpenParent(name, false, folder))
         return error;
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(Native(folder), name.back(),
-                                      DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                      FILE_OPEN, 0, handle))
+    if (const auto error =
+            nt::OpenAt(Native(folder), name.back(),
+                       DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0, handle))
         return error;
     nt::Identity identity;
     std::uint32_t error = nt::IdentityOf(handle, identity);
@@ -238,9 +235,9 @@ std::uint32_t TargetFolder::MakeSymlink(NameParts name, const std::string& targe
     const std::filesystem::path link = std::filesystem::path(Widen(at)) / Widen(name.back());
     DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
     std::error_code ec;
-    const std::filesystem::path resolved =
-        std::filesystem::path(wideTarget).is_absolute() ? std::filesystem::path(wideTarget)
-                                                        : link.parent_path() / wideTarget;
+    const std::filesystem::path resolved = std::filesystem::path(wideTarget).is_absolute()
+                                               ? std::filesystem::path(wideTarget)
+                                               : link.parent_path() / wideTarget;
     if (std::filesystem::is_directory(resolved, ec))
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
     if (CreateSymbolicLinkW(link.c_str(), wideTarget.c_str(), flags))
@@ -260,9 +257,9 @@ std::uint32_t TargetFolder::MakeHardLink(NameParts name, NameParts existing) {
     if (!nt::IsPlainName(name.back()))
         return kErrorInvalidName;
     HANDLE source = nullptr;
-    if (const auto error = nt::OpenAt(Native(from.get()), existing.back(),
-                                      GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_OPEN,
-                                      FILE_NON_DIRECTORY_FILE, source))
+    if (const auto error =
+            nt::OpenAt(Native(from.get()), existing.back(), GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                       FILE_OPEN, FILE_NON_DIRECTORY_FILE, source))
         return error;
     FileDescriptor sourceFile(source);
     nt::Identity identity;
@@ -314,8 +311,8 @@ std::uint32_t TargetFolder::TouchNow(NameParts name) {
     if (const std::uint32_t error = OpenParent(name, false, folder))
         return error;
     HANDLE handle = nullptr;
-    if (const auto error = nt::OpenAt(Native(folder), name.back(), FILE_WRITE_ATTRIBUTES,
-                                      FILE_OPEN, 0, handle))
+    if (const auto error =
+            nt::OpenAt(Native(folder), name.back(), FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0, handle))
         return error;
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
