@@ -52,8 +52,8 @@ std::uint32_t Inspect(HANDLE folder, const std::string& name, TargetEntry& entry
 
 // Opens the folder `name` in `parent`, never through a reparse point.
 std::uint32_t OpenSubfolder(HANDLE parent, const std::string& name, HANDLE& folder) {
-    if (const auto error = nt::OpenAt(parent, name, nt::kFolderAccess | FILE_WRITE_ATTRIBUTES,
-                                      FILE_OPEN, FILE_DIRECTORY_FILE, folder))
+    if (const auto error =
+            nt::OpenAt(parent, name, nt::kFolderAccess, FILE_OPEN, FILE_DIRECTORY_FILE, folder))
         return error == kErrorDirectory ? kErrorPathNotFound : error;
     nt::Identity identity;
     const std::uint32_t error = nt::IdentityOf(folder, identity);
@@ -375,8 +375,13 @@ std::uint32_t FinishFile(FileDescriptor& file, std::optional<std::uint32_t> mode
     // A mode without the owner's write bit is what the read-only attribute stands for.
     if (mode && (*mode & 0200) == 0) {
         FILE_BASIC_INFO basic{};
-        basic.FileAttributes = FILE_ATTRIBUTE_READONLY;
-        SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+        if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+            const DWORD attributes =
+                (basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
+            basic = {}; // zero times: left as they are
+            basic.FileAttributes = attributes;
+            SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+        }
     }
     return CloseHandle(file.release()) ? 0 : GetLastError();
 }
