@@ -288,6 +288,27 @@ TEST_F(FolderSeams, ATreeEmptiesThroughItsHandlesReadOnlyFilesIncluded) {
     EXPECT_FALSE(Exists(At("tree")));
 }
 
+TEST_F(FolderSeams, EverySpellingOfAFolderPathNamesTheSameFolder) {
+    ASSERT_EQ(CreateFolderTree(At("a\\b")), 0u);
+    EntryStatus expected;
+    ASSERT_EQ(GetEntryStatus(nullptr, At("a\\b"), expected), 0u);
+    ASSERT_EQ(expected.kind, EntryKind::Folder);
+    std::string forward = At("a/b");
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    for (const std::string& spelling : {At("a\\b\\"), forward, At("a\\\\b"), At("a\\.\\b"),
+                                        At("a\\b\\..\\b"), "\\\\?\\" + At("a\\b")}) {
+        SCOPED_TRACE(spelling);
+        EntryStatus status;
+        ASSERT_EQ(GetEntryStatus(nullptr, spelling, status), 0u);
+        EXPECT_EQ(status.inode, expected.inode);
+        FolderHandle folder;
+        EXPECT_EQ(OpenFolder(nullptr, spelling, folder), 0u);
+    }
+    EntryStatus status;
+    EXPECT_EQ(GetEntryStatus(nullptr, At("a\\missing"), status), kErrorFileNotFound);
+    EXPECT_EQ(GetEntryStatus(nullptr, "", status), kErrorInvalidName);
+}
+
 TEST_F(FolderSeams, ALockedFolderIsLiveEvenAfterItsRenameAndStaleOnceReleased) {
     FolderHandle folder;
     ASSERT_EQ(CreateOwnFolder(At("run.pending"), folder), 0u);

@@ -31,19 +31,33 @@ inline bool IsPlainName(const std::string& name) {
            name.find_first_of("\\/:") == std::string::npos;
 }
 
-// An absolute path in the kernel's form ("\??\C:\x"); empty when it is not absolute.
+// A path in the kernel's form ("\??\C:\x"), made whole the way the Win32 calls make it (either
+// separator, "." and "..", repeated separators, relative to the current folder); empty when it
+// cannot be.
 inline std::wstring NtPathOf(const std::string& path) {
-    std::wstring wide = Widen(path);
-    for (wchar_t& c : wide)
-        if (c == L'/')
-            c = L'\\';
+    const std::wstring wide = Widen(path);
+    if (wide.empty())
+        return {};
     if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\??\\", 0) == 0)
         return L"\\??\\" + wide.substr(4);
-    if (wide.rfind(L"\\\\", 0) == 0)
-        return L"\\??\\UNC\\" + wide.substr(2);
-    if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\')
-        return L"\\??\\" + wide;
-    return {};
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0)
+            return {};
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n);
+    }
+    // The kernel takes no trailing separator but the one of a drive's root.
+    while (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\??\\UNC\\" + full.substr(2);
+    return L"\\??\\" + full;
 }
 
 // Opens `name` in `root`, or the absolute path `name` when `root` is null. A synchronous
