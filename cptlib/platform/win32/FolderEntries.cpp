@@ -74,11 +74,42 @@ std::uint32_t RenameInFolder(FileHandle folder, const std::string& from, const s
     info->rootDirectory = static_cast<HANDLE>(folder);
     info->fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
     std::copy(name.begin(), name.end(), info->fileName);
-    IO_STATUS_BLOCK io{};
-    const NTSTATUS status =
-        NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
-                             static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
-    const std::uint32_t error = status >= 0 ? 0 : nt::FromStatus(status);
+    const auto rename = [&] {
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status =
+            NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                                 static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
+        return status >= 0 ? 0u : nt::FromStatus(status);
+    };
+    std::uint32_t error = rename();
+    if (error == kErrorAccessDenied) {
+        // A read-only file is replaced as a rename over it replaces it elsewhere; it keeps the
+        // attribute when it stays.
+        HANDLE target = nullptr;
+        FILE_BASIC_INFO basic{};
+        if (nt::OpenAt(static_cast<HANDLE>(folder), to,
+                       FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN,
+                       FILE_NON_DIRECTORY_FILE, target) == 0 &&
+            GetFileInformationByHandleEx(target, FileBasicInfo, &basic, sizeof basic) &&
+            (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            FILE_BASIC_INFO change{};
+            change.FileAttributes =
+                (basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL;
+            if (SetFileInformationByHandle(target, FileBasicInfo, &change, sizeof change)) {
+                CloseHandle(target);
+                target = nullptr;
+                error = rename();
+                if (error != 0 && nt::OpenAt(static_cast<HANDLE>(folder), to, FILE_WRITE_ATTRIBUTES,
+                                             FILE_OPEN, FILE_NON_DIRECTORY_FILE, target) == 0) {
+                    change.FileAttributes = basic.FileAttributes;
+                    SetFileInformationByHandle(target, FileBasicInfo, &change, sizeof change);
+                }
+            }
+        }
+        if (target != nullptr)
+            CloseHandle(target);
+    }
     CloseHandle(handle);
     return error;
 }
