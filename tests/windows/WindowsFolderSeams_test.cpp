@@ -262,6 +262,37 @@ TEST_F(FolderSeams, AReplacementThatFailsLeavesTheOldFile) {
     EXPECT_NE(WriteFully(readOnly, reinterpret_cast<const std::uint8_t*>(text.data()), 3), 0u);
 }
 
+TEST_F(FolderSeams, FoldersAndSecondNamesAreMadeInPlace) {
+    TargetFolder target;
+    ASSERT_EQ(target.Open(base_), 0u);
+    const std::vector<std::string> folder{"a", "b"};
+    ASSERT_EQ(target.MakeFolder(folder, 0755), 0u);
+    EXPECT_EQ(target.MakeFolder(folder, 0755), 0u) << "an existing folder is fine";
+    FileDescriptor file;
+    const std::vector<std::string> first{"a", "b", "first"};
+    ASSERT_EQ(target.CreateNewFile(first, 0644, file), 0u);
+    ASSERT_EQ(WriteFully(file, reinterpret_cast<const std::uint8_t*>("data"), 4), 0u);
+    ASSERT_EQ(FinishFile(file, std::nullopt), 0u);
+    EXPECT_EQ(target.MakeFolder(first, 0755), kErrorAlreadyExists);
+    EXPECT_EQ(target.MakeFolder(std::vector<std::string>{"a", "b", "first", "below"}, 0755),
+              kErrorPathNotFound);
+
+    const std::vector<std::string> second{"c", "second"};
+    ASSERT_EQ(target.MakeHardLink(second, first), 0u);
+    EXPECT_EQ(ReadAll(At("c\\second")), "data");
+    EntryStatus one, two;
+    ASSERT_EQ(GetEntryStatus(nullptr, At("a\\b\\first"), one), 0u);
+    ASSERT_EQ(GetEntryStatus(nullptr, At("c\\second"), two), 0u);
+    EXPECT_EQ(one.inode, two.inode) << "one file under two names";
+    EXPECT_EQ(target.MakeHardLink(second, first), kErrorAlreadyExists);
+
+    TargetEntry entry = TargetEntry::None;
+    ASSERT_EQ(target.Lookup(second, entry), 0u);
+    EXPECT_EQ(entry, TargetEntry::File);
+    ASSERT_EQ(target.Lookup(std::vector<std::string>{"missing", "x"}, entry), 0u);
+    EXPECT_EQ(entry, TargetEntry::None);
+}
+
 TEST_F(FolderSeams, ATreeEmptiesThroughItsHandlesReadOnlyFilesIncluded) {
     const std::string name = "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5.txt"; // Cyrillic
     {
@@ -318,17 +349,21 @@ TEST_F(FolderSeams, ALockedFolderIsLiveEvenAfterItsRenameAndStaleOnceReleased) {
     ASSERT_EQ(LockOwnFolder(At("run.pending"), lock), 0u);
     ASSERT_TRUE(lock.Held());
     ASSERT_EQ(RenameNoReplace(At("run.pending"), At("run")), 0u);
+    EXPECT_TRUE(NameIsStable(At("run"), folder));
+    EXPECT_FALSE(NameIsStable(At("run.pending"), folder));
+    ASSERT_EQ(CreateFolderTree(At("taken")), 0u);
+    EXPECT_EQ(RenameNoReplace(At("run"), At("taken")), kErrorAlreadyExists);
 
     FolderLock other;
     EXPECT_FALSE(LockStaleFolder(At("run"), other)) << "a live run's folder";
     EXPECT_FALSE(other.Held());
     lock.Release();
     ASSERT_TRUE(LockStaleFolder(At("run"), other));
-    // The sweeper holds it; its removal of the folder is not blocked by its own lock.
+    // The sweeper holds it; its removal of the folder is not blocked by its own lock, and the
+    // handle made before the rename still identifies the folder under its new name.
+    EXPECT_EQ(RemoveFolderIfSame(At("run"), folder), 0u);
     folder.Close();
-    std::error_code ec;
-    EXPECT_TRUE(std::filesystem::remove(std::filesystem::path(Widen(At("run"))), ec))
-        << ec.message();
+    EXPECT_FALSE(Exists(At("run")));
     other.Release();
 
     EXPECT_EQ(LockOwnFolder(At("gone"), lock), kErrorFileNotFound);
