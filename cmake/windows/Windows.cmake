@@ -38,7 +38,7 @@ list(APPEND CPTLIB_SOURCES ${CMAKE_SOURCE_DIR}/cptlib/platform/OpenRetry.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
 target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread
-  shell32 bcrypt)
+  shell32 bcrypt ntdll)
 
 file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS format/*.cpp)
 list(REMOVE_ITEM FORMAT_SOURCES ${CMAKE_SOURCE_DIR}/format/ArchiveReader.cpp)
