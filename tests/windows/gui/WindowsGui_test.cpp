@@ -288,6 +288,10 @@ TEST_F(GuiTest, ProgressWindowMatchesBothTemplates) {
             EXPECT_NEAR(ClientRectOf(GetDlgItem(window, 1000)).right, u.X(36 + 205), kTolerance);
             EXPECT_NEAR(ClientRectOf(GetDlgItem(window, 1001)).right, u.X(36 + 187), kTolerance);
             EXPECT_EQ(TextOf(GetDlgItem(window, 1002)), L"Product");
+            LOGFONTW titleFont{};
+            GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(window, 1002, WM_GETFONT, 0, 0)),
+                       sizeof(titleFont), &titleFont);
+            EXPECT_EQ(titleFont.lfWeight, FW_BOLD) << "the product name is bold";
         } else {
             ExpectTemplate(window, 235, 62,
                            {{1001, 7, 8, 221, 8}, {1000, 7, 19, 221, 8}, {2, 178, 41, 50, 14}},
