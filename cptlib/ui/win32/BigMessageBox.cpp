@@ -286,12 +286,11 @@ LRESULT CALLBACK CBigMessageBox::FilterHook(int code, WPARAM wParam, LPARAM lPar
         IsChild(self->Window(), message->hwnd)) {
         CHARRANGE selection{};
         SendMessageW(self->text_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-        if ((!self->scrollMode_ || GetFocus() != self->text_) ||
-            selection.cpMin == selection.cpMax) {
-            if (selection.cpMin == selection.cpMax) {
-                self->CopyAllText();
-                return 1;
-            }
+        // A label, or a text without the focus: nothing the user could have selected.
+        const bool label = !self->scrollMode_ || GetFocus() != self->text_;
+        if (label && selection.cpMin == selection.cpMax) {
+            self->CopyAllText();
+            return 1;
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

@@ -574,6 +574,41 @@ TEST_F(GuiTest, MessageBoxLinkClickReachesTheHandler) {
     }
 }
 
+// Ctrl+C with nothing selected copies the whole message, typed as the user types it.
+TEST_F(GuiTest, MessageBoxCtrlCCopiesTheWholeMessage) {
+    std::wstring copied;
+    Driver driver([&](Driver& d) {
+        HWND box = d.NextWindow();
+        if (box == nullptr)
+            return;
+        if (OpenClipboard(nullptr)) {
+            EmptyClipboard();
+            CloseClipboard();
+        }
+        INPUT keys[4] = {};
+        const WORD codes[4] = {VK_CONTROL, 'C', 'C', VK_CONTROL};
+        for (int i = 0; i < 4; ++i) {
+            keys[i].type = INPUT_KEYBOARD;
+            keys[i].ki.wVk = codes[i];
+            keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+        }
+        SendInput(4, keys, sizeof(INPUT));
+        std::this_thread::sleep_for(500ms);
+        if (OpenClipboard(nullptr)) {
+            if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+                copied = static_cast<const wchar_t*>(GlobalLock(data));
+                GlobalUnlock(data);
+            }
+            CloseClipboard();
+        }
+        d.Key(VK_ESCAPE);
+    });
+    cptlib::ShowBigMessageBox(nullptr, nullptr, nullptr, "Copy me\nwhole", cptlib::kMbOk, 0);
+    driver.Join();
+    EXPECT_NE(copied.find(L"Copy me"), std::wstring::npos) << Narrow(copied);
+    EXPECT_NE(copied.find(L"whole"), std::wstring::npos) << Narrow(copied);
+}
+
 // --- language and password dialogs ----------------------------------------------------------
 
 struct DialogCase {
