@@ -53,8 +53,10 @@ private:
 };
 
 namespace detail {
+#ifndef _WIN32
 // Every signal ignored when the process started.
 const sigset_t& SignalsIgnoredAtStart();
+#endif
 // Readable for good once a watch has passed on SIGTERM or SIGHUP; -1 when it cannot be made.
 int StopSignalDescriptor();
 } // namespace detail
