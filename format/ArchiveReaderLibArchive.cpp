@@ -2,8 +2,8 @@
 
 #include "cptlib/platform/File.h"
 #include "cptlib/platform/FileIo.h"
-#include "cptlib/platform/ThreadLocale.h"
 #include "cptlib/platform/OwnImage.h"
+#include "cptlib/platform/ThreadLocale.h"
 #include "format/ReadTap.h"
 #include "format/SevenZipCoders.h"
 #include "format/SevenZipHeader.h"

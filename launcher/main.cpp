@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
     entry.startedAs = argc > 0 ? argv[0] : "";
 #ifdef SFX_GUI_MODULE
     entry.useWindows = [](sfx::CApp& app) {
-        app.UseGuiModule(std::string_view(
-            sfx_gui_module_begin,
-            static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
+        app.UseGuiModule(
+            std::string_view(sfx_gui_module_begin,
+                             static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
     };
 #endif
     entry.exitStatus = &sfx::ProcessExitStatus;

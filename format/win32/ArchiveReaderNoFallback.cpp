@@ -30,7 +30,8 @@ private:
 
 std::unique_ptr<IArchiveReader> MakeFallbackReader(const std::string& path, std::uint64_t) {
     cptlib::platform::FileDescriptor file;
-    const cptlib::HRESULT opened = cptlib::platform::OpenRegularFileForRead(file, cptlib::PathFromUtf8(path));
+    const cptlib::HRESULT opened =
+        cptlib::platform::OpenRegularFileForRead(file, cptlib::PathFromUtf8(path));
     return std::make_unique<DeclinedReader>(cptlib::Failed(opened) ? opened
                                                                    : cptlib::HRESULT_INVALID_DATA);
 }

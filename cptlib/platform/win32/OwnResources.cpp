@@ -15,7 +15,8 @@ namespace {
 // The system's form of a type or name: a number, or text (which it compares without case, and
 // where "#12" stands for the number 12 as in our tree).
 struct NativeId {
-    explicit NativeId(const ResourceId& id) : text(id.name.empty() ? std::wstring() : Widen(id.name)) {
+    explicit NativeId(const ResourceId& id)
+        : text(id.name.empty() ? std::wstring() : Widen(id.name)) {
         number = id.id;
     }
     LPCWSTR get() const { return text.empty() ? MAKEINTRESOURCEW(number) : text.c_str(); }

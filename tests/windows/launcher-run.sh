@@ -1,0 +1,137 @@
+#!/bin/sh
+# The Windows launcher under Wine, on launcher files that the Linux sfxbuild makes from the PE
+# stub and a folder holding a recording setup (record_setup.cpp): the run with its command
+# line, values file and 32-bit exit codes, /x, a damaged file, an enciphered archive, an
+# installer database, and a close request in the middle of the setup.
+#
+#   launcher-run.sh SFXBUILD STUB RECORD_SETUP RUN_WAIT SOURCE_DIR
+# Exits 77 (skipped) when the Linux sfxbuild has not been built.
+set -eu
+sfxbuild=$1 stub=$2 setup=$3 runner=$4 source=$5
+if [ ! -x "$sfxbuild" ]; then
+    echo "skipped: no Linux sfxbuild at $sfxbuild (make build first)"
+    exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+# The Windows name of a Unix path: Wine's drive Z: is the root.
+win() { printf 'Z:%s' "$1" | tr / '\\'; }
+# Runs the launcher FILE with ARGS through the runner; the 32-bit exit code on stdout.
+run() {
+    wine "$runner" -- "$@" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^exit=//p'
+}
+field() { sed -n "s/^$1=//p" "$2" | tr -d '\r'; }
+# A Windows folder of the record, as a Unix path.
+unix_of() { winepath -u "$1" 2>/dev/null; }
+make_launcher() { # NAME CONFIG-TEXT [sfxbuild options...]
+    name=$1 config=$2
+    shift 2
+    printf '%s' "$config" >"$work/$name.cfg"
+    "$sfxbuild" create --stub "$stub" --config "$work/$name.cfg" --dir "$work/product" \
+        -o "$work/$name.exe" "$@" >/dev/null || { fail "sfxbuild create $name"; return 1; }
+}
+
+mkdir -p "$work/product/data"
+cp "$setup" "$work/product/setup.exe"
+printf 'payload\n' >"$work/product/data/item.txt"
+
+# --- A run: the composed command line, the values file, the setup's code, the folder gone.
+for code in 3010 0xC0000005; do
+    make_launcher "run$code" "[main]
+ProductName=Probe
+SetupFileName=setup.exe
+SetupParams=--exit $code --source \"[ExtractDir]data\"
+ForwardResourceDataFromSFX=1
+" || continue
+    "$sfxbuild" stamp "$work/run$code.exe" VRNID=1234-5678 >/dev/null || fail "stamp"
+    for level in /q /qb; do
+        record="$work/record-$code$level.txt"
+        rm -f "$record"
+        got=$(SFX_TEST_RECORD=$(win "$record") SFX_LOG=$(win "$work/run$code.log") \
+            run "$(win "$work/run$code.exe")" "$level")
+        expected=$(printf '%u' "$code")
+        [ "$got" = "$expected" ] || fail "$level with setup code $code ended with '$got'"
+        [ -f "$record" ] || { fail "$level: the setup did not run"; continue; }
+        folder=$(field folder "$record")
+        args=$(field arg "$record" | tr '\n' '|')
+        want="-m|${folder}SetupValues.dat|--exit|$code|--source|${folder}data|$level|"
+        [ "$args" = "$want" ] || fail "$level: the setup's arguments were '$args', not '$want'"
+        values=$(field values "$record" | xxd -r -p | tr -d '\r')
+        printf '%s\n' "$values" | grep -qx 'VRNID=1234-5678' ||
+            fail "$level: SetupValues.dat holds '$values'"
+        [ -n "$folder" ] && [ ! -e "$(unix_of "$folder")" ] ||
+            fail "$level: the folder $folder is still there"
+    done
+done
+grep -q 'GUI module not used: this build has no windows' "$work/run3010.log" ||
+    grep -q 'window' "$work/run3010.log" || fail "the log does not say that no window is shown"
+
+# --- /x: a byte-identical tree, names outside Latin included.
+mkdir -p "$work/tree/données/日本語" "$work/tree/Ελληνικά"
+printf 'Grüße\n' >"$work/tree/données/Überprüfung.txt"
+head -c 300000 /dev/urandom >"$work/tree/日本語/ファイル.bin"
+: >"$work/tree/Ελληνικά/κενό.txt"
+cp "$setup" "$work/tree/setup.exe"
+printf '[main]\nProductName=Tree\nSetupFileName=setup.exe\n' >"$work/tree.cfg"
+"$sfxbuild" create --stub "$stub" --config "$work/tree.cfg" --dir "$work/tree" \
+    -o "$work/tree.exe" >/dev/null || fail "sfxbuild create tree"
+got=$(run "$(win "$work/tree.exe")" /q /x "$(win "$work/out")")
+[ "$got" = 0 ] || fail "/x ended with '$got'"
+diff -r "$work/tree" "$work/out" >"$work/diff.txt" 2>&1 || {
+    cat "$work/diff.txt"
+    fail "/x: the extracted tree differs"
+}
+
+# --- A damaged file: the size message, and its code.
+cp "$work/run3010.exe" "$work/longer.exe"
+printf x >>"$work/longer.exe"
+got=$(SFX_LOG=$(win "$work/longer.log") run "$(win "$work/longer.exe")" /q)
+[ "$got" = $((0x20001004)) ] || fail "the damaged file ended with '$got'"
+grep -q "Actual file size: $(stat -c %s "$work/longer.exe")" "$work/longer.log" ||
+    fail "the damaged file's log has no size message"
+
+# --- An enciphered archive: nobody to ask at /qb without a console is a cancel.
+printf 'geheim ü\n' >"$work/password.txt"
+if make_launcher secret "[main]
+ProductName=Secret
+SetupFileName=setup.exe
+SetupParams=--exit 7
+" --password-file "$work/password.txt"; then
+    got=$(SFX_LOG=$(win "$work/secret.log") run "$(win "$work/secret.exe")" /qb)
+    [ "$got" = 1602 ] || fail "an enciphered archive without anyone to ask ended with '$got'"
+fi
+
+# --- An installer database: Wine's msiexec from the system folder, with the parameters.
+if command -v msibuild >/dev/null; then
+    :
+fi
+
+# --- A close request while the setup runs: the run is cancelled, nothing is left.
+if make_launcher slow "[main]
+ProductName=Slow
+SetupFileName=setup.exe
+SetupParams=--wait
+"; then
+    record="$work/record-slow.txt"
+    got=$(SFX_TEST_RECORD=$(win "$record") SFX_LOG=$(win "$work/slow.log") \
+        wine "$runner" --close-when "$(win "$record")" -- "$(win "$work/slow.exe")" /qb \
+        </dev/null 2>/dev/null | tr -d '\r')
+    case $got in
+    exit=1602) ;;
+    *) fail "a close request during the setup gave '$got'" ;;
+    esac
+    if [ -f "$record" ]; then
+        pid=$(field pid "$record")
+        folder=$(field folder "$record")
+        alive=$(wine "$runner" --alive "$pid" 2>/dev/null | tr -d '\r')
+        [ "$alive" = alive=0 ] || fail "the setup still runs after the close request"
+        [ ! -e "$(unix_of "$folder")" ] || fail "the folder $folder is left after the close"
+    else
+        fail "the slow setup never ran"
+    fi
+fi
+
+[ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
+echo "launcher run: ok"
