@@ -65,6 +65,7 @@ set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp FileDi
   ImageEnd_test.cpp MessageInbox_test.cpp MfcWorkerThread_test.cpp Placeholders_test.cpp
   SettingsStore_test.cpp)
 
+enable_language(RC)
 enable_testing()
 add_subdirectory(tests/windows)
 
@@ -80,7 +81,6 @@ add_custom_command(
     ${CMAKE_SOURCE_DIR}/resources/resources.manifest ${SFX_RESOURCE_FILES}
   COMMENT "Writing the stub's resource script"
   VERBATIM)
-enable_language(RC)
 # The windows: the native ones once they exist, else an entry that says there are none (the
 # launcher then runs without windows and logs why).
 if(EXISTS ${CMAKE_SOURCE_DIR}/launcher/gui/win32/ModuleEntry.cpp)

@@ -103,9 +103,38 @@ SetupParams=--exit 7
     [ "$got" = 1602 ] || fail "an enciphered archive without anyone to ask ended with '$got'"
 fi
 
-# --- An installer database: Wine's msiexec from the system folder, with the parameters.
+# --- An installer database: Wine's msiexec from the system folder, with the parameters. Its
+# only action runs the recording setup with a property of the command line, so the record
+# shows what reached msiexec. A msiexec.exe beside it (a recording setup too) must not run.
 if command -v msibuild >/dev/null; then
-    :
+    mkdir -p "$work/msi"
+    cp "$setup" "$work/msi/recorder.exe"
+    cp "$setup" "$work/msi/msiexec.exe"
+    msi="$work/msi/setup.msi"
+    sql() { msibuild "$msi" -q "$1" || fail "msibuild: $1"; }
+    msibuild "$msi" -s Probe Tests "x64;1033" "{6E0C1B59-5B1F-4C2E-9C55-3D4B5A6F7A81}" ||
+        fail "msibuild summary"
+    sql 'CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL LOCALIZABLE PRIMARY KEY `Property`)'
+    for pair in "ProductCode={0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}" ProductName=Probe \
+        ProductVersion=1.0.0 ProductLanguage=1033 Manufacturer=Tests; do
+        sql "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('${pair%%=*}', '${pair#*=}')"
+    done
+    sql 'CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)'
+    # Type 50: the program that the property RECORDER names, with these arguments.
+    sql "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Record', 50, 'RECORDER', '--from-msi [PROBE] --exit 0')"
+    sql 'CREATE TABLE `InstallExecuteSequence` (`Action` CHAR(72) NOT NULL, `Condition` CHAR(255), `Sequence` SHORT PRIMARY KEY `Action`)'
+    sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('Record', 100)"
+    printf '[main]\nProductName=Database\nSetupFileName=setup.msi\nSetupParams=/qn "RECORDER=[ExtractDir]recorder.exe" PROBE=hello\n' \
+        >"$work/msi.cfg"
+    "$sfxbuild" create --stub "$stub" --config "$work/msi.cfg" --dir "$work/msi" \
+        -o "$work/msi.exe" >/dev/null || fail "sfxbuild create msi"
+    record="$work/record-msi.txt"
+    got=$(cd "$work/msi" && SFX_TEST_RECORD=$(win "$record") SFX_LOG=$(win "$work/msi.log") \
+        run "$(win "$work/msi.exe")" /q)
+    [ "$got" = 0 ] || fail "the installer database run ended with '$got'"
+    args=$(field arg "$record" 2>/dev/null | tr '\n' ' ')
+    [ "$args" = "--from-msi hello --exit 0 " ] ||
+        fail "msiexec did not pass the composed parameters on: the record has '$args'"
 fi
 
 # --- A close request while the setup runs: the run is cancelled, nothing is left.

@@ -1,6 +1,7 @@
 // A setup program for the launcher tests: writes what it was started with into the file that
 // SFX_TEST_RECORD names (its command line, each argument, the values file that -m names, its
-// folder, its process id), then ends with the code of `--exit N` (decimal or 0x hexadecimal).
+// folder, its process id, when it started), then ends with the code of `--exit N` (decimal or 0x
+// hexadecimal).
 // `--wait` keeps it running after the record is written, until it is ended.
 
 #include <windows.h>
@@ -43,6 +44,9 @@ std::string FileHex(const std::wstring& path) {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // When it started, on the clock that every process shares (for the start-up benchmark).
+    LARGE_INTEGER started;
+    QueryPerformanceCounter(&started);
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
     std::string record = "cmdline=" + Utf8(GetCommandLineW()) + "\n";
@@ -64,6 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     folder.resize(folder.find_last_of(L'\\') + 1);
     record += "folder=" + Utf8(folder) + "\n";
     record += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+    record += "qpc=" + std::to_string(started.QuadPart) + "\n";
 
     wchar_t target[MAX_PATH * 4];
     if (GetEnvironmentVariableW(L"SFX_TEST_RECORD", target, MAX_PATH * 4) > 0) {

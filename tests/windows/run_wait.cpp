@@ -1,5 +1,6 @@
 // The tests' runner: starts the command line that follows `--`, waits for it, and prints its
-// 32-bit exit code as "exit=N" (Wine's own status keeps only 8 bits).
+// 32-bit exit code as "exit=N" (Wine's own status keeps only 8 bits), after the time it was
+// started as "created_qpc=N qpc_per_second=F" (the clock every process shares).
 //   run_wait [--close-when FILE] -- COMMAND LINE
 // With --close-when, once FILE exists the program is asked to close the way taskkill without
 // /f asks: WM_CLOSE to each of its top-level windows. `run_wait --alive PID` prints "alive=1"
@@ -46,6 +47,10 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
+    LARGE_INTEGER frequency, created;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&created);
+    std::printf("created_qpc=%lld qpc_per_second=%lld\n", created.QuadPart, frequency.QuadPart);
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         std::printf("start failed: %lu\n", GetLastError());
