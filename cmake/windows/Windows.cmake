@@ -60,7 +60,7 @@ set_source_files_properties(launcher/App.cpp PROPERTIES
 # Windows cultures come from the preferred UI languages), StringResources and the resource
 # tests (the own resources need the PE stub's resource seam), the 7z reader's tests (archives
 # made by 7zz at run time, the reader factory with its libarchive fallback), and the tests of
-# launcher/ and tools/, which the Windows build does not compile yet.
+# launcher/ and tools/ (the launcher is tested whole under Wine: launcher-run.sh).
 set(SFX_WINDOWS_UNIT_TESTS CommandLineSplit_test.cpp DisplayText_test.cpp FileDigest_test.cpp
   ImageEnd_test.cpp MessageInbox_test.cpp MfcWorkerThread_test.cpp Placeholders_test.cpp
   SettingsStore_test.cpp)
@@ -91,5 +91,13 @@ endif()
 add_executable(sfxstub WIN32 cptlib/platform/win32/stub/Main.cpp ${SFX_WINDOW_SOURCES}
   ${SFX_STUB_RC})
 target_link_libraries(sfxstub PRIVATE launcher_core comctl32)
-# Without symbols: the stub is part of every launcher file.
-target_link_options(sfxstub PRIVATE -municode -s)
+# Without symbols, and only the functions it reaches: the stub is part of every launcher file.
+target_link_options(sfxstub PRIVATE -municode -s LINKER:--gc-sections)
+foreach(library cptlib sfxformat launcher_core)
+  target_compile_options(${library} PRIVATE -ffunction-sections -fdata-sections)
+endforeach()
+# The launcher waits on the user, the disk or the setup, not on its own instructions; the
+# decoders (sfxformat) keep their speed.
+foreach(library cptlib launcher_core)
+  target_compile_options(${library} PRIVATE $<$<CONFIG:Release>:-Os>)
+endforeach()
