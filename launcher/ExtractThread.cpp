@@ -223,7 +223,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
     cptlib::platform::FileDescriptor file;
     // Private until its data is written; an archive without permissions gets the umask's.
     const std::uint32_t mode = item.hasMode ? 0600 : 0666;
-    std::uint32_t error = target_.CreateFile(parts, mode, file);
+    std::uint32_t error = target_.CreateNewFile(parts, mode, file);
     FileWriteQueue::Place place;
     std::vector<std::string> created = parts;
     if (error == cptlib::kErrorFileExists) {
@@ -234,7 +234,7 @@ CExtractThread::Result CExtractThread::Items::ExtractFile(const ArchiveItem& ite
         // damaged item, a cancel or a failure leaves the user's file as it was.
         for (int attempt = 0; attempt < 100 && error == cptlib::kErrorFileExists; ++attempt) {
             created.back() = PartName();
-            error = target_.CreateFile(created, mode, file);
+            error = target_.CreateNewFile(created, mode, file);
         }
         if (error == 0)
             cptlib::platform::MarkBeingWritten(file.get());

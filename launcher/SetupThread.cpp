@@ -4,7 +4,6 @@
 #include "cptlib/Exceptions.h"
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/DesktopOpener.h"
-#include "cptlib/sys/CommandLineSplit.h"
 #include "cptlib/sys/ShellDispatch.h"
 #include "launcher/ExitStatus.h"
 #include "launcher/ExtractFolder.h"
@@ -38,11 +37,10 @@ bool LaunchProcess(cptlib::InboxHandle /*owner*/, const std::string& file,
         folder = *directory;
     else if (IsAbsolutePath(file))
         folder = file.substr(0, file.rfind('/') + 1);
-    const std::vector<std::string> arguments =
-        parameters != nullptr ? cptlib::SplitCommandLine(*parameters) : std::vector<std::string>{};
     cptlib::platform::ChildProcess unawaited;
     cptlib::platform::ChildProcess& process = processInfo != nullptr ? *processInfo : unawaited;
-    lastError = process.Start(file, arguments, folder);
+    lastError =
+        process.StartCommand(file, parameters != nullptr ? *parameters : std::string(), folder);
     return lastError == 0;
 }
 
@@ -110,8 +108,7 @@ RunProcessResult CSetupThread::RunProcess() {
             // The program is looked up once its working folder is entered.
             const std::string program =
                 "./" + (slash == std::string::npos ? inside : inside.substr(slash + 1));
-            error = process_->StartIn(*info_.folder, program,
-                                      cptlib::SplitCommandLine(info_.parameters), directory);
+            error = process_->StartCommandIn(*info_.folder, program, info_.parameters, directory);
             started = error == 0;
         }
         if (!started) {
@@ -119,7 +116,8 @@ RunProcessResult CSetupThread::RunProcess() {
                 result.userCancelled = true;
                 return result;
             }
-            cptlib::SystemError failure(cptlib::MakeWin32Error(error), "The file could not be started");
+            cptlib::SystemError failure(cptlib::MakeWin32Error(error),
+                                        "The file could not be started");
             failure << cptlib::tag_errinfo_path(cptlib::PathFromUtf8(info_.setupFile));
             CPT_THROW(failure);
         }

@@ -39,7 +39,7 @@ list(APPEND CPTLIB_SOURCES ${CMAKE_SOURCE_DIR}/cptlib/platform/OpenRetry.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
 target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread
-  shell32 bcrypt msi)
+  shell32 bcrypt ntdll msi)
 
 file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS format/*.cpp format/win32/*.cpp)
 # No libarchive here: the own 7z reader reads every archive sfxbuild writes.

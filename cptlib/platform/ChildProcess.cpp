@@ -2,6 +2,7 @@
 
 #include "cptlib/SystemError.h"
 #include "cptlib/platform/Spawn.h"
+#include "cptlib/sys/CommandLineSplit.h"
 
 #include <cerrno>
 #include <csignal>
@@ -54,6 +55,19 @@ std::uint32_t ChildProcess::StartIn(const FolderHandle& folder, const std::strin
     SpawnRequest request = RequestFor(file, arguments, directory);
     request.directoryDescriptor = DescriptorOf(&folder);
     return Start(std::move(request));
+}
+
+ChildProcess::~ChildProcess() = default;
+
+std::uint32_t ChildProcess::StartCommand(const std::string& file, const std::string& parameters,
+                                         const std::string& directory) {
+    return Start(file, SplitCommandLine(parameters), directory);
+}
+
+std::uint32_t ChildProcess::StartCommandIn(const FolderHandle& folder, const std::string& file,
+                                           const std::string& parameters,
+                                           const std::string& directory) {
+    return StartIn(folder, file, SplitCommandLine(parameters), directory);
 }
 
 std::uint32_t ChildProcess::Start(SpawnRequest request) {

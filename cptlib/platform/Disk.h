@@ -16,12 +16,14 @@ struct MountEntry {
     bool readOnly = false;
 };
 
+#ifndef _WIN32 // Linux mount tables; Windows lists its fixed drives instead
 // The entries of a /proc/self/mounts text, octal escapes ("\040") decoded; malformed lines are
 // skipped.
 std::vector<MountEntry> ParseMountTable(std::string_view text);
 
 // A file system type that keeps its data on a local disk (not network, not pseudo, not memory).
 bool IsLocalDiskFileSystem(std::string_view type);
+#endif
 
 // Mount points of local disk file systems that are not on removable media, not read-only and
 // writable by the caller, in the order of /proc/self/mounts.

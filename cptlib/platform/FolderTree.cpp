@@ -13,7 +13,7 @@
 
 namespace cptlib::platform {
 
-int DescriptorOf(const FolderHandle* folder) {
+FileHandle DescriptorOf(const FolderHandle* folder) {
     return folder ? folder->fd_ : AT_FDCWD;
 }
 

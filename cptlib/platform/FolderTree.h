@@ -3,6 +3,8 @@
 // open folder and never follows a symbolic link in the name it is given. Results are Win32 error
 // numbers (0 on success).
 
+#include "cptlib/platform/Handles.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,11 +32,11 @@ public:
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return IsValidHandle(fd_); }
     void Close() noexcept;
 
 private:
-    friend int DescriptorOf(const FolderHandle* folder);
+    friend FileHandle DescriptorOf(const FolderHandle* folder);
     friend std::uint32_t OpenParentOf(const std::string& path, FolderHandle& parent,
                                       std::string& name);
     friend std::uint32_t CreateOwnFolder(const std::string& path, FolderHandle& folder);
@@ -44,11 +46,11 @@ private:
                                     FolderHandle& folder);
     friend bool OpenFolderSafely(const std::string& path, FolderHandle& folder,
                                  FolderRefusal& refusal);
-    int fd_ = -1;
+    FileHandle fd_ = FileHandle(-1);
 };
 
-// The descriptor of an open folder (AT_FDCWD for null).
-int DescriptorOf(const FolderHandle* folder);
+// The descriptor of an open folder (AT_FDCWD for null; on Windows a null handle).
+FileHandle DescriptorOf(const FolderHandle* folder);
 
 // Makes a new folder (mode 0700) at an absolute path and opens it, checked to be a folder of
 // this user, so that later work cannot be redirected by a change of the name.

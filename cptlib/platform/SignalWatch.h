@@ -52,13 +52,13 @@ private:
     std::unique_ptr<State> state_;
 };
 
-namespace detail {
 #ifndef _WIN32
+namespace detail {
 // Every signal ignored when the process started.
 const sigset_t& SignalsIgnoredAtStart();
-#endif
 // Readable for good once a watch has passed on SIGTERM or SIGHUP; -1 when it cannot be made.
 int StopSignalDescriptor();
 } // namespace detail
+#endif
 
 } // namespace cptlib::platform

@@ -74,7 +74,7 @@ std::uint32_t TargetFolder::Open(const FolderHandle& folder) {
 }
 
 std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor& folder,
-                                 int start) const {
+                                 FileHandle start) const {
     FileDescriptor current(::fcntl(start >= 0 ? start : root_.get(), F_DUPFD_CLOEXEC, 0));
     if (!current)
         return LastWin32Error();
@@ -93,7 +93,7 @@ std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor&
     return 0;
 }
 
-std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, int& folder) {
+std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, FileHandle& folder) {
     if (name.empty())
         return kErrorInvalidParameter;
     const NameParts parents = name.first(name.size() - 1);
@@ -147,7 +147,7 @@ std::uint32_t TargetFolder::MakeFolder(NameParts name, std::uint32_t mode) {
     return S_ISLNK(st.st_mode) ? kErrorStoppedOnSymlink : kErrorAlreadyExists;
 }
 
-std::uint32_t TargetFolder::CreateFile(NameParts name, std::uint32_t mode, FileDescriptor& file) {
+std::uint32_t TargetFolder::CreateNewFile(NameParts name, std::uint32_t mode, FileDescriptor& file) {
     int folder = -1;
     if (const std::uint32_t error = OpenParent(name, true, folder))
         return error;

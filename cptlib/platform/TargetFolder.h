@@ -43,7 +43,7 @@ public:
 
     // Creates a new file for writing, and the folders on its way; kErrorFileExists when
     // something has the name already.
-    std::uint32_t CreateFile(NameParts name, std::uint32_t mode, FileDescriptor& file);
+    std::uint32_t CreateNewFile(NameParts name, std::uint32_t mode, FileDescriptor& file);
 
     // Removes a file or a link, never a folder.
     std::uint32_t Remove(NameParts name);
@@ -65,9 +65,9 @@ public:
 private:
     // From `start` (an open folder below the root), else from the root.
     std::uint32_t Walk(NameParts folders, bool create, FileDescriptor& folder,
-                       int start = -1) const;
+                       FileHandle start = FileHandle(-1)) const;
     // The folder that holds the name, kept open for the next name in the same folder.
-    std::uint32_t OpenParent(NameParts name, bool create, int& folder);
+    std::uint32_t OpenParent(NameParts name, bool create, FileHandle& folder);
 
     FileDescriptor root_;
     std::vector<std::string> cachedParent_;

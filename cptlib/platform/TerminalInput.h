@@ -30,13 +30,26 @@ public:
     PromptWake& operator=(const PromptWake&) = delete;
 
     void Wake() const noexcept;
+#ifdef _WIN32
+    // The read's side: an event handle, signalled after Wake until cleared.
+    void* Event() const {
+        return event_;
+    }
+#else
     // The read's side: readable after Wake until cleared.
-    int Descriptor() const { return read_; }
+    int Descriptor() const {
+        return read_;
+    }
+#endif
     void Clear() const noexcept;
 
 private:
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
     int read_ = -1;
     int write_ = -1;
+#endif
 };
 
 struct PromptOptions {

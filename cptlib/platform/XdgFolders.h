@@ -11,6 +11,7 @@ namespace cptlib::platform {
 // "/" itself); empty when neither is known.
 std::string GetHomeDirectory();
 
+#ifndef _WIN32 // Windows names these folders through its known folders
 // A base directory such as XDG_CONFIG_HOME: the variable when it holds an absolute path (the
 // convention ignores relative ones), else the home folder joined with `belowHome`; empty when
 // there is no home folder either.
@@ -24,6 +25,7 @@ std::map<std::string, std::string> ParseUserDirs(std::string_view text, std::str
 
 // ParseUserDirs of $XDG_CONFIG_HOME/user-dirs.dirs; empty when the file cannot be read.
 std::map<std::string, std::string> ReadUserDirs();
+#endif
 
 bool IsDirectory(const std::string& path);
 

@@ -18,6 +18,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
 fi
 wineserver -p
+# Windows without a display: the null graphics driver lets programs make (hidden) windows and
+# exchange window messages, which close requests and the session's end come as.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
 # The first program starts Wine's own services, which keep the standard handles they inherit:
 # started here with none, so that ctest does not wait on them for the end of a test's output.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
