@@ -20,7 +20,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 win() { printf 'Z:%s' "$1" | tr / '\\'; }
 # Runs the launcher FILE with ARGS through the runner; the 32-bit exit code on stdout.
 run() {
-    wine "$runner" -- "$@" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^exit=//p'
+    timeout 180 wine "$runner" -- "$@" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^exit=//p'
 }
 field() { sed -n "s/^$1=//p" "$2" | tr -d '\r'; }
 # A Windows folder of the record, as a Unix path.
@@ -95,15 +95,23 @@ got=$(SFX_LOG=$(win "$work/longer.log") run "$(win "$work/longer.exe")" /q)
 grep -q "Actual file size: $(stat -c %s "$work/longer.exe")" "$work/longer.log" ||
     fail "the damaged file's log has no size message"
 
-# --- An enciphered archive: nobody to ask at /qb without a console is a cancel.
-printf 'geheim ü\n' >"$work/password.txt"
+# --- An enciphered archive: nobody to ask at /qb without a console is a cancel; the right
+# password typed at the console extracts it.
+printf 'geheim 1\n' >"$work/password.txt"
 if make_launcher secret "[main]
 ProductName=Secret
 SetupFileName=setup.exe
 SetupParams=--exit 7
 " --password-file "$work/password.txt"; then
-    got=$(SFX_LOG=$(win "$work/secret.log") run "$(win "$work/secret.exe")" /qb)
+    got=$(SFX_LOG=$(win "$work/secret.log") run "$(win "$work/secret.exe")" /qb /x "$(win "$work/secret-none")")
     [ "$got" = 1602 ] || fail "an enciphered archive without anyone to ask ended with '$got'"
+    [ ! -e "$work/secret-none/setup.exe" ] || fail "the archive was extracted without a password"
+    got=$(SFX_LOG=$(win "$work/secret-typed.log") timeout 180 wine "$runner" --type "geheim 1" -- \
+        "$(win "$work/secret.exe")" /qb /x "$(win "$work/secret-typed")" </dev/null 2>/dev/null |
+        tr -d '\r' | sed -n 's/^exit=//p')
+    [ "$got" = 0 ] || fail "the right password at the console ended with '$got'"
+    cmp -s "$setup" "$work/secret-typed/setup.exe" ||
+        fail "the right password did not extract the setup"
 fi
 
 # --- An installer database: Wine's msiexec from the system folder, with the parameters. Its
@@ -148,7 +156,7 @@ SetupParams=--wait
 "; then
     record="$work/record-slow.txt"
     got=$(SFX_TEST_RECORD=$(win "$record") SFX_LOG=$(win "$work/slow.log") \
-        wine "$runner" --close-when "$(win "$record")" -- "$(win "$work/slow.exe")" /qb \
+        timeout 180 wine "$runner" --close-when "$(win "$record")" -- "$(win "$work/slow.exe")" /qb \
         </dev/null 2>/dev/null | tr -d '\r' | grep -v '^created_qpc=')
     case $got in
     exit=1602) ;;

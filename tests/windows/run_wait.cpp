@@ -1,10 +1,11 @@
 // The tests' runner: starts the command line that follows `--`, waits for it, and prints its
 // 32-bit exit code as "exit=N" (Wine's own status keeps only 8 bits), after the time it was
 // started as "created_qpc=N qpc_per_second=F" (the clock every process shares).
-//   run_wait [--close-when FILE] -- COMMAND LINE
+//   run_wait [--close-when FILE | --type TEXT] -- COMMAND LINE
 // With --close-when, once FILE exists the program is asked to close the way taskkill without
-// /f asks: WM_CLOSE to each of its top-level windows. `run_wait --alive PID` prints "alive=1"
-// while that process runs, else "alive=0".
+// /f asks: WM_CLOSE to each of its top-level windows. With --type, the program runs in a
+// console of the runner's into which TEXT and Enter are typed. `run_wait --alive PID` prints
+// "alive=1" while that process runs, else "alive=0".
 
 #include <windows.h>
 
@@ -31,10 +32,15 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("alive=%d\n", alive ? 1 : 0);
         return 0;
     }
-    std::wstring closeWhen;
+    std::wstring closeWhen, typed;
+    bool typing = false;
     int first = 1;
     if (argc > 3 && std::wcscmp(argv[1], L"--close-when") == 0) {
         closeWhen = argv[2];
+        first = 3;
+    } else if (argc > 3 && std::wcscmp(argv[1], L"--type") == 0) {
+        typed = argv[2];
+        typing = true;
         first = 3;
     }
     if (first >= argc || std::wcscmp(argv[first], L"--") != 0)
@@ -46,6 +52,29 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring command = line + 4;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    if (typing) {
+        // A console of our own that the program joins (it is handed no standard streams), and
+        // the answer typed into it as key presses, followed by Enter.
+        FreeConsole();
+        AllocConsole();
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        const HANDLE input =
+            CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        typed += L'\r';
+        for (const wchar_t c : typed) {
+            INPUT_RECORD keys[2]{};
+            for (int down = 0; down < 2; ++down) {
+                keys[down].EventType = KEY_EVENT;
+                keys[down].Event.KeyEvent.bKeyDown = down == 0;
+                keys[down].Event.KeyEvent.wRepeatCount = 1;
+                keys[down].Event.KeyEvent.wVirtualKeyCode = c == L'\r' ? VK_RETURN : 0;
+                keys[down].Event.KeyEvent.uChar.UnicodeChar = c;
+            }
+            DWORD written = 0;
+            WriteConsoleInputW(input, keys, 2, &written);
+        }
+    }
     PROCESS_INFORMATION process{};
     LARGE_INTEGER frequency, created;
     QueryPerformanceFrequency(&frequency);
