@@ -12,7 +12,9 @@ if [ ! -x "$sfxbuild" ]; then
     echo "skipped: no Linux sfxbuild at $sfxbuild (make build first)"
     exit 77
 fi
-work=$(mktemp -d)
+# Beside the build, not in /tmp: Wine knows no sticky bit, so a folder below /tmp counts as one
+# that other users could change, and the launcher rightly refuses to extract there.
+work=$(mktemp -d "$(dirname "$stub")/launcher-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
@@ -47,10 +49,9 @@ ForwardResourceDataFromSFX=1
 " || continue
     "$sfxbuild" stamp "$work/run$code.exe" VRNID=1234-5678 >/dev/null || fail "stamp"
     for level in /q /qb; do
-        record="$work/record-$code$level.txt"
+        record="$work/record-$code${level#/}.txt"
         rm -f "$record"
-        log="$work/run$code$level.log"
-        mkdir -p "$(dirname "$log")"
+        log="$work/run-$code${level#/}.log"
         got=$(SFX_TEST_RECORD=$(win "$record") SFX_LOG=$(win "$log") \
             run "$(win "$work/run$code.exe")" "$level")
         expected=$(printf '%u' "$code")
@@ -68,7 +69,7 @@ ForwardResourceDataFromSFX=1
     done
 done
 # Without windows the log says so, and the run goes on without them.
-grep -q 'GUI module not used: this build has no windows' "$work/run3010/qb.log" ||
+grep -q 'GUI module not used: this build has no windows' "$work/run-3010qb.log" ||
     fail "the log of /qb does not say that there are no windows"
 
 # --- /x: a byte-identical tree, names outside Latin included.
@@ -80,7 +81,7 @@ cp "$setup" "$work/tree/setup.exe"
 printf '[main]\nProductName=Tree\nSetupFileName=setup.exe\n' >"$work/tree.cfg"
 "$sfxbuild" create --stub "$stub" --config "$work/tree.cfg" --dir "$work/tree" \
     -o "$work/tree.exe" >/dev/null || fail "sfxbuild create tree"
-got=$(run "$(win "$work/tree.exe")" /q /x "$(win "$work/out")")
+got=$(SFX_LOG=$(win "$work/tree.log") run "$(win "$work/tree.exe")" /q /x "$(win "$work/out")")
 [ "$got" = 0 ] || fail "/x ended with '$got'"
 diff -r "$work/tree" "$work/out" >"$work/diff.txt" 2>&1 || {
     cat "$work/diff.txt"
