@@ -53,14 +53,21 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (typing) {
-        // A console of our own that the program joins (it is handed no standard streams), and
-        // the answer typed into it as key presses, followed by Enter.
+        // A console of our own whose handles the program is handed as its standard streams,
+        // and the answer typed into it as key presses, followed by Enter.
         FreeConsole();
         AllocConsole();
-        startup.dwFlags = STARTF_USESTDHANDLES;
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
         const HANDLE input =
             CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+                        &inherited, OPEN_EXISTING, 0, nullptr);
+        const HANDLE output =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
         typed += L'\r';
         for (const wchar_t c : typed) {
             INPUT_RECORD keys[2]{};
@@ -80,7 +87,7 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&created);
     std::printf("created_qpc=%lld qpc_per_second=%lld\n", created.QuadPart, frequency.QuadPart);
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, typing, 0, nullptr, nullptr,
                         &startup, &process)) {
         std::printf("start failed: %lu\n", GetLastError());
         return 3;
