@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEPREFIX=${WINEPREFIX:-$windows/wine-prefix} WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= WAYLAND_DISPLAY=
-wineserver -p
+wineserver -p 2>/dev/null || true # already running is fine
 win() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 mkdir -p "$work/product"
