@@ -91,5 +91,13 @@ endif()
 add_executable(sfxstub WIN32 cptlib/platform/win32/stub/Main.cpp ${SFX_WINDOW_SOURCES}
   ${SFX_STUB_RC})
 target_link_libraries(sfxstub PRIVATE launcher_core comctl32)
-# Without symbols: the stub is part of every launcher file.
+# Without symbols, and only the functions it reaches: the stub is part of every launcher file.
 target_link_options(sfxstub PRIVATE -municode -s LINKER:--gc-sections)
+foreach(library cptlib sfxformat launcher_core)
+  target_compile_options(${library} PRIVATE -ffunction-sections -fdata-sections)
+endforeach()
+# The launcher waits on the user, the disk or the setup, not on its own instructions; the
+# decoders (sfxformat) keep their speed.
+foreach(library cptlib launcher_core)
+  target_compile_options(${library} PRIVATE $<$<CONFIG:Release>:-Os>)
+endforeach()
