@@ -96,6 +96,19 @@ got=$(SFX_LOG=$(win "$work/longer.log") run "$(win "$work/longer.exe")" /q)
 grep -q "Actual file size: $(stat -c %s "$work/longer.exe")" "$work/longer.log" ||
     fail "the damaged file's log has no size message"
 
+# --- A method only the Linux launcher's second reader decodes (PPMd): this launcher has no
+# second reader, and ends as for a damaged file, without writing anything.
+if command -v 7zz >/dev/null; then
+    (cd "$work/product" && 7zz a -bd -m0=PPMd -mf=off "$work/ppmd.7z" . >/dev/null) ||
+        fail "7zz PPMd"
+    printf '[main]\nProductName=PPMd\nSetupFileName=setup.exe\n' >"$work/ppmd.cfg"
+    "$sfxbuild" create --stub "$stub" --config "$work/ppmd.cfg" --archive "$work/ppmd.7z" \
+        -o "$work/ppmd.exe" >/dev/null || fail "sfxbuild create ppmd"
+    got=$(run "$(win "$work/ppmd.exe")" /q /x "$(win "$work/ppmd-out")")
+    [ "$got" = $((0x20001004)) ] || fail "a PPMd archive ended with '$got'"
+    [ ! -e "$work/ppmd-out/setup.exe" ] || fail "a PPMd archive wrote its setup"
+fi
+
 # --- An enciphered archive: nobody to ask at /qb without a console is a cancel; the right
 # password typed at the console extracts it.
 printf 'geheim 1\n' >"$work/password.txt"
