@@ -28,12 +28,11 @@ add_library(sfx_gtest_main STATIC IMPORTED)
 set_target_properties(sfx_gtest_main PROPERTIES IMPORTED_LOCATION ${lib}/libgtest_main.a
   INTERFACE_LINK_LIBRARIES sfx_gtest)
 
-# The Linux seams stay out; installer databases go through msi.dll, the archive through the
-# own 7z reader.
+# The Linux seams stay out; installer databases go through msi.dll (win32/IsolatedQuery.cpp),
+# the archive through the own 7z reader.
 file(GLOB CPTLIB_SOURCES CONFIGURE_DEPENDS
   cptlib/*.cpp cptlib/localization/*.cpp cptlib/resources/*.cpp cptlib/io/*.cpp
-  cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp cptlib/msi/win32/*.cpp
-  common/setup/*.cpp)
+  cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp common/setup/*.cpp)
 # Seam files that hold no system calls serve both systems.
 list(APPEND CPTLIB_SOURCES ${CMAKE_SOURCE_DIR}/cptlib/platform/OpenRetry.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
