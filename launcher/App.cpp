@@ -56,7 +56,15 @@ CApp::~CApp() {
 }
 
 void CApp::UseGuiModule(std::string_view image) {
-    gui = std::make_unique<GuiHost>(image);
+    UseGuiHost(std::make_unique<GuiHost>(image));
+}
+
+void CApp::UseGuiModule(IGuiModule* (*entry)(int interfaceVersion, std::string& whyNot)) {
+    UseGuiHost(std::make_unique<GuiHost>(entry));
+}
+
+void CApp::UseGuiHost(std::unique_ptr<GuiHost> host) {
+    gui = std::move(host);
     cptlib::SetMessageBoxPresenter(std::make_shared<GuiMessageBoxPresenter>(
         *gui, [this] { return state.UiLevel; },
         std::make_shared<cptlib::TerminalMessageBox>(&strings)));

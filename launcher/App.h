@@ -16,6 +16,7 @@
 namespace sfx {
 
 class GuiHost;
+class IGuiModule;
 class RunStopSignals;
 
 class CApp {
@@ -32,6 +33,8 @@ public:
     // The GUI module's bytes as the program carries them; they must outlive the object.
     // Without a module every window falls back to the terminal.
     void UseGuiModule(std::string_view image);
+    // The windows linked into the program (Windows), through the module's entry.
+    void UseGuiModule(IGuiModule* (*entry)(int interfaceVersion, std::string& whyNot));
 
     // The whole run; always false, as no message loop follows.
     bool InitInstance();
@@ -80,6 +83,7 @@ private:
     std::unique_ptr<RunStopSignals> stops;
     // Whether a stop signal ended the start-up (exitCode is then set).
     bool StopRequested();
+    void UseGuiHost(std::unique_ptr<GuiHost> host);
 };
 
 // Resolves a folder argument of the command line against the folder of `programPath`, the

@@ -1,5 +1,6 @@
 #include "launcher/App.h"
 
+#include "cptlib/Exceptions.h"
 #include "cptlib/Utf.h"
 
 #include <algorithm>
@@ -57,11 +58,12 @@ bool IsKnownSwitch(const std::string& argument) {
 
 std::string ResolveFolderArgument(const std::string& value,
                                   const std::filesystem::path& programPath) {
-    if (!value.empty() && value.front() == '/')
+    if (!value.empty() && cptlib::PathFromUtf8(value).is_absolute())
         return value;
-    std::string folder = programPath.parent_path().string();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+    std::string folder = cptlib::Utf8FromPath(programPath.parent_path());
+    const auto separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    if (folder.empty() || (folder.back() != '/' && folder.back() != separator))
+        folder += separator;
     return folder + value;
 }
 

@@ -1,6 +1,7 @@
 #include "launcher/ExtractFolder.h"
 
 #include "cptlib/DisplayText.h"
+#include "cptlib/Exceptions.h"
 #include "cptlib/platform/Process.h"
 #include "cptlib/platform/XdgFolders.h"
 #include "cptlib/ui/TerminalMessageBox.h"
@@ -15,14 +16,18 @@
 
 namespace sfx {
 
+std::size_t LastPathSeparator(const std::string& path) {
+    return kPathSeparator == '/' ? path.rfind('/') : path.find_last_of({'/', kPathSeparator});
+}
+
 bool IsAbsolutePath(const std::string& path) {
-    return !path.empty() && path.front() == '/';
+    return !path.empty() && cptlib::PathFromUtf8(path).is_absolute();
 }
 
 std::string AddTrailingSlash(const std::string& path) {
-    if (path.empty() || path.back() == '/')
+    if (path.empty() || IsPathSeparator(path.back()))
         return path;
-    return path + '/';
+    return path + kPathSeparator;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -31,9 +36,9 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 std::string LastPathComponent(const std::string& path) {
     std::string trimmed = path;
-    if (!trimmed.empty() && trimmed.back() == '/')
+    if (!trimmed.empty() && IsPathSeparator(trimmed.back()))
         trimmed.pop_back();
-    const auto slash = trimmed.rfind('/');
+    const auto slash = LastPathSeparator(trimmed);
     return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
@@ -45,7 +50,7 @@ std::string WithoutExtension(const std::string& name) {
 std::string CompleteExtractOnlyFolder(const std::string& extractDir,
                                       const std::filesystem::path& programPath) {
     if (extractDir.empty()) {
-        const std::string fileName = LastPathComponent(programPath.string());
+        const std::string fileName = LastPathComponent(cptlib::Utf8FromPath(programPath));
         std::string folderName = WithoutExtension(fileName);
         // Linux programs rarely have an extension: the folder must not take the program's own
         // name, or creating it next to the program would fail.

@@ -14,8 +14,17 @@
 
 namespace sfx {
 
+// The system's folder separator; Windows takes "/" as well, so both count as one there.
+inline constexpr char kPathSeparator =
+    static_cast<char>(std::filesystem::path::preferred_separator);
+inline bool IsPathSeparator(char c) {
+    return c == '/' || c == kPathSeparator;
+}
+// Where the last separator is, or npos.
+std::size_t LastPathSeparator(const std::string& path);
+
 bool IsAbsolutePath(const std::string& path);
-// Appends "/" to a non-empty path that does not end with one.
+// Appends the separator to a non-empty path that does not end with one.
 std::string AddTrailingSlash(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The text after the last "/", or between the last two when the path ends with one.

@@ -154,7 +154,7 @@ std::string OpenTargetFolder(const std::string& folder,
     }
     using Reason = platform::FolderRefusal::Reason;
     std::string named = folder;
-    while (named.size() > 1 && named.back() == '/')
+    while (named.size() > 1 && IsPathSeparator(named.back()))
         named.pop_back();
     const std::string target = cptlib::DisplayName(named);
     const std::string where = cptlib::DisplayName(refusal.where);

@@ -50,6 +50,9 @@ bool IsXz(std::string_view bytes) {
 GuiHost::GuiHost(std::string_view image, EnvReader getenv)
     : image_(image), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
 
+GuiHost::GuiHost(GuiModuleEntry linked, EnvReader getenv)
+    : linked_(linked), getenv_(getenv ? std::move(getenv) : EnvReader(&std::getenv)) {}
+
 GuiHost::~GuiHost() {
     loaded_.store(nullptr);
 }
@@ -83,6 +86,8 @@ IGuiModule* GuiHost::GetForQuestion() {
 }
 
 IGuiModule* GuiHost::Load() {
+    if (linked_ != nullptr)
+        return Start(linked_);
     const auto set = [this](const char* name) {
         const char* value = getenv_(name);
         return value != nullptr && *value != '\0';
@@ -114,6 +119,10 @@ IGuiModule* GuiHost::Load() {
         Refuse(std::string("the module has no entry ") + kGuiModuleEntry + ".");
         return nullptr;
     }
+    return Start(entry);
+}
+
+IGuiModule* GuiHost::Start(GuiModuleEntry entry) {
     std::string whyNot;
     module_.reset(entry(kGuiModuleVersion, whyNot));
     if (!module_) {

@@ -24,6 +24,8 @@ public:
     // `image`: the module's bytes, as they are or xz-compressed (empty: the program carries
     // none); they must outlive the host.
     explicit GuiHost(std::string_view image, EnvReader getenv = {});
+    // Windows linked into the program: `linked` is the module's entry.
+    explicit GuiHost(GuiModuleEntry linked, EnvReader getenv = {});
     ~GuiHost();
     GuiHost(const GuiHost&) = delete;
     GuiHost& operator=(const GuiHost&) = delete;
@@ -43,9 +45,11 @@ public:
 
 private:
     IGuiModule* Load();
+    IGuiModule* Start(GuiModuleEntry entry);
     void Refuse(std::string reason);
 
     std::string_view image_;
+    GuiModuleEntry linked_ = nullptr;
     EnvReader getenv_;
     bool tried_ = false;
     bool silentLogged_ = false;

@@ -113,7 +113,7 @@ std::string InstallerProgram() {
 }
 
 std::string_view WithoutTrailingSlash(std::string_view folder) {
-    if (!folder.empty() && folder.back() == '/')
+    if (!folder.empty() && IsPathSeparator(folder.back()))
         folder.remove_suffix(1);
     return folder;
 }
@@ -185,7 +185,7 @@ bool SetupRunsFromExtractFolder(const std::string& setupFile) {
     constexpr std::string_view kExtractDir = "[ExtractDir]";
     if (rest.starts_with(kExtractDir))
         rest.remove_prefix(kExtractDir.size());
-    else if (!rest.empty() && (rest.front() == '/' || rest.front() == '['))
+    else if (!rest.empty() && (IsAbsolutePath(std::string(rest)) || rest.front() == '['))
         return false; // elsewhere, or below another folder placeholder
     const std::string extension = Extension(std::string(rest));
     return extension != ".msi" && extension != ".ms_";

@@ -36,7 +36,7 @@ bool LaunchProcess(cptlib::InboxHandle /*owner*/, const std::string& file,
     if (directory != nullptr)
         folder = *directory;
     else if (IsAbsolutePath(file))
-        folder = file.substr(0, file.rfind('/') + 1);
+        folder = file.substr(0, LastPathSeparator(file) + 1);
     cptlib::platform::ChildProcess unawaited;
     cptlib::platform::ChildProcess& process = processInfo != nullptr ? *processInfo : unawaited;
     lastError =
@@ -83,7 +83,7 @@ RunProcessResult CSetupThread::RunProcess() {
     // Where nobody else can move the folder its name is as good, and the setup sees its full
     // name as it would be started by hand.
     std::string folderName = info_.extractDir;
-    while (folderName.size() > 1 && folderName.back() == '/')
+    while (folderName.size() > 1 && IsPathSeparator(folderName.back()))
         folderName.pop_back();
     const bool byName = !info_.folder || cptlib::platform::NameIsStable(folderName, *info_.folder);
     const std::string inside =
@@ -102,7 +102,7 @@ RunProcessResult CSetupThread::RunProcess() {
                                     process_.get(), nullptr, info_.showCommand, 0, error);
         } else {
             // Its working folder is its own folder, as for a program started by name.
-            const auto slash = inside.rfind('/');
+            const auto slash = LastPathSeparator(inside);
             const std::string directory =
                 slash == std::string::npos ? std::string() : inside.substr(0, slash + 1);
             // The program is looked up once its working folder is entered.

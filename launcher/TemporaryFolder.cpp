@@ -195,12 +195,15 @@ bool TreeDeleter::DeleteContents(const FolderHandle& root) {
 // The absolute path with "." and ".." resolved by name and no trailing separator; empty for a
 // relative path or the root folder.
 std::string NormalisedFolder(const std::string& folder) {
-    if (folder.empty() || folder.front() != '/')
+    if (!IsAbsolutePath(folder))
         return {};
-    std::string normal = std::filesystem::path(folder).lexically_normal().string();
-    while (!normal.empty() && normal.back() == '/')
-        normal.pop_back();
-    return normal;
+    const std::filesystem::path normal = cptlib::PathFromUtf8(folder).lexically_normal();
+    if (!normal.has_relative_path())
+        return {};
+    std::string text = cptlib::Utf8FromPath(normal);
+    while (!text.empty() && IsPathSeparator(text.back()))
+        text.pop_back();
+    return text;
 }
 
 } // namespace
@@ -352,11 +355,31 @@ std::uint32_t CreateExtractFolder(std::string& folder) {
     return CreateExtractFolder(folder, unused);
 }
 
+namespace {
+
+// Wine goes on reporting the name a folder was opened under once it has been renamed, and
+// whatever later takes the handle's path (free space, the sweep of abandoned files) would look
+// in the wrong place: the folder is opened again under its new name, through its parent, a
+// temporary folder in which nobody else may replace entries (or it would not have been chosen).
+void OpenUnderPresentName([[maybe_unused]] const std::string& parent,
+                          [[maybe_unused]] const std::string& name,
+                          [[maybe_unused]] FolderHandle& handle) {
+#ifdef _WIN32
+    FolderHandle above, present;
+    if (cptlib::platform::OpenFolder(nullptr, parent, above) == 0 &&
+        cptlib::platform::OpenFolder(&above, name, present) == 0)
+        handle = std::move(present);
+#endif
+}
+
+} // namespace
+
 std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
                                   cptlib::platform::FolderLock* lock) {
-    const bool slash = !folder.empty() && folder.back() == '/';
+    const bool slash = !folder.empty() && IsPathSeparator(folder.back());
+    const char separator = slash ? folder.back() : kPathSeparator;
     std::string path = slash ? folder.substr(0, folder.size() - 1) : folder;
-    const auto cut = path.rfind('/');
+    const auto cut = LastPathSeparator(path);
     const std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     if (lock != nullptr && IsTemporaryParent(parent))
         RemoveStaleFolders(parent);
@@ -366,7 +389,7 @@ std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
             const std::uint32_t error = cptlib::platform::CreateOwnFolder(path, handle);
             if (error != cptlib::kErrorAlreadyExists) {
                 if (error == 0)
-                    folder = slash ? path + '/' : path;
+                    folder = slash ? path + separator : path;
                 return error;
             }
         } else {
@@ -379,6 +402,8 @@ std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
                 error = cptlib::kErrorAlreadyExists;
             if (error == 0) {
                 error = cptlib::platform::RenameNoReplace(pending, path);
+                if (error == 0)
+                    OpenUnderPresentName(parent, path.substr(parent.size()), handle);
                 if (error != 0) {
                     cptlib::platform::RemoveFolderIfSame(pending, handle);
                     handle.Close();
@@ -387,7 +412,7 @@ std::uint32_t CreateExtractFolder(std::string& folder, FolderHandle& handle,
             }
             if (error != cptlib::kErrorAlreadyExists) {
                 if (error == 0)
-                    folder = slash ? path + '/' : path;
+                    folder = slash ? path + separator : path;
                 return error;
             }
         }
@@ -473,7 +498,7 @@ bool RemoveTemporaryFolder(const std::string& folder, const FolderHandle* handle
         const bool emptied = deleter.DeleteContents(*handle);
         error = deleter.FirstError();
         if (emptied) {
-            if (!folder.empty() && folder.back() == '/')
+            if (!folder.empty() && IsPathSeparator(folder.back()))
                 error = cptlib::platform::RemoveFolderIfSame(folder.substr(0, folder.size() - 1),
                                                              *handle);
             else

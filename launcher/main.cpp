@@ -1,16 +1,9 @@
 // The launcher: a program file that carries its configuration and archive behind its image.
 
-#include "common/setup/CommonSetupLogger.h"
-#include "cptlib/platform/BrokenPipe.h"
-#include "cptlib/platform/Process.h"
-#include "cptlib/platform/ProgramSearch.h"
 #include "launcher/App.h"
 #include "launcher/ExitStatus.h"
+#include "launcher/LauncherMain.h"
 
-#include <cstdlib>
-#include <iostream>
-#include <sstream>
-#include <string>
 #include <string_view>
 
 #ifdef SFX_GUI_MODULE
@@ -19,55 +12,17 @@ extern "C" const char sfx_gui_module_begin[];
 extern "C" const char sfx_gui_module_end[];
 #endif
 
-namespace {
-
-// Records go to the file named by SFX_LOG; without it they are dropped rather than mixed into
-// the terminal output. A file that cannot take them costs the log, not the run.
-void SetUpLogging() {
-    const char* file = std::getenv("SFX_LOG");
-    if (file == nullptr || *file == '\0') {
-        cptlib::DisableLogging();
-        return;
-    }
-    std::string whyNot;
-    const std::string first = "Log of " + cptlib::platform::GetModulePath().string() +
-                              ", process " + std::to_string(cptlib::platform::CurrentProcessId()) +
-                              ".";
-    if (cptlib::AttachLogFile(file, first, whyNot))
-        return;
-    cptlib::DisableLogging();
-    std::cerr << "Warning: no log is written: SFX_LOG names '" << file
-              << "', which cannot be written: " << whyNot << std::endl;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    // A message to a reader that has gone is lost; the run ends as it would have.
-    cptlib::platform::IgnoreBrokenPipe();
-    // A write beyond the file size limit then fails (EFBIG) and is reported like a full disk.
-    cptlib::platform::IgnoreFileSizeLimit();
-    SetUpLogging();
-    // The file that is read is the running one; the name it was started under carries the
-    // file-name tag and the folder for relative add-on folders.
-    sfx::CApp app(std::vector<std::string>(argv + 1, argv + argc),
-                  cptlib::platform::GetModulePath(),
-                  cptlib::platform::StartedAsPath(argc > 0 ? argv[0] : ""));
+    sfx::LauncherEntry entry;
+    entry.args.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+    entry.startedAs = argc > 0 ? argv[0] : "";
 #ifdef SFX_GUI_MODULE
-    app.UseGuiModule(std::string_view(
-        sfx_gui_module_begin, static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
+    entry.useWindows = [](sfx::CApp& app) {
+        app.UseGuiModule(
+            std::string_view(sfx_gui_module_begin,
+                             static_cast<std::size_t>(sfx_gui_module_end - sfx_gui_module_begin)));
+    };
 #endif
-    app.InitInstance();
-    const std::uint32_t exitCode = app.ExitInstance();
-    const int status = sfx::ProcessExitStatus(exitCode);
-    // The status the process ends with; the launcher's own code beside it when that differs.
-    if (static_cast<std::uint32_t>(status) == exitCode) {
-        SETUP_LOG(cptlib::Severity::Normal) << "Exit code: " << exitCode;
-    } else {
-        std::ostringstream code;
-        code << (exitCode > 0xFFFF ? std::hex : std::dec) << std::showbase << exitCode;
-        SETUP_LOG(cptlib::Severity::Normal)
-            << "Exit code: " << status << " (launcher code " << code.str() << ")";
-    }
-    return status;
+    entry.exitStatus = &sfx::ProcessExitStatus;
+    return sfx::RunLauncher(entry);
 }

@@ -280,26 +280,26 @@ HRESULT LocateFileResource(const std::filesystem::path& path, const ResourceId& 
 
 std::shared_ptr<std::istream> CreateStreamFromResource(const ResourceLocation& location,
                                                        std::ios_base::iostate exceptionMask) {
-    ResourceTree tree;
+    std::span<const std::uint8_t> bytes;
     std::shared_ptr<const void> keeper;
+    const std::vector<std::uint16_t> languages = Candidates(location.language);
     if (location.module.empty()) {
-        const auto section = platform::OwnResourceSection();
-        if (section.empty())
-            ThrowNotFound(location, HRESULT_RESOURCE_DATA_NOT_FOUND);
-        tree = ResourceTree::FromSection(section);
-    } else {
-        auto image = std::make_shared<MappedImage>();
-        const HRESULT hr = MapImage(location.module, *image);
+        const HRESULT hr =
+            platform::FindOwnResource(location.type, location.name, languages, bytes);
         if (Failed(hr))
             ThrowNotFound(location, hr);
-        tree = image->tree;
+    } else {
+        auto image = std::make_shared<MappedImage>();
+        HRESULT hr = MapImage(location.module, *image);
+        if (Failed(hr))
+            ThrowNotFound(location, hr);
+        ResourceData data;
+        if (Failed(hr = image->tree.Find(location.type, location.name, languages, data)))
+            ThrowNotFound(location, hr);
+        bytes = image->tree.Bytes(data);
         keeper = std::move(image);
     }
-    ResourceData data;
-    const HRESULT hr = tree.Find(location.type, location.name, Candidates(location.language), data);
-    if (Failed(hr))
-        ThrowNotFound(location, hr);
-    auto stream = std::make_shared<ResourceStream>(tree.Bytes(data), std::move(keeper));
+    auto stream = std::make_shared<ResourceStream>(bytes, std::move(keeper));
     if (exceptionMask != std::ios_base::goodbit)
         stream->exceptions(exceptionMask);
     return stream;

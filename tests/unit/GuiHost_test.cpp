@@ -96,6 +96,31 @@ TEST_F(GuiHostTest, EveryReasonNotToUseTheModuleIsReported) {
     }
 }
 
+// Windows linked into the program (the Windows launcher): no display variable is asked for,
+// the entry is called once with this interface's version, and its refusal is the reason given.
+int linkedCalls = 0;
+int linkedVersion = 0;
+IGuiModule* RefusingEntry(int version, std::string& whyNot) {
+    ++linkedCalls;
+    linkedVersion = version;
+    whyNot = "this build has no windows.";
+    return nullptr;
+}
+
+TEST_F(GuiHostTest, LinkedWindowsAreAskedOnceWithoutADisplay) {
+    env.clear();
+    linkedCalls = 0;
+    GuiHost host(&RefusingEntry, Env());
+    EXPECT_EQ(host.Get(0), nullptr);
+    EXPECT_EQ(linkedCalls, 0); // the silent level never asks
+    EXPECT_EQ(host.Get(4), nullptr);
+    EXPECT_EQ(host.Get(2), nullptr);
+    EXPECT_EQ(host.GetForQuestion(), nullptr);
+    EXPECT_EQ(linkedCalls, 1);
+    EXPECT_EQ(linkedVersion, kGuiModuleVersion);
+    EXPECT_EQ(host.WhyNot(), "this build has no windows.");
+}
+
 TEST_F(GuiHostTest, SilentLevelNeverLoads) {
     GuiHost host("\x7f"
                  "ELF broken",

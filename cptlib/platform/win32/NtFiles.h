@@ -60,17 +60,19 @@ inline std::wstring NtPathOf(const std::string& path) {
     return L"\\??\\" + full;
 }
 
-// Opens `name` in `root`, or the absolute path `name` when `root` is null. A synchronous
-// handle; reparse points are opened themselves unless `follow`.
+// Opens `name` in `root` ("." for `root` itself), or the absolute path `name` when `root` is
+// null. A synchronous handle; reparse points are opened themselves unless `follow`.
 inline std::uint32_t OpenAt(HANDLE root, const std::string& name, ACCESS_MASK access,
                             ULONG disposition, ULONG options, HANDLE& handle, bool follow = false,
                             PSECURITY_DESCRIPTOR descriptor = nullptr) {
     handle = nullptr;
     std::wstring wide;
     if (root != nullptr) {
-        if (!IsPlainName(name))
+        // "." is the folder itself, as the POSIX calls take it: an empty name opens the root.
+        if (name != "." && !IsPlainName(name))
             return kErrorInvalidName;
-        wide = Widen(name);
+        if (name != ".")
+            wide = Widen(name);
     } else {
         wide = NtPathOf(name);
         if (wide.empty())
