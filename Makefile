@@ -25,8 +25,9 @@ PACKAGES = $(BUILD_PACKAGES)
 WINDOWS_PACKAGES = osslsigncode g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
 	libboost1.74-dev cmake make
 # The window tests and their pictures: a virtual display with a window manager, Wine's own
-# fonts (the dialog font) and a Japanese one behind them, ImageMagick's import.
-WINDOWS_GUI_PACKAGES = xvfb openbox fonts-wine fonts-ipafont-gothic imagemagick
+# fonts (the dialog font) and a Japanese one behind them, ImageMagick's import, xdotool for
+# the keys of a whole launcher run.
+WINDOWS_GUI_PACKAGES = xvfb xdotool openbox fonts-wine fonts-ipafont-gothic imagemagick
 WINDOWS_DIR ?= $(BUILD_DIR)/windows
 WINDOWS_DEPS ?= $(BUILD_DIR)/windows-deps
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
