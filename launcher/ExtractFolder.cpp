@@ -60,10 +60,10 @@ std::string CompleteExtractOnlyFolder(const std::string& extractDir,
         // parent is never the target.
         if (folderName.empty() || folderName == "." || folderName == "..")
             folderName = kExtractOnlyFallbackName;
-        return JoinPath(cptlib::platform::GetCurrentDirectory(), folderName);
+        return JoinPath(cptlib::platform::CurrentFolderPath(), folderName);
     }
     if (!IsAbsolutePath(extractDir))
-        return JoinPath(cptlib::platform::GetCurrentDirectory(), extractDir);
+        return JoinPath(cptlib::platform::CurrentFolderPath(), extractDir);
     return extractDir;
 }
 
@@ -187,7 +187,7 @@ std::string PickFolderAtTerminal(std::istream* in, std::ostream& out,
             line = initialFolder;
         }
         const std::string path =
-            IsAbsolutePath(line) ? line : JoinPath(cptlib::platform::GetCurrentDirectory(), line);
+            IsAbsolutePath(line) ? line : JoinPath(cptlib::platform::CurrentFolderPath(), line);
         if (cptlib::platform::IsDirectory(path))
             return AddTrailingSlash(path);
         std::error_code ec;

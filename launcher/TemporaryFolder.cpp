@@ -272,7 +272,7 @@ std::vector<std::string> ExecutableTempFolderCandidates() {
             candidates.push_back(withSlash);
     };
     std::string temp;
-    if (cptlib::platform::GetTempPath(temp) == 0)
+    if (cptlib::platform::TempFolderPath(temp) == 0)
         add(temp);
     for (const std::string& folder : cptlib::platform::FallbackTempFolders())
         add(folder);
@@ -300,7 +300,7 @@ bool IsExecutableTempFolder(const std::string& folder, std::uint64_t requiredByt
 std::uint32_t ChooseTemporaryFolder(std::string& extractDir, bool mustExecute,
                                     std::uint64_t requiredBytes) {
     std::string tempPath;
-    const std::uint32_t error = cptlib::platform::GetTempPath(tempPath);
+    const std::uint32_t error = cptlib::platform::TempFolderPath(tempPath);
     if (error != 0)
         return error;
     // Another user who may rename entries of the parent could swap the folder for their own.
@@ -332,7 +332,7 @@ std::uint32_t ChooseTemporaryFolder(std::string& extractDir, bool mustExecute,
 
 std::string NoExecutableTempFolderText() {
     std::string temp;
-    cptlib::platform::GetTempPath(temp);
+    cptlib::platform::TempFolderPath(temp);
     return "The setup cannot be started from the temporary folder '" + temp +
            "': its file system is mounted with the option noexec (or it is full, not writable, "
            "or writable by other users without the sticky bit), and neither $XDG_RUNTIME_DIR, "
@@ -451,7 +451,7 @@ std::vector<std::string> RoomiestDriveCandidates() {
     };
     add(cptlib::platform::GetHomeDirectory());
     std::string temp;
-    if (cptlib::platform::GetTempPath(temp) == 0)
+    if (cptlib::platform::TempFolderPath(temp) == 0)
         add(temp);
     for (const auto& point : cptlib::platform::LocalWritableMountPoints())
         add(point);

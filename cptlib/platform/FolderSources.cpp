@@ -48,7 +48,7 @@ std::string Resolve(const FolderSource& source, bool create, const UserDirs* dir
         return {};
     case FolderKind::TempPath:
         // The temporary folder is never created here, as the original call does not.
-        return GetTempPath(path) == 0 ? path : std::string();
+        return TempFolderPath(path) == 0 ? path : std::string();
     case FolderKind::UserDir:
         path = ResolveUserDir(source, create, dirs != nullptr ? *dirs : ReadUserDirs());
         break;

@@ -30,7 +30,7 @@ std::filesystem::path GetModulePath() {
     return ec ? std::filesystem::path() : path;
 }
 
-std::string GetCurrentDirectory() {
+std::string CurrentFolderPath() {
     std::vector<char> buffer(4096);
     while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE || buffer.size() > (1u << 20))
@@ -43,7 +43,7 @@ std::string GetCurrentDirectory() {
     return path;
 }
 
-std::uint32_t GetTempPath(std::string& path) {
+std::uint32_t TempFolderPath(std::string& path) {
     const char* tmpdir = std::getenv("TMPDIR");
     // A relative TMPDIR would follow the current folder: ignored like a missing one.
     if (tmpdir != nullptr && tmpdir[0] == '/' && IsDirectory(tmpdir))

@@ -13,11 +13,11 @@ std::uint32_t CurrentProcessId();
 std::filesystem::path GetModulePath();
 
 // The current directory with a trailing "/", or empty when it cannot be read.
-std::string GetCurrentDirectory();
+std::string CurrentFolderPath();
 
 // $TMPDIR when it is an absolute path naming a directory, else /tmp, with a trailing "/". Returns a
 // Win32 error number, 0 on success.
-std::uint32_t GetTempPath(std::string& path);
+std::uint32_t TempFolderPath(std::string& path);
 
 // How a child process ended, as its wait status tells.
 struct ProcessEnd {

@@ -41,7 +41,7 @@ std::filesystem::path StartedAsPath(std::string_view argument0) {
     if (!argument0.empty() && argument0.front() == '/') {
         candidate = argument0;
     } else if (argument0.find('/') != std::string_view::npos) {
-        const std::string folder = GetCurrentDirectory();
+        const std::string folder = CurrentFolderPath();
         if (!folder.empty())
             candidate = folder + std::string(argument0);
     } else {

@@ -28,7 +28,7 @@ using namespace sfx;
 namespace fs = std::filesystem;
 
 TEST(CompleteExtractOnlyFolder, NamesTheFolderAfterTheProgramNeverTheCurrentOne) {
-    const std::string here = cptlib::platform::GetCurrentDirectory();
+    const std::string here = cptlib::platform::CurrentFolderPath();
     ASSERT_FALSE(here.empty());
     struct Case {
         std::string extractDir;
@@ -255,7 +255,7 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
     testsupport::WriteFile(scratch / "file", "x");
     const std::string root = scratch.path().string();
     const std::string relative =
-        fs::relative(scratch.path() / "sub dir", cptlib::platform::GetCurrentDirectory()).string();
+        fs::relative(scratch.path() / "sub dir", cptlib::platform::CurrentFolderPath()).string();
 
     struct Case {
         std::string proposal;
@@ -272,7 +272,7 @@ TEST(PickFolderAtTerminal, AsksUntilAFolderIsNamed) {
          root + "/sub dir/", 1, 1, ""},
         {"/start/", root + "/made\ny\n", root + "/made/", 0, 1, root + "/made"},
         {"/start/", root + "/deep/er\nyes\n", root + "/deep/er/", 0, 1, root + "/deep/er"},
-        {"/start/", relative + "\n", cptlib::platform::GetCurrentDirectory() + relative + "/", 0, 0,
+        {"/start/", relative + "\n", cptlib::platform::CurrentFolderPath() + relative + "/", 0, 0,
          ""},
         // Enter takes the proposal and makes it where it is missing, without asking.
         {root + "/proposed/", "\n", root + "/proposed/", 0, 0, root + "/proposed"},

@@ -271,7 +271,7 @@ TEST(FindRoomiestDrive, ProposesAWritableFolderOfThisMachine) {
         EXPECT_TRUE(cptlib::platform::CanWriteFolder(candidate)) << candidate;
     }
     std::string temp;
-    ASSERT_EQ(cptlib::platform::GetTempPath(temp), 0u);
+    ASSERT_EQ(cptlib::platform::TempFolderPath(temp), 0u);
     EXPECT_NE(std::find(candidates.begin(), candidates.end(), temp), candidates.end());
     std::string root;
     ASSERT_TRUE(FindRoomiestDrive(root));
@@ -300,7 +300,7 @@ TEST(GetTempPath, ARelativeOrMissingTmpdirMeansTheSystemFolder) {
         SCOPED_TRACE(c.name);
         testsupport::ScopedEnv env("TMPDIR", c.tmpdir);
         std::string path;
-        ASSERT_EQ(cptlib::platform::GetTempPath(path), 0u);
+        ASSERT_EQ(cptlib::platform::TempFolderPath(path), 0u);
         EXPECT_EQ(path, c.expected);
         std::string extractDir;
         ASSERT_EQ(ChooseTemporaryFolder(extractDir), 0u);

@@ -72,7 +72,7 @@ TEST(WindowsFolders, ThePlainProgramRowsNameThe32BitFoldersAndThe64BitRowsTheNat
 
 TEST(WindowsFolders, TheTemporaryFolderIsTheLongNameOfTmpAndHasNoFallbacks) {
     std::string temp;
-    ASSERT_EQ(platform::GetTempPath(temp), 0u);
+    ASSERT_EQ(platform::TempFolderPath(temp), 0u);
     EXPECT_TRUE(IsFolder(temp)) << temp;
     EXPECT_TRUE(EndsWith(temp, "\\")) << temp;
     // GetTempPathW may give 8.3 names; the folder is named in its long form.

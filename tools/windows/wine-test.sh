@@ -17,7 +17,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
 fi
-wineserver -p
+wineserver -p || true  # a persistent server of this prefix may run already
 # Windows without a display: the null graphics driver lets programs make (hidden) windows and
 # exchange window messages, which close requests and the session's end come as.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true

@@ -7,8 +7,6 @@
 
 #include <shlobj.h>
 
-#undef GetTempPath
-
 // The installer's folders are the system's own special folders here.
 namespace cptlib::platform {
 
@@ -128,7 +126,7 @@ std::string ResolveFolderSource(const FolderSource& source, bool create, const F
     switch (source.kind) {
     case FolderKind::TempPath: {
         std::string temp;
-        return GetTempPath(temp) == 0 ? temp : std::string();
+        return TempFolderPath(temp) == 0 ? temp : std::string();
     }
     case FolderKind::Special:
         path = SpecialFolder(source.special, create);

@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-// The seam's names, not the ANSI/wide macros of <windows.h>.
-#undef GetCurrentDirectory
-#undef GetTempPath
-
 namespace cptlib::platform {
 
 std::uint32_t CurrentProcessId() {
@@ -29,7 +25,7 @@ std::filesystem::path GetModulePath() {
     }
 }
 
-std::string GetCurrentDirectory() {
+std::string CurrentFolderPath() {
     const DWORD size = GetCurrentDirectoryW(0, nullptr);
     if (size == 0)
         return {};
@@ -44,7 +40,7 @@ std::string GetCurrentDirectory() {
 }
 
 // The short 8.3 form that GetTempPathW may give becomes the long one, the names a user sees.
-std::uint32_t GetTempPath(std::string& path) {
+std::uint32_t TempFolderPath(std::string& path) {
     std::wstring buffer(MAX_PATH + 1, L'\0');
     DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length == 0)
