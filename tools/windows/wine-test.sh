@@ -17,10 +17,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
 fi
-wineserver -p || true  # a persistent server of this prefix may run already
 # Windows without a display: the null graphics driver lets programs make (hidden) windows and
-# exchange window messages, which close requests and the session's end come as.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+# exchange window messages, which close requests and the session's end come as. The desktop
+# process that Wine keeps reads the driver when it starts, so the server starts again after.
+if ! grep -q '^"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w
+fi
+wineserver -p || true  # a persistent server of this prefix may run already
 # The first program starts Wine's own services, which keep the standard handles they inherit:
 # started here with none, so that ctest does not wait on them for the end of a test's output.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
