@@ -24,13 +24,17 @@ PACKAGES = $(BUILD_PACKAGES)
 # builds the libraries from Debian's source packages.
 WINDOWS_PACKAGES = osslsigncode g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
 	libboost1.74-dev cmake make
+# The window tests and their pictures: a virtual display with a window manager, Wine's own
+# fonts (the dialog font) and a Japanese one behind them, ImageMagick's import, xdotool for
+# the keys of a whole launcher run.
+WINDOWS_GUI_PACKAGES = xvfb xdotool openbox fonts-wine fonts-ipafont-gothic imagemagick
 WINDOWS_DIR ?= $(BUILD_DIR)/windows
 WINDOWS_DEPS ?= $(BUILD_DIR)/windows-deps
 # Only `make fuzz` needs these: clang with its libFuzzer runtime.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 .PHONY: all deps test-deps fuzz-deps bench-deps build test unit-test asan-test fuzz demo bench screenshots install deb clean \
-	windows-deps windows windows-test
+	windows-deps windows windows-test windows-screenshots
 
 all: build
 
@@ -137,7 +141,22 @@ windows: windows-deps
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
 windows-test: windows
+	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_GUI_PACKAGES)"
 	tools/windows/wine-test.sh $(WINDOWS_DIR) -j $(JOBS)
+
+# The Windows build's windows as pictures, at 96 and 144 dpi, in four languages:
+# $(WINDOWS_DIR)/screenshots/DPI/LANGUAGE/*.png.
+WINDOWS_SCREENSHOT_LANGUAGES = en-US de ja-JP el-GR
+windows-screenshots: windows
+	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_GUI_PACKAGES)"
+	for dpi in 96 144; do for lang in $(WINDOWS_SCREENSHOT_LANGUAGES); do \
+		SFX_GUI_DPI=$$dpi SFX_SCREENSHOT_LANG=$$lang \
+		SFX_SCREENSHOT_DIR="$(abspath $(WINDOWS_DIR))/screenshots/$$dpi/$$lang" \
+		tests/windows/gui/run-gui-tests.sh $(WINDOWS_DIR)/bin/windows_gui_tests.exe \
+			"$(abspath $(WINDOWS_DIR))/wine-prefix-gui" --gtest_filter='*Screenshots*' \
+			|| exit 1; \
+	done; done
+	@echo "Screenshots in $(WINDOWS_DIR)/screenshots/96 and /144"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -100,3 +100,14 @@ endforeach()
 foreach(library cptlib launcher_core)
   target_compile_options(${library} PRIVATE $<$<CONFIG:Release>:-Os>)
 endforeach()
+
+# The window module: native dialogs and the message box on the rich-edit control (its tests are
+# in tests/windows/gui).
+file(GLOB SFX_GUI_WIN32_SOURCES CONFIGURE_DEPENDS launcher/gui/win32/*.cpp cptlib/ui/win32/*.cpp)
+if(SFX_GUI_WIN32_SOURCES)
+  set(SFX_GUI_WIN32_LIBRARIES comctl32 ole32 shell32 shlwapi gdi32 user32 uuid)
+  add_library(sfxgui_win32 STATIC ${SFX_GUI_WIN32_SOURCES})
+  target_link_libraries(sfxgui_win32 PUBLIC cptlib ${SFX_GUI_WIN32_LIBRARIES})
+  # The launcher compiles the same sources into itself.
+  target_link_libraries(sfxstub PRIVATE ${SFX_GUI_WIN32_LIBRARIES})
+endif()
