@@ -23,7 +23,7 @@ PACKAGES = $(BUILD_PACKAGES)
 # The Windows build: mingw-w64 for its programs, Wine for their tests, and what unpacks and
 # builds the libraries from Debian's source packages.
 WINDOWS_PACKAGES = osslsigncode g++-mingw-w64-x86-64-posix wine wine64 m4 dpkg-dev xz-utils googletest \
-	libboost1.74-dev cmake make
+	libboost1.74-dev cmake make msitools python3
 # The window tests and their pictures: a virtual display with a window manager, Wine's own
 # fonts (the dialog font) and a Japanese one behind them, ImageMagick's import, xdotool for
 # the keys of a whole launcher run.

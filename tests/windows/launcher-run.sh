@@ -161,6 +161,8 @@ if command -v msibuild >/dev/null; then
     args=$(field arg "$record" 2>/dev/null | tr '\n' ' ')
     [ "$args" = "--from-msi hello --exit 0 " ] ||
         fail "msiexec did not pass the composed parameters on: the record has '$args'"
+else
+    fail "msibuild (msitools) is missing: the installer-database run was not tried"
 fi
 
 # --- A close request while the setup runs: the run is cancelled, nothing is left.
