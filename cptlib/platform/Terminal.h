@@ -24,4 +24,9 @@ int DisplayColumns(std::string_view text);
 // cut ("…" in a UTF-8 locale, else "..."); `columns` 0 leaves it whole.
 std::string FitToColumns(std::string_view text, int columns);
 
+namespace detail {
+// The columns one character takes, by the system's own widths.
+int CodePointColumns(char32_t code);
+} // namespace detail
+
 } // namespace cptlib::platform
