@@ -69,7 +69,7 @@ cp "$work/plain.exe" "$work/damaged.exe"
 printf x >>"$work/damaged.exe"
 
 # The table: name | launcher | arguments | title of the windows to answer | keys | exit code |
-# outcome. Keys go to the window once it shows; `type:TEXT` types TEXT; after `;` the keys go to
+# outcome. Keys go to the window once it shows; `type:TEXT:KEYS` types TEXT first; after `;` the keys go to
 # the next window with that title. Outcomes: `setup:TAG`
 # the setup ran (with SetupParams --tag TAG where TAG is not -), `nosetup`, `old`/`new` the
 # content of out/data/item.txt after /x into a folder that held it as `old`, `tree` the whole
@@ -79,12 +79,15 @@ language-enter    |language|                |Installation Language|Return       
 language-other    |language|                |Installation Language|Up Return      |0         |setup:deutsch
 language-escape   |language|                |Installation Language|Escape         |1602      |nosetup
 language-close    |language|                |Installation Language|alt+F4         |1602      |nosetup
-password-right    |secret  |                |^Dialog Probe\$      |type:geheim 1 Return|0    |setup:-
+language-tabbed   |language|                |Installation Language|Tab Tab Return |1602      |nosetup
+password-right    |secret  |                |^Dialog Probe\$      |type:geheim 1:Return|0    |setup:-
+password-tabbed   |secret  |                |^Dialog Probe\$      |type:geheim 1:Tab Return|0|setup:-
+password-wrong    |secret  |                |^Dialog Probe\$      |type:geheim 2:Return; Return|536875012|nosetup
 password-escape   |secret  |                |^Dialog Probe\$      |Escape         |1602      |nosetup
 overwrite-escape  |plain   |/x out          |^Dialog Probe\$      |Escape         |1602      |old
 overwrite-default |plain   |/x out          |^Dialog Probe\$      |Return         |1602      |old
 overwrite-first   |plain   |/x out          |^Dialog Probe\$      |Tab Return; Return|0      |new
-broken            |damaged |                |.                    |Return         |536875012 |nosetup
+broken            |damaged |                |^Dialog Probe\$      |Return         |536875012 |nosetup
 extract-success   |plain   |/x tree         |^Dialog Probe\$      |Return         |0         |tree
 "
 
@@ -107,8 +110,8 @@ send_keys() { # WINDOW KEYS
     local keys=$2
     if [[ $keys == type:* ]]; then
         keys=${keys#type:}
-        xdotool type --delay 30 "${keys% *}"
-        keys=${keys##* }
+        xdotool type --delay 30 "${keys%%:*}"
+        keys=${keys#*:}
     fi
     # shellcheck disable=SC2086 # several key names
     xdotool key --delay 150 $keys
