@@ -31,7 +31,8 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/n
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || { echo "skipped: Xvfb did not start"; exit 77; }
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 unset WAYLAND_DISPLAY WINELOADER WINESERVER
 command -v openbox >/dev/null 2>&1 && { openbox --sm-disable >/dev/null 2>&1 & pids+=($!); }
 # English preselected in the language question.
@@ -52,7 +53,7 @@ main='[main]
 ProductName=Dialog Probe
 SetupFileName=setup.exe
 '
-languages="$main[LANG_en-US]
+languages="${main}[LANG_en-US]
 SetupParams=--tag english
 [LANG_de-DE]
 SetupParams=--tag deutsch
