@@ -6,7 +6,9 @@
 # Prints FILE:LINE: INCLUDE for every offending line; exits 1 when there is one, 0 otherwise.
 #
 # Scanned: cptlib/ (without cptlib/platform/), common/, launcher/, format/, tools/; folders that
-# do not exist are skipped. tests/ and bench/ are exempt: they test the platform itself.
+# do not exist are skipped. tests/ and bench/ are exempt: they test the platform itself. So are
+# the Windows window module (launcher/gui/win32/, cptlib/ui/win32/): like the Qt module beside
+# it, it is one system's windows and is built only there.
 #
 # The C++ forms of standard C headers (<clocale>, <csignal>, ...) are allowed. Their C forms
 # <locale.h> and <signal.h> are refused: on POSIX they are where the thread locales (newlocale,
@@ -50,7 +52,8 @@ windows_pattern="^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]($windows_hea
 scan() { # scan GREP_OPTION PATTERN
     grep -rn "$1" --include='*.c' --include='*.cc' --include='*.cpp' --include='*.cxx' \
         --include='*.h' --include='*.hh' --include='*.hpp' --include='*.hxx' --include='*.ipp' \
-        --include='*.inl' --include='*.tcc' "$2" $folders | grep -v '^cptlib/platform/'
+        --include='*.inl' --include='*.tcc' "$2" $folders |
+        grep -Ev '^(cptlib/platform|launcher/gui/win32|cptlib/ui/win32)/'
 }
 found=$(scan -E "$pattern"; scan -iE "$windows_pattern")
 
