@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Real runs of the Windows launcher whose windows are answered at the keyboard on a virtual
-# display: the language question, the password, the overwrite question of /x, the error box of a
-# damaged file and the success box of /x. Each run is checked by its 32-bit exit code, whether the
+# display: the language question, the password, the folder question and the overwrite question
+# of an extraction, the error box of a damaged file and the success box of /x. Each run is checked by its 32-bit exit code, whether the
 # setup ran (and with which language), what is left on disk, and that no extract folder stays.
 #
 #   launcher-dialogs.sh SFXBUILD STUB SETUP RUNNER PREFIX
@@ -66,15 +66,22 @@ build() { # NAME CONFIG [sfxbuild options...]
 build language "$languages"
 build secret "$main" --password-file "$work/password.txt"
 build plain "$main"
+# Extract only, into a folder that the folder question proposes.
+mkdir -p "$work/target"
+build folder "${main}ExtractOnly=1
+DefaultExtractDir=$(win "$work/target")
+"
 cp "$work/plain.exe" "$work/damaged.exe"
 printf x >>"$work/damaged.exe"
 
 # The table: name | launcher | arguments | title of the windows to answer | keys | exit code |
-# outcome. Keys go to the window once it shows; `type:TEXT:KEYS` types TEXT first; after `;` the keys go to
-# the next window with that title. Outcomes: `setup:TAG`
+# outcome. Keys go to the window once it shows; `type:TEXT:KEYS` types TEXT first (`@NAME`: the
+# Windows path of that folder of the test's); after `;` the keys go to the next window with that
+# title. Outcomes: `setup:TAG`
 # the setup ran (with SetupParams --tag TAG where TAG is not -), `nosetup`, `old`/`new` the
 # content of out/data/item.txt after /x into a folder that held it as `old`, `tree` the whole
-# product extracted.
+# product extracted, `picked` the whole product in the folder typed into the folder question,
+# `untouched` nothing extracted into the proposed or the typed folder.
 cases="\
 language-enter    |language|                |Installation Language|Return         |0         |setup:english
 language-other    |language|                |Installation Language|Up Return      |0         |setup:deutsch
@@ -90,6 +97,8 @@ overwrite-default |plain   |/x out          |^Dialog Probe\$      |Return       
 overwrite-first   |plain   |/x out          |^Dialog Probe\$      |Tab Return; Return|0      |new
 broken            |damaged |                |^Dialog Probe\$      |Return         |536875012 |nosetup
 extract-success   |plain   |/x tree         |^Dialog Probe\$      |Return         |0         |tree
+folder-escape     |folder  |                |^Dialog Probe - |Escape         |1602      |untouched
+folder-typed      |folder  |                |^Dialog Probe|type:@picked:Return; Return|0|picked
 "
 
 # The first visible window of the run (X class: the launcher's file name) whose title matches,
@@ -111,8 +120,10 @@ send_keys() { # WINDOW KEYS
     local keys=$2
     if [[ $keys == type:* ]]; then
         keys=${keys#type:}
-        xdotool type --delay 30 "${keys%%:*}"
-        keys=${keys#*:}
+        local text=${keys%:*}
+        [[ $text != @* ]] || text=$(win "$work/${text#@}")
+        xdotool type --delay 30 "$text"
+        keys=${keys##*:}
     fi
     # shellcheck disable=SC2086 # several key names
     xdotool key --delay 150 $keys
@@ -124,7 +135,8 @@ while IFS='|' read -r name exe args title keys code outcome; do
     title=$(echo "$title" | sed 's/ *$//')
     [ -n "$name" ] || continue
     record="$work/$name.record" log="$work/$name.log"
-    rm -rf "$work/out" "$work/tree"
+    rm -rf "$work/out" "$work/tree" "$work/picked"
+    mkdir -p "$work/picked"
     mkdir -p "$work/out/data"
     printf 'old\n' >"$work/out/data/item.txt"
     before=$(extract_folders)
@@ -172,6 +184,14 @@ while IFS='|' read -r name exe args title keys code outcome; do
     old | new)
         content=$(cat "$work/out/data/item.txt" 2>/dev/null)
         [ "$content" = "$outcome" ] || problems+=("the existing file holds '$content', not '$outcome'")
+        ;;
+    picked)
+        diff -r "$work/product" "$work/picked" >/dev/null 2>&1 ||
+            problems+=("the folder typed into the question does not hold the product")
+        ;;
+    untouched)
+        left=$(find "$work/target" "$work/picked" -mindepth 1 | tr '\n' ' ')
+        [ -z "$left" ] || problems+=("something was extracted: $left")
         ;;
     tree)
         diff -r "$work/product" "$work/tree" >/dev/null 2>&1 ||
