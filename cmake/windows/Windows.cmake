@@ -35,7 +35,8 @@ file(GLOB CPTLIB_SOURCES CONFIGURE_DEPENDS
   cptlib/sys/*.cpp cptlib/ui/*.cpp cptlib/platform/win32/*.cpp common/setup/*.cpp)
 # Seam files that hold no system calls serve both systems.
 list(APPEND CPTLIB_SOURCES ${CMAKE_SOURCE_DIR}/cptlib/platform/OpenRetry.cpp
-  ${CMAKE_SOURCE_DIR}/cptlib/platform/TerminalColumns.cpp)
+  ${CMAKE_SOURCE_DIR}/cptlib/platform/TerminalColumns.cpp
+  ${CMAKE_SOURCE_DIR}/cptlib/platform/TargetFolderParent.cpp)
 add_library(cptlib STATIC ${CPTLIB_SOURCES})
 target_include_directories(cptlib PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(cptlib PUBLIC Boost::regex Boost::log Boost::filesystem Boost::thread

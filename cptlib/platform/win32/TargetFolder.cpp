@@ -126,27 +126,6 @@ std::uint32_t TargetFolder::Walk(NameParts folders, bool create, FileDescriptor&
     return 0;
 }
 
-std::uint32_t TargetFolder::OpenParent(NameParts name, bool create, FileHandle& folder) {
-    if (name.empty())
-        return kErrorInvalidParameter;
-    const NameParts parents = name.first(name.size() - 1);
-    if (!cached_ ||
-        !std::equal(parents.begin(), parents.end(), cachedParent_.begin(), cachedParent_.end())) {
-        FileDescriptor opened;
-        const bool below = cached_ && parents.size() > cachedParent_.size() &&
-                           std::equal(cachedParent_.begin(), cachedParent_.end(), parents.begin());
-        const std::uint32_t error =
-            below ? Walk(parents.subspan(cachedParent_.size()), create, opened, cached_.get())
-                  : Walk(parents, create, opened);
-        if (error != 0)
-            return error;
-        cached_ = std::move(opened);
-        cachedParent_.assign(parents.begin(), parents.end());
-    }
-    folder = cached_.get();
-    return 0;
-}
-
 std::uint32_t TargetFolder::Lookup(NameParts name, TargetEntry& entry) {
     entry = TargetEntry::None;
     FileHandle folder = nullptr;
